@@ -3,6 +3,8 @@
 # library while a folder has no sources yet.
 function(drav_library name dirs deps)
   cmake_parse_arguments(ARG "" "" "EXCLUDE" ${ARGN})
+  # Dependencies may also be given unquoted, as further arguments before EXCLUDE.
+  list(APPEND deps ${ARG_UNPARSED_ARGUMENTS})
   set(srcs)
   foreach(d IN LISTS dirs)
     file(GLOB_RECURSE found CONFIGURE_DEPENDS
