@@ -1,0 +1,243 @@
+// The unixODBC layer against Debian's SQLite ODBC driver and FreeTDS.
+#include "platform/oledb/odbc_core.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+using namespace odbc;
+
+namespace {
+
+bool has_driver(const wchar_t* name) { return driver_installed(name); }
+
+// A fresh SQLite database file under the build tree.
+std::string temp_db(const std::string& name)
+{
+    auto dir = std::filesystem::path(DRAV_BINARY_DIR) / "odbc_tmp";
+    std::filesystem::create_directories(dir);
+    auto p = dir / (name + "_" + std::to_string(::getpid()) + ".db");
+    std::filesystem::remove(p);
+    return p.string();
+}
+
+std::wstring sqlite_cs(const std::string& path)
+{
+    // The SQLite driver takes its own attributes unquoted; the driver name is
+    // quoted and resolved by the driver manager.
+    std::wstring cs;
+    append_attr(cs, L"DRIVER", L"SQLite3");
+    return cs + L"Database=" + from_utf8(path) + L";";
+}
+
+#define NEED_SQLITE()                                                          \
+    if (!has_driver(L"SQLite3")) GTEST_SKIP() << "SQLite3 ODBC driver not installed"
+
+} // namespace
+
+TEST(OdbcText, Utf16RoundTripKeepsEveryPlane)
+{
+    std::wstring s = L"A\u00e9\u4e2d";
+    s.push_back(static_cast<wchar_t>(0x1F600));
+    std::u16string u = to_utf16(s);
+    ASSERT_EQ(u.size(), 5u);
+    EXPECT_EQ(u[3], 0xD83D);
+    EXPECT_EQ(u[4], 0xDE00);
+    EXPECT_EQ(from_utf16(u), s);
+    // A lone surrogate does not pass through as garbage.
+    std::u16string bad = u"x";
+    bad.push_back(static_cast<char16_t>(0xD800));
+    EXPECT_EQ(from_utf16(bad), std::wstring(L"x\uFFFD"));
+    EXPECT_EQ(from_utf8(to_utf8(s)), s);
+}
+
+TEST(OdbcConnectionString, ValuesAreBraceQuoted)
+{
+    EXPECT_EQ(quote_value(L"plain"), L"{plain}");
+    EXPECT_EQ(quote_value(L"a}b;c=d{e"), L"{a}}b;c=d{e}");
+    EXPECT_EQ(quote_value(L""), L"{}");
+
+    login l;
+    l.server = L"db.example,1433";
+    l.user = L"sa";
+    l.password = L"x};UID=evil;PWD={";
+    l.database = L"Sales;Trusted_Connection=yes";
+    std::wstring cs = build_connection_string(L"FreeTDS", l);
+    EXPECT_EQ(cs, L"DRIVER={FreeTDS};SERVER={db.example};PORT={1433};TDS_Version=7.4;ClientCharset=UTF-8;"
+                  L"DATABASE={Sales;Trusted_Connection=yes};UID={sa};PWD={x}};UID=evil;PWD={};");
+    // The password never shows in the masked form.
+    std::wstring masked = masked_connection_string(cs);
+    EXPECT_EQ(masked.find(L"evil"), std::wstring::npos);
+    EXPECT_NE(masked.find(L"PWD=***"), std::wstring::npos);
+    EXPECT_NE(masked.find(L"UID={sa}"), std::wstring::npos);
+}
+
+TEST(OdbcConnectionString, WindowsLoginAndOwnDataSource)
+{
+    login l;
+    l.server = L"srv\\INST";
+    std::wstring ms = build_connection_string(L"ODBC Driver 18 for SQL Server", l);
+    EXPECT_EQ(ms, L"DRIVER={ODBC Driver 18 for SQL Server};SERVER={srv\\INST};TrustServerCertificate=yes;"
+                  L"Trusted_Connection=yes;");
+    l.server = L"DSN=live";
+    l.user = L"u";
+    l.password = L"p";
+    EXPECT_EQ(build_connection_string(L"FreeTDS", l), L"DSN=live;UID={u};PWD={p};");
+}
+
+TEST(OdbcDrivers, CandidatesPutTheEnvironmentFirst)
+{
+    ::setenv("DRAV_ODBC_DRIVER", "No Such Driver", 1);
+    auto c = sqlserver_driver_candidates();
+    ::unsetenv("DRAV_ODBC_DRIVER");
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c[0], L"No Such Driver");
+    EXPECT_EQ(c[3], L"FreeTDS");
+    // Only installed ones survive the filter.
+    for (const auto& d : installed_sqlserver_drivers())
+        EXPECT_TRUE(driver_installed(d));
+    EXPECT_TRUE(is_freetds(L"FreeTDS"));
+    EXPECT_FALSE(is_freetds(L"ODBC Driver 17 for SQL Server"));
+}
+
+TEST(OdbcDiagnostics, ResultCodesFollowTheProvider)
+{
+    auto one = [](const char* state, int native) {
+        return hresult_for({diag_record{state, native, L"m"}});
+    };
+    EXPECT_EQ(one("23000", 2627), hr::integrity_violation);
+    EXPECT_EQ(one("23000", 547), hr::integrity_violation);
+    EXPECT_EQ(one("23000", 0), hr::integrity_violation);
+    EXPECT_EQ(one("42S02", 208), hr::no_table);
+    EXPECT_EQ(one("42000", 208), hr::no_table);
+    EXPECT_EQ(one("28000", 18456), hr::auth_failed);
+    EXPECT_EQ(one("42000", 229), hr::permission_denied);
+    EXPECT_EQ(one("42000", 262), hr::permission_denied);
+    EXPECT_EQ(one("42000", 102), hr::errors_in_command);
+    EXPECT_EQ(one("42S01", 2714), hr::duplicate_table);
+    EXPECT_EQ(one("42S11", 1913), hr::duplicate_index);
+    EXPECT_EQ(one("22003", 8115), hr::data_overflow);
+    EXPECT_EQ(one("22018", 245), hr::cant_convert);
+    EXPECT_EQ(one("08001", 0), hr::fail);
+    EXPECT_EQ(one("IM002", 0), hr::fail);
+    EXPECT_EQ(hresult_for({}), hr::fail);
+    // A later, more precise record wins over a generic first one.
+    EXPECT_EQ(hresult_for({diag_record{"01000", 5701, L"changed context"}, diag_record{"23000", 2601, L"dup"}}),
+              hr::integrity_violation);
+}
+
+TEST(OdbcSqlite, ReadsTextBinaryAndNullsInPieces)
+{
+    NEED_SQLITE();
+    connection c;
+    c.open(sqlite_cs(temp_db("pieces")));
+    statement st(c);
+    st.execute_all(L"CREATE TABLE t (id INTEGER, txt TEXT, bin BLOB)");
+    std::wstring big(70000, L'x');
+    big[0] = L'\u00e9';
+    st.execute_all(L"INSERT INTO t VALUES (1, '" + big.substr(0, big.size() - 1) +
+                   L"' || char(128512), randomblob(200000))");
+    big.back() = static_cast<wchar_t>(0x1F600);
+    st.execute_all(L"INSERT INTO t VALUES (2, NULL, NULL)");
+    st.execute_all(L"INSERT INTO t VALUES (3, '', x'')");
+    ASSERT_TRUE(st.execute(L"SELECT id, txt, length(bin), bin FROM t ORDER BY id"));
+    ASSERT_EQ(st.columns().size(), 4u);
+    EXPECT_EQ(st.columns()[1].name, L"txt");
+    row r;
+    ASSERT_TRUE(st.fetch(r));
+    EXPECT_EQ(from_utf16(r[0].text), L"1");
+    EXPECT_FALSE(r[1].null);
+    EXPECT_EQ(from_utf16(r[1].text), big);
+    EXPECT_EQ(r[3].bytes.size(), 200000u);
+    EXPECT_TRUE(r[3].binary);
+    ASSERT_TRUE(st.fetch(r));
+    EXPECT_TRUE(r[1].null);
+    EXPECT_TRUE(r[3].null);
+    ASSERT_TRUE(st.fetch(r));
+    EXPECT_FALSE(r[1].null);
+    EXPECT_TRUE(r[1].text.empty());
+    EXPECT_FALSE(st.fetch(r));
+    EXPECT_FALSE(st.has_cursor());
+}
+
+TEST(OdbcSqlite, ErrorsCarryDiagnosticsAndCodes)
+{
+    NEED_SQLITE();
+    connection c;
+    c.open(sqlite_cs(temp_db("errors")));
+    statement st(c);
+    st.execute_all(L"CREATE TABLE k (id INTEGER PRIMARY KEY)");
+    st.execute_all(L"INSERT INTO k VALUES (1)");
+    try {
+        st.execute_all(L"INSERT INTO k VALUES (1)");
+        FAIL() << "duplicate key accepted";
+    } catch (const error& e) {
+        ASSERT_FALSE(e.records().empty());
+        EXPECT_FALSE(e.records()[0].message.empty());
+    }
+    try {
+        st.execute_all(L"SELECT * FROM no_such_table");
+        FAIL() << "missing table accepted";
+    } catch (const error& e) {
+        EXPECT_NE(std::string(e.what()).find("no_such_table"), std::string::npos);
+    }
+    // An error in the second statement of a batch is not lost.
+    EXPECT_THROW(st.execute_all(L"INSERT INTO k VALUES (5); INSERT INTO k VALUES (1)"), error);
+    // The statement is still usable after a failure.
+    EXPECT_TRUE(st.execute(L"SELECT id FROM k"));
+    row r;
+    EXPECT_TRUE(st.fetch(r));
+    EXPECT_FALSE(st.fetch(r));
+}
+
+TEST(OdbcSqlite, CatalogueFunctionsTakeNamesLiterally)
+{
+    NEED_SQLITE();
+    connection c;
+    c.open(sqlite_cs(temp_db("catalogue")));
+    statement st(c);
+    st.execute_all(L"CREATE TABLE my_tab (id INTEGER PRIMARY KEY, v TEXT)");
+    st.execute_all(L"CREATE TABLE myXtab (id INTEGER)");
+    std::wstring type = L"TABLE";
+    std::wstring name = L"my_tab";
+    st.tables(nullptr, &name, &type);
+    row r;
+    int n = 0;
+    while (st.fetch(r)) {
+        EXPECT_EQ(from_utf16(r[2].text), L"my_tab");
+        ++n;
+    }
+    EXPECT_EQ(n, 1);
+    st.primary_keys(nullptr, L"my_tab");
+    ASSERT_TRUE(st.fetch(r));
+    EXPECT_EQ(from_utf16(r[3].text), L"id");
+    EXPECT_FALSE(st.fetch(r));
+}
+
+TEST(OdbcConnect, UnknownDriverAndClosedPortFail)
+{
+    connection c;
+    try {
+        c.open(L"DRIVER={No Such Driver 42};SERVER={x};");
+        FAIL();
+    } catch (const error& e) {
+        EXPECT_TRUE(driver_missing(e));
+    }
+    if (!has_driver(L"FreeTDS"))
+        GTEST_SKIP() << "FreeTDS not installed";
+    login l;
+    l.server = L"127.0.0.1,1";
+    l.user = L"sa";
+    l.password = L"x";
+    try {
+        c.open(build_connection_string(L"FreeTDS", l), 5);
+        FAIL() << "connected to a closed port";
+    } catch (const error& e) {
+        ASSERT_FALSE(e.records().empty());
+        EXPECT_EQ(e.records()[0].sqlstate.substr(0, 2), "08");
+        EXPECT_EQ(e.code(), hr::fail);
+        EXPECT_FALSE(driver_missing(e));
+    }
+    EXPECT_FALSE(c.is_open());
+}
