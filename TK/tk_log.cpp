@@ -1,0 +1,257 @@
+#include "TK/tk_log.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "TK/tk_errco.h"
+#include "TK/tk_fname.h"
+#include "TK/tk_utils.h"
+#include "platform/win/winbase.h"
+#include "platform/win/winnls.h"
+
+namespace {
+
+// Wide lines first go through a buffer of this many characters; longer ones
+// get a larger buffer, up to the cap, beyond which the line is cut.
+constexpr std::size_t wide_line_start = 10240;
+constexpr std::size_t wide_line_cap = 1 << 20;
+
+bool is_length_char(wchar_t c)
+{
+    return c == L'h' || c == L'l' || c == L'L' || c == L'q' || c == L'j' || c == L'z' || c == L't';
+}
+
+// Rewrites a wide format written for the Windows C library (%s = wide text)
+// into the glibc meaning (%s = narrow text, %ls = wide text).
+std::wstring glibc_wide_format(const wchar_t* format)
+{
+    std::wstring out;
+    for (const wchar_t* p = format; *p; ++p) {
+        out.push_back(*p);
+        if (*p != L'%')
+            continue;
+        ++p;
+        if (*p == L'%') {
+            out.push_back(*p);
+            continue;
+        }
+        // flags, width, precision
+        while (*p && std::wcschr(L"-+ #0123456789.*'", *p))
+            out.push_back(*p++);
+        std::wstring length;
+        while (*p && (is_length_char(*p) || *p == L'I')) {
+            if (*p == L'I') {       // Microsoft sizes: I64, I32, I
+                if (p[1] == L'6' && p[2] == L'4') { length += L"ll"; p += 3; }
+                else if (p[1] == L'3' && p[2] == L'2') { p += 3; }
+                else { length += L"z"; ++p; }
+            } else {
+                length.push_back(*p++);
+            }
+        }
+        if (!*p) {
+            out += length;
+            break;
+        }
+        wchar_t conv = *p;
+        if (conv == L's' || conv == L'c') {
+            if (length == L"h")
+                length.clear();         // narrow argument
+            else if (length.empty())
+                length = L"l";          // wide argument
+        } else if (conv == L'S' || conv == L'C') {
+            conv = conv == L'S' ? L's' : L'c';
+            if (length == L"l")
+                ;                       // %lS: wide after all
+            else
+                length.clear();
+        }
+        out += length;
+        out.push_back(conv);
+    }
+    return out;
+}
+
+// UTF-8 of a wide line; characters that are no Unicode scalar become U+FFFD
+// rather than losing the line.
+std::string line_utf8(const wchar_t* text, std::size_t length)
+{
+    std::wstring clean(text, length);
+    for (wchar_t& c : clean) {
+        const auto v = static_cast<std::uint32_t>(c);
+        if (v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+            c = static_cast<wchar_t>(0xFFFD);
+    }
+    std::string out;
+    win_from_wide(CP_UTF8, clean, out);
+    return out;
+}
+
+} // namespace
+
+tk_logger::tk_logger(const char* file_name, bool enabled, int threshold, bool time_stamps)
+    : m_file_name(file_name ? file_name : default_file_name()),
+      m_threshold(threshold),
+      m_enabled(enabled),
+      m_time_stamps(time_stamps)
+{
+    if (m_enabled) {
+        if (std::FILE* f = std::fopen(m_file_name.c_str(), "wb"))
+            std::fclose(f);
+        m_truncated = true;
+    }
+}
+
+tk_logger::~tk_logger() = default;
+
+std::string tk_logger::default_file_name()
+{
+    tk_file_name parts(tk_get_module_path());
+    return parts.drive + parts.dir + parts.name + ".log";
+}
+
+std::string tk_logger::file_name() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_file_name;
+}
+
+bool tk_logger::enabled() const
+{
+    return m_enabled;
+}
+
+bool tk_logger::time_stamps() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_time_stamps;
+}
+
+void tk_logger::set_time_stamps(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    m_time_stamps = on;
+}
+
+void tk_logger::set_file(const std::string& path)
+{
+    if (path.empty()) {
+        tk_log_write(1, "Filename is empty");
+        return;
+    }
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            throw tk_exception(tk_message(tk_msg_log_is_path), 1);
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            throw tk_exception(tk_message(tk_msg_log_read_only), 1);
+    }
+    const tk_file_name parts(path);
+    const std::string folder = tk_fname_join(parts);
+    if (!tk_is_path_exist(folder))
+        throw tk_exception(tk_message(tk_msg_log_no_path), 1);
+    if (!tk_check_access(folder, GENERIC_WRITE))
+        throw tk_exception(tk_message(tk_msg_log_no_privilege), 1);
+
+    std::lock_guard lock(m_mutex);
+    m_file_name = path;
+    m_enabled = true;
+}
+
+std::FILE* tk_logger::begin_line(int level)
+{
+    if (!m_enabled)
+        return nullptr;
+    if (!m_truncated) {
+        if (std::FILE* f = std::fopen(m_file_name.c_str(), "wb"))
+            std::fclose(f);
+        m_truncated = true;
+    }
+    if (level < m_threshold)
+        return nullptr;
+    std::FILE* file = std::fopen(m_file_name.c_str(), "ab");
+    if (file == nullptr)
+        return nullptr;
+    if (m_time_stamps) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        std::fprintf(file, "%02d:%02d:%02d ", now.wHour, now.wMinute, now.wSecond);
+    }
+    return file;
+}
+
+void tk_logger::end_line(std::FILE* file)
+{
+    if (m_line_end)
+        std::fputs("\r\n", file);
+    std::fclose(file);
+}
+
+bool tk_logger::skips(int level) const
+{
+    // Checked without the lock: lines below the threshold cost only this test.
+    return !m_enabled.load(std::memory_order_relaxed)
+           || (level < m_threshold && m_truncated.load(std::memory_order_relaxed));
+}
+
+void tk_logger::write(int level, const char* format, va_list args)
+{
+    if (skips(level))
+        return;
+    std::lock_guard lock(m_mutex);
+    std::FILE* file = begin_line(level);
+    if (file == nullptr)
+        return;
+    std::vfprintf(file, format ? format : "", args);
+    end_line(file);
+}
+
+void tk_logger::write_w(int level, const wchar_t* format, va_list args)
+{
+    if (skips(level))
+        return;
+    std::lock_guard lock(m_mutex);
+    std::FILE* file = begin_line(level);
+    if (file == nullptr)
+        return;
+    const std::wstring fmt = glibc_wide_format(format ? format : L"");
+    std::vector<wchar_t> buffer(wide_line_start);
+    int n;
+    for (;;) {
+        va_list copy;
+        va_copy(copy, args);
+        n = std::vswprintf(buffer.data(), buffer.size(), fmt.c_str(), copy);
+        va_end(copy);
+        if (n >= 0 || buffer.size() * 4 > wide_line_cap)
+            break;
+        buffer.assign(buffer.size() * 4, L'\0');
+    }
+    // n < 0 at the cap: the output was cut (or an argument could not be
+    // printed); keep what was formatted, always within the buffer.
+    buffer.back() = L'\0';
+    const std::size_t length = n >= 0 ? static_cast<std::size_t>(n) : std::wcslen(buffer.data());
+    const std::string text = line_utf8(buffer.data(), length);
+    std::fwrite(text.data(), 1, text.size(), file);
+    end_line(file);
+}
+
+void tk_log_write(int level, const char* format, ...)
+{
+    tk_logger* logger = tk_logger::get();
+    if (logger == nullptr)
+        return;
+    va_list args;
+    va_start(args, format);
+    logger->write(level, format, args);
+    va_end(args);
+}
+
+void tk_log_write_w(int level, const wchar_t* format, ...)
+{
+    tk_logger* logger = tk_logger::get();
+    if (logger == nullptr)
+        return;
+    va_list args;
+    va_start(args, format);
+    logger->write_w(level, format, args);
+    va_end(args);
+}

@@ -1,0 +1,63 @@
+// The process-wide log file writer and the two functions that write one line.
+#pragma once
+#include <cstdarg>
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "TK/tk_singl.h"
+
+// Writes trace lines at or above a threshold into a plain text file, each
+// ended by CR LF. The file is emptied once, at the first write after logging
+// is switched on, and opened in append mode for every line, so a line is on
+// disk even if the process dies. Safe to call from several threads: lines
+// never interleave.
+class tk_logger : public tk_singleton<tk_logger> {
+public:
+    // file_name null: the program's own path with the extension ".log".
+    // When enabled, the file is emptied at once.
+    tk_logger(const char* file_name, bool enabled, int threshold, bool time_stamps);
+    ~tk_logger() override;
+
+    // Checks a log file name the user gave and, when it is sound, makes it the
+    // log file and switches logging on (the file is not emptied again if an
+    // earlier one already was). An empty name only logs "Filename is empty".
+    // Throws tk_exception level 1 with the message table's text for a
+    // directory, a read-only file, a missing folder or a folder the user
+    // may not write to.
+    void set_file(const std::string& path);
+
+    std::string file_name() const;
+    int threshold() const { return m_threshold; }
+    bool enabled() const;
+    bool time_stamps() const;
+    void set_time_stamps(bool on);
+
+    // The program's own path with its extension replaced by ".log".
+    static std::string default_file_name();
+
+    void write(int level, const char* format, va_list args);
+    void write_w(int level, const wchar_t* format, va_list args);
+
+private:
+    // Opens the line's file (after the one-time truncation); null when the
+    // line is not written. Called with m_mutex held.
+    std::FILE* begin_line(int level);
+    bool skips(int level) const;
+    void end_line(std::FILE* file);
+
+    mutable std::mutex m_mutex;
+    std::string m_file_name;
+    int m_threshold;
+    bool m_line_end = true;
+    std::atomic<bool> m_enabled;
+    std::atomic<bool> m_truncated{false};
+    bool m_time_stamps;
+};
+
+// One narrow line (printf format, ANSI text).
+void tk_log_write(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// One wide line, stored as UTF-8. The format follows the Windows wide printf:
+// %s and %c take wide arguments, %S, %hs and %hc narrow ones; %ls works too.
+void tk_log_write_w(int level, const wchar_t* format, ...);

@@ -1,0 +1,363 @@
+#include "platform/win/winnls.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <mutex>
+
+#include "platform/win/winerror.h"
+
+namespace {
+
+// ---- UTF-8 ---------------------------------------------------------------
+
+bool is_scalar(char32_t c)
+{
+    return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+}
+
+bool utf8_decode(std::string_view in, std::wstring& out)
+{
+    std::wstring result;
+    result.reserve(in.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const auto* end = p + in.size();
+    while (p < end) {
+        const unsigned char lead = *p;
+        if (lead < 0x80) {
+            result.push_back(static_cast<wchar_t>(lead));
+            ++p;
+            continue;
+        }
+        int extra;
+        char32_t c;
+        char32_t min;
+        if ((lead & 0xE0) == 0xC0) { extra = 1; c = lead & 0x1F; min = 0x80; }
+        else if ((lead & 0xF0) == 0xE0) { extra = 2; c = lead & 0x0F; min = 0x800; }
+        else if ((lead & 0xF8) == 0xF0) { extra = 3; c = lead & 0x07; min = 0x10000; }
+        else return false;
+        if (end - p <= extra)
+            return false;
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (p[i] & 0x3F);
+        }
+        if (c < min || !is_scalar(c))
+            return false;
+        result.push_back(static_cast<wchar_t>(c));
+        p += extra + 1;
+    }
+    out = std::move(result);
+    return true;
+}
+
+bool utf8_encode(std::wstring_view in, std::string& out)
+{
+    std::string result;
+    result.reserve(in.size());
+    for (wchar_t wc : in) {
+        const auto c = static_cast<char32_t>(wc);
+        if (!is_scalar(c))
+            return false;
+        if (c < 0x80) {
+            result.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            result.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            result.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            result.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            result.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    out = std::move(result);
+    return true;
+}
+
+// ---- the ANSI code page ----------------------------------------------------
+
+std::mutex g_ansi_mutex;
+std::string g_ansi_codeset;          // iconv name; empty while it is UTF-8
+std::atomic<bool> g_ansi_utf8{true};
+std::once_flag g_ansi_once;
+
+bool codeset_is_utf8(const std::string& name)
+{
+    std::string n;
+    for (char ch : name)
+        if (ch != '-' && ch != '_')
+            n.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(ch))));
+    // The C locale reports plain ASCII; UTF-8 is its superset and what users expect.
+    return n.empty() || n == "UTF8" || n == "ANSIX3.41968" || n == "ASCII" || n == "USASCII";
+}
+
+void init_ansi_from_locale()
+{
+    std::string codeset;
+    if (locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr))) {
+        if (const char* name = nl_langinfo_l(CODESET, loc))
+            codeset = name;
+        freelocale(loc);
+    }
+    std::lock_guard lock(g_ansi_mutex);
+    if (codeset_is_utf8(codeset)) {
+        g_ansi_codeset.clear();
+        g_ansi_utf8 = true;
+    } else {
+        g_ansi_codeset = codeset;
+        g_ansi_utf8 = false;
+    }
+}
+
+bool ansi_utf8()
+{
+    std::call_once(g_ansi_once, init_ansi_from_locale);
+    return g_ansi_utf8;
+}
+
+std::string ansi_codeset()
+{
+    std::lock_guard lock(g_ansi_mutex);
+    return g_ansi_codeset;
+}
+
+bool iconv_all(const char* to, const char* from, const char* data, size_t bytes, std::string& out)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string result(bytes * 2 + 16, '\0');
+    char* in = const_cast<char*>(data);
+    size_t in_left = bytes;
+    size_t used = 0;
+    bool ok = true;
+    while (in_left > 0) {
+        char* o = result.data() + used;
+        size_t o_left = result.size() - used;
+        const size_t r = iconv(cd, &in, &in_left, &o, &o_left);
+        used = result.size() - o_left;
+        if (r == static_cast<size_t>(-1)) {
+            if (errno == E2BIG) {
+                result.resize(result.size() * 2);
+                continue;
+            }
+            ok = false;
+            break;
+        }
+        if (r != 0) {           // irreversible (substituted) characters
+            ok = false;
+            break;
+        }
+    }
+    iconv_close(cd);
+    if (!ok)
+        return false;
+    result.resize(used);
+    out = std::move(result);
+    return true;
+}
+
+bool is_ansi(UINT cp)
+{
+    return cp == CP_ACP || cp == CP_THREAD_ACP || cp == CP_OEMCP;
+}
+
+// ---- the user's locale for comparisons -----------------------------------
+
+locale_t user_locale()
+{
+    static const locale_t loc = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK | LC_COLLATE_MASK, "", static_cast<locale_t>(nullptr));
+        if (l != nullptr && std::strcmp(nl_langinfo_l(CODESET, l), "UTF-8") != 0) {
+            freelocale(l);
+            l = nullptr;
+        }
+        if (l == nullptr)
+            l = newlocale(LC_CTYPE_MASK | LC_COLLATE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (l == nullptr)
+            l = newlocale(LC_CTYPE_MASK | LC_COLLATE_MASK, "C", static_cast<locale_t>(nullptr));
+        return l;
+    }();
+    return loc;
+}
+
+} // namespace
+
+bool win_ansi_is_utf8()
+{
+    return ansi_utf8();
+}
+
+bool win_set_ansi_codeset(const std::string& codeset)
+{
+    std::call_once(g_ansi_once, [] {});
+    if (codeset.empty()) {
+        init_ansi_from_locale();
+        return true;
+    }
+    if (!codeset_is_utf8(codeset)) {
+        iconv_t cd = iconv_open(codeset.c_str(), "WCHAR_T");
+        if (cd == reinterpret_cast<iconv_t>(-1)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        iconv_close(cd);
+    }
+    std::lock_guard lock(g_ansi_mutex);
+    g_ansi_utf8 = codeset_is_utf8(codeset);
+    g_ansi_codeset = g_ansi_utf8 ? std::string() : codeset;
+    return true;
+}
+
+bool win_to_wide(UINT code_page, std::string_view text, std::wstring& out)
+{
+    bool ok;
+    if (code_page == CP_UTF8 || (is_ansi(code_page) && ansi_utf8())) {
+        ok = utf8_decode(text, out);
+    } else if (is_ansi(code_page)) {
+        std::string bytes;
+        ok = iconv_all("WCHAR_T", ansi_codeset().c_str(), text.data(), text.size(), bytes);
+        if (ok)
+            out.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (!ok)
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return ok;
+}
+
+bool win_from_wide(UINT code_page, std::wstring_view text, std::string& out)
+{
+    bool ok;
+    if (code_page == CP_UTF8 || (is_ansi(code_page) && ansi_utf8())) {
+        ok = utf8_encode(text, out);
+    } else if (is_ansi(code_page)) {
+        ok = std::all_of(text.begin(), text.end(), [](wchar_t c) { return is_scalar(static_cast<char32_t>(c)); })
+             && iconv_all(ansi_codeset().c_str(), "WCHAR_T", reinterpret_cast<const char*>(text.data()),
+                          text.size() * sizeof(wchar_t), out);
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (!ok)
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return ok;
+}
+
+int MultiByteToWideChar(UINT code_page, DWORD, const char* text, int bytes, wchar_t* out, int out_chars)
+{
+    if (text == nullptr || bytes == 0 || bytes < -1 || out_chars < 0 || (out_chars > 0 && out == nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t length = bytes == -1 ? std::strlen(text) + 1 : static_cast<size_t>(bytes);
+    std::wstring wide;
+    if (!win_to_wide(code_page, std::string_view(text, length), wide))
+        return 0;
+    if (out_chars == 0)
+        return static_cast<int>(wide.size());
+    if (wide.size() > static_cast<size_t>(out_chars)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(wide.begin(), wide.end(), out);
+    return static_cast<int>(wide.size());
+}
+
+int WideCharToMultiByte(UINT code_page, DWORD, const wchar_t* text, int chars, char* out, int out_bytes,
+                        const char*, BOOL* used_default)
+{
+    if (text == nullptr || chars == 0 || chars < -1 || out_bytes < 0 || (out_bytes > 0 && out == nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (used_default != nullptr)
+        *used_default = 0;
+    const size_t length = chars == -1 ? std::wcslen(text) + 1 : static_cast<size_t>(chars);
+    std::string narrow;
+    if (!win_from_wide(code_page, std::wstring_view(text, length), narrow))
+        return 0;
+    if (out_bytes == 0)
+        return static_cast<int>(narrow.size());
+    if (narrow.size() > static_cast<size_t>(out_bytes)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(narrow.begin(), narrow.end(), out);
+    return static_cast<int>(narrow.size());
+}
+
+wchar_t win_fold_case(wchar_t c)
+{
+    return static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), user_locale()));
+}
+
+std::wstring win_fold_case(std::wstring_view text)
+{
+    std::wstring folded(text);
+    for (wchar_t& c : folded)
+        c = win_fold_case(c);
+    return folded;
+}
+
+int CompareStringW(LCID, DWORD flags, const wchar_t* a, int a_len, const wchar_t* b, int b_len)
+{
+    if (a == nullptr || b == nullptr || a_len < -1 || b_len < -1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::wstring x(a, a_len == -1 ? std::wcslen(a) : static_cast<size_t>(a_len));
+    std::wstring y(b, b_len == -1 ? std::wcslen(b) : static_cast<size_t>(b_len));
+    if (flags & NORM_IGNORECASE) {
+        x = win_fold_case(x);
+        y = win_fold_case(y);
+    }
+    if (x == y)
+        return CSTR_EQUAL;
+    // Collation first (the user's order); texts it cannot tell apart fall back to code points.
+    int r = 0;
+    if (x.find(L'\0') == std::wstring::npos && y.find(L'\0') == std::wstring::npos)
+        r = wcscoll_l(x.c_str(), y.c_str(), user_locale());
+    if (r == 0)
+        r = x.compare(y);
+    return r < 0 ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+}
+
+int CompareStringA(LCID locale, DWORD flags, const char* a, int a_len, const char* b, int b_len)
+{
+    if (a == nullptr || b == nullptr || a_len < -1 || b_len < -1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::wstring x, y;
+    if (!win_to_wide(CP_ACP, std::string_view(a, a_len == -1 ? std::strlen(a) : static_cast<size_t>(a_len)), x)
+        || !win_to_wide(CP_ACP, std::string_view(b, b_len == -1 ? std::strlen(b) : static_cast<size_t>(b_len)), y))
+        return 0;
+    return CompareStringW(locale, flags, x.data(), static_cast<int>(x.size()), y.data(), static_cast<int>(y.size()));
+}
+
+int lstrcmpiW(const wchar_t* a, const wchar_t* b)
+{
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a ? a : L"", -1, b ? b : L"", -1) - CSTR_EQUAL;
+}
+
+int lstrcmpiA(const char* a, const char* b)
+{
+    const int r = CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a ? a : "", -1, b ? b : "", -1);
+    if (r == 0)     // not convertible: plain byte order
+        return std::strcmp(a ? a : "", b ? b : "") < 0 ? -1 : (std::strcmp(a ? a : "", b ? b : "") > 0);
+    return r - CSTR_EQUAL;
+}
