@@ -89,16 +89,16 @@ std::string line_utf8(const wchar_t* text, std::size_t length)
 } // namespace
 
 tk_logger::tk_logger(const char* file_name, bool enabled, int threshold, bool time_stamps)
-    : m_file_name(file_name ? file_name : default_file_name()),
-      m_threshold(threshold),
-      m_enabled(enabled),
-      m_time_stamps(time_stamps)
+    : m_threshold(threshold),
+      m_time_stamps(time_stamps),
+      m_file_name(file_name ? file_name : default_file_name())
 {
-    if (m_enabled) {
+    if (enabled) {
         if (std::FILE* f = std::fopen(m_file_name.c_str(), "wb"))
             std::fclose(f);
         m_truncated = true;
     }
+    m_enabled = enabled;
 }
 
 tk_logger::~tk_logger() = default;

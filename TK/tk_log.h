@@ -47,13 +47,16 @@ private:
     bool skips(int level) const;
     void end_line(std::FILE* file);
 
+    // The object is registered (and so reachable by log calls) before these
+    // members are built: the flags come first and keep logging off until the
+    // constructor's body has set everything up.
     mutable std::mutex m_mutex;
-    std::string m_file_name;
+    std::atomic<bool> m_enabled{false};
+    std::atomic<bool> m_truncated{false};
     int m_threshold;
     bool m_line_end = true;
-    std::atomic<bool> m_enabled;
-    std::atomic<bool> m_truncated{false};
     bool m_time_stamps;
+    std::string m_file_name;
 };
 
 // One narrow line (printf format, ANSI text).
