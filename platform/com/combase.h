@@ -7,13 +7,12 @@
 #include <functional>
 #include <string>
 
+#include "platform/win/wintypes.h"
+
 // ---------------------------------------------------------------------------
-// Basic scalar types of the COM calling convention.
+// Basic scalar types of the COM calling convention (ULONG, LONG, LCID come from wintypes.h).
 typedef int32_t HRESULT;
 typedef int32_t SCODE;
-typedef uint32_t ULONG;
-typedef int32_t LONG;
-typedef uint32_t LCID;
 typedef wchar_t OLECHAR;
 typedef OLECHAR* LPOLESTR;
 typedef const OLECHAR* LPCOLESTR;

@@ -17,7 +17,8 @@
 #pragma once
 
 #include "platform/com/combase.h"
-#include "platform/win/systemtime.h"
+#include "platform/win/winbase.h" // SYSTEMTIME
+#include "platform/win/winnls.h"  // locale identifiers
 
 #include <cstdint>
 
@@ -170,9 +171,7 @@ typedef VARIANT* LPVARIANT;
 #define V_ARRAY(v) ((v)->parray)
 
 // Locales. The conversions accept any identifier and behave the same for all of them.
-constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
-constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
-constexpr LCID LOCALE_INVARIANT = 0x007F;
+// (LOCALE_USER_DEFAULT, LOCALE_SYSTEM_DEFAULT, LOCALE_INVARIANT come from winnls.h.)
 constexpr LCID LOCALE_EN_US = 0x0409; // 1033
 constexpr ULONG LOCALE_NOUSEROVERRIDE = 0x80000000u;
 
