@@ -1,0 +1,428 @@
+#include "platform/jet/jet_cursor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/jet/jet_file.h"
+
+namespace jet {
+
+namespace {
+
+constexpr std::uint16_t offset_mask = 0x1FFF;
+constexpr std::uint16_t deleted_flag = 0x8000;
+constexpr std::uint16_t overflow_flag = 0x4000;
+
+std::string narrow(const std::wstring& w)
+{
+    std::string s;
+    for (wchar_t c : w) s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return s;
+}
+
+// Stored size of a fixed-length value of a type (0: the column's own length decides).
+std::size_t fixed_size(column_type t)
+{
+    switch (t) {
+    case column_type::boolean: return 0;
+    case column_type::byte: return 1;
+    case column_type::integer: return 2;
+    case column_type::long_integer: return 4;
+    case column_type::currency: return 8;
+    case column_type::single: return 4;
+    case column_type::double_: return 8;
+    case column_type::datetime: return 8;
+    case column_type::guid: return 16;
+    case column_type::numeric: return 17;
+    case column_type::complex: return 4;
+    case column_type::big_int: return 8;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+void decode_value(const page_file& file, column_type type, const std::uint8_t* p, std::size_t n, value& out,
+                  std::uint8_t precision, std::uint8_t scale)
+{
+    std::size_t need = fixed_size(type);
+    if (need && n < need) {
+        // A value shorter than its type: only seen in damaged files.
+        file.corrupt(std::string("a ") + type_name(type) + " value is " + std::to_string(n) + " bytes long");
+    }
+    switch (type) {
+    case column_type::boolean: out = value(n > 0 && p[0] != 0); return;
+    case column_type::byte: out = value(p[0]); return;
+    case column_type::integer: out = value(static_cast<std::int16_t>(rd16(p))); return;
+    case column_type::long_integer:
+    case column_type::complex: out = value(static_cast<std::int32_t>(rd32(p))); return;
+    case column_type::currency: out = value(currency{static_cast<std::int64_t>(rd64(p))}); return;
+    case column_type::big_int: out = value(static_cast<std::int64_t>(rd64(p))); return;
+    case column_type::single: {
+        float f;
+        std::memcpy(&f, p, 4);
+        out = value(f);
+        return;
+    }
+    case column_type::double_: {
+        double d;
+        std::memcpy(&d, p, 8);
+        out = value(d);
+        return;
+    }
+    case column_type::datetime: {
+        double d;
+        std::memcpy(&d, p, 8);
+        out = value(date_time{d});
+        return;
+    }
+    case column_type::guid: {
+        guid g;
+        std::memcpy(g.bytes.data(), p, 16);
+        out = value(g);
+        return;
+    }
+    case column_type::numeric: {
+        decimal d;
+        d.negative = p[0] != 0;
+        d.precision = precision;
+        d.scale = scale;
+        // Four 32-bit little-endian words, most significant first.
+        d.hi = (static_cast<std::uint64_t>(rd32(p + 1)) << 32) | rd32(p + 5);
+        d.lo = (static_cast<std::uint64_t>(rd32(p + 9)) << 32) | rd32(p + 13);
+        out = value(d);
+        return;
+    }
+    case column_type::text:
+    case column_type::memo: {
+        std::wstring& s = out.set_text();
+        file.decode_text(p, n, s);
+        return;
+    }
+    default: {
+        bytes& b = out.set_binary();
+        b.assign(p, p + n);
+        return;
+    }
+    }
+}
+
+void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, bytes& out,
+                     std::vector<std::uint8_t>& scratch)
+{
+    out.clear();
+    if (ref.size() < 12) file.corrupt("a long value reference is " + std::to_string(ref.size()) + " bytes long");
+    std::uint32_t word = rd32(ref.data());
+    std::uint32_t length = word & 0x3FFFFFFF;
+    std::uint8_t kind = static_cast<std::uint8_t>((word >> 24) & 0xC0);
+    if (kind == 0x80) {
+        if (length > ref.size() - 12) file.corrupt("an inline long value runs past its row");
+        out.assign(ref.data() + 12, ref.data() + 12 + length);
+        return;
+    }
+    std::uint8_t row = ref[4];
+    std::uint32_t page = rd24(ref.data() + 5);
+    const format_layout& L = file.layout();
+    auto locate = [&](std::uint32_t pg_no, unsigned r, std::size_t& s, std::size_t& e) {
+        const std::uint8_t* pg = file.page(pg_no, scratch);
+        if (pg[0] != 0x01) file.corrupt("long value page " + std::to_string(pg_no) + " is not a data page");
+        unsigned nrows = rd16(pg + L.data_rows_at);
+        if (r >= nrows || L.data_offsets_at + 2u * nrows > L.page_size)
+            file.corrupt("long value row " + std::to_string(r) + " on page " + std::to_string(pg_no) + " does not exist");
+        s = rd16(pg + L.data_offsets_at + 2 * r) & offset_mask;
+        e = r == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (r - 1)) & offset_mask);
+        if (s > e || e > L.page_size) file.corrupt("long value row on page " + std::to_string(pg_no) + " has bad bounds");
+        return pg;
+    };
+    if (kind == 0x40) {
+        std::size_t s, e;
+        const std::uint8_t* pg = locate(page, row, s, e);
+        if (length > e - s) file.corrupt("a long value is longer than its row");
+        out.assign(pg + s, pg + s + length);
+        return;
+    }
+    // A chain of rows: each starts with the location of the next one.
+    out.reserve(std::min<std::size_t>(length, 16u * 1024 * 1024));
+    std::uint32_t hops = 0;
+    while (out.size() < length) {
+        if (page == 0 || ++hops > file.page_count())
+            file.corrupt("a long value chain ends early or loops");
+        std::size_t s, e;
+        const std::uint8_t* pg = locate(page, row, s, e);
+        if (e - s < 4) file.corrupt("a long value chain row is too short");
+        row = pg[s];
+        std::uint32_t next = rd24(pg + s + 1);
+        std::size_t take = std::min<std::size_t>(e - s - 4, length - out.size());
+        out.insert(out.end(), pg + s + 4, pg + s + 4 + take);
+        page = next;
+    }
+}
+
+// The pages a table owns, walked lazily from its usage map (one page of map at a time).
+struct row_cursor::usage_walk {
+    const page_file& file;
+    std::uint8_t kind = 0;
+    std::vector<std::uint8_t> map;   // inline bitmap, or the list of map pages
+    std::uint32_t base = 0;          // page number of bit 0 of the current bitmap
+    std::size_t bit = 0;             // next bit of the current bitmap
+    std::size_t ref_next = 0;        // next entry of the map-page list
+    std::vector<std::uint8_t> bitmap;
+    std::vector<std::uint8_t> scratch;
+
+    usage_walk(const page_file& f, row_pointer where) : file(f)
+    {
+        const format_layout& L = f.layout();
+        const std::uint8_t* pg = f.page(where.page, scratch);
+        unsigned nrows = rd16(pg + L.data_rows_at);
+        if (where.row >= nrows || L.data_offsets_at + 2u * nrows > L.page_size)
+            f.corrupt("the usage map at page " + std::to_string(where.page) + " does not exist");
+        std::size_t s = rd16(pg + L.data_offsets_at + 2 * where.row) & offset_mask;
+        std::size_t e = where.row == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (where.row - 1)) & offset_mask);
+        if (s >= e || e > L.page_size) f.corrupt("the usage map at page " + std::to_string(where.page) + " has bad bounds");
+        kind = pg[s];
+        if (kind == 0) {
+            if (e - s < 5) f.corrupt("a usage map is too short");
+            base = rd32(pg + s + 1);
+            bitmap.assign(pg + s + 5, pg + e);
+        } else if (kind == 1) {
+            map.assign(pg + s + 1, pg + e);
+        } else {
+            f.corrupt("unknown usage map type " + std::to_string(kind));
+        }
+    }
+
+    bool next(std::uint32_t& page)
+    {
+        for (;;) {
+            while (bit < bitmap.size() * 8) {
+                std::size_t byte = bit / 8;
+                if (bitmap[byte] == 0) {
+                    bit = (byte + 1) * 8;
+                    continue;
+                }
+                bool set = bitmap[byte] & (1u << (bit % 8));
+                std::size_t b = bit++;
+                if (set) {
+                    std::uint64_t p = static_cast<std::uint64_t>(base) + b;
+                    if (p >= file.page_count())
+                        file.corrupt("the usage map names page " + std::to_string(p) + " past the end of the file");
+                    page = static_cast<std::uint32_t>(p);
+                    return true;
+                }
+            }
+            if (kind == 0) return false;
+            // Next page of a referenced map.
+            const format_layout& L = file.layout();
+            std::uint32_t map_page = 0;
+            std::size_t j;
+            do {
+                j = ref_next++;
+                if ((j + 1) * 4 > map.size()) return false;
+                map_page = rd32(map.data() + 4 * j);
+            } while (map_page == 0);
+            const std::uint8_t* pg = file.page(map_page, scratch);
+            if (pg[0] != 0x05) file.corrupt("page " + std::to_string(map_page) + " is not a usage map page");
+            bitmap.assign(pg + 4, pg + L.page_size);
+            base = static_cast<std::uint32_t>(j * (L.page_size - 4) * 8);
+            bit = 0;
+        }
+    }
+};
+
+row_cursor::row_cursor(std::shared_ptr<const page_file> file, std::shared_ptr<const table_def> table)
+    : file_(std::move(file)), table_(std::move(table))
+{
+    values_.resize(table_->columns.size());
+    wanted_.assign(table_->columns.size(), true);
+    for (const auto& c : table_->columns)
+        if (!c.fixed()) has_var_ = true;
+    reset();
+}
+
+row_cursor::~row_cursor() = default;
+row_cursor::row_cursor(row_cursor&&) noexcept = default;
+row_cursor& row_cursor::operator=(row_cursor&&) noexcept = default;
+
+void row_cursor::select(std::vector<bool> wanted)
+{
+    wanted.resize(table_->columns.size(), false);
+    wanted_ = std::move(wanted);
+}
+
+void row_cursor::reset()
+{
+    walk_ = std::make_unique<usage_walk>(*file_, table_->owned_pages);
+    cur_page_ = nullptr;
+    rows_on_page_ = 0;
+    row_ = 0;
+    for (auto& v : values_) v.set_null();
+}
+
+bool row_cursor::next_page()
+{
+    const format_layout& L = file_->layout();
+    std::uint32_t p;
+    while (walk_->next(p)) {
+        const std::uint8_t* pg = file_->page(p, page_buf_);
+        if (pg[0] != 0x01 || rd32(pg + 4) != table_->tdef_page) continue;
+        unsigned n = rd16(pg + L.data_rows_at);
+        if (L.data_offsets_at + 2u * n > L.page_size)
+            file_->corrupt("data page " + std::to_string(p) + " claims " + std::to_string(n) + " rows");
+        cur_page_ = pg;
+        page_ = p;
+        rows_on_page_ = n;
+        row_ = 0;
+        return true;
+    }
+    cur_page_ = nullptr;
+    return false;
+}
+
+const std::uint8_t* row_cursor::row_bounds(const std::uint8_t* pg, unsigned row, std::size_t& start, std::size_t& end,
+                                           std::uint16_t& flags, std::uint32_t page) const
+{
+    const format_layout& L = file_->layout();
+    unsigned n = rd16(pg + L.data_rows_at);
+    if (row >= n || L.data_offsets_at + 2u * n > L.page_size)
+        file_->corrupt("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
+    std::uint16_t off = rd16(pg + L.data_offsets_at + 2 * row);
+    flags = off & (deleted_flag | overflow_flag);
+    start = off & offset_mask;
+    end = row == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (row - 1)) & offset_mask);
+    if (start > end || end > L.page_size || start < L.data_offsets_at + 2u * n)
+        file_->corrupt("row " + std::to_string(row) + " of page " + std::to_string(page) + " has bad bounds");
+    return pg;
+}
+
+bool row_cursor::next()
+{
+    for (;;) {
+        if (!cur_page_ || row_ >= rows_on_page_) {
+            if (!next_page()) return false;
+            continue;
+        }
+        unsigned r = row_++;
+        std::size_t s, e;
+        std::uint16_t flags;
+        row_bounds(cur_page_, r, s, e, flags, page_);
+        if (flags & deleted_flag) continue;   // deleted rows, and the targets of overflow pointers
+        if (!(flags & overflow_flag)) {
+            decode_row(cur_page_ + s, e - s);
+            return true;
+        }
+        // Follow the overflow pointer(s) to where the row now lives.
+        const std::uint8_t* pg = cur_page_;
+        std::uint32_t hops = 0;
+        std::uint32_t at_page = page_;
+        while (flags & overflow_flag) {
+            if (e - s < 4) file_->corrupt("an overflow row pointer on page " + std::to_string(at_page) + " is too short");
+            unsigned next_row = pg[s];
+            std::uint32_t next_page_no = rd24(pg + s + 1);
+            if (++hops > 64) file_->corrupt("overflow rows loop");
+            pg = file_->page(next_page_no, hop_buf_);
+            if (pg[0] != 0x01) file_->corrupt("an overflow row points at page " + std::to_string(next_page_no) + ", not a data page");
+            at_page = next_page_no;
+            row_bounds(pg, next_row, s, e, flags, at_page);
+        }
+        decode_row(pg + s, e - s);
+        return true;
+    }
+}
+
+void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
+{
+    const page_file& f = *file_;
+    const format_layout& L = f.layout();
+    const std::size_t W = L.row_count_size;
+    if (len < W + 1) f.corrupt("a row on page " + std::to_string(page_) + " is too short");
+    std::size_t ncols = W == 1 ? row[0] : rd16(row);
+    std::size_t mask_size = (ncols + 7) / 8;
+    if (len < W + mask_size) f.corrupt("a row on page " + std::to_string(page_) + " is shorter than its null mask");
+    const std::uint8_t* mask = row + len - mask_size;
+    auto present = [&](std::uint16_t number) {
+        return number < ncols && (mask[number / 8] & (1u << (number % 8)));
+    };
+
+    // Offsets of the variable-length values: entry i starts value i, entry nvar ends the last one.
+    std::size_t nvar = 0;
+    if (has_var_) {
+        var_offsets_.clear();
+        std::size_t tail = len - mask_size;   // bytes before the null mask
+        if (W == 2) {
+            if (tail < W + 2) f.corrupt("a row has no room for its offset table");
+            nvar = rd16(row + tail - 2);
+            if (tail < 2 + 2 * (nvar + 1) + W) f.corrupt("a row's offset table runs past its start");
+            for (std::size_t i = 0; i <= nvar; ++i) var_offsets_.push_back(rd16(row + tail - 4 - 2 * i));
+        } else {
+            if (tail < W + 1) f.corrupt("a row has no room for its offset table");
+            nvar = row[tail - 1];
+            std::size_t row_end = len - 1;
+            std::size_t jumps = (len - 1) / 256;
+            if (row_end < mask_size + jumps + 1 + nvar) f.corrupt("a row's offset table runs past its start");
+            std::size_t col_off = row_end - mask_size - jumps - 1;
+            if ((col_off - nvar) / 256 < jumps) --jumps;
+            std::size_t used = 0;
+            for (std::size_t i = 0; i <= nvar; ++i) {
+                while (used < jumps && i == row[row_end - mask_size - used - 1]) ++used;
+                if (col_off < i) f.corrupt("a row's offset table runs past its start");
+                var_offsets_.push_back(static_cast<std::uint32_t>(row[col_off - i] + used * 256));
+            }
+        }
+    }
+
+    const auto& cols = table_->columns;
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+        value& out = values_[i];
+        if (!wanted_[i]) {
+            out.set_null();
+            continue;
+        }
+        const column_def& c = cols[i];
+        if (c.type == column_type::boolean) {
+            out = value(present(c.number));
+            continue;
+        }
+        if (!present(c.number)) {
+            out.set_null();
+            continue;
+        }
+        const std::uint8_t* p;
+        std::size_t n;
+        if (c.fixed()) {
+            n = fixed_size(c.type);
+            if (n == 0) n = c.length;
+            std::size_t at = W + c.fixed_offset;
+            if (at + n > len - mask_size) f.corrupt("a fixed value of column '" + narrow(c.name) + "' lies outside its row");
+            p = row + at;
+        } else {
+            if (c.var_index >= nvar) {
+                out.set_null();
+                continue;
+            }
+            std::size_t s = var_offsets_[c.var_index], e = var_offsets_[c.var_index + 1];
+            if (s > e || e > len - mask_size || s < W)
+                f.corrupt("a value of column '" + narrow(c.name) + "' lies outside its row");
+            p = row + s;
+            n = e - s;
+        }
+        if (c.type == column_type::memo || c.type == column_type::ole) {
+            if (n == 0) {
+                // A present long value with no reference: empty.
+                if (c.type == column_type::memo) out.set_text(); else out.set_binary();
+                continue;
+            }
+            read_long_value(f, std::span<const std::uint8_t>(p, n), lv_bytes_, lv_buf_);
+            if (c.type == column_type::memo) {
+                std::wstring& s = out.set_text();
+                f.decode_text(lv_bytes_.data(), lv_bytes_.size(), s);
+            } else {
+                bytes& b = out.set_binary();
+                b.swap(lv_bytes_);
+            }
+            continue;
+        }
+        decode_value(f, c.type, p, n, out, c.precision, c.scale);
+    }
+}
+
+} // namespace jet

@@ -1,0 +1,74 @@
+// Forward reading of a table's rows into typed values, one row at a time (memory does not grow with the table).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "platform/jet/jet_table.h"
+#include "platform/jet/jet_value.h"
+
+namespace jet {
+
+class page_file;
+
+// Reads the whole of a memo/OLE value from its 12-byte reference (and inline bytes) into `out`.
+// `scratch` is a page buffer of the caller's. Throws jet::error (err_corrupt) for a broken chain.
+void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, bytes& out,
+                     std::vector<std::uint8_t>& scratch);
+
+// Decodes one stored value of a fixed-size or variable-size (not long) type into `out`.
+// Used for rows and for property values. `col` gives precision and scale of numeric values.
+void decode_value(const page_file& file, column_type type, const std::uint8_t* p, std::size_t n, value& out,
+                  std::uint8_t precision = 0, std::uint8_t scale = 0);
+
+// A forward cursor over the rows of one table in table order (pages in usage-map order, rows in slot
+// order). Deleted rows are skipped, overflow rows followed. Values come out by column number order,
+// matching table_def::columns. Each cursor has its own page buffers.
+class row_cursor {
+public:
+    row_cursor(std::shared_ptr<const page_file> file, std::shared_ptr<const table_def> table);
+    ~row_cursor();
+    row_cursor(row_cursor&&) noexcept;
+    row_cursor& operator=(row_cursor&&) noexcept;
+
+    // Moves to the next row; false at the end.
+    bool next();
+    // Back before the first row.
+    void reset();
+
+    // The values of the current row (valid until the next call of next()).
+    const std::vector<value>& values() const { return values_; }
+    const value& operator[](std::size_t column) const { return values_[column]; }
+    const table_def& table() const { return *table_; }
+    // Where the current row lives (its first stored location, before any overflow hop).
+    row_pointer location() const { return {page_, static_cast<std::uint8_t>(row_ - 1)}; }
+
+    // Limits decoding to the columns marked true (others stay null); the default decodes all.
+    void select(std::vector<bool> wanted);
+
+private:
+    bool next_page();
+    bool load_row(std::uint32_t page, unsigned row, const std::uint8_t* pg);
+    void decode_row(const std::uint8_t* row, std::size_t len);
+    const std::uint8_t* row_bounds(const std::uint8_t* pg, unsigned row, std::size_t& start, std::size_t& end,
+                                   std::uint16_t& flags, std::uint32_t page) const;
+
+    struct usage_walk;
+
+    std::shared_ptr<const page_file> file_;
+    std::shared_ptr<const table_def> table_;
+    std::unique_ptr<usage_walk> walk_;
+    std::vector<value> values_;
+    std::vector<bool> wanted_;
+    std::vector<std::uint8_t> page_buf_, hop_buf_, lv_buf_;
+    bytes lv_bytes_;
+    std::vector<std::uint32_t> var_offsets_;
+    const std::uint8_t* cur_page_ = nullptr;
+    std::uint32_t page_ = 0;
+    unsigned row_ = 0;
+    unsigned rows_on_page_ = 0;
+    bool has_var_ = false;
+};
+
+} // namespace jet

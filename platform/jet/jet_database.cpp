@@ -1,0 +1,206 @@
+#include "platform/jet/jet_database.h"
+
+namespace jet {
+
+namespace {
+
+constexpr std::uint32_t catalogue_page = 2;
+
+std::string narrow(std::wstring_view w)
+{
+    std::string s;
+    for (wchar_t c : w) {
+        char32_t u = static_cast<char32_t>(c);
+        if (u < 0x80) {
+            s.push_back(static_cast<char>(u));
+        } else if (u < 0x800) {
+            s.push_back(static_cast<char>(0xC0 | (u >> 6)));
+            s.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+        } else if (u < 0x10000) {
+            s.push_back(static_cast<char>(0xE0 | (u >> 12)));
+            s.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+            s.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+        } else {
+            s.push_back(static_cast<char>(0xF0 | (u >> 18)));
+            s.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
+            s.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+            s.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+        }
+    }
+    return s;
+}
+
+std::wstring text_or_empty(const value& v) { return v.type() == value::text_k ? v.as_text() : std::wstring(); }
+
+} // namespace
+
+object_kind catalog_entry::kind() const
+{
+    switch (type) {
+    case 1: return object_kind::table;
+    case 4: return object_kind::odbc_table;
+    case 5: return object_kind::query;
+    case 6: return object_kind::linked_table;
+    default: return object_kind::other;
+    }
+}
+
+std::shared_ptr<database> database::open(const std::string& path, const std::wstring& password)
+{
+    auto file = std::make_shared<page_file>(path, password);
+    std::shared_ptr<database> db(new database(std::move(file)));
+    db->read_catalogue();
+    return db;
+}
+
+database::database(std::shared_ptr<page_file> file) : file_(std::move(file)) {}
+
+void database::read_catalogue()
+{
+    auto def = std::make_shared<table_def>(read_table_def(*file_, catalogue_page, L"MSysObjects"));
+    int c_id = def->find_column(L"Id"), c_parent = def->find_column(L"ParentId"), c_name = def->find_column(L"Name"),
+        c_type = def->find_column(L"Type"), c_flags = def->find_column(L"Flags"),
+        c_db = def->find_column(L"Database"), c_foreign = def->find_column(L"ForeignName"),
+        c_connect = def->find_column(L"Connect"), c_created = def->find_column(L"DateCreate"),
+        c_updated = def->find_column(L"DateUpdate"), c_props = def->find_column(L"LvProp");
+    if (c_id < 0 || c_name < 0 || c_type < 0 || c_parent < 0)
+        file_->corrupt("the catalogue (MSysObjects) lacks its key columns");
+
+    row_cursor cur(file_, def);
+    while (cur.next()) {
+        catalog_entry e;
+        auto num = [&](int col) -> std::int64_t {
+            if (col < 0) return 0;
+            const value& v = cur[static_cast<std::size_t>(col)];
+            switch (v.type()) {
+            case value::byte_k: case value::int16_k: case value::int32_k: case value::int64_k: case value::boolean_k:
+                return v.to_int64();
+            default: return 0;
+            }
+        };
+        auto text = [&](int col) { return col < 0 ? std::wstring() : text_or_empty(cur[static_cast<std::size_t>(col)]); };
+        auto date = [&](int col) {
+            if (col < 0) return 0.0;
+            const value& v = cur[static_cast<std::size_t>(col)];
+            return v.type() == value::datetime_k ? v.as_datetime().days : 0.0;
+        };
+        e.id = static_cast<std::int32_t>(num(c_id));
+        e.parent_id = static_cast<std::int32_t>(num(c_parent));
+        e.name = text(c_name);
+        e.type = static_cast<std::int16_t>(num(c_type));
+        e.flags = static_cast<std::uint32_t>(num(c_flags));
+        e.database = text(c_db);
+        e.foreign_name = text(c_foreign);
+        e.connect = text(c_connect);
+        e.date_create = date(c_created);
+        e.date_update = date(c_updated);
+        if (c_props >= 0) {
+            const value& v = cur[static_cast<std::size_t>(c_props)];
+            if (v.type() == value::binary_k) e.properties = parse_properties(*file_, v.as_binary());
+        }
+        catalogue_.push_back(std::move(e));
+    }
+    // Tables hang below the "Tables" container, itself a child of the root (0x0F000000).
+    for (const auto& e : catalogue_)
+        if (e.parent_id == 0x0F000000 && e.name == L"Tables") tables_parent_ = e.id;
+}
+
+std::vector<const catalog_entry*> database::tables(bool include_system) const
+{
+    std::vector<const catalog_entry*> out;
+    for (const auto& e : catalogue_) {
+        object_kind k = e.kind();
+        if (k != object_kind::table && k != object_kind::linked_table && k != object_kind::odbc_table) continue;
+        if (tables_parent_ != -1 && e.parent_id != tables_parent_) continue;
+        if (!include_system && e.system()) continue;
+        out.push_back(&e);
+    }
+    return out;
+}
+
+std::vector<const catalog_entry*> database::queries() const
+{
+    std::vector<const catalog_entry*> out;
+    for (const auto& e : catalogue_)
+        if (e.kind() == object_kind::query) out.push_back(&e);
+    return out;
+}
+
+const catalog_entry* database::find(std::wstring_view name) const
+{
+    for (const auto& e : catalogue_) {
+        object_kind k = e.kind();
+        if (k == object_kind::other) continue;
+        if (k != object_kind::query && tables_parent_ != -1 && e.parent_id != tables_parent_) continue;
+        if (same_name(e.name, name)) return &e;
+    }
+    return nullptr;
+}
+
+const catalog_entry* database::find_by_page(std::uint32_t tdef_page) const
+{
+    for (const auto& e : catalogue_)
+        if (e.kind() == object_kind::table && e.tdef_page() == tdef_page) return &e;
+    return nullptr;
+}
+
+std::shared_ptr<const table_def> database::load(const catalog_entry* entry, std::uint32_t page,
+                                                const std::wstring& name) const
+{
+    {
+        std::lock_guard lock(mutex_);
+        auto it = defs_.find(page);
+        if (it != defs_.end()) return it->second;
+    }
+    auto def = std::make_shared<table_def>(read_table_def(*file_, page, name));
+    if (entry) {
+        def->name = entry->name;
+        def->properties = entry->properties.object();
+        for (auto& c : def->columns) c.properties = entry->properties.column(c.name);
+    }
+    for (auto& x : def->indexes) {
+        if (x.foreign() && x.ref_table_page) {
+            if (x.ref_table_page == page)
+                x.ref_table = def->name;
+            else if (const catalog_entry* other = find_by_page(x.ref_table_page))
+                x.ref_table = other->name;
+        }
+    }
+    std::lock_guard lock(mutex_);
+    auto [it, inserted] = defs_.insert_or_assign(page, def);
+    (void)inserted;
+    return it->second;
+}
+
+std::shared_ptr<const table_def> database::table(std::wstring_view name) const
+{
+    const catalog_entry* e = find(name);
+    if (!e || e->kind() == object_kind::query)
+        throw error(err_object_not_found, "Cannot find the table '" + narrow(name) + "' in " + path() + ".");
+    if (e->kind() != object_kind::table)
+        throw error(err_object_not_found, "The table '" + narrow(name) + "' in " + path() +
+                                              " is linked to another database; it has no rows here.");
+    return load(e, e->tdef_page(), e->name);
+}
+
+std::shared_ptr<const table_def> database::table_at(std::uint32_t tdef_page) const
+{
+    const catalog_entry* e = find_by_page(tdef_page);
+    if (!e) throw error(err_object_not_found, "No table has its definition at page " + std::to_string(tdef_page) + " of " + path() + ".");
+    return load(e, tdef_page, e->name);
+}
+
+row_cursor database::rows(std::wstring_view table_name) const { return row_cursor(file_, table(table_name)); }
+
+row_cursor database::rows(std::shared_ptr<const table_def> t) const { return row_cursor(file_, std::move(t)); }
+
+std::uint64_t database::count_rows(std::wstring_view table_name) const
+{
+    row_cursor c(file_, table(table_name));
+    c.select({});
+    std::uint64_t n = 0;
+    while (c.next()) ++n;
+    return n;
+}
+
+} // namespace jet

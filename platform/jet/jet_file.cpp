@@ -1,0 +1,213 @@
+#include "platform/jet/jet_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/jet/jet_cipher.h"
+#include "platform/jet/jet_rc4.h"
+#include "platform/jet/jet_text.h"
+
+// The whole-file ACE decryption lives beside this reader; until it is part of the build, encrypted
+// ACE files are refused with a clear message.
+#if __has_include("platform/jet/jet_crypt.h")
+#define DRAV_JET_HAVE_ACE_CIPHER 1
+#endif
+
+namespace jet {
+
+namespace {
+
+const format_layout jet3_layout = {
+    2048, false,
+    8, 10,                      // data page: row count, offsets
+    12, 16, 20, 21, 23, 25, 27, 31, 35, 39, 43,
+    8,                          // real index count block
+    18, 39, 20,                 // column, real index, logical index definitions
+    1, 1,                       // name length, row column count
+    64,
+};
+
+const format_layout jet4_layout = {
+    4096, true,
+    12, 14,
+    16, 20, 40, 41, 43, 45, 47, 51, 55, 59, 63,
+    12,
+    25, 52, 28,
+    2, 2,
+    64,
+};
+
+// Key of the fixed scramble over part of the header page.
+const std::uint8_t header_key[4] = {0xC7, 0xDA, 0x39, 0x6B};
+
+// Jet3/Jet4 page encoding: RC4 keyed by the database key XOR the page number.
+class jet_page_cipher : public page_cipher {
+public:
+    explicit jet_page_cipher(std::uint32_t key) : key_(key) {}
+    void decrypt(std::uint32_t page_number, std::span<std::uint8_t> page) const override
+    {
+        std::uint32_t k = key_ ^ page_number;
+        std::uint8_t kb[4] = {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
+                              static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 24)};
+        rc4 r(kb, 4);
+        r.apply(page.data(), page.size());
+    }
+
+private:
+    std::uint32_t key_;
+};
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+} // namespace
+
+const format_layout& layout_for(file_format f) { return f == file_format::jet3 ? jet3_layout : jet4_layout; }
+
+page_file::page_file(const std::string& path, const std::wstring& password) : path_(path)
+{
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        int e = errno;
+        if (e == ENOENT || e == ENOTDIR)
+            throw error(err_file_not_found, "Could not find file " + quoted(path) + ".");
+        throw error(err_io, "Cannot open file " + quoted(path) + ": " + std::strerror(e) + ".");
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw error(err_io, "Cannot open file " + quoted(path) + ": not a regular file.");
+    }
+    size_ = static_cast<std::size_t>(st.st_size);
+    if (size_ > 0) {
+        void* m = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+        if (m == MAP_FAILED) {
+            int e = errno;
+            ::close(fd_);
+            fd_ = -1;
+            throw error(err_io, "Cannot read file " + quoted(path) + ": " + std::strerror(e) + ".");
+        }
+        map_ = static_cast<const std::uint8_t*>(m);
+        ::madvise(m, size_, MADV_WILLNEED);
+    }
+    try {
+        read_header(password);
+    } catch (...) {
+        if (map_) ::munmap(const_cast<std::uint8_t*>(map_), size_);
+        ::close(fd_);
+        map_ = nullptr;
+        fd_ = -1;
+        throw;
+    }
+}
+
+page_file::~page_file()
+{
+    if (map_) ::munmap(const_cast<std::uint8_t*>(map_), size_);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void page_file::corrupt(const std::string& what) const
+{
+    throw error(err_corrupt, "The database file " + quoted(path_) + " is damaged or not readable: " + what + ".");
+}
+
+void page_file::read_header(const std::wstring& password)
+{
+    const std::string unrecognized = "Unrecognized database format " + quoted(path_) + ".";
+    if (size_ < 0x80 + 0x18 || map_[0] != 0 || map_[1] != 1)
+        throw error(err_unrecognized_format, unrecognized);
+    header_.version_byte = map_[20];
+    header_.format = header_.version_byte == 0 ? file_format::jet3
+                   : header_.version_byte == 1 ? file_format::jet4
+                                               : file_format::ace;
+    layout_ = layout_for(header_.format);
+    if (size_ < layout_.page_size * 3u)
+        throw error(err_unrecognized_format, unrecognized + " The file is too short");
+    // The engine name: "Standard Jet DB", "Standard ACE DB" or a workgroup file's "Jet System DB".
+    for (int i = 4; i < 19 && map_[i]; ++i) header_.engine_name.push_back(static_cast<char>(map_[i]));
+    while (!header_.engine_name.empty() && header_.engine_name.back() == ' ') header_.engine_name.pop_back();
+    if (header_.engine_name != "Standard Jet DB" && header_.engine_name != "Standard ACE DB" &&
+        header_.engine_name != "Jet System DB" && header_.engine_name != "MSISAM Database")
+        throw error(err_unrecognized_format, unrecognized);
+    page_count_ = static_cast<std::uint32_t>(std::min<std::size_t>(size_ / layout_.page_size, 0xFFFFFFu + 1));
+
+    header_page_.assign(map_, map_ + layout_.page_size);
+    std::size_t scrambled = header_.format == file_format::jet3 ? 126 : 128;
+    rc4 r(header_key, 4);
+    r.apply(header_page_.data() + 0x18, scrambled);
+    const std::uint8_t* h = header_page_.data();
+
+    header_.code_page = rd16(h + 0x3C);
+    header_.database_key = rd32(h + 0x3E);
+    if (header_.format == file_format::jet3) {
+        header_.sort_order = rd16(h + 0x3A);
+    } else {
+        header_.sort_order = rd32(h + 0x6E);
+        std::uint64_t bits = rd64(h + 0x72);
+        std::memcpy(&header_.creation_date, &bits, 8);
+    }
+    if (header_.format == file_format::jet3) jet3_text_ = std::make_unique<code_page_text>(header_.code_page);
+
+    if (header_.format == file_format::ace) {
+#ifdef DRAV_JET_HAVE_ACE_CIPHER
+        cipher_ = make_page_cipher(std::span<const std::uint8_t>(header_page_.data(), header_page_.size()), password);
+#else
+        if (header_.database_key != 0)
+            throw error(err_unrecognized_format,
+                        "The database file " + quoted(path_) + " is encrypted; this build cannot decrypt it.");
+#endif
+        header_.encrypted = cipher_ != nullptr;
+        return;
+    }
+
+    // Jet3/Jet4 database password: stored in the header, masked in Jet4 by the creation date.
+    std::size_t pw_len = header_.format == file_format::jet3 ? 20 : 40;
+    std::uint8_t pw[40];
+    std::memcpy(pw, h + 0x42, pw_len);
+    if (header_.format != file_format::jet3) {
+        double d = header_.creation_date;
+        std::int32_t m = (std::isfinite(d) && d > -2147483648.0 && d < 2147483648.0) ? static_cast<std::int32_t>(d) : 0;
+        std::uint8_t mask[4];
+        std::memcpy(mask, &m, 4);
+        for (std::size_t i = 0; i < pw_len; ++i) pw[i] ^= mask[i % 4];
+    }
+    std::wstring stored;
+    if (header_.format == file_format::jet3)
+        jet3_text_->decode(pw, pw_len, stored);
+    else
+        append_utf16le(pw, pw_len, stored);
+    while (!stored.empty() && stored.back() == 0) stored.pop_back();
+    header_.has_password = !stored.empty();
+    if (header_.has_password && stored != password) throw error(err_bad_password, "Not a valid password.");
+
+    if (header_.database_key != 0) {
+        cipher_ = std::make_unique<jet_page_cipher>(header_.database_key);
+        header_.encrypted = true;
+    }
+}
+
+const std::uint8_t* page_file::page(std::uint32_t n, std::vector<std::uint8_t>& scratch) const
+{
+    if (n >= page_count_) corrupt("page " + std::to_string(n) + " lies past the end of the file");
+    const std::uint8_t* p = map_ + static_cast<std::size_t>(n) * layout_.page_size;
+    if (!cipher_ || n == 0) return n == 0 ? header_page_.data() : p;
+    scratch.assign(p, p + layout_.page_size);
+    cipher_->decrypt(n, std::span<std::uint8_t>(scratch.data(), scratch.size()));
+    return scratch.data();
+}
+
+void page_file::decode_text(const std::uint8_t* p, std::size_t n, std::wstring& out) const
+{
+    if (jet3_text_)
+        jet3_text_->decode(p, n, out);
+    else
+        decode_unicode_text(p, n, out);
+}
+
+} // namespace jet

@@ -1,0 +1,144 @@
+#include "platform/jet/jet_text.h"
+
+#include <cerrno>
+#include <iconv.h>
+#include <vector>
+
+namespace jet {
+
+void append_utf16le(const std::uint8_t* p, std::size_t n, std::wstring& out)
+{
+    std::size_t units = n / 2;
+    out.reserve(out.size() + units);
+    for (std::size_t i = 0; i < units; ++i) {
+        char32_t c = static_cast<char32_t>(p[2 * i] | (p[2 * i + 1] << 8));
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
+            char32_t d = static_cast<char32_t>(p[2 * i + 2] | (p[2 * i + 3] << 8));
+            if (d >= 0xDC00 && d <= 0xDFFF) {
+                out.push_back(static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00)));
+                ++i;
+                continue;
+            }
+        }
+        out.push_back(static_cast<wchar_t>(c));
+    }
+}
+
+void decode_unicode_text(const std::uint8_t* p, std::size_t n, std::wstring& out)
+{
+    if (n < 2 || p[0] != 0xFF || p[1] != 0xFE) {
+        append_utf16le(p, n, out);
+        return;
+    }
+    // Compressed form: runs of one-byte characters (high byte zero) and of plain UTF-16 units,
+    // switched by a zero byte. Surrogate pairs may straddle runs, so collect units first.
+    std::u16string units;
+    units.reserve(n);
+    bool compressed = true;
+    std::size_t i = 2;
+    while (i < n) {
+        if (p[i] == 0) {
+            compressed = !compressed;
+            ++i;
+        } else if (compressed) {
+            units.push_back(p[i]);
+            ++i;
+        } else {
+            if (i + 1 >= n) break;
+            units.push_back(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
+            i += 2;
+        }
+    }
+    out.reserve(out.size() + units.size());
+    for (std::size_t k = 0; k < units.size(); ++k) {
+        char32_t c = units[k];
+        if (c >= 0xD800 && c <= 0xDBFF && k + 1 < units.size() && units[k + 1] >= 0xDC00 &&
+            units[k + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[k + 1] - 0xDC00);
+            ++k;
+        }
+        out.push_back(static_cast<wchar_t>(c));
+    }
+}
+
+namespace {
+
+// The upper half of Windows-1252 (0x80-0x9F differ from Latin-1; unassigned bytes map to themselves).
+const char16_t cp1252_80_9f[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                   0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool is_double_byte(int cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950 || cp == 1361; }
+
+} // namespace
+
+code_page_text::code_page_text(int code_page) : code_page_(code_page)
+{
+    for (int b = 0; b < 256; ++b) table_[b] = static_cast<char32_t>(b);
+    if (code_page == 0 || code_page == 1252 || code_page == 28591) {
+        if (code_page != 28591)
+            for (int b = 0; b < 32; ++b) table_[0x80 + b] = cp1252_80_9f[b];
+        return;
+    }
+    iconv_name_ = "CP" + std::to_string(code_page);
+    if (is_double_byte(code_page)) {
+        double_byte_ = true;
+        return;
+    }
+    iconv_t cd = iconv_open("UTF-32LE", iconv_name_.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        // Unknown code page: fall back to Windows-1252, the most common one.
+        for (int b = 0; b < 32; ++b) table_[0x80 + b] = cp1252_80_9f[b];
+        iconv_name_.clear();
+        return;
+    }
+    for (int b = 0x80; b < 256; ++b) {
+        char in = static_cast<char>(b);
+        std::uint8_t outb[8] = {};
+        char* ip = &in;
+        char* op = reinterpret_cast<char*>(outb);
+        std::size_t il = 1, ol = sizeof outb;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &ip, &il, &op, &ol) != static_cast<std::size_t>(-1) && ol == 4)
+            table_[b] = static_cast<char32_t>(outb[0] | (outb[1] << 8) | (outb[2] << 16) | (outb[3] << 24));
+    }
+    iconv_close(cd);
+}
+
+code_page_text::~code_page_text() = default;
+
+void code_page_text::decode(const std::uint8_t* p, std::size_t n, std::wstring& out) const
+{
+    if (!double_byte_) {
+        out.reserve(out.size() + n);
+        for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<wchar_t>(table_[p[i]]));
+        return;
+    }
+    iconv_t cd = iconv_open("UTF-32LE", iconv_name_.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<wchar_t>(table_[p[i]]));
+        return;
+    }
+    std::vector<std::uint8_t> buf(4 * n + 8);
+    char* ip = const_cast<char*>(reinterpret_cast<const char*>(p));
+    std::size_t il = n;
+    while (il > 0) {
+        char* op = reinterpret_cast<char*>(buf.data());
+        std::size_t ol = buf.size();
+        std::size_t r = iconv(cd, &ip, &il, &op, &ol);
+        std::size_t produced = (buf.size() - ol) / 4;
+        for (std::size_t k = 0; k < produced; ++k)
+            out.push_back(static_cast<wchar_t>(buf[4 * k] | (buf[4 * k + 1] << 8) | (buf[4 * k + 2] << 16) |
+                                               (buf[4 * k + 3] << 24)));
+        if (r == static_cast<std::size_t>(-1) && il > 0) {
+            // An invalid or cut-off sequence: keep the byte as the replacement character and go on.
+            out.push_back(L'\uFFFD');
+            ++ip;
+            --il;
+        }
+    }
+    iconv_close(cd);
+}
+
+} // namespace jet
