@@ -1,6 +1,7 @@
 #include "TK/tk_log.h"
 
 #include <cwchar>
+#include <locale.h>
 #include <vector>
 
 #include "TK/tk_errco.h"
@@ -84,6 +85,18 @@ std::string line_utf8(const wchar_t* text, std::size_t length)
     std::string out;
     win_from_wide(CP_UTF8, clean, out);
     return out;
+}
+
+// The character set narrow arguments of wide lines (%S) are read in: the
+// ANSI code page, whatever locale the process itself runs in. Numbers keep
+// the C locale's format.
+locale_t narrow_args_locale()
+{
+    static const locale_t loc = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK, win_ansi_is_utf8() ? "C.UTF-8" : "", static_cast<locale_t>(nullptr));
+        return l != nullptr ? l : newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
+    }();
+    return loc;
 }
 
 } // namespace
@@ -219,7 +232,9 @@ void tk_logger::write_w(int level, const wchar_t* format, va_list args)
     for (;;) {
         va_list copy;
         va_copy(copy, args);
+        const locale_t previous = uselocale(narrow_args_locale());
         n = std::vswprintf(buffer.data(), buffer.size(), fmt.c_str(), copy);
+        uselocale(previous);
         va_end(copy);
         if (n >= 0 || buffer.size() * 4 > wide_line_cap)
             break;

@@ -11,6 +11,7 @@ std::wstring tk_rtrim(const std::wstring& text);
 std::string tk_trim(const std::string& text);
 std::wstring tk_trim(const std::wstring& text);
 
+// Operations on wide strings.
 struct tk_wstring {
     // Replaces every occurrence of from by to, left to right, without
     // rescanning replaced text; an empty from changes nothing. Returns text.

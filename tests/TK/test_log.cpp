@@ -89,9 +89,9 @@ TEST(TkLogger, WideLinesAreUtf8AndTimeStampsPrefix)
     const std::string file = dir.path("wide.log");
     tk_logger log(file.c_str(), true, 3, false);
     tk_log_write_w(3, L"Tabelle %s: %d", L"Stra\u00dfe \u65e5\u672c \U0001F600", 7);
-    tk_log_write_w(3, L"narrow %S and %ls and %%", "arg", L"wide");
+    tk_log_write_w(3, L"narrow %S and %ls and %%", "\xc3\xa4rg", L"wide");
     EXPECT_EQ("Tabelle Stra\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80: 7\r\n"
-              "narrow arg and wide and %\r\n",
+              "narrow \xc3\xa4rg and wide and %\r\n",
               tk_read_file(file));
 
     log.set_time_stamps(true);
