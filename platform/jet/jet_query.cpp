@@ -1,10 +1,12 @@
 // Saved queries: rebuilding the SQL text from the rows that describe a query.
 #include "platform/jet/jet_query.h"
 
+#include "platform/jet/jet_database.h"
 #include "platform/jet/jet_error.h"
 
 #include <algorithm>
 #include <cwctype>
+#include <map>
 #include <memory>
 
 namespace jet {
@@ -559,6 +561,69 @@ std::wstring query_sql(const std::wstring& query_name, const std::vector<query_r
                        const std::wstring& newline)
 {
     return query_writer(query_name, rows, newline).write(query_kind_of(rows, object_flags));
+}
+
+namespace {
+
+std::optional<std::wstring> text_cell(const value& v)
+{
+    if (v.is_null()) return std::nullopt;
+    if (v.type() == value::text_k) return v.as_text();
+    return v.to_wstring();
+}
+
+template <class T>
+std::optional<T> int_cell(const value& v)
+{
+    if (v.is_null()) return std::nullopt;
+    return static_cast<T>(v.to_int64());
+}
+
+} // namespace
+
+std::vector<saved_query> read_queries(const database& db, const std::wstring& newline)
+{
+    std::vector<saved_query> out;
+    const auto entries = db.queries();
+    if (entries.empty()) return out;
+
+    std::map<std::int32_t, std::vector<query_row>> rows_by_id;
+    row_cursor cur = db.rows(L"MSysQueries");
+    const table_def& t = cur.table();
+    const int attribute = t.find_column(L"Attribute"), expression = t.find_column(L"Expression"),
+              flag = t.find_column(L"Flag"), extra = t.find_column(L"LvExtra"), name1 = t.find_column(L"Name1"),
+              name2 = t.find_column(L"Name2"), object_id = t.find_column(L"ObjectId");
+    if (attribute < 0 || expression < 0 || flag < 0 || name1 < 0 || name2 < 0 || object_id < 0)
+        throw jet::error(err_corrupt, "The database is damaged: MSysQueries lacks its columns.");
+    while (cur.next()) {
+        const auto& v = cur.values();
+        if (v[static_cast<std::size_t>(object_id)].is_null() || v[static_cast<std::size_t>(attribute)].is_null())
+            continue;
+        query_row r;
+        r.object_id = static_cast<std::int32_t>(v[static_cast<std::size_t>(object_id)].to_int64());
+        r.attribute = static_cast<int>(v[static_cast<std::size_t>(attribute)].to_int64());
+        r.expression = text_cell(v[static_cast<std::size_t>(expression)]);
+        r.flag = int_cell<int>(v[static_cast<std::size_t>(flag)]);
+        if (extra >= 0) r.extra = int_cell<std::int32_t>(v[static_cast<std::size_t>(extra)]);
+        r.name1 = text_cell(v[static_cast<std::size_t>(name1)]);
+        r.name2 = text_cell(v[static_cast<std::size_t>(name2)]);
+        rows_by_id[r.object_id].push_back(std::move(r));
+    }
+
+    for (const catalog_entry* e : entries) {
+        saved_query q;
+        q.name = e->name;
+        q.flags = e->flags;
+        const auto& rows = rows_by_id[e->id];
+        q.kind = query_kind_of(rows, static_cast<int>(e->flags));
+        try {
+            q.sql = query_sql(e->name, rows, static_cast<int>(e->flags), newline);
+        } catch (const jet::error& x) {
+            q.error = x.what();
+        }
+        out.push_back(std::move(q));
+    }
+    return out;
 }
 
 } // namespace jet

@@ -63,3 +63,22 @@ std::wstring query_sql(const std::wstring& query_name, const std::vector<query_r
                        int object_flags = -1, const std::wstring& newline = L"\r\n");
 
 } // namespace jet
+
+namespace jet {
+
+class database;
+
+// One saved query of a database, in catalogue order.
+struct saved_query {
+    std::wstring name;
+    query_kind kind = query_kind::unknown;
+    std::wstring sql;          // empty when `error` is set
+    std::string error;         // why the text could not be rebuilt
+    std::uint32_t flags = 0;   // MSysObjects.Flags (hidden, system, kind)
+};
+
+// Every saved query with its SQL text. A query whose rows cannot be written out keeps its name and
+// carries the reason in `error`; the others still come back.
+std::vector<saved_query> read_queries(const database& db, const std::wstring& newline = L"\r\n");
+
+} // namespace jet

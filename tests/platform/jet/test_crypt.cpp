@@ -1,8 +1,9 @@
 // Whole-file encrypted ACE databases: password checks and page decryption against the real files.
 #include "platform/jet/jet_cipher.h"
 #include "platform/jet/jet_crypt.h"
+#include "platform/jet/jet_database.h"
 #include "platform/jet/jet_error.h"
-#include "support/testdata.h"
+#include "tests/platform/jet/test_complex_expected.h"
 
 #include <gtest/gtest.h>
 
@@ -198,4 +199,73 @@ TEST(CryptPrimitives, Base64)
     EXPECT_THROW(base64_decode("T!F="), jet::error);
 }
 
+// All user tables of a database, every row as text.
+std::map<std::wstring, std::vector<std::vector<std::wstring>>> all_rows(const jet::database& db)
+{
+    std::map<std::wstring, std::vector<std::vector<std::wstring>>> out;
+    for (const jet::catalog_entry* t : db.tables()) {
+        auto cur = db.rows(t->name);
+        auto& rows = out[t->name];
+        while (cur.next()) {
+            std::vector<std::wstring> row;
+            for (const jet::value& v : cur.values()) row.push_back(expected::text_of(v));
+            rows.push_back(std::move(row));
+        }
+    }
+    return out;
+}
+
+TEST(EncryptedDatabase, OpensWithItsPasswordAndReadsLikeItsPlainTwin)
+{
+    DRAV_TESTDATA_OR_SKIP(locked, "mdb-reader/password/data/V2010_with-password.accdb");
+    DRAV_TESTDATA_OR_SKIP(plain, "mdb-reader/password/data/V2010_no-password.accdb");
+    DRAV_TESTDATA_OR_SKIP(values, "expected/values/mdb-reader/password/data/V2010_no-password.accdb.jsonl");
+    auto db = jet::database::open(locked, L"password");
+    EXPECT_TRUE(db->header().encrypted);
+    const auto ours = all_rows(*db);
+    EXPECT_EQ(ours, all_rows(*jet::database::open(plain)));
+
+    // And value by value against the expected rows of the twin.
+    const auto lines = expected::read_lines(values);
+    const auto want = expected::table_rows(lines, L"Table1");
+    ASSERT_EQ(ours.count(L"Table1"), 1u);
+    const auto& got = ours.at(L"Table1");
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t r = 0; r < want.size(); ++r)
+        for (std::size_t c = 0; c < want[r].size(); ++c) EXPECT_EQ(got[r][c], want[r][c].text) << r << "," << c;
+}
+
+TEST(EncryptedDatabase, AgileAndRC4CopiesHoldTheSameTable)
+{
+    DRAV_TESTDATA_OR_SKIP(agile, "mdb-reader/encryption/data/office-agile-4.4.accdb");
+    DRAV_TESTDATA_OR_SKIP(rc4, "mdb-reader/encryption/data/office-agile-4.2.accdb");
+    auto a = jet::database::open(agile, L"password");
+    auto r = jet::database::open(rc4, L"password");
+    std::vector<std::wstring> names;
+    for (const jet::catalog_entry* t : r->tables()) names.push_back(t->name);
+    EXPECT_EQ(names, std::vector<std::wstring>{L"Table1"});
+    const auto rows = all_rows(*r);
+    EXPECT_FALSE(rows.at(L"Table1").empty());
+    EXPECT_EQ(rows, all_rows(*a));
+}
+
+TEST(EncryptedDatabase, WrongOrMissingPasswordFailsTheOpen)
+{
+    DRAV_TESTDATA_OR_SKIP(locked, "mdb-reader/encryption/data/office-agile-4.2.accdb");
+    try {
+        jet::database::open(locked, L"nope");
+        FAIL() << "opened with a wrong password";
+    } catch (const jet::error& e) {
+        EXPECT_EQ(e.code(), jet::err_bad_password);
+    }
+    try {
+        jet::database::open(locked);
+        FAIL() << "opened without a password";
+    } catch (const jet::error& e) {
+        EXPECT_EQ(e.code(), jet::err_password_required);
+        EXPECT_NE(std::string(e.what()).find("password"), std::string::npos);
+    }
+}
+
 } // namespace
+
