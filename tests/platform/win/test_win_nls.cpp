@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iconv.h>
 #include <string>
 
 #include "platform/win/winerror.h"
@@ -114,4 +115,52 @@ TEST(WinNls, CaseInsensitiveCompareFoldsNonAsciiLetters)
     EXPECT_LT(lstrcmpiW(L"a", L"B"), 0);
     EXPECT_EQ(0, lstrcmpiA("\xc3\x84rger", "\xc3\xa4RGER"));
     EXPECT_GT(lstrcmpiA("b", "A"), 0);
+}
+
+TEST(WinNls, EveryScalarRoundTrips)
+{
+    std::wstring all;
+    for (char32_t c = 1; c <= 0x10FFFF; ++c)
+        if (c < 0xD800 || c > 0xDFFF)
+            all.push_back(static_cast<wchar_t>(c));
+    std::string utf8;
+    ASSERT_TRUE(win_from_wide(CP_UTF8, all, utf8));
+    std::wstring back;
+    ASSERT_TRUE(win_to_wide(CP_UTF8, utf8, back));
+    EXPECT_TRUE(all == back);
+}
+
+TEST(WinNls, DecoderAgreesWithTheCLibraryOnShortByteStrings)
+{
+    // Every string of one or two bytes, and three-byte strings with a lead
+    // byte of three- or four-byte sequences: accept exactly what iconv does.
+    auto iconv_accepts = [](const std::string& s) {
+        iconv_t cd = iconv_open("WCHAR_T", "UTF-8");
+        std::wstring out(s.size() + 1, L'\0');
+        char* in = const_cast<char*>(s.data());
+        size_t in_left = s.size();
+        char* o = reinterpret_cast<char*>(out.data());
+        size_t o_left = out.size() * sizeof(wchar_t);
+        const size_t r = iconv(cd, &in, &in_left, &o, &o_left);
+        iconv_close(cd);
+        return r != static_cast<size_t>(-1) && in_left == 0;
+    };
+    int checked = 0;
+    for (int a = 0; a < 256; ++a) {
+        for (int b = -1; b < 256; ++b) {
+            std::string s(1, static_cast<char>(a));
+            if (b >= 0)
+                s.push_back(static_cast<char>(b));
+            std::wstring w;
+            ASSERT_EQ(iconv_accepts(s), win_to_wide(CP_UTF8, s, w)) << a << " " << b;
+            ++checked;
+            if (a < 0xE0 || b < 0x80 || b > 0xBF)
+                continue;
+            for (int c = 0x70; c < 0xD0; ++c) {
+                std::string t = s + static_cast<char>(c);
+                ASSERT_EQ(iconv_accepts(t), win_to_wide(CP_UTF8, t, w)) << a << " " << b << " " << c;
+            }
+        }
+    }
+    EXPECT_GT(checked, 60000);
 }
