@@ -1,0 +1,140 @@
+#include "TK/tk_threa.h"
+
+#include <chrono>
+#include <system_error>
+
+#include "TK/tk_excep.h"
+#include "TK/tk_log.h"
+
+// ---------------------------------------------------------------------------
+// tk_thread_functor
+
+void tk_thread_functor::operator()()
+{
+    while (!is_done() && !stop_requested())
+        idle();
+    on_done();
+}
+
+void tk_thread_functor::idle()
+{
+    std::unique_lock<std::mutex> lock(m_stop_mutex);
+    m_stop_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop.load(); });
+}
+
+void tk_thread_functor::request_stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_stop_mutex);
+        m_stop.store(true);
+    }
+    m_stop_cv.notify_all();
+}
+
+// ---------------------------------------------------------------------------
+// tk_converter
+
+tk_converter::tk_converter()
+{
+    tk_log_write(2, "tk_converter::ctor");
+}
+
+void tk_converter::set_silent(int flag)
+{
+    silent = static_cast<unsigned char>(flag) != 0;
+}
+
+void tk_converter::set_logfile(const std::string& path)
+{
+    tk_log_write(1, "tk_convertor::set_logfile(%s)", path.c_str());
+    tk_logger* logger = tk_logger::get();
+    if (logger == nullptr)
+        return;
+    logfile = path;
+    logger->set_file(path);
+}
+
+// ---------------------------------------------------------------------------
+// tk_thread
+
+tk_thread::tk_thread(bool owns_functor) : m_owns_functor(owns_functor) {}
+
+tk_thread::~tk_thread()
+{
+    try {
+        if (m_thread.joinable()) {
+            if (m_running.load())
+                tk_log_write(2, "tk_thread::dtor - stopping the running worker");
+            request_stop();
+            join();
+        }
+        close();
+    } catch (const std::exception& e) {
+        tk_log_write(2, "Error: %s", e.what());
+    }
+}
+
+tk_thread_functor* tk_thread::get_functor()
+{
+    m_owns_functor = true;
+    return new tk_thread_functor;
+}
+
+void tk_thread::thread_proc(tk_thread_functor* functor, std::atomic<bool>* running)
+{
+    try {
+        if (functor == nullptr)
+            TK_MAIL_ASSERT();
+        (*functor)();
+    } catch (const std::exception& e) {
+        // The work reports its own errors; this one got past it.
+        tk_log_write(3, "ERROR:\n%s", e.what());
+    } catch (...) {
+        tk_log_write(3, "ERROR:\n%s", "Unknown exception");
+    }
+    running->store(false);
+}
+
+void tk_thread::start()
+{
+    tk_log_write(2, "tk_thread::start");
+    if (m_running.load())
+        TK_MAIL_ASSERT();
+    close();
+    tk_thread_functor* functor = get_functor();
+    if (functor == nullptr)
+        TK_MAIL_ASSERT();
+    m_functor = functor;
+    functor->reset_stop();
+    m_running.store(true);
+    try {
+        m_thread = std::thread(&tk_thread::thread_proc, functor, &m_running);
+    } catch (const std::system_error& e) {
+        m_running.store(false);
+        tk_log_write(2, "Cannot start a worker thread: %s", e.what());
+        throw tk_exception(std::string("Cannot start a worker thread: ") + e.what(), 1);
+    }
+}
+
+void tk_thread::close()
+{
+    if (m_running.load())
+        TK_MAIL_ASSERT();
+    if (m_thread.joinable())
+        m_thread.join(); // the work has returned: only the thread's exit remains
+    if (m_owns_functor)
+        delete m_functor;
+    m_functor = nullptr;
+}
+
+void tk_thread::request_stop()
+{
+    if (m_functor != nullptr && m_running.load())
+        m_functor->request_stop();
+}
+
+void tk_thread::join()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
