@@ -153,13 +153,10 @@ void tk_stdio_file::put_at(std::uint64_t offset, const void* bytes, std::size_t 
     const std::uint64_t size = get_length();
     if (offset > size) {
         tk_log_write(2, "offset > file_size, padding with nulls");
+        // Extending the file reads back as NUL bytes (and costs no disk for large gaps).
         seek(0, SEEK_END, tk_msg_file_read);
-        static const char zeros[4096] = {};
-        for (std::uint64_t left = offset - size; left > 0;) {
-            const std::size_t n = left < sizeof zeros ? static_cast<std::size_t>(left) : sizeof zeros;
-            write_block(zeros, n);
-            left -= n;
-        }
+        if (std::fflush(m_stream) != 0 || ::ftruncate(::fileno(m_stream), static_cast<off_t>(offset)) != 0)
+            fail(tk_msg_file_write);
     }
     seek(offset, SEEK_SET, tk_msg_file_read);
     write_block(bytes, length);
