@@ -650,7 +650,7 @@ LONG join(const std::string& base, const std::string& sub, std::string& out)
         if (part.empty())
             continue;
         for (char c : part)
-            if (c == '\n' || c == '\r' || c == '\0' || c == ']')
+            if (c == '\n' || c == '\r' || c == '\0')
                 return ERROR_BADKEY;
         if (part.size() > 255)
             return ERROR_BADKEY;
