@@ -378,7 +378,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             continue;
         }
         const column_def& c = cols[i];
-        if (c.type == column_type::boolean) {
+        if (c.type == column_type::boolean && !c.calculated()) {
             out = value(present(c.number));
             continue;
         }
@@ -389,7 +389,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
         const std::uint8_t* p;
         std::size_t n;
         if (c.fixed()) {
-            n = fixed_size(c.type);
+            n = c.calculated() ? 0 : fixed_size(c.type);
             if (n == 0) n = c.length;
             std::size_t at = W + c.fixed_offset;
             if (at + n > len - mask_size) f.corrupt("a fixed value of column '" + narrow(c.name) + "' lies outside its row");
@@ -404,6 +404,10 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
                 f.corrupt("a value of column '" + narrow(c.name) + "' lies outside its row");
             p = row + s;
             n = e - s;
+        }
+        if (c.calculated()) {
+            decode_calculated(c, p, n, out);
+            continue;
         }
         if (c.type == column_type::memo || c.type == column_type::ole) {
             if (n == 0) {
@@ -421,6 +425,53 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             }
             continue;
         }
+        decode_value(f, c.type, p, n, out, c.precision, c.scale);
+    }
+}
+
+void row_cursor::decode_calculated(const column_def& c, const std::uint8_t* p, std::size_t n, value& out)
+{
+    const page_file& f = *file_;
+    if (c.type == column_type::memo || c.type == column_type::ole) {
+        read_long_value(f, std::span<const std::uint8_t>(p, n), lv_bytes_, lv_buf_);
+        p = lv_bytes_.data();
+        n = lv_bytes_.size();
+    }
+    // The result sits behind a 20-byte preamble whose last word is its length.
+    if (n >= 20) {
+        std::size_t len = std::min<std::size_t>(rd32(p + 16), n - 20);
+        p += 20;
+        n = len;
+    }
+    switch (c.type) {
+    case column_type::boolean: out = value(n > 0 && p[0] != 0); return;
+    case column_type::text:
+    case column_type::memo: {
+        std::wstring& s = out.set_text();
+        f.decode_text(p, n, s);
+        return;
+    }
+    case column_type::numeric: {
+        // The automation DECIMAL layout: 2 reserved bytes, scale, sign, high 32 bits, low 64 bits.
+        if (n < 16) {
+            out.set_null();
+            return;
+        }
+        decimal d;
+        d.scale = p[2];
+        d.precision = c.precision;
+        d.negative = p[3] != 0;
+        d.hi = rd32(p + 4);
+        d.lo = rd64(p + 8);
+        out = value(d);
+        return;
+    }
+    default:
+        if (n == 0 && fixed_size(c.type) != 0) {
+            out.set_null();
+            return;
+        }
+        if (fixed_size(c.type) != 0 && n < fixed_size(c.type)) f.corrupt("a calculated value is cut short");
         decode_value(f, c.type, p, n, out, c.precision, c.scale);
     }
 }

@@ -51,6 +51,7 @@ private:
     bool next_page();
     bool load_row(std::uint32_t page, unsigned row, const std::uint8_t* pg);
     void decode_row(const std::uint8_t* row, std::size_t len);
+    void decode_calculated(const column_def& c, const std::uint8_t* p, std::size_t n, value& out);
     const std::uint8_t* row_bounds(const std::uint8_t* pg, unsigned row, std::size_t& start, std::size_t& end,
                                    std::uint16_t& flags, std::uint32_t page) const;
 

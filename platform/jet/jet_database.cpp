@@ -156,7 +156,19 @@ std::shared_ptr<const table_def> database::load(const catalog_entry* entry, std:
     if (entry) {
         def->name = entry->name;
         def->properties = entry->properties.object();
-        for (auto& c : def->columns) c.properties = entry->properties.column(c.name);
+        for (auto& c : def->columns) {
+            c.properties = entry->properties.column(c.name);
+            // A calculated column stores its result in the type its ResultType property names.
+            if (c.calculated()) {
+                const value& rt = c.properties.get(L"ResultType");
+                if (rt.type() == value::byte_k && rt.as_byte() != 0) c.type = static_cast<column_type>(rt.as_byte());
+                // Its decimals carry their own scale; the column allows the widest precision.
+                if (c.type == column_type::numeric) {
+                    c.precision = 28;
+                    c.scale = 0;
+                }
+            }
+        }
     }
     for (auto& x : def->indexes) {
         if (x.foreign() && x.ref_table_page) {
