@@ -93,7 +93,6 @@ page_file::page_file(const std::string& path, const std::wstring& password) : pa
             throw error(err_io, "Cannot read file " + quoted(path) + ": " + std::strerror(e) + ".");
         }
         map_ = static_cast<const std::uint8_t*>(m);
-        ::madvise(m, size_, MADV_WILLNEED);
     }
     try {
         read_header(password);
