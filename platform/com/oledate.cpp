@@ -269,6 +269,10 @@ HRESULT date_from_text(const std::wstring& text, DATE* out)
     std::vector<token> t;
     if (!tokenize(text, &t) || t.empty())
         return DISP_E_TYPEMISMATCH;
+    // Separators stand between parts: none may open the text, and only "." (an abbreviation) may
+    // close it.
+    if (t.front().kind == token::sep || (t.back().kind == token::sep && t.back().text != L"."))
+        return DISP_E_TYPEMISMATCH;
 
     // The time: number ':' number [':' number ['.' number]] [am|pm|a|p].
     int hour = 0, minute = 0;
