@@ -1,4 +1,4 @@
-// Complex columns, calculated columns and Date/Time Extended values of ACE files.
+// Complex columns and Date/Time Extended values of ACE files.
 #include "platform/jet/jet_complex.h"
 
 #include "platform/jet/jet_cursor.h"
@@ -44,7 +44,7 @@ std::int64_t ascii_number(std::span<const std::uint8_t> s)
 // Proleptic Gregorian calendar date of a day count from 0001-01-01.
 void civil_from_days(std::int64_t days, int& y, unsigned& m, unsigned& d)
 {
-    std::int64_t z = days - 306;   // shift to a year that starts on March 1st of year 0
+    std::int64_t z = days + 306;   // counted from 0000-03-01, so that leap days end a year
     const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const auto doe = static_cast<unsigned>(z - era * 146097);
     const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
@@ -53,40 +53,6 @@ void civil_from_days(std::int64_t days, int& y, unsigned& m, unsigned& d)
     d = doy - (153 * mp + 2) / 5 + 1;
     m = mp < 10 ? mp + 3 : mp - 9;
     y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-}
-
-// ---- Calculated columns -----------------------------------------------------------------------------------
-
-constexpr std::size_t calc_length_at = 16;
-constexpr std::size_t calc_data_at = 20;
-
-std::span<const std::uint8_t> unwrap(std::span<const std::uint8_t> stored)
-{
-    if (stored.size() < calc_data_at) return stored;   // not wrapped at all
-    const std::size_t len = le32(stored.data() + calc_length_at);
-    return stored.subspan(calc_data_at, std::min(len, stored.size() - calc_data_at));
-}
-
-// The numeric result of a calculated column: length, scale, sign, then the magnitude in 32-bit groups,
-// most significant group first, each group little-endian.
-decimal calculated_decimal(std::span<const std::uint8_t> d)
-{
-    if (d.size() < 4) damaged("a calculated decimal value is cut short");
-    const int total = static_cast<std::int16_t>(d[0] | (d[1] << 8));
-    std::size_t n = static_cast<std::size_t>(total > 0 ? total : static_cast<int>(d.size()) - 2);
-    n = n >= 2 ? n - 2 : 0;
-    n = std::min<std::size_t>((n + 3) / 4 * 4, 16);
-    if (4 + n > d.size()) damaged("a calculated decimal value is cut short");
-    decimal v;
-    v.scale = d[2];
-    v.negative = d[3] != 0;
-    v.precision = 28;
-    for (std::size_t g = 0; g < n / 4; ++g) {
-        const std::uint64_t word = le32(d.data() + 4 + 4 * g);
-        v.hi = (v.hi << 32) | (v.lo >> 32);
-        v.lo = (v.lo << 32) | word;
-    }
-    return v;
 }
 
 // ---- Complex columns --------------------------------------------------------------------------------------

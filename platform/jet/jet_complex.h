@@ -1,5 +1,5 @@
 // ACE column kinds beyond plain values: complex columns (attachments, multi-value, version history) read
-// through MSysComplexColumns and their hidden tables, calculated columns, Date/Time Extended.
+// through MSysComplexColumns and their hidden tables, and Date/Time Extended values.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -55,14 +55,6 @@ ext_date_time decode_ext_datetime(std::span<const std::uint8_t> stored);
 // The file bytes of a stored attachment (FileData): an 8-byte wrapper (packing kind, unpacked length), the
 // content deflated (zlib) or plain, and inside it a header before the bytes. Throws jet::error (err_corrupt).
 bytes decode_attachment_data(std::span<const std::uint8_t> stored);
-
-// The stored result of a calculated column, freed of the wrapper that holds it, decoded as `col`'s type
-// into `out`. Null when the wrapper holds no data (booleans: false).
-void decode_calculated(const page_file& file, const column_def& col, std::span<const std::uint8_t> stored,
-                       value& out);
-
-// Bytes the wrapper of a calculated value adds to the stored result.
-inline constexpr std::size_t calculated_overhead = 23;
 
 // The complex columns of one table and the values behind their keys. Each column's hidden table is read
 // once, on first use. Safe to share between threads.

@@ -228,15 +228,28 @@ inline std::wstring date_text(double days)
     return widen(buf);
 }
 
+// Shortest round-trip text as the expected files write floating point: plain between 1e-3 and 1e7, else
+// with an exponent ("1.27413E-10"); whole numbers keep ".0".
 template <class F>
 inline std::wstring shortest(F v)
 {
     char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    const F a = v < 0 ? -v : v;
+    const bool plain = a == 0 || (a >= F(1e-3) && a < F(1e7));
+    auto r = std::to_chars(buf, buf + sizeof buf, v, plain ? std::chars_format::fixed : std::chars_format::scientific);
     std::string s(buf, r.ptr);
-    // Whole numbers as the expected files write them ("0.0", "2583.0").
-    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
-    return widen(s);
+    if (plain) {
+        if (s.find('.') == std::string::npos) s += ".0";
+        return widen(s);
+    }
+    const auto e = s.find('e');
+    std::string mantissa = s.substr(0, e), exponent = s.substr(e + 1);
+    if (mantissa.find('.') == std::string::npos) mantissa += ".0";
+    if (exponent[0] == '+') exponent.erase(0, 1);
+    const bool minus = exponent[0] == '-';
+    if (minus) exponent.erase(0, 1);
+    while (exponent.size() > 1 && exponent[0] == '0') exponent.erase(0, 1);
+    return widen(mantissa + "E" + (minus ? "-" : "") + exponent);
 }
 
 // A plain value as text in the expected files' notation.
