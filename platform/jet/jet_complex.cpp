@@ -179,37 +179,6 @@ bytes decode_attachment_data(std::span<const std::uint8_t> stored)
     return bytes(content.begin() + header, content.end());
 }
 
-// ---- Calculated columns -----------------------------------------------------------------------------------
-
-void decode_calculated(const page_file& file, const column_def& col, std::span<const std::uint8_t> stored,
-                       value& out)
-{
-    const auto data = unwrap(stored);
-    switch (col.type) {
-    case column_type::boolean:
-        out = value(!data.empty() && data[0] != 0);
-        return;
-    case column_type::numeric:
-        if (data.empty()) {
-            out.set_null();
-            return;
-        }
-        out = value(calculated_decimal(data));
-        return;
-    case column_type::text:
-    case column_type::memo:
-        decode_value(file, column_type::text, data.data(), data.size(), out);
-        return;
-    default:
-        if (data.empty()) {
-            out.set_null();
-            return;
-        }
-        decode_value(file, col.type, data.data(), data.size(), out, col.precision, col.scale);
-        return;
-    }
-}
-
 // ---- Complex columns --------------------------------------------------------------------------------------
 
 struct complex_columns::column_info {
