@@ -98,3 +98,35 @@ TEST(ComTaskMemory, AllocReallocFree)
     CoTaskMemFree(p);
     CoTaskMemFree(nullptr);
 }
+
+#include "platform/com/oleauto.h"
+
+TEST(ComVariants, CopyAndClearKeepReferenceCountsAndTexts)
+{
+    com_register_class_of<counter>(CLSID_Counter);
+    IUnknown* u = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_Counter, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&u)));
+    VARIANT a, b;
+    VariantInit(&a);
+    VariantInit(&b);
+    a.vt = VT_UNKNOWN;
+    a.punkVal = u; // a owns the one reference
+    ASSERT_EQ(S_OK, VariantCopy(&b, &a));
+    EXPECT_EQ(b.punkVal, u);
+    EXPECT_EQ(1, g_live);
+    EXPECT_EQ(S_OK, VariantClear(&a));
+    EXPECT_EQ(1, g_live);
+    // Copying over a value releases what it held.
+    VARIANT s;
+    VariantInit(&s);
+    s.vt = VT_BSTR;
+    s.bstrVal = SysAllocStringLen(L"a\0b", 3);
+    ASSERT_EQ(S_OK, VariantCopy(&b, &s));
+    EXPECT_EQ(0, g_live);
+    EXPECT_NE(s.bstrVal, b.bstrVal);
+    EXPECT_EQ(3u, SysStringLen(b.bstrVal));
+    VariantClear(&s);
+    VariantClear(&b);
+    EXPECT_EQ(VT_EMPTY, b.vt);
+    com_unregister_class(CLSID_Counter);
+}
