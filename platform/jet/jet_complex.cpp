@@ -90,6 +90,17 @@ complex_kind kind_of_type_table(const table_def& t)
     return complex_kind::unsupported;
 }
 
+// A whole number from a system table's cell; anything else there means a damaged file.
+std::int64_t whole(const value& v)
+{
+    switch (v.type()) {
+    case value::boolean_k: case value::byte_k: case value::int16_k: case value::int32_k: case value::int64_k:
+        return v.to_int64();
+    default:
+        damaged("a key of a complex column is not a number");
+    }
+}
+
 std::string narrow(const std::wstring& w)
 {
     std::string s;
@@ -220,9 +231,9 @@ complex_columns::complex_columns(std::shared_ptr<const database> db, std::shared
         while (rows.next()) {
             const auto& v = rows.values();
             if (v[id].is_null() || v[type].is_null() || v[flat].is_null()) continue;
-            links[static_cast<std::int32_t>(v[id].to_int64())] = {
-                static_cast<std::int32_t>(v[type].to_int64()), static_cast<std::int32_t>(v[flat].to_int64()),
-                v[owner].is_null() ? 0 : static_cast<std::int32_t>(v[owner].to_int64())};
+            links[static_cast<std::int32_t>(whole(v[id]))] = {
+                static_cast<std::int32_t>(whole(v[type])), static_cast<std::int32_t>(whole(v[flat])),
+                v[owner].is_null() ? 0 : static_cast<std::int32_t>(whole(v[owner]))};
         }
     }
 
@@ -275,8 +286,14 @@ complex_columns::complex_columns(std::shared_ptr<const database> db, std::shared
             else if (info->type_col < 0)
                 info->type_col = n;
         }
-        if (info->key_col < 0 && info->kind != complex_kind::unsupported)
-            damaged("the hidden table of the complex column '" + narrow(col.name) + "' has no key column");
+        const bool complete =
+            info->kind == complex_kind::unsupported ||
+            (info->key_col >= 0 &&
+             (info->kind != complex_kind::multi_value || info->value_col >= 0) &&
+             (info->kind != complex_kind::version_history || (info->value_col >= 0 && info->date_col >= 0)) &&
+             (info->kind != complex_kind::attachment || info->data_col >= 0));
+        if (!complete)
+            damaged("the hidden table of the complex column '" + narrow(col.name) + "' lacks some of its columns");
         columns_[i] = std::move(info);
     }
 }
@@ -310,9 +327,9 @@ void complex_columns::load(const column_info& c) const
         if (v[static_cast<std::size_t>(c.key_col)].is_null()) continue;
         column_info::entry e;
         if (c.id_col >= 0 && !v[static_cast<std::size_t>(c.id_col)].is_null())
-            e.id = v[static_cast<std::size_t>(c.id_col)].to_int64();
+            e.id = whole(v[static_cast<std::size_t>(c.id_col)]);
         e.cells = v;
-        c.by_key[static_cast<std::int32_t>(v[static_cast<std::size_t>(c.key_col)].to_int64())].push_back(std::move(e));
+        c.by_key[static_cast<std::int32_t>(whole(v[static_cast<std::size_t>(c.key_col)]))].push_back(std::move(e));
     }
     c.loaded = true;
 }

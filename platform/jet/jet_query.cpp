@@ -572,11 +572,21 @@ std::optional<std::wstring> text_cell(const value& v)
     return v.to_wstring();
 }
 
+std::int64_t whole(const value& v)
+{
+    switch (v.type()) {
+    case value::boolean_k: case value::byte_k: case value::int16_k: case value::int32_k: case value::int64_k:
+        return v.to_int64();
+    default:
+        throw jet::error(err_corrupt, "The database is damaged: MSysQueries holds a number that is not one.");
+    }
+}
+
 template <class T>
 std::optional<T> int_cell(const value& v)
 {
     if (v.is_null()) return std::nullopt;
-    return static_cast<T>(v.to_int64());
+    return static_cast<T>(whole(v));
 }
 
 } // namespace
@@ -600,8 +610,8 @@ std::vector<saved_query> read_queries(const database& db, const std::wstring& ne
         if (v[static_cast<std::size_t>(object_id)].is_null() || v[static_cast<std::size_t>(attribute)].is_null())
             continue;
         query_row r;
-        r.object_id = static_cast<std::int32_t>(v[static_cast<std::size_t>(object_id)].to_int64());
-        r.attribute = static_cast<int>(v[static_cast<std::size_t>(attribute)].to_int64());
+        r.object_id = static_cast<std::int32_t>(whole(v[static_cast<std::size_t>(object_id)]));
+        r.attribute = static_cast<int>(whole(v[static_cast<std::size_t>(attribute)]));
         r.expression = text_cell(v[static_cast<std::size_t>(expression)]);
         r.flag = int_cell<int>(v[static_cast<std::size_t>(flag)]);
         if (extra >= 0) r.extra = int_cell<std::int32_t>(v[static_cast<std::size_t>(extra)]);
@@ -616,6 +626,11 @@ std::vector<saved_query> read_queries(const database& db, const std::wstring& ne
         q.flags = e->flags;
         const auto& rows = rows_by_id[e->id];
         q.kind = query_kind_of(rows, static_cast<int>(e->flags));
+        if (rows.empty()) {
+            q.error = "The saved query '" + utf8(e->name) + "' has no definition in MSysQueries.";
+            out.push_back(std::move(q));
+            continue;
+        }
         try {
             q.sql = query_sql(e->name, rows, static_cast<int>(e->flags), newline);
         } catch (const jet::error& x) {
