@@ -180,6 +180,44 @@ TEST(PageCipher, RC4FileKeySizeAndDatabaseKeyMatter)
     EXPECT_FALSE(looks_like_page(p));
 }
 
+bytes from_hex(const std::string& h)
+{
+    bytes out;
+    for (std::size_t i = 0; i + 1 < h.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(h.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+// No shared file uses the Standard (AES, CryptoAPI) method, so this provider record and the first two
+// blocks of page 2 were made apart from this code: password "secret", database key 11 22 33 44, salt 10..1F,
+// AES-128, the plain page being page 2 of the unencrypted V2010 file.
+TEST(PageCipher, StandardAesMadeElsewhereDecrypts)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/password/data/V2010_no-password.accdb");
+    const bytes file = read_file(path);
+    bytes header = header_of(file);
+    const bytes record = from_hex(
+        "04000200240000008c00000024000000000000000e6600000480000080000000180000000000000000000000"
+        "4d006900630072006f0073006f0066007400200045006e00680061006e006300650064002000520053004100"
+        "200061006e00640020004100450053002000430072007900700074006f006700720061007000680069006300"
+        "2000500072006f0076006900640065007200000010000000101112131415161718191a1b1c1d1e1f40902a2c"
+        "8d4796e792d67f8f93c346af1400000039eb728c64032fe4678af18bd27a9a55fdde972f8daed10e6fe99098"
+        "6208c120");
+    ASSERT_EQ(record.size(), 224u);
+    const std::uint8_t key[] = {0x11, 0x22, 0x33, 0x44};
+    std::copy(key, key + 4, header.begin() + jet::crypt::database_key_offset);
+    header[jet::crypt::provider_length_offset] = static_cast<std::uint8_t>(record.size());
+    header[jet::crypt::provider_length_offset + 1] = 0;
+    std::copy(record.begin(), record.end(), header.begin() + jet::crypt::provider_offset);
+    EXPECT_EQ(jet::crypt::describe(header).kind, jet::crypt::method::standard);
+
+    EXPECT_EQ(error_code_of(header, L"Secret"), jet::err_bad_password);
+    auto cipher = jet::make_page_cipher(header, L"secret");
+    ASSERT_NE(cipher, nullptr);
+    bytes blocks = from_hex("0c9467c9c02552100661c65497d2a2f9041ea6432013603b2e5e1ab5ba361926");
+    cipher->decrypt(2, blocks);
+    EXPECT_EQ(blocks, bytes(file.begin() + 2 * page_size, file.begin() + 2 * page_size + 32));
+}
+
 TEST(CryptPrimitives, PasswordBytesAreUtf16AndCapped)
 {
     using jet::crypt::password_bytes;
