@@ -148,7 +148,7 @@ double ext_date_time::to_ole_date() const
 
 // ---- Attachments ------------------------------------------------------------------------------------------
 
-bytes decode_attachment_data(std::span<const std::uint8_t> stored)
+bytes unpack_attachment(std::span<const std::uint8_t> stored)
 {
     if (stored.size() < 8) damaged("an attachment is shorter than its header");
     const std::uint32_t packing = le32(stored.data());
@@ -185,9 +185,21 @@ bytes decode_attachment_data(std::span<const std::uint8_t> stored)
     }
     if (content.size() < length || length < 4) damaged("an attachment is shorter than it says");
     content.resize(length);
+    if (le32(content.data()) < 4 || le32(content.data()) > length) damaged("an attachment's header is out of range");
+    return content;
+}
+
+bytes attachment_file(std::span<const std::uint8_t> content)
+{
+    if (content.size() < 4) damaged("an attachment is shorter than its header");
     const std::uint32_t header = le32(content.data());
-    if (header < 4 || header > length) damaged("an attachment's header is out of range");
+    if (header < 4 || header > content.size()) damaged("an attachment's header is out of range");
     return bytes(content.begin() + header, content.end());
+}
+
+bytes decode_attachment_data(std::span<const std::uint8_t> stored)
+{
+    return attachment_file(unpack_attachment(stored));
 }
 
 // ---- Complex columns --------------------------------------------------------------------------------------
@@ -352,8 +364,10 @@ std::vector<attachment> complex_columns::attachments(std::size_t column, std::in
         a.url = text(e.cells, c.url_col);
         if (c.date_col >= 0) a.time_stamp = e.cells[static_cast<std::size_t>(c.date_col)];
         if (c.flags_col >= 0) a.flags = e.cells[static_cast<std::size_t>(c.flags_col)];
-        if (c.data_col >= 0 && e.cells[static_cast<std::size_t>(c.data_col)].type() == value::binary_k)
-            a.data = decode_attachment_data(e.cells[static_cast<std::size_t>(c.data_col)].as_binary());
+        if (c.data_col >= 0 && e.cells[static_cast<std::size_t>(c.data_col)].type() == value::binary_k) {
+            a.file_data = unpack_attachment(e.cells[static_cast<std::size_t>(c.data_col)].as_binary());
+            a.data = attachment_file(a.file_data);
+        }
         out.push_back(std::move(a));
     }
     return out;

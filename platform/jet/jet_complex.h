@@ -29,6 +29,7 @@ struct attachment {
     value time_stamp;         // date_time or null
     value flags;              // int32 or null
     bytes data;               // the file's bytes, unpacked
+    bytes file_data;          // FileData as the engine's field gives it: unpacked, the header still before the file
 };
 
 // One entry of a version-history (append-only memo) column.
@@ -53,8 +54,13 @@ struct ext_date_time {
 ext_date_time decode_ext_datetime(std::span<const std::uint8_t> stored);
 
 // The file bytes of a stored attachment (FileData): an 8-byte wrapper (packing kind, unpacked length), the
-// content deflated (zlib) or plain, and inside it a header before the bytes. Throws jet::error (err_corrupt).
+// content deflated (zlib) or plain, and inside it a header (its own length first, then a flag and the
+// extension) before the bytes. Throws jet::error (err_corrupt).
 bytes decode_attachment_data(std::span<const std::uint8_t> stored);
+// The unpacked content, header included.
+bytes unpack_attachment(std::span<const std::uint8_t> stored);
+// The file bytes behind the header of unpacked content.
+bytes attachment_file(std::span<const std::uint8_t> content);
 
 // The complex columns of one table and the values behind their keys. Each column's hidden table is read
 // once, on first use. Safe to share between threads.

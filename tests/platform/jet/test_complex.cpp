@@ -29,6 +29,10 @@ void expect_cell(const json& want, const jet::value& got, const jet::column_def&
             EXPECT_EQ(list[i].name, want.items[i]["name"].text);
             EXPECT_EQ(list[i].type, want.items[i]["type"].text);
             EXPECT_EQ(expected::hex(list[i].data), want.items[i]["data"].text);
+            // The engine's FileData: the same bytes behind a header that names the extension.
+            ASSERT_GE(list[i].file_data.size(), list[i].data.size() + 8);
+            EXPECT_TRUE(std::equal(list[i].data.begin(), list[i].data.end(),
+                                   list[i].file_data.end() - static_cast<std::ptrdiff_t>(list[i].data.size())));
         }
         return;
     }
