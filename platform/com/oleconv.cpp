@@ -796,10 +796,65 @@ HRESULT convert(const VARIANT* src, VARTYPE vt, ULONG flags, VARIANT* r)
 
 } // namespace
 
-HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID, uint16_t flags, VARTYPE vt)
+namespace {
+
+// The value a VT_BYREF variant points at, as a plain variant that borrows any text or array.
+HRESULT deref(const VARIANT* src, VARIANT* out)
+{
+    VariantInit(out);
+    VARTYPE base = src->vt & ~VT_BYREF;
+    if (!src->byref)
+        return E_INVALIDARG;
+    if (base == VT_VARIANT) {
+        const VARIANT* inner = static_cast<const VARIANT*>(src->byref);
+        if (inner->vt & VT_BYREF)
+            return DISP_E_TYPEMISMATCH;
+        std::memcpy(static_cast<void*>(out), inner, sizeof(VARIANT));
+        return S_OK;
+    }
+    size_t size = 0;
+    switch (base) {
+    case VT_I1: case VT_UI1: size = 1; break;
+    case VT_I2: case VT_UI2: case VT_BOOL: size = 2; break;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: size = 4; break;
+    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: size = 8; break;
+    case VT_BSTR: case VT_UNKNOWN: case VT_DISPATCH: size = sizeof(void*); break;
+    case VT_DECIMAL:
+        out->decVal = *static_cast<const DECIMAL*>(src->byref);
+        out->vt = VT_DECIMAL;
+        return S_OK;
+    default:
+        return DISP_E_TYPEMISMATCH;
+    }
+    std::memcpy(&out->llVal, src->byref, size);
+    out->vt = base;
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* src, LCID lcid, uint16_t flags, VARTYPE vt)
 {
     if (!dest || !src)
         return E_INVALIDARG;
+    if ((src->vt & VT_BYREF) && !(vt & VT_BYREF)) {
+        VARIANT plain;
+        HRESULT hr = deref(src, &plain);
+        if (FAILED(hr))
+            return hr;
+        if (plain.vt == vt) {
+            // Same type: a deep copy, so dest owns its own text or array.
+            VARIANT copy;
+            VariantInit(&copy);
+            hr = VariantCopy(&copy, &plain);
+            if (FAILED(hr))
+                return hr;
+            VariantClear(dest);
+            std::memcpy(static_cast<void*>(dest), &copy, sizeof(VARIANT));
+            return S_OK;
+        }
+        return VariantChangeTypeEx(dest, &plain, lcid, flags, vt);
+    }
     if (vt == src->vt)
         return dest == src ? S_OK : VariantCopy(dest, src);
     if (vt == VT_EMPTY)
@@ -940,7 +995,8 @@ struct text_arg {
         VARIANT a, r;                                                                             \
         VariantInit(&a);                                                                          \
         put_##To(a, in);                                                                          \
-        HRESULT hr = var_convert(a, VT_BSTR, flags, &r);                                          \
+        /* VarBstrFromBool always spells the value out; VariantChangeType prints -1/0. */         \
+        HRESULT hr = var_convert(a, VT_BSTR, vt_##To == VT_BOOL ? VARIANT_ALPHABOOL : flags, &r); \
         if (SUCCEEDED(hr))                                                                        \
             *out = r.bstrVal;                                                                     \
         return hr;                                                                                \

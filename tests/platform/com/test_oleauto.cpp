@@ -317,6 +317,9 @@ TEST(VariantChangeType, BoolEmptyNullAndMismatches)
     EXPECT_EQ(L"-1", to_text(&v.v));
     ASSERT_EQ(S_OK, VariantChangeType(&out.v, &v.v, VARIANT_ALPHABOOL, VT_BSTR));
     EXPECT_EQ(std::wstring(L"True"), out.v.bstrVal);
+    BSTR bt = nullptr;
+    EXPECT_EQ(S_OK, VarBstrFromBool(VARIANT_FALSE, LOCALE_USER_DEFAULT, 0, &bt));
+    EXPECT_EQ(L"False", text_of(bt));
     VARIANT_BOOL b = 0;
     EXPECT_EQ(S_OK, VarBoolFromStr(L" false ", LOCALE_USER_DEFAULT, 0, &b));
     EXPECT_EQ(VARIANT_FALSE, b);
@@ -463,4 +466,23 @@ TEST(Dates, TextBothWays)
     n.v.dblVal = 2958466.0;
     var o;
     EXPECT_EQ(DISP_E_OVERFLOW, VariantChangeType(&o.v, &n.v, 0, VT_DATE));
+}
+
+TEST(VariantChangeType, ByReferenceSourcesAreRead)
+{
+    int32_t i = 42;
+    var r, out;
+    r.v.vt = VT_BYREF | VT_I4;
+    r.v.byref = &i;
+    ASSERT_EQ(S_OK, VariantChangeType(&out.v, &r.v, 0, VT_BSTR));
+    EXPECT_EQ(std::wstring(L"42"), out.v.bstrVal);
+    BSTR text = SysAllocString(L"7");
+    r.v.vt = VT_BYREF | VT_BSTR;
+    r.v.byref = &text;
+    ASSERT_EQ(S_OK, VariantChangeType(&out.v, &r.v, 0, VT_BSTR));
+    EXPECT_NE(text, out.v.bstrVal); // a copy, the caller still owns its text
+    ASSERT_EQ(S_OK, VariantChangeType(&out.v, &r.v, 0, VT_UI1));
+    EXPECT_EQ(7, out.v.bVal);
+    SysFreeString(text);
+    r.v.vt = VT_EMPTY;
 }
