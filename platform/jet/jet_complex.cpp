@@ -317,6 +317,13 @@ complex_kind complex_columns::kind(std::size_t column) const
     return column < columns_.size() && columns_[column] ? columns_[column]->kind : complex_kind::none;
 }
 
+const property_map* complex_columns::value_properties(std::size_t column) const
+{
+    if (kind(column) != complex_kind::multi_value) return nullptr;
+    const column_info& c = *columns_[column];
+    return &c.flat->columns[static_cast<std::size_t>(c.value_col)].properties;
+}
+
 const complex_columns::column_info& complex_columns::info(std::size_t column, complex_kind expected) const
 {
     if (kind(column) != expected) damaged("a complex column was read as a kind it is not");

@@ -80,6 +80,10 @@ public:
     std::vector<value> multi_values(std::size_t column, std::int32_t key) const;
     std::vector<version> versions(std::size_t column, std::int32_t key) const;
 
+    // The properties a multi-value column's values carry (Required, AllowZeroLength, RowSource, ...):
+    // those of the value column of its hidden table. Null for other columns.
+    const property_map* value_properties(std::size_t column) const;
+
 private:
     struct column_info;
     const column_info& info(std::size_t column, complex_kind expected) const;

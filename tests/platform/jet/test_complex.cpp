@@ -128,6 +128,41 @@ TEST(ComplexColumns, KindsOfTheColumns)
     EXPECT_TRUE(complex.attachments(static_cast<std::size_t>(def->find_column(L"attach-data")), 999999).empty());
 }
 
+// Required and AllowZeroLength of complex columns as the expected schema has them: a multi-value column
+// takes them from its values' column; the other kinds have none.
+TEST(ComplexColumns, PropertiesOfMultiValueColumns)
+{
+    DRAV_TESTDATA_OR_SKIP(schema, "expected/schema.jsonl");
+    int checked = 0;
+    for (const json& file : expected::read_lines(schema)) {
+        const std::string rel(file["file"].text.begin(), file["file"].text.end());
+        const std::string path = drav_test::testdata(rel);
+        if (path.empty()) continue;
+        std::shared_ptr<jet::database> db;
+        for (const json& t : file["tables"].items) {
+            for (const json& c : t["columns"].items) {
+                if (c["type"].text != L"COMPLEX_TYPE") continue;
+                if (!db) db = jet::database::open(path);
+                auto def = db->table(t["name"].text);
+                jet::complex_columns complex(db, def);
+                const auto index = static_cast<std::size_t>(def->find_column(c["name"].text));
+                const jet::property_map* props = complex.value_properties(index);
+                auto text = [&](const wchar_t* name) -> json {
+                    json j;
+                    if (!props || props->get(name).is_null()) return j;
+                    j.type = json::string_k;
+                    j.text = expected::text_of(props->get(name));
+                    return j;
+                };
+                EXPECT_EQ(expected::show(text(L"Required")), expected::show(c["required"])) << rel;
+                EXPECT_EQ(expected::show(text(L"AllowZeroLength")), expected::show(c["allowZeroLen"])) << rel;
+                ++checked;
+            }
+        }
+    }
+    EXPECT_EQ(checked, 4);
+}
+
 TEST(NewerTypes, LargeNumber)
 {
     expect_file("mdb-reader/data/V2016/bigint.accdb");
