@@ -53,6 +53,15 @@ std::shared_ptr<database> database::open(const std::string& path, const std::wst
     return db;
 }
 
+std::shared_ptr<database> database::open_image(std::vector<std::uint8_t> image, const std::string& name,
+                                               const std::wstring& password)
+{
+    auto file = std::make_shared<page_file>(std::move(image), name, password);
+    std::shared_ptr<database> db(new database(std::move(file)));
+    db->read_catalogue();
+    return db;
+}
+
 database::database(std::shared_ptr<page_file> file) : file_(std::move(file)) {}
 
 void database::read_catalogue()

@@ -52,6 +52,9 @@ public:
     // Opens `path`; `password` is the database password (empty for none). Throws jet::error:
     // err_file_not_found, err_unrecognized_format, err_bad_password ("Not a valid password."), err_corrupt.
     static std::shared_ptr<database> open(const std::string& path, const std::wstring& password = {});
+    // Opens a database image held in memory; `name` stands for the path in messages.
+    static std::shared_ptr<database> open_image(std::vector<std::uint8_t> image, const std::string& name,
+                                                const std::wstring& password = {});
 
     const std::string& path() const { return file_->path(); }
     const header_info& header() const { return file_->header(); }

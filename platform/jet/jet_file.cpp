@@ -105,9 +105,17 @@ page_file::page_file(const std::string& path, const std::wstring& password) : pa
     }
 }
 
+page_file::page_file(std::vector<std::uint8_t> image, const std::string& name, const std::wstring& password)
+    : path_(name), image_(std::move(image))
+{
+    map_ = image_.data();
+    size_ = image_.size();
+    read_header(password);
+}
+
 page_file::~page_file()
 {
-    if (map_) ::munmap(const_cast<std::uint8_t*>(map_), size_);
+    if (map_ && fd_ >= 0) ::munmap(const_cast<std::uint8_t*>(map_), size_);
     if (fd_ >= 0) ::close(fd_);
 }
 

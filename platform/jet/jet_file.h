@@ -78,6 +78,8 @@ public:
     // Opens and checks the file; `password` is checked for Jet3/Jet4 files and handed to the page cipher
     // of encrypted ACE files. Throws jet::error naming the file.
     page_file(const std::string& path, const std::wstring& password);
+    // The same over bytes held in memory; `name` stands for the path in messages.
+    page_file(std::vector<std::uint8_t> image, const std::string& name, const std::wstring& password);
     ~page_file();
     page_file(const page_file&) = delete;
     page_file& operator=(const page_file&) = delete;
@@ -106,6 +108,7 @@ private:
     void read_header(const std::wstring& password);
 
     std::string path_;
+    std::vector<std::uint8_t> image_;
     int fd_ = -1;
     const std::uint8_t* map_ = nullptr;
     std::size_t size_ = 0;

@@ -62,7 +62,7 @@ struct index_def {
     std::int32_t ref_index = -1;
     std::uint32_t ref_table_page = 0;
     std::wstring ref_table;           // filled from the catalogue
-    std::uint8_t ref_table_type = 0;  // 1: the other table is the primary side (this table references it)
+    std::uint8_t ref_table_type = 0;  // 1: this table is the primary (referenced) side
     bool cascade_updates = false;
     bool cascade_deletes = false;
     bool cascade_null = false;
@@ -73,7 +73,7 @@ struct index_def {
     bool ignore_nulls() const { return real_flags & 0x02; }
     bool required() const { return real_flags & 0x08; }
     // A foreign key index on the referencing side: this table's columns point at ref_table.
-    bool references_other() const { return foreign() && ref_table_type == 1; }
+    bool references_other() const { return foreign() && ref_table_type != 1; }
 };
 
 // The usage map reference of a table: the row that holds the map of its pages.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <map>
 #include <set>
 
 #include "platform/jet/jet_database.h"
@@ -313,6 +314,71 @@ TEST_P(JetCorpus, SchemaMatchesTheExpectedFacts)
             if (x.foreign()) {
                 EXPECT_FALSE(x.ref_table.empty()) << what << ": the referenced table is known";
             }
+        }
+    }
+
+    // Relationships, read from MSysRelationships like any table.
+    struct rel_row {
+        std::wstring object, column, ref_object, ref_column;
+        std::int32_t grbit = 0;
+    };
+    std::map<std::wstring, std::vector<rel_row>> rels;
+    if (db->find(L"MSysRelationships")) {
+        auto def = db->table(L"MSysRelationships");
+        int n = def->find_column(L"szRelationship"), g = def->find_column(L"grbit"), o = def->find_column(L"szObject"),
+            c = def->find_column(L"szColumn"), ro = def->find_column(L"szReferencedObject"),
+            rc = def->find_column(L"szReferencedColumn");
+        auto cur = db->rows(def);
+        while (cur.next()) {
+            rel_row r{cur[static_cast<std::size_t>(o)].as_text(), cur[static_cast<std::size_t>(c)].as_text(),
+                      cur[static_cast<std::size_t>(ro)].as_text(), cur[static_cast<std::size_t>(rc)].as_text(),
+                      cur[static_cast<std::size_t>(g)].as_int32()};
+            rels[cur[static_cast<std::size_t>(n)].as_text()].push_back(r);
+        }
+    }
+    // The reference writes column lists as "name: (Table) column" entries.
+    auto column_names = [](const std::wstring& text) {
+        std::vector<std::wstring> out;
+        const std::wstring key = L"name: (";
+        for (std::size_t at = text.find(key); at != std::wstring::npos; at = text.find(key, at + 1)) {
+            std::size_t close = text.find(L") ", at);
+            std::size_t end = text.find(L'\n', close);
+            out.push_back(text.substr(close + 2, end - close - 2));
+        }
+        return out;
+    };
+    for (const auto& r : schema["relationships"].items) {
+        if (r.kind != json_mini::node::object_v) continue;  // the reference failed on a linked table
+        SCOPED_TRACE(rel + " relationship " + r["name"].narrow());
+        auto it = rels.find(r["name"].str);
+        ASSERT_NE(it, rels.end());
+        const auto& rows = it->second;
+        EXPECT_EQ(r["from"].str, rows[0].ref_object);
+        EXPECT_EQ(r["to"].str, rows[0].object);
+        std::vector<std::wstring> from_cols, to_cols;
+        for (const auto& row : rows) {
+            from_cols.push_back(row.ref_column);
+            to_cols.push_back(row.column);
+        }
+        EXPECT_EQ(column_names(r["fromCols"].str), from_cols);
+        EXPECT_EQ(column_names(r["toCols"].str), to_cols);
+        std::int32_t grbit = rows[0].grbit;
+        EXPECT_EQ(r["integrity"].b, (grbit & 0x02) == 0);
+        EXPECT_EQ(r["cascadeUpd"].b, (grbit & 0x100) != 0);
+        EXPECT_EQ(r["cascadeDel"].b, (grbit & 0x1000) != 0);
+        EXPECT_EQ(r["cascadeNull"].b, (grbit & 0x2000) != 0);
+        EXPECT_EQ(r["oneToOne"].b, (grbit & 0x01) != 0);
+        // With integrity enforced, the child table carries a foreign-key index naming the parent.
+        if (r["integrity"].b) {
+            auto child = db->table(rows[0].object);
+            bool found = false;
+            for (const auto& x : child->indexes)
+                if (x.foreign() && x.references_other() && x.ref_table == rows[0].ref_object) {
+                    found = true;
+                    EXPECT_EQ(x.cascade_deletes, r["cascadeDel"].b);
+                    EXPECT_EQ(x.cascade_updates, r["cascadeUpd"].b);
+                }
+            EXPECT_TRUE(found);
         }
     }
 
