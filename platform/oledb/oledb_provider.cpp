@@ -50,6 +50,52 @@ std::wstring variant_text(const VARIANT& v)
 
 class command;
 
+// One identifier in brackets, "]" doubled inside.
+std::wstring bracket_name(const std::wstring& name)
+{
+    std::wstring r = L"[";
+    for (wchar_t c : name) {
+        r.push_back(c);
+        if (c == L']')
+            r.push_back(L']');
+    }
+    return r + L"]";
+}
+
+// True for a well-formed bracketed name of one or more parts ([a].[b]); such a
+// name is used as written, anything else is bracketed as one identifier.
+bool is_bracketed_name(const std::wstring& s)
+{
+    std::size_t i = 0;
+    if (s.empty())
+        return false;
+    for (;;) {
+        if (i >= s.size() || s[i] != L'[')
+            return false;
+        ++i;
+        bool closed = false;
+        while (i < s.size()) {
+            if (s[i] == L']') {
+                if (i + 1 < s.size() && s[i + 1] == L']') {
+                    i += 2;
+                    continue;
+                }
+                ++i;
+                closed = true;
+                break;
+            }
+            ++i;
+        }
+        if (!closed)
+            return false;
+        if (i == s.size())
+            return true;
+        if (s[i] != L'.')
+            return false;
+        ++i;
+    }
+}
+
 // The session: statements, catalogue rowsets and table rowsets on the data
 // source's connection.
 class session : public com_object<IOpenRowset, IDBCreateCommand, IDBSchemaRowset, IOdbcConnection> {
@@ -69,19 +115,7 @@ public:
         if (!table || !table->pwszName || index)
             return E_INVALIDARG;
         std::wstring name = table->pwszName;
-        // A name already in brackets is taken as written; else it is bracketed.
-        std::wstring quoted;
-        if (!name.empty() && name.front() == L'[') {
-            quoted = name;
-        } else {
-            quoted = L"[";
-            for (wchar_t c : name) {
-                quoted.push_back(c);
-                if (c == L']')
-                    quoted.push_back(L']');
-            }
-            quoted += L"]";
-        }
+        std::wstring quoted = is_bracketed_name(name) ? name : bracket_name(name);
         std::wstring sql = L"SELECT * FROM " + quoted;
         try {
             state_->conn->claim(nullptr);

@@ -486,3 +486,27 @@ TEST(OleDbProvider, ClosedPortIsAConnectionErrorAfterAMissingDriver)
     EXPECT_EQ(state.substr(0, 2), L"08") << odbc::to_utf8(text);
     EXPECT_EQ(text.find(L"Can't open lib"), std::wstring::npos);
 }
+
+TEST_F(OleDbSqlite, OpenRowsetQuotesTableNames)
+{
+    ASSERT_EQ(run(L"CREATE TABLE [odd name] (a INTEGER)"), S_OK);
+    ASSERT_EQ(run(L"INSERT INTO [odd name] VALUES (7)"), S_OK);
+    ASSERT_EQ(run(L"CREATE TABLE keep (a INTEGER)"), S_OK);
+    auto open = [&](const wchar_t* name, IRowset** out) {
+        DBID id{GUID_NULL, DBKIND_NAME, name};
+        return session_->OpenRowset(nullptr, &id, nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(out));
+    };
+    ptr<IRowset> rs;
+    ASSERT_EQ(open(L"odd name", &rs.p), S_OK) << odbc::to_utf8(last_error());
+    auto rows = read_all(rs.p);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].text, L"7");
+    ptr<IRowset> rs2;
+    EXPECT_EQ(open(L"[odd name]", &rs2.p), S_OK);
+    // A name that only starts like a bracketed one is one identifier, not SQL.
+    ptr<IRowset> bad;
+    EXPECT_TRUE(FAILED(open(L"[keep] AS k CROSS JOIN [keep]", &bad.p)));
+    last_error();
+    ptr<IRowset> kept;
+    EXPECT_EQ(open(L"keep", &kept.p), S_OK);
+}
