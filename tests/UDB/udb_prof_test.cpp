@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "TK/tk_excep.h"
+#include "UDB/udb_conv.h"
+#include "UDB/udb_prof.h"
+#include "UDB/udb_rule.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class UdbProfile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              ("udb_prof_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::wstring path(const char* name) const { return (dir / name).wstring(); }
+
+    void write(const char* name, const std::string& bytes) const
+    {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+    }
+    std::string read(const char* name) const
+    {
+        std::ifstream in(dir / name, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    fs::path dir;
+};
+
+TEST_F(UdbProfile, EmptyProfileStoresTheStandardSections)
+{
+    udb_profile p;
+    p.store(path("p.qel"));
+    EXPECT_EQ(read("p.qel"),
+              "[Available Queries]\r\n\r\n[Generic settings]\r\n\r\n"
+              "[Selected Tables]\r\n\r\n[Selected Views]\r\n\r\n");
+}
+
+TEST_F(UdbProfile, ParsesLines)
+{
+    write("p.qel",
+          "ignored=before any section\n"
+          "[Generic settings]\r\n"
+          "  mode = 2  \r\n"
+          "a=b=c\r\n"
+          "\r\n"
+          "bare\r\n"
+          "[generic settings]\n"
+          "mode=3\n"
+          "[Selected Tables]\n"
+          "Orders\n"
+          "Q1=SELECT [a] FROM [t] WHERE x='='\n");
+    udb_profile p;
+    p.load(path("p.qel"));
+    EXPECT_EQ(p.get_value(L"Generic settings", L"mode "), L" 2");
+    EXPECT_EQ(p.get_value(L"Generic settings", L"mode"), L"");
+    EXPECT_EQ(p.get_value(L"Generic settings", L"a"), L"b=c");
+    EXPECT_TRUE(p.has_value(L"Generic settings", L"bare"));
+    EXPECT_EQ(p.get_value(L"generic settings", L"mode"), L"3");
+    EXPECT_FALSE(p.has_value(L"Generic settings", L"ignored"));
+    const auto& t = p.get_selected_tables();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0], (std::pair<std::wstring, std::wstring>{L"Orders", L""}));
+    EXPECT_EQ(t[1].second, L"SELECT [a] FROM [t] WHERE x='='");
+}
+
+TEST_F(UdbProfile, RoundTripOfOddValues)
+{
+    const std::wstring long_query = L"SELECT " + std::wstring(20000, L'x') + L" FROM t";
+    const std::vector<std::pair<std::wstring, std::wstring>> entries = {
+        {L"plain", L"value"},
+        {L"multi", L"SELECT *\r\nFROM t\nWHERE a=1"},
+        {L"brackets", L"[not a section]"},
+        {L"[key]", L"x]"},
+        {L"a=b", L"c=d"},
+        {L"blanks", L"  padded  "},
+        {L" lead", L""},
+        {L"unicode \u00e9\u4e2d", L"\u0416\u00fc\U0001F600"},
+        {L"path", L"C:\\Data\\new\\base.mdb"},
+        {L"\\start", L"\\n"},
+        {L"long", long_query},
+        {L"", L"empty key"},
+    };
+    udb_profile p;
+    for (const auto& [k, v] : entries)
+        p.add_value(L"MS SQL Server settings", k, v);
+    for (const auto& [k, v] : entries)
+        p.add_value(udb_profile::selected_tables, k, v);
+    p.add_value(udb_profile::selected_tables, L"[Order Details]", L"");
+    p.add_value(udb_profile::selected_tables, L"Trailing ", L"");
+    p.add_value(udb_profile::selected_tables, L"", L"");
+    p.store(path("p.qel"));
+
+    udb_profile q;
+    q.load(path("p.qel"));
+    EXPECT_EQ(q.get_sections(), p.get_sections());
+    // Plain entries stay plain in the file.
+    const std::string text = read("p.qel");
+    EXPECT_NE(text.find("\r\nplain=value\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\npath=C:\\Data\\new\\base.mdb\r\n"), std::string::npos);
+}
+
+TEST_F(UdbProfile, LongLinesByteOrderMarkAndAppending)
+{
+    const std::string value(5000, 'v');
+    write("p.qel", "\xEF\xBB\xBF[Available Queries]\r\nq=" + value + "\r\n");
+    udb_profile p;
+    p.load(path("p.qel"));
+    EXPECT_EQ(p.get_value(udb_profile::available_queries, L"q"), std::wstring(5000, L'v'));
+    p.load(path("p.qel"));
+    EXPECT_EQ(p.get_available_queries().size(), 2u);  // the container appends
+}
+
+TEST_F(UdbProfile, Failures)
+{
+    udb_profile p;
+    try {
+        p.load(path("missing.qel"));
+        FAIL() << "no exception";
+    } catch (const tk_exception& e) {
+        EXPECT_STREQ(e.what(), "Profile does not exist. Please verify the correct path/name was given.");
+        EXPECT_EQ(e.level(), 1);
+    }
+    EXPECT_THROW(p.load(dir.wstring()), tk_exception);
+    EXPECT_THROW(p.store((dir / "no" / "such" / "dir.qel").wstring()), tk_exception);
+    EXPECT_THROW(p.store(dir.wstring()), tk_exception);
+    write("bad.qel", "[Generic settings]\nsrc=\xFF\xFE\n");
+    EXPECT_THROW(p.load(path("bad.qel")), std::exception);
+}
+
+class converter : public udb_converter {};
+
+TEST_F(UdbProfile, GenericSettings)
+{
+    write("p.qel",
+          "[Selected Tables]\r\nOrders\r\nBig=SELECT * FROM Orders WHERE a>1\r\n\r\n"
+          "[Available Queries]\r\nBig=SELECT * FROM Orders WHERE a>1\r\n\r\n"
+          "[Selected Views]\r\nv=SELECT 1\r\n\r\n"
+          "[Generic settings]\r\nsrc=C:\\a.mdb\r\ndest=target\r\nonly definitions=yes\r\n"
+          "mode=3\r\nskip indexes=0\r\n\r\n");
+    udb_profile p;
+    p.load(path("p.qel"));
+    converter c;
+    c.skip_indexes = true;
+    c.load_profile(p);
+    ASSERT_EQ(c.selected_queries.size(), 2u);
+    EXPECT_EQ(c.selected_queries[0].first, L"Orders");
+    EXPECT_TRUE(c.selected_queries[0].second.empty());
+    EXPECT_EQ(c.selected_queries[1].second, L"SELECT * FROM Orders WHERE a>1");
+    EXPECT_EQ(c.available_queries.size(), 1u);
+    EXPECT_EQ(c.selected_views.size(), 1u);
+    EXPECT_EQ(c.source, L"C:\\a.mdb");
+    EXPECT_EQ(c.destination, L"target");
+    EXPECT_TRUE(c.only_definitions);
+    EXPECT_FALSE(c.skip_indexes);
+    EXPECT_EQ(c.mode, 3);
+
+    // Loading again does not double the lists.
+    c.load_profile(p);
+    EXPECT_EQ(c.selected_queries.size(), 2u);
+    EXPECT_EQ(c.available_queries.size(), 1u);
+    EXPECT_EQ(c.selected_views.size(), 1u);
+
+    // Empty or odd values keep the settings.
+    udb_profile odd;
+    odd.add_value(udb_profile::generic_settings, L"mode", L"12");
+    odd.add_value(udb_profile::generic_settings, L"only definitions", L"0");
+    c.load_profile(odd);
+    EXPECT_EQ(c.mode, 3);
+    EXPECT_FALSE(c.only_definitions);
+    EXPECT_EQ(c.source, L"C:\\a.mdb");
+
+    udb_profile out;
+    c.store_profile(out);
+    out.store(path("out.qel"));
+    const std::string text = read("out.qel");
+    EXPECT_NE(text.find("[Generic settings]\r\nsrc=C:\\a.mdb\r\ndest=target\r\nlogfile=\r\n"
+                        "skip indexes=0\r\nonly definitions=0\r\nmode=3\r\n\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("[Selected Tables]\r\nOrders\r\nBig=SELECT * FROM Orders WHERE a>1\r\n\r\n"),
+              std::string::npos);
+
+    converter back;
+    udb_profile in;
+    in.load(path("out.qel"));
+    back.load_profile(in);
+    EXPECT_EQ(back.selected_queries, c.selected_queries);
+    EXPECT_EQ(back.available_queries, c.available_queries);
+    EXPECT_EQ(back.selected_views, c.selected_views);
+    EXPECT_EQ(back.mode, 3);
+}
+
+// The conversion-rule registry answers no until a registry with rules exists.
+class upper_rule : public udb_conversion_rule {
+public:
+    bool accepts_value(const ole_variant& v) const override { return v.get_type() == VT_BSTR; }
+    bool accepts_column(const t_ftd&) const override { return false; }
+    std::wstring convert(const ole_variant& v) const override { return L"<" + v.to_wstring() + L">"; }
+    void handle_column(const t_ftd&, void*) const override {}
+};
+
+TEST(UdbCustomConversion, Registry)
+{
+    const ole_variant text(std::wstring(L"a"));
+    EXPECT_FALSE(udb_custom_conversion::is_acceptable2(text));
+    EXPECT_EQ(udb_custom_conversion::handle2(text), L"");
+    {
+        udb_custom_conversion registry;
+        EXPECT_EQ(udb_custom_conversion::handle2(text), L"");
+        upper_rule rule;
+        registry.add_rule(&rule);
+        EXPECT_TRUE(udb_custom_conversion::is_acceptable2(text));
+        EXPECT_EQ(udb_custom_conversion::handle2(text), L"<a>");
+        EXPECT_FALSE(udb_custom_conversion::is_acceptable2(ole_variant(1)));
+        EXPECT_THROW(udb_custom_conversion::handle2(ole_variant(1)), tk_exception);
+    }
+    EXPECT_FALSE(udb_custom_conversion::is_acceptable2(text));
+}
+
+} // namespace
