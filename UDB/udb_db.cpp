@@ -2,28 +2,29 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 
 #include "TK/tk_excep.h"
+#include "TK/tk_fname.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "UDB/udb_name.h"
+#include "platform/win/winerror.h"
 
 // ---------------------------------------------------------------- engine
 
 int udb_engine::delete_db(const std::wstring& path)
 {
     const std::string p = tk_to_string(path, -1);
-    if (std::remove(p.c_str()) != 0)
+    if (std::remove(p.c_str()) != 0) {
+        SetLastErrorFromErrno();
         throw tk_exception_ex();
+    }
     return 1;
 }
 
 bool udb_engine::is_db_exist(const std::wstring& path)
 {
-    std::error_code ec;
-    const std::filesystem::path p(tk_to_string(path, -1));
-    return std::filesystem::exists(p, ec) && !std::filesystem::is_directory(p, ec);
+    return tk_is_file_exist2(path, 0x4000);
 }
 
 // ---------------------------------------------------------------- database

@@ -1,37 +1,10 @@
 #include "UDB/udb_name.h"
 
-#include <locale>
-
-namespace {
-
-// A UTF-8 locale supplies case mappings beyond ASCII whatever the program
-// set globally; fall back to the user's locale, then to the classic one.
-const std::ctype<wchar_t>& name_ctype()
-{
-    static const std::locale loc = [] {
-        for (const char* n : {"C.UTF-8", "en_US.UTF-8", ""}) {
-            try {
-                return std::locale(n);
-            } catch (const std::exception&) {
-            }
-        }
-        return std::locale::classic();
-    }();
-    return std::use_facet<std::ctype<wchar_t>>(loc);
-}
-
-} // namespace
+#include "TK/tk_utils.h"
 
 bool udb_same_name(const std::wstring& a, const std::wstring& b)
 {
-    if (a.size() != b.size())
-        return false;
-    const auto& ct = name_ctype();
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i] && ct.tolower(a[i]) != ct.tolower(b[i]))
-            return false;
-    }
-    return true;
+    return a == b || tk_iequal(a, b);
 }
 
 bool udb_same_name(const std::wstring& a, const std::wstring& b, bool case_sensitive)

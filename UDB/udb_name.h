@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-// True when the two names are equal ignoring case (full Unicode case folding,
-// independent of the process's global locale).
+// True when the two names are equal ignoring case in the user's locale.
 bool udb_same_name(const std::wstring& a, const std::wstring& b);
 
 // Exact (code unit and length) comparison when case_sensitive, else as above.

@@ -4,21 +4,22 @@
 
 namespace {
 
-// Element count of a one-dimensional byte array value, or -1 when the value
-// is not one.
+// Element count of a one-dimensional array value, or -1 when the value is
+// not one.
 long byte_array_count(const ole_variant& v)
 {
     const VARTYPE vt = v.get_type();
     if (vt != VT_SAFEARRAY && vt != VT_BLOB && vt != (VT_ARRAY | VT_UI1))
         return -1;
-    if (v.safe_array_dims() != 1)
+    const SAFEARRAY* array = v.variant().parray;
+    if (!array || SafeArrayGetDim(array) != 1)
         return -1;
-    return static_cast<long>(v.stub_bytes());
+    return static_cast<long>(ole_variant::get_safe_array_size(array));
 }
 
 long text_length(const ole_variant& v)
 {
-    return static_cast<long>(v.stub_strlen());
+    return static_cast<long>(SysStringLen(v.variant().bstrVal));
 }
 
 } // namespace

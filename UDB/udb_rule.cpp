@@ -5,9 +5,7 @@
 
 udb_custom_conversion* udb_custom_conversion::registry()
 {
-    if (tk_singleton<udb_custom_conversion>::is_null())
-        return nullptr;
-    return &tk_singleton<udb_custom_conversion>::instance();
+    return tk_singleton<udb_custom_conversion>::get();
 }
 
 bool udb_custom_conversion::is_acceptable1(const t_ftd& column)
