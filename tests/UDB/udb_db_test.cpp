@@ -134,15 +134,16 @@ TEST(UdbRecordset, ConvertRecordToDestinationTypes)
 
     udb_record r;
     r.push_back(new udb_field(L"code", 4, ole_variant(7)));
-    r.push_back(new udb_field(L"Quantity", 10, ole_variant(std::wstring(L"12"))));
+    r.push_back(new udb_field(L"Quantity", 8, ole_variant(2.5)));
     w.convert_record(r);
     EXPECT_EQ(r[0]->get_type(), VT_BSTR);
     EXPECT_EQ(r[0]->to_wstring(), L"7");
     EXPECT_EQ(r[1]->get_type(), VT_I4);
+    EXPECT_EQ(r[1]->to_wstring(), L"3");
     EXPECT_EQ(r[1]->name, L"Quantity");
 
     udb_record bad;
-    bad.push_back(new udb_field(L"Qty", 4, ole_variant(std::wstring(L"5"))));
+    bad.push_back(new udb_field(L"Qty", 8, ole_variant(5.0)));
     bad.push_back(new udb_field(L"Nope", 4, ole_variant(1)));
     bad.push_back(new udb_field(L"Code", 4, ole_variant(2)));
     try {
