@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/jet/jet_database.h"
+#include "platform/jet/jet_query.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -25,6 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             } catch (const jet::error&) {
                 // A damaged table; the others may still read.
             }
+        }
+        try {
+            (void)jet::read_queries(*db);
+        } catch (const jet::error&) {
         }
     } catch (const jet::error&) {
     }

@@ -5,6 +5,10 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 seconds="${1:-60}"
 build="${DRAV_FUZZ_BUILD:-$here/../build-fuzz}"
+if ! command -v clang++ >/dev/null; then
+    echo "run_fuzz.sh: clang++ is not installed (Debian: clang libclang-rt-14-dev)" >&2
+    exit 2
+fi
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build" -j"$(nproc)"
 work="$(mktemp -d)"
