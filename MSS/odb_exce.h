@@ -1,0 +1,48 @@
+// Errors of the SQL Server client layer: the provider's error records as exceptions.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "TK/tk_excep.h"
+#include "platform/com/combase.h"
+
+struct IErrorInfo;
+
+// A failed provider call: the provider's own message, code 0x80000 plus the
+// low 16 bits of the result, level 0.
+class odb_exception : public tk_exception {
+public:
+    // From a failed result; reads the calling thread's error object. `flag` is only traced.
+    explicit odb_exception(HRESULT hr, int flag = 1);
+    // From a message of our own: level 0, code 0.
+    explicit odb_exception(const std::wstring& text);
+
+    const std::wstring& get_source() const noexcept { return source; }
+    std::int32_t get_native_error() const noexcept { return native_error; }
+
+    // The descriptions of the thread's current error records, one per line.
+    static std::wstring GetErrorString();
+
+    // The text given when no record says anything.
+    static std::string generic_text();
+
+    // Reads the source and description of one error object.
+    class error_info_dispatcher {
+    public:
+        explicit error_info_dispatcher(IErrorInfo* info);
+        std::wstring source;
+        std::wstring description;
+    };
+
+private:
+    void extract_from_records2(IUnknown* records, int flag);
+
+    std::wstring source;
+    std::int32_t native_error = 0;
+};
+
+// A login that reaches the server but may not open the database.
+class mss_no_perm_exception : public tk_exception {
+public:
+    mss_no_perm_exception(const std::wstring& user, const std::wstring& database);
+};

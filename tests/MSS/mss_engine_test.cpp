@@ -1,0 +1,112 @@
+// The SQL Server engine without a server: preconditions, connection failures
+// and what a refused connection leaves behind; a live suite runs when
+// DRAV_TEST_MSSQL_DSN names an ODBC data source of a real server.
+#include "MSS/mss_engi.h"
+#include "MSS/odb_exce.h"
+#include "odb_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+TEST(MssEngine, SingletonAndDefaults)
+{
+    mss_engine engine(1);
+    EXPECT_EQ(mss_engine::get(), &engine);
+    EXPECT_FALSE(engine.is_connected());
+    EXPECT_TRUE(engine.is_unicode());
+    EXPECT_TRUE(engine.is_fast_load());
+    EXPECT_TRUE(engine.get_is_view_owned());
+    EXPECT_FALSE(engine.is_as_dbo());
+    engine.set_as_dbo(true);
+    EXPECT_TRUE(engine.is_as_dbo());
+    // Database operations need a connection first.
+    EXPECT_THROW(engine.is_db_exist(L"x"), tk_mail_assertion);
+    EXPECT_THROW(engine.delete_db(L"x"), tk_mail_assertion);
+    EXPECT_THROW(engine.create_db(L"x"), tk_mail_assertion);
+    EXPECT_THROW(engine.open_db(L"x", 0, L""), tk_mail_assertion);
+}
+
+TEST(MssEngine, ClosedPortIsAConnectionError)
+{
+    if (!odbc::driver_installed(L"FreeTDS"))
+        GTEST_SKIP() << "FreeTDS not installed";
+    mss_engine engine(1);
+    try {
+        engine.connect(L"127.0.0.1,1", L"sa", L"secret;pwd", false);
+        FAIL() << "connected to a closed port";
+    } catch (const odb_exception& e) {
+        EXPECT_EQ(e.level(), 0);
+        EXPECT_NE(std::string(e.what()), "Unknown exception");
+    }
+    EXPECT_FALSE(engine.is_connected());
+    EXPECT_TRUE(engine.get_server().empty());
+}
+
+TEST(MssEngine, FastLoadRefusedMeansOff)
+{
+    ODB_NEED_DRIVERS();
+    mss_engine engine(1);
+    ole_com_ptr<IDBInitialize> ds;
+    engine.get_initializer().test_connection(ds, odb_test::sqlite_server("fastload"), L"", L"", L"");
+    EXPECT_TRUE(engine.enable_fast_load(ds.get(), true));
+    EXPECT_TRUE(engine.is_fast_load());
+    EXPECT_FALSE(engine.enable_fast_load(ds.get(), false));
+    EXPECT_FALSE(engine.is_fast_load());
+}
+
+TEST(MssEngine, ConnectStopsAtAServerThatIsNotSqlServer)
+{
+    ODB_NEED_DRIVERS();
+    mss_engine engine(1);
+    // SQLite answers no version query: the error comes through, the login is kept.
+    EXPECT_THROW(engine.connect(odb_test::sqlite_server("notmssql"), L"u", L"p", true), odb_exception);
+    EXPECT_EQ(engine.get_user(), L"u");
+    // A later Windows login does not keep the earlier SQL login.
+    EXPECT_THROW(engine.connect(odb_test::sqlite_server("notmssql2"), false), odb_exception);
+    EXPECT_TRUE(engine.get_user().empty());
+    EXPECT_TRUE(engine.get_password().empty());
+    EXPECT_TRUE(engine.is_windows_auth());
+}
+
+// ---------------------------------------------------------------- live server
+
+namespace {
+std::wstring env_w(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? odbc::from_utf8(v) : std::wstring();
+}
+} // namespace
+
+TEST(MssEngineLive, ConnectListCreateDrop)
+{
+    std::wstring dsn = env_w("DRAV_TEST_MSSQL_DSN");
+    if (dsn.empty())
+        GTEST_SKIP() << "DRAV_TEST_MSSQL_DSN names no SQL Server data source";
+    std::wstring user = env_w("DRAV_TEST_MSSQL_USER");
+    std::wstring password = env_w("DRAV_TEST_MSSQL_PASSWORD");
+    mss_engine engine(1);
+    if (user.empty())
+        engine.connect(L"DSN=" + dsn, false);
+    else
+        engine.connect(L"DSN=" + dsn, user, password, false);
+    EXPECT_TRUE(engine.is_connected());
+    EXPECT_GE(engine.get_version(), 4u);
+    EXPECT_TRUE(engine.is_db_exist(L"master"));
+    EXPECT_TRUE(engine.is_db_exist(L"MASTER"));
+
+    // A name with a closing bracket is quoted, not cut short.
+    std::wstring name = L"drav]test_" + std::to_wstring(std::time(nullptr));
+    EXPECT_FALSE(engine.is_db_exist(name));
+    try {
+        delete engine.create_db(name);
+    } catch (const tk_exception& e) {
+        // Without the server database class the creation still happened.
+        ADD_FAILURE() << "create_db: " << e.what();
+    }
+    EXPECT_TRUE(engine.is_db_exist(name));
+    engine.delete_db(name);
+    EXPECT_FALSE(engine.is_db_exist(name));
+}
