@@ -80,7 +80,18 @@ odb_recordset::odb_recordset(IRowset* rs) : udb_recordset(std::wstring())
         rs->AddRef();
     *&rowset = rs;
     tk_log_write(1, "odb_recordset::ctor");
-    initialize(true);
+    try {
+        initialize(true);
+    } catch (...) {
+        // The destructor does not run for a failed constructor.
+        clean_cache();
+        CoTaskMemFree(column_info);
+        CoTaskMemFree(column_strings);
+        column_info = nullptr;
+        column_strings = nullptr;
+        accessor.clean_everything();
+        throw;
+    }
 }
 
 odb_recordset::~odb_recordset()
