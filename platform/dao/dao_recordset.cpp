@@ -1,0 +1,380 @@
+// Recordsets: a current row over a row source, its live Fields, table sources read from the file.
+#include <algorithm>
+
+#include "platform/dao/dao_internal.h"
+
+namespace daoimpl {
+
+namespace {
+
+struct rs_core {
+    ctx_ptr ctx;
+    std::unique_ptr<row_source> src;
+    long pos = 0;
+    bool eof = true;
+    bool bof = true;
+    bool closed = false;
+    long known = -1; // row count once counted
+
+    bool has_row() const { return !closed && !eof && !bof; }
+};
+using core_ptr = std::shared_ptr<rs_core>;
+
+class rs_field : public object<_DAOField> {
+public:
+    rs_field(core_ptr rs, std::size_t i) : rs_(std::move(rs)), i_(i) {}
+    const column_info& c() const { return rs_->src->columns()[i_]; }
+    HRESULT get_Name(BSTR* p) override { return put_bstr(p, c().name); }
+    HRESULT get_Type(short* p) override { if (!p) return E_POINTER; *p = c().type; return S_OK; }
+    HRESULT get_Size(long* p) override { if (!p) return E_POINTER; *p = c().size; return S_OK; }
+    HRESULT get_Attributes(long* p) override { if (!p) return E_POINTER; *p = c().attributes; return S_OK; }
+    HRESULT get_OrdinalPosition(short* p) override { if (!p) return E_POINTER; *p = c().ordinal; return S_OK; }
+    HRESULT get_Required(VARIANT_BOOL* p) override { return put_bool(p, c().required); }
+    HRESULT get_AllowZeroLength(VARIANT_BOOL* p) override { return put_bool(p, c().allow_zero_length); }
+    HRESULT get_DefaultValue(VARIANT* p) override
+    {
+        if (!p) return E_POINTER;
+        to_variant(jet::value(c().default_value), dbText, p);
+        return S_OK;
+    }
+    HRESULT get_ValidationRule(BSTR* p) override { return put_bstr(p, c().validation_rule); }
+    HRESULT get_SourceTable(BSTR* p) override { return put_bstr(p, c().source_table); }
+    HRESULT get_SourceField(BSTR* p) override { return put_bstr(p, c().source_field); }
+    HRESULT get_ForeignName(BSTR* p) override { return put_bstr(p, L""); }
+    HRESULT get_Value(VARIANT* p) override
+    {
+        if (!p) return E_POINTER;
+        VariantInit(p);
+        if (!rs_->has_row()) return rs_->ctx->fail(daoErrNoCurrentRecord);
+        try {
+            rs_->src->value(i_, p);
+        } catch (const jet::error& x) {
+            std::string n(x.what());
+            return rs_->ctx->fail(x.code(), std::wstring(n.begin(), n.end()));
+        }
+        return S_OK;
+    }
+    HRESULT get_Properties(DAOProperties** pp) override
+    {
+        _DAOField* f = make_def_field(rs_->ctx, c());
+        HRESULT hr = f->get_Properties(pp);
+        f->Release();
+        return hr;
+    }
+    HRESULT put_Value(VARIANT) override { return rs_->ctx->fail(daoErrNotSupported); }
+    HRESULT put_Required(VARIANT_BOOL) override { return rs_->ctx->fail(daoErrNotSupported); }
+    HRESULT put_AllowZeroLength(VARIANT_BOOL) override { return rs_->ctx->fail(daoErrNotSupported); }
+    HRESULT put_DefaultValue(VARIANT) override { return rs_->ctx->fail(daoErrNotSupported); }
+    HRESULT put_Attributes(long) override { return rs_->ctx->fail(daoErrNotSupported); }
+    HRESULT put_ForeignName(BSTR) override { return rs_->ctx->fail(daoErrNotSupported); }
+
+private:
+    core_ptr rs_;
+    std::size_t i_;
+};
+
+bool find_column(const rs_core& rs, const VARIANT& key, std::size_t& out)
+{
+    item_key k;
+    if (!read_key(key, k)) return false;
+    const auto& cols = rs.src->columns();
+    for (std::size_t i = 0; i < cols.size(); ++i)
+        if (k.by_name ? jet::same_name(cols[i].name, k.name) : static_cast<long>(i) == k.position) {
+            out = i;
+            return true;
+        }
+    return false;
+}
+
+class rs_fields : public object<DAOFields> {
+public:
+    explicit rs_fields(core_ptr rs) : rs_(std::move(rs)) {}
+    HRESULT get_Count(short* c) override { if (!c) return E_POINTER; *c = static_cast<short>(rs_->src->columns().size()); return S_OK; }
+    HRESULT get_Item(VARIANT Item, _DAOField** pp) override
+    {
+        if (!pp) return E_POINTER;
+        *pp = nullptr;
+        std::size_t i = 0;
+        if (!find_column(*rs_, Item, i)) return rs_->ctx->fail(daoErrItemNotFound);
+        return put_itf(pp, new rs_field(rs_, i));
+    }
+    HRESULT Append(IDispatch*) override { return rs_->ctx->fail(daoErrNotSupported); }
+    HRESULT Delete(BSTR) override { return rs_->ctx->fail(daoErrNotSupported); }
+    HRESULT Refresh() override { return S_OK; }
+
+private:
+    core_ptr rs_;
+};
+
+class recordset_obj : public object<DAORecordset> {
+public:
+    recordset_obj(ctx_ptr ctx, std::unique_ptr<row_source> src, short type, std::wstring name)
+        : rs_(std::make_shared<rs_core>()), type_(type), name_(std::move(name))
+    {
+        rs_->ctx = std::move(ctx);
+        rs_->src = std::move(src);
+        bool any = rs_->src->seek(0);
+        rs_->pos = 0;
+        rs_->eof = rs_->bof = !any;
+    }
+    HRESULT get_Name(BSTR* p) override { return put_bstr(p, name_); }
+    HRESULT get_Type(short* p) override { if (!p) return E_POINTER; *p = type_; return S_OK; }
+    HRESULT get_BOF(VARIANT_BOOL* p) override { return put_bool(p, rs_->bof); }
+    HRESULT get_EOF(VARIANT_BOOL* p) override { return put_bool(p, rs_->eof); }
+    HRESULT get_RecordCount(long* p) override
+    {
+        if (!p) return E_POINTER;
+        return guarded([&] {
+            *p = count();
+            return S_OK;
+        });
+    }
+    HRESULT get_AbsolutePosition(long* p) override
+    {
+        if (!p) return E_POINTER;
+        *p = rs_->has_row() ? rs_->pos : -1;
+        return S_OK;
+    }
+    HRESULT get_Updatable(VARIANT_BOOL* p) override { return put_bool(p, false); }
+    HRESULT get_Fields(DAOFields** pp) override
+    {
+        if (!pp) return E_POINTER;
+        *pp = nullptr;
+        if (rs_->closed) return rs_->ctx->fail(daoErrInvalidOperation);
+        return put_itf(pp, new rs_fields(rs_));
+    }
+    HRESULT get_Collect(VARIANT Item, VARIANT* pv) override
+    {
+        if (!pv) return E_POINTER;
+        VariantInit(pv);
+        std::size_t i = 0;
+        if (!find_column(*rs_, Item, i)) return rs_->ctx->fail(daoErrItemNotFound);
+        rs_field f(rs_, i);
+        f.AddRef();
+        return f.get_Value(pv);
+    }
+    HRESULT MoveFirst() override { return go(0, true); }
+    HRESULT MoveLast(long) override
+    {
+        return guarded([&] { return go(count() - 1, true); });
+    }
+    HRESULT MoveNext() override
+    {
+        if (!rs_->has_row()) return rs_->ctx->fail(daoErrNoCurrentRecord);
+        return go(rs_->pos + 1, false);
+    }
+    HRESULT MovePrevious() override
+    {
+        // From past the end, moving back reaches the last row.
+        if (rs_->closed || rs_->bof) return rs_->ctx->fail(daoErrNoCurrentRecord);
+        return go(rs_->pos - 1, false);
+    }
+    HRESULT Move(long rows, VARIANT) override
+    {
+        if (!rs_->has_row()) return rs_->ctx->fail(daoErrNoCurrentRecord);
+        return go(rs_->pos + rows, false);
+    }
+    HRESULT Close() override
+    {
+        if (rs_->closed) return rs_->ctx->fail(daoErrInvalidOperation);
+        rs_->closed = true;
+        return S_OK;
+    }
+    HRESULT AddNew() override { return rs_->ctx->fail(daoErrNotSupported); }
+    HRESULT Update(long, VARIANT_BOOL) override { return rs_->ctx->fail(daoErrNotSupported); }
+    HRESULT put_Collect(VARIANT, VARIANT) override { return rs_->ctx->fail(daoErrNotSupported); }
+
+private:
+    template <class F>
+    HRESULT guarded(F f)
+    {
+        try {
+            return f();
+        } catch (const jet::error& x) {
+            std::string n(x.what());
+            return rs_->ctx->fail(x.code(), std::wstring(n.begin(), n.end()));
+        }
+    }
+    long count()
+    {
+        if (rs_->known < 0) rs_->known = rs_->src->count();
+        return rs_->known;
+    }
+    // Moves to row n. `strict`: an empty recordset is an error (MoveFirst/MoveLast).
+    HRESULT go(long n, bool strict)
+    {
+        if (rs_->closed) return rs_->ctx->fail(daoErrInvalidOperation);
+        return guarded([&] {
+            if (n < 0) {
+                if (strict) return rs_->ctx->fail(daoErrNoCurrentRecord);
+                rs_->bof = true;
+                rs_->eof = count() == 0;
+                rs_->pos = -1;
+                return S_OK;
+            }
+            bool ok = rs_->src->seek(n);
+            if (!ok && strict) {
+                rs_->eof = rs_->bof = true;
+                return rs_->ctx->fail(daoErrNoCurrentRecord);
+            }
+            rs_->pos = n;
+            rs_->eof = !ok;
+            rs_->bof = !ok && n == 0;
+            return S_OK;
+        });
+    }
+
+    core_ptr rs_;
+    short type_;
+    std::wstring name_;
+};
+
+// ---------------------------------------------------------------------------
+class table_source : public row_source {
+public:
+    table_source(ctx_ptr ctx, std::shared_ptr<const jet::database> db, std::shared_ptr<const jet::table_def> t)
+        : ctx_(std::move(ctx)), db_(std::move(db)), t_(std::move(t)), cur_(db_->rows(t_))
+    {
+        for (const auto& c : t_->columns)
+            if (c.type == jet::column_type::complex) {
+                cx_ = std::make_unique<jet::complex_columns>(db_, t_);
+                break;
+            }
+        cols_ = table_columns(*db_, *t_, cx_.get());
+        map_.resize(t_->columns.size());
+        for (std::size_t i = 0; i < map_.size(); ++i) map_[i] = i;
+    }
+    const std::vector<column_info>& columns() const override { return cols_; }
+    bool seek(long n) override
+    {
+        if (n < 0) return false;
+        if (n < at_) {
+            cur_.reset();
+            at_ = -1;
+            more_ = true;
+        }
+        while (at_ < n && more_) {
+            more_ = cur_.next();
+            if (more_) ++at_;
+        }
+        return more_ && at_ == n;
+    }
+    long count() override
+    {
+        if (total_ < 0) total_ = static_cast<long>(db_->count_rows(t_->name));
+        return total_;
+    }
+    void value(std::size_t i, VARIANT* out) override
+    {
+        std::size_t n = map_[i];
+        const jet::column_def& c = t_->columns[n];
+        const jet::value& v = cur_[n];
+        if (c.type == jet::column_type::complex && cx_ && !v.is_null()) {
+            complex_value(n, v, out);
+            return;
+        }
+        if (c.type == jet::column_type::ext_datetime && v.type() == jet::value::binary_k) {
+            jet::ext_date_time x = jet::decode_ext_datetime(v.as_binary());
+            to_variant(jet::value(jet::date_time{x.to_ole_date()}), dbDate, out);
+            return;
+        }
+        to_variant(v, cols_[i].type, out);
+    }
+
+private:
+    void complex_value(std::size_t n, const jet::value& v, VARIANT* out)
+    {
+        std::int32_t key = static_cast<std::int32_t>(v.to_int64());
+        switch (cx_->kind(n)) {
+        case jet::complex_kind::attachment: {
+            auto src = std::make_unique<memory_source>(ctx_, attachment_columns());
+            for (auto& a : cx_->attachments(n, key)) {
+                src->rows_.push_back({jet::value(std::move(a.data)), a.flags, jet::value(a.name), a.time_stamp,
+                                      jet::value(a.type), a.url.empty() ? jet::value() : jet::value(a.url)});
+            }
+            child(std::move(src), out);
+            return;
+        }
+        case jet::complex_kind::multi_value: {
+            column_info c;
+            c.name = L"Value";
+            c.type = dbText;
+            auto vals = cx_->multi_values(n, key);
+            auto src = std::make_unique<memory_source>(ctx_, std::vector<column_info>{c});
+            for (auto& x : vals) src->rows_.push_back({x});
+            child(std::move(src), out);
+            return;
+        }
+        case jet::complex_kind::version_history: {
+            auto vs = cx_->versions(n, key);
+            if (vs.empty()) {
+                VariantInit(out);
+                out->vt = VT_NULL;
+            } else {
+                to_variant(jet::value(vs.front().text), dbMemo, out);
+            }
+            return;
+        }
+        default: to_variant(v, dbLong, out); return;
+        }
+    }
+    void child(std::unique_ptr<memory_source> src, VARIANT* out)
+    {
+        VariantInit(out);
+        out->vt = VT_DISPATCH;
+        out->pdispVal = make_recordset(ctx_, std::move(src), dbOpenDynaset, L"");
+    }
+    static std::vector<column_info> attachment_columns()
+    {
+        static const std::pair<const wchar_t*, short> defs[] = {
+            {L"FileData", dbLongBinary}, {L"FileFlags", dbLong},  {L"FileName", dbText},
+            {L"FileTimeStamp", dbDate},  {L"FileType", dbText},   {L"FileURL", dbMemo}};
+        std::vector<column_info> cols;
+        for (const auto& [name, type] : defs) {
+            column_info c;
+            c.name = name;
+            c.type = type;
+            c.size = dao_size_of(type, nullptr, true);
+            c.ordinal = static_cast<short>(cols.size());
+            cols.push_back(c);
+        }
+        return cols;
+    }
+
+    ctx_ptr ctx_;
+    std::shared_ptr<const jet::database> db_;
+    std::shared_ptr<const jet::table_def> t_;
+    jet::row_cursor cur_;
+    std::unique_ptr<jet::complex_columns> cx_;
+    std::vector<column_info> cols_;
+    std::vector<std::size_t> map_;
+    long at_ = -1;
+    bool more_ = true;
+    long total_ = -1;
+};
+
+} // namespace
+
+void memory_source::value(std::size_t i, VARIANT* out)
+{
+    if (i < children_.size() && static_cast<std::size_t>(cur_) < children_[i].size() && children_[i][cur_]) {
+        VariantInit(out);
+        out->vt = VT_DISPATCH;
+        out->pdispVal = make_recordset(ctx_, std::make_unique<memory_source>(*children_[i][cur_]), dbOpenDynaset, L"");
+        return;
+    }
+    to_variant(rows_[cur_][i], cols_[i].type, out);
+}
+
+std::unique_ptr<row_source> make_table_source(ctx_ptr ctx, std::shared_ptr<const jet::database> db,
+                                              std::shared_ptr<const jet::table_def> t)
+{
+    return std::make_unique<table_source>(std::move(ctx), std::move(db), std::move(t));
+}
+
+DAORecordset* make_recordset(ctx_ptr ctx, std::unique_ptr<row_source> src, short type, std::wstring name)
+{
+    return new recordset_obj(std::move(ctx), std::move(src), type, std::move(name));
+}
+
+} // namespace daoimpl

@@ -1,0 +1,212 @@
+// Engine classes and generations, opening errors with their numbers and texts, workgroup files.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/platform/dao/dao_test_util.h"
+
+using namespace daotest;
+
+namespace {
+
+HRESULT try_open(DAODBEngine* e, const std::string& path, const std::wstring& connect, ptr<DAODatabase>& db)
+{
+    bstr name(std::wstring(path.begin(), path.end()));
+    var opts(false), ro(true), conn(connect);
+    return e->OpenDatabase(name.b, opts.v, ro.v, conn.v, db.out());
+}
+
+std::string temp_file(const std::string& name, const std::vector<uint8_t>& bytes)
+{
+    auto p = std::filesystem::temp_directory_path() / ("dao_test_" + std::to_string(::getpid()) + "_" + name);
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return p.string();
+}
+
+TEST(DaoEngine, EachGenerationOpensTheFormatsItKnows)
+{
+    DRAV_TESTDATA_OR_SKIP(v97, "mdb-reader/data/V1997/test.mdb");
+    DRAV_TESTDATA_OR_SKIP(v2003, "mdb-reader/data/V2003/test.mdb");
+    DRAV_TESTDATA_OR_SKIP(v2010, "mdb-reader/data/V2010/test.accdb");
+    struct { CLSID clsid; bool jet3, jet4, ace; } rows[] = {
+        {CLSID_DAODBEngine35, true, false, false},
+        {CLSID_DAODBEngine36, true, true, false},
+        {CLSID_DAODBEngine120, true, true, true},
+    };
+    for (const auto& r : rows) {
+        auto e = engine(r.clsid);
+        ASSERT_TRUE(e);
+        ptr<DAODatabase> db;
+        EXPECT_EQ(SUCCEEDED(try_open(e.get(), v97, L"", db)), r.jet3);
+        EXPECT_EQ(SUCCEEDED(try_open(e.get(), v2003, L"", db)), r.jet4);
+        HRESULT hr = try_open(e.get(), v2010, L"", db);
+        EXPECT_EQ(SUCCEEDED(hr), r.ace);
+        if (!r.ace) {
+            EXPECT_EQ(hr, dao_hresult(daoErrUnrecognizedFormat));
+            auto err = last_error(e.get());
+            EXPECT_EQ(err.first, 3343);
+            EXPECT_EQ(err.second, L"Unrecognized database format '" + std::wstring(v2010.begin(), v2010.end()) + L"'.");
+        }
+    }
+}
+
+TEST(DaoEngine, TestHookMakesAGenerationUnavailable)
+{
+    void* p = nullptr;
+    dao_set_engine_available(CLSID_DAODBEngine120, false);
+    EXPECT_EQ(CoCreateInstance(CLSID_DAODBEngine120, nullptr, 0x17, IID_DAODBEngine, &p), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(p, nullptr);
+    // The others stay.
+    auto e36 = engine(CLSID_DAODBEngine36);
+    EXPECT_TRUE(e36);
+    dao_set_engine_available(CLSID_DAODBEngine120, true);
+    auto e = engine(CLSID_DAODBEngine120);
+    ASSERT_TRUE(e);
+    bstr v;
+    e->get_Version(v.out());
+    EXPECT_EQ(v.str(), L"12.0");
+    // Only the engine interface (and the automation ones) are served by the engine object.
+    EXPECT_EQ(e->QueryInterface(IID_DAODatabase, &p), E_NOINTERFACE);
+}
+
+TEST(DaoEngine, OpeningErrorsCarryTheEngineNumbersAndTexts)
+{
+    DRAV_TESTDATA_OR_SKIP(pw, "mdb-reader/password/data/V2003_with-password.mdb");
+    auto e = engine();
+    ptr<DAODatabase> db;
+    // Missing and wrong database passwords.
+    for (const wchar_t* c : {L"", L";pwd=wrong", L";PWD=Password"}) {
+        EXPECT_EQ(try_open(e.get(), pw, c, db), dao_hresult(daoErrBadPassword)) << narrow(c);
+        auto err = last_error(e.get());
+        EXPECT_EQ(err.first, 3031);
+        EXPECT_EQ(err.second, L"Not a valid password.");
+    }
+    EXPECT_EQ(try_open(e.get(), pw, L";pwd=password", db), S_OK);
+    EXPECT_TRUE(db);
+
+    std::string missing = "/nonexistent/nowhere.mdb";
+    EXPECT_EQ(try_open(e.get(), missing, L"", db), dao_hresult(daoErrFileNotFound));
+    EXPECT_EQ(last_error(e.get()).second, L"Could not find file '/nonexistent/nowhere.mdb'.");
+
+    std::string junk = temp_file("junk.mdb", std::vector<uint8_t>(4096, 'x'));
+    EXPECT_EQ(try_open(e.get(), junk, L"", db), dao_hresult(daoErrUnrecognizedFormat));
+    std::string tiny = temp_file("tiny.mdb", std::vector<uint8_t>(20, 0));
+    EXPECT_EQ(try_open(e.get(), tiny, L"", db), dao_hresult(daoErrUnrecognizedFormat));
+    std::remove(junk.c_str());
+    std::remove(tiny.c_str());
+}
+
+TEST(DaoEngine, CollectionsAndRecordsetsReportDaoErrors)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/V2003/test.mdb");
+    auto e = engine();
+    auto db = open(e.get(), path);
+    ASSERT_TRUE(db);
+    ptr<DAOTableDefs> tdfs;
+    ASSERT_EQ(db->get_TableDefs(tdfs.out()), S_OK);
+    ptr<_DAOTableDef> tdf;
+    var nosuch(std::wstring(L"NoSuchTable"));
+    EXPECT_EQ(tdfs->get_Item(nosuch.v, tdf.out()), dao_hresult(daoErrItemNotFound));
+    EXPECT_EQ(last_error(e.get()), std::make_pair(3265L, std::wstring(L"Item not found in this collection.")));
+
+    var t1(std::wstring(L"table1"));  // names ignore case
+    ASSERT_EQ(tdfs->get_Item(t1.v, tdf.out()), S_OK);
+    ptr<DAOFields> flds;
+    ASSERT_EQ(tdf->get_Fields(flds.out()), S_OK);
+    ptr<_DAOField> f;
+    var a(std::wstring(L"A"));
+    ASSERT_EQ(flds->get_Item(a.v, f.out()), S_OK);
+    ptr<DAOProperties> props;
+    ASSERT_EQ(f->get_Properties(props.out()), S_OK);
+    ptr<DAOProperty> p;
+    var desc(std::wstring(L"NoSuchProperty"));
+    EXPECT_EQ(props->get_Item(desc.v, p.out()), dao_hresult(daoErrPropertyNotFound));
+    EXPECT_EQ(last_error(e.get()).second, L"Property not found.");
+    var name(std::wstring(L"Name"));
+    ASSERT_EQ(props->get_Item(name.v, p.out()), S_OK);
+    var pv;
+    ASSERT_EQ(p->get_Value(&pv.v), S_OK);
+    ASSERT_EQ(pv.v.vt, VT_BSTR);
+    EXPECT_EQ(std::wstring(pv.v.bstrVal), L"A");
+
+    // Walking past the end: no current record.
+    ptr<DAORecordset> rs;
+    bstr sql(L"SELECT * FROM [Table1]");
+    var type(static_cast<long>(dbOpenDynaset)), opt(static_cast<long>(dbReadOnly)), lock;
+    ASSERT_EQ(db->OpenRecordset(sql.b, type.v, opt.v, lock.v, rs.out()), S_OK);
+    VARIANT_BOOL eof = 0, bof = 0;
+    long n = 0;
+    ASSERT_EQ(rs->get_RecordCount(&n), S_OK);
+    EXPECT_EQ(n, 2);
+    ASSERT_EQ(rs->MoveNext(), S_OK);
+    ASSERT_EQ(rs->MoveNext(), S_OK);
+    rs->get_EOF(&eof);
+    EXPECT_TRUE(eof);
+    EXPECT_EQ(rs->MoveNext(), dao_hresult(daoErrNoCurrentRecord));
+    EXPECT_EQ(last_error(e.get()).second, L"No current record.");
+    ptr<DAOFields> rflds;
+    ASSERT_EQ(rs->get_Fields(rflds.out()), S_OK);
+    ptr<_DAOField> rf;
+    ASSERT_EQ(rflds->get_Item(a.v, rf.out()), S_OK);
+    var v;
+    EXPECT_EQ(rf->get_Value(&v.v), dao_hresult(daoErrNoCurrentRecord));
+    // Back to the start: the first row again, then before it.
+    ASSERT_EQ(rs->MoveFirst(), S_OK);
+    ASSERT_EQ(rf->get_Value(&v.v), S_OK);
+    EXPECT_EQ(std::wstring(v.v.bstrVal), L"abcdefg");
+    ASSERT_EQ(rs->MovePrevious(), S_OK);
+    rs->get_BOF(&bof);
+    EXPECT_TRUE(bof);
+}
+
+TEST(DaoWorkgroup, BlankImagesAreWorkgroupFilesWithTheAdminAccount)
+{
+    auto old = dao_blank_workgroup_image(true);
+    auto later = dao_blank_workgroup_image(false);
+    EXPECT_EQ(old.size(), 131072u);
+    EXPECT_EQ(later.size(), 143360u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(later.data()) + 4, 16), std::string("Jet System DB  \0", 16));
+    EXPECT_EQ(old[20], 0);
+    EXPECT_EQ(later[20], 1);
+
+    std::string w = temp_file("blank.mdw", later);
+    auto e = engine();
+    bstr sysdb(std::wstring(w.begin(), w.end()));
+    ASSERT_EQ(e->put_SystemDB(sysdb.b), S_OK);
+    bstr wsname(L"New Workspace"), admin(L"Admin"), empty(L""), bob(L"bob"), secret(L"secret");
+    ptr<DAOWorkspace> ws;
+    EXPECT_EQ(e->_30_CreateWorkspace(wsname.b, admin.b, empty.b, ws.out()), S_OK);
+    EXPECT_TRUE(ws);
+    EXPECT_EQ(e->_30_CreateWorkspace(wsname.b, bob.b, empty.b, ws.out()), dao_hresult(daoErrBadAccount));
+    EXPECT_EQ(last_error(e.get()).second, L"Not a valid account name or password.");
+    EXPECT_EQ(e->_30_CreateWorkspace(wsname.b, admin.b, secret.b, ws.out()), dao_hresult(daoErrBadAccount));
+
+    // A file that is not a workgroup file.
+    std::string junk = temp_file("junk.mdw", std::vector<uint8_t>(8192, 1));
+    bstr j(std::wstring(junk.begin(), junk.end()));
+    e->put_SystemDB(j.b);
+    EXPECT_EQ(e->_30_CreateWorkspace(wsname.b, admin.b, empty.b, ws.out()), dao_hresult(daoErrBadWorkgroup));
+    EXPECT_EQ(last_error(e.get()).first, 3173);
+    std::remove(w.c_str());
+    std::remove(junk.c_str());
+}
+
+TEST(DaoWorkgroup, WorkspaceOpensDatabasesWithThePassword)
+{
+    DRAV_TESTDATA_OR_SKIP(pw, "mdb-reader/password/data/V2000_with-password.mdb");
+    std::string w = temp_file("blank97.mdw", dao_blank_workgroup_image(true));
+    auto e = engine(CLSID_DAODBEngine36);
+    bstr sysdb(std::wstring(w.begin(), w.end()));
+    e->put_SystemDB(sysdb.b);
+    bstr wsname(L"New Workspace"), admin(L"admin"), empty(L"");
+    ptr<DAOWorkspace> ws;
+    ASSERT_EQ(e->_30_CreateWorkspace(wsname.b, admin.b, empty.b, ws.out()), S_OK);
+    bstr name(std::wstring(pw.begin(), pw.end()));
+    var opts(false), ro(true), good(std::wstring(L";pwd=password")), bad(std::wstring(L";pwd=x"));
+    ptr<DAODatabase> db;
+    EXPECT_EQ(ws->OpenDatabase(name.b, opts.v, ro.v, bad.v, db.out()), dao_hresult(daoErrBadPassword));
+    EXPECT_EQ(ws->OpenDatabase(name.b, opts.v, ro.v, good.v, db.out()), S_OK);
+    std::remove(w.c_str());
+}
+
+} // namespace
