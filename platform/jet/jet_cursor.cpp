@@ -120,6 +120,7 @@ void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, b
         out.assign(ref.data() + 12, ref.data() + 12 + length);
         return;
     }
+    if (kind == 0xC0) file.corrupt("a long value reference has an unknown kind");
     std::uint8_t row = ref[4];
     std::uint32_t page = rd24(ref.data() + 5);
     const format_layout& L = file.layout();

@@ -105,7 +105,13 @@ void database::read_catalogue()
         e.date_update = date(c_updated);
         if (c_props >= 0) {
             const value& v = cur[static_cast<std::size_t>(c_props)];
-            if (v.type() == value::binary_k) e.properties = parse_properties(*file_, v.as_binary());
+            if (v.type() == value::binary_k) {
+                try {
+                    e.properties = parse_properties(*file_, v.as_binary());
+                } catch (const error& x) {
+                    e.properties_error = x.what();
+                }
+            }
         }
         catalogue_.push_back(std::move(e));
     }
@@ -161,6 +167,7 @@ std::shared_ptr<const table_def> database::load(const catalog_entry* entry, std:
         auto it = defs_.find(page);
         if (it != defs_.end()) return it->second;
     }
+    if (entry && !entry->properties_error.empty()) throw error(err_corrupt, entry->properties_error);
     auto def = std::make_shared<table_def>(read_table_def(*file_, page, name));
     if (entry) {
         def->name = entry->name;

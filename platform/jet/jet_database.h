@@ -36,6 +36,7 @@ struct catalog_entry {
     double date_create = 0;
     double date_update = 0;
     property_maps properties;   // decoded LvProp
+    std::string properties_error; // why LvProp could not be decoded (the table then refuses to open)
 
     object_kind kind() const;
     // System object (flag 0x80000000 or 0x00000002), as the engine reports it.

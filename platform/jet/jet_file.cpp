@@ -140,7 +140,7 @@ void page_file::read_header(const std::wstring& password)
     for (int i = 4; i < 19 && map_[i]; ++i) header_.engine_name.push_back(static_cast<char>(map_[i]));
     while (!header_.engine_name.empty() && header_.engine_name.back() == ' ') header_.engine_name.pop_back();
     if (header_.engine_name != "Standard Jet DB" && header_.engine_name != "Standard ACE DB" &&
-        header_.engine_name != "Jet System DB" && header_.engine_name != "MSISAM Database")
+        header_.engine_name != "Jet System DB")
         throw error(err_unrecognized_format, unrecognized);
     page_count_ = static_cast<std::uint32_t>(std::min<std::size_t>(size_ / layout_.page_size, 0xFFFFFFu + 1));
 

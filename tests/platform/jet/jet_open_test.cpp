@@ -77,6 +77,12 @@ TEST(JetCatalogue, TablesFlagsAndSystemTables)
     ASSERT_NE(sys, nullptr);
     EXPECT_TRUE(sys->system());
     EXPECT_EQ(sys->tdef_page(), 2u);
+    const jet::catalog_entry* nav = db->find(L"MSysNavPaneGroups");
+    ASSERT_NE(nav, nullptr);
+    EXPECT_TRUE(nav->system());
+    EXPECT_TRUE(nav->hidden());
+    EXPECT_FALSE(db->find(L"Table1")->hidden());
+    EXPECT_EQ(db->find(L"Table1")->kind(), jet::object_kind::table);
     // System tables read like any other.
     EXPECT_GT(db->count_rows(L"MSysObjects"), 10u);
     EXPECT_NO_THROW(db->rows(L"MSysRelationships"));
