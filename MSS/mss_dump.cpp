@@ -1,0 +1,742 @@
+// Script destination: the T-SQL script file and its per-table row writer.
+#include "MSS/mss_dump.h"
+
+#include <cstdio>
+#include <ctime>
+#include <cwctype>
+
+#include "MSS/mss_util.h"
+#include "MSS/mss_vali.h"
+#include "TK/tk_excep.h"
+#include "TK/tk_log.h"
+
+namespace {
+
+constexpr unsigned kBigValue = 1048576; // values above this are streamed piecewise
+constexpr unsigned kPiece = 131072;     // piece size of a streamed value
+constexpr unsigned kRowsPerInsert = 11;
+
+const char* const kGenericError =
+    "Generic error occurred while migrating the data.\n"
+    "Please send the log file to technical support for help.";
+
+// The same text with "*/", "/*" and line breaks made harmless inside a block comment.
+std::string comment_safe(const std::string& s)
+{
+    std::string r;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '\r' || c == '\n') {
+            r += ' ';
+        } else if ((c == '*' || c == '/') && i + 1 < s.size() && s[i + 1] == (c == '*' ? '/' : '*')) {
+            r += c;
+            r += ' ';
+        } else {
+            r += c;
+        }
+    }
+    return r;
+}
+
+// 'text' with quotes doubled, for narrow UTF-8 text.
+std::string quote_string_a(const std::string& s)
+{
+    std::string r = "'";
+    for (char c : s) {
+        r += c;
+        if (c == '\'')
+            r += '\'';
+    }
+    return r + "'";
+}
+
+// [name] with "]" doubled, for narrow UTF-8 text.
+std::string quote_name_a(const std::string& s)
+{
+    std::string r = "[";
+    for (char c : s) {
+        r += c;
+        if (c == ']')
+            r += ']';
+    }
+    return r + "]";
+}
+
+std::wstring join_quoted(const std::vector<std::wstring>& names)
+{
+    std::wstring r;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i)
+            r += L", ";
+        r += mss_quote_name(names[i]);
+    }
+    return r;
+}
+
+std::wstring trim(const std::wstring& s)
+{
+    const size_t b = s.find_first_not_of(L" \t\r\n");
+    if (b == std::wstring::npos)
+        return L"";
+    const size_t e = s.find_last_not_of(L" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+bool has_non_ascii(const std::wstring& s)
+{
+    for (wchar_t c : s)
+        if (static_cast<unsigned long>(c) > 0x7F)
+            return true;
+    return false;
+}
+
+bool is_plain_number(const std::wstring& t)
+{
+    size_t i = 0, n = t.size(), digits = 0;
+    if (i < n && (t[i] == L'+' || t[i] == L'-'))
+        ++i;
+    while (i < n && std::iswdigit(t[i])) { ++i; ++digits; }
+    if (i < n && t[i] == L'.')
+        for (++i; i < n && std::iswdigit(t[i]); ++i)
+            ++digits;
+    if (digits && i < n && (t[i] == L'e' || t[i] == L'E')) {
+        size_t j = i + 1;
+        if (j < n && (t[j] == L'+' || t[j] == L'-'))
+            ++j;
+        size_t e = 0;
+        while (j < n && std::iswdigit(t[j])) { ++j; ++e; }
+        i = e ? j : n + 1;
+    }
+    return digits > 0 && i == n;
+}
+
+const t_ftd* find_column(const udb_schema& columns, const std::wstring& name)
+{
+    for (const t_ftd* c : columns)
+        if (c && mss_iequal(c->name, name))
+            return c;
+    return nullptr;
+}
+
+} // namespace
+
+std::string mss_to_utf8(const std::wstring& text)
+{
+    std::string r;
+    r.reserve(text.size());
+    for (wchar_t wc : text) {
+        unsigned long c = static_cast<unsigned long>(wc);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = 0xFFFD;
+        if (c < 0x80) {
+            r += static_cast<char>(c);
+        } else if (c < 0x800) {
+            r += static_cast<char>(0xC0 | (c >> 6));
+            r += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            r += static_cast<char>(0xE0 | (c >> 12));
+            r += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            r += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            r += static_cast<char>(0xF0 | (c >> 18));
+            r += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            r += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            r += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return r;
+}
+
+mss_dump_options::mss_dump_options()
+{
+    tk_log_write(2, "mss_dump_options::ctor1");
+}
+
+// ---------------------------------------------------------------------------
+// mss_dmp_database
+
+mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_options& options)
+    : udb_database(path, 1, 0), path_(path), options_(options)
+{
+    const std::string apath = mss_to_utf8(path);
+    tk_log_write(2, "mss_dmp_database::ctor(%s)", apath.c_str());
+    out_.open(apath, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!out_.is_open()) {
+        tk_log_write(2, "Failed to open file");
+        throw tk_exception("Cannot create file '" + apath + "'", 1);
+    }
+
+    if (options_.comments) {
+        std::string shown = apath;
+        for (char& c : shown)
+            if (c == '\\')
+                c = '/';
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        char date[32];
+        std::snprintf(date, sizeof date, "%02d/%02d/%04d", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
+        write_raw("/*\r\nFile name: ");
+        write_raw(comment_safe(shown));
+        write_raw("\r\n");
+        write_raw("Creation date: ");
+        write_raw(date);
+        write_raw("\r\n");
+        write_raw("Created by ");
+        write_raw(comment_safe(options_.banner));
+        write_raw("\r\n");
+        write_raw(std::string(50, '-'));
+        write_raw("\r\n");
+        write_raw("Run this script on Microsoft SQL Server to recreate the database.\r\n*/");
+        write_raw("\r\n");
+    }
+
+    if (options_.create_database && options_.create_table) {
+        std::string name = options_.database_name;
+        if (name.empty()) {
+            std::string base = apath;
+            const size_t slash = base.find_last_of("/\\");
+            if (slash != std::string::npos)
+                base = base.substr(slash + 1);
+            const size_t dot = base.rfind('.');
+            if (dot != std::string::npos && dot > 0)
+                base = base.substr(0, dot);
+            name = base;
+        }
+        write_raw("USE master;\r\n");
+        write_raw("GO\r\n");
+        write_raw("\r\n");
+        write_raw("if exists(select * from master.sys.databases where name=" + quote_string_a(name) +
+                  ") DROP DATABASE " + quote_name_a(name) + ";\r\n");
+        write_raw("CREATE DATABASE " + quote_name_a(name) + ";\r\n");
+        write_raw("GO\r\n");
+        write_raw("USE " + quote_name_a(name) + ";\r\n");
+        write_raw("GO\r\n");
+    }
+
+    write_raw("SET QUOTED_IDENTIFIER ON;\r\n");
+    write_raw("GO\r\n");
+}
+
+mss_dmp_database::~mss_dmp_database()
+{
+    tk_log_write(2, "mss_dmp_database::dtor");
+    try {
+        out_.close();
+    } catch (...) {
+        tk_log_write(2, "Failed to close the script file");
+    }
+}
+
+void mss_dmp_database::write_raw(const std::string& bytes)
+{
+    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out_)
+        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
+}
+
+void mss_dmp_database::write_w(const std::wstring& text)
+{
+    write_raw(mss_to_utf8(text));
+}
+
+void mss_dmp_database::create_schema(const std::wstring& name)
+{
+    tk_log_write_w(1, L"mss_dmp_database::create_schema(%ls)", name.c_str());
+    if (mss_iequal(name, L"dbo")) {
+        tk_log_write(1, "Skip 'dbo' schema");
+        return;
+    }
+    write_w(L"IF NOT EXISTS (SELECT  SCHEMA_NAME FROM    INFORMATION_SCHEMA.SCHEMATA WHERE   SCHEMA_NAME = " +
+            mss_quote_string(name) + L" ) BEGIN EXEC sp_executesql " +
+            mss_quote_string(L"CREATE SCHEMA " + mss_quote_name(name), L"N") + L" END");
+    write_raw("\n");
+    write_raw("GO\r\n");
+}
+
+std::wstring mss_dmp_database::default_clause(const t_ftd& column) const
+{
+    if (column.type == VT_DATE && column.dw_reserved == 9)
+        return L" DEFAULT CURRENT_TIMESTAMP";
+    if (column.type == VT_DATE && column.dw_reserved == 10)
+        return L" DEFAULT getdate()";
+    const std::wstring text = column.def_value.to_wstring();
+    tk_log_write_w(2, L"Got safe default value: %ls", text.c_str());
+    if (text.empty())
+        return L"";
+    if (column.type == VT_BSTR && column.dw_reserved == 1 &&
+        (mss_iequal(text, L"newid()") || mss_iequal(text, L"uuid_generate_v4()")))
+        return L" DEFAULT newid()";
+    if (column.type == VT_DATE) {
+        if (mss_iequal(text, L"now()"))
+            return L" DEFAULT getdate()";
+        if (mss_iequal(text, L"getdate()") || mss_iequal(text, L"CURRENT_TIMESTAMP") || mss_iequal(text, L"getutcdate()")) {
+            tk_log_write(2, "Special processing for now/get...date()");
+            return L" DEFAULT " + text;
+        }
+    }
+    if (column.type == VT_DATE)
+        return L" DEFAULT " + mss_quote_string(text);
+    if (column.type == VT_BSTR)
+        return L" DEFAULT " + mss_quote_string(text, has_non_ascii(text) ? L"N" : L"");
+    if (is_plain_number(text))
+        return L" DEFAULT " + text;
+    if (column.type == VT_BOOL) {
+        if (mss_iequal(text, L"yes") || mss_iequal(text, L"true"))
+            return L" DEFAULT 1";
+        if (mss_iequal(text, L"no") || mss_iequal(text, L"false"))
+            return L" DEFAULT 0";
+    }
+    // Never written bare: an expression the server may not know stays a literal.
+    return L" DEFAULT " + mss_quote_string(text, has_non_ascii(text) ? L"N" : L"");
+}
+
+udb_recordset* mss_dmp_database::create_table(const std::wstring& name, const udb_schema& columns,
+                                              const udb_indexes& indexes)
+{
+    tk_log_write_w(2, L"mss_dmp_database::create_table(%ls)", name.c_str());
+    const std::wstring t = mss_get_safe_tname(name);
+    if (is_table_exist(name) || is_table_exist(t))
+        throw tk_exception("The specified table already exists", 0);
+
+    mss_fn_validator validator(columns);
+    clustered_written_ = false;
+
+    if (options_.create_table) {
+        if (options_.comments) {
+            write_raw("\r\n");
+            write_raw("/*");
+            write_raw("\r\n");
+            write_raw("Table structure for table '");
+            write_w(mss_comment_safe(name));
+            write_raw("'\r\n*/\r\n\r\n");
+        }
+        delete_tab(name);
+
+        std::wstring sql = L"CREATE TABLE " + t + L" (\r\n";
+        bool first = true;
+        for (const t_ftd* col : columns) {
+            if (!col)
+                continue;
+            if (!first)
+                sql += L",\r\n";
+            first = false;
+            sql += L"\t" + mss_quote_name(col->name) + L" " + mss_get_native_type(*col);
+            if (col->b_not_null || col->b_auto_num || indexes.is_idx_field(col->name))
+                sql += L" NOT NULL";
+            sql += default_clause(*col);
+        }
+        sql += L"\r\n)";
+        write_w(sql);
+        write_raw("\n");
+        write_raw("GO");
+        write_raw("\n");
+        get_tables().push_back(t);
+    }
+
+    if (options_.comments) {
+        write_raw("\r\n");
+        write_raw("/*");
+        write_raw("\r\n");
+        write_raw("Dumping data for table '");
+        write_w(mss_comment_safe(name));
+        write_raw("'\r\n*/\r\n\r\n");
+    }
+    return new mss_dmp_recordset(this, name, columns, options_);
+}
+
+bool mss_dmp_database::delete_tab(const std::wstring& name)
+{
+    tk_log_write_w(2, L"mss_dmp_database::delete_tab(%ls)", name.c_str());
+    const std::wstring t = mss_get_safe_tname(name);
+    write_w(L"IF OBJECT_ID (" + mss_quote_string(t) + L", 'U') IS NOT NULL\r\n");
+    write_w(L"DROP TABLE " + t + L";\r\n");
+    write_raw("GO\r\n");
+    if (is_table_exist(name))
+        return udb_database::delete_tab(name);
+    if (is_table_exist(t))
+        return udb_database::delete_tab(t);
+    return false;
+}
+
+void mss_dmp_database::create_index(const std::wstring& table, const udb_schema& columns, const udb_index& index)
+{
+    tk_log_write(2, "mss_dmp_database::create_index");
+    if (index.fields.empty()) {
+        tk_log_write_w(3, L"Index '%ls': no fields, cannot build index", index.name.c_str());
+        return;
+    }
+    const std::wstring t = mss_get_safe_tname(table);
+    std::wstring sql;
+    if (index.b_primary) {
+        sql = L"ALTER TABLE " + t + L" ADD" + L" PRIMARY KEY(";
+    } else if (index.b_unique_constraint) {
+        tk_log_write_w(2, L"Processing unique constraint '%ls'", index.name.c_str());
+        sql = L"ALTER TABLE " + t + L" ADD CONSTRAINT " + mss_quote_name(index.name) + L" UNIQUE (";
+    } else {
+        sql = L"CREATE " + std::wstring(index.b_unique ? L"UNIQUE " : L"") + L"INDEX " +
+              mss_quote_name(index.name) + L" ON " + t + L"(";
+    }
+    // Constraints take no filter; only a unique index skips NULL keys through one.
+    const bool filtered = index.b_unique && !index.b_primary && !index.b_unique_constraint;
+    std::wstring filter;
+    unsigned long long total = 0;
+    for (size_t i = 0; i < index.fields.size(); ++i) {
+        const std::wstring& field = index.fields[i];
+        const t_ftd* col = find_column(columns, field);
+        const unsigned size = col ? static_cast<unsigned>(col->size) : 0xFFFFFFFFu;
+        const VARTYPE vt = col ? col->type : static_cast<VARTYPE>(VT_NULL);
+        total += size;
+        tk_log_write_w(1, L"Index field '%ls' has vt=%08X, size=%d", field.c_str(), (unsigned)vt, (int)size);
+        tk_log_write(1, "Total index size=%d", (int)total);
+        if (total > 900 || vt == VT_BOOL) {
+            tk_log_write_w(3, L"Index '%ls' has been skipped", index.name.c_str());
+            return;
+        }
+        if (vt == VT_BSTR || vt == VT_BLOB || vt == (VT_ARRAY | VT_UI1)) {
+            tk_log_write(1, "Column is TEXT or BLOB");
+            if (size == 0 || size > 8000) {
+                tk_log_write_w(3, L"Cannot build index '%ls'", index.name.c_str());
+                return;
+            }
+        }
+        if (i)
+            sql += L", ";
+        sql += mss_quote_name(field);
+        if (filtered) {
+            filter += filter.empty() ? L" WHERE " : L" AND ";
+            filter += mss_quote_name(field) + L" IS NOT NULL";
+        }
+    }
+    sql += L") " + filter;
+    write_w(sql);
+    write_raw("\n");
+    write_raw("GO");
+    write_raw("\n");
+    if (index.b_primary)
+        clustered_written_ = true; // a primary key is the table's clustered index
+}
+
+void mss_dmp_database::create_indexes(const std::wstring& table, const udb_schema& columns, const udb_indexes& indexes)
+{
+    tk_log_write_w(2, L"mss_dmp_database::create_indexes(%ls)", table.c_str());
+    udb_database::create_indexes(table, columns, indexes);
+    if (!clustered_written_ && mss_get_engine_flags().version == 100)
+        create_clustered_index(table, columns);
+}
+
+void mss_dmp_database::create_clustered_index(const std::wstring& table, const udb_schema& columns)
+{
+    tk_log_write(2, "mss_dmp_database::create_clustered_index");
+    const t_ftd* chosen = nullptr;
+    for (const t_ftd* col : columns) {
+        if (!col)
+            continue;
+        const unsigned size = static_cast<unsigned>(col->size);
+        if ((col->type != VT_BSTR && col->type != VT_BLOB) || (size >= 1 && size <= 7999)) {
+            chosen = col;
+            break;
+        }
+        tk_log_write_w(2, L"Field '%ls' is not suitable for building index", col->name.c_str());
+    }
+    if (!chosen) {
+        tk_log_write(2, "Failed to find a field for building clustered index");
+        return;
+    }
+    const std::wstring sql = L"CREATE CLUSTERED INDEX " + mss_quote_name(chosen->name + L"_clust_idx") + L" ON " +
+                             mss_quote_name(table) + L"(" + mss_quote_name(chosen->name) + L")";
+    tk_log_write_w(2, L"CLUSTERED-index-query: %ls", sql.c_str());
+    query(sql);
+    write_raw("GO");
+    write_raw("\n");
+    clustered_written_ = true;
+}
+
+void mss_dmp_database::create_sequences(const std::vector<udb_sequence>& list)
+{
+    tk_log_write(1, "mss_dmp_database::create_sequences");
+    if (!list.empty())
+        tk_log_write(3, "Creating sequences (%d items)", (int)list.size());
+    for (const udb_sequence& seq : list) {
+        const std::wstring name = mss_get_safe_tname(seq.name);
+        write_w(L"DROP SEQUENCE IF EXISTS " + name);
+        write_raw("\r\n");
+        write_raw("GO\r\n");
+        std::wstring table, owner;
+        mss_split_tab_name(seq.name, table, owner);
+        if (!owner.empty() && !mss_iequal(owner, L"dbo"))
+            create_schema(owner);
+        std::wstring sql = L"CREATE SEQUENCE " + name + L" START WITH " + std::to_wstring(seq.start) +
+                           L" INCREMENT BY " + std::to_wstring(seq.increment) + L" MINVALUE " +
+                           std::to_wstring(seq.minimum) + L" MAXVALUE " + std::to_wstring(seq.maximum);
+        if (seq.cycle)
+            sql += L" CYCLE";
+        write_w(sql);
+        write_raw("\r\n");
+        write_raw("GO\r\n");
+    }
+}
+
+void mss_dmp_database::create_views(const std::vector<std::pair<std::wstring, std::wstring>>& list)
+{
+    tk_log_write(1, "mss_dmp_database::create_views");
+    mss_tn_validator validator(get_tables(), {});
+    for (const auto& [view, definition] : list) {
+        tk_log_write_w(1, L"Processing '%ls'", view.c_str());
+        tk_log_write_w(1, L"\t'%ls'", definition.c_str());
+        if (!mss_starts_with(trim(definition), L"select", false)) {
+            tk_log_write(1, "Skip non-select query");
+            continue;
+        }
+        const std::wstring safe = validator.get_safe_name(view);
+        get_names_map().add_tn_mapping(view, safe);
+        tk_log_write_w(1, L"Store generated column name '%ls'", safe.c_str());
+        validator.add_existing_name(safe);
+        const std::wstring name = mss_get_safe_tname(safe);
+        write_w(L"IF OBJECT_ID(" + mss_quote_string(name) + L") IS NOT NULL DROP VIEW " + name);
+        write_raw("\r\n");
+        write_raw("GO\r\n");
+        tk_log_write_w(1, L"mss_dmp_database::refine_view(%ls)", definition.c_str());
+        write_w(L"CREATE VIEW " + name + L" AS " + mss_refine_view(definition));
+        write_raw("\r\n");
+        write_raw("GO\r\n");
+    }
+}
+
+void mss_dmp_database::delete_fk(const udb_relationship& relationship)
+{
+    // The key belongs to the referencing table.
+    write_w(L"ALTER TABLE " + mss_get_safe_tname(relationship.fk_table) + L" DROP CONSTRAINT " +
+            mss_quote_name(relationship.name));
+    write_raw("\n");
+}
+
+void mss_dmp_database::delete_idx(const std::wstring& table, const udb_index& index)
+{
+    const std::wstring t = mss_get_safe_tname(table);
+    if (index.b_primary || index.b_unique_constraint)
+        write_w(L"ALTER TABLE " + t + L" DROP CONSTRAINT " + mss_quote_name(index.name));
+    else
+        write_w(L"DROP INDEX IF EXISTS " + mss_quote_name(index.name) + L" ON " + t);
+    write_raw("\n");
+}
+
+udb_recordset* mss_dmp_database::get_query(const std::wstring&, const std::wstring&, int)
+{
+    return nullptr;
+}
+
+udb_recordset* mss_dmp_database::get_table(const std::wstring&, int)
+{
+    TK_MAIL_ASSERT(); // a script cannot be read back
+}
+
+udb_recordset* mss_dmp_database::query(const std::wstring& sql)
+{
+    write_w(sql);
+    write_raw("\n");
+    return nullptr;
+}
+
+bool mss_dmp_database::test_query(const std::wstring&)
+{
+    return false;
+}
+
+void mss_dmp_database::create_relationships(const udb_relationships& list)
+{
+    tk_log_write(1, "mss_dmp_database::create_relationships");
+    if (!list.empty() && options_.comments)
+        write_raw("\r\n/*\r\nCreate foreign key constraints\r\n*/\r\n\r\n");
+    udb_names_map& map = get_names_map();
+    for (const udb_relationship& rel : list) {
+        tk_log_write_w(2, L"Processing FK '%ls'", rel.name.c_str());
+        const std::wstring child = map.get_tn_mapped_name(rel.fk_table, false);
+        const std::wstring parent = map.get_tn_mapped_name(rel.pk_table, false);
+        std::vector<std::wstring> child_fields, parent_fields;
+        for (const auto& f : rel.fk_fields)
+            child_fields.push_back(map.get_fn_mapped_name(rel.fk_table, f, false));
+        for (const auto& f : rel.pk_fields)
+            parent_fields.push_back(map.get_fn_mapped_name(rel.pk_table, f, false));
+        std::wstring sql = L"ALTER TABLE " + mss_get_safe_tname(child) + L" ADD";
+        if (!rel.name.empty())
+            sql += L" CONSTRAINT " + mss_quote_name(rel.name);
+        sql += L" FOREIGN KEY (" + join_quoted(child_fields) + L") REFERENCES " + mss_get_safe_tname(parent) +
+               L"(" + join_quoted(parent_fields) + L")";
+        const std::wstring props = trim(rel.props);
+        if (mss_is_valid_fk_props(props))
+            sql += L" " + props + L";";
+        write_w(sql);
+        write_raw("\r\n");
+        write_raw("GO\r\n");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// mss_dmp_recordset
+
+mss_dmp_recordset::mss_dmp_recordset(mss_dmp_database* db, const std::wstring& name, const udb_schema& columns,
+                                     const mss_dump_options& options)
+    : udb_recordset(db, name, 1), db_(db), table_(mss_get_safe_tname(name)), options_(options)
+{
+    tk_log_write_w(1, L"mss_dmp_recordset::mss_dmp_recordset(%ls)", name.c_str());
+    for (const t_ftd* col : columns) {
+        if (!col)
+            continue;
+        columns_.push_back(std::make_unique<t_ftd>(*col));
+        if (col->b_auto_num)
+            has_auto_num_ = true;
+    }
+}
+
+mss_dmp_recordset::~mss_dmp_recordset()
+{
+    tk_log_write(2, "mss_dmp_recordset::dtor");
+    try {
+        flush_pending();
+        if (identity_on_) {
+            db_->write_w(L"SET IDENTITY_INSERT " + table_ + L" OFF;\r\nGO\r\n");
+            identity_on_ = false;
+        }
+    } catch (const std::exception& e) {
+        tk_log_write(3, "%s", e.what());
+    }
+}
+
+void mss_dmp_recordset::flush_pending()
+{
+    if (pending_.empty())
+        return;
+    pending_ += L"\r\nGO\r\n";
+    std::wstring text;
+    text.swap(pending_);
+    rows_pending_ = 0;
+    dump(text);
+}
+
+void mss_dmp_recordset::dump(const std::wstring& text)
+{
+    tk_log_write(2, "mss_dmp_recordset::dump(%s)", text.size() > 256 ? "..." : mss_to_utf8(text).c_str());
+    db_->write_w(text);
+    db_->write_raw("\r\n");
+}
+
+void mss_dmp_recordset::append_record(const udb_record& record)
+{
+    tk_log_write(1, "mss_dmp_recordset::append_record(schema size=%d, record size=%d", (int)columns_.size(),
+                 (int)record.size());
+    if (pending_.empty())
+        tk_log_write(1, "Initialize new query...");
+    if (record.size() != columns_.size()) {
+        tk_log_write(2, "that.size()=%d, schema.size()=%d", (int)record.size(), (int)columns_.size());
+        throw tk_exception("The structure of data source does not conform to the destination table.", 0);
+    }
+
+    // Everything that can fail is settled before the first byte of the row is written.
+    std::wstring head = L"INSERT INTO " + table_ + L" (";
+    udb_names_map& map = db_->get_names_map();
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        const std::wstring& col = columns_[i]->name;
+        if (i)
+            head += L", ";
+        head += mss_quote_name(col);
+        const std::wstring orig = map.get_fn_orig_name(name_, col);
+        tk_log_write_w(1, L"Name=%ls, original name=%ls", col.c_str(), orig.c_str());
+        if (!record.find_field(orig)) {
+            tk_log_write_w(2, L"Field %ls not found", orig.c_str());
+            throw tk_exception(kGenericError, 0);
+        }
+    }
+    head += L")";
+
+    enum class big_kind { none, binary, text };
+    std::vector<std::wstring> literals(columns_.size());
+    std::vector<big_kind> big(columns_.size(), big_kind::none);
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        const udb_field* f = record[i];
+        if (!f)
+            TK_MAIL_ASSERT();
+        if (f->get_size() > kBigValue) {
+            if (mss_is_binary_vt(f->get_type())) {
+                big[i] = big_kind::binary;
+                continue;
+            }
+            if (f->get_type() == VT_BSTR) {
+                big[i] = big_kind::text;
+                continue;
+            }
+        }
+        literals[i] = mss_get_fld_append_str(f, columns_[i].get());
+    }
+
+    if (has_auto_num_ && identity_pending_) {
+        db_->write_w(L"SET IDENTITY_INSERT " + table_ + L" ON;\r\nGO\r\n");
+        identity_pending_ = false;
+        identity_on_ = true;
+    }
+
+    std::wstring values = pending_.empty() ? L" VALUES (" : L", (";
+    bool row_is_big = false;
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        if (i)
+            values += L", ";
+        if (big[i] == big_kind::none) {
+            values += literals[i];
+            continue;
+        }
+        // Stream the value: what was built so far first, then the value in pieces.
+        if (!pending_.empty())
+            dump(pending_);
+        else if (!head.empty())
+            dump(head);
+        dump(values);
+        pending_.clear();
+        head.clear();
+        values.clear();
+        rows_pending_ = 0;
+        row_is_big = true;
+        const udb_field* f = record[i];
+        const size_t total = f->get_size();
+        if (big[i] == big_kind::binary) {
+            static const char hex[] = "0123456789ABCDEF";
+            db_->write_raw("0x");
+            std::vector<unsigned char> buf(kPiece);
+            std::string piece;
+            for (size_t pos = 0; pos < total;) {
+                const size_t got = f->get_at(pos, kPiece, buf.data());
+                if (got == 0)
+                    break;
+                piece.resize(got * 2);
+                for (size_t k = 0; k < got; ++k) {
+                    piece[2 * k] = hex[buf[k] >> 4];
+                    piece[2 * k + 1] = hex[buf[k] & 15];
+                }
+                db_->write_raw(piece);
+                pos += got;
+            }
+        } else {
+            const std::wstring text = f->to_wstring();
+            db_->write_raw(mss_get_engine_flags().unicode ? "N'" : "'");
+            for (size_t pos = 0; pos < text.size(); pos += kPiece) {
+                std::wstring piece;
+                for (size_t k = pos; k < text.size() && k < pos + kPiece; ++k) {
+                    piece += text[k];
+                    if (text[k] == L'\'')
+                        piece += L'\'';
+                }
+                db_->write_w(piece);
+            }
+            db_->write_raw("'");
+        }
+    }
+
+    if (pending_.empty())
+        pending_ = head + values + L")";
+    else
+        pending_ += values + L")";
+    if (!row_is_big && rows_pending_ < kRowsPerInsert - 1) {
+        ++rows_pending_;
+    } else {
+        flush_pending();
+    }
+}

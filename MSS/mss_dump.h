@@ -1,0 +1,87 @@
+// Script destination: writes a converted database as a UTF-8 T-SQL script in "GO" batches.
+#pragma once
+#include <fstream>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "UDB/udb_db.h"
+
+// What the script holds besides the rows.
+struct mss_dump_options {
+    mss_dump_options();
+    bool unicode = true;         // remembered with the settings; the file is UTF-8 whatever it says
+    bool comments = true;        // header and per-table comments
+    bool create_database = false; // database block (only together with create_table)
+    bool create_table = true;    // DROP and CREATE TABLE per table
+    std::string banner;          // "Created by " line of the header (UTF-8)
+    std::string database_name;   // database block's name; empty: the file's name without extension
+};
+
+class mss_dmp_database;
+
+// Rows of one table, written as INSERT statements of at most 11 rows.
+class mss_dmp_recordset : public udb_recordset {
+public:
+    mss_dmp_recordset(mss_dmp_database* db, const std::wstring& name, const udb_schema& columns,
+                      const mss_dump_options& options);
+    ~mss_dmp_recordset() override;
+
+    void append_record(const udb_record& record) override;
+
+private:
+    void dump(const std::wstring& text);
+    void flush_pending();
+
+    mss_dmp_database* db_;
+    std::vector<std::unique_ptr<t_ftd>> columns_;
+    std::wstring table_;            // canonical [owner].[table]
+    bool has_auto_num_ = false;
+    bool identity_pending_ = true;
+    bool identity_on_ = false;
+    unsigned rows_pending_ = 0;
+    std::wstring pending_;
+    const mss_dump_options& options_;
+};
+
+// The script file: header, table definitions, indexes and the other objects.
+class mss_dmp_database : public udb_database {
+public:
+    // Creates or truncates the file and writes the header; a file that cannot be
+    // created is an error of level 1.
+    mss_dmp_database(const std::wstring& path, const mss_dump_options& options);
+    ~mss_dmp_database() override;
+
+    void create_schema(const std::wstring& name) override;
+    udb_recordset* create_table(const std::wstring& name, const udb_schema& columns,
+                                const udb_indexes& indexes) override;
+    void create_index(const std::wstring& table, const udb_schema& columns, const udb_index& index) override;
+    void create_indexes(const std::wstring& table, const udb_schema& columns, const udb_indexes& indexes) override;
+    void create_sequences(const std::vector<udb_sequence>& list) override;
+    void create_views(const std::vector<std::pair<std::wstring, std::wstring>>& list) override;
+    void delete_fk(const udb_relationship& relationship) override;
+    void delete_idx(const std::wstring& table, const udb_index& index) override;
+    bool delete_tab(const std::wstring& name) override;
+    udb_recordset* get_query(const std::wstring& name, const std::wstring& sql, int flag) override;
+    udb_recordset* get_table(const std::wstring& name, int flag) override;
+    udb_recordset* query(const std::wstring& sql) override;
+    bool test_query(const std::wstring& sql) override;
+    void create_relationships(const udb_relationships& list) override;
+
+    // Writes bytes to the file; a failed write is an error of level 1.
+    void write_raw(const std::string& bytes);
+    void write_w(const std::wstring& text);
+
+private:
+    void create_clustered_index(const std::wstring& table, const udb_schema& columns);
+    std::wstring default_clause(const t_ftd& column) const;
+
+    std::ofstream out_;
+    std::wstring path_;
+    mss_dump_options options_;
+    bool clustered_written_ = false;
+};
+
+// UTF-8 form of a wide text.
+std::string mss_to_utf8(const std::wstring& text);

@@ -1,0 +1,98 @@
+// T-SQL text shared by the SQL Server and script destinations: column types, value literals, names.
+#pragma once
+#include <atomic>
+#include <functional>
+#include <string>
+#include "platform/com/oleauto.h"
+
+class ole_variant;
+class udb_field;
+struct t_ftd;
+
+// ---------------------------------------------------------------------------
+// Engine settings that the generated T-SQL depends on.
+
+// The SQL Server engine's settings that change the T-SQL text.
+struct mss_engine_flags {
+    bool unicode = true;    // national text types and N'...' literals
+    std::wstring user;      // login user of a SQL login (empty for Windows login)
+    bool as_dbo = false;    // connect as dbo: tables always go to [dbo]
+    unsigned version = 0;   // server version code (100 = Azure)
+    bool view_owned = true; // owner rule of the catalogue reading
+};
+
+// The current engine settings (the process-wide engine's, or those a caller installed).
+mss_engine_flags mss_get_engine_flags();
+// Installs where the settings come from; an empty function restores the defaults.
+void mss_set_engine_flags_source(std::function<mss_engine_flags()> source);
+
+// ---------------------------------------------------------------------------
+// Types and literals.
+
+bool mss_is_binary_vt(VARTYPE vt);
+
+// Column type text of one column descriptor.
+std::wstring mss_get_native_type(const t_ftd& ftd);
+
+// A value brought into the ranges SQL Server accepts; NaN and infinities become NULL.
+ole_variant mssql_get_safe_variant(const ole_variant& v);
+
+// Literal for a value given by its text form and type. With guid_column set, a text
+// holding a GUID is written as the bare GUID.
+std::wstring to_mssql_str(const std::wstring& text, VARTYPE vt, bool guid_column = false);
+
+// Literal for one field value stored into the given destination column.
+std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd);
+
+// 'text' with embedded quotes doubled; prefix "N" gives a national literal.
+std::wstring mss_quote_string(const std::wstring& text, const wchar_t* prefix = L"");
+
+// ---------------------------------------------------------------------------
+// Names.
+
+// The name as one bracketed identifier; "]" inside is doubled.
+std::wstring mss_quote_name(const std::wstring& name);
+
+// Splits an owner-qualified name ([owner].[table], owner.table or table). Always true.
+bool mss_split_tab_name(const std::wstring& name, std::wstring& table, std::wstring& owner);
+
+// owner + separator + table without brackets, or the table alone.
+std::wstring mss_simplify_tab_name(const std::wstring& name, const std::wstring& separator);
+
+// Canonical [owner].[table] form of a table name for the given login settings.
+std::wstring mss_get_safe_tname(const std::wstring& name, const mss_engine_flags& flags);
+// The same with the current engine settings.
+std::wstring mss_get_safe_tname(const std::wstring& name);
+
+// A foreign key's ON DELETE / ON UPDATE text that may be appended to the key.
+bool mss_is_valid_fk_props(const std::wstring& text);
+
+// A view's SQL rewritten into T-SQL.
+std::wstring mss_refine_view(const std::wstring& sql);
+
+// A new index name IDX_<n>, unique in the process.
+std::wstring gen_idx_name2();
+
+bool mss_starts_with(const std::wstring& text, const std::wstring& prefix, bool case_sensitive);
+
+// Text with every "*/", "/*" and line break made harmless for a block comment.
+std::wstring mss_comment_safe(const std::wstring& text);
+
+// Compares one pattern with a stretch of another text, ignoring case.
+class icomparer {
+public:
+    explicit icomparer(const std::wstring& pattern);
+    int compare(const std::wstring& text, size_t position) const;
+    size_t length() const { return pattern_.size(); }
+private:
+    std::wstring pattern_;
+};
+
+// The fixed ON DELETE and ON UPDATE clause texts of a foreign key.
+struct mss_fk_props_patterns {
+    static const wchar_t* const on_delete[4];
+    static const wchar_t* const on_update[4];
+};
+
+// Locale-aware equality ignoring case.
+bool mss_iequal(const std::wstring& a, const std::wstring& b);

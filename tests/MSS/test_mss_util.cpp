@@ -1,0 +1,327 @@
+// T-SQL column types, value literals and name handling.
+#include <cmath>
+#include <limits>
+#include <gtest/gtest.h>
+
+#include "MSS/mss_util.h"
+#include "MSS/mss_vali.h"
+#include "OLE/ole_date.h"
+#include "UDB/udb_db.h"
+#include "mss_test_env.h"
+
+namespace {
+
+t_ftd col(VARTYPE vt, unsigned size, int reserved = 0, bool auto_num = false, bool not_null = false,
+          const ole_variant& def = ole_variant())
+{
+    return t_ftd(size, L"c", vt, not_null, auto_num, def, reserved, L"");
+}
+
+} // namespace
+
+TEST(MssTypeMap, IntegersBigintsAndFloats)
+{
+    mss_test_engine engine;
+    for (VARTYPE vt : {VT_I2, VT_I4, VT_I1, VT_UI1, VT_UI2, VT_UI4, VT_INT, VT_UINT}) {
+        EXPECT_EQ(mss_get_native_type(col(vt, 4)), L"INT") << vt;
+        EXPECT_EQ(mss_get_native_type(col(vt, 4, 0, true)), L"INT IDENTITY") << vt;
+    }
+    EXPECT_EQ(mss_get_native_type(col(VT_I8, 8)), L"BIGINT");
+    EXPECT_EQ(mss_get_native_type(col(VT_UI8, 8, 0, true)), L"BIGINT IDENTITY");
+    EXPECT_EQ(mss_get_native_type(col(VT_R4, 4)), L"REAL");
+    EXPECT_EQ(mss_get_native_type(col(VT_R8, 8)), L"FLOAT");
+    EXPECT_EQ(mss_get_native_type(col(VT_R8, 8, 1)), L"REAL");
+    EXPECT_EQ(mss_get_native_type(col(VT_BOOL, 1)), L"BIT");
+}
+
+TEST(MssTypeMap, NumericPrecisionAndScale)
+{
+    mss_test_engine engine;
+    t_ftd d = col(VT_DECIMAL, 16);
+    d.precision = 18;
+    d.scale = 4;
+    EXPECT_EQ(mss_get_native_type(d), L"NUMERIC(18,4)");
+    d.precision = 39;
+    EXPECT_EQ(mss_get_native_type(d), L"FLOAT");
+    d.precision = 0;
+    d.scale = 0;
+    EXPECT_EQ(mss_get_native_type(d), L"FLOAT");
+    d.scale = 4; // no precision but a scale: still a valid type that keeps the scale
+    EXPECT_EQ(mss_get_native_type(d), L"NUMERIC(38,4)");
+    d.precision = 5;
+    d.scale = 9; // a scale above the precision would be refused by the server
+    EXPECT_EQ(mss_get_native_type(d), L"NUMERIC(5,5)");
+    t_ftd cy = col(VT_CY, 8);
+    cy.precision = 19;
+    cy.scale = 4;
+    EXPECT_EQ(mss_get_native_type(cy), L"NUMERIC(19,4)");
+}
+
+TEST(MssTypeMap, DatesBinaryAndText)
+{
+    mss_test_engine engine;
+    EXPECT_EQ(mss_get_native_type(col(VT_DATE, 8)), L"DATETIME2");
+    EXPECT_EQ(mss_get_native_type(col(VT_DATE, 8, 2)), L"DATE");
+    EXPECT_EQ(mss_get_native_type(col(VT_DATE, 8, 3)), L"TIME");
+    EXPECT_EQ(mss_get_native_type(col(VT_DATE, 8, 0x12)), L"DATETIMEOFFSET");
+    EXPECT_EQ(mss_get_native_type(col(VT_BLOB, 7999)), L"VARBINARY(7999) ");
+    EXPECT_EQ(mss_get_native_type(col(VT_ARRAY | VT_UI1, 8000)), L"VARBINARY(MAX)");
+    EXPECT_EQ(mss_get_native_type(col(VT_BLOB_OBJECT, 0)), L"VARBINARY(MAX)");
+    EXPECT_EQ(mss_get_native_type(col(VT_BSTR, 3999)), L"NVARCHAR(3999) ");
+    EXPECT_EQ(mss_get_native_type(col(VT_BSTR, 4000)), L"NVARCHAR(MAX)");
+    EXPECT_EQ(mss_get_native_type(col(VT_BSTR, 0)), L"NVARCHAR(MAX)");
+    EXPECT_EQ(mss_get_native_type(col(VT_BSTR, 38, 1)), L" uniqueidentifier");
+    EXPECT_EQ(mss_get_native_type(col(VT_BSTR, 0, 2)), L" geometry");
+    EXPECT_EQ(mss_get_native_type(col(VT_BSTR, 0, 8)), L" geography");
+    t_ftd custom = col(VT_BSTR, 10);
+    custom.native_type = L"xml";
+    EXPECT_EQ(mss_get_native_type(custom), L"xml");
+
+    mss_test_engine ansi(false);
+    EXPECT_EQ(mss_get_native_type(col(VT_BSTR, 50)), L"VARCHAR(50) ");
+    EXPECT_EQ(mss_get_native_type(col(VT_BSTR, 0)), L"VARCHAR(MAX)");
+}
+
+TEST(MssLiteral, TextQuotesAndNationalPrefix)
+{
+    mss_test_engine engine;
+    EXPECT_EQ(to_mssql_str(L"it's", VT_BSTR), L"N'it''s'");
+    EXPECT_EQ(to_mssql_str(L"", VT_BSTR), L"''");
+    EXPECT_EQ(to_mssql_str(L"'); DROP TABLE x; --", VT_BSTR), L"N'''); DROP TABLE x; --'");
+    EXPECT_EQ(to_mssql_str(L"a\r\nb */ c", VT_BSTR), L"N'a\r\nb */ c'");
+    {
+        mss_test_engine ansi(false);
+        EXPECT_EQ(to_mssql_str(L"it's", VT_BSTR), L"'it''s'");
+    }
+    EXPECT_EQ(to_mssql_str(L"42", VT_I4), L"42");
+    EXPECT_EQ(to_mssql_str(L"-1.5000000000000000e+00", VT_R8), L"-1.5000000000000000e+00");
+    // A numeric type never carries text into the statement unquoted.
+    EXPECT_EQ(to_mssql_str(L"1; DROP TABLE x", VT_I4), L"'1; DROP TABLE x'");
+    EXPECT_EQ(to_mssql_str(L"nan", VT_R8), L"NULL");
+    EXPECT_EQ(to_mssql_str(L"-inf", VT_R8), L"NULL");
+}
+
+TEST(MssLiteral, GuidOnlyForGuidColumns)
+{
+    mss_test_engine engine;
+    const std::wstring g = L"{00112233-4455-6677-8899-AABBCCDDEEFF}";
+    EXPECT_EQ(to_mssql_str(g, VT_BSTR, true), L"'00112233-4455-6677-8899-AABBCCDDEEFF'");
+    EXPECT_EQ(to_mssql_str(g, VT_BSTR, false), L"N'" + g + L"'");
+
+    udb_field f(L"c", 38, ole_variant(g), 0, 0);
+    t_ftd guid_col = col(VT_BSTR, 38, 1);
+    t_ftd text_col = col(VT_BSTR, 38, 0);
+    EXPECT_EQ(mss_get_fld_append_str(&f, &guid_col), L"'00112233-4455-6677-8899-AABBCCDDEEFF'");
+    EXPECT_EQ(mss_get_fld_append_str(&f, &text_col), L"N'" + g + L"'");
+}
+
+TEST(MssLiteral, BinaryText)
+{
+    mss_test_engine engine;
+    EXPECT_EQ(to_mssql_str(L"0x0aFF", VT_BLOB), L"0x0aFF");
+    EXPECT_EQ(to_mssql_str(L"0X12", VT_ARRAY | VT_UI1), L"0X12");
+    EXPECT_EQ(to_mssql_str(L"1234", VT_BLOB), L"1234");
+    EXPECT_EQ(to_mssql_str(L"x", VT_BLOB), L"0x");
+    EXPECT_EQ(to_mssql_str(L"abc", VT_BLOB), L"'abc'");
+    EXPECT_EQ(to_mssql_str(L"1x2", VT_BLOB), L"'1x2'");
+    EXPECT_EQ(to_mssql_str(L"0x12G", VT_BLOB), L"'0x12G'");
+    EXPECT_EQ(to_mssql_str(L"a'b", VT_BLOB), L"'a''b'");
+}
+
+TEST(MssLiteral, Dates)
+{
+    mss_test_engine engine;
+    EXPECT_EQ(to_mssql_str(L"2020-12-25 14:30:05", VT_DATE), L"'2020-12-25 14:30:05'");
+    EXPECT_EQ(to_mssql_str(L"2020-12-25", VT_DATE), L"'2020-12-25'");
+    EXPECT_EQ(to_mssql_str(L"10000-01-02 03:04:05", VT_DATE), L"'9999-01-02 03:04:05'");
+    EXPECT_EQ(to_mssql_str(L"0000-00-00 10:05:00", VT_DATE), L"'1899-12-30 10:05:00'");
+}
+
+TEST(MssLiteral, FieldsAndNullCases)
+{
+    mss_test_engine engine;
+    t_ftd nullable = col(VT_I4, 4);
+    t_ftd not_null = col(VT_I4, 4, 0, false, true, ole_variant(7));
+    udb_field empty_int(L"c", 4, ole_variant::make(VT_I4, 0), 0, 0);
+    udb_field null_field(L"c", 4, ole_variant::make(VT_NULL, 0), 0, 0);
+    udb_field five(L"c", 4, ole_variant(5), 0, 0);
+    EXPECT_EQ(mss_get_fld_append_str(&five, &nullable), L"5");
+    EXPECT_EQ(mss_get_fld_append_str(&null_field, &nullable), L"NULL");
+    EXPECT_EQ(mss_get_fld_append_str(&null_field, &not_null), L"7");
+
+    t_ftd text_not_null = col(VT_BSTR, 10, 0, false, true);
+    udb_field empty_text(L"c", 10, ole_variant(std::wstring()), 0, 0);
+    EXPECT_EQ(mss_get_fld_append_str(&empty_text, &text_not_null), L"''");
+    EXPECT_EQ(mss_get_fld_append_str(&null_field, &text_not_null), L"''");
+
+    t_ftd blob_not_null = col(VT_BLOB, 10, 0, false, true);
+    EXPECT_EQ(mss_get_fld_append_str(&null_field, &blob_not_null), L"0x");
+    const unsigned char bytes[] = {0x01, 0xAB};
+    udb_field bin(L"c", 2, ole_variant(sizeof bytes, bytes), 0, 0);
+    EXPECT_EQ(mss_get_fld_append_str(&bin, &blob_not_null), L"0x01AB");
+    udb_field bin0(L"c", 0, ole_variant(size_t(0), bytes), 0, 0);
+    EXPECT_EQ(mss_get_fld_append_str(&bin0, &blob_not_null), L"0x");
+
+    EXPECT_THROW(mss_get_fld_append_str(nullptr, &nullable), tk_mail_assertion);
+    EXPECT_THROW(mss_get_fld_append_str(&five, nullptr), tk_mail_assertion);
+}
+
+TEST(MssLiteral, DoublesClampedAndNonFiniteNull)
+{
+    mss_test_engine engine;
+    t_ftd nullable = col(VT_R8, 8);
+    t_ftd not_null = col(VT_R8, 8, 0, false, true, ole_variant(0));
+    udb_field tiny(L"c", 8, ole_variant(1e-310), 0, 0);
+    EXPECT_EQ(mss_get_fld_append_str(&tiny, &nullable), L"2.2300000000000001e-308");
+    udb_field huge(L"c", 8, ole_variant(-1e308 * 10), 0, 0);
+    udb_field nan(L"c", 8, ole_variant(std::numeric_limits<double>::quiet_NaN()), 0, 0);
+    udb_field inf(L"c", 8, ole_variant(std::numeric_limits<double>::infinity()), 0, 0);
+    EXPECT_EQ(mss_get_fld_append_str(&nan, &nullable), L"NULL");
+    EXPECT_EQ(mss_get_fld_append_str(&inf, &nullable), L"NULL");
+    EXPECT_EQ(mss_get_fld_append_str(&huge, &nullable), L"NULL");
+    EXPECT_EQ(mss_get_fld_append_str(&nan, &not_null), L"0");
+    udb_field big(L"c", 8, ole_variant(1.795e308), 0, 0);
+    EXPECT_EQ(mss_get_fld_append_str(&big, &nullable), L"1.7900000000000000e+308");
+    udb_field zero(L"c", 8, ole_variant(0.0), 0, 0);
+    EXPECT_EQ(mss_get_fld_append_str(&zero, &nullable), L"0.0000000000000000e+00");
+}
+
+TEST(MssNames, QuoteSplitSimplify)
+{
+    mss_test_engine engine;
+    EXPECT_EQ(mss_quote_name(L"t"), L"[t]");
+    EXPECT_EQ(mss_quote_name(L""), L"[]");
+    EXPECT_EQ(mss_quote_name(L"t]"), L"[t]]]");
+    // A name that arrives in brackets is quoted like any other.
+    EXPECT_EQ(mss_quote_name(L"[t]"), L"[[t]]]");
+    EXPECT_EQ(mss_quote_name(L"a]; DROP TABLE x; --"), L"[a]]; DROP TABLE x; --]");
+
+    std::wstring t, o;
+    EXPECT_TRUE(mss_split_tab_name(L"[a.b]", t, o));
+    EXPECT_EQ(t, L"a.b");
+    EXPECT_EQ(o, L"");
+    mss_split_tab_name(L"a.b.c", t, o);
+    EXPECT_EQ(o, L"a");
+    EXPECT_EQ(t, L"b.c");
+    mss_split_tab_name(L".x", t, o);
+    EXPECT_EQ(o, L"");
+    EXPECT_EQ(t, L"x");
+    mss_split_tab_name(L"[sales].[orders]", t, o);
+    EXPECT_EQ(o, L"sales");
+    EXPECT_EQ(t, L"orders");
+    mss_split_tab_name(L"[x]]y].[a]].[b]", t, o);
+    EXPECT_EQ(o, L"x]y");
+    EXPECT_EQ(t, L"a].[b");
+    mss_split_tab_name(L"ab", t, o);
+    EXPECT_EQ(t, L"ab");
+
+    EXPECT_EQ(mss_simplify_tab_name(L"[dbo].[t]", L"."), L"dbo.t");
+    EXPECT_EQ(mss_simplify_tab_name(L"dbo.t", L"."), L"dbo.t");
+    EXPECT_EQ(mss_simplify_tab_name(L"t", L"."), L"t");
+}
+
+TEST(MssNames, CanonicalTableName)
+{
+    mss_engine_flags f;
+    EXPECT_EQ(mss_get_safe_tname(L"[sales].[orders]", f), L"[sales].[orders]");
+    EXPECT_EQ(mss_get_safe_tname(L"sales.orders", f), L"[sales].[orders]");
+    EXPECT_EQ(mss_get_safe_tname(L"orders", f), L"[dbo].[orders]");
+    EXPECT_EQ(mss_get_safe_tname(L"[a.b]", f), L"[dbo].[a.b]");
+    f.user = L"u";
+    EXPECT_EQ(mss_get_safe_tname(L"orders", f), L"[u].[orders]");
+    f.user = L"SA";
+    EXPECT_EQ(mss_get_safe_tname(L"orders", f), L"[dbo].[orders]");
+    f.user = L"u";
+    f.as_dbo = true;
+    EXPECT_EQ(mss_get_safe_tname(L"orders", f), L"[dbo].[orders]");
+    f.as_dbo = false;
+    f.user = L"we]ird";
+    EXPECT_EQ(mss_get_safe_tname(L"or]ders", f), L"[we]]ird].[or]]ders]");
+}
+
+TEST(MssNames, ForeignKeyRules)
+{
+    EXPECT_TRUE(mss_is_valid_fk_props(L"on update cascade ON DELETE NO ACTION"));
+    EXPECT_TRUE(mss_is_valid_fk_props(L"ON DELETE SET NULL ON UPDATE SET DEFAULT"));
+    // One rule alone is kept.
+    EXPECT_TRUE(mss_is_valid_fk_props(L"ON DELETE CASCADE"));
+    EXPECT_TRUE(mss_is_valid_fk_props(L"on update cascade"));
+    EXPECT_FALSE(mss_is_valid_fk_props(L""));
+    EXPECT_FALSE(mss_is_valid_fk_props(L"ON DELETE CASCADE; DROP TABLE x"));
+    EXPECT_FALSE(mss_is_valid_fk_props(L"ON DELETE CASCADE ON DELETE CASCADE"));
+}
+
+TEST(MssNames, ViewRewrite)
+{
+    EXPECT_EQ(mss_refine_view(L"SELECT `a` FROM `t`"), L"SELECT [a] FROM [t]");
+    EXPECT_EQ(mss_refine_view(L"SELECT now() FROM t"), L"SELECT getdate() FROM t");
+    EXPECT_EQ(mss_refine_view(L"SELECT isnull(a) FROM t"), L"SELECT (a) is null FROM t");
+    EXPECT_EQ(mss_refine_view(L"SELECT from_unixtime(x)"), L"SELECT DateAdd(ss,(x),'01-01-1970')");
+    EXPECT_EQ(mss_refine_view(L"SELECT curdate()"), L"SELECT cast(getdate() as date)");
+    EXPECT_EQ(mss_refine_view(L"SELECT curtime()"), L"SELECT convert(time, getdate())");
+    EXPECT_EQ(mss_refine_view(L"SELECT ifnull(a,0) FROM t"), L"SELECT isnull(a,0) FROM t");
+    EXPECT_EQ(mss_refine_view(L"SELECT 'now `x`' FROM t"), L"SELECT 'now `x`' FROM t");
+    EXPECT_EQ(mss_refine_view(L"SELECT _utf8'x' FROM t"), L"SELECT 'x' FROM t");
+    EXPECT_EQ(mss_refine_view(L"now()"), L"now()");
+}
+
+TEST(MssNames, SmallHelpers)
+{
+    const std::wstring a = gen_idx_name2(), b = gen_idx_name2();
+    ASSERT_EQ(a.rfind(L"IDX_", 0), 0u);
+    EXPECT_EQ(std::stoll(b.substr(4)), std::stoll(a.substr(4)) + 1);
+    EXPECT_TRUE(mss_starts_with(L"abc", L"", true));
+    EXPECT_FALSE(mss_starts_with(L"ab", L"abc", false));
+    EXPECT_TRUE(mss_starts_with(L"SELECT x", L"select", false));
+    EXPECT_FALSE(mss_starts_with(L"SELECT x", L"select", true));
+    icomparer c(L"now");
+    EXPECT_EQ(c.compare(L"x NOW()", 2), 0);
+    EXPECT_EQ(c.compare(L"x now", 2), -1); // pattern reaching the end is no match
+    EXPECT_NE(c.compare(L"x nox()", 2), 0);
+    EXPECT_EQ(mss_comment_safe(L"a*/b/*c\r\nd"), L"a* /b/ *c  d");
+}
+
+TEST(MssValidator, AcceptableNames)
+{
+    mss_tn_validator v({}, {});
+    EXPECT_TRUE(v.is_acceptable(L"order_1"));
+    EXPECT_TRUE(v.is_acceptable(L"_tmp"));
+    EXPECT_TRUE(v.is_acceptable(L"Ärger"));
+    EXPECT_FALSE(v.is_acceptable(L"1st_table"));
+    EXPECT_TRUE(v.is_acceptable(L"[1st table]"));
+    EXPECT_THROW(v.is_acceptable(L""), tk_mail_assertion);
+}
+
+TEST(MssValidator, SafeNamesCycle)
+{
+    mss_tn_validator v({L"orders"}, {});
+    EXPECT_EQ(v.get_safe_name(L"orders"), L"_orders");
+    const wchar_t* const expected[] = {L"1_orders", L"_1_orders", L"2_1_orders", L"_2_1_orders", L"3_2_1_orders",
+                                       L"_3_2_1_orders"};
+    v.add_existing_name(L"_orders");
+    for (const wchar_t* e : expected) {
+        EXPECT_EQ(v.get_safe_name(L"orders"), e);
+        v.add_existing_name(e);
+    }
+    EXPECT_TRUE(v.is_duplicated(L"ORDERS"));
+    EXPECT_EQ(v.get_safe_name(L"1st"), L"1st"); // only unacceptable: unchanged
+}
+
+TEST(MssValidator, Constructors)
+{
+    mss_tn_validator tn({L"orders", L"items"}, {L"summary"});
+    EXPECT_TRUE(tn.is_duplicated(L"orders"));
+    EXPECT_TRUE(tn.is_duplicated(L"items"));
+    EXPECT_TRUE(tn.is_duplicated(L"Summary"));
+    EXPECT_FALSE(tn.is_duplicated(L"other"));
+
+    udb_schema s(1);
+    s.push_back(new t_ftd(4, L"id", VT_I4, 1, 0, ole_variant(), 0, L""));
+    s.push_back(new t_ftd(4, L"2nd", VT_I4, 0, 0, ole_variant(), 0, L""));
+    mss_fn_validator fn(s);
+    EXPECT_TRUE(fn.is_duplicated(L"ID"));
+    EXPECT_FALSE(fn.is_duplicated(L"2nd"));
+    s.push_back(new t_ftd(4, L"", VT_I4, 0, 0, ole_variant(), 0, L""));
+    EXPECT_THROW(mss_fn_validator bad(s), tk_mail_assertion);
+    s.reset();
+}
