@@ -216,20 +216,28 @@ mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_opti
 
     write_raw("SET QUOTED_IDENTIFIER ON;\r\n");
     write_raw("GO\r\n");
+    flush();
 }
 
 mss_dmp_database::~mss_dmp_database()
 {
     tk_log_write(2, "mss_dmp_database::dtor");
-    try {
-        out_.close();
-    } catch (...) {
-        tk_log_write(2, "Failed to close the script file");
-    }
+    out_.close();
+    if (out_.fail())
+        tk_log_write(3, "Failed to write file '%s'", mss_to_utf8(path_).c_str());
+}
+
+void mss_dmp_database::flush()
+{
+    out_.flush();
+    if (!out_)
+        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
 }
 
 void mss_dmp_database::write_raw(const std::string& bytes)
 {
+    if (!out_)
+        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
     out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out_)
         throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
@@ -256,18 +264,18 @@ void mss_dmp_database::create_schema(const std::wstring& name)
 
 std::wstring mss_dmp_database::default_clause(const t_ftd& column) const
 {
-    if (column.type == VT_DATE && column.dw_reserved == 9)
+    if (column.vartype == VT_DATE && column.dw_reserved == 9)
         return L" DEFAULT CURRENT_TIMESTAMP";
-    if (column.type == VT_DATE && column.dw_reserved == 10)
+    if (column.vartype == VT_DATE && column.dw_reserved == 10)
         return L" DEFAULT getdate()";
     const std::wstring text = column.def_value.to_wstring();
     tk_log_write_w(2, L"Got safe default value: %ls", text.c_str());
     if (text.empty())
         return L"";
-    if (column.type == VT_BSTR && column.dw_reserved == 1 &&
+    if (column.vartype == VT_BSTR && column.dw_reserved == 1 &&
         (mss_iequal(text, L"newid()") || mss_iequal(text, L"uuid_generate_v4()")))
         return L" DEFAULT newid()";
-    if (column.type == VT_DATE) {
+    if (column.vartype == VT_DATE) {
         if (mss_iequal(text, L"now()"))
             return L" DEFAULT getdate()";
         if (mss_iequal(text, L"getdate()") || mss_iequal(text, L"CURRENT_TIMESTAMP") || mss_iequal(text, L"getutcdate()")) {
@@ -275,13 +283,13 @@ std::wstring mss_dmp_database::default_clause(const t_ftd& column) const
             return L" DEFAULT " + text;
         }
     }
-    if (column.type == VT_DATE)
+    if (column.vartype == VT_DATE)
         return L" DEFAULT " + mss_quote_string(text);
-    if (column.type == VT_BSTR)
+    if (column.vartype == VT_BSTR)
         return L" DEFAULT " + mss_quote_string(text, has_non_ascii(text) ? L"N" : L"");
     if (is_plain_number(text))
         return L" DEFAULT " + text;
-    if (column.type == VT_BOOL) {
+    if (column.vartype == VT_BOOL) {
         if (mss_iequal(text, L"yes") || mss_iequal(text, L"true"))
             return L" DEFAULT 1";
         if (mss_iequal(text, L"no") || mss_iequal(text, L"false"))
@@ -291,8 +299,8 @@ std::wstring mss_dmp_database::default_clause(const t_ftd& column) const
     return L" DEFAULT " + mss_quote_string(text, has_non_ascii(text) ? L"N" : L"");
 }
 
-udb_recordset* mss_dmp_database::create_table(const std::wstring& name, const udb_schema& columns,
-                                              const udb_indexes& indexes)
+std::unique_ptr<udb_recordset> mss_dmp_database::create_table(const std::wstring& name, const udb_schema& columns,
+                                                              const udb_indexes& indexes)
 {
     tk_log_write_w(2, L"mss_dmp_database::create_table(%ls)", name.c_str());
     const std::wstring t = mss_get_safe_tname(name);
@@ -342,7 +350,8 @@ udb_recordset* mss_dmp_database::create_table(const std::wstring& name, const ud
         write_w(mss_comment_safe(name));
         write_raw("'\r\n*/\r\n\r\n");
     }
-    return new mss_dmp_recordset(this, name, columns, options_);
+    flush();
+    return std::make_unique<mss_dmp_recordset>(this, name, columns, options_);
 }
 
 bool mss_dmp_database::delete_tab(const std::wstring& name)
@@ -368,24 +377,24 @@ void mss_dmp_database::create_index(const std::wstring& table, const udb_schema&
     }
     const std::wstring t = mss_get_safe_tname(table);
     std::wstring sql;
-    if (index.b_primary) {
+    if (index.primary_key) {
         sql = L"ALTER TABLE " + t + L" ADD" + L" PRIMARY KEY(";
-    } else if (index.b_unique_constraint) {
+    } else if (index.unique_constraint) {
         tk_log_write_w(2, L"Processing unique constraint '%ls'", index.name.c_str());
         sql = L"ALTER TABLE " + t + L" ADD CONSTRAINT " + mss_quote_name(index.name) + L" UNIQUE (";
     } else {
-        sql = L"CREATE " + std::wstring(index.b_unique ? L"UNIQUE " : L"") + L"INDEX " +
+        sql = L"CREATE " + std::wstring(index.unique ? L"UNIQUE " : L"") + L"INDEX " +
               mss_quote_name(index.name) + L" ON " + t + L"(";
     }
     // Constraints take no filter; only a unique index skips NULL keys through one.
-    const bool filtered = index.b_unique && !index.b_primary && !index.b_unique_constraint;
+    const bool filtered = index.unique && !index.primary_key && !index.unique_constraint;
     std::wstring filter;
     unsigned long long total = 0;
     for (size_t i = 0; i < index.fields.size(); ++i) {
         const std::wstring& field = index.fields[i];
         const t_ftd* col = find_column(columns, field);
         const unsigned size = col ? static_cast<unsigned>(col->size) : 0xFFFFFFFFu;
-        const VARTYPE vt = col ? col->type : static_cast<VARTYPE>(VT_NULL);
+        const VARTYPE vt = col ? col->vartype : static_cast<VARTYPE>(VT_NULL);
         total += size;
         tk_log_write_w(1, L"Index field '%ls' has vt=%08X, size=%d", field.c_str(), (unsigned)vt, (int)size);
         tk_log_write(1, "Total index size=%d", (int)total);
@@ -413,7 +422,7 @@ void mss_dmp_database::create_index(const std::wstring& table, const udb_schema&
     write_raw("\n");
     write_raw("GO");
     write_raw("\n");
-    if (index.b_primary)
+    if (index.primary_key)
         clustered_written_ = true; // a primary key is the table's clustered index
 }
 
@@ -423,6 +432,7 @@ void mss_dmp_database::create_indexes(const std::wstring& table, const udb_schem
     udb_database::create_indexes(table, columns, indexes);
     if (!clustered_written_ && mss_get_engine_flags().version == 100)
         create_clustered_index(table, columns);
+    flush();
 }
 
 void mss_dmp_database::create_clustered_index(const std::wstring& table, const udb_schema& columns)
@@ -433,7 +443,7 @@ void mss_dmp_database::create_clustered_index(const std::wstring& table, const u
         if (!col)
             continue;
         const unsigned size = static_cast<unsigned>(col->size);
-        if ((col->type != VT_BSTR && col->type != VT_BLOB) || (size >= 1 && size <= 7999)) {
+        if ((col->vartype != VT_BSTR && col->vartype != VT_BLOB) || (size >= 1 && size <= 7999)) {
             chosen = col;
             break;
         }
@@ -477,7 +487,7 @@ void mss_dmp_database::create_sequences(const std::vector<udb_sequence>& list)
     }
 }
 
-void mss_dmp_database::create_views(const std::vector<std::pair<std::wstring, std::wstring>>& list)
+void mss_dmp_database::create_views(const udb_name_text_list& list)
 {
     tk_log_write(1, "mss_dmp_database::create_views");
     mss_tn_validator validator(get_tables(), {});
@@ -503,35 +513,43 @@ void mss_dmp_database::create_views(const std::vector<std::pair<std::wstring, st
     }
 }
 
-void mss_dmp_database::delete_fk(const udb_relationship& relationship)
+void mss_dmp_database::delete_fk(const std::wstring& fk_name)
 {
-    // The key belongs to the referencing table.
-    write_w(L"ALTER TABLE " + mss_get_safe_tname(relationship.fk_table) + L" DROP CONSTRAINT " +
-            mss_quote_name(relationship.name));
-    write_raw("\n");
+    tk_log_write_w(2, L"mss_dmp_database::delete_fk(%ls)", fk_name.c_str());
+    // The key belongs to the referencing table, known from the database's keys.
+    for (const udb_relationship& rel : relationships) {
+        if (!mss_iequal(rel.name, fk_name))
+            continue;
+        write_w(L"ALTER TABLE " + mss_get_safe_tname(rel.fk_table) + L" DROP CONSTRAINT " + mss_quote_name(fk_name));
+        write_raw("\n");
+        return;
+    }
+    tk_log_write_w(2, L"Foreign key '%ls' not found", fk_name.c_str());
 }
 
-void mss_dmp_database::delete_idx(const std::wstring& table, const udb_index& index)
+void mss_dmp_database::delete_idx(const std::wstring& table, const std::wstring& index)
 {
+    tk_log_write_w(2, L"mss_dmp_database::delete_idx(%ls,%ls)", table.c_str(), index.c_str());
+    // A key (primary or unique) is dropped as a constraint, any other index as an index.
     const std::wstring t = mss_get_safe_tname(table);
-    if (index.b_primary || index.b_unique_constraint)
-        write_w(L"ALTER TABLE " + t + L" DROP CONSTRAINT " + mss_quote_name(index.name));
-    else
-        write_w(L"DROP INDEX IF EXISTS " + mss_quote_name(index.name) + L" ON " + t);
+    write_w(L"IF EXISTS (SELECT 1 FROM sys.key_constraints WHERE name = " + mss_quote_string(index, L"N") +
+            L" AND parent_object_id = OBJECT_ID(" + mss_quote_string(t, L"N") + L")) ALTER TABLE " + t +
+            L" DROP CONSTRAINT " + mss_quote_name(index) + L" ELSE DROP INDEX IF EXISTS " + mss_quote_name(index) +
+            L" ON " + t);
     write_raw("\n");
 }
 
-udb_recordset* mss_dmp_database::get_query(const std::wstring&, const std::wstring&, int)
+std::unique_ptr<udb_recordset> mss_dmp_database::get_query(const std::wstring&, const std::wstring&, int)
 {
     return nullptr;
 }
 
-udb_recordset* mss_dmp_database::get_table(const std::wstring&, int)
+std::unique_ptr<udb_recordset> mss_dmp_database::get_table(const std::wstring&, int)
 {
     TK_MAIL_ASSERT(); // a script cannot be read back
 }
 
-udb_recordset* mss_dmp_database::query(const std::wstring& sql)
+std::unique_ptr<udb_recordset> mss_dmp_database::query(const std::wstring& sql)
 {
     write_w(sql);
     write_raw("\n");
@@ -563,7 +581,7 @@ void mss_dmp_database::create_relationships(const udb_relationships& list)
             sql += L" CONSTRAINT " + mss_quote_name(rel.name);
         sql += L" FOREIGN KEY (" + join_quoted(child_fields) + L") REFERENCES " + mss_get_safe_tname(parent) +
                L"(" + join_quoted(parent_fields) + L")";
-        const std::wstring props = trim(rel.props);
+        const std::wstring props = trim(rel.properties);
         if (mss_is_valid_fk_props(props))
             sql += L" " + props + L";";
         write_w(sql);
@@ -577,7 +595,7 @@ void mss_dmp_database::create_relationships(const udb_relationships& list)
 
 mss_dmp_recordset::mss_dmp_recordset(mss_dmp_database* db, const std::wstring& name, const udb_schema& columns,
                                      const mss_dump_options& options)
-    : udb_recordset(db, name, 1), db_(db), table_(mss_get_safe_tname(name)), options_(options)
+    : udb_recordset(db, name, true), db_(db), table_(mss_get_safe_tname(name)), options_(options)
 {
     tk_log_write_w(1, L"mss_dmp_recordset::mss_dmp_recordset(%ls)", name.c_str());
     for (const t_ftd* col : columns) {
@@ -612,6 +630,7 @@ void mss_dmp_recordset::flush_pending()
     text.swap(pending_);
     rows_pending_ = 0;
     dump(text);
+    db_->flush();
 }
 
 void mss_dmp_recordset::dump(const std::wstring& text)
@@ -621,7 +640,7 @@ void mss_dmp_recordset::dump(const std::wstring& text)
     db_->write_raw("\r\n");
 }
 
-void mss_dmp_recordset::append_record(const udb_record& record)
+void mss_dmp_recordset::append_record(udb_record& record)
 {
     tk_log_write(1, "mss_dmp_recordset::append_record(schema size=%d, record size=%d", (int)columns_.size(),
                  (int)record.size());
@@ -640,7 +659,7 @@ void mss_dmp_recordset::append_record(const udb_record& record)
         if (i)
             head += L", ";
         head += mss_quote_name(col);
-        const std::wstring orig = map.get_fn_orig_name(name_, col);
+        const std::wstring orig = map.get_fn_orig_name(name, col);
         tk_log_write_w(1, L"Name=%ls, original name=%ls", col.c_str(), orig.c_str());
         if (!record.find_field(orig)) {
             tk_log_write_w(2, L"Field %ls not found", orig.c_str());

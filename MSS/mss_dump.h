@@ -28,7 +28,7 @@ public:
                       const mss_dump_options& options);
     ~mss_dmp_recordset() override;
 
-    void append_record(const udb_record& record) override;
+    void append_record(udb_record& record) override;
 
 private:
     void dump(const std::wstring& text);
@@ -54,24 +54,26 @@ public:
     ~mss_dmp_database() override;
 
     void create_schema(const std::wstring& name) override;
-    udb_recordset* create_table(const std::wstring& name, const udb_schema& columns,
-                                const udb_indexes& indexes) override;
+    std::unique_ptr<udb_recordset> create_table(const std::wstring& name, const udb_schema& columns,
+                                                const udb_indexes& indexes) override;
     void create_index(const std::wstring& table, const udb_schema& columns, const udb_index& index) override;
     void create_indexes(const std::wstring& table, const udb_schema& columns, const udb_indexes& indexes) override;
     void create_sequences(const std::vector<udb_sequence>& list) override;
-    void create_views(const std::vector<std::pair<std::wstring, std::wstring>>& list) override;
-    void delete_fk(const udb_relationship& relationship) override;
-    void delete_idx(const std::wstring& table, const udb_index& index) override;
+    void create_views(const udb_name_text_list& list) override;
+    void delete_fk(const std::wstring& fk_name) override;
+    void delete_idx(const std::wstring& table, const std::wstring& index) override;
     bool delete_tab(const std::wstring& name) override;
-    udb_recordset* get_query(const std::wstring& name, const std::wstring& sql, int flag) override;
-    udb_recordset* get_table(const std::wstring& name, int flag) override;
-    udb_recordset* query(const std::wstring& sql) override;
+    std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& sql, int flag) override;
+    std::unique_ptr<udb_recordset> get_table(const std::wstring& name, int flag) override;
+    std::unique_ptr<udb_recordset> query(const std::wstring& sql) override;
     bool test_query(const std::wstring& sql) override;
     void create_relationships(const udb_relationships& list) override;
 
     // Writes bytes to the file; a failed write is an error of level 1.
     void write_raw(const std::string& bytes);
     void write_w(const std::wstring& text);
+    // Hands the written text to the system; a failure is an error of level 1.
+    void flush();
 
 private:
     void create_clustered_index(const std::wstring& table, const udb_schema& columns);

@@ -12,6 +12,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
 #include "UDB/udb_db.h"
+#include "UDB/udb_name.h"
 #include "UDB/udb_rule.h"
 
 // ---------------------------------------------------------------------------
@@ -49,12 +50,7 @@ void mss_set_engine_flags_source(std::function<mss_engine_flags()> source)
 
 bool mss_iequal(const std::wstring& a, const std::wstring& b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::towlower(a[i]) != std::towlower(b[i]))
-            return false;
-    return true;
+    return udb_same_name(a, b);
 }
 
 bool mss_is_binary_vt(VARTYPE vt)
@@ -68,14 +64,14 @@ bool mss_is_binary_vt(VARTYPE vt)
 std::wstring mss_get_native_type(const t_ftd& ftd)
 {
     tk_log_write_w(2, L"mss_get_native_type(%ls)", ftd.name.c_str());
-    tk_log_write_w(1, L"t_ftd.name=%ls, t_ftd.type=%d, t_ftd.size=%d, t_ftd.native_type=%ls",
-                   ftd.name.c_str(), (int)ftd.type, (int)ftd.size, ftd.native_type.c_str());
+    tk_log_write_w(1, L"t_ftd.name=%ls, t_ftd.vartype=%d, t_ftd.size=%d, t_ftd.native_type=%ls",
+                   ftd.name.c_str(), (int)ftd.vartype, (int)ftd.size, ftd.native_type.c_str());
     if (!ftd.native_type.empty()) {
         tk_log_write(2, "Field has custom type mapping defined");
         return ftd.native_type;
     }
     const unsigned size = static_cast<unsigned>(ftd.size);
-    switch (ftd.type) {
+    switch (ftd.vartype) {
     case VT_I2: case VT_I4: case VT_I1: case VT_UI1: case VT_UI2: case VT_UI4: case VT_INT: case VT_UINT:
         return ftd.b_auto_num ? L"INT IDENTITY" : L"INT";
     case VT_I8: case VT_UI8:
@@ -312,7 +308,7 @@ std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
 
     tk_log_write_w(1, L"Before mssql_get_safe_variant: %ls", fld->to_wstring().c_str());
     const ole_variant safe = mssql_get_safe_variant(*fld);
-    const bool guid_column = ftd->dw_reserved == 1 && !mss_is_binary_vt(ftd->type) && ftd->type != VT_DATE;
+    const bool guid_column = ftd->dw_reserved == 1 && !mss_is_binary_vt(ftd->vartype) && ftd->vartype != VT_DATE;
     std::wstring literal = to_mssql_str(safe.to_wstring(), fvt, guid_column);
     tk_log_write_w(1, L"Got string after mssql_get_safe_variant: %ls", literal.c_str());
 
@@ -325,11 +321,11 @@ std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
     tk_log_write(1, "Put NULL-field");
     if (!ftd->b_not_null)
         return L"NULL";
-    if (mss_is_binary_vt(ftd->type)) {
+    if (mss_is_binary_vt(ftd->vartype)) {
         tk_log_write(1, "Special processing for VT_BLOB/NULL");
         return L"0x";
     }
-    return to_mssql_str(ftd->def_value.to_wstring(), ftd->type, ftd->dw_reserved == 1);
+    return to_mssql_str(ftd->def_value.to_wstring(), ftd->vartype, ftd->dw_reserved == 1);
 }
 
 // ---------------------------------------------------------------------------

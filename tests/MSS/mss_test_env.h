@@ -38,3 +38,11 @@ private:
         mss_set_engine_flags_source([f] { return f; });
     }
 };
+
+#include "OLE/ole_var.h"
+
+// A value of the given type holding nothing (VT_NULL) or the given integer.
+inline ole_variant make_variant(VARTYPE vt, long long value)
+{
+    return ole_variant::make(vt, value);
+}

@@ -6,6 +6,7 @@
 #include "MSS/mss_util.h"
 #include "MSS/mss_vali.h"
 #include "OLE/ole_date.h"
+#include "TK/tk_excep.h"
 #include "UDB/udb_db.h"
 #include "mss_test_env.h"
 
@@ -142,8 +143,8 @@ TEST(MssLiteral, FieldsAndNullCases)
     mss_test_engine engine;
     t_ftd nullable = col(VT_I4, 4);
     t_ftd not_null = col(VT_I4, 4, 0, false, true, ole_variant(7));
-    udb_field empty_int(L"c", 4, ole_variant::make(VT_I4, 0), 0, 0);
-    udb_field null_field(L"c", 4, ole_variant::make(VT_NULL, 0), 0, 0);
+    udb_field empty_int(L"c", 4, make_variant(VT_I4, 0), 0, 0);
+    udb_field null_field(L"c", 4, make_variant(VT_NULL, 0), 0, 0);
     udb_field five(L"c", 4, ole_variant(5), 0, 0);
     EXPECT_EQ(mss_get_fld_append_str(&five, &nullable), L"5");
     EXPECT_EQ(mss_get_fld_append_str(&null_field, &nullable), L"NULL");

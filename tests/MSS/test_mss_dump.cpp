@@ -1,0 +1,540 @@
+// The T-SQL script destination: exact statements, batching, hostile names and values,
+// and an independent T-SQL parser over every script written.
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <gtest/gtest.h>
+
+#include "MSS/mss_dump.h"
+#include "MSS/mss_util.h"
+#include "TK/tk_excep.h"
+#include "mss_test_env.h"
+#include "tsql_check.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kQuoted = "SET QUOTED_IDENTIFIER ON;\r\nGO\r\n";
+
+class MssDump : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              ("mss_dump_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        path = (dir / "shop.sql").string();
+        plain.comments = false;
+    }
+    void TearDown() override
+    {
+        if (!getenv("MSS_KEEP_SCRIPTS"))
+            fs::remove_all(dir);
+    }
+
+    std::wstring wpath() const { return std::wstring(path.begin(), path.end()); }
+
+    std::string read() const
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    static int count(const std::string& text, const std::string& what)
+    {
+        int n = 0;
+        for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size()))
+            ++n;
+        return n;
+    }
+
+    fs::path dir;
+    std::string path;
+    mss_dump_options plain; // comments off
+    mss_test_engine engine;
+};
+
+udb_schema items_schema()
+{
+    udb_schema s(true);
+    s.push_back(new t_ftd(4, L"id", VT_I4, false, true));
+    s.push_back(new t_ftd(50, L"name", VT_BSTR, true, false, ole_variant(std::wstring(L"x"))));
+    s.push_back(new t_ftd(8, L"price", VT_R8, false, false, ole_variant(0)));
+    s.push_back(new t_ftd(8, L"created", VT_DATE, false, false, ole_variant(std::wstring(L"Now()"))));
+    return s;
+}
+
+udb_schema pair_schema(const std::wstring& a = L"a", const std::wstring& b = L"b")
+{
+    udb_schema s(true);
+    s.push_back(new t_ftd(4, a, VT_I4, false, false));
+    s.push_back(new t_ftd(20, b, VT_BSTR, false, false));
+    return s;
+}
+
+void fill(udb_record& r, int n, const std::wstring& text, const std::wstring& a = L"a", const std::wstring& b = L"b")
+{
+    r.reset();
+    r.push_back(new udb_field(a, 4, ole_variant(n)));
+    r.push_back(new udb_field(b, 20, ole_variant(text)));
+}
+
+} // namespace
+
+TEST_F(MssDump, HeaderWithDefaultOptions)
+{
+    mss_dump_options o;
+    o.banner = "Veltrane 2.0";
+    { mss_dmp_database db(wpath(), o); }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char date[32];
+    std::snprintf(date, sizeof date, "%02d/%02d/%04d", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
+    const std::string expected = "/*\r\nFile name: " + path + "\r\nCreation date: " + date +
+                                 "\r\nCreated by Veltrane 2.0\r\n" + std::string(50, '-') +
+                                 "\r\nRun this script on Microsoft SQL Server to recreate the database.\r\n*/\r\n" +
+                                 kQuoted;
+    EXPECT_EQ(read(), expected);
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, HeaderCommentCannotBeClosedByPathOrBanner)
+{
+    path = (dir / "a*/b /*c.sql").string();
+    fs::create_directories(dir / "a*" / "b ");
+    mss_dump_options o;
+    o.banner = "evil */ DROP DATABASE x; /*";
+    { mss_dmp_database db(wpath(), o); }
+    const std::string text = read();
+    EXPECT_EQ(count(text, "*/"), 1) << text;
+    EXPECT_NE(text.find("File name: " + dir.string() + "/a* /b / *c.sql\r\n"), std::string::npos) << text;
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, DatabaseBlockNamedAfterTheFile)
+{
+    mss_dump_options o = plain;
+    o.create_database = true;
+    { mss_dmp_database db(wpath(), o); }
+    EXPECT_EQ(read(), "USE master;\r\nGO\r\n\r\n"
+                      "if exists(select * from master.sys.databases where name='shop') DROP DATABASE [shop];\r\n"
+                      "CREATE DATABASE [shop];\r\nGO\r\nUSE [shop];\r\nGO\r\n" + kQuoted);
+    EXPECT_TSQL_PARSES(path);
+
+    o.create_table = false; // the block needs both
+    { mss_dmp_database db(wpath(), o); }
+    EXPECT_EQ(read(), kQuoted);
+
+    o.create_table = true;
+    o.database_name = "o'b]r";
+    { mss_dmp_database db(wpath(), o); }
+    EXPECT_EQ(read(), "USE master;\r\nGO\r\n\r\n"
+                      "if exists(select * from master.sys.databases where name='o''b]r') DROP DATABASE [o'b]]r];\r\n"
+                      "CREATE DATABASE [o'b]]r];\r\nGO\r\nUSE [o'b]]r];\r\nGO\r\n" + kQuoted);
+    const auto parsed = drav_test::tsql_parse_file(path);
+    if (parsed.available) {
+        EXPECT_TRUE(parsed.ok) << parsed.errors;
+        EXPECT_EQ(std::count(parsed.ids.begin(), parsed.ids.end(), "o'b]r"), 3);
+        EXPECT_EQ(std::count(parsed.strings.begin(), parsed.strings.end(), "o'b]r"), 1);
+    }
+}
+
+TEST_F(MssDump, TableDefinitionAndDataComments)
+{
+    {
+        mss_dmp_database db(wpath(), plain);
+        udb_indexes idx;
+        idx.push_back(udb_index(L"pk", {L"price"}, true, true));
+        auto rs = db.create_table(L"items", items_schema(), idx);
+        EXPECT_TRUE(db.is_table_exist(L"[dbo].[items]"));
+        EXPECT_EQ(db.get_tables(), std::vector<std::wstring>{L"[dbo].[items]"});
+        EXPECT_THROW(db.create_table(L"items", items_schema(), idx), tk_exception);
+    }
+    EXPECT_EQ(read(), kQuoted +
+                          "IF OBJECT_ID ('[dbo].[items]', 'U') IS NOT NULL\r\nDROP TABLE [dbo].[items];\r\nGO\r\n"
+                          "CREATE TABLE [dbo].[items] (\r\n"
+                          "\t[id] INT IDENTITY NOT NULL,\r\n"
+                          "\t[name] NVARCHAR(50)  NOT NULL DEFAULT 'x',\r\n"
+                          "\t[price] FLOAT NOT NULL DEFAULT 0,\r\n"
+                          "\t[created] DATETIME2 DEFAULT getdate()\r\n"
+                          ")\nGO\n");
+    EXPECT_TSQL_PARSES(path);
+
+    mss_dump_options o;
+    { mss_dmp_database db(wpath(), o); db.create_table(L"t", pair_schema(), {}); }
+    const std::string text = read();
+    EXPECT_NE(text.find("GO\r\n\r\n/*\r\nTable structure for table 't'\r\n*/\r\n\r\nIF OBJECT_ID"), std::string::npos);
+    EXPECT_NE(text.find(")\nGO\n\r\n/*\r\nDumping data for table 't'\r\n*/\r\n\r\n"), std::string::npos);
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, DefaultClauses)
+{
+    {
+        mss_dmp_database db(wpath(), plain);
+        udb_schema s(true);
+        s.push_back(new t_ftd(38, L"g", VT_BSTR, false, false, ole_variant(std::wstring(L"NEWID()")), 1));
+        s.push_back(new t_ftd(8, L"d1", VT_DATE, false, false, ole_variant(), 9));
+        s.push_back(new t_ftd(8, L"d2", VT_DATE, false, false, ole_variant(), 10));
+        s.push_back(new t_ftd(8, L"d3", VT_DATE, false, false, ole_variant(std::wstring(L"getutcdate()"))));
+        s.push_back(new t_ftd(8, L"d4", VT_DATE, false, false, ole_variant(std::wstring(L"2020-01-01"))));
+        s.push_back(new t_ftd(10, L"t1", VT_BSTR, false, false, ole_variant(std::wstring(L"it's"))));
+        s.push_back(new t_ftd(10, L"t2", VT_BSTR, false, false, ole_variant(std::wstring(L"Ωmega"))));
+        s.push_back(new t_ftd(4, L"n1", VT_I4, false, false, ole_variant(std::wstring(L"0); DROP TABLE x; --"))));
+        s.push_back(new t_ftd(2, L"b1", VT_BOOL, false, false, ole_variant(std::wstring(L"Yes"))));
+        db.create_table(L"t", s, {});
+    }
+    const std::string text = read();
+    EXPECT_NE(text.find("\t[g]  uniqueidentifier DEFAULT newid(),\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\t[d1] DATETIME2 DEFAULT CURRENT_TIMESTAMP,\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t[d2] DATE DEFAULT getdate(),\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t[d3] DATETIME2 DEFAULT getutcdate(),\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t[d4] DATETIME2 DEFAULT '2020-01-01',\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t[t1] NVARCHAR(10)  DEFAULT 'it''s',\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t[t2] NVARCHAR(10)  DEFAULT N'\xCE\xA9mega',\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t[n1] INT DEFAULT '0); DROP TABLE x; --',\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\t[b1] BIT DEFAULT 1\r\n"), std::string::npos);
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, RowsInBatchesOfEleven)
+{
+    {
+        mss_dmp_database db(wpath(), plain);
+        auto rs = db.create_table(L"t", pair_schema(), {});
+        udb_record r;
+        for (int i = 1; i <= 23; ++i) {
+            fill(r, i, L"v" + std::to_wstring(i));
+            rs->append_record(r);
+        }
+    }
+    const std::string text = read();
+    EXPECT_EQ(count(text, "INSERT INTO [dbo].[t] ([a], [b]) VALUES ("), 3);
+    EXPECT_EQ(count(text, "), ("), 10 + 10);
+    EXPECT_EQ(count(text, "IDENTITY_INSERT"), 0);
+    EXPECT_NE(text.find("INSERT INTO [dbo].[t] ([a], [b]) VALUES (23, N'v23')\r\nGO\r\n\r\n"), std::string::npos);
+    const std::string first = "INSERT INTO [dbo].[t] ([a], [b]) VALUES (1, N'v1'), (2, N'v2'), (3, N'v3'), "
+                              "(4, N'v4'), (5, N'v5'), (6, N'v6'), (7, N'v7'), (8, N'v8'), (9, N'v9'), "
+                              "(10, N'v10'), (11, N'v11')\r\nGO\r\n\r\n";
+    EXPECT_NE(text.find(first), std::string::npos) << text;
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, IdentityInsertOnlyAroundRowsOfAutoNumberTables)
+{
+    {
+        mss_dmp_database db(wpath(), plain);
+        udb_schema s = pair_schema();
+        s[0]->b_auto_num = true;
+        { auto empty = db.create_table(L"e", s, {}); }
+        auto rs = db.create_table(L"t", s, {});
+        udb_record r;
+        fill(r, 1, L"a");
+        rs->append_record(r);
+        fill(r, 2, L"b");
+        rs->append_record(r);
+    }
+    const std::string text = read();
+    EXPECT_EQ(count(text, "[dbo].[e]"), 3); // DROP block and CREATE only
+    EXPECT_NE(text.find(")\nGO\nSET IDENTITY_INSERT [dbo].[t] ON;\r\nGO\r\n"
+                        "INSERT INTO [dbo].[t] ([a], [b]) VALUES (1, N'a'), (2, N'b')\r\nGO\r\n\r\n"
+                        "SET IDENTITY_INSERT [dbo].[t] OFF;\r\nGO\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, CreateTableOffStillWritesRows)
+{
+    mss_dump_options o = plain;
+    o.create_table = false;
+    {
+        mss_dmp_database db(wpath(), o);
+        auto rs = db.create_table(L"t", pair_schema(), {});
+        udb_record r;
+        fill(r, 1, L"a");
+        rs->append_record(r);
+    }
+    EXPECT_EQ(read(), kQuoted + "INSERT INTO [dbo].[t] ([a], [b]) VALUES (1, N'a')\r\nGO\r\n\r\n");
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, BigBinaryIsStreamedAndEndsItsStatement)
+{
+    plain.create_table = false;
+    const size_t n = 2 * 1048576;
+    std::vector<unsigned char> bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7);
+    {
+        mss_dmp_database db(wpath(), plain);
+        udb_schema s(true);
+        s.push_back(new t_ftd(4, L"a", VT_I4, false, false));
+        s.push_back(new t_ftd(0, L"b", VT_BLOB, false, false));
+        s.push_back(new t_ftd(4, L"c", VT_I4, false, false));
+        auto rs = db.create_table(L"t", s, {});
+        udb_record r;
+        r.push_back(new udb_field(L"a", 4, ole_variant(1)));
+        r.push_back(new udb_field(L"b", 0, ole_variant(size_t(2), bytes.data())));
+        r.push_back(new udb_field(L"c", 4, ole_variant(3)));
+        rs->append_record(r);
+        r.reset();
+        r.push_back(new udb_field(L"a", 4, ole_variant(4)));
+        r.push_back(new udb_field(L"b", 0, ole_variant(n, bytes.data())));
+        r.push_back(new udb_field(L"c", 4, ole_variant(5)));
+        rs->append_record(r);
+        r.reset();
+        r.push_back(new udb_field(L"a", 4, ole_variant(6)));
+        r.push_back(new udb_field(L"b", 0, ole_variant(size_t(1), bytes.data() + 1)));
+        r.push_back(new udb_field(L"c", 4, ole_variant(7)));
+        rs->append_record(r);
+    }
+    const std::string text = read();
+    std::string hex;
+    hex.reserve(2 * n);
+    static const char digits[] = "0123456789ABCDEF";
+    for (unsigned char b : bytes) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    const std::string expected = kQuoted +
+                                 "INSERT INTO [dbo].[t] ([a], [b], [c]) VALUES (1, 0x0007, 3)\r\n"
+                                 ", (4, \r\n0x" + hex + ", 5)\r\nGO\r\n\r\n"
+                                 "INSERT INTO [dbo].[t] ([a], [b], [c]) VALUES (6, 0x07, 7)\r\nGO\r\n\r\n";
+    ASSERT_EQ(text.size(), expected.size());
+    EXPECT_TRUE(text == expected);
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, BigTextIsStreamedAsNationalLiteral)
+{
+    plain.create_table = false;
+    std::wstring big(1048576 + 10, L'x');
+    big[5] = L'\'';
+    big[1048576] = L'\x00e9';
+    {
+        mss_dmp_database db(wpath(), plain);
+        auto rs = db.create_table(L"t", pair_schema(), {});
+        udb_record r;
+        r.push_back(new udb_field(L"a", 4, ole_variant(1)));
+        r.push_back(new udb_field(L"b", 0, ole_variant(big)));
+        rs->append_record(r);
+    }
+    std::string body = "xxxxx''" + std::string(1048576 - 6, 'x') + "\xC3\xA9" + std::string(9, 'x');
+    EXPECT_EQ(read(), kQuoted + "INSERT INTO [dbo].[t] ([a], [b])\r\n VALUES (1, \r\nN'" + body + "')\r\nGO\r\n\r\n");
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, IndexRules)
+{
+    {
+        mss_dmp_database db(wpath(), plain);
+        udb_schema s(true);
+        s.push_back(new t_ftd(4, L"id", VT_I4, true, false));
+        s.push_back(new t_ftd(400, L"t1", VT_BSTR, false, false));
+        s.push_back(new t_ftd(400, L"t2", VT_BSTR, false, false));
+        s.push_back(new t_ftd(400, L"t3", VT_BSTR, false, false));
+        s.push_back(new t_ftd(0, L"memo", VT_BSTR, false, false));
+        s.push_back(new t_ftd(2, L"flag", VT_BOOL, false, false));
+        udb_indexes idx;
+        idx.push_back(udb_index(L"PrimaryKey", {L"id"}, true, true));
+        idx.push_back(udb_index(L"wide", {L"t1", L"t2", L"t3"}, false, false));
+        idx.push_back(udb_index(L"u12", {L"t1", L"t2"}, true, false));
+        udb_index uc(L"uc", {L"t3"}, true, false);
+        uc.unique_constraint = true;
+        idx.push_back(uc);
+        idx.push_back(udb_index(L"plain", {L"t2"}, false, false));
+        idx.push_back(udb_index(L"memo_idx", {L"memo"}, false, false));
+        idx.push_back(udb_index(L"flag_idx", {L"flag"}, false, false));
+        idx.push_back(udb_index(L"none", {}, false, false));
+        db.create_indexes(L"t", s, idx);
+    }
+    EXPECT_EQ(read(), kQuoted +
+                          "ALTER TABLE [dbo].[t] ADD PRIMARY KEY([id]) \nGO\n"
+                          "CREATE UNIQUE INDEX [u12] ON [dbo].[t]([t1], [t2])  WHERE [t1] IS NOT NULL AND [t2] IS NOT NULL\nGO\n"
+                          "ALTER TABLE [dbo].[t] ADD CONSTRAINT [uc] UNIQUE ([t3]) \nGO\n"
+                          "CREATE INDEX [plain] ON [dbo].[t]([t2]) \nGO\n");
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, ClusteredIndexOnAzure)
+{
+    mss_test_engine azure(true, 100);
+    {
+        mss_dmp_database db(wpath(), plain);
+        udb_schema s(true);
+        s.push_back(new t_ftd(0, L"memo", VT_BSTR, false, false));
+        s.push_back(new t_ftd(4, L"n", VT_I4, false, false));
+        db.create_table(L"t", s, {});
+        db.create_indexes(L"t", s, {});
+        udb_indexes pk;
+        pk.push_back(udb_index(L"pk", {L"n"}, true, true));
+        db.create_table(L"u", s, pk);
+        db.create_indexes(L"u", s, pk);
+    }
+    const std::string text = read();
+    EXPECT_NE(text.find("CREATE CLUSTERED INDEX [n_clust_idx] ON [t]([n])\nGO\n"), std::string::npos) << text;
+    EXPECT_EQ(count(text, "CLUSTERED"), 1); // the primary key already clusters u
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, HostileNamesAndValuesStayIntact)
+{
+    const std::wstring table = L"we]ird'; --*/ /*\r\nname";
+    const std::wstring col_a = L"c]ol'; --";
+    const std::wstring col_b = L"*/b\nx";
+    const std::wstring value = L"it's ]; -- */ /* \r\n end";
+    {
+        mss_dump_options o;
+        o.create_database = true;
+        o.database_name = "db'; DROP DATABASE x; --]";
+        mss_dmp_database db(wpath(), o);
+        udb_schema s = pair_schema(col_a, col_b);
+        s[1]->def_value = ole_variant(value);
+        udb_indexes idx;
+        idx.push_back(udb_index(L"i]x'", {col_a, col_b}, true, false));
+        auto rs = db.create_table(table, s, idx);
+        udb_record r;
+        fill(r, 1, value, col_a, col_b);
+        rs->append_record(r);
+        rs.reset();
+        db.create_indexes(table, s, idx);
+        db.create_schema(L"sch]'ema");
+        db.create_sequences({udb_sequence(L"sch]'ema.se'q", 1, 2, 0, 100, true)});
+        db.create_views({{L"v]'iew", L"SELECT `a` FROM t WHERE x = 'it''s `q`'"}});
+        db.relationships.push_back(udb_relationship(L"f]k'", L"", table, L"pa]rent", {col_a}, {L"i]d"},
+                                                    L" ON DELETE CASCADE "));
+        db.create_relationships(db.relationships);
+        db.delete_idx(table, L"i]x'");
+        db.delete_fk(L"f]k'");
+    }
+    const auto parsed = drav_test::tsql_parse_file(path);
+    if (!parsed.available)
+        GTEST_SKIP() << "T-SQL parser not installed (run scripts/setup)";
+    ASSERT_TRUE(parsed.ok) << parsed.errors << "\n" << read();
+    auto has_id = [&](const std::wstring& w) {
+        return std::find(parsed.ids.begin(), parsed.ids.end(), mss_to_utf8(w)) != parsed.ids.end();
+    };
+    auto has_str = [&](const std::wstring& w) {
+        return std::find(parsed.strings.begin(), parsed.strings.end(), mss_to_utf8(w)) != parsed.strings.end();
+    };
+    EXPECT_TRUE(has_id(table));
+    EXPECT_TRUE(has_id(col_a));
+    EXPECT_TRUE(has_id(col_b));
+    EXPECT_TRUE(has_id(L"i]x'"));
+    EXPECT_TRUE(has_id(L"f]k'"));
+    EXPECT_TRUE(has_id(L"sch]'ema"));
+    EXPECT_TRUE(has_id(L"se'q"));
+    EXPECT_TRUE(has_id(L"v]'iew"));
+    EXPECT_TRUE(has_id(L"db'; DROP DATABASE x; --]"));
+    EXPECT_TRUE(has_str(value));                            // the row's value and the default
+    EXPECT_TRUE(has_str(L"[dbo].[" + std::wstring(L"we]]ird'; --*/ /*\r\nname") + L"]")); // OBJECT_ID argument
+    EXPECT_TRUE(has_str(L"db'; DROP DATABASE x; --]"));
+    EXPECT_EQ(std::count(parsed.strings.begin(), parsed.strings.end(), mss_to_utf8(value)), 2);
+    const std::string text = read();
+    EXPECT_NE(text.find("ON DELETE CASCADE;\r\nGO\r\n"), std::string::npos); // one rule alone is kept
+    EXPECT_NE(text.find("SELECT [a] FROM t WHERE x = 'it''s `q`'"), std::string::npos);
+}
+
+TEST_F(MssDump, RowErrorsLeaveNoHalfStatement)
+{
+    {
+        mss_dmp_database db(wpath(), plain);
+        auto rs = db.create_table(L"t", pair_schema(), {});
+        udb_record r;
+        fill(r, 1, L"ok");
+        rs->append_record(r);
+        udb_record narrow;
+        narrow.push_back(new udb_field(L"a", 4, ole_variant(2)));
+        try {
+            rs->append_record(narrow);
+            ADD_FAILURE() << "no error for a record of the wrong width";
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 0);
+            EXPECT_STREQ(e.what(), "The structure of data source does not conform to the destination table.");
+        }
+        udb_record renamed;
+        fill(renamed, 3, L"bad", L"a", L"zzz");
+        try {
+            rs->append_record(renamed);
+            ADD_FAILURE() << "no error for a record without the column";
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 0);
+            EXPECT_EQ(std::string(e.what()).rfind("Generic error occurred while migrating the data.", 0), 0u);
+        }
+        fill(r, 4, L"ok2");
+        rs->append_record(r);
+    }
+    const std::string text = read();
+    EXPECT_NE(text.find(")\nGO\nINSERT INTO [dbo].[t] ([a], [b]) VALUES (1, N'ok'), (4, N'ok2')\r\nGO\r\n\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, FileErrorsAreLevelOne)
+{
+    const std::wstring missing = (dir / "no/such/dir/x.sql").wstring();
+    try {
+        mss_dmp_database db(missing, plain);
+        ADD_FAILURE() << "no error for a file that cannot be created";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.level(), 1);
+        EXPECT_NE(std::string(e.what()).find((dir / "no/such/dir/x.sql").string()), std::string::npos);
+    }
+    if (!fs::exists("/dev/full"))
+        return;
+    try {
+        mss_dmp_database db(L"/dev/full", plain);
+        ADD_FAILURE() << "no error for a failed write";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.level(), 1);
+        EXPECT_NE(std::string(e.what()).find("/dev/full"), std::string::npos);
+    }
+}
+
+TEST_F(MssDump, StatementsOffTheConversionRoad)
+{
+    {
+        mss_dmp_database db(wpath(), plain);
+        db.create_schema(L"DBO");
+        db.create_schema(L"sales");
+        db.create_sequences({udb_sequence(L"sales.s", 1, 2, 3, 4, false)});
+        db.relationships.push_back(
+            udb_relationship(L"fk1", L"", L"child", L"parent", {L"a", L"b"}, {L"x", L"y"}, L"on update cascade"));
+        db.relationships.push_back(udb_relationship(L"", L"", L"child", L"parent", {L"a"}, {L"x"}, L"bogus"));
+        db.create_relationships(db.relationships);
+        db.create_views({{L"v1", L"select * from t where d = now()"}, {L"v2", L"UPDATE t SET a = 1"}});
+        db.delete_idx(L"t", L"ix");
+        db.delete_fk(L"fk1");
+        db.delete_fk(L"unknown");
+        EXPECT_EQ(db.query(L"PRINT 'x'"), nullptr);
+        EXPECT_FALSE(db.test_query(L"select 1"));
+        EXPECT_THROW(db.get_table(L"t", 0), tk_mail_assertion);
+    }
+    const std::string schema_stmt =
+        "IF NOT EXISTS (SELECT  SCHEMA_NAME FROM    INFORMATION_SCHEMA.SCHEMATA WHERE   SCHEMA_NAME = 'sales' ) "
+        "BEGIN EXEC sp_executesql N'CREATE SCHEMA [sales]' END\nGO\r\n";
+    EXPECT_EQ(read(), kQuoted + schema_stmt +
+                          "DROP SEQUENCE IF EXISTS [sales].[s]\r\nGO\r\n" + schema_stmt +
+                          "CREATE SEQUENCE [sales].[s] START WITH 1 INCREMENT BY 2 MINVALUE 3 MAXVALUE 4\r\nGO\r\n"
+                          "ALTER TABLE [dbo].[child] ADD CONSTRAINT [fk1] FOREIGN KEY ([a], [b]) REFERENCES "
+                          "[dbo].[parent]([x], [y]) on update cascade;\r\nGO\r\n"
+                          "ALTER TABLE [dbo].[child] ADD FOREIGN KEY ([a]) REFERENCES [dbo].[parent]([x])\r\nGO\r\n"
+                          "IF OBJECT_ID('[dbo].[v1]') IS NOT NULL DROP VIEW [dbo].[v1]\r\nGO\r\n"
+                          "CREATE VIEW [dbo].[v1] AS select * from t where d = getdate()\r\nGO\r\n"
+                          "IF EXISTS (SELECT 1 FROM sys.key_constraints WHERE name = N'ix' AND parent_object_id = "
+                          "OBJECT_ID(N'[dbo].[t]')) ALTER TABLE [dbo].[t] DROP CONSTRAINT [ix] ELSE DROP INDEX IF "
+                          "EXISTS [ix] ON [dbo].[t]\n"
+                          "ALTER TABLE [dbo].[child] DROP CONSTRAINT [fk1]\n"
+                          "PRINT 'x'\n");
+    EXPECT_TSQL_PARSES(path);
+}
