@@ -719,16 +719,17 @@ void mss_dmp_recordset::append_record(udb_record& record)
         if (big[i] == big_kind::binary) {
             static const char hex[] = "0123456789ABCDEF";
             db_->write_raw("0x");
-            std::vector<unsigned char> buf(kPiece);
+            std::string buf;
             std::string piece;
             for (size_t pos = 0; pos < total;) {
-                const size_t got = f->get_at(pos, kPiece, buf.data());
+                const size_t got = f->get_at(pos, kPiece, buf);
                 if (got == 0)
                     break;
                 piece.resize(got * 2);
                 for (size_t k = 0; k < got; ++k) {
-                    piece[2 * k] = hex[buf[k] >> 4];
-                    piece[2 * k + 1] = hex[buf[k] & 15];
+                    const unsigned char b = static_cast<unsigned char>(buf[k]);
+                    piece[2 * k] = hex[b >> 4];
+                    piece[2 * k + 1] = hex[b & 15];
                 }
                 db_->write_raw(piece);
                 pos += got;

@@ -271,7 +271,7 @@ std::wstring to_mssql_str(const std::wstring& text_in, VARTYPE vt, bool guid_col
     if (vt == VT_BSTR) {
         if (guid_column) {
             ole_guid_extractor guid(text);
-            if (guid.is_found()) {
+            if (guid.found()) {
                 tk_log_write(1, "BSTR IS AN GUID");
                 return mss_quote_string(guid.get_guid_text());
             }

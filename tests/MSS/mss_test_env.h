@@ -39,10 +39,24 @@ private:
     }
 };
 
-#include "OLE/ole_var.h"
+#include "UDB/udb_db.h"
 
-// A value of the given type holding nothing (VT_NULL) or the given integer.
-inline ole_variant make_variant(VARTYPE vt, long long value)
+// A field whose value is empty but which answers its column's type, as the Access
+// reader's fields do.
+class typed_empty_field : public udb_field {
+public:
+    typed_empty_field(const std::wstring& name, VARTYPE column_type)
+        : udb_field(name, 4, ole_variant()), type_(column_type) {}
+    VARTYPE get_type() const override { return type_; }
+
+private:
+    VARTYPE type_;
+};
+
+// A NULL value.
+inline ole_variant null_variant()
 {
-    return ole_variant::make(vt, value);
+    ole_variant v;
+    v.set_null();
+    return v;
 }

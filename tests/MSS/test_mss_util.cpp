@@ -143,12 +143,14 @@ TEST(MssLiteral, FieldsAndNullCases)
     mss_test_engine engine;
     t_ftd nullable = col(VT_I4, 4);
     t_ftd not_null = col(VT_I4, 4, 0, false, true, ole_variant(7));
-    udb_field empty_int(L"c", 4, make_variant(VT_I4, 0), 0, 0);
-    udb_field null_field(L"c", 4, make_variant(VT_NULL, 0), 0, 0);
+    typed_empty_field empty_int(L"c", VT_I4);
+    udb_field null_field(L"c", 4, null_variant(), 0, 0);
     udb_field five(L"c", 4, ole_variant(5), 0, 0);
     EXPECT_EQ(mss_get_fld_append_str(&five, &nullable), L"5");
     EXPECT_EQ(mss_get_fld_append_str(&null_field, &nullable), L"NULL");
     EXPECT_EQ(mss_get_fld_append_str(&null_field, &not_null), L"7");
+    EXPECT_EQ(mss_get_fld_append_str(&empty_int, &nullable), L"NULL");
+    EXPECT_EQ(mss_get_fld_append_str(&empty_int, &not_null), L"7");
 
     t_ftd text_not_null = col(VT_BSTR, 10, 0, false, true);
     udb_field empty_text(L"c", 10, ole_variant(std::wstring()), 0, 0);
