@@ -231,6 +231,11 @@ std::wstring to_mssql_str(const std::wstring& text_in, VARTYPE vt, bool guid_col
     std::wstring text = text_in;
 
     if (vt == VT_DATE) {
+        if (size_t n = big_year_digits(text)) {
+            // Years past 9999 do not exist for the server (nor for the date parser).
+            tk_log_write_w(3, L"Date '%ls' is too much, truncating it", text.c_str());
+            text.replace(0, n, L"9999");
+        }
         ole_date date(text);
         std::wstring printed;
         if (date.is_valid()) {
