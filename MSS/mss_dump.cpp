@@ -7,6 +7,7 @@
 
 #include "MSS/mss_util.h"
 #include "MSS/mss_vali.h"
+#include "MSS/odb_exce.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
 
@@ -305,7 +306,7 @@ std::unique_ptr<udb_recordset> mss_dmp_database::create_table(const std::wstring
     tk_log_write_w(2, L"mss_dmp_database::create_table(%ls)", name.c_str());
     const std::wstring t = mss_get_safe_tname(name);
     if (is_table_exist(name) || is_table_exist(t))
-        throw tk_exception("The specified table already exists", 0);
+        throw odb_exception(std::wstring(L"The specified table already exists"));
 
     mss_fn_validator validator(columns);
     clustered_written_ = false;

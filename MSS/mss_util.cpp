@@ -6,6 +6,7 @@
 #include <cwctype>
 #include <mutex>
 
+#include "MSS/mss_engi.h"
 #include "OLE/ole_date.h"
 #include "OLE/ole_guid.h"
 #include "OLE/ole_var.h"
@@ -39,7 +40,17 @@ mss_engine_flags mss_get_engine_flags()
         std::lock_guard<std::mutex> lock(g_flags_lock);
         source = g_flags_source;
     }
-    return source ? source() : mss_engine_flags{};
+    if (source)
+        return source();
+    // The process-wide engine must exist (internal error otherwise).
+    const mss_engine& engine = tk_singleton<mss_engine>::ref();
+    mss_engine_flags flags;
+    flags.unicode = engine.is_unicode();
+    flags.user = engine.get_user();
+    flags.as_dbo = engine.is_as_dbo();
+    flags.version = engine.get_version();
+    flags.view_owned = engine.get_is_view_owned();
+    return flags;
 }
 
 void mss_set_engine_flags_source(std::function<mss_engine_flags()> source)

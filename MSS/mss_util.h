@@ -21,9 +21,10 @@ struct mss_engine_flags {
     bool view_owned = true; // owner rule of the catalogue reading
 };
 
-// The current engine settings (the process-wide engine's, or those a caller installed).
+// The current engine settings: those a caller installed, else the process-wide
+// engine's (an internal error when there is no engine).
 mss_engine_flags mss_get_engine_flags();
-// Installs where the settings come from; an empty function restores the defaults.
+// Installs where the settings come from; an empty function returns to the engine.
 void mss_set_engine_flags_source(std::function<mss_engine_flags()> source);
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <limits>
 #include <gtest/gtest.h>
 
+#include "MSS/mss_engi.h"
 #include "MSS/mss_util.h"
 #include "MSS/mss_vali.h"
 #include "OLE/ole_date.h"
@@ -191,6 +192,9 @@ TEST(MssLiteral, DoublesClampedAndNonFiniteNull)
 
 TEST(MssNames, QuoteSplitSimplify)
 {
+    // Without an engine the owner rule cannot be read: an internal error.
+    std::wstring t0, o0;
+    EXPECT_THROW(mss_split_tab_name(L"a.b", t0, o0), tk_mail_assertion);
     mss_test_engine engine;
     EXPECT_EQ(mss_quote_name(L"t"), L"[t]");
     EXPECT_EQ(mss_quote_name(L""), L"[]");
@@ -225,6 +229,7 @@ TEST(MssNames, QuoteSplitSimplify)
 
 TEST(MssNames, CanonicalTableName)
 {
+    mss_test_engine engine;
     mss_engine_flags f;
     EXPECT_EQ(mss_get_safe_tname(L"[sales].[orders]", f), L"[sales].[orders]");
     EXPECT_EQ(mss_get_safe_tname(L"sales.orders", f), L"[sales].[orders]");
@@ -327,4 +332,16 @@ TEST(MssValidator, Constructors)
     s.push_back(new t_ftd(4, L"", VT_I4, 0, 0, ole_variant(), 0, L""));
     EXPECT_THROW(mss_fn_validator bad(s), tk_mail_assertion);
     s.reset();
+}
+
+TEST(MssEngineFlags, ReadFromTheProcessEngine)
+{
+    mss_engine engine(1);
+    engine.set_as_dbo(true);
+    const mss_engine_flags f = mss_get_engine_flags();
+    EXPECT_TRUE(f.unicode);
+    EXPECT_TRUE(f.as_dbo);
+    EXPECT_EQ(f.version, 0u);
+    EXPECT_EQ(mss_get_safe_tname(L"t"), L"[dbo].[t]");
+    EXPECT_EQ(mss_get_native_type(t_ftd(10, L"c", VT_BSTR, false, false)), L"NVARCHAR(10) ");
 }
