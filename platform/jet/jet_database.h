@@ -48,6 +48,12 @@ struct catalog_entry {
 
 // An open database. Create with open(); table definitions are read on first use and cached.
 // Cursors keep the file open while they live. Safe to read from several threads with one cursor each.
+//
+//   auto db = jet::database::open(path, password);          // jet::error on failure
+//   for (const jet::catalog_entry* t : db->tables()) ...     // user tables, linked ones included
+//   auto def = db->table(L"Orders");                         // columns, indexes, properties
+//   auto rows = db->rows(def);
+//   while (rows.next()) use(rows[0], rows[1], ...);          // typed jet::value per column
 class database : public std::enable_shared_from_this<database> {
 public:
     // Opens `path`; `password` is the database password (empty for none). Throws jet::error:

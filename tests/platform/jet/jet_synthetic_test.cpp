@@ -3,10 +3,12 @@
 // against NULL, properties with their types, linked-table entries, and the version byte.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "platform/jet/jet_database.h"
+#include "platform/jet/jet_rc4.h"
 
 namespace {
 
@@ -141,6 +143,48 @@ TEST(JetSyntheticHeader, VersionByteDecidesTheFormat)
         for (auto* e : db->tables()) db->count_rows(e->name);
     } catch (const jet::error& e) {
         EXPECT_NE(std::string(e.what()).find("v3.mdb"), std::string::npos);
+    }
+}
+
+// Puts a database password into a generated image's header (masked by the creation date in Jet4).
+std::vector<std::uint8_t> with_password(std::vector<std::uint8_t> image, bool jet3, const std::string& pw)
+{
+    const std::uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
+    std::size_t span = jet3 ? 126 : 128;
+    jet::rc4(key, 4).apply(image.data() + 0x18, span);
+    std::uint8_t mask[4] = {0, 0, 0, 0};
+    if (!jet3) {
+        double created = 45000.75;
+        std::memcpy(image.data() + 0x72, &created, 8);
+        std::int32_t m = 45000;
+        std::memcpy(mask, &m, 4);
+    }
+    std::size_t unit = jet3 ? 1 : 2;
+    for (std::size_t i = 0; i < (jet3 ? 20u : 40u); ++i) {
+        std::uint8_t b = 0;
+        if (i % unit == 0 && i / unit < pw.size()) b = static_cast<std::uint8_t>(pw[i / unit]);
+        image[0x42 + i] = b ^ mask[i % 4];
+    }
+    jet::rc4(key, 4).apply(image.data() + 0x18, span);
+    return image;
+}
+
+TEST(JetSyntheticHeader, DatabasePasswordOfBothGenerations)
+{
+    for (bool jet3 : {true, false}) {
+        auto image = with_password(slurp(seed(jet3 ? "jet3_plain.mdb" : "jet4_plain.mdb")), jet3, "S3cret");
+        for (const wchar_t* wrong : {L"", L"s3cret", L"S3cret ", L"S3cre"}) {
+            try {
+                database::open_image(image, "pw.mdb", wrong);
+                ADD_FAILURE() << "opened with a wrong password";
+            } catch (const jet::error& e) {
+                EXPECT_EQ(e.code(), jet::err_bad_password);
+                EXPECT_STREQ(e.what(), "Not a valid password.");
+            }
+        }
+        auto db = database::open_image(image, "pw.mdb", L"S3cret");
+        EXPECT_TRUE(db->header().has_password);
+        EXPECT_EQ(db->count_rows(L"Things"), 4u);
     }
 }
 
