@@ -176,6 +176,7 @@ struct db_state {
     bool closed = false;
     std::vector<jet::saved_query> queries; // read on first use
     bool queries_read = false;
+    std::shared_ptr<void> sql; // the SQLite connection that runs SELECT texts, made on first use
     const std::vector<jet::saved_query>& saved_queries();
 };
 using db_ptr = std::shared_ptr<db_state>;

@@ -49,6 +49,15 @@ std::wstring star_table(const std::wstring& sql)
     return s;
 }
 
+// A statement rather than the name of a table or query: it starts with a statement word.
+bool looks_like_statement(const std::wstring& s)
+{
+    for (const wchar_t* w : {L"SELECT", L"TRANSFORM", L"PARAMETERS", L"INSERT", L"UPDATE", L"DELETE", L"DROP", L"CREATE",
+                             L"ALTER", L"PROCEDURE", L"EXECUTE", L"EXEC", L"GRANT", L"REVOKE", L"WITH"})
+        if (starts_word(s, w)) return true;
+    return !s.empty() && s[0] == L'(';
+}
+
 } // namespace
 
 std::unique_ptr<row_source> sqlite_select(const db_ptr& db, const std::wstring& sql, bool rows, std::vector<column_info>* cols, HRESULT& hr);
@@ -57,9 +66,7 @@ std::unique_ptr<row_source> run_select(const db_ptr& db, const std::wstring& tex
 {
     std::wstring s = trim(text);
     std::wstring name = star_table(s);
-    if (name.empty() && !starts_word(s, L"SELECT") && !starts_word(s, L"TRANSFORM") && !starts_word(s, L"PARAMETERS")) {
-        name = unbracket(s);
-    }
+    if (name.empty() && !looks_like_statement(s)) name = unbracket(s);
     if (!name.empty()) {
         const jet::catalog_entry* e = db->db->find(name);
         if (e && e->kind() == jet::object_kind::table) {
@@ -75,7 +82,7 @@ std::unique_ptr<row_source> run_select(const db_ptr& db, const std::wstring& tex
             for (const auto& q : db->saved_queries())
                 if (jet::same_name(q.name, name)) return run_select(db, q.sql, hr);
         }
-        if (!e && !starts_word(s, L"SELECT")) {
+        if (!e && !looks_like_statement(s)) {
             hr = db->ctx->fail(daoErrInputNotFound, error_text(*db->ctx, daoErrInputNotFound, name));
             return nullptr;
         }
@@ -87,8 +94,7 @@ bool describe_select(const db_ptr& db, const std::wstring& text, std::vector<col
 {
     std::wstring s = trim(text);
     std::wstring name = star_table(s);
-    if (name.empty() && !starts_word(s, L"SELECT") && !starts_word(s, L"TRANSFORM") && !starts_word(s, L"PARAMETERS"))
-        name = unbracket(s);
+    if (name.empty() && !looks_like_statement(s)) name = unbracket(s);
     if (!name.empty()) {
         const jet::catalog_entry* e = db->db->find(name);
         if (e && e->kind() == jet::object_kind::table) {
@@ -112,7 +118,7 @@ bool describe_select(const db_ptr& db, const std::wstring& text, std::vector<col
             for (const auto& q : db->saved_queries())
                 if (jet::same_name(q.name, name)) return describe_select(db, q.sql, cols, hr);
         }
-        if (!e && !starts_word(s, L"SELECT")) {
+        if (!e && !looks_like_statement(s)) {
             hr = db->ctx->fail(daoErrInputNotFound, error_text(*db->ctx, daoErrInputNotFound, name));
             return false;
         }

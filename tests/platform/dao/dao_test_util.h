@@ -21,6 +21,15 @@ public:
     ptr(const ptr&) = delete;
     ptr& operator=(const ptr&) = delete;
     ptr(ptr&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    ptr& operator=(ptr&& o) noexcept
+    {
+        if (this != &o) {
+            reset();
+            p_ = o.p_;
+            o.p_ = nullptr;
+        }
+        return *this;
+    }
     ~ptr() { reset(); }
     void reset()
     {
