@@ -552,6 +552,7 @@ private:
                 bool saved = top_;
                 top_ = false;
                 s = L"(" + compound(dummy) + L")";
+                accept_op(L";"); // a saved query's text keeps its semicolon inside the parentheses
                 top_ = saved;
             } else {
                 s = L"(" + from_item() + L")";

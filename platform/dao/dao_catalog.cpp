@@ -539,7 +539,8 @@ public:
         *pp = nullptr;
         std::vector<column_info> cols;
         HRESULT hr = S_OK;
-        if (!describe_select(db_, sql_, cols, hr)) return hr;
+        // Action and definition queries return no rows: no fields.
+        if ((type_ == dbQSelect || type_ == dbQSetOperation) && !describe_select(db_, sql_, cols, hr)) return hr;
         return put_itf(pp, new def_fields(db_->ctx, std::move(cols)));
     }
     HRESULT get_Properties(DAOProperties** pp) override

@@ -172,6 +172,7 @@ public:
     HRESULT put_SystemDB(BSTR b) override
     {
         ctx_->system_db = bstr_text(b);
+        ctx_->has_session = false;
         return S_OK;
     }
     HRESULT get_DefaultUser(BSTR* p) override { return put_bstr(p, ctx_->default_user); }
@@ -197,6 +198,9 @@ public:
         std::wstring user = bstr_text(UserName);
         HRESULT hr = check_account(*ctx_, user, bstr_text(Password));
         if (FAILED(hr)) return hr;
+        ctx_->session_user = user;
+        ctx_->session_password = bstr_text(Password);
+        ctx_->has_session = true;
         *pp = new workspace_obj(ctx_, bstr_text(Name), user);
         return S_OK;
     }
@@ -204,8 +208,9 @@ public:
     {
         if (!pp) return E_POINTER;
         *pp = nullptr;
-        // The default workspace logs the default user on first.
-        HRESULT hr = check_account(*ctx_, ctx_->default_user, ctx_->default_password);
+        // The default workspace logs on the user of the last workspace made, else the default user.
+        HRESULT hr = ctx_->has_session ? check_account(*ctx_, ctx_->session_user, ctx_->session_password)
+                                       : check_account(*ctx_, ctx_->default_user, ctx_->default_password);
         if (FAILED(hr)) return hr;
         DAODatabase* db = open_database(ctx_, bstr_text(Name), arg_text(Connect), arg_bool(ReadOnly, false), hr);
         if (!db) return hr;

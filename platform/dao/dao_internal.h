@@ -24,6 +24,10 @@ struct engine_ctx {
     std::wstring system_db;
     std::wstring default_user = L"admin";
     std::wstring default_password;
+    // The user of the last workspace made: the engine's own OpenDatabase opens as that user.
+    std::wstring session_user;
+    std::wstring session_password;
+    bool has_session = false;
 
     // Replaces the errors with this one and returns its HRESULT.
     HRESULT fail(long number, const std::wstring& description);
