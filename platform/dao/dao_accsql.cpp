@@ -1,6 +1,7 @@
 // Access SQL to SQLite: a tokenizer and a recursive-descent parser that writes the SQLite text as it goes.
 #include "platform/dao/dao_accsql.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -275,6 +276,18 @@ public:
         std::wstring s = compound(out);
         accept_op(L";");
         if (!at_end()) throw sql_error{3141, {}};
+        // A statement that reads more than one table (joins, subqueries) reads each table once into a
+        // temporary copy, which SQLite can index for the join; a single table is read straight.
+        if (!ctes_.empty()) {
+            std::wstring with = L"WITH ";
+            for (std::size_t k = 0; k < ctes_.size(); ++k) {
+                if (k) with += L", ";
+                with += quote_name(L"m_" + ctes_[k]) + L" AS " + (table_refs_ > 1 ? L"MATERIALIZED " : L"") +
+                        L"(SELECT * FROM " + quote_name(ctes_[k]) + L")";
+            }
+            s = with + L" " + s;
+            out.with_sql = utf8(with + L" ");
+        }
         out.sql = utf8(s);
         return out;
     }
@@ -560,7 +573,17 @@ private:
             if (!accept_op(L")")) throw sql_error{3131, {}};
         } else if (name_token()) {
             std::wstring name = take_name();
-            s = quote_name(resolve_(name));
+            sql_source src = resolve_(name);
+            if (src.table) {
+                // Tables are read through a common table expression; see statement().
+                std::wstring cte = L"m_" + src.name;
+                if (std::find(ctes_.begin(), ctes_.end(), src.name) == ctes_.end()) ctes_.push_back(src.name);
+                ++table_refs_;
+                s = quote_name(cte);
+            } else {
+                ++table_refs_;
+                s = quote_name(src.name);
+            }
             // Without an alias the table keeps its own name for qualified references.
             if (!is_word(L"AS") && !name_token()) s += L" AS " + quote_name(name);
         } else {
@@ -960,6 +983,8 @@ private:
     const sql_resolver& resolve_;
     int expr_counter_ = 0;
     int bare_cols_ = 0, aggs_ = 0, agg_depth_ = 0;
+    std::vector<std::wstring> ctes_; // tables used, by SQLite name
+    int table_refs_ = 0;
     bool top_ = false;
     std::size_t expr_start_ = 0;
 };

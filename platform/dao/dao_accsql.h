@@ -22,6 +22,7 @@ struct translated_sql {
     std::string sql;                  // UTF-8 SQLite text
     std::vector<sql_column> columns;  // of the first SELECT
     std::string from_sql;             // the outermost FROM clause as emitted (for type probes)
+    std::string with_sql;             // the WITH clause the FROM clause needs ("" or "WITH ... ")
     double top_percent = 0;           // TOP n PERCENT of the outermost query (0: none)
 };
 
@@ -31,9 +32,15 @@ struct sql_error {
     std::wstring arg;
 };
 
-// Resolves a table or query name used in FROM into the SQLite name to use (creating what is needed);
-// throws sql_error (3078) when there is no such table or query.
-using sql_resolver = std::function<std::wstring(const std::wstring& name)>;
+// What a table or query name used in FROM stands for in SQLite.
+struct sql_source {
+    std::wstring name;   // the SQLite table or view
+    bool table = false;  // a table read through the reader (joins read it once into a temporary copy)
+};
+
+// Resolves a table or query name used in FROM (creating what is needed); throws sql_error (3078) when
+// there is no such table or query.
+using sql_resolver = std::function<sql_source(const std::wstring& name)>;
 
 // Translates one Access SELECT (UNION, PARAMETERS, subqueries ...). Throws sql_error: 3129 for a
 // statement that is not a SELECT, 3075/3131/3141 for syntax errors, 3085 for unknown functions.

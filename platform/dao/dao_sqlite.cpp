@@ -292,7 +292,7 @@ void exec(sql_conn& c, const std::string& sql)
     }
 }
 
-std::wstring resolve(const db_ptr& dbp, sql_conn& c, const std::wstring& name);
+sql_source resolve(const db_ptr& dbp, sql_conn& c, const std::wstring& name);
 
 // A saved query used as a table becomes a temporary view of its translation.
 std::wstring make_view(const db_ptr& dbp, sql_conn& c, const jet::saved_query& q)
@@ -311,11 +311,11 @@ std::wstring make_view(const db_ptr& dbp, sql_conn& c, const jet::saved_query& q
     return sqlname;
 }
 
-std::wstring resolve(const db_ptr& dbp, sql_conn& c, const std::wstring& name)
+sql_source resolve(const db_ptr& dbp, sql_conn& c, const std::wstring& name)
 {
     std::wstring key = upper(name);
     auto it = c.made.find(key);
-    if (it != c.made.end()) return it->second;
+    if (it != c.made.end()) return {it->second, it->second.rfind(L"t_", 0) == 0};
     const jet::catalog_entry* e = c.jet->find(name);
     if (!e) throw sql_error{3078, name};
     std::wstring sqlname;
@@ -353,7 +353,7 @@ std::wstring resolve(const db_ptr& dbp, sql_conn& c, const std::wstring& name)
         c.pending_db.reset();
     }
     c.made[key] = sqlname;
-    return sqlname;
+    return {sqlname, sqlname.rfind(L"t_", 0) == 0};
 }
 
 // Maps a SQLite error text to the engine's error.
@@ -510,7 +510,7 @@ std::unique_ptr<row_source> sqlite_select(const db_ptr& db, const std::wstring& 
                 sql_hint h = sc->hint;
                 if (h == sql_hint::same_as_arg && !sc->arg_sql.empty() && !t.from_sql.empty()) {
                     stmt_holder probe;
-                    std::string q = "SELECT " + sc->arg_sql + t.from_sql + " LIMIT 0";
+                    std::string q = t.with_sql + "SELECT " + sc->arg_sql + t.from_sql + " LIMIT 0";
                     if (sqlite3_prepare_v2(c.db, q.c_str(), -1, &probe.s, nullptr) == SQLITE_OK &&
                         parse_declared(sqlite3_column_decltype(probe.s, 0), type, size)) {
                         ci.type = type;
