@@ -470,6 +470,12 @@ TEST_F(MssDump, RowErrorsLeaveNoHalfStatement)
             EXPECT_EQ(e.level(), 0);
             EXPECT_EQ(std::string(e.what()).rfind("Generic error occurred while migrating the data.", 0), 0u);
         }
+        // A row with a value to stream is checked before any of it reaches the file.
+        const std::vector<unsigned char> big(1048577, 0xAB);
+        udb_record streamed;
+        streamed.push_back(new udb_field(L"a", 4, ole_variant(big.size(), big.data())));
+        streamed.push_back(new udb_field(L"zzz", 20, ole_variant(L"x")));
+        EXPECT_THROW(rs->append_record(streamed), tk_exception);
         fill(r, 4, L"ok2");
         rs->append_record(r);
     }
@@ -536,5 +542,40 @@ TEST_F(MssDump, StatementsOffTheConversionRoad)
                           "EXISTS [ix] ON [dbo].[t]\n"
                           "ALTER TABLE [dbo].[child] DROP CONSTRAINT [fk1]\n"
                           "PRINT 'x'\n");
+    EXPECT_TSQL_PARSES(path);
+}
+
+TEST_F(MssDump, EveryValueTypeGivesAValidLiteral)
+{
+    plain.create_table = false;
+    {
+        mss_dmp_database db(wpath(), plain);
+        udb_schema s(true);
+        s.push_back(new t_ftd(2, L"b", VT_BOOL, false, false));
+        s.push_back(new t_ftd(4, L"r4", VT_R4, false, false));
+        s.push_back(new t_ftd(8, L"i8", VT_I8, false, false));
+        s.push_back(new t_ftd(8, L"cy", VT_CY, false, false));
+        s.push_back(new t_ftd(16, L"dec", VT_DECIMAL, false, false));
+        s.push_back(new t_ftd(8, L"dt", VT_DATE, false, false));
+        s.push_back(new t_ftd(8, L"d", VT_DATE, false, false));
+        s.push_back(new t_ftd(38, L"g", VT_BSTR, false, false, ole_variant(), 1));
+        s.push_back(new t_ftd(10, L"t", VT_BSTR, false, false));
+        auto rs = db.create_table(L"types", s, {});
+        udb_record r;
+        r.push_back(new udb_field(L"b", 2, ole_variant(true)));
+        r.push_back(new udb_field(L"r4", 4, ole_variant(1.5f)));
+        r.push_back(new udb_field(L"i8", 8, ole_variant(static_cast<long long>(-1234567890123))));
+        r.push_back(new udb_field(L"cy", 8, ole_variant::from_currency(125000)));
+        r.push_back(new udb_field(L"dec", 16, ole_variant::from_string("-12.3456", VT_DECIMAL)));
+        r.push_back(new udb_field(L"dt", 8, ole_variant(ole_date(std::wstring(L"2020-12-25 14:30:05.5")))));
+        r.push_back(new udb_field(L"d", 8, ole_variant(ole_date(std::wstring(L"2020-02-29")))));
+        r.push_back(new udb_field(L"g", 38, ole_variant(L"{guid {00112233-4455-6677-8899-AABBCCDDEEFF}}")));
+        r.push_back(new udb_field(L"t", 10, ole_variant(L"\U0001F600 ok")));
+        rs->append_record(r);
+    }
+    EXPECT_EQ(read(), kQuoted +
+                          "INSERT INTO [dbo].[types] ([b], [r4], [i8], [cy], [dec], [dt], [d], [g], [t]) VALUES (1, "
+                          "1.500000e+00, -1234567890123, 12.5, -12.3456, '2020-12-25 14:30:05.500', '2020-02-29', "
+                          "'00112233-4455-6677-8899-AABBCCDDEEFF', N'\xF0\x9F\x98\x80 ok')\r\nGO\r\n\r\n");
     EXPECT_TSQL_PARSES(path);
 }
