@@ -387,6 +387,7 @@ private:
 
     std::wstring core(translated_sql* out)
     {
+        nest n(depth_);
         if (accept_op(L"(")) {
             std::wstring s = core(out);
             expect_op(L")", 3141);
@@ -534,6 +535,7 @@ private:
 
     std::wstring from_item()
     {
+        nest n(depth_);
         std::wstring s = from_primary();
         for (;;) {
             std::wstring kind;
@@ -599,7 +601,21 @@ private:
     }
 
     // ---- expressions
-    expr expression() { return binary_chain(0); }
+    // Nesting is bounded: a statement nested deeper than this is refused, not a stack overflow.
+    struct nest {
+        int& d;
+        explicit nest(int& depth) : d(depth)
+        {
+            if (++d > 200) throw sql_error{3360, {}};
+        }
+        ~nest() { --d; }
+    };
+
+    expr expression()
+    {
+        nest n(depth_);
+        return binary_chain(0);
+    }
 
     // Levels: 0 IMP, 1 EQV, 2 XOR, 3 OR, 4 AND.
     expr binary_chain(int level)
@@ -802,6 +818,7 @@ private:
 
     expr unary()
     {
+        nest n(depth_);
         if (accept_op(L"-")) {
             expr e = unary();
             e.sql = L"(-" + e.sql + L")";
@@ -985,6 +1002,7 @@ private:
     int bare_cols_ = 0, aggs_ = 0, agg_depth_ = 0;
     std::vector<std::wstring> ctes_; // tables used, by SQLite name
     int table_refs_ = 0;
+    int depth_ = 0;
     bool top_ = false;
     std::size_t expr_start_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cwctype>
 #include <map>
 
 #include "platform/dao/dao_accsql.h"
@@ -52,7 +53,7 @@ std::string declared_type(const column_info& c)
 {
     std::string t = "dao" + std::to_string(c.type) + "_" + std::to_string(c.size);
     switch (c.type) {
-    case dbText: case dbMemo: case dbGUID: return t + " TEXT COLLATE NOCASE";
+    case dbText: case dbMemo: case dbGUID: return t + " TEXT COLLATE ACCESS";
     case dbBinary: case dbLongBinary: return t + " BLOB";
     case dbSingle: case dbDouble: case dbCurrency: case dbDate: case dbDecimal: return t + " REAL";
     default: return t + " INTEGER";
@@ -254,6 +255,19 @@ const sqlite3_module* module_def()
     return &m;
 }
 
+// Text as Access compares it: without regard to case.
+int compare_text(void*, int na, const void* a, int nb, const void* b)
+{
+    std::wstring x = from_utf8(static_cast<const char*>(a), static_cast<std::size_t>(na));
+    std::wstring y = from_utf8(static_cast<const char*>(b), static_cast<std::size_t>(nb));
+    std::size_t n = std::min(x.size(), y.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        wint_t p = std::towupper(static_cast<wint_t>(x[i])), q = std::towupper(static_cast<wint_t>(y[i]));
+        if (p != q) return p < q ? -1 : 1;
+    }
+    return x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
+}
+
 sql_conn& connection(const db_ptr& db)
 {
     if (!db->sql) {
@@ -266,6 +280,7 @@ sql_conn& connection(const db_ptr& db)
         sqlite3_db_config(c->db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
         sqlite3_db_config(c->db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
         sqlite3_create_module(c->db, "jet", module_def(), c.get());
+        sqlite3_create_collation(c->db, "ACCESS", SQLITE_UTF8, nullptr, compare_text);
         register_access_functions(c->db);
         db->sql = c;
     }
@@ -298,9 +313,13 @@ sql_source resolve(const db_ptr& dbp, sql_conn& c, const std::wstring& name);
 std::wstring make_view(const db_ptr& dbp, sql_conn& c, const jet::saved_query& q)
 {
     if (q.kind != jet::query_kind::select && q.kind != jet::query_kind::union_) throw sql_error{3078, q.name};
-    if (++c.depth > 32) throw sql_error{3141, q.name};
+    // Saved queries built on saved queries: bounded, so one that uses itself is refused.
+    struct nest {
+        int& d;
+        ~nest() { --d; }
+    } guard{++c.depth};
+    if (c.depth > 32) throw sql_error{3360, {}};
     translated_sql t = translate_select(q.sql, [&](const std::wstring& n) { return resolve(dbp, c, n); });
-    --c.depth;
     std::wstring sqlname = L"q_" + q.name;
     exec(c, "CREATE TEMP VIEW " + to_utf8(quote(sqlname)) + " AS " + t.sql);
     c.made[upper(q.name)] = sqlname;

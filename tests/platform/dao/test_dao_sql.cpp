@@ -404,3 +404,46 @@ TEST(DaoSqlFiles, AttachmentsAreChildRecordsets)
 }
 
 } // namespace
+
+namespace {
+
+// Damaged statements (cut short, words dropped, nesting without end) never crash: each one either
+// runs or fails with an engine error.
+TEST(DaoSqlFiles, DamagedStatementsFailCleanly)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/real/ASampleDatabase.accdb");
+    auto e = engine();
+    auto db = open(e.get(), path);
+    ASSERT_TRUE(db);
+    const std::wstring good[] = {
+        L"SELECT Owner, Sum(Cost) AS S FROM [Asset Items] WHERE Acquired > #1/1/1998# GROUP BY Owner HAVING Sum(Cost) > 5 ORDER BY Owner DESC;",
+        L"SELECT a.Make & '-' & IIf(a.Cost > 100, Left(a.Model, 2), Null) FROM [Asset Items] AS a LEFT JOIN [Asset Items] AS b ON a.[Asset No] = b.[Asset No] WHERE a.Make LIKE '[a-f]*' AND a.Owner IN (SELECT Owner FROM [Asset Items]);",
+    };
+    int failed = 0, ran = 0;
+    for (const auto& g : good) {
+        for (std::size_t cut = 0; cut < g.size(); ++cut) {
+            for (const std::wstring& sql : {g.substr(0, cut), g.substr(0, cut) + g.substr(std::min(g.size(), cut + 3))}) {
+                auto r = run(e.get(), db.get(), sql);
+                if (FAILED(r.hr)) {
+                    ++failed;
+                    EXPECT_EQ(static_cast<uint32_t>(r.hr) & 0xFFFF0000u, 0x800A0000u) << narrow(sql);
+                    EXPECT_NE(last_error(e.get()).first, 0) << narrow(sql);
+                } else {
+                    ++ran;
+                }
+            }
+        }
+    }
+    EXPECT_GT(failed, 100);
+    EXPECT_GT(ran, 0);
+    auto deep = run(e.get(), db.get(), L"SELECT " + std::wstring(100000, L'(') + L"1" + std::wstring(100000, L')') + L" FROM [Asset Items]");
+    EXPECT_EQ(deep.hr, dao_hresult(3360));
+    auto deep2 = run(e.get(), db.get(), L"SELECT " + std::wstring(50000, L'-') + L"1 FROM [Asset Items]");
+    EXPECT_EQ(deep2.hr, dao_hresult(3360));
+    // Text compares without regard to case beyond ASCII too.
+    auto r = run(e.get(), db.get(), L"SELECT Count(*) FROM [Asset Items] WHERE Owner = 'SALES'");
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_NE(txt(r.rows[0][0]), L"0");
+}
+
+} // namespace
