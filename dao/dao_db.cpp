@@ -1,0 +1,389 @@
+#include "dao/dao_db.h"
+
+#include <cwctype>
+
+#include "TK/tk_log.h"
+#include "TK/tk_utils.h"
+#include "dao/dao_engi.h"
+#include "dao/dao_recs.h"
+
+const dao_view_rewrite dao_view_rewrite_table[18] = {
+    {false, L"]![", L"].["},
+    {true, L"alike", L"like"},
+    {true, L"asc", L"ascii"},
+    {true, L"chr", L"char"},
+    {true, L"clng", L"round"},
+    {true, L"iif", L"if"},
+    {true, L"lcase", L"lower"},
+    {true, L"left$", L"left"},
+    {true, L"len", L"length"},
+    {true, L"mid$", L"mid"},
+    {true, L"nz", L"ifnull"},
+    {true, L"right$", L"right"},
+    {true, L"sqr", L"sqrt"},
+    {true, L"stdev", L"stddev"},
+    {true, L"strcomp", L"strcmp"},
+    {true, L"ucase", L"upper"},
+    {false, L"<>", L"!="},
+    {false, L"WITH OWNERACCESS OPTION", L""},
+};
+
+namespace {
+
+const wchar_t* const relationships_sql =
+    L"SELECT szRelationship, szColumn, szObject, szReferencedObject, szReferencedColumn, grbit "
+    L"FROM MSysRelationships ORDER BY szRelationship, icolumn";
+
+// Position of from in text at or after start, ignoring case; npos when none.
+std::size_t ifind(const std::wstring& text, const std::wstring& from, std::size_t start)
+{
+    if (from.empty() || text.size() < from.size())
+        return std::wstring::npos;
+    for (std::size_t i = start; i + from.size() <= text.size(); ++i) {
+        std::size_t k = 0;
+        while (k < from.size() && std::towlower(text[i + k]) == std::towlower(from[k]))
+            ++k;
+        if (k == from.size())
+            return i;
+    }
+    return std::wstring::npos;
+}
+
+bool ends_word(wchar_t c)
+{
+    return c == L' ' || c == L'(' || c == L'\t' || c == L'\r' || c == L'\n';
+}
+
+// The text of a value read from the engine (empty for Null).
+std::wstring variant_text(const VARIANT& v)
+{
+    if (v.vt == VT_EMPTY || v.vt == VT_NULL)
+        return std::wstring();
+    if (v.vt == VT_BSTR)
+        return v.bstrVal ? std::wstring(v.bstrVal, SysStringLen(v.bstrVal)) : std::wstring();
+    return ole_variant(v).to_wstring();
+}
+
+// The value of column i of the current row.
+ole_variant column_value(DAOFields* fields, int i)
+{
+    ole_com_ptr<_DAOField> field;
+    dao_call(fields->get_Item(dao_var_int(i), &field), field);
+    VARIANT v;
+    VariantInit(&v);
+    dao_call(field->get_Value(&v));
+    ole_variant value(v);
+    VariantClear(&v);
+    return value;
+}
+
+std::wstring column_text(DAOFields* fields, int i)
+{
+    ole_variant value = column_value(fields, i);
+    return value.is_null() || value.is_empty() ? std::wstring() : variant_text(value.variant());
+}
+
+} // namespace
+
+std::wstring dao_replace(const std::wstring& text, const std::wstring& from, const std::wstring& to,
+                         bool whole_word)
+{
+    std::wstring out = text;
+    std::size_t pos = ifind(out, from, 0);
+    while (pos != std::wstring::npos) {
+        bool replace = true;
+        if (whole_word) {
+            const std::size_t end = pos + from.size();
+            const bool starts = pos == 0 || !std::iswalnum(out[pos - 1]);
+            const bool ends = end == out.size() || ends_word(out[end]);
+            replace = starts && ends;
+        }
+        if (replace)
+            out.replace(pos, from.size(), to);
+        pos = ifind(out, from, pos + 1);
+    }
+    return out;
+}
+
+std::wstring dao_rewrite_view_sql(const std::wstring& sql)
+{
+    std::wstring out = sql;
+    for (const auto& row : dao_view_rewrite_table)
+        out = dao_replace(out, row.from, row.to, row.whole_word);
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+dao_database::dao_database(const std::wstring& path, DAODatabase* db, int mode)
+    : udb_database(path, mode, 0)
+{
+    dao_hold(m_db, db);
+    tk_log_write_w(2, L"dao_database::dao_database( %s, mode=%d )", path.c_str(), mode);
+    if (!db)
+        throw tk_mail_assertion("dao_db", 59);
+
+    dao_call(m_db->get_TableDefs(&m_tables), m_tables);
+    short count = 0;
+    dao_call(m_tables->get_Count(&count));
+    for (short i = 0; i < count; ++i) {
+        ole_com_ptr<_DAOTableDef> table;
+        dao_call(m_tables->get_Item(dao_var_int(i), &table), table);
+        dao_bstr name;
+        dao_call(table->get_Name(&name));
+        long attributes = 0;
+        dao_call(table->get_Attributes(&attributes));
+        const std::wstring table_name = name.to_wstring();
+        if (attributes & (dao_attr_linked | dao_attr_linked_odbc))
+            tk_log_write_w(2, L"Skip linked table '%s'", table_name.c_str());
+        else if (attributes & dao_attr_system)
+            tk_log_write_w(2, L"Skip system table '%s'", table_name.c_str());
+        else {
+            tk_log_write_w(2, L"Got table: '%s'", table_name.c_str());
+            tables.push_back(table_name);
+        }
+    }
+
+    tk_log_write(2, "Right before extracting queries/vews");
+    if (!(mode & dao_mode_skip_queries)) {
+        try {
+            init_views();
+        } catch (const dao_exception& e) {
+            tk_log_write(2, "ERROR1:\n%s", e.what());
+        }
+    }
+    tk_log_write(2, "Right before extracting FKs");
+    if (!(mode & dao_mode_skip_relationships)) {
+        try {
+            init_fkeys();
+        } catch (const dao_exception& e) {
+            tk_log_write(3, "ERROR2:\n%s", e.what());
+        }
+    }
+    tk_log_write(2, "dao_database::ctor - END");
+}
+
+dao_database::~dao_database()
+{
+    try {
+        tk_log_write(1, "dao_database::~dao_database");
+        if (!m_db.is_empty())
+            m_db->Close();
+        tk_log_write(1, "dao_database::~dao_database - END");
+        m_tables.reset();
+        m_queries.reset();
+        m_db.reset();
+    } catch (...) {
+        // Nothing leaves a destructor.
+    }
+}
+
+void dao_database::init_views()
+{
+    tk_log_write(2, "dao_database::init_views");
+    dao_call(m_db->get_QueryDefs(&m_queries), m_queries);
+    short count = 0;
+    dao_call(m_queries->get_Count(&count));
+    tk_log_write(2, "Got %d queries", count);
+    for (short i = 0; i < count; ++i) {
+        ole_com_ptr<_DAOQueryDef> query;
+        dao_call(m_queries->get_Item(dao_var_int(i), &query), query);
+        dao_bstr name;
+        dao_call(query->get_Name(&name));
+        tk_log_write_w(2, L"Got query name: '%s'", name.to_wstring().c_str());
+        dao_bstr sql;
+        dao_call(query->get_SQL(&sql));
+        tk_log_write_w(2, L"Got query SQL: '%s'", sql.to_wstring().c_str());
+        views.emplace_back(name.to_wstring(), dao_rewrite_view_sql(sql.to_wstring()));
+    }
+}
+
+ole_com_ptr<_DAOQueryDef> dao_database::temp_query(const std::wstring& sql)
+{
+    VARIANT name = dao_var_text(std::wstring());
+    VARIANT text = dao_var_text(sql);
+    ole_com_ptr<_DAOQueryDef> query;
+    HRESULT hr = m_db->CreateQueryDef(name, text, &query);
+    VariantClear(&name);
+    VariantClear(&text);
+    dao_call(hr, query);
+    return query;
+}
+
+bool dao_database::is_system_table(const std::wstring& name)
+{
+    static const wchar_t* const internal[] = {L"MSysNavPaneGroups", L"MSysNavPaneGroupCategories",
+                                              L"MSysNavPaneGroupToObjects"};
+    for (const wchar_t* t : internal) {
+        if (tk_iequal(name, t)) {
+            tk_log_write_w(2, L"%s is a system/internal tables", name.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
+void dao_database::emit_fkey(const std::wstring& name, const std::wstring& child,
+                             const std::wstring& parent, const std::vector<std::wstring>& child_cols,
+                             const std::vector<std::wstring>& parent_cols, long grbit)
+{
+    if (name.empty() || is_system_table(child) || is_system_table(parent))
+        return;
+    udb_relationship rel(child, parent, child_cols, parent_cols, std::wstring());
+    rel.name = relationships.gen_relship_name(rel);
+    if (grbit & dbRelationDeleteCascade)
+        rel.properties += L" ON DELETE CASCADE";
+    if (grbit & dbRelationUpdateCascade)
+        rel.properties += L" ON UPDATE CASCADE";
+    relationships.push_back(rel);
+}
+
+void dao_database::init_fkeys()
+{
+    tk_log_write(2, "dao_database::init_fkeys");
+    ole_com_ptr<_DAOQueryDef> query = temp_query(relationships_sql);
+    ole_com_ptr<DAORecordset> rs;
+    dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset), dao_var_int(dbReadOnly),
+                                  dao_var_missing(), &rs),
+             rs);
+    VARIANT_BOOL eof = VARIANT_FALSE;
+    dao_call(rs->get_EOF(&eof));
+    if (!eof)
+        dao_call(rs->MoveFirst());
+
+    std::wstring name, child, parent;
+    std::vector<std::wstring> child_cols, parent_cols;
+    long grbit = 0;
+    while (!eof) {
+        tk_log_write(1, "Reading next record from MSysRelationships");
+        ole_com_ptr<DAOFields> fields;
+        dao_call(rs->get_Fields(&fields), fields);
+        short n = 0;
+        dao_call(fields->get_Count(&n));
+        if (n != 6)
+            throw tk_mail_assertion("dao_db", 557);
+        const std::wstring row_name = column_text(fields.get(), 0);
+        const std::wstring column = column_text(fields.get(), 1);
+        const std::wstring object = column_text(fields.get(), 2);
+        const std::wstring ref_object = column_text(fields.get(), 3);
+        const std::wstring ref_column = column_text(fields.get(), 4);
+        const ole_variant grbit_value = column_value(fields.get(), 5);
+        const long row_grbit =
+            grbit_value.is_null() || grbit_value.is_empty() ? 0 : grbit_value.to_long();
+
+        if (!name.empty() && tk_iequal(name, row_name)) {
+            tk_log_write_w(2, L"'%s' is a multi-column FK", row_name.c_str());
+        } else {
+            emit_fkey(name, child, parent, child_cols, parent_cols, grbit);
+            name = row_name;
+            grbit = row_grbit;
+            child = object;
+            parent = ref_object;
+            child_cols.clear();
+            parent_cols.clear();
+        }
+        child_cols.push_back(column);
+        parent_cols.push_back(ref_column);
+        tk_log_write_w(2, L"rels_name=%s, src=%s.%s, dest=%s.%s, grbit=%08X", row_name.c_str(),
+                       object.c_str(), column.c_str(), ref_object.c_str(), ref_column.c_str(),
+                       static_cast<unsigned>(row_grbit));
+        dao_call(rs->MoveNext());
+        dao_call(rs->get_EOF(&eof));
+    }
+    emit_fkey(name, child, parent, child_cols, parent_cols, grbit);
+    rs->Close();
+}
+
+std::unique_ptr<udb_recordset> dao_database::create_table(const std::wstring& name,
+                                                          const udb_schema&, const udb_indexes&)
+{
+    tk_log_write_w(2, L"dao_database::create_table(%s)", name.c_str());
+    throw tk_exception("Creating tables in an Access database is not supported.", 1);
+}
+
+std::unique_ptr<udb_recordset> dao_database::get_table(const std::wstring& name, int flag)
+{
+    tk_log_write_w(2, L"dao_database::get_table(%s, %d)", name.c_str(), flag);
+    if (!is_table_exist(name)) {
+        tk_log_write_w(2, L"Table '%s' does not exists", name.c_str());
+        throw tk_mail_assertion("dao_db", 298);
+    }
+    if (m_tables.is_empty())
+        throw tk_mail_assertion("dao_db", 308);
+
+    ole_com_ptr<_DAOTableDef> table;
+    VARIANT item = dao_var_text(name);
+    HRESULT hr = m_tables->get_Item(item, &table);
+    VariantClear(&item);
+    dao_call(hr, table);
+    tk_log_write(1, "Right after tdfs->getItem");
+    long attributes = 0;
+    dao_call(table->get_Attributes(&attributes));
+    if (attributes & (dao_attr_linked | dao_attr_linked_odbc | dao_attr_system))
+        return nullptr;
+
+    ole_com_ptr<_DAOQueryDef> query = temp_query(L"SELECT * FROM [" + name + L"]");
+    tk_log_write(1, "Right after src->CreateQueryDef");
+    ole_com_ptr<DAORecordset> rs;
+    dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset),
+                                  dao_var_int((flag & 1) ? dbReadOnly : dbAppendOnly),
+                                  dao_var_missing(), &rs),
+             rs);
+    return std::make_unique<dao_recordset>(this, name, rs.get(), table.get());
+}
+
+std::unique_ptr<udb_recordset> dao_database::get_query(const std::wstring& name,
+                                                       const std::wstring& sql, int flag)
+{
+    tk_log_write_w(2, L"dao_database::get_query(%s, %s, %d)", name.c_str(), sql.c_str(), flag);
+    ole_com_ptr<_DAOQueryDef> query = temp_query(sql);
+    ole_com_ptr<DAORecordset> rs;
+    dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset),
+                                  dao_var_int((flag & 1) ? dbReadOnly : dbAppendOnly),
+                                  dao_var_missing(), &rs),
+             rs);
+    const int count = get_query_records_count(sql);
+    return std::make_unique<dao_recordset>(this, name, sql, rs.get(), query.get(),
+                                           static_cast<unsigned>(count));
+}
+
+int dao_database::get_query_records_count(const std::wstring& sql)
+{
+    // A closing semicolon (and blanks around it) would end the statement inside the brackets.
+    std::wstring body = sql;
+    while (!body.empty() && (std::iswspace(body.back()) || body.back() == L';'))
+        body.pop_back();
+    ole_com_ptr<_DAOQueryDef> query = temp_query(L"select count(*) from (" + body + L")");
+    ole_com_ptr<DAORecordset> rs;
+    dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset), dao_var_int(dbReadOnly),
+                                  dao_var_missing(), &rs),
+             rs);
+    dao_call(rs->MoveFirst());
+    ole_com_ptr<DAOFields> fields;
+    dao_call(rs->get_Fields(&fields), fields);
+    ole_variant value = column_value(fields.get(), 0);
+    const long n = value.is_null() || value.is_empty() ? 0 : value.to_long();
+    const int count = n < 0 ? 0 : static_cast<int>(n);
+    rs->Close();
+    return count;
+}
+
+bool dao_database::test_query(const std::wstring& sql)
+{
+    tk_log_write_w(2, L"dao_database::test_query(%s)", sql.c_str());
+    VARIANT name = dao_var_text(std::wstring());
+    VARIANT text = dao_var_text(sql);
+    ole_com_ptr<_DAOQueryDef> query;
+    HRESULT hr = m_db->CreateQueryDef(name, text, &query);
+    VariantClear(&name);
+    VariantClear(&text);
+    if (FAILED(hr) || query.is_empty())
+        return false;
+    ole_com_ptr<DAORecordset> rs;
+    hr = query->OpenRecordset(dao_var_int(dbOpenDynaset), dao_var_int(dbDenyWrite),
+                              dao_var_missing(), &rs);
+    if (FAILED(hr) || rs.is_empty())
+        return false;
+    rs->Close();
+    return true;
+}
