@@ -306,3 +306,47 @@ TEST(DaoField, DayZeroPrintsAsTime)
     EXPECT_EQ(rs->get_schema()[0]->vartype, VT_DATE);
     EXPECT_EQ(rs->get_schema()[0]->dw_reserved, 1);
 }
+
+TEST(DaoField, AValueThatCannotBeReadIsAnError)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "jackcess/V2003/testV2003.mdb");
+    scratch_cwd dir;
+    dao_engine engine(1, 0);
+    engine.set_version_smart(wide(path));
+    engine.set_anonymous_sys_db();
+    // The columns of a table definition have no value: the engine refuses to read one.
+    dao_bstr name(wide(path));
+    ole_com_ptr<DAODatabase> db;
+    dao_call(engine.get_engine()->OpenDatabase(name, dao_var_bool(false), dao_var_bool(true),
+                                               dao_var_missing(), &db),
+             db);
+    ole_com_ptr<DAOTableDefs> tables;
+    dao_call(db->get_TableDefs(&tables), tables);
+    VARIANT item = dao_var_text(L"Table1");
+    ole_com_ptr<_DAOTableDef> table;
+    dao_call(tables->get_Item(item, &table), table);
+    VariantClear(&item);
+    ole_com_ptr<DAOFields> fields;
+    dao_call(table->get_Fields(&fields), fields);
+    ole_com_ptr<_DAOField> field;
+    dao_call(fields->get_Item(dao_var_int(7), &field), field);
+
+    try {
+        dao_field row_cell(field.get());
+        ADD_FAILURE() << "a value that cannot be read became " << row_cell.to_string();
+    } catch (const dao_exception& e) {
+        EXPECT_EQ(e.code(), 0x10000 + 3219);
+    }
+    // As a column definition it has a name, flags and a declared type, and no value.
+    dao_field definition(field.get(), true);
+    EXPECT_EQ(definition.get_name(), L"H");
+    EXPECT_TRUE(definition.is_empty());
+    EXPECT_EQ(definition.get_type(), VT_CY);
+    EXPECT_EQ(definition.size, 8u);
+    dao_record all(fields.get(), true);
+    EXPECT_EQ(all.size(), 9u);
+    EXPECT_THROW(dao_record(fields.get()), dao_exception);
+    EXPECT_THROW(dao_record(nullptr), tk_mail_assertion);
+    EXPECT_THROW(dao_field(nullptr), tk_mail_assertion);
+    db->Close();
+}
