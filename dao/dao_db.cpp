@@ -223,19 +223,44 @@ bool dao_database::is_system_table(const std::wstring& name)
     return false;
 }
 
-void dao_database::emit_fkey(const std::wstring& name, const std::wstring& child,
-                             const std::wstring& parent, const std::vector<std::wstring>& child_cols,
-                             const std::vector<std::wstring>& parent_cols, long grbit)
+void dao_fkey_builder::emit()
 {
-    if (name.empty() || is_system_table(child) || is_system_table(parent))
+    const dao_relationship_row& g = m_group;
+    if (g.name.empty() || dao_database::is_system_table(g.object) ||
+        dao_database::is_system_table(g.ref_object))
         return;
-    udb_relationship rel(child, parent, child_cols, parent_cols, std::wstring());
-    rel.name = relationships.gen_relship_name(rel);
-    if (grbit & dbRelationDeleteCascade)
+    udb_relationship rel(g.object, g.ref_object, m_child_cols, m_parent_cols, std::wstring());
+    rel.name = m_out.gen_relship_name(rel);
+    if (g.grbit & dbRelationDeleteCascade)
         rel.properties += L" ON DELETE CASCADE";
-    if (grbit & dbRelationUpdateCascade)
+    if (g.grbit & dbRelationUpdateCascade)
         rel.properties += L" ON UPDATE CASCADE";
-    relationships.push_back(rel);
+    m_out.push_back(rel);
+}
+
+void dao_fkey_builder::add_row(const dao_relationship_row& row)
+{
+    if (!m_group.name.empty() && tk_iequal(m_group.name, row.name)) {
+        tk_log_write_w(2, L"'%s' is a multi-column FK", row.name.c_str());
+    } else {
+        emit();
+        m_group = row;
+        m_child_cols.clear();
+        m_parent_cols.clear();
+    }
+    m_child_cols.push_back(row.column);
+    m_parent_cols.push_back(row.ref_column);
+    tk_log_write_w(2, L"rels_name=%s, src=%s.%s, dest=%s.%s, grbit=%08X", row.name.c_str(),
+                   row.object.c_str(), row.column.c_str(), row.ref_object.c_str(),
+                   row.ref_column.c_str(), static_cast<unsigned>(row.grbit));
+}
+
+void dao_fkey_builder::finish()
+{
+    emit();
+    m_group = dao_relationship_row();
+    m_child_cols.clear();
+    m_parent_cols.clear();
 }
 
 void dao_database::init_fkeys()
@@ -251,9 +276,7 @@ void dao_database::init_fkeys()
     if (!eof)
         dao_call(rs->MoveFirst());
 
-    std::wstring name, child, parent;
-    std::vector<std::wstring> child_cols, parent_cols;
-    long grbit = 0;
+    dao_fkey_builder builder(relationships);
     while (!eof) {
         tk_log_write(1, "Reading next record from MSysRelationships");
         ole_com_ptr<DAOFields> fields;
@@ -262,35 +285,19 @@ void dao_database::init_fkeys()
         dao_call(fields->get_Count(&n));
         if (n != 6)
             throw tk_mail_assertion("dao_db", 557);
-        const std::wstring row_name = column_text(fields.get(), 0);
-        const std::wstring column = column_text(fields.get(), 1);
-        const std::wstring object = column_text(fields.get(), 2);
-        const std::wstring ref_object = column_text(fields.get(), 3);
-        const std::wstring ref_column = column_text(fields.get(), 4);
-        const ole_variant grbit_value = column_value(fields.get(), 5);
-        const long row_grbit =
-            grbit_value.is_null() || grbit_value.is_empty() ? 0 : grbit_value.to_long();
-
-        if (!name.empty() && tk_iequal(name, row_name)) {
-            tk_log_write_w(2, L"'%s' is a multi-column FK", row_name.c_str());
-        } else {
-            emit_fkey(name, child, parent, child_cols, parent_cols, grbit);
-            name = row_name;
-            grbit = row_grbit;
-            child = object;
-            parent = ref_object;
-            child_cols.clear();
-            parent_cols.clear();
-        }
-        child_cols.push_back(column);
-        parent_cols.push_back(ref_column);
-        tk_log_write_w(2, L"rels_name=%s, src=%s.%s, dest=%s.%s, grbit=%08X", row_name.c_str(),
-                       object.c_str(), column.c_str(), ref_object.c_str(), ref_column.c_str(),
-                       static_cast<unsigned>(row_grbit));
+        dao_relationship_row row;
+        row.name = column_text(fields.get(), 0);
+        row.column = column_text(fields.get(), 1);
+        row.object = column_text(fields.get(), 2);
+        row.ref_object = column_text(fields.get(), 3);
+        row.ref_column = column_text(fields.get(), 4);
+        const ole_variant grbit = column_value(fields.get(), 5);
+        row.grbit = grbit.is_null() || grbit.is_empty() ? 0 : grbit.to_long();
+        builder.add_row(row);
         dao_call(rs->MoveNext());
         dao_call(rs->get_EOF(&eof));
     }
-    emit_fkey(name, child, parent, child_cols, parent_cols, grbit);
+    builder.finish();
     rs->Close();
 }
 

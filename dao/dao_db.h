@@ -26,6 +26,34 @@ std::wstring dao_rewrite_view_sql(const std::wstring& sql);
 std::wstring dao_replace(const std::wstring& text, const std::wstring& from, const std::wstring& to,
                          bool whole_word);
 
+// One row of the relationship system table.
+struct dao_relationship_row {
+    std::wstring name;        // szRelationship
+    std::wstring column;      // szColumn (child column)
+    std::wstring object;      // szObject (child table)
+    std::wstring ref_object;  // szReferencedObject (parent table)
+    std::wstring ref_column;  // szReferencedColumn (parent column)
+    long grbit = 0;
+};
+
+// Gathers the rows of the relationship system table, in name and key-column order, into
+// foreign keys: rows of one name (ignoring case) make one key of several columns.
+class dao_fkey_builder {
+public:
+    explicit dao_fkey_builder(udb_relationships& out) : m_out(out) {}
+    void add_row(const dao_relationship_row& row);
+    // Emits the last key.
+    void finish();
+
+private:
+    void emit();
+
+    udb_relationships& m_out;
+    dao_relationship_row m_group;
+    std::vector<std::wstring> m_child_cols;
+    std::vector<std::wstring> m_parent_cols;
+};
+
 // An Access database seen as a udb_database; reads its catalogue when it is made.
 class dao_database : public udb_database {
 public:
@@ -52,9 +80,6 @@ public:
 private:
     void init_views();
     void init_fkeys();
-    void emit_fkey(const std::wstring& name, const std::wstring& child, const std::wstring& parent,
-                   const std::vector<std::wstring>& child_cols,
-                   const std::vector<std::wstring>& parent_cols, long grbit);
     ole_com_ptr<_DAOQueryDef> temp_query(const std::wstring& sql);
 
     ole_com_ptr<DAODatabase> m_db;

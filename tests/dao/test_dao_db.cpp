@@ -199,3 +199,37 @@ TEST(DaoDatabase, UserQueriesCountTheirRows)
     EXPECT_FALSE(db->test_query(L"SELEC nothing"));
     EXPECT_THROW(db->get_query(L"Bad", L"SELECT FROM WHERE", 1), dao_exception);
 }
+
+TEST(DaoFkeyBuilder, RowsMakeForeignKeys)
+{
+    udb_relationships rels;
+    dao_fkey_builder b(rels);
+    // Rows arrive in name and key-column order; names differing in case are one key.
+    b.add_row({L"OrderLines", L"OrderNo", L"Lines", L"Orders", L"No", 0x1100});
+    b.add_row({L"orderlines", L"OrderYear", L"Lines", L"Orders", L"Year", 0});
+    b.add_row({L"Nav", L"GroupID", L"MSysNavPaneGroupToObjects", L"MSysNavPaneGroups", L"Id", 0});
+    b.add_row({L"Nav2", L"X", L"Child", L"msysnavpanegroups", L"Id", 0});
+    b.add_row({L"Plain", L"Cust", L"Orders", L"Customers", L"Id", 0x2});
+    b.finish();
+    ASSERT_EQ(rels.size(), 2u);
+    EXPECT_EQ(rels[0].name, L"FK_Orders_Lines");
+    EXPECT_EQ(rels[0].fk_table, L"Lines");
+    EXPECT_EQ(rels[0].pk_table, L"Orders");
+    EXPECT_EQ(rels[0].fk_fields, (std::vector<std::wstring>{L"OrderNo", L"OrderYear"}));
+    EXPECT_EQ(rels[0].pk_fields, (std::vector<std::wstring>{L"No", L"Year"}));
+    EXPECT_EQ(rels[0].properties, L" ON DELETE CASCADE ON UPDATE CASCADE");
+    EXPECT_EQ(rels[1].name, L"FK_Customers_Orders");
+    EXPECT_EQ(rels[1].properties, L"");
+
+    // Two keys between the same tables get distinct names; an empty table list gives none.
+    udb_relationships twice;
+    dao_fkey_builder b2(twice);
+    b2.add_row({L"A", L"x", L"Child", L"Parent", L"x", 0});
+    b2.add_row({L"B", L"y", L"Child", L"Parent", L"y", 0});
+    b2.finish();
+    ASSERT_EQ(twice.size(), 2u);
+    EXPECT_NE(twice[0].name, twice[1].name);
+    udb_relationships none;
+    dao_fkey_builder(none).finish();
+    EXPECT_TRUE(none.empty());
+}
