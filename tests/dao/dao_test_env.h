@@ -71,10 +71,6 @@ inline std::unique_ptr<udb_database> open_corpus(dao_engine& engine, const std::
     return engine.open_db(wide(path), mode, password);
 }
 
-// Skips a test that needs the engine to run SQL beyond plain table reads while it cannot.
-#define DAO_SQL_OR_SKIP(db, probe)                                                         \
-    if (!(db).test_query(probe)) GTEST_SKIP() << "the engine does not run this SQL yet"
-
 // A reader value in the reader library's form, to print it as the expected files do.
 inline jet::value to_value(const ole_variant& f)
 {

@@ -114,7 +114,6 @@ TEST(DaoDatabase, ForeignKeysFromTheRelationshipTable)
     scratch_cwd dir;
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path);
-    DAO_SQL_OR_SKIP(*db, L"SELECT szRelationship FROM MSysRelationships ORDER BY szRelationship, icolumn");
     const udb_relationships& rels = db->relationships;
     ASSERT_EQ(rels.size(), 2u);
     EXPECT_EQ(rels[0].name, L"FK_Table2_Table1");
@@ -128,13 +127,15 @@ TEST(DaoDatabase, ForeignKeysFromTheRelationshipTable)
     EXPECT_EQ(rels[1].properties, L" ON UPDATE CASCADE");
 
     // Relationships of the navigation pane's tables are dropped; the skip bits read none.
-    DRAV_TESTDATA_OR_SKIP(nav, "mdb-reader/data/V2016/bigint.accdb");
-    auto db2 = engine.open_db(wide(nav), 0x01, L"");
-    EXPECT_TRUE(db2->relationships.empty());
     auto db3 = engine.open_db(wide(path), 0x21, L"");
     EXPECT_TRUE(db3->relationships.empty());
     auto db4 = engine.open_db(wide(path), 0x41, L"");
     EXPECT_TRUE(db4->relationships.empty());
+
+    DRAV_TESTDATA_OR_SKIP(nav, "mdb-reader/data/V2016/bigint.accdb");
+    dao_engine ace(1, 0);
+    auto db2 = open_corpus(ace, nav);
+    EXPECT_TRUE(db2->relationships.empty());
 }
 
 TEST(DaoDatabase, SavedQueriesAreReadUnlessSkipped)
@@ -170,7 +171,6 @@ TEST(DaoDatabase, UserQueriesCountTheirRows)
     scratch_cwd dir;
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path, 0x81);
-    DAO_SQL_OR_SKIP(*db, L"select count(*) from (SELECT * FROM [Asset Items] WHERE 1 = 0)");
     auto& dao = as_dao(*db);
     EXPECT_EQ(dao.get_query_records_count(L"SELECT * FROM [Asset Items]"), 65);
     // A closing semicolon and blanks do not break the count.
