@@ -1,6 +1,7 @@
 // The SQL Server engine without a server: preconditions, connection failures
 // and what a refused connection leaves behind; a live suite runs when
 // DRAV_TEST_MSSQL_DSN names an ODBC data source of a real server.
+#include "MSS/mss_db.h"
 #include "MSS/mss_engi.h"
 #include "MSS/odb_exce.h"
 #include "odb_support.h"

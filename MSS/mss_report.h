@@ -1,0 +1,9 @@
+// Hands an error of the SQL Server destination to the process-wide error handler.
+#pragma once
+#include <string>
+
+#include "TK/tk_excep.h"
+
+// Logs the error and, when an error handler exists, reports it there with the
+// given context (empty: the handler's current one). May raise the user's Abort.
+void mss_report_error(const std::wstring& context, const tk_exception& e, bool is_final);

@@ -1,0 +1,92 @@
+// SQL Server tables: a table or query rowset on the database's session (odb_table)
+// and the destination table writer and reader (mss_table).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "MSS/mss_floa.h"
+#include "MSS/odb_recs.h"
+#include "OLE/ole_ptr.h"
+#include "UDB/udb_db.h"
+#include "platform/oledb/oledb.h"
+
+// A table opened by name (or a query run) on a session, with its row count.
+class odb_table : public odb_recordset {
+public:
+    // A query result; mode 2 opens nothing.
+    odb_table(const std::wstring& name, const std::wstring& query, IOpenRowset* session, int mode,
+              void* owner_data);
+    // A table by name; mode bit 0 reads only, else the rowset is opened for insertion; 2 opens nothing.
+    odb_table(const std::wstring& name, IOpenRowset* session, int mode, void* owner_data);
+    ~odb_table() override;
+
+    bool is_eof() override;
+    void reset() override;
+    // SELECT COUNT(*) of the table or query.
+    std::uint64_t get_records_cnt();
+
+    IOpenRowset* get_session() const { return session.get(); }
+    void* get_owner_data() const { return owner_data; }
+    int get_open_mode() const { return open_mode; }
+
+protected:
+    // Opens the rowset; a missing table is tried once more as [dbo].[table].
+    void open_rowset(int mode);
+    void internal_initialize(int mode);
+
+    ole_com_ptr<IOpenRowset> session;
+    void* owner_data = nullptr;
+    int open_mode = 0;
+};
+
+// The destination table of a direct conversion: rows by bulk load or by INSERT
+// statements; an existing table's identity, columns, indexes and keys; updates
+// and deletes by key.
+class mss_table : public odb_table {
+public:
+    // Writer of a table just created: columns from the source schema, no rowset.
+    mss_table(const std::wstring& name, IOpenRowset* session, const udb_schema& source_schema, void* owner_data);
+    // Over a query.
+    mss_table(const std::wstring& name, const std::wstring& query, IOpenRowset* session, int mode, void* owner_data);
+    // An existing table with its identity, column definitions and indexes.
+    mss_table(const std::wstring& name, IOpenRowset* session, int mode, void* owner_data);
+    ~mss_table() override;
+
+    void append_record(udb_record& record) override;
+    void update(const std::wstring& key) override;
+    void update(udb_record& record) override;
+    void delete_key(const std::wstring& key) override;
+    void delete_key(udb_record& record) override;
+
+    // Re-runs the rowset from a statement, keeping the schema.
+    void refine_by_sql_query(const std::wstring& sql);
+
+    bool has_identity() const { return b_identity; }
+    bool get_has_primary_key() const { return has_primary_key; }
+    bool is_fl_failed() const { return fl_failed; }
+
+    // A column default as the server spells it, as a value of the column's type.
+    static void get_def_value(ole_variant& out, const t_ftd& column, const std::wstring& text);
+
+private:
+    void init_schema();
+    void init_identity(const std::wstring& table, const std::wstring& owner);
+    void init_indexes(const std::wstring& table, const std::wstring& owner);
+    void init_indexes2(const std::wstring& table, const std::wstring& owner);
+    void read_included_columns(const std::wstring& table, const std::wstring& owner);
+    void fast_append(udb_record& record);
+    void slow_record(udb_record& record);
+    void bind_field(udb_record& record, std::size_t i);
+    void run(const std::wstring& sql);
+    std::wstring update_statement(udb_record& record, const std::wstring& where, const udb_index* key);
+    // Runs a statement and hands back its result as a recordset.
+    std::unique_ptr<odb_recordset> select(const std::wstring& sql);
+
+    bool constructed = true;
+    bool b_identity = false;
+    bool has_primary_key = false;
+    bool fl_failed = false;
+    odb_command command;
+    mss_fast_load fast_load;
+};

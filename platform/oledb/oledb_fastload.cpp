@@ -1,0 +1,373 @@
+// The bulk-load rowset over ODBC: one prepared INSERT with a parameter per
+// column; every InsertRow reads the bound row buffer into parameter values and
+// executes it, so each row succeeds or fails on its own.
+#include "platform/oledb/oledb_fastload.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/oledb/odbc_core.h"
+#include "platform/oledb/odbc_insert.h"
+#include "platform/oledb/oledb_impl.h"
+
+namespace {
+
+using namespace oledb_impl;
+
+const wchar_t* const source_name = L"SQL Server ODBC provider";
+
+// A table name in brackets unless it already is.
+std::wstring quoted_table(const std::wstring& name)
+{
+    if (!name.empty() && name.front() == L'[')
+        return name;
+    std::wstring q = L"[";
+    for (wchar_t c : name) {
+        q += c;
+        if (c == L']')
+            q += L']';
+    }
+    return q + L"]";
+}
+
+std::wstring quoted_column(const std::wstring& name)
+{
+    std::wstring q = L"[";
+    for (wchar_t c : name) {
+        q += c;
+        if (c == L']')
+            q += L']';
+    }
+    return q + L"]";
+}
+
+// Decimal text of an unsigned 128-bit little-endian mantissa with a scale.
+std::string numeric_text(const DB_NUMERIC& n)
+{
+    std::uint32_t parts[4];
+    for (int i = 0; i < 4; ++i)
+        parts[i] = static_cast<std::uint32_t>(n.val[4 * i]) | (static_cast<std::uint32_t>(n.val[4 * i + 1]) << 8) |
+                   (static_cast<std::uint32_t>(n.val[4 * i + 2]) << 16) |
+                   (static_cast<std::uint32_t>(n.val[4 * i + 3]) << 24);
+    std::string digits;
+    for (;;) {
+        bool zero = true;
+        std::uint64_t rem = 0;
+        for (int i = 3; i >= 0; --i) {
+            std::uint64_t cur = (rem << 32) | parts[i];
+            parts[i] = static_cast<std::uint32_t>(cur / 10);
+            rem = cur % 10;
+            if (parts[i])
+                zero = false;
+        }
+        digits.insert(digits.begin(), static_cast<char>('0' + rem));
+        if (zero)
+            break;
+    }
+    while (digits.size() <= n.scale)
+        digits.insert(digits.begin(), '0');
+    if (n.scale)
+        digits.insert(digits.end() - n.scale, '.');
+    if (n.sign == 0)
+        digits.insert(digits.begin(), '-');
+    return digits;
+}
+
+class fast_load_rowset : public com_object<IRowsetFastLoad, IColumnsInfo, IAccessor> {
+public:
+    fast_load_rowset(odbc::connection& c, std::wstring table, std::vector<odbc::column_desc> cols)
+        : conn_(c), table_(std::move(table)), cols_(std::move(cols))
+    {
+    }
+
+    HRESULT GetColumnInfo(DBORDINAL* count, DBCOLUMNINFO** info, OLECHAR** strings) override
+    {
+        if (!count || !info || !strings)
+            return E_INVALIDARG;
+        std::size_t chars = 0;
+        for (const auto& c : cols_)
+            chars += c.name.size() + 1;
+        auto* out = static_cast<DBCOLUMNINFO*>(CoTaskMemAlloc(sizeof(DBCOLUMNINFO) * std::max<std::size_t>(1, cols_.size())));
+        auto* text = static_cast<OLECHAR*>(CoTaskMemAlloc(sizeof(OLECHAR) * std::max<std::size_t>(1, chars)));
+        if (!out || !text) {
+            CoTaskMemFree(out);
+            CoTaskMemFree(text);
+            return E_OUTOFMEMORY;
+        }
+        OLECHAR* p = text;
+        for (std::size_t i = 0; i < cols_.size(); ++i) {
+            const auto& c = cols_[i];
+            DBCOLUMNINFO& d = out[i];
+            std::memset(&d, 0, sizeof d);
+            std::memcpy(p, c.name.c_str(), (c.name.size() + 1) * sizeof(OLECHAR));
+            d.pwszName = p;
+            p += c.name.size() + 1;
+            d.iOrdinal = i + 1;
+            d.dwFlags = c.flags;
+            d.ulColumnSize = c.db_size;
+            d.wType = c.db_type;
+            d.bPrecision = c.precision;
+            d.bScale = c.scale;
+            d.columnid.eKind = DBKIND_NAME;
+            d.columnid.pwszName = d.pwszName;
+        }
+        *count = cols_.size();
+        *info = out;
+        *strings = text;
+        return S_OK;
+    }
+
+    HRESULT CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM n, const DBBINDING b[], DBLENGTH, HACCESSOR* h,
+                           DBBINDSTATUS status[]) override
+    {
+        if (!h || (n && !b) || !(flags & DBACCESSOR_ROWDATA))
+            return E_INVALIDARG;
+        *h = DB_NULL_HACCESSOR;
+        bool bad = false;
+        for (DBCOUNTITEM i = 0; i < n; ++i) {
+            bool ordinal_ok = b[i].iOrdinal >= 1 && b[i].iOrdinal <= cols_.size();
+            if (status)
+                status[i] = ordinal_ok ? DBBINDSTATUS_OK : DBBINDSTATUS_BADORDINAL;
+            bad = bad || !ordinal_ok;
+        }
+        if (bad)
+            return DB_E_ERRORSOCCURRED;
+        accessors_.emplace_back(b, b + n);
+        *h = accessors_.size();
+        return S_OK;
+    }
+
+    HRESULT ReleaseAccessor(HACCESSOR h, DBREFCOUNT* refs) override
+    {
+        if (refs)
+            *refs = 0;
+        if (h == DB_NULL_HACCESSOR || h > accessors_.size() || accessors_[h - 1].empty())
+            return DB_E_BADACCESSORHANDLE;
+        accessors_[h - 1].clear();
+        return S_OK;
+    }
+
+    HRESULT InsertRow(HACCESSOR h, void* data) override
+    {
+        if (h == DB_NULL_HACCESSOR || h > accessors_.size())
+            return report(DB_E_BADACCESSORHANDLE, L"Unknown accessor.", source_name);
+        if (!data)
+            return E_INVALIDARG;
+        const auto& bindings = accessors_[h - 1];
+        try {
+            conn_.claim(nullptr);
+            if (!prepared_ || prepared_for_ != h)
+                prepare(bindings, h);
+            insert(bindings, static_cast<const unsigned char*>(data));
+            ++pending_;
+            return S_OK;
+        } catch (const odbc::error& e) {
+            return report(e, source_name);
+        }
+    }
+
+    HRESULT Commit(BOOL) override
+    {
+        // Rows are in the table as soon as InsertRow returns; a batch has nothing left to send.
+        pending_ = 0;
+        return S_OK;
+    }
+
+private:
+    void prepare(const std::vector<DBBINDING>& bindings, HACCESSOR h)
+    {
+        std::wstring names, marks;
+        for (const DBBINDING& b : bindings) {
+            if (!names.empty()) {
+                names += L", ";
+                marks += L", ";
+            }
+            names += quoted_column(cols_[b.iOrdinal - 1].name);
+            marks += L"?";
+        }
+        stmt_.reset();
+        stmt_ = std::make_unique<odbc::prepared_statement>(
+            conn_, L"INSERT INTO " + quoted_table(table_) + L" (" + names + L") VALUES (" + marks + L")");
+        prepared_ = true;
+        prepared_for_ = h;
+    }
+
+    // The parameter value of one bound column of the row buffer.
+    void read_value(const DBBINDING& b, const odbc::column_desc& col, const unsigned char* row, odbc::param_value& p)
+    {
+        using odbc::param_kind;
+        DBSTATUS status = (b.dwPart & DBPART_STATUS) ? *reinterpret_cast<const DBSTATUS*>(row + b.obStatus)
+                                                     : DBSTATUS_S_OK;
+        DBLENGTH length = (b.dwPart & DBPART_LENGTH) ? *reinterpret_cast<const DBLENGTH*>(row + b.obLength)
+                                                     : b.cbMaxLen;
+        const unsigned char* v = row + b.obValue;
+        p.null = status == DBSTATUS_S_ISNULL;
+        auto set = [&](param_kind k, const void* src, std::size_t n, std::uint64_t size = 0, short digits = 0) {
+            p.kind = k;
+            p.column_size = size;
+            p.digits = digits;
+            p.bytes.assign(static_cast<const unsigned char*>(src), static_cast<const unsigned char*>(src) + n);
+        };
+        auto set_text = [&](param_kind k, const std::string& t, std::uint64_t size, short digits) {
+            set(k, t.data(), t.size(), size, digits);
+        };
+        if (p.null) {
+            // The column's own kind still tells the driver the parameter's type.
+            p.kind = col.binary() ? param_kind::binary : param_kind::wtext;
+            p.column_size = 1;
+            return;
+        }
+        switch (b.wType) {
+        case DBTYPE_I2: set(param_kind::i16, v, 2); break;
+        case DBTYPE_I4: set(param_kind::i32, v, 4); break;
+        case DBTYPE_R4: set(param_kind::f32, v, 4); break;
+        case DBTYPE_R8: set(param_kind::f64, v, 8); break;
+        case DBTYPE_I8: set(param_kind::i64, v, 8); break;
+        case DBTYPE_UI8: set(param_kind::u64, v, 8); break;
+        case DBTYPE_UI1: set(param_kind::u8, v, 1); break;
+        case DBTYPE_BOOL: {
+            unsigned char bit = v[0] ? 1 : 0;
+            set(param_kind::bit, &bit, 1);
+            break;
+        }
+        case DBTYPE_CY: {
+            std::int64_t scaled;
+            std::memcpy(&scaled, v, 8);
+            DB_NUMERIC n{};
+            n.precision = 19;
+            n.scale = 4;
+            n.sign = scaled < 0 ? 0 : 1;
+            std::uint64_t mag = scaled < 0 ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
+            for (int i = 0; i < 8; ++i)
+                n.val[i] = static_cast<std::uint8_t>(mag >> (8 * i));
+            set_text(param_kind::decimal_text, numeric_text(n), 19, 4);
+            break;
+        }
+        case DBTYPE_NUMERIC: {
+            DB_NUMERIC n;
+            std::memcpy(&n, v, sizeof n);
+            set_text(param_kind::decimal_text, numeric_text(n), 38, n.scale);
+            break;
+        }
+        case DBTYPE_DBDATE: set(param_kind::date, v, sizeof(DBDATE)); break;
+        case DBTYPE_DBTIME2: {
+            DBTIME2 t;
+            std::memcpy(&t, v, sizeof t);
+            char text[40];
+            std::snprintf(text, sizeof text, "%02u:%02u:%02u.%07u", static_cast<unsigned>(t.hour),
+                          static_cast<unsigned>(t.minute), static_cast<unsigned>(t.second),
+                          static_cast<unsigned>(t.fraction / 100));
+            set_text(param_kind::time_text, text, 16, 0);
+            break;
+        }
+        case DBTYPE_DBTIMESTAMP: {
+            DBTIMESTAMP t;
+            std::memcpy(&t, v, sizeof t);
+            // Whole milliseconds fit every date-time column; finer parts need the longer form.
+            set(param_kind::timestamp, &t, sizeof t, 0, t.fraction % 1000000u == 0 ? 3 : 7);
+            break;
+        }
+        case DBTYPE_GUID: set(param_kind::guid, v, 16); break;
+        case DBTYPE_STR: set(param_kind::text, v, std::min<DBLENGTH>(length, b.cbMaxLen)); break;
+        case DBTYPE_WSTR: set(param_kind::wtext, v, std::min<DBLENGTH>(length, b.cbMaxLen) / 2 * 2); break;
+        case DBTYPE_BYTES: set(param_kind::binary, v, std::min<DBLENGTH>(length, b.cbMaxLen)); break;
+        case DBTYPE_IUNKNOWN: {
+            IUnknown* obj = nullptr;
+            std::memcpy(&obj, v, sizeof obj);
+            std::vector<unsigned char> all;
+            if (obj) {
+                ISequentialStream* s = nullptr;
+                if (FAILED(obj->QueryInterface(IID_ISequentialStream, reinterpret_cast<void**>(&s))) || !s)
+                    throw odbc::error(odbc::hr::cant_convert, L"A long value is not a stream.");
+                unsigned char chunk[8192];
+                for (;;) {
+                    ULONG got = 0;
+                    HRESULT hr = s->Read(chunk, sizeof chunk, &got);
+                    all.insert(all.end(), chunk, chunk + got);
+                    if (hr != S_OK || got == 0)
+                        break;
+                }
+                s->Release();
+            }
+            if (col.db_type == DBTYPE_BYTES)
+                set(param_kind::binary, all.data(), all.size());
+            else if (col.db_type == DBTYPE_STR)
+                set(param_kind::text, all.data(), all.size());
+            else
+                set(param_kind::wtext, all.data(), all.size() / 2 * 2);
+            break;
+        }
+        default:
+            throw odbc::error(odbc::hr::cant_convert, L"Column " + col.name + L" has a type bulk load cannot send.");
+        }
+    }
+
+    void insert(const std::vector<DBBINDING>& bindings, const unsigned char* row)
+    {
+        std::vector<odbc::param_value> params(bindings.size());
+        for (std::size_t i = 0; i < bindings.size(); ++i)
+            read_value(bindings[i], cols_[bindings[i].iOrdinal - 1], row, params[i]);
+        stmt_->execute(params);
+    }
+
+    odbc::connection& conn_;
+    std::wstring table_;
+    std::vector<odbc::column_desc> cols_;
+    std::vector<std::vector<DBBINDING>> accessors_;
+    std::unique_ptr<odbc::prepared_statement> stmt_;
+    bool prepared_ = false;
+    HACCESSOR prepared_for_ = DB_NULL_HACCESSOR;
+    std::uint64_t pending_ = 0;
+};
+
+} // namespace
+
+HRESULT OpenFastLoadRowset(IUnknown* session, DBID* table, ULONG cPropertySets, DBPROPSET rgPropertySets[],
+                           REFIID riid, IUnknown** out)
+{
+    if (!out)
+        return E_INVALIDARG;
+    *out = nullptr;
+    if (!session || !table || !table->pwszName)
+        return E_INVALIDARG;
+    bool asked = false;
+    for (ULONG i = 0; i < cPropertySets; ++i) {
+        if (!IsEqualGUID(rgPropertySets[i].guidPropertySet, DBPROPSET_SQLSERVERROWSET))
+            continue;
+        for (ULONG j = 0; j < rgPropertySets[i].cProperties; ++j) {
+            const DBPROP& p = rgPropertySets[i].rgProperties[j];
+            if (p.dwPropertyID == SSPROP_IRowsetFastLoad && p.vValue.vt == VT_BOOL && p.vValue.boolVal)
+                asked = true;
+        }
+    }
+    if (!asked && !IsEqualIID(riid, IID_IRowsetFastLoad))
+        return E_NOINTERFACE;
+    IOdbcConnection* link = nullptr;
+    if (FAILED(session->QueryInterface(IID_IOdbcConnection, reinterpret_cast<void**>(&link))) || !link)
+        return E_NOINTERFACE;
+    odbc::connection* conn = link->Connection();
+    bool enabled = link->FastLoadEnabled();
+    link->Release();
+    if (!conn || !conn->is_open())
+        return report(E_UNEXPECTED, L"The session has no open connection.", source_name);
+    if (!enabled)
+        return report(DB_E_NOTSUPPORTED, L"Bulk load is not enabled on this data source.", source_name);
+    std::wstring name = table->pwszName;
+    std::vector<odbc::column_desc> cols;
+    try {
+        conn->claim(nullptr);
+        odbc::statement st(*conn);
+        if (!st.execute(L"SELECT * FROM " + quoted_table(name) + L" WHERE 1=0"))
+            return report(DB_E_NOTABLE, L"The table has no columns.", source_name);
+        cols = st.columns();
+        st.finish();
+    } catch (const odbc::error& e) {
+        return report(e, source_name);
+    }
+    auto* rs = new fast_load_rowset(*conn, name, std::move(cols));
+    HRESULT hr = rs->QueryInterface(riid, reinterpret_cast<void**>(out));
+    rs->Release();
+    return hr;
+}
