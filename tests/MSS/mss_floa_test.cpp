@@ -1,0 +1,301 @@
+// Bulk load: the stream object for long values, the row buffer's bindings and
+// the fast-load rowset through the ODBC provider on a SQLite database; a live
+// suite against a real server when DRAV_TEST_MSSQL_DSN names one.
+#include "MSS/mss_db.h"
+#include "MSS/mss_floa.h"
+#include "MSS/mss_tab.h"
+#include "MSS/odb_exce.h"
+#include "MSS/odb_recs.h"
+#include "mss_fake.h"
+#include "odb_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+struct sqlite_db {
+    mss_fake::engine_scope scope{18, false, false};
+    ole_com_ptr<IDBInitialize> ds;
+    ole_com_ptr<IOpenRowset> session;
+
+    explicit sqlite_db(const std::string& name, bool fast_load)
+    {
+        mss_engine::ref().get_initializer().test_connection(ds, odb_test::sqlite_server(name), L"", L"", L"");
+        mss_engine::ref().enable_fast_load(ds.get(), fast_load);
+        ole_com_ptr<IDBCreateSession> create;
+        EXPECT_EQ(ds->QueryInterface(IID_IDBCreateSession, reinterpret_cast<void**>(&create)), S_OK);
+        EXPECT_EQ(create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(&session)), S_OK);
+    }
+
+    void run(const std::wstring& sql)
+    {
+        odb_command(session.get()).execute(sql);
+    }
+
+    // Every row of a statement, as text, NULL as "<null>".
+    std::vector<std::vector<std::wstring>> rows(const std::wstring& sql)
+    {
+        odb_command cmd(session.get());
+        IRowset* rs = nullptr;
+        cmd.execute(sql, &rs);
+        ole_com_ptr<IRowset> holder(rs);
+        odb_recordset r(rs);
+        std::vector<std::vector<std::wstring>> out;
+        for (r.reset(); !r.is_eof(); r.next()) {
+            std::vector<std::wstring> row;
+            for (udb_field* f : *r.get_item())
+                row.push_back(f->is_null() || f->is_empty() ? L"<null>" : f->to_wstring());
+            out.push_back(row);
+        }
+        return out;
+    }
+};
+
+CSeqStream* make_stream(const std::string& bytes)
+{
+    auto* s = new CSeqStream();
+    ULONG written = 0;
+    EXPECT_EQ(s->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), S_OK);
+    EXPECT_EQ(written, bytes.size());
+    return s;
+}
+
+} // namespace
+
+TEST(MssSeqStream, ReadsWritesAndInterfaces)
+{
+    CSeqStream* s = make_stream("hello world");
+    EXPECT_EQ(s->Length(), 11u);
+    EXPECT_TRUE(s->Compare("hello world"));
+    EXPECT_FALSE(s->Compare("hello_world"));
+    char buf[32] = {};
+    ULONG got = 99;
+    EXPECT_EQ(s->Read(buf, 5, &got), S_OK);
+    EXPECT_EQ(got, 5u);
+    EXPECT_EQ(std::string(buf, 5), "hello");
+    // More asked than left: the rest and S_FALSE; then nothing and S_FALSE.
+    EXPECT_EQ(s->Read(buf, sizeof buf, &got), S_FALSE);
+    EXPECT_EQ(got, 6u);
+    EXPECT_EQ(std::string(buf, 6), " world");
+    EXPECT_EQ(s->Read(buf, sizeof buf, &got), S_FALSE);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(s->Read(nullptr, 1, &got), STG_E_INVALIDPOINTER);
+    EXPECT_EQ(s->Write(nullptr, 1, nullptr), STG_E_INVALIDPOINTER);
+    EXPECT_EQ(s->Read(buf, 0, &got), S_OK);
+
+    void* p = nullptr;
+    EXPECT_EQ(s->QueryInterface(IID_IStream, &p), E_NOINTERFACE);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(s->QueryInterface(IID_ISequentialStream, &p), S_OK);
+    EXPECT_EQ(p, static_cast<ISequentialStream*>(s));
+    EXPECT_EQ(s->Release(), 1u);
+    EXPECT_TRUE(s->Clear());
+    EXPECT_EQ(s->Length(), 0u);
+    EXPECT_EQ(s->Release(), 0u);
+}
+
+TEST(MssFastLoad, PreconditionsAndFallback)
+{
+    mss_fake::engine_scope scope;
+    mss_fast_load fl;
+    EXPECT_THROW(fl.close_table(), tk_mail_assertion);
+    EXPECT_THROW(fl.insert_data(), tk_mail_assertion);
+    EXPECT_THROW(fl.bind_data2(nullptr, 0, 1), tk_mail_assertion);
+    // A session of another provider has no bulk-load rowset.
+    auto* s = new mss_fake::session();
+    DBID id{GUID_NULL, DBKIND_NAME, L"t"};
+    EXPECT_TRUE(FAILED(fl.open_table(s, &id, udb_schema())));
+    EXPECT_FALSE(fl.is_opened());
+    EXPECT_THROW(fl.open_table(s, nullptr, udb_schema()), tk_mail_assertion);
+    s->Release();
+}
+
+TEST(MssFastLoad, RowsThroughTheOdbcProvider)
+{
+    ODB_NEED_DRIVERS();
+    {
+        // Bulk load not switched on for the data source: refused, so the writer uses INSERT.
+        sqlite_db db("fl_off", false);
+        db.run(L"CREATE TABLE t (id INTEGER)");
+        mss_fast_load fl;
+        DBID id{GUID_NULL, DBKIND_NAME, L"t"};
+        EXPECT_TRUE(FAILED(fl.open_table(db.session.get(), &id, udb_schema())));
+    }
+    sqlite_db db("fl_rows", true);
+    db.run(L"CREATE TABLE t (id INTEGER, price DOUBLE, name VARCHAR(10), memo TEXT, data BLOB)");
+    mss_fast_load fl;
+    DBID id{GUID_NULL, DBKIND_NAME, L"t"};
+    ASSERT_EQ(fl.open_table(db.session.get(), &id, udb_schema()), S_OK);
+    EXPECT_TRUE(fl.is_opened());
+    EXPECT_FALSE(fl.bind_data2(nullptr, 0, 99)) << "a column no binding has";
+
+    auto bind_int = [&](DBORDINAL col, std::int64_t v) {
+        DBTYPE t = fl.GetColumnType(col);
+        if (t == DBTYPE_I8) {
+            ASSERT_TRUE(fl.bind_data2(&v, 8, col));
+        } else {
+            ASSERT_EQ(t, DBTYPE_I4);
+            std::int32_t v4 = static_cast<std::int32_t>(v);
+            ASSERT_TRUE(fl.bind_data2(&v4, 4, col));
+        }
+    };
+    auto bind_text = [&](DBORDINAL col, const std::wstring& text) {
+        DBTYPE t = fl.GetColumnType(col);
+        std::u16string u = odbc::to_utf16(text);
+        if (t == DBTYPE_IUNKNOWN) {
+            // SQLite's TEXT is a narrow long column: its stream carries ANSI text.
+            CSeqStream* s = make_stream(odbc::to_utf8(text));
+            ISequentialStream* p = s;
+            ASSERT_TRUE(fl.bind_data3(&p, sizeof p, s->Length(), col));
+        } else if (t == DBTYPE_STR) {
+            std::string narrow = odbc::to_utf8(text);
+            ASSERT_TRUE(fl.bind_data2(narrow.data(), narrow.size(), col));
+        } else {
+            ASSERT_EQ(t, DBTYPE_WSTR);
+            ASSERT_TRUE(fl.bind_data2(u.data(), u.size() * 2, col));
+        }
+    };
+    for (int row = 1; row <= 3; ++row) {
+        bind_int(1, row);
+        double price = row * 1.5;
+        ASSERT_TRUE(fl.bind_data2(&price, 8, 2));
+        bind_text(3, L"n" + std::to_wstring(row));
+        if (row == 2)
+            ASSERT_TRUE(fl.bind_data2(nullptr, 0, 4));   // NULL
+        else
+            bind_text(4, std::wstring(row * 3000, L'm'));
+        if (fl.GetColumnType(5) == DBTYPE_IUNKNOWN) {
+            CSeqStream* s = make_stream(std::string(row, '\x7f'));
+            ISequentialStream* p = s;
+            ASSERT_TRUE(fl.bind_data3(&p, sizeof p, s->Length(), 5));
+        } else {
+            std::string b(row, '\x7f');
+            ASSERT_TRUE(fl.bind_data2(b.data(), b.size(), 5));
+        }
+        fl.insert_data();
+    }
+    fl.close_table();
+    EXPECT_FALSE(fl.is_opened());
+    auto rows = db.rows(L"SELECT id, price, name, length(memo), hex(data) FROM t ORDER BY id");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][0], L"1");
+    EXPECT_EQ(rows[1][2], L"n2");
+    EXPECT_EQ(rows[1][3], L"<null>");
+    EXPECT_EQ(rows[2][3], L"9000");
+    EXPECT_EQ(rows[2][4], L"7F7F7F");
+}
+
+TEST(MssFastLoad, FailingRowIsReportedForThatRowOnly)
+{
+    ODB_NEED_DRIVERS();
+    sqlite_db db("fl_fail", true);
+    db.run(L"CREATE TABLE t (id INTEGER PRIMARY KEY)");
+    mss_fast_load fl;
+    DBID id{GUID_NULL, DBKIND_NAME, L"t"};
+    ASSERT_EQ(fl.open_table(db.session.get(), &id, udb_schema()), S_OK);
+    auto put = [&](std::int64_t v) {
+        if (fl.GetColumnType(1) == DBTYPE_I8) {
+            fl.bind_data2(&v, 8, 1);
+        } else {
+            std::int32_t v4 = static_cast<std::int32_t>(v);
+            fl.bind_data2(&v4, 4, 1);
+        }
+        fl.insert_data();
+    };
+    put(1);
+    EXPECT_THROW(put(1), odb_exception);
+    put(2);
+    fl.close_table();
+    EXPECT_EQ(db.rows(L"SELECT COUNT(*) FROM t")[0][0], L"2");
+}
+
+TEST(MssTableOdbc, InsertPathOnARealConnection)
+{
+    ODB_NEED_DRIVERS();
+    sqlite_db db("tab_insert", false);
+    db.run(L"CREATE TABLE people (id INTEGER, name VARCHAR(20))");
+    db.run(L"INSERT INTO people VALUES (1, 'first')");
+    udb_schema schema;
+    schema.push_back(new t_ftd(4, L"id", VT_I4, false, false));
+    schema.push_back(new t_ftd(20, L"name", VT_BSTR, false, false));
+    {
+        mss_table t(L"[people]", db.session.get(), schema, nullptr);
+        EXPECT_EQ(t.get_record_count(), 1u) << "the writer starts from the rows already there";
+        udb_record r;
+        r.push_back(new udb_field(L"id", 0, ole_variant(2)));
+        r.push_back(new udb_field(L"name", 0, ole_variant(std::wstring(L"it's"))));
+        t.append_record(r);
+        EXPECT_EQ(t.get_record_count(), 2u);
+    }
+    auto rows = db.rows(L"SELECT id, name FROM people ORDER BY id");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][1], L"it's");
+
+    // Reading the table back through its rowset.
+    mss_table reader(L"q", L"SELECT * FROM people", db.session.get(), 1, nullptr);
+    EXPECT_EQ(reader.get_record_count(), 2u);
+    int n = 0;
+    for (reader.reset(); !reader.is_eof(); reader.next())
+        ++n;
+    EXPECT_EQ(n, 2);
+}
+
+// ---------------------------------------------------------------- live server
+
+namespace {
+std::wstring env_w(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? odbc::from_utf8(v) : std::wstring();
+}
+} // namespace
+
+TEST(MssDestinationLive, TablesRowsAndIndexes)
+{
+    std::wstring dsn = env_w("DRAV_TEST_MSSQL_DSN");
+    if (dsn.empty())
+        GTEST_SKIP() << "DRAV_TEST_MSSQL_DSN names no SQL Server data source";
+    mss_engine engine(1);
+    std::wstring user = env_w("DRAV_TEST_MSSQL_USER");
+    if (user.empty())
+        engine.connect(L"DSN=" + dsn, true);
+    else
+        engine.connect(L"DSN=" + dsn, user, env_w("DRAV_TEST_MSSQL_PASSWORD"), true);
+    std::wstring name = L"drav_dest_" + std::to_wstring(std::time(nullptr));
+    std::unique_ptr<mss_database> db(engine.create_db(name));
+    ASSERT_TRUE(db);
+    udb_schema schema;
+    schema.push_back(new t_ftd(4, L"id", VT_I4, true, true));
+    schema.push_back(new t_ftd(30, L"name", VT_BSTR, false, false));
+    schema.push_back(new t_ftd(0, L"memo", VT_BSTR, false, false));
+    schema.push_back(new t_ftd(0, L"made", VT_DATE, false, false));
+    udb_indexes indexes;
+    indexes.push_back(udb_index(L"pk_t", {L"id"}, true, true));
+    for (bool fast : {false, true}) {
+        db->enable_fast_load(fast);
+        std::wstring tname = fast ? L"bulk" : L"rows";
+        {
+            auto t = db->create_table(tname, schema, indexes);
+            for (int i = 1; i <= 20; ++i) {
+                udb_record r;
+                r.push_back(new udb_field(L"id", 0, ole_variant(i)));
+                r.push_back(new udb_field(L"name", 0, ole_variant(L"n'" + std::to_wstring(i))));
+                r.push_back(new udb_field(L"memo", 0, ole_variant(std::wstring(i * 500, L'x'))));
+                r.push_back(new udb_field(L"made", 0, ole_variant(ole_date(std::wstring(L"2021-03-04 05:06:07")))));
+                t->append_record(r);
+            }
+        }
+        db->create_indexes(tname, schema, indexes);
+        auto rs = db->query(L"SELECT COUNT(*), SUM(LEN(memo)) FROM " + mss_get_safe_tname(tname));
+        rs->reset();
+        udb_record* row = rs->get_item();
+        EXPECT_EQ((*row)[0]->to_wstring(), L"20");
+        EXPECT_EQ((*row)[1]->to_wstring(), L"105000");
+    }
+    db.reset();
+    engine.delete_db(name);
+}
