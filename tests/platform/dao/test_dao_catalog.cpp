@@ -1,5 +1,6 @@
 // The object model over the shared Access files: engines, opening, catalogue and values against the
 // expected files.
+#include <cwchar>
 #include <fstream>
 
 #include "tests/platform/dao/dao_test_util.h"
@@ -24,7 +25,8 @@ const char* const value_files[] = {
     "mdb-reader/data/real/ASampleDatabase.accdb", "jackcess/V1997/testV1997.mdb",
     "jackcess/V2003/testV2003.mdb",        "jackcess/V2003/overflowTestV2003.mdb",
     "jackcess/V2003/testUnicodeCompV2003.mdb", "jackcess/V2010/testEmoticonsV2010.accdb",
-    "jackcess/V2003/delColTestV2003.mdb",
+    "jackcess/V2003/delColTestV2003.mdb",     "jackcess/V2010/calcFieldTestV2010.accdb",
+    "jackcess/V2019/extDateTestV2019.accdb",   "jackcess/V2010/complexDataTestV2010.accdb",
 };
 
 // Every user table read through TableDef.OpenRecordset equals the expected rows.
@@ -82,6 +84,20 @@ TEST(DaoValues, TablesEqualTheExpectedFiles)
                     f->get_Type(&t);
                     if (t == dbAttachment || t >= dbComplexByte) continue;
                     jet::value got = to_value(v.v);
+                    // Complex columns (lists) are checked by the attachment test; the newest version of an
+                    // append-only memo is its value.
+                    if (rows[r][i].type == expected::json::array_k) continue;
+                    if (got.type() == jet::value::datetime_k && rows[r][i].type == expected::json::string_k &&
+                        rows[r][i].text.size() == 27 && rows[r][i].text.substr(23) != L"0000") {
+                        // Date/Time Extended: an automation date keeps milliseconds.
+                        std::wstring want = rows[r][i].text;
+                        double frac = std::stod(std::string(want.begin() + 19, want.end()));
+                        wchar_t ms[16];
+                        std::swprintf(ms, 16, L"%.3f", frac);
+                        EXPECT_EQ(expected::text_of(got).substr(0, 19), want.substr(0, 19));
+                        EXPECT_EQ(expected::text_of(got).substr(19, 4), std::wstring(ms + 1));
+                        continue;
+                    }
                     EXPECT_TRUE(expected::same(rows[r][i], got))
                         << "row " << r << " col " << i << ": expected " << expected::show(rows[r][i]) << " got "
                         << narrow(expected::text_of(got));
