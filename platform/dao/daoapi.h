@@ -158,6 +158,14 @@ struct DAODBEngine : IDispatch {
     virtual HRESULT put_DefaultUser(BSTR bstr) = 0;
     virtual HRESULT put_DefaultPassword(BSTR bstr) = 0;
     virtual HRESULT get_Errors(DAOErrors** ppErrs) = 0;
+    // Workgroup security as enforced here: SystemDB must name a workgroup information file ("Jet System
+    // DB  " at offset 4, or the Access 2.0 forms) or error 3173 follows when a workspace is made; the
+    // user must be an account (not a group) in its MSysAccounts, read through the file reader, or error
+    // 3029 follows. Stored account passwords are kept in a form whose encoding is not public, so they
+    // are not verified, except in the blank workgroup images below and without SystemDB, where the one
+    // account "admin" has the empty password. Object permissions (MSysACEs) are not enforced: every
+    // account may read every table. OpenDatabase on the engine logs on as the user of the last workspace
+    // made (else DefaultUser). The database password (";pwd=" in Connect) is always checked (3031).
     // UseType is ignored (always a Jet workspace).
     virtual HRESULT CreateWorkspace(BSTR Name, BSTR UserName, BSTR Password, VARIANT UseType, DAOWorkspace** ppwrk) = 0;
     // The three-argument form of older engines.
