@@ -235,3 +235,67 @@ TEST(DaoFkeyBuilder, RowsMakeForeignKeys)
     dao_fkey_builder(none).finish();
     EXPECT_TRUE(none.empty());
 }
+
+// Every corpus file opens through the engine, and every table and every saved row-returning
+// query reads to its end as records.
+TEST(DaoDatabase, EveryCorpusFileReadsWhole)
+{
+    DRAV_TESTDATA_OR_SKIP(root, "jackcess");
+    namespace fs = std::filesystem;
+    const fs::path base = fs::path(root).parent_path();
+    int files = 0, tables = 0, queries = 0;
+    for (const auto& e : fs::recursive_directory_iterator(base)) {
+        const std::string ext = e.path().extension().string();
+        const std::string rel = fs::relative(e.path(), base).string();
+        if ((ext != ".mdb" && ext != ".accdb") || rel.rfind("bench", 0) == 0)
+            continue;
+        SCOPED_TRACE(rel);
+        const bool secret = rel.find("with-password") != std::string::npos ||
+                            rel.find("encryption/") != std::string::npos;
+        scratch_cwd dir;
+        dao_engine engine(1, 0);
+        std::unique_ptr<udb_database> db;
+        try {
+            db = open_corpus(engine, e.path().string(), 0x01, secret ? L"password" : L"");
+        } catch (const tk_exception& x) {
+            ADD_FAILURE() << "cannot open: " << x.what();
+            continue;
+        }
+        ++files;
+        std::vector<std::pair<std::wstring, std::wstring>> sources;
+        for (const auto& t : db->get_tables())
+            sources.emplace_back(t, std::wstring());
+        for (const auto& q : as_dao(*db).get_queries())
+            sources.emplace_back(q.first, L"SELECT * FROM [" + q.first + L"]");
+        for (const auto& [name, sql] : sources) {
+            SCOPED_TRACE(expected::narrow(name));
+            std::unique_ptr<udb_recordset> rs;
+            try {
+                if (sql.empty())
+                    rs = db->get_table(name, 1);
+                else if (db->test_query(sql))
+                    rs = db->get_query(name, sql, 1);
+            } catch (const tk_exception& x) {
+                ADD_FAILURE() << "cannot open: " << x.what();
+                continue;
+            }
+            if (!rs)
+                continue;
+            uint64_t rows = 0;
+            try {
+                for (rs->reset(); !rs->is_eof(); rs->next(), ++rows) {
+                    udb_record* r = rs->get_item();
+                    ASSERT_EQ(r->size(), rs->get_schema().size());
+                }
+            } catch (const tk_exception& x) {
+                ADD_FAILURE() << "row " << rows << ": " << x.what();
+            }
+            EXPECT_EQ(rows, rs->get_record_count());
+            ++(sql.empty() ? tables : queries);
+        }
+    }
+    EXPECT_GE(files, 49);
+    EXPECT_GT(tables, 60);
+    EXPECT_GT(queries, 5);
+    std::printf("%d files, %d tables, %d saved queries\n", files, tables, queries);
+}
