@@ -866,6 +866,7 @@ private:
             std::snprintf(buf, sizeof buf, "%.17g", d);
             e.sql = std::wstring(buf, buf + std::strlen(buf));
             if (e.sql.find_first_of(L".e") == std::wstring::npos) e.sql += L".0";
+            e.sql = L"dao_dl(" + e.sql + L")";
             e.hint = sql_hint::date;
             ++i_;
             return e;

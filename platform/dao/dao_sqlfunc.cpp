@@ -53,10 +53,23 @@ std::wstring from_utf8(const char* s, std::size_t n)
 
 namespace {
 
+constexpr unsigned date_subtype = 'D';
+
 bool is_null(sqlite3_value* v) { return sqlite3_value_type(v) == SQLITE_NULL; }
+
+bool is_date(sqlite3_value* v) { return sqlite3_value_subtype(v) == date_subtype && sqlite3_value_type(v) == SQLITE_FLOAT; }
+
+void result_date(sqlite3_context* c, double d)
+{
+    sqlite3_result_double(c, d);
+    sqlite3_result_subtype(c, date_subtype);
+}
+
+std::wstring date_text(double d);
 
 std::wstring text(sqlite3_value* v)
 {
+    if (is_date(v)) return date_text(sqlite3_value_double(v));
     if (sqlite3_value_type(v) == SQLITE_FLOAT) {
         double d = sqlite3_value_double(v);
         char buf[40];
@@ -302,6 +315,7 @@ void f_add(sqlite3_context* c, int, sqlite3_value** a)
     }
     double x = 0, y = 0;
     if (!number(a[0], x) || !number(a[1], y)) return mismatch(c);
+    if (is_date(a[0]) != is_date(a[1])) return result_date(c, x + y);
     sqlite3_result_double(c, x + y);
 }
 
@@ -437,9 +451,10 @@ void f_weekday(sqlite3_context* c, int argc, sqlite3_value** a)
     sqlite3_result_int(c, weekday_of(d, first));
 }
 
-void f_today(sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_double(c, now_local(true, false)); }
-void f_now(sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_double(c, now_local(true, true)); }
-void f_time(sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_double(c, now_local(false, true)); }
+void f_today(sqlite3_context* c, int, sqlite3_value**) { result_date(c, now_local(true, false)); }
+void f_now(sqlite3_context* c, int, sqlite3_value**) { result_date(c, now_local(true, true)); }
+void f_time(sqlite3_context* c, int, sqlite3_value**) { result_date(c, now_local(false, true)); }
+void f_datelit(sqlite3_context* c, int, sqlite3_value** a) { result_date(c, sqlite3_value_double(a[0])); }
 
 std::wstring interval(sqlite3_value* v)
 {
@@ -492,7 +507,7 @@ void f_dateadd(sqlite3_context* c, int, sqlite3_value** a)
     bool ok = false;
     double r = add_interval(interval(a[0]), n, d, ok);
     if (!ok) return sqlite3_result_error(c, "Invalid procedure call", -1);
-    sqlite3_result_double(c, r);
+    result_date(c, r);
 }
 
 void f_datediff(sqlite3_context* c, int, sqlite3_value** a)
@@ -555,7 +570,7 @@ void f_dateserial(sqlite3_context* c, int, sqlite3_value** a)
     int yy = static_cast<int>(y);
     if (yy >= 0 && yy < 30) yy += 2000;
     else if (yy >= 30 && yy < 100) yy += 1900;
-    sqlite3_result_double(c, make_date(yy, static_cast<int>(m), static_cast<int>(d)));
+    result_date(c, make_date(yy, static_cast<int>(m), static_cast<int>(d)));
 }
 
 void f_timeserial(sqlite3_context* c, int, sqlite3_value** a)
@@ -563,7 +578,7 @@ void f_timeserial(sqlite3_context* c, int, sqlite3_value** a)
     double h = 0, m = 0, s = 0;
     if (is_null(a[0]) || is_null(a[1]) || is_null(a[2])) return sqlite3_result_null(c);
     if (!number(a[0], h) || !number(a[1], m) || !number(a[2], s)) return mismatch(c);
-    sqlite3_result_double(c, (h * 3600 + m * 60 + s) / 86400.0);
+    result_date(c, (h * 3600 + m * 60 + s) / 86400.0);
 }
 
 void f_cdate(sqlite3_context* c, int, sqlite3_value** a)
@@ -571,7 +586,7 @@ void f_cdate(sqlite3_context* c, int, sqlite3_value** a)
     if (is_null(a[0])) return sqlite3_result_null(c);
     double d = 0;
     if (!date_of(a[0], d)) return mismatch(c);
-    sqlite3_result_double(c, d);
+    result_date(c, d);
 }
 
 void f_datevalue(sqlite3_context* c, int, sqlite3_value** a)
@@ -579,7 +594,7 @@ void f_datevalue(sqlite3_context* c, int, sqlite3_value** a)
     if (is_null(a[0])) return sqlite3_result_null(c);
     double d = 0;
     if (!date_of(a[0], d)) return mismatch(c);
-    sqlite3_result_double(c, std::trunc(d));
+    result_date(c, std::trunc(d));
 }
 
 // ---- conversions and numbers
@@ -942,7 +957,7 @@ void register_access_functions(sqlite3* db)
         int args;
         void (*f)(sqlite3_context*, int, sqlite3_value**);
     };
-    const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_SUBTYPE;
     static const fn list[] = {
         {"dao_len", 1, f_len}, {"dao_left", 2, f_left}, {"dao_right", 2, f_right}, {"dao_mid", 2, f_mid},
         {"dao_mid", 3, f_mid}, {"dao_instr", 2, f_instr}, {"dao_instr", 3, f_instr}, {"dao_instr", 4, f_instr},
@@ -963,15 +978,15 @@ void register_access_functions(sqlite3* db)
         {"dao_clng", 1, f_cint<32>}, {"dao_cdbl", 1, f_cdbl}, {"dao_cstr", 1, f_cstr}, {"dao_cbool", 1, f_cbool},
         {"dao_ccur", 1, f_ccur}, {"dao_val", 1, f_val}, {"dao_int", 1, f_int}, {"dao_fix", 1, f_fix},
         {"dao_round", 1, f_round}, {"dao_round", 2, f_round}, {"dao_sgn", 1, f_sgn}, {"dao_sqr", 1, f_sqr},
-        {"dao_isnull", 1, f_isnull}, {"dao_isnumeric", 1, f_isnumeric}, {"dao_isdate", 1, f_isdate},
+        {"dao_isnull", 1, f_isnull}, {"dao_dl", 1, f_datelit}, {"dao_isnumeric", 1, f_isnumeric}, {"dao_isdate", 1, f_isdate},
     };
     for (const fn& f : list) sqlite3_create_function(db, f.name, f.args, det, nullptr, f.f, nullptr, nullptr);
     // The clock is not deterministic.
     sqlite3_create_function(db, "dao_today", 0, SQLITE_UTF8, nullptr, f_today, nullptr, nullptr);
     sqlite3_create_function(db, "dao_now", 0, SQLITE_UTF8, nullptr, f_now, nullptr, nullptr);
     sqlite3_create_function(db, "dao_time", 0, SQLITE_UTF8, nullptr, f_time, nullptr, nullptr);
-    sqlite3_create_function(db, "dao_first", 1, SQLITE_UTF8, nullptr, nullptr, agg_step<false>, agg_final);
-    sqlite3_create_function(db, "dao_last", 1, SQLITE_UTF8, nullptr, nullptr, agg_step<true>, agg_final);
+    sqlite3_create_function(db, "dao_first", 1, SQLITE_UTF8 | SQLITE_SUBTYPE, nullptr, nullptr, agg_step<false>, agg_final);
+    sqlite3_create_function(db, "dao_last", 1, SQLITE_UTF8 | SQLITE_SUBTYPE, nullptr, nullptr, agg_step<true>, agg_final);
     sqlite3_create_function(db, "dao_stdev", 1, SQLITE_UTF8, nullptr, nullptr, var_step, var_final<true, true>);
     sqlite3_create_function(db, "dao_stdevp", 1, SQLITE_UTF8, nullptr, nullptr, var_step, var_final<false, true>);
     sqlite3_create_function(db, "dao_var", 1, SQLITE_UTF8, nullptr, nullptr, var_step, var_final<true, false>);

@@ -196,7 +196,10 @@ int vt_column(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
     case K::currency_k: sqlite3_result_double(ctx, static_cast<double>(x.as_currency().scaled) / 10000.0); break;
     case K::single_k: sqlite3_result_double(ctx, x.as_single()); break;
     case K::double_k: sqlite3_result_double(ctx, x.as_double()); break;
-    case K::datetime_k: sqlite3_result_double(ctx, x.as_datetime().days); break;
+    case K::datetime_k:
+        sqlite3_result_double(ctx, x.as_datetime().days);
+        sqlite3_result_subtype(ctx, 'D'); // a date: the Access functions print it as one
+        break;
     case K::decimal_k: sqlite3_result_double(ctx, x.as_decimal().to_double()); break;
     case K::guid_k: {
         std::string s = to_utf8(L"{guid " + x.as_guid().to_wstring() + L"}");
@@ -212,6 +215,7 @@ int vt_column(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
         if (col.type == jet::column_type::ext_datetime) {
             try {
                 sqlite3_result_double(ctx, jet::decode_ext_datetime(x.as_binary()).to_ole_date());
+                sqlite3_result_subtype(ctx, 'D');
             } catch (const jet::error&) {
                 sqlite3_result_null(ctx);
             }
@@ -471,6 +475,7 @@ jet::value convert(sqlite3_stmt* s, int i, short type)
 
 short type_of_value(sqlite3_stmt* s, int i)
 {
+    if (sqlite3_column_type(s, i) == SQLITE_FLOAT && sqlite3_value_subtype(sqlite3_column_value(s, i)) == 'D') return dbDate;
     switch (sqlite3_column_type(s, i)) {
     case SQLITE_INTEGER: {
         sqlite3_int64 v = sqlite3_column_int64(s, i);

@@ -447,3 +447,28 @@ TEST(DaoSqlFiles, DamagedStatementsFailCleanly)
 }
 
 } // namespace
+
+namespace {
+
+// Dates keep their kind through expressions: text made from them reads as a date, and a computed date
+// column is a Date column.
+TEST(DaoSqlFiles, DatesPrintAsDatesInExpressions)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/real/ASampleDatabase.accdb");
+    auto e = engine();
+    auto db = open(e.get(), path);
+    ASSERT_TRUE(db);
+    auto r = run(e.get(), db.get(), L"SELECT 'On ' & Acquired, CStr(#2/3/2001 13:04:05#), Len(Acquired), "
+                                    L"IIf(Cost > 0, Acquired, Null) AS D, Format(Acquired) "
+                                    L"FROM [Asset Items] WHERE [Asset No] = '30050'");
+    ASSERT_EQ(r.hr, S_OK) << narrow(last_error(e.get()).second);
+    ASSERT_EQ(r.rows.size(), 1u);
+    EXPECT_EQ(txt(r.rows[0][0]), L"On 9/2/1997");
+    EXPECT_EQ(txt(r.rows[0][1]), L"2/3/2001 1:04:05 PM");
+    EXPECT_EQ(txt(r.rows[0][2]), L"8");
+    EXPECT_EQ(r.types[3], dbDate);
+    EXPECT_EQ(r.vts[0][3], VT_DATE);
+    EXPECT_EQ(txt(r.rows[0][4]), L"9/2/1997");
+}
+
+} // namespace
