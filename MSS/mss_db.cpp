@@ -493,7 +493,7 @@ void mss_database::create_views(const udb_name_text_list& list)
                 tk_log_write_w(1, L"udb_validator::add_existing_name(%ls)", name.c_str());
                 validator.add_existing_name(name);
             }
-            query(L"IF OBJECT_ID('" + sql_text(mss_get_safe_tname(name)) + L"') IS NOT NULL DROP VIEW " +
+            query(L"IF OBJECT_ID('" + sql_text(name) + L"') IS NOT NULL DROP VIEW " +
                   mss_get_safe_tname(name));
             tk_log_write_w(1, L"mss_database::refine_view(%ls)", text.c_str());
             query(L"CREATE VIEW " + mss_get_safe_tname(name) + L" AS " + mss_refine_view(text));
@@ -664,12 +664,13 @@ bool mss_database::is_table_exist(const std::wstring& name) const
     std::wstring simple = mss_simplify_tab_name(name, L".");
     if (udb_database::is_table_exist(simple))
         return true;
-    // A bare name also finds the table of the default owner.
+    // A bare name also finds the table of the owner this login writes to.
     std::wstring table, owner;
     mss_split_tab_name(simple, table, owner);
-    if (owner.empty())
-        return udb_database::is_table_exist(L"dbo." + table);
-    return false;
+    if (!owner.empty())
+        return false;
+    return udb_database::is_table_exist(mss_simplify_tab_name(mss_get_safe_tname(name), L".")) ||
+           udb_database::is_table_exist(L"dbo." + table);
 }
 
 bool mss_database::is_index_exist(const udb_index& index, bool is_constraint)

@@ -34,7 +34,7 @@ public:
     // A writer over a table just created, with the source's columns.
     std::unique_ptr<mss_table> get_table2(const std::wstring& name, const udb_schema& source_schema);
     // Is the table in the database (owner-qualified names compare in their simple form)?
-    bool is_table_exist(const std::wstring& name) const;
+    bool is_table_exist(const std::wstring& name) const override;
     bool is_index_exist(const udb_index& index, bool is_constraint);
     // Switches bulk load on this database's data source; returns what is in force.
     bool enable_fast_load(bool flag);

@@ -187,7 +187,7 @@ public:
     std::vector<std::wstring>& get_tables() { return tables; }
     const std::vector<std::wstring>& get_tables() const { return tables; }
     // Is the table in the table list (by the database's name rule)?
-    bool is_table_exist(const std::wstring& table) const;
+    virtual bool is_table_exist(const std::wstring& table) const;
     // Equality of two table names by the database's name rule.
     bool same_table_name(const std::wstring& a, const std::wstring& b) const;
 

@@ -218,7 +218,7 @@ TEST(MssDatabase, SchemasSequencesAndNamesThatCarryQuotes)
 TEST(MssDatabase, ViewsAreDroppedAndCreated)
 {
     fixture f;
-    udb_name_text_list views = {{L"v1", L"SELECT a FROM t"}, {L"bad", L"SELECT"}};
+    udb_name_text_list views = {{L"v1", L"SELECT a FROM t"}, {L"bad", L"SELECT"}, {L"o'v", L"SELECT 1"}};
     f.s->answer = [](const std::wstring& sql, mss_fake::result& r) {
         if (sql.rfind(L"CREATE VIEW [dbo].[bad]", 0) == 0) {
             r = failure(DB_E_ERRORSINCOMMAND, L"Incorrect syntax");
@@ -228,10 +228,11 @@ TEST(MssDatabase, ViewsAreDroppedAndCreated)
     };
     f.db->create_views(views);
     ASSERT_GE(f.s->statements.size(), 4u);
-    EXPECT_EQ(f.s->statements[0], L"IF OBJECT_ID('[dbo].[v1]') IS NOT NULL DROP VIEW [dbo].[v1]");
+    EXPECT_EQ(f.s->statements[0], L"IF OBJECT_ID('v1') IS NOT NULL DROP VIEW [dbo].[v1]");
     EXPECT_EQ(f.s->statements[1].rfind(L"CREATE VIEW [dbo].[v1] AS ", 0), 0u) << f.s->statements[1];
-    // The failing view did not stop the list: both were tried.
-    EXPECT_EQ(f.s->with(L"CREATE VIEW").size(), 2u);
+    // The failing view did not stop the list: all were tried.
+    EXPECT_EQ(f.s->with(L"CREATE VIEW").size(), 3u);
+    EXPECT_EQ(f.s->with(L"OBJECT_ID('o''v')").size(), 1u);
 }
 
 TEST(MssDatabase, ForeignKeys)
@@ -353,6 +354,10 @@ TEST(MssCatalogue, TablesColumnsSequencesViews)
     EXPECT_EQ(db.views[0].first, L"v");
     EXPECT_EQ(db.views[0].second, L"SELECT  a FROM t");
     EXPECT_TRUE(db.is_table_exist(L"orders"));
+    // The conversion run asks through the model's interface with the bare name.
+    const udb_database& model = db;
+    EXPECT_TRUE(model.is_table_exist(L"ORDERS"));
+    EXPECT_FALSE(model.is_table_exist(L"sales.orders"));
     EXPECT_FALSE(db.is_table_exist(L""));
     EXPECT_FALSE(db.is_table_exist(L"trace"));
 
