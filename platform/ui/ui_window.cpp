@@ -1,0 +1,836 @@
+#include "platform/ui/ui_window.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QEvent>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <exception>
+
+#include "TK/tk_log.h"
+
+namespace {
+
+QString qs(const std::wstring& s)
+{
+    return QString::fromStdWString(s);
+}
+
+std::wstring ws(const QString& s)
+{
+    return s.toStdWString();
+}
+
+std::mutex& template_lock()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::map<int, ui_template>& templates()
+{
+    static std::map<int, ui_template> t;
+    return t;
+}
+
+std::mutex& hook_lock()
+{
+    static std::mutex m;
+    return m;
+}
+
+ui_modal_hook& modal_hook()
+{
+    static ui_modal_hook h;
+    return h;
+}
+
+// A check box that changes only when the program says so.
+class manual_check : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void nextCheckState() override {}
+};
+
+// Turns widget signals of one control into commands of its window.
+class event_relay : public QObject {
+public:
+    event_relay(ui_window* owner, int id, QObject* parent) : QObject(parent), m_owner(owner), m_id(id) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn)
+            m_owner->dispatch(m_id, ui_setfocus);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    ui_window* m_owner;
+    int m_id;
+};
+
+// The top-level widget of a modal dialog: Escape and the close box go to the dialog object.
+class modal_widget : public QDialog {
+public:
+    explicit modal_widget(ui_dialog* owner) : m_owner(owner) {}
+
+    void reject() override
+    {
+        if (m_owner->is_ended())
+            QDialog::reject();
+        else
+            m_owner->on_close();
+    }
+
+private:
+    ui_dialog* m_owner;
+};
+
+// Case-insensitive order of sorted list boxes.
+bool sorts_before(const QString& a, const QString& b)
+{
+    return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+}
+
+} // namespace
+
+void ui_timer_deleter::operator()(QTimer* t) const
+{
+    t->stop();
+    t->deleteLater();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Templates and threads
+
+void ui_register_template(const ui_template& t)
+{
+    std::lock_guard<std::mutex> g(template_lock());
+    templates()[t.id] = t;
+}
+
+const ui_template* ui_find_template(int id)
+{
+    std::lock_guard<std::mutex> g(template_lock());
+    auto it = templates().find(id);
+    return it == templates().end() ? nullptr : &it->second;
+}
+
+bool ui_on_gui_thread()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+void ui_run_on_gui(const std::function<void()>& f)
+{
+    if (ui_on_gui_thread()) {
+        f();
+        return;
+    }
+    std::exception_ptr error;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&]() {
+            try {
+                f();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (error)
+        std::rethrow_exception(error);
+}
+
+void ui_wait_while(const std::function<bool()>& condition)
+{
+    const bool gui = ui_on_gui_thread() && QCoreApplication::instance();
+    while (condition()) {
+        if (gui)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        else
+            QThread::msleep(5);
+    }
+}
+
+void ui_post_to_gui(const std::function<void()>& f)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(app, f, Qt::QueuedConnection);
+}
+
+namespace {
+int g_argc = 1;
+char g_arg0[] = "dravlen";
+char* g_argv[] = {g_arg0, nullptr};
+} // namespace
+
+void ui_ensure_application()
+{
+    if (!QCoreApplication::instance())
+        new QApplication(g_argc, g_argv);   // lives until the process ends
+}
+
+ui_module::ui_module()
+{
+    if (!QCoreApplication::instance()) {
+        new QApplication(g_argc, g_argv);
+        m_owner = true;
+    }
+}
+
+ui_module::~ui_module()
+{
+    if (m_owner)
+        delete QCoreApplication::instance();
+}
+
+// ---------------------------------------------------------------------------------------------
+// ui_window
+
+ui_window::ui_window(int template_id) : m_template_id(template_id) {}
+
+ui_window::~ui_window()
+{
+    destroy_widgets();
+}
+
+void ui_window::create_widgets(QWidget* host)
+{
+    destroy_widgets();
+    m_widget = host;
+    const ui_template* t = ui_find_template(m_template_id);
+    auto* grid = new QVBoxLayout(host);
+    QHBoxLayout* row = nullptr;
+    m_radios = new QButtonGroup(host);
+    if (!t)
+        return;
+    for (const ui_control& c : t->controls) {
+        QWidget* w = nullptr;
+        const QString text = qs(c.text);
+        switch (c.kind) {
+        case ui_kind::label: {
+            auto* l = new QLabel(text, host);
+            l->setWordWrap(true);
+            w = l;
+            break;
+        }
+        case ui_kind::image:
+            w = new QLabel(host);
+            break;
+        case ui_kind::button: {
+            auto* b = new QPushButton(text, host);
+            b->setAutoDefault(false);
+            QObject::connect(b, &QPushButton::clicked, host, [this, id = c.id]() { dispatch(id, ui_clicked); });
+            w = b;
+            break;
+        }
+        case ui_kind::check: {
+            auto* b = new manual_check(text, host);
+            QObject::connect(b, &QCheckBox::clicked, host, [this, id = c.id]() { dispatch(id, ui_clicked); });
+            w = b;
+            break;
+        }
+        case ui_kind::radio: {
+            auto* b = new QRadioButton(text, host);
+            m_radios->addButton(b);
+            QObject::connect(b, &QRadioButton::clicked, host, [this, id = c.id]() { dispatch(id, ui_clicked); });
+            w = b;
+            break;
+        }
+        case ui_kind::edit:
+        case ui_kind::password: {
+            if (!c.text.empty()) {
+                auto* l = new QLabel(text, host);
+                if (!row || !c.same_row) {
+                    row = new QHBoxLayout();
+                    grid->addLayout(row);
+                }
+                row->addWidget(l);
+            }
+            auto* e = new QLineEdit(host);
+            if (c.kind == ui_kind::password)
+                e->setEchoMode(QLineEdit::Password);
+            e->installEventFilter(new event_relay(this, c.id, e));
+            w = e;
+            row->addWidget(w);
+            m_items[c.id] = w;
+            if (c.hidden)
+                w->hide();
+            continue;
+        }
+        case ui_kind::memo: {
+            auto* e = new QPlainTextEdit(host);
+            e->installEventFilter(new event_relay(this, c.id, e));
+            w = e;
+            break;
+        }
+        case ui_kind::list: {
+            auto* l = new QListWidget(host);
+            l->setSelectionMode(QAbstractItemView::ExtendedSelection);
+            QObject::connect(l, &QListWidget::itemDoubleClicked, host,
+                             [this, id = c.id]() { dispatch(id, ui_dblclk); });
+            w = l;
+            break;
+        }
+        case ui_kind::progress: {
+            auto* p = new QProgressBar(host);
+            p->setRange(0, 100);
+            p->setValue(0);
+            w = p;
+            break;
+        }
+        case ui_kind::link: {
+            auto* l = new QLabel(text, host);
+            l->setTextInteractionFlags(Qt::TextBrowserInteraction);
+            l->setOpenExternalLinks(false);
+            QObject::connect(l, &QLabel::linkActivated, host,
+                             [](const QString& target) { ui_open_url(target.toStdWString()); });
+            w = l;
+            break;
+        }
+        }
+        if (!row || !c.same_row) {
+            row = new QHBoxLayout();
+            grid->addLayout(row);
+        }
+        row->addWidget(w);
+        if (c.hidden)
+            w->hide();
+        m_items[c.id] = w;
+    }
+}
+
+void ui_window::destroy_widgets()
+{
+    m_items.clear();
+    m_extents.clear();
+    m_widget = nullptr;
+    m_radios = nullptr;
+}
+
+QWidget* ui_window::item(int id) const
+{
+    auto it = m_items.find(id);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+void ui_window::dispatch(int id, int code)
+{
+    try {
+        on_command(id, code);
+    } catch (const std::exception& e) {
+        // Handlers report their own errors; one that escapes must not unwind through Qt.
+        tk_log_write(3, "Unhandled error in a command handler:\n%s", e.what());
+    }
+}
+
+void ui_window::set_text(int id, const std::wstring& text)
+{
+    QWidget* w = item(id);
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        e->setText(qs(text));
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w))
+        m->setPlainText(qs(text));
+    else if (auto* b = qobject_cast<QAbstractButton*>(w))
+        b->setText(qs(text));
+    else if (auto* l = qobject_cast<QLabel*>(w))
+        l->setText(qs(text));
+}
+
+std::wstring ui_window::get_text(int id, std::size_t max_chars) const
+{
+    QWidget* w = item(id);
+    QString text;
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        text = e->text();
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w))
+        text = m->toPlainText();
+    else if (auto* b = qobject_cast<QAbstractButton*>(w))
+        text = b->text();
+    else if (auto* l = qobject_cast<QLabel*>(w))
+        text = l->text();
+    std::wstring result = ws(text);
+    if (max_chars > 0 && result.size() > max_chars - 1)
+        result.resize(max_chars - 1);
+    return result;
+}
+
+void ui_window::check(int id, bool on)
+{
+    if (auto* b = qobject_cast<QAbstractButton*>(item(id)))
+        b->setChecked(on);
+}
+
+bool ui_window::is_checked(int id) const
+{
+    auto* b = qobject_cast<QAbstractButton*>(item(id));
+    return b && b->isChecked();
+}
+
+void ui_window::enable(int id, bool on)
+{
+    if (QWidget* w = item(id)) {
+        w->setEnabled(on);
+        if (on)
+            w->setFocus();
+    }
+}
+
+bool ui_window::is_enabled(int id) const
+{
+    QWidget* w = item(id);
+    return w && w->isEnabled();
+}
+
+void ui_window::show(int id, bool on)
+{
+    if (QWidget* w = item(id))
+        w->setVisible(on);
+}
+
+bool ui_window::is_visible(int id) const
+{
+    QWidget* w = item(id);
+    return w && !w->isHidden();
+}
+
+void ui_window::focus(int id)
+{
+    if (QWidget* w = item(id)) {
+        w->setFocus();
+        // Offscreen and hidden windows do not move the focus; tell the window all the same.
+        if (QApplication::focusWidget() != w)
+            dispatch(id, ui_setfocus);
+    }
+}
+
+int ui_window::focused_id() const
+{
+    QWidget* f = QApplication::focusWidget();
+    for (const auto& [id, w] : m_items)
+        if (w == f)
+            return id;
+    return 0;
+}
+
+void ui_window::set_read_only(int id, bool on)
+{
+    QWidget* w = item(id);
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        e->setReadOnly(on);
+    else if (auto* m = qobject_cast<QPlainTextEdit*>(w))
+        m->setReadOnly(on);
+}
+
+bool ui_window::is_read_only(int id) const
+{
+    QWidget* w = item(id);
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        return e->isReadOnly();
+    if (auto* m = qobject_cast<QPlainTextEdit*>(w))
+        return m->isReadOnly();
+    return false;
+}
+
+void ui_window::set_progress(int id, int value)
+{
+    if (auto* p = qobject_cast<QProgressBar*>(item(id)))
+        p->setValue(value);
+}
+
+int ui_window::get_progress(int id) const
+{
+    auto* p = qobject_cast<QProgressBar*>(item(id));
+    return p ? p->value() : 0;
+}
+
+void ui_window::set_font(int id, const std::wstring& family, int points, bool bold)
+{
+    if (QWidget* w = item(id)) {
+        QFont f(qs(family), points, bold ? QFont::Bold : QFont::Normal);
+        f.setStyleHint(QFont::SansSerif);
+        w->setFont(f);
+    }
+}
+
+void ui_window::set_link(int id, const std::wstring& label, const std::wstring& target)
+{
+    if (auto* l = qobject_cast<QLabel*>(item(id))) {
+        l->setText(QStringLiteral("<a href=\"%1\" style=\"color:blue\">%2</a>")
+                       .arg(qs(target).toHtmlEscaped(), qs(label).toHtmlEscaped()));
+        l->setToolTip(qs(target));
+    }
+}
+
+void ui_window::append_text(int id, const std::wstring& text)
+{
+    if (auto* m = qobject_cast<QPlainTextEdit*>(item(id))) {
+        QTextCursor c = m->textCursor();
+        c.movePosition(QTextCursor::End);
+        QString t = qs(text);
+        t.remove(QLatin1Char('\r'));
+        c.insertText(t);
+        m->setTextCursor(c);
+    } else if (auto* e = qobject_cast<QLineEdit*>(item(id))) {
+        e->setText(e->text() + qs(text));
+    }
+}
+
+// Lists
+
+namespace {
+QListWidget* list_of(const ui_window* w, int id)
+{
+    return qobject_cast<QListWidget*>(w->item(id));
+}
+} // namespace
+
+int ui_window::lb_add(int id, const std::wstring& text)
+{
+    QListWidget* l = list_of(this, id);
+    if (!l)
+        return -1;
+    const QString t = qs(text);
+    int pos = 0;
+    while (pos < l->count() && !sorts_before(t, l->item(pos)->text()))
+        ++pos;
+    l->insertItem(pos, t);
+    return pos;
+}
+
+void ui_window::lb_insert(int id, int pos, const std::wstring& text)
+{
+    if (QListWidget* l = list_of(this, id))
+        l->insertItem(pos < 0 ? l->count() : pos, qs(text));
+}
+
+void ui_window::lb_delete(int id, int index)
+{
+    if (QListWidget* l = list_of(this, id))
+        delete l->takeItem(index);
+}
+
+void ui_window::lb_reset(int id)
+{
+    if (QListWidget* l = list_of(this, id))
+        l->clear();
+}
+
+int ui_window::lb_count(int id) const
+{
+    QListWidget* l = list_of(this, id);
+    return l ? l->count() : 0;
+}
+
+std::wstring ui_window::lb_text(int id, int index, std::size_t max_chars) const
+{
+    QListWidget* l = list_of(this, id);
+    if (!l || index < 0 || index >= l->count())
+        return std::wstring();
+    std::wstring t = ws(l->item(index)->text());
+    if (max_chars > 0 && t.size() > max_chars - 1)
+        t.resize(max_chars - 1);
+    return t;
+}
+
+std::vector<int> ui_window::lb_selection(int id) const
+{
+    std::vector<int> result;
+    if (QListWidget* l = list_of(this, id))
+        for (int i = 0; i < l->count(); ++i)
+            if (l->item(i)->isSelected())
+                result.push_back(i);
+    return result;
+}
+
+void ui_window::lb_select(int id, int index, bool on)
+{
+    QListWidget* l = list_of(this, id);
+    if (l && index >= 0 && index < l->count())
+        l->item(index)->setSelected(on);
+}
+
+void ui_window::lb_clear_selection(int id)
+{
+    if (QListWidget* l = list_of(this, id))
+        l->clearSelection();
+}
+
+int ui_window::lb_find_exact(int id, const std::wstring& text) const
+{
+    QListWidget* l = list_of(this, id);
+    if (!l)
+        return -1;
+    const QString t = qs(text);
+    for (int i = 0; i < l->count(); ++i)
+        if (l->item(i)->text() == t)
+            return i;
+    return -1;
+}
+
+int ui_window::lb_text_width(int id, const std::wstring& text) const
+{
+    QWidget* w = item(id);
+    if (!w)
+        return 0;
+    return QFontMetrics(w->font()).horizontalAdvance(qs(text));
+}
+
+void ui_window::lb_set_extent(int id, int pixels)
+{
+    m_extents[id] = pixels;
+}
+
+int ui_window::lb_extent(int id) const
+{
+    auto it = m_extents.find(id);
+    return it == m_extents.end() ? 0 : it->second;
+}
+
+void ui_window::press(int id)
+{
+    QWidget* w = item(id);
+    if (auto* r = qobject_cast<QRadioButton*>(w)) {
+        r->setChecked(true);
+        dispatch(id, ui_clicked);
+    } else if (qobject_cast<QCheckBox*>(w)) {
+        dispatch(id, ui_clicked);   // the program toggles its own check boxes
+    } else if (auto* b = qobject_cast<QPushButton*>(w)) {
+        if (b->isEnabled())
+            dispatch(id, ui_clicked);
+    } else {
+        dispatch(id, ui_clicked);
+    }
+}
+
+void ui_window::double_click(int id)
+{
+    dispatch(id, ui_dblclk);
+}
+
+// ---------------------------------------------------------------------------------------------
+// ui_dialog
+
+ui_dialog::ui_dialog(int template_id) : ui_window(template_id)
+{
+    if (const ui_template* t = ui_find_template(template_id))
+        m_caption = t->caption;
+}
+
+ui_dialog::~ui_dialog() = default;
+
+
+void ui_set_modal_hook(ui_modal_hook hook)
+{
+    std::lock_guard<std::mutex> g(hook_lock());
+    modal_hook() = std::move(hook);
+}
+
+bool ui_has_modal_hook()
+{
+    std::lock_guard<std::mutex> g(hook_lock());
+    return static_cast<bool>(modal_hook());
+}
+
+int ui_dialog::do_modal()
+{
+    int result = IDCANCEL;
+    ui_run_on_gui([&]() {
+        ui_ensure_application();
+        auto* dlg = new modal_widget(this);
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            m_dialog = dlg;
+        }
+        dlg->setWindowTitle(qs(m_caption));
+        create_widgets(dlg);
+        on_init();
+        ui_modal_hook hook;
+        {
+            std::lock_guard<std::mutex> g(hook_lock());
+            hook = modal_hook();
+        }
+        if (hook && !m_ended.load()) {
+            hook(*this);
+            if (!m_ended.load())
+                end_dialog(IDCANCEL);
+        } else if (!m_ended.load()) {
+            dlg->exec();
+        }
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            m_dialog = nullptr;
+        }
+        m_timers.clear();
+        destroy_widgets();
+        delete dlg;
+        result = m_result.load();
+    });
+    return result;
+}
+
+void ui_dialog::end_dialog(int result)
+{
+    std::lock_guard<std::mutex> g(m_lock);
+    if (m_ended.exchange(true))
+        return;
+    m_result.store(result);
+    if (m_dialog) {
+        QDialog* dlg = m_dialog;
+        if (ui_on_gui_thread())
+            dlg->done(result);
+        else
+            QMetaObject::invokeMethod(dlg, [dlg, result]() { dlg->done(result); }, Qt::QueuedConnection);
+    }
+}
+
+void ui_dialog::set_caption(const std::wstring& text)
+{
+    m_caption = text;
+    if (m_dialog)
+        m_dialog->setWindowTitle(qs(text));
+}
+
+std::wstring ui_dialog::caption() const
+{
+    return m_caption;
+}
+
+void ui_dialog::center()
+{
+    QWidget* w = widget();
+    if (!w)
+        return;
+    QWidget* parent = QApplication::activeWindow();
+    QRect area = parent ? parent->geometry()
+                        : (w->screen() ? w->screen()->availableGeometry() : QRect(0, 0, 800, 600));
+    w->adjustSize();
+    w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+}
+
+void ui_dialog::on_command(int id, int /*code*/)
+{
+    if (id == IDOK || id == IDCANCEL)
+        end_dialog(id);
+}
+
+void ui_dialog::start_timer(int timer_id, int milliseconds)
+{
+    if (!widget())
+        return;
+    ui_timer_ptr t(new QTimer());
+    QObject::connect(t.get(), &QTimer::timeout, widget(), [this, timer_id]() { on_timer(timer_id); });
+    t->start(milliseconds);
+    m_timers[timer_id] = std::move(t);
+}
+
+void ui_dialog::kill_timer(int timer_id)
+{
+    m_timers.erase(timer_id);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Message boxes
+
+ui_message_dialog::ui_message_dialog(const std::wstring& text, const std::wstring& caption, unsigned flags)
+    : ui_dialog(ui_message_template_id), m_text(text), m_flags(flags)
+{
+    set_caption(caption);
+}
+
+void ui_message_dialog::on_init()
+{
+    QWidget* w = widget();
+    auto* layout = static_cast<QVBoxLayout*>(w->layout());
+    auto* row = new QHBoxLayout();
+    auto* icon = new QLabel(w);
+    QStyle::StandardPixmap which = QStyle::SP_MessageBoxInformation;
+    switch (m_flags & 0xF0) {
+    case MB_ICONERROR: which = QStyle::SP_MessageBoxCritical; break;
+    case MB_ICONQUESTION: which = QStyle::SP_MessageBoxQuestion; break;
+    case MB_ICONEXCLAMATION: which = QStyle::SP_MessageBoxWarning; break;
+    default: break;
+    }
+    icon->setPixmap(w->style()->standardIcon(which).pixmap(32, 32));
+    row->addWidget(icon);
+    auto* label = new QLabel(QString::fromStdWString(m_text), w);
+    row->addWidget(label, 1);
+    layout->addLayout(row);
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch();
+    auto add = [&](int id, const char* text, bool is_default) {
+        auto* b = new QPushButton(QString::fromLatin1(text), w);
+        b->setAutoDefault(is_default);
+        b->setDefault(is_default);
+        QObject::connect(b, &QPushButton::clicked, w, [this, id]() { dispatch(id, ui_clicked); });
+        buttons->addWidget(b);
+        if (is_default)
+            b->setFocus();
+    };
+    if ((m_flags & 0xF) == MB_YESNO) {
+        add(IDYES, "&Yes", !(m_flags & MB_DEFBUTTON2));
+        add(IDNO, "&No", (m_flags & MB_DEFBUTTON2) != 0);
+    } else {
+        add(IDOK, "OK", true);
+    }
+    layout->addLayout(buttons);
+    center();
+}
+
+void ui_message_dialog::on_command(int id, int /*code*/)
+{
+    if (id == IDOK || id == IDYES || id == IDNO)
+        end_dialog(id);
+    else if (id == IDCANCEL)
+        end_dialog((m_flags & 0xF) == MB_YESNO ? IDNO : IDOK);
+}
+
+int ui_message_box(const std::wstring& text, const std::wstring& caption, unsigned flags)
+{
+    ui_message_dialog box(text, caption, flags);
+    return box.do_modal();
+}
+
+void ui_beep()
+{
+    if (ui_on_gui_thread() && QCoreApplication::instance())
+        QApplication::beep();
+}
+
+bool ui_open_url(const std::wstring& target)
+{
+    const QString t = QString::fromStdWString(target);
+    QUrl url = t.contains(QStringLiteral("://")) ? QUrl(t) : QUrl::fromLocalFile(t);
+    bool ok = false;
+    ui_run_on_gui([&]() { ok = QDesktopServices::openUrl(url); });
+    return ok;
+}
