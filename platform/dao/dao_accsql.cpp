@@ -270,10 +270,46 @@ public:
             while (!at_end() && !is_op(L";")) ++i_;
             if (!accept_op(L";")) throw sql_error{3141, {}};
         }
-        if (is_word(L"TRANSFORM")) throw sql_error{3251, {}};
-        if (!is_word(L"SELECT") && !is_op(L"(")) throw sql_error{3129, {}};
+        expr agg;
+        if (accept_word(L"TRANSFORM")) {
+            // Crosstab: the aggregate is computed once per pivot value (see translated_sql).
+            out.crosstab = true;
+            pivot_mode_ = true;
+            expr_start_ = cur().pos;
+            agg = expression();
+            pivot_mode_ = false;
+            if (!agg.aggregate) throw sql_error{3141, {}};
+            if (accept_word(L"AS")) {
+                if (!name_token()) throw sql_error{3141, {}};
+                take_name();
+            }
+            if (!is_word(L"SELECT")) throw sql_error{3141, {}};
+        } else if (!is_word(L"SELECT") && !is_op(L"(")) {
+            throw sql_error{3129, {}};
+        }
         top_ = true;
         std::wstring s = compound(out);
+        if (out.crosstab) {
+            if (!accept_word(L"PIVOT")) throw sql_error{3141, {}};
+            expr_start_ = cur().pos;
+            expr pivot = concat(); // below comparisons: IN here starts the list of pivot values
+            if (accept_word(L"IN")) {
+                expect_op(L"(", 3141);
+                do {
+                    const token& t = cur();
+                    std::wstring name = t.kind == tk::string || t.kind == tk::bracket ? t.text : t.text;
+                    out.in_values.push_back(utf8(expression().sql));
+                    out.in_names.push_back(name);
+                } while (accept_op(L","));
+                expect_op(L")", 3141);
+            }
+            std::wstring a = agg.sql;
+            for (std::size_t p = a.find(L"\x01P\x01"); p != std::wstring::npos; p = a.find(L"\x01P\x01", p))
+                a.replace(p, 3, L"(" + pivot.sql + L")"), p += pivot.sql.size() + 2;
+            out.agg_sql = utf8(a);
+            s.insert(outer_list_end_, L"\x01K\x01");
+            out.values_sql = utf8(L"SELECT DISTINCT " + pivot.sql + L" AS v " + outer_from_ + outer_where_ + L" ORDER BY 1");
+        }
         accept_op(L";");
         if (!at_end()) throw sql_error{3141, {}};
         // A statement that reads more than one table (joins, subqueries) reads each table once into a
@@ -289,6 +325,7 @@ public:
             out.with_sql = utf8(with + L" ");
         }
         out.sql = utf8(s);
+        if (out.crosstab) out.values_sql = out.with_sql + out.values_sql;
         return out;
     }
 
@@ -455,6 +492,7 @@ private:
             cols.push_back(std::move(c));
         } while (accept_op(L","));
         s += list;
+        if (outer) outer_list_end_ = s.size();
         if (accept_word(L"INTO")) throw sql_error{3129, {}};
         std::wstring from;
         if (accept_word(L"FROM")) {
@@ -469,8 +507,11 @@ private:
         }
         if (accept_word(L"WHERE")) {
             expr_start_ = cur().pos;
-            s += L" WHERE " + expression().sql;
+            std::wstring w = L" WHERE " + expression().sql;
+            s += w;
+            if (outer) outer_where_ = w;
         }
+        if (outer) outer_from_ = from;
         int select_aggs = aggs_;
         bool star_item = false;
         for (const auto& c : cols) star_item = star_item || c.star;
@@ -962,6 +1003,15 @@ private:
         }
         expect_op(L")", 3075);
         expr e;
+        bool pivoted = pivot_mode_ && f.aggregate && agg_depth_ == 1;
+        if (pivoted && count_star) {
+            e.sql = L"count(CASE WHEN \x01P\x01 IS \x01V\x01 THEN 1 END)";
+            e.aggregate = true;
+            e.hint = sql_hint::long_;
+            return e;
+        }
+        if (pivoted && !args.empty())
+            args[0].sql = L"(CASE WHEN \x01P\x01 IS \x01V\x01 THEN " + args[0].sql + L" END)";
         if (count_star) {
             e.sql = L"count(*)";
             e.aggregate = true;
@@ -1004,6 +1054,9 @@ private:
     std::vector<std::wstring> ctes_; // tables used, by SQLite name
     int table_refs_ = 0;
     int depth_ = 0;
+    bool pivot_mode_ = false;
+    std::size_t outer_list_end_ = 0;
+    std::wstring outer_from_, outer_where_;
     bool top_ = false;
     std::size_t expr_start_ = 0;
 };

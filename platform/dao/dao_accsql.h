@@ -24,6 +24,14 @@ struct translated_sql {
     std::string from_sql;             // the outermost FROM clause as emitted (for type probes)
     std::string with_sql;             // the WITH clause the FROM clause needs ("" or "WITH ... ")
     double top_percent = 0;           // TOP n PERCENT of the outermost query (0: none)
+
+    // A crosstab (TRANSFORM ... PIVOT): sql holds the marker "\x01K\x01" where the pivoted columns go,
+    // one per pivot value, each agg_sql with "\x01V\x01" replaced by the value's literal.
+    bool crosstab = false;
+    std::string agg_sql;
+    std::string values_sql;                 // the distinct pivot values, when no IN list is given
+    std::vector<std::string> in_values;     // IN list: literals
+    std::vector<std::wstring> in_names;     // IN list: column names
 };
 
 // A failure of translation with the engine's error number and its argument (expression text or name).

@@ -22,6 +22,7 @@ const wchar_t* standard_text(long number)
     case 3075: return L"Syntax error (missing operator) in query expression '%1'.";
     case 3078: return L"The %E cannot find the input table or query '%1'. Make sure it exists and that its name is spelled correctly.";
     case 3079: return L"The specified field '%1' could refer to more than one table listed in the FROM clause of your SQL statement.";
+    case 3096: return L"Cannot have aggregate function in WHERE clause (%1).";
     case 3122: return L"You tried to execute a query that does not include the specified expression '%1' as part of an aggregate function.";
     case 3360: return L"Query is too complex.";
     case 3464: return L"Data type mismatch in criteria expression.";

@@ -391,6 +391,12 @@ sql_error from_sqlite(const std::string& msg)
     if (msg.rfind("no such table: ", 0) == 0) return {3078, after("no such table: ")};
     if (msg.rfind("no such function: ", 0) == 0) return {3085, after("no such function: ")};
     if (msg.rfind("ambiguous column name: ", 0) == 0) return {3079, after("ambiguous column name: ")};
+    if (msg.rfind("misuse of aggregate", 0) == 0) {
+        std::wstring f = after("misuse of aggregate: ");
+        if (!f.empty() && f.back() == L')') f.pop_back();
+        if (!f.empty() && f.back() == L'(') f.pop_back();
+        return {3096, f};
+    }
     if (msg.find("aggregate") != std::string::npos || msg.find("GROUP BY") != std::string::npos) return {3122, L""};
     if (msg.find("type mismatch") != std::string::npos) return {3464, L""};
     return {3141, L""};
@@ -400,6 +406,59 @@ struct stmt_holder {
     sqlite3_stmt* s = nullptr;
     ~stmt_holder() { sqlite3_finalize(s); }
 };
+
+void replace_all(std::string& s, const std::string& from, const std::string& to)
+{
+    for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
+}
+
+// Puts one column per pivot value into a crosstab's text.
+void expand_crosstab(sql_conn& c, translated_sql& t)
+{
+    std::vector<std::string> lits = t.in_values;
+    std::vector<std::wstring> names = t.in_names;
+    if (lits.empty()) {
+        stmt_holder st;
+        if (sqlite3_prepare_v2(c.db, t.values_sql.c_str(), -1, &st.s, nullptr) != SQLITE_OK)
+            throw from_sqlite(sqlite3_errmsg(c.db));
+        int rc;
+        while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
+            char buf[40];
+            switch (sqlite3_column_type(st.s, 0)) {
+            case SQLITE_NULL: lits.push_back("NULL"); names.push_back(L"<>"); continue;
+            case SQLITE_INTEGER: lits.push_back(std::to_string(sqlite3_column_int64(st.s, 0))); break;
+            case SQLITE_FLOAT:
+                std::snprintf(buf, sizeof buf, "%.17g", sqlite3_column_double(st.s, 0));
+                lits.push_back(buf);
+                break;
+            default: {
+                const char* p = reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0));
+                std::string v = p ? p : "", q = "'";
+                for (char ch : v) {
+                    if (ch == '\'') q += '\'';
+                    q += ch;
+                }
+                lits.push_back(q + "'");
+            }
+            }
+            const char* p = reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0));
+            names.push_back(from_utf8(p ? p : "", p ? std::strlen(p) : 0));
+        }
+        if (rc != SQLITE_DONE) throw from_sqlite(sqlite3_errmsg(c.db));
+    }
+    std::string cols;
+    for (std::size_t k = 0; k < lits.size(); ++k) {
+        std::string a = t.agg_sql;
+        replace_all(a, "\x01V\x01", lits[k]);
+        std::string n = to_utf8(names[k]), q = "\"";
+        for (char ch : n) {
+            if (ch == '"') q += '"';
+            q += ch;
+        }
+        cols += ", " + a + " AS " + q + "\"";
+    }
+    replace_all(t.sql, "\x01K\x01", cols);
+}
 
 short hint_type(sql_hint h)
 {
@@ -497,6 +556,7 @@ std::unique_ptr<row_source> sqlite_select(const db_ptr& db, const std::wstring& 
     try {
         sql_conn& c = connection(db);
         translated_sql t = translate_select(sql, [&](const std::wstring& n) { return resolve(db, c, n); });
+        if (t.crosstab) expand_crosstab(c, t);
         stmt_holder st;
         if (sqlite3_prepare_v2(c.db, t.sql.c_str(), static_cast<int>(t.sql.size()), &st.s, nullptr) != SQLITE_OK)
             throw from_sqlite(sqlite3_errmsg(c.db));

@@ -324,6 +324,7 @@ TEST(DaoSqlFiles, SavedQueriesOfTheCorpusRun)
             SCOPED_TRACE(narrow(q["name"].text));
             auto r = run(e.get(), db.get(), q["name"].text);
             std::wstring kind = q["type"].text;
+            if (kind == L"CROSS_TAB") continue; // runs when its text is sound (see the crosstab test)
             if (kind != L"SELECT") {
                 EXPECT_TRUE(FAILED(r.hr));
                 EXPECT_NE(last_error(e.get()).first, 0);
@@ -469,6 +470,39 @@ TEST(DaoSqlFiles, DatesPrintAsDatesInExpressions)
     EXPECT_EQ(r.types[3], dbDate);
     EXPECT_EQ(r.vts[0][3], VT_DATE);
     EXPECT_EQ(txt(r.rows[0][4]), L"9/2/1997");
+}
+
+} // namespace
+
+namespace {
+
+// A crosstab: one column per pivot value, from the data or from the IN list.
+TEST(DaoSqlFiles, CrosstabsPivotTheirValues)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/real/ASampleDatabase.accdb");
+    auto e = engine();
+    auto db = open(e.get(), path);
+    ASSERT_TRUE(db);
+    auto r = run(e.get(), db.get(), L"TRANSFORM Sum(Cost) AS Total SELECT Owner FROM [Asset Items] "
+                                    L"WHERE Owner <> 'Management' GROUP BY Owner ORDER BY Owner PIVOT [Asset Category];");
+    ASSERT_EQ(r.hr, S_OK) << narrow(last_error(e.get()).second);
+    ASSERT_EQ(r.names, (std::vector<std::wstring>{L"Owner", L"Computer Hardware", L"Computer Software",
+                                                  L"General Equipment", L"Office Furniture"}));
+    ASSERT_EQ(r.rows.size(), 4u);
+    double total = 0;
+    for (const auto& row : r.rows)
+        for (std::size_t k = 1; k < row.size(); ++k)
+            if (!row[k].is_null()) total += row[k].type() == jet::value::currency_k ? static_cast<double>(row[k].as_currency().scaled) / 10000 : row[k].as_double();
+    EXPECT_DOUBLE_EQ(total, 21288.0 + 16033.5 + 17845.5 + 39572.0);
+    auto in = run(e.get(), db.get(), L"TRANSFORM Count(*) SELECT Owner FROM [Asset Items] GROUP BY Owner "
+                                     L"PIVOT Year(Acquired) IN (1997, 1999)");
+    ASSERT_EQ(in.hr, S_OK) << narrow(last_error(e.get()).second);
+    EXPECT_EQ(in.names, (std::vector<std::wstring>{L"Owner", L"1997", L"1999"}));
+    auto bad = run(e.get(), db.get(), L"TRANSFORM Sum(Cost) SELECT Owner FROM [Asset Items] GROUP BY Owner");
+    EXPECT_EQ(bad.hr, dao_hresult(3141));
+    auto where = run(e.get(), db.get(), L"SELECT Owner FROM [Asset Items] WHERE Avg(Cost) > 10 GROUP BY Owner");
+    EXPECT_EQ(where.hr, dao_hresult(3096));
+    EXPECT_EQ(last_error(e.get()).second, L"Cannot have aggregate function in WHERE clause (avg).");
 }
 
 } // namespace
