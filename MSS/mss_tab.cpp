@@ -185,6 +185,14 @@ void odb_table::internal_initialize(int mode)
             fail(hr, 1);
     }
     initialize(true);
+    if (query_text.empty() && !(mode & 1)) {
+        // A table opened for insertion only needed its columns. Its rows are never
+        // read, and an open result would have to be read whole into memory before
+        // the first statement could run on the shared connection.
+        clean_cache();
+        accessor.clean_everything();
+        rowset.reset();
+    }
 }
 
 bool odb_table::is_eof()

@@ -405,3 +405,32 @@ TEST(MssCatalogue, FallbackListAndFailedSteps)
     EXPECT_FALSE(db.is_index_exist(udb_index(L"k", {L"a"}, true, true), true));
     s->Release();
 }
+
+TEST(MssDatabase, AppendModeOpensTheExistingTable)
+{
+    fixture f(18, 8 | 0x80);
+    f.db->tables = {L"dbo.orders"};
+    f.s->tables[L"[dbo].[orders]"] = table({L"id", L"name"}, {{L"1", L"a"}});
+    f.s->answer = [](const std::wstring& sql, mss_fake::result& r) {
+        if (sql.rfind(L"SELECT COUNT(*)", 0) == 0) {
+            r = table({L"n"}, {{L"1"}});
+            return true;
+        }
+        return false;
+    };
+    udb_schema schema;
+    schema.push_back(column(L"id", VT_I4, 4, false, false, ole_variant(), 7));
+    schema.push_back(column(L"name", VT_BSTR, 10));
+    auto t = f.db->create_table(L"orders", schema, udb_indexes());
+    ASSERT_TRUE(t);
+    EXPECT_TRUE(f.s->with(L"CREATE TABLE").empty());
+    EXPECT_EQ(t->get_record_count(), 1u);
+    EXPECT_EQ(t->get_schema()[0]->dw_reserved, 7) << "the source's refinement is carried over";
+    schema.push_back(column(L"extra", VT_I4, 4));
+    try {
+        f.db->create_table(L"orders", schema, udb_indexes());
+        FAIL() << "a table of other columns was accepted";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.level(), 1);
+    }
+}

@@ -242,6 +242,15 @@ TEST(MssTableOdbc, InsertPathOnARealConnection)
     for (reader.reset(); !reader.is_eof(); reader.next())
         ++n;
     EXPECT_EQ(n, 2);
+
+    // Opened for insertion: columns known, no result left open on the connection.
+    odb_table appender(L"[people]", db.session.get(), 8, nullptr);
+    EXPECT_EQ(appender.get_schema().size(), 2u);
+    EXPECT_EQ(appender.get_record_count(), 2u);
+    appender.reset();
+    EXPECT_TRUE(appender.is_eof());
+    db.run(L"INSERT INTO people VALUES (3, 'third')");
+    EXPECT_EQ(db.rows(L"SELECT COUNT(*) FROM people")[0][0], L"3");
 }
 
 // ---------------------------------------------------------------- live server
