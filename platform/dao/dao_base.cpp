@@ -37,6 +37,7 @@ const wchar_t* standard_text(long number)
     case 3265: return L"Item not found in this collection.";
     case 3270: return L"Property not found.";
     case 3343: return L"Unrecognized database format '%1'.";
+    case 3000: return L"Reserved error (%1); there is no message for this error.";
     default: return L"Reserved error (%1); there is no message for this error.";
     }
 }

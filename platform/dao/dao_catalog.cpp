@@ -425,7 +425,7 @@ public:
         HRESULT hr = S_OK;
         auto src = run_select(db_, L"[" + e_.name + L"]", hr);
         if (!src) return hr;
-        return put_itf(pp, make_recordset(db_->ctx, std::move(src), static_cast<short>(arg_long(Type, dbOpenTable)), e_.name));
+        return open_recordset(db_->ctx, std::move(src), static_cast<short>(arg_long(Type, dbOpenTable)), e_.name, pp);
     }
     HRESULT CreateField(VARIANT, VARIANT, VARIANT, _DAOField** p) override
     {
@@ -561,8 +561,8 @@ public:
         HRESULT hr = S_OK;
         auto src = run_select(db_, sql_, hr);
         if (!src) return hr;
-        return put_itf(pp, make_recordset(db_->ctx, std::move(src), static_cast<short>(arg_long(Type, dbOpenDynaset)),
-                                          name_.empty() ? sql_ : name_));
+        return open_recordset(db_->ctx, std::move(src), static_cast<short>(arg_long(Type, dbOpenDynaset)),
+                              name_.empty() ? sql_ : name_, pp);
     }
     HRESULT Close() override { return S_OK; }
 
@@ -662,7 +662,7 @@ public:
         HRESULT hr = S_OK;
         auto src = run_select(db_, text, hr);
         if (!src) return hr;
-        return put_itf(pp, make_recordset(db_->ctx, std::move(src), static_cast<short>(arg_long(Type, dbOpenDynaset)), text));
+        return open_recordset(db_->ctx, std::move(src), static_cast<short>(arg_long(Type, dbOpenDynaset)), text, pp);
     }
     HRESULT Close() override
     {

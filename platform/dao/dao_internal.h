@@ -168,6 +168,11 @@ std::unique_ptr<row_source> make_table_source(ctx_ptr ctx, std::shared_ptr<const
 
 // A new recordset over a source. type: dbOpenDynaset ...; name: the table or query text.
 DAORecordset* make_recordset(ctx_ptr ctx, std::unique_ptr<row_source> src, short type, std::wstring name);
+// The same for a COM out-parameter: a source that cannot be read gives the engine's error.
+HRESULT open_recordset(const ctx_ptr& ctx, std::unique_ptr<row_source> src, short type, std::wstring name,
+                       DAORecordset** out);
+// Turns an exception from the reader or the library into the engine's error.
+HRESULT fail_from_exception(engine_ctx& ctx);
 
 // ---------------------------------------------------------------------------
 // The open database shared by its objects.

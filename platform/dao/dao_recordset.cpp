@@ -48,9 +48,9 @@ public:
         if (!rs_->has_row()) return rs_->ctx->fail(daoErrNoCurrentRecord);
         try {
             rs_->src->value(i_, p);
-        } catch (const jet::error& x) {
-            std::string n(x.what());
-            return rs_->ctx->fail(x.code(), std::wstring(n.begin(), n.end()));
+        } catch (...) {
+            VariantClear(p);
+            return fail_from_exception(*rs_->ctx);
         }
         return S_OK;
     }
@@ -190,9 +190,8 @@ private:
     {
         try {
             return f();
-        } catch (const jet::error& x) {
-            std::string n(x.what());
-            return rs_->ctx->fail(x.code(), std::wstring(n.begin(), n.end()));
+        } catch (...) {
+            return fail_from_exception(*rs_->ctx);
         }
     }
     long count()
@@ -375,6 +374,34 @@ std::unique_ptr<row_source> make_table_source(ctx_ptr ctx, std::shared_ptr<const
 DAORecordset* make_recordset(ctx_ptr ctx, std::unique_ptr<row_source> src, short type, std::wstring name)
 {
     return new recordset_obj(std::move(ctx), std::move(src), type, std::move(name));
+}
+
+HRESULT open_recordset(const ctx_ptr& ctx, std::unique_ptr<row_source> src, short type, std::wstring name,
+                       DAORecordset** out)
+{
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    try {
+        *out = make_recordset(ctx, std::move(src), type, std::move(name));
+        return S_OK;
+    } catch (...) {
+        return fail_from_exception(*ctx);
+    }
+}
+
+HRESULT fail_from_exception(engine_ctx& ctx)
+{
+    try {
+        throw;
+    } catch (const jet::error& x) {
+        std::string m(x.what());
+        return ctx.fail(x.code(), std::wstring(m.begin(), m.end()));
+    } catch (const std::bad_alloc&) {
+        return ctx.fail(7, L"Out of memory.");
+    } catch (const std::exception& x) {
+        std::string m(x.what());
+        return ctx.fail(3000, error_text(ctx, 3000, std::wstring(m.begin(), m.end())));
+    }
 }
 
 } // namespace daoimpl

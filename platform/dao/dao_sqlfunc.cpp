@@ -948,6 +948,19 @@ void var_final(sqlite3_context* c)
     sqlite3_result_double(c, Root ? std::sqrt(v) : v);
 }
 
+// No exception may cross into SQLite: one that escapes a function becomes the statement's error.
+template <void (*F)(sqlite3_context*, int, sqlite3_value**)>
+void safe(sqlite3_context* c, int n, sqlite3_value** a)
+{
+    try {
+        F(c, n, a);
+    } catch (const std::bad_alloc&) {
+        sqlite3_result_error_nomem(c);
+    } catch (const std::exception& x) {
+        sqlite3_result_error(c, x.what(), -1);
+    }
+}
+
 } // namespace
 
 void register_access_functions(sqlite3* db)
@@ -959,32 +972,32 @@ void register_access_functions(sqlite3* db)
     };
     const int det = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_SUBTYPE;
     static const fn list[] = {
-        {"dao_len", 1, f_len}, {"dao_left", 2, f_left}, {"dao_right", 2, f_right}, {"dao_mid", 2, f_mid},
-        {"dao_mid", 3, f_mid}, {"dao_instr", 2, f_instr}, {"dao_instr", 3, f_instr}, {"dao_instr", 4, f_instr},
-        {"dao_upper", 1, f_case<1>}, {"dao_lower", 1, f_case<0>}, {"dao_trim", 1, f_trim<true, true>},
-        {"dao_ltrim", 1, f_trim<true, false>}, {"dao_rtrim", 1, f_trim<false, true>}, {"dao_space", 1, f_space},
-        {"dao_chr", 1, f_chr}, {"dao_asc", 1, f_asc}, {"dao_strcomp", 2, f_strcomp}, {"dao_strcomp", 3, f_strcomp},
-        {"dao_replace", 3, f_replace}, {"dao_format", 1, f_format}, {"dao_format", 2, f_format},
-        {"dao_cat", 2, f_cat}, {"dao_add", 2, f_add}, {"dao_div", 2, f_div}, {"dao_idiv", 2, f_idiv},
-        {"dao_mod", 2, f_mod}, {"dao_pow", 2, f_pow}, {"dao_imp", 2, f_logic<0>}, {"dao_eqv", 2, f_logic<1>},
-        {"dao_xor", 2, f_logic<2>}, {"dao_like", 2, f_like},
-        {"dao_year", 1, f_part<0>}, {"dao_month", 1, f_part<1>}, {"dao_day", 1, f_part<2>},
-        {"dao_hour", 1, f_part<3>}, {"dao_minute", 1, f_part<4>}, {"dao_second", 1, f_part<5>},
-        {"dao_weekday", 1, f_weekday}, {"dao_weekday", 2, f_weekday},
-        {"dao_dateadd", 3, f_dateadd}, {"dao_datediff", 3, f_datediff}, {"dao_datediff", 4, f_datediff},
-        {"dao_datediff", 5, f_datediff}, {"dao_datepart", 2, f_datepart}, {"dao_datepart", 3, f_datepart},
-        {"dao_datepart", 4, f_datepart}, {"dao_dateserial", 3, f_dateserial}, {"dao_timeserial", 3, f_timeserial},
-        {"dao_datevalue", 1, f_datevalue}, {"dao_cdate", 1, f_cdate}, {"dao_cint", 1, f_cint<16>},
-        {"dao_clng", 1, f_cint<32>}, {"dao_cdbl", 1, f_cdbl}, {"dao_cstr", 1, f_cstr}, {"dao_cbool", 1, f_cbool},
-        {"dao_ccur", 1, f_ccur}, {"dao_val", 1, f_val}, {"dao_int", 1, f_int}, {"dao_fix", 1, f_fix},
-        {"dao_round", 1, f_round}, {"dao_round", 2, f_round}, {"dao_sgn", 1, f_sgn}, {"dao_sqr", 1, f_sqr},
-        {"dao_isnull", 1, f_isnull}, {"dao_dl", 1, f_datelit}, {"dao_isnumeric", 1, f_isnumeric}, {"dao_isdate", 1, f_isdate},
+        {"dao_len", 1, safe<f_len>}, {"dao_left", 2, safe<f_left>}, {"dao_right", 2, safe<f_right>}, {"dao_mid", 2, safe<f_mid>},
+        {"dao_mid", 3, safe<f_mid>}, {"dao_instr", 2, safe<f_instr>}, {"dao_instr", 3, safe<f_instr>}, {"dao_instr", 4, safe<f_instr>},
+        {"dao_upper", 1, safe<f_case<1>>}, {"dao_lower", 1, safe<f_case<0>>}, {"dao_trim", 1, safe<f_trim<true, true>>},
+        {"dao_ltrim", 1, safe<f_trim<true, false>>}, {"dao_rtrim", 1, safe<f_trim<false, true>>}, {"dao_space", 1, safe<f_space>},
+        {"dao_chr", 1, safe<f_chr>}, {"dao_asc", 1, safe<f_asc>}, {"dao_strcomp", 2, safe<f_strcomp>}, {"dao_strcomp", 3, safe<f_strcomp>},
+        {"dao_replace", 3, safe<f_replace>}, {"dao_format", 1, safe<f_format>}, {"dao_format", 2, safe<f_format>},
+        {"dao_cat", 2, safe<f_cat>}, {"dao_add", 2, safe<f_add>}, {"dao_div", 2, safe<f_div>}, {"dao_idiv", 2, safe<f_idiv>},
+        {"dao_mod", 2, safe<f_mod>}, {"dao_pow", 2, safe<f_pow>}, {"dao_imp", 2, safe<f_logic<0>>}, {"dao_eqv", 2, safe<f_logic<1>>},
+        {"dao_xor", 2, safe<f_logic<2>>}, {"dao_like", 2, safe<f_like>},
+        {"dao_year", 1, safe<f_part<0>>}, {"dao_month", 1, safe<f_part<1>>}, {"dao_day", 1, safe<f_part<2>>},
+        {"dao_hour", 1, safe<f_part<3>>}, {"dao_minute", 1, safe<f_part<4>>}, {"dao_second", 1, safe<f_part<5>>},
+        {"dao_weekday", 1, safe<f_weekday>}, {"dao_weekday", 2, safe<f_weekday>},
+        {"dao_dateadd", 3, safe<f_dateadd>}, {"dao_datediff", 3, safe<f_datediff>}, {"dao_datediff", 4, safe<f_datediff>},
+        {"dao_datediff", 5, safe<f_datediff>}, {"dao_datepart", 2, safe<f_datepart>}, {"dao_datepart", 3, safe<f_datepart>},
+        {"dao_datepart", 4, safe<f_datepart>}, {"dao_dateserial", 3, safe<f_dateserial>}, {"dao_timeserial", 3, safe<f_timeserial>},
+        {"dao_datevalue", 1, safe<f_datevalue>}, {"dao_cdate", 1, safe<f_cdate>}, {"dao_cint", 1, safe<f_cint<16>>},
+        {"dao_clng", 1, safe<f_cint<32>>}, {"dao_cdbl", 1, safe<f_cdbl>}, {"dao_cstr", 1, safe<f_cstr>}, {"dao_cbool", 1, safe<f_cbool>},
+        {"dao_ccur", 1, safe<f_ccur>}, {"dao_val", 1, safe<f_val>}, {"dao_int", 1, safe<f_int>}, {"dao_fix", 1, safe<f_fix>},
+        {"dao_round", 1, safe<f_round>}, {"dao_round", 2, safe<f_round>}, {"dao_sgn", 1, safe<f_sgn>}, {"dao_sqr", 1, safe<f_sqr>},
+        {"dao_isnull", 1, safe<f_isnull>}, {"dao_dl", 1, safe<f_datelit>}, {"dao_isnumeric", 1, safe<f_isnumeric>}, {"dao_isdate", 1, safe<f_isdate>},
     };
     for (const fn& f : list) sqlite3_create_function(db, f.name, f.args, det, nullptr, f.f, nullptr, nullptr);
     // The clock is not deterministic.
-    sqlite3_create_function(db, "dao_today", 0, SQLITE_UTF8, nullptr, f_today, nullptr, nullptr);
-    sqlite3_create_function(db, "dao_now", 0, SQLITE_UTF8, nullptr, f_now, nullptr, nullptr);
-    sqlite3_create_function(db, "dao_time", 0, SQLITE_UTF8, nullptr, f_time, nullptr, nullptr);
+    sqlite3_create_function(db, "dao_today", 0, SQLITE_UTF8, nullptr, safe<f_today>, nullptr, nullptr);
+    sqlite3_create_function(db, "dao_now", 0, SQLITE_UTF8, nullptr, safe<f_now>, nullptr, nullptr);
+    sqlite3_create_function(db, "dao_time", 0, SQLITE_UTF8, nullptr, safe<f_time>, nullptr, nullptr);
     sqlite3_create_function(db, "dao_first", 1, SQLITE_UTF8 | SQLITE_SUBTYPE, nullptr, nullptr, agg_step<false>, agg_final);
     sqlite3_create_function(db, "dao_last", 1, SQLITE_UTF8 | SQLITE_SUBTYPE, nullptr, nullptr, agg_step<true>, agg_final);
     sqlite3_create_function(db, "dao_stdev", 1, SQLITE_UTF8, nullptr, nullptr, var_step, var_final<true, true>);

@@ -98,7 +98,7 @@ int vt_create(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** ou
                 break;
             }
         cols = table_columns(*conn->pending_db, *conn->pending_def, cx.get());
-    } catch (const jet::error& x) {
+    } catch (const std::exception& x) {
         *err = sqlite3_mprintf("%s", x.what());
         return SQLITE_ERROR;
     }
@@ -161,7 +161,7 @@ int vt_next(sqlite3_vtab_cursor* c)
     try {
         k->eof = !k->cur->next();
         ++k->rowid;
-    } catch (const jet::error& x) {
+    } catch (const std::exception& x) {
         return vt_error(c, x.what());
     }
     return SQLITE_OK;
@@ -174,7 +174,7 @@ int vt_filter(sqlite3_vtab_cursor* c, int, const char*, int, sqlite3_value**)
     try {
         k->cur = std::make_unique<jet::row_cursor>(v->db->rows(v->def));
         k->rowid = 0;
-    } catch (const jet::error& x) {
+    } catch (const std::exception& x) {
         return vt_error(c, x.what());
     }
     return vt_next(c);
@@ -182,7 +182,7 @@ int vt_filter(sqlite3_vtab_cursor* c, int, const char*, int, sqlite3_value**)
 
 int vt_eof(sqlite3_vtab_cursor* c) { return static_cast<jet_cursor*>(c)->eof ? 1 : 0; }
 
-int vt_column(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
+int vt_column_value(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
 {
     auto* k = static_cast<jet_cursor*>(c);
     auto* v = static_cast<jet_vtab*>(c->pVtab);
@@ -226,6 +226,15 @@ int vt_column(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
         break;
     }
     return SQLITE_OK;
+}
+
+int vt_column(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
+{
+    try {
+        return vt_column_value(c, ctx, i);
+    } catch (const std::exception& x) {
+        return vt_error(c, x.what());
+    }
 }
 
 int vt_rowid(sqlite3_vtab_cursor* c, sqlite3_int64* out)
@@ -666,9 +675,8 @@ std::unique_ptr<row_source> sqlite_select(const db_ptr& db, const std::wstring& 
         if (e.number == 3061 && arg.empty()) arg = L"1";
         hr = ctx.fail(e.number, error_text(ctx, e.number, arg));
         return nullptr;
-    } catch (const jet::error& x) {
-        std::string m(x.what());
-        hr = ctx.fail(x.code(), from_utf8(m.data(), m.size()));
+    } catch (...) {
+        hr = fail_from_exception(ctx);
         return nullptr;
     }
 }
