@@ -1,8 +1,292 @@
-// Entry of the console program.
+// Entry of the console program: options, table-list file, checks and the run.
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
 
-int main(int, char**)
+#include "TK/tk_cmdli.h"
+#include "TK/tk_fname.h"
+#include "TK/tk_log.h"
+#include "TK/tk_utils.h"
+#include "common/acc_conv.h"
+#include "console/con_err.h"
+#include "dao/dao_engi.h"
+
+namespace {
+
+const char* const usage_text =
+    "DRAVCLI v6.1 - converts MS Access databases into MS SQL Server databases or T-SQL scripts\n"
+    "\n"
+    "Usage: DRAVCLI.EXE OPTIONS\n"
+    "\n"
+    "   --dest=...     MS SQL database name\n"
+    "   --dump         convert MS Access database into T-SQL dump file\n"
+    "   --help         display this help message and exit\n"
+    "   --logfile=...  path to the file where execution trace will be written\n"
+    "   --mode=...     how to process an existing MS SQL database\n"
+    "                  (0 - overwrite the entire database, 1 - overwrite existing\n"
+    "                  tables only, 2 - skip existing tables, 3 - merge)\n"
+    "   --mssqlh=...   MS SQL server IP address or network name\n"
+    "   --mssqlu=...   MS SQL user name\n"
+    "   --mssqlp=...   MS SQL user password\n"
+    "   --profile=...  path to the file to load conversion settings from\n"
+    "   --script       export MS Access data into T-SQL script file\n"
+    "   --silent       disable program output\n"
+    "   --skip_idx     skip converting indexes\n"
+    "   --src=...      MS Access database name\n"
+    "   --tab_def      convert table definitions only\n"
+    "   --tab_file=... file containing the list of tables to convert\n"
+    "                  (one table name per line)\n"
+    "\n"
+    "NOTES:\n"
+    "   1) You can omit 'mssqlh' parameter to connect local MS SQL server.\n"
+    "   2) You can omit 'mssqlu' and 'mssqlp' parameters to connect to MS SQL\n"
+    "      server using Windows authentication.\n"
+    "   3) If you omit 'tab_file' parameter, all database tables will be converted.\n"
+    "   4) If you omit 'mode' parameter, default mode 'overwrite the entire\n"
+    "      database' will be used.\n"
+    "   5) Command line parameters that contain spaces must be enclosed in quotes\n"
+    "      (for example --dest=\"my database\")";
+
+enum option_id {
+    opt_dest, opt_dump, opt_help, opt_logfile, opt_mode, opt_mssqlh, opt_mssqlu, opt_mssqlp,
+    opt_profile, opt_script, opt_silent, opt_skip_idx, opt_src, opt_sysdb, opt_tab_def,
+    opt_tab_file, opt_uglu, opt_uglp
+};
+
+const tk_cmd_option options[] = {
+    {opt_dest, "--dest="},       {opt_dump, "--dump"},         {opt_help, "--help"},
+    {opt_logfile, "--logfile="}, {opt_mode, "--mode="},        {opt_mssqlh, "--mssqlh="},
+    {opt_mssqlu, "--mssqlu="},   {opt_mssqlp, "--mssqlp="},    {opt_profile, "--profile="},
+    {opt_script, "--script"},    {opt_silent, "--silent"},     {opt_skip_idx, "--skip_idx"},
+    {opt_src, "--src="},         {opt_sysdb, "--sysdb="},      {opt_tab_def, "--tab_def"},
+    {opt_tab_file, "--tab_file="}, {opt_uglu, "--uglu="},      {opt_uglp, "--uglp="},
+    {0, ""},
+};
+
+[[noreturn]] void usage()
 {
-    std::fputs("Usage: dravcli --src=<Access database> --dest=<database or script file> [options]\n", stdout);
-    return -1;
+    fatal_message(usage_text);
+}
+
+// Converts an option value; a value that cannot be converted is ignored (false).
+bool to_wide(const char* value, std::wstring& out)
+{
+    wchar_t* wide = nullptr;
+    if (!tk_ansi_to_unicode(value, &wide) || wide == nullptr)
+        return false;
+    out = wide;
+    delete[] wide;
+    return true;
+}
+
+std::string narrow_for_log(const std::wstring& text)
+{
+    return console_text(text);
+}
+
+} // namespace
+
+// Replaces the converter's selected tables with the names of a table-list file.
+void process_tab_file(const char* path)
+{
+    tk_log_write(1, "process_tab_file(%s)", path);
+    if (!tk_is_file_exist1(path, 0))
+        fatal_message("Table names file does not exist.\nPlease verify the correct path/name was given.");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        fatal_message("Table names file does not exist.\nPlease verify the correct path/name was given.");
+
+    std::vector<std::wstring> names;
+    bool utf8 = false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (names.empty() && !utf8 && line.size() >= 3 && static_cast<unsigned char>(line[0]) == 0xEF &&
+            static_cast<unsigned char>(line[1]) == 0xBB && static_cast<unsigned char>(line[2]) == 0xBF) {
+            utf8 = true;
+            line.erase(0, 3);
+        }
+        if (line.empty())
+            continue;
+        std::wstring name;
+        if (utf8)
+            name = tk_utf8_to_wstring(line);
+        else if (!to_wide(line.c_str(), name))
+            continue;
+        names.push_back(name);
+    }
+    dravlen_convertor::ref().selected_tables = names;
+}
+
+// Applies the options to the converter; false when the usage text is to be shown.
+bool parse_cmd_line(int argc, char** argv)
+{
+    tk_log_write(1, "parse_cmd_line");
+    for (int i = 0; i < argc; ++i)
+        tk_log_write(1, "parameter #%d: %s", i, argv[i]);
+
+    dravlen_convertor& conv = dravlen_convertor::ref();
+    std::wstring host, user, pass, sysdb, ugl_user, ugl_pass;
+    bool profile_loaded = false;
+
+    ansi_cmd_line cmd(argc, argv, options);
+    for (; cmd.check(); cmd.next()) {
+        const char* value = cmd.value();
+        std::wstring wide;
+        switch (cmd.id()) {
+        case opt_dest:
+            tk_log_write(1, "parse_cmd_line - got dest %s", value);
+            if (to_wide(value, wide))
+                conv.destination = wide;
+            break;
+        case opt_dump:
+            tk_log_write(2, "\tconvert into dump files");
+            conv.direct = false;
+            break;
+        case opt_help:
+            usage();
+        case opt_logfile:
+            tk_log_write(1, "parse_cmd_line - got logfile %s", value);
+            conv.set_logfile(value);
+            break;
+        case opt_mode: {
+            char* end = nullptr;
+            const unsigned long mode = std::strtoul(value, &end, 10);
+            tk_log_write(2, "\tgot mode %d", static_cast<int>(mode));
+            if (*value == '\0' || std::to_string(mode) != value || mode > 3)
+                fatal_message("Invalid merge/overwrite mode");
+            tk_log_write(1, "udb_converter::set_mode(%d)", static_cast<int>(mode));
+            conv.mode = static_cast<int>(mode);
+            break;
+        }
+        case opt_mssqlh:
+            to_wide(value, host);
+            break;
+        case opt_mssqlu:
+            to_wide(value, user);
+            break;
+        case opt_mssqlp:
+            to_wide(value, pass);
+            break;
+        case opt_profile:
+            tk_log_write(1, "parse_cmd_line - got profile %s", value);
+            profile_loaded = to_wide(value, wide) && conv.load_profile_file(wide);
+            break;
+        case opt_script:
+            tk_log_write(2, "\tconvert into T-SQL script file");
+            conv.direct = false;
+            break;
+        case opt_silent:
+            tk_log_write(1, "parse_cmd_line - silent mode is ON");
+            conv.set_silent(1);
+            error_handler::ref().quiet = true;
+            break;
+        case opt_skip_idx:
+            tk_log_write(2, "\tskip converting indexes");
+            conv.skip_indexes = true;
+            break;
+        case opt_src:
+            tk_log_write(1, "parse_cmd_line - got src %s", value);
+            if (to_wide(value, wide))
+                conv.source = wide;
+            break;
+        case opt_sysdb:
+            to_wide(value, sysdb);
+            break;
+        case opt_tab_def:
+            tk_log_write(2, "\tconvert table definitions only");
+            conv.only_definitions = true;
+            break;
+        case opt_tab_file:
+            tk_log_write(2, "\tparse_cmd_line - got tab_file %s", value);
+            process_tab_file(value);
+            break;
+        case opt_uglu:
+            to_wide(value, ugl_user);
+            break;
+        case opt_uglp:
+            to_wide(value, ugl_pass);
+            break;
+        default:
+            break;
+        }
+    }
+
+    if (!cmd.free_params().empty())
+        return false;
+    if (conv.source.empty())
+        fatal_message("You should enter source MS Access database name");
+    if (conv.destination.empty())
+        fatal_message("You should enter destination MS SQL database name");
+
+    if (!profile_loaded) {
+        if (!sysdb.empty() && !dao_check_sysdb(sysdb))
+            fatal_message("Not a valid MS Access workgroup information file");
+        conv.secure_login = user.empty() && pass.empty();
+        conv.host = host;
+        conv.login = user;
+        conv.password = pass;
+        // A workgroup file and a user given on the command line apply to the whole run.
+        if (!sysdb.empty() && !ugl_user.empty()) {
+            conv.ugl_file = sysdb;
+            conv.ugl_user = ugl_user;
+            conv.ugl_password = ugl_pass;
+            conv.use_workgroup = true;
+        }
+    }
+    return true;
+}
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_ALL, "");
+    tk_logger logger(nullptr, false, 3, false);
+    console_error_handler handler;
+    dravlen_convertor conv(true);
+    console_frontend frontend;
+    conv.set_frontend(&frontend);
+
+    try {
+        if (argc == 1)
+            usage();
+        try {
+            if (!parse_cmd_line(argc, argv))
+                usage();
+            conv.check_acc_base(conv.source, conv.db_password);
+            if (conv.direct) {
+                tk_log_write(2, "mssql_converter_impl::connect_mssql_server");
+                tk_log_write(2, "secure_login=%d", conv.secure_login ? 1 : 0);
+                if (conv.secure_login) {
+                    tk_log_write(2, "mssql_host=%s", narrow_for_log(conv.host).c_str());
+                    conv.engine.connect(conv.host, false);
+                } else {
+                    // The password stays out of the log.
+                    tk_log_write(2, "mssql_host=%s, mssql_user=%s, mssql_pass=%s\n",
+                                 narrow_for_log(conv.host).c_str(), narrow_for_log(conv.login).c_str(),
+                                 conv.password.empty() ? "" : "*****");
+                    conv.engine.connect(conv.host, conv.login, conv.password, false);
+                }
+            }
+            conv.check_dest();
+            conv();
+            // A run that could not convert anything is no success.
+            if (frontend.failed)
+                return -1;
+        } catch (const tk_exception& e) {
+            handler.handle(e, false);
+            // Level 0 from the checks: nothing was converted.
+            return -1;
+        } catch (const std::exception& e) {
+            fatal_message(e.what());
+        }
+    } catch (const console_exit_request& r) {
+        // The stack below main has been unwound; the settings are not stored.
+        std::cout.flush();
+        std::cerr.flush();
+        std::_Exit(r.code);
+    }
+    return 0;
 }

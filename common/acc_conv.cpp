@@ -1,0 +1,374 @@
+#include "common/acc_conv.h"
+
+#include <ctime>
+#include <filesystem>
+
+#include "MSS/mss_vali.h"
+#include "TK/tk_errco.h"
+#include "TK/tk_excep.h"
+#include "TK/tk_fname.h"
+#include "TK/tk_log.h"
+#include "TK/tk_utils.h"
+#include "UDB/udb_db.h"
+#include "common/err_hand.h"
+#include "dao/dao_engi.h"
+#include "platform/com/combase.h"
+#include "platform/win/winbase.h"
+
+namespace {
+
+const char* const no_engine_text =
+    "Failed to load Data Access Objects (DAO) support library.\n"
+    "Microsoft Access installation is required to proceed with\nthe application.\n";
+
+void log_time(const char* format)
+{
+    std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    tk_log_write(3, format, t.tm_mday, t.tm_mon + 1, t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+}
+
+// Loads the first engine generation of 3, 0, 1 that is available.
+void load_any_engine(dao_engine& engine)
+{
+    if (!engine.set_version_if(3) && !engine.set_version_if(0) && !engine.set_version_if(1))
+        throw tk_exception(no_engine_text, 1);
+}
+
+bool same_name(const std::wstring& a, const std::wstring& b)
+{
+    return tk_iequal(a, b);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// init_conversion
+
+init_conversion::init_conversion(bool* done, bool no_com, run_frontend* frontend)
+    : done_(done), no_com_(no_com)
+{
+    tk_log_write(2, "init_conversion::ctor");
+    log_time("Conversion started on %02d/%02d/%04d at %02d:%02d:%02d");
+    if (!no_com_)
+        CoInitialize(nullptr);
+    if (frontend)
+        frontend->start_timer();
+}
+
+init_conversion::~init_conversion()
+{
+    tk_log_write(2, "init_conversion::dtor");
+    if (!no_com_)
+        CoUninitialize();
+    log_time("Conversion ended on %02d/%02d/%04d at %02d:%02d:%02d");
+    *done_ = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The run
+
+void dravlen_convertor::operator()()
+{
+    tk_log_write(2, "dravlen_convertor::operator()");
+    try {
+        run();
+    } catch (const std::exception& e) {
+        tk_log_write(3, "ERROR:\n%s", e.what());
+    }
+    // Also when the run could not even begin.
+    finished = true;
+}
+
+void dravlen_convertor::run()
+{
+    finished = false;
+    init_conversion scope(&finished, false, frontend_);
+    engine.set_view_owned(true);
+
+    std::unique_ptr<udb_database> src_db;
+    std::unique_ptr<udb_database> dst_db;
+    try {
+        dao_engine dao(1, 0);
+        try {
+            load_any_engine(dao);
+            if (applies_workgroup())
+                dao.set_ugl_info(ugl_file, ugl_user, ugl_password);
+            else
+                dao.set_anonymous_sys_db();
+
+            tk_log_write_w(3, L"Opening MS Access database '%ls'", source.c_str());
+            src_db = dao.open_db(source, 0x81, db_password);
+
+            dst_db = open_dest();
+            if (direct)
+                mss_enable_fast_load(*dst_db, false);
+
+            if (console_ && selected_tables.empty() && selected_queries.empty())
+                selected_tables = src_db->get_tables();
+
+            // A table named twice (a profile and a table list, say) is converted once.
+            std::vector<std::wstring> tables;
+            for (const auto& t : selected_tables) {
+                bool seen = false;
+                for (const auto& u : tables)
+                    seen = seen || same_name(t, u);
+                for (const auto& q : selected_queries)
+                    seen = seen || (q.second.empty() && same_name(t, q.first));
+                if (!seen)
+                    tables.push_back(t);
+            }
+
+            std::uint32_t queries = 0;
+            for (const auto& q : selected_queries)
+                queries += q.second.empty() ? 0 : 1;
+            total_tables = static_cast<std::uint32_t>(selected_queries.size() + tables.size());
+            tk_log_write_w(3, L"Converting database %ls (%d tables)", source.c_str(),
+                           static_cast<int>(total_tables.load()));
+            if (frontend_ && !silent)
+                frontend_->database_started(source, total_tables);
+
+            std::vector<std::wstring> others;
+            for (const auto& q : selected_queries)
+                others.push_back(q.first);
+            mss_tn_validator validator(selected_tables, dst_db->get_tables());
+            for (const auto& q : selected_queries) {
+                tk_log_write_w(1, L"udb_validator::add_existing_name(%ls)", q.first.c_str());
+                validator.add_existing_name(q.first);
+            }
+            for (const auto& t : tables)
+                selected_queries.emplace_back(t, std::wstring());
+
+            const auto entries = selected_queries;
+            for (const auto& entry : entries) {
+                if (stop_requested())
+                    throw tk_final_exception();
+                convert_entry(*src_db, *dst_db, validator, entry.first, entry.second);
+            }
+
+            error_handler::ref().set_context(std::wstring());
+            tables_done = 0;
+            total_tables = 0;
+            dst_db.reset();
+            src_db.reset();
+        } catch (...) {
+            dst_db.reset();
+            src_db.reset();
+            throw;
+        }
+    } catch (const dao_required_exception&) {
+        if (frontend_) {
+            frontend_->engine_required();
+            frontend_->run_failed();
+        }
+    } catch (const tk_final_exception&) {
+        // The user's Abort: nothing more to say.
+    } catch (const tk_exception& e) {
+        error_handler::ref().handle(e, true);
+        if (frontend_)
+            frontend_->run_failed();
+    } catch (const std::exception& e) {
+        tk_log_write(3, "ERROR:\n%s", e.what());
+        if (frontend_) {
+            frontend_->unexpected(e);
+            frontend_->run_failed();
+        }
+    }
+}
+
+void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
+                                      mss_tn_validator& validator, const std::wstring& name,
+                                      const std::wstring& sql)
+{
+    set_current_table(name);
+    records_in_table = 0;
+    current_record = 0;
+
+    if (console_ && sql.empty() && !src_db.is_table_exist(name)) {
+        if (frontend_ && !silent)
+            frontend_->table_missing(name);
+        ++tables_done;
+        return;
+    }
+
+    std::unique_ptr<udb_recordset> src;
+    std::unique_ptr<udb_recordset> dst;
+    try {
+        src = sql.empty() ? src_db.get_table(name, 1) : src_db.get_query(name, sql, 1);
+        if (!src) {
+            tk_log_write_w(3, L"Skip system/linked table '%ls'", name.c_str());
+            ++tables_done;
+            return;
+        }
+
+        const bool acceptable = validator.is_acceptable(name);
+        const std::wstring dest_name = acceptable ? name : validator.get_safe_name(name);
+
+        if (dest.is_table_exist(dest_name)) {
+            if (mode == 2) {
+                src.reset();
+                ++tables_done;
+                return;
+            }
+            if (mode == 1)
+                dest.delete_tab(dest_name);
+        }
+
+        dst = dest.create_table(dest_name, src->get_schema(), udb_indexes());
+
+        if (mode == 3 && !src->get_schema().conform_to(dst->get_schema(), false))
+            throw tk_exception(tk_wmessage(tk_msg_not_conform), 0);
+
+        if (!validator.is_acceptable(name)) {
+            tk_log_write_w(2, L"Store generated table name '%ls'", dest_name.c_str());
+            tk_log_write_w(1, L"udb_validator::add_existing_name(%ls)", dest_name.c_str());
+            validator.add_existing_name(dest_name);
+        }
+        validator.add_restricted_name(dest_name);
+
+        records_in_table = src->get_record_count();
+        tk_log_write_w(3, L"Converting table %ls (%llu records)", name.c_str(),
+                       static_cast<unsigned long long>(records_in_table.load()));
+        if (frontend_ && !silent)
+            frontend_->table_started(name, records_in_table);
+
+        if (only_definitions) {
+            tk_log_write(2, "Tab.def.only: indexes.size=%d", static_cast<int>(src->get_indexes().size()));
+            if (!skip_indexes)
+                dest.create_indexes(dest_name, src->get_schema(), src->get_indexes());
+            dst.reset();
+            src.reset();
+            ++tables_done;
+            return;
+        }
+
+        // Rows are read to the end whatever the stored count says: counts can be stale.
+        src->reset();
+        while (!src->is_eof()) {
+            if (stop_requested())
+                throw tk_final_exception();
+            tk_log_write(1, "Converting %d record", static_cast<int>(current_record.load()));
+            try {
+                udb_record* record = src->get_item();
+                dst->append_record(*record);
+            } catch (const odb_exception& e) {
+                error_handler& h = error_handler::ref();
+                h.set_record_context(name, current_record + 1);
+                h.handle(e, false);
+            }
+            src->next();
+            ++current_record;
+        }
+        dst.reset();
+        if (!skip_indexes)
+            dest.create_indexes(dest_name, src->get_schema(), src->get_indexes());
+        src.reset();
+        ++tables_done;
+    } catch (const tk_exception& e) {
+        dst.reset();
+        src.reset();
+        error_handler& h = error_handler::ref();
+        h.set_context(name);
+        h.handle(e, false);
+        ++tables_done;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Checks
+
+bool acc_converter_impl::applies_workgroup() const
+{
+    return use_workgroup && !ugl_file.empty() && !ugl_user.empty();
+}
+
+void acc_converter_impl::check_acc_base(const std::wstring& source, const std::wstring& password)
+{
+    tk_log_write(2, "acc_converter_impl::check_acc_base");
+    if (source.empty())
+        throw tk_mail_assertion("acc_conv", 25);
+    {
+        dao_engine dao(1, 0);
+        dao.set_version_smart(source);
+        if (applies_workgroup()) {
+            tk_log_write(1, "Just before dao.set_ugl_info");
+            dao.set_ugl_info(ugl_file, ugl_user, ugl_password);
+        } else {
+            tk_log_write(2, "UGL info NOT found");
+            dao.set_anonymous_sys_db();
+        }
+        std::unique_ptr<udb_database> db = dao.open_db(source, 0xE1, password);
+        db.reset();
+    }
+    checked_source_ = source;
+}
+
+void common_check_dest(const std::wstring& path)
+{
+    tk_log_write_w(1, L"common_check_dest(%ls)", path.c_str());
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path p(path);
+    if (fs::is_directory(p, ec))
+        throw tk_exception("Destination name should specify a file, not folder.", 1);
+    if (fs::exists(p, ec) && (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY))
+        throw tk_exception("Destination name specifies an existing read-only file.", 1);
+    fs::path dir = fs::absolute(p, ec).parent_path();
+    if (!tk_is_path_exist(dir.wstring()))
+        throw tk_exception("Destination path does not exist.\nPlease verify the correct path was given.", 1);
+    if (!tk_check_access(dir.wstring(), GENERIC_WRITE))
+        throw tk_exception("Cannot create or write into the destination file.\n"
+                           "Run the program as Administrator or change folder.", 1);
+}
+
+void dravlen_convertor::check_dest()
+{
+    const std::wstring dest = destination;
+    tk_log_write_w(1, L"dravlen_convertor::check_dest(%ls)", dest.c_str());
+    // Nothing is dropped or deleted for a source that has not been opened successfully.
+    if (checked_source_.empty() || checked_source_ != source)
+        check_acc_base(source, db_password);
+    if (direct) {
+        if (engine.is_db_exist(dest) && mode == 0)
+            engine.delete_db(dest);
+        return;
+    }
+    common_check_dest(dest);
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(dest, ec) || std::filesystem::is_symlink(dest, ec)) {
+        if (::unlink(tk_to_utf8(dest).c_str()) != 0) {
+            SetLastErrorFromErrno();
+            throw tk_exception_ex();
+        }
+    }
+}
+
+std::unique_ptr<udb_database> dravlen_convertor::open_dest()
+{
+    if (direct) {
+        if (engine.is_db_exist(destination))
+            return engine.open_db(destination, mode != 0 ? 40 : 164, std::wstring());
+        return engine.create_db_open(destination);
+    }
+    dump_options.banner = get_title();
+    return std::make_unique<mss_dmp_database>(destination, dump_options);
+}
+
+void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)
+{
+    tk_log_write(2, "dravlen_convertor::get_all_tables");
+    dao_engine dao(1, 0);
+    load_any_engine(dao);
+    if (applies_workgroup())
+        dao.set_ugl_info(ugl_file, ugl_user, ugl_password);
+    else
+        dao.set_anonymous_sys_db();
+    std::unique_ptr<udb_database> db = dao.open_db(source, 0xA1, db_password);
+    list = db->get_tables();
+}
+
+std::string dravlen_convertor::get_title()
+{
+    return "Veltrane 6.3";
+}

@@ -1,0 +1,141 @@
+// The converter: every setting of a conversion, their persistence, the checks and the run itself.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MSS/mss_dump.h"
+#include "MSS/mss_engi.h"
+#include "TK/tk_regk.h"
+#include "TK/tk_singl.h"
+#include "UDB/udb_conv.h"
+
+class udb_database;
+class udb_profile;
+
+// What differs between the wizard's and the console's form of a run.
+class run_frontend {
+public:
+    virtual ~run_frontend() = default;
+    // The console form: converts the whole source when nothing was chosen and reports
+    // tables the source lacks.
+    virtual bool console_form() const = 0;
+    // The wizard's progress timer, started when a run begins.
+    virtual void start_timer() {}
+    // "Converting database ..." for the user.
+    virtual void database_started(const std::wstring& source, std::uint32_t entries) = 0;
+    // A table named in a list that the source does not hold.
+    virtual void table_missing(const std::wstring& name) = 0;
+    // "Converting table ..." for the user.
+    virtual void table_started(const std::wstring& name, std::uint64_t records) = 0;
+    // The database needs an engine generation that cannot be loaded.
+    virtual void engine_required() = 0;
+    // An error outside the exception family ended the run.
+    virtual void unexpected(const std::exception& e) = 0;
+    // The run ended early on an error (after it was reported).
+    virtual void run_failed() {}
+};
+
+// The Access side of the settings.
+class acc_converter_impl {
+public:
+    // Opens the source once with the given settings and closes it again; raises on failure.
+    void check_acc_base(const std::wstring& source, const std::wstring& password);
+    // Workgroup security applies when it is switched on and both a file and a user are given.
+    bool applies_workgroup() const;
+
+    bool use_workgroup = false;
+    std::wstring db_password;
+    std::wstring ugl_user;
+    std::wstring ugl_password;
+    std::wstring ugl_file;
+
+protected:
+    std::wstring checked_source_;   // the source that check_acc_base accepted last
+};
+
+// The SQL Server side of the settings.
+class mssql_converter_impl {
+public:
+    bool load_profile(const udb_profile& profile);
+    bool store_profile(udb_profile& profile) const;
+
+    bool secure_login = false;
+    std::wstring schema;
+    mss_dump_options dump_options;
+    mss_engine engine;
+    std::wstring host;
+    std::wstring login;
+    std::wstring password;
+};
+
+// Registry persistence of the settings.
+class tk_serializer {
+public:
+    tk_serializer() : key("Software\\Quillbrook\\Veltrane") {}
+    virtual ~tk_serializer() = default;
+    virtual bool serialize(bool store) = 0;
+
+protected:
+    tk_reg_key key;
+};
+
+// The one converter of the process.
+class dravlen_convertor : public udb_converter,
+                          public acc_converter_impl,
+                          public mssql_converter_impl,
+                          public tk_serializer,
+                          public tk_singleton<dravlen_convertor> {
+public:
+    // The console form keeps only the script options in the registry.
+    explicit dravlen_convertor(bool console_form = false);
+    ~dravlen_convertor() override;
+
+    // The conversion run.
+    void operator()() override;
+    bool is_done() override { return false; }
+    // Every query text passes this test.
+    virtual bool test_query(const std::wstring&) { return true; }
+
+    bool serialize(bool store) override;
+    bool load_profile(const udb_profile& profile);
+    bool store_profile(udb_profile& profile);
+    bool load_profile_file(const std::wstring& path);
+    bool store_profile_file(const std::wstring& path);
+
+    void check_dest();
+    std::unique_ptr<udb_database> open_dest();
+    void get_all_tables(std::vector<std::wstring>& list);
+    static std::string get_title();
+
+    void set_frontend(run_frontend* frontend) { frontend_ = frontend; }
+    bool is_console() const { return console_; }
+
+    // true: into SQL Server; false: into a T-SQL script file.
+    bool direct = true;
+
+private:
+    void run();
+    void convert_entry(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
+                       const std::wstring& name, const std::wstring& sql);
+
+    bool console_;
+    run_frontend* frontend_ = nullptr;
+};
+
+// Checks that a script destination can be written; raises level-1 errors otherwise.
+void common_check_dest(const std::wstring& path);
+
+// Brackets one run: start and end lines in the log, the progress timer, and the finished flag.
+class init_conversion {
+public:
+    init_conversion(bool* done, bool no_com, run_frontend* frontend);
+    ~init_conversion();
+    init_conversion(const init_conversion&) = delete;
+    init_conversion& operator=(const init_conversion&) = delete;
+
+private:
+    bool* done_;
+    bool no_com_;
+};

@@ -1,0 +1,45 @@
+#include "common/err_hand.h"
+
+#include "TK/tk_log.h"
+#include "TK/tk_utils.h"
+
+error_handler::error_handler(int count, const tk_error_entry* entries)
+    : texts_(count, entries)
+{
+    tk_log_write(2, "error_handler::ctor");
+}
+
+error_handler::~error_handler()
+{
+    tk_log_write(2, "error_handler::dtor");
+}
+
+void error_handler::set_context(const std::wstring& text)
+{
+    std::string narrow;
+    if (!tk_unicode_to_ansi3(text.c_str(), narrow))
+        narrow.clear();
+    std::lock_guard<std::mutex> g(lock_);
+    context_ = std::move(narrow);
+}
+
+void error_handler::set_record_context(const std::wstring& table, std::uint64_t record)
+{
+    set_context(table + L", record #" + std::to_wstring(record));
+}
+
+std::string error_handler::get_context() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return context_;
+}
+
+std::string error_handler::build_message(const tk_exception& e) const
+{
+    std::string message = get_context();
+    if (!message.empty())
+        message += ": ";
+    std::string mapped = texts_.convert(e.code());
+    message += mapped.empty() ? std::string(e.what()) : mapped;
+    return message;
+}

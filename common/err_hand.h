@@ -1,0 +1,38 @@
+// The process-wide reporter of errors; each program decides how a report reaches the user.
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "TK/tk_errco.h"
+#include "TK/tk_excep.h"
+#include "TK/tk_singl.h"
+
+class error_handler : public tk_singleton<error_handler> {
+public:
+    // The table maps error codes to the texts shown in place of the providers' own.
+    error_handler(int count, const tk_error_entry* entries);
+    ~error_handler() override;
+
+    // Logs and reports one error. Level 2 ends the process; the console also ends it for level 1.
+    // The wizard raises tk_final_exception when the user aborts and is_final is false.
+    virtual void handle(const tk_exception& e, bool is_final) = 0;
+
+    // Text put in front of the following messages (the current table).
+    void set_context(const std::wstring& text);
+    // "<table>, record #<n>".
+    void set_record_context(const std::wstring& table, std::uint64_t record);
+    std::string get_context() const;
+
+    // No dialogs or console reports for levels 0 and 1 (the log still gets them).
+    bool quiet = false;
+
+protected:
+    // The context and ": ", then the mapped text for the code or the exception's own text.
+    std::string build_message(const tk_exception& e) const;
+
+private:
+    mutable std::mutex lock_;
+    std::string context_;
+    tk_error_converter texts_;
+};

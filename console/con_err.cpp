@@ -1,0 +1,100 @@
+#include "console/con_err.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "TK/tk_log.h"
+#include "TK/tk_utils.h"
+
+namespace {
+
+const char* const runtime_url = "https://www.microsoft.com/en-us/download/details.aspx?id=54920";
+
+bool is_silent()
+{
+    dravlen_convertor* c = dravlen_convertor::get();
+    return c && c->silent;
+}
+
+} // namespace
+
+std::string console_text(const std::wstring& text)
+{
+    std::string out;
+    if (!tk_unicode_to_ansi3(text.c_str(), out))
+        out.clear();
+    return out;
+}
+
+void console_exit(int code)
+{
+    throw console_exit_request{code};
+}
+
+void fatal_message(const std::string& text)
+{
+    tk_log_write(3, "%s", text.c_str());
+    if (!is_silent())
+        std::cerr << text << std::endl;
+    console_exit(-1);
+}
+
+console_error_handler::console_error_handler()
+    : error_handler(tk_sql_error_count, tk_sql_error_table)
+{
+}
+
+void console_error_handler::handle(const tk_exception& e, bool)
+{
+    tk_log_write(2, "error_handler::handle");
+    if (e.level() >= 2) {
+        tk_log_write(3, "Internal error:\n%s", e.what());
+        std::cout << "Internal error: " << e.what() << std::endl;
+        console_exit(-1);
+    }
+    std::string message = build_message(e);
+    tk_log_write(3, "Error:\n%s", message.c_str());
+    for (char& c : message)
+        if (c == '\n')
+            c = ' ';
+    if (!quiet)
+        std::cout << "Error:" << std::endl << message << std::endl;
+    if (e.level() == 1) {
+        tk_log_write(1, "Got 1-level error");
+        console_exit(-1);
+    }
+    tk_log_write(1, "Got 0-level error");
+}
+
+void console_frontend::database_started(const std::wstring& source, std::uint32_t entries)
+{
+    std::cout << "Converting database " << console_text(source) << "(" << entries << " tables)"
+              << std::endl;
+}
+
+void console_frontend::table_missing(const std::wstring& name)
+{
+    std::cerr << "Table " << console_text(name) << " not exists" << std::endl;
+}
+
+void console_frontend::table_started(const std::wstring& name, std::uint64_t records)
+{
+    std::cout << "Converting table " << console_text(name) << "(" << records << " records)"
+              << std::endl;
+}
+
+void console_frontend::engine_required()
+{
+    if (is_silent())
+        return;
+    std::cerr << "Failed to load Data Access Objects (DAO) support library. Installing Microsoft "
+                 "Access Runtime may fix the problem."
+              << std::endl
+              << runtime_url << std::endl;
+}
+
+void console_frontend::unexpected(const std::exception& e)
+{
+    if (!is_silent())
+        std::cerr << e.what() << std::endl;
+}

@@ -1,0 +1,43 @@
+// The console's error handler and run front end: reports on the console, never asks.
+#pragma once
+#include <cstdio>
+#include <string>
+
+#include "common/acc_conv.h"
+#include "common/err_hand.h"
+
+// Reports every error on standard output; ends the process for levels 1 and 2.
+class console_error_handler : public error_handler {
+public:
+    console_error_handler();
+    void handle(const tk_exception& e, bool is_final) override;
+};
+
+// Progress and problem lines of a console run.
+class console_frontend : public run_frontend {
+public:
+    bool console_form() const override { return true; }
+    void database_started(const std::wstring& source, std::uint32_t entries) override;
+    void table_missing(const std::wstring& name) override;
+    void table_started(const std::wstring& name, std::uint64_t records) override;
+    void engine_required() override;
+    void unexpected(const std::exception& e) override;
+    void run_failed() override { failed = true; }
+
+    bool failed = false;
+};
+
+// Thrown to end the program with an exit code. It is no std::exception, so no handler of the
+// run takes it: the stack unwinds to main, which removes the temporary workgroup file and
+// closes the script on the way, and main then ends the process without storing the settings.
+struct console_exit_request {
+    int code;
+};
+
+[[noreturn]] void console_exit(int code);
+
+// Logs the text, writes it to standard error unless silent, and ends the process with -1.
+[[noreturn]] void fatal_message(const std::string& text);
+
+// The wide text in the locale's encoding; empty when it cannot be converted.
+std::string console_text(const std::wstring& text);

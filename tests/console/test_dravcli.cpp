@@ -1,0 +1,215 @@
+// The console program run as a user runs it: arguments, streams, exit codes and the script it writes.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/testdata.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct run_result {
+    int code = 0;   // exit status as the shell sees it (255 for -1)
+    std::string out;
+    std::string err;
+};
+
+std::string read_all(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+class Dravcli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              ("dravcli-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    run_result run(const std::vector<std::string>& args)
+    {
+        std::string cmd = "cd " + quote(dir.string()) + " && DRAV_REGISTRY_FILE=" +
+                          quote((dir / "registry").string()) + " " +
+                          quote(std::string(DRAV_BINARY_DIR) + "/dravcli");
+        for (const auto& a : args)
+            cmd += " " + quote(a);
+        cmd += " >" + quote((dir / "out.txt").string()) + " 2>" + quote((dir / "err.txt").string()) +
+               " </dev/null";
+        int status = std::system(cmd.c_str());
+        run_result r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+        r.out = read_all(dir / "out.txt");
+        r.err = read_all(dir / "err.txt");
+        return r;
+    }
+
+    fs::path dir;
+};
+
+// Files left in the working folder by a run, apart from the ones the test made.
+std::vector<std::string> leftovers(const fs::path& dir, const std::vector<std::string>& known)
+{
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        bool k = false;
+        for (const auto& n : known)
+            k = k || name == n;
+        if (!k)
+            found.push_back(name);
+    }
+    return found;
+}
+
+} // namespace
+
+TEST_F(Dravcli, UsageAndOptionErrors)
+{
+    run_result r = run({});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.err.find("Usage: DRAVCLI.EXE OPTIONS"), std::string::npos);
+    EXPECT_NE(r.err.find("DRAVCLI v6.1"), std::string::npos);
+    EXPECT_EQ(r.err.find("--sysdb"), std::string::npos);
+
+    r = run({"--help"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.err.find("--tab_file=... file containing the list of tables to convert"), std::string::npos);
+
+    for (const char* bad : {"--mode=4", "--mode=-1", "--mode=01", "--mode=", "--mode=1x"}) {
+        r = run({"--src=a.mdb", "--dest=b", bad});
+        EXPECT_EQ(r.code, 255) << bad;
+        EXPECT_EQ(r.err, "Invalid merge/overwrite mode\n") << bad;
+    }
+
+    r = run({"--src=a.mdb"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_EQ(r.err, "You should enter destination MS SQL database name\n");
+    r = run({"--dest=x"});
+    EXPECT_EQ(r.err, "You should enter source MS Access database name\n");
+
+    // A free argument, and more than twenty of them, end in the usage text, not an internal error.
+    r = run({"--src=a.mdb", "--dest=b", "bare"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+    std::vector<std::string> many(25, "x");
+    r = run(many);
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+    EXPECT_EQ(r.out.find("Internal error"), std::string::npos);
+
+    // Silent: nothing on the console, the exit code stays.
+    r = run({"--silent", "--src=a.mdb"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Dravcli, BadSourcesAndTableFiles)
+{
+    run_result r = run({"--src=missing.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.out.find("Error:"), std::string::npos);
+
+    // A file that is no Access database.
+    std::ofstream(dir / "junk.mdb") << std::string(4096, 'x');
+    r = run({"--src=junk.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.out.find("does not comply with MS Access format"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "out.sql"));
+
+    r = run({"--src=a.mdb", "--dest=out.sql", "--script", "--tab_file=nope.txt"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_EQ(r.err, "Table names file does not exist.\nPlease verify the correct path/name was given.\n");
+
+    r = run({"--src=a.mdb", "--dest=out.sql", "--profile=nope.qel"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.out.find("Profile does not exist."), std::string::npos) << r.out;
+
+    fs::create_directories(dir / "logdir");
+    r = run({"--src=a.mdb", "--dest=out.sql", "--logfile=logdir"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.out.find("Logfile name specifies an existing path."), std::string::npos) << r.out;
+}
+
+TEST_F(Dravcli, ConvertsCorpusFileIntoScript)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    run_result r = run({"--src=" + src, "--dest=out.sql", "--script", "--logfile=run.log"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Converting database " + src + "("), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Converting table "), std::string::npos) << r.out;
+    const std::string script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("CREATE TABLE"), std::string::npos);
+    EXPECT_NE(script.find("INSERT INTO"), std::string::npos);
+    EXPECT_NE(script.find("\nGO"), std::string::npos);
+    const std::string log = read_all(dir / "run.log");
+    EXPECT_NE(log.find("Conversion started on "), std::string::npos);
+    EXPECT_NE(log.find("Conversion ended on "), std::string::npos);
+    // The temporary workgroup file and its lock file are gone.
+    EXPECT_EQ(leftovers(dir, {"out.sql", "run.log", "out.txt", "err.txt", "registry", "registry.lock"}),
+              std::vector<std::string>());
+}
+
+TEST_F(Dravcli, TableListFile)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    // A byte-order mark, CRLF line ends, an empty line and a table the source lacks.
+    std::ofstream(dir / "tables.txt", std::ios::binary) << "\xEF\xBB\xBFTable1\r\n\r\nNoSuchTable\r\n";
+    run_result r = run({"--src=" + src, "--dest=out.sql", "--script", "--tab_file=tables.txt"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("Table NoSuchTable not exists\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("(2 tables)"), std::string::npos) << r.out;
+    const std::string script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("[Table1]"), std::string::npos);
+}
+
+TEST_F(Dravcli, PasswordProtectedSource)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/password/data/V2003_with-password.mdb");
+    run_result r = run({"--src=" + src, "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.out.find("Not a valid password."), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "out.sql"));
+}
+
+TEST_F(Dravcli, ProfileSuppliesSettings)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    std::ofstream(dir / "p.qel") << "[Generic settings]\nsrc=" << src
+                                 << "\ndest=from-profile.sql\nonly definitions=1\n"
+                                    "[MS SQL Server settings]\ndirect mode=0\n";
+    // A --dest= after the profile wins over the profile's.
+    run_result r = run({"--profile=p.qel", "--dest=given.sql"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::exists(dir / "given.sql"));
+    EXPECT_FALSE(fs::exists(dir / "from-profile.sql"));
+    EXPECT_EQ(read_all(dir / "given.sql").find("INSERT INTO"), std::string::npos);
+}
