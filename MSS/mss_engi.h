@@ -75,6 +75,7 @@ public:
     bool is_as_dbo() const { return as_dbo; }
     void set_as_dbo(bool flag) { as_dbo = flag; }
     bool get_is_view_owned() const { return is_view_owned; }
+    void set_view_owned(bool flag) { is_view_owned = flag; }
     bool is_fast_load() const { return fast_load; }
     bool is_connected() const { return connected; }
     bool is_windows_auth() const { return windows_auth; }

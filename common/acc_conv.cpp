@@ -4,6 +4,9 @@
 #include <filesystem>
 
 #include "MSS/mss_vali.h"
+#if __has_include("MSS/mss_db.h")
+#include "MSS/mss_db.h"
+#endif
 #include "TK/tk_errco.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
@@ -34,6 +37,18 @@ void load_any_engine(dao_engine& engine)
 {
     if (!engine.set_version_if(3) && !engine.set_version_if(0) && !engine.set_version_if(1))
         throw tk_exception(no_engine_text, 1);
+}
+
+// Rows of a direct conversion go one INSERT at a time.
+void enable_fast_load(udb_database& db, bool flag)
+{
+#if __has_include("MSS/mss_db.h")
+    if (auto* m = dynamic_cast<mss_database*>(&db))
+        m->enable_fast_load(flag);
+#else
+    (void)db;
+    (void)flag;
+#endif
 }
 
 bool same_name(const std::wstring& a, const std::wstring& b)
@@ -103,7 +118,7 @@ void dravlen_convertor::run()
 
             dst_db = open_dest();
             if (direct)
-                mss_enable_fast_load(*dst_db, false);
+                enable_fast_load(*dst_db, false);
 
             if (console_ && selected_tables.empty() && selected_queries.empty())
                 selected_tables = src_db->get_tables();
@@ -348,8 +363,8 @@ std::unique_ptr<udb_database> dravlen_convertor::open_dest()
 {
     if (direct) {
         if (engine.is_db_exist(destination))
-            return engine.open_db(destination, mode != 0 ? 40 : 164, std::wstring());
-        return engine.create_db_open(destination);
+            return std::unique_ptr<udb_database>(engine.open_db(destination, mode != 0 ? 40 : 164, std::wstring()));
+        return std::unique_ptr<udb_database>(engine.create_db(destination));
     }
     dump_options.banner = get_title();
     return std::make_unique<mss_dmp_database>(destination, dump_options);

@@ -88,7 +88,7 @@ bool dravlen_convertor::serialize(bool store)
         return ok;
     }
 
-    bool as_dbo = engine.get_as_dbo();
+    bool as_dbo = engine.is_as_dbo();
     if (!store) {
         as_dbo = true;
         direct = true;
@@ -158,7 +158,7 @@ bool mssql_converter_impl::store_profile(udb_profile& profile) const
     if (!password.empty())
         profile.add_value(mss_section, L"password", password);
     profile.add_value(mss_section, L"windows authentication", flag_text(secure_login));
-    profile.add_value(mss_section, L"connect as DBO", flag_text(engine.get_as_dbo()));
+    profile.add_value(mss_section, L"connect as DBO", flag_text(engine.is_as_dbo()));
     if (!schema.empty())
         profile.add_value(mss_section, L"schema", schema);
     profile.add_value(mss_section, L"dump insert comments", flag_text(dump_options.comments));
