@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "MSS/mss_vali.h"
+#include "MSS/odb_exce.h"
 #if __has_include("MSS/mss_db.h")
 #include "MSS/mss_db.h"
 #endif
@@ -362,9 +363,13 @@ void dravlen_convertor::check_dest()
 std::unique_ptr<udb_database> dravlen_convertor::open_dest()
 {
     if (direct) {
+#if __has_include("MSS/mss_db.h")
         if (engine.is_db_exist(destination))
             return std::unique_ptr<udb_database>(engine.open_db(destination, mode != 0 ? 40 : 164, std::wstring()));
         return std::unique_ptr<udb_database>(engine.create_db(destination));
+#else
+        throw tk_exception("Conversion into a SQL Server database is not available in this build.", 1);
+#endif
     }
     dump_options.banner = get_title();
     return std::make_unique<mss_dmp_database>(destination, dump_options);
