@@ -92,7 +92,7 @@ std::string narrow_for_log(const std::wstring& text)
 void process_tab_file(const char* path)
 {
     tk_log_write(1, "process_tab_file(%s)", path);
-    if (!tk_is_file_exist1(path, 0))
+    if (!tk_is_file_exist1(path, tk_exist_file))
         fatal_message("Table names file does not exist.\nPlease verify the correct path/name was given.");
     std::ifstream in(path, std::ios::binary);
     if (!in)

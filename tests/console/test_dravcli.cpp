@@ -138,12 +138,18 @@ TEST_F(Dravcli, BadSourcesAndTableFiles)
     EXPECT_EQ(r.code, 255);
     EXPECT_NE(r.out.find("Error:"), std::string::npos);
 
-    // A file that is no Access database.
+    // Files that are no Access database: too short, and the right size with garbage inside.
+    std::ofstream(dir / "short.mdb") << "0123456789";
+    r = run({"--src=short.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.out.find("File 'short.mdb' does not comply with MS Access format."), std::string::npos) << r.out;
     std::ofstream(dir / "junk.mdb") << std::string(4096, 'x');
+    std::ofstream(dir / "out.sql") << "an older script";
     r = run({"--src=junk.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 255);
-    EXPECT_NE(r.out.find("does not comply with MS Access format"), std::string::npos) << r.out;
-    EXPECT_FALSE(fs::exists(dir / "out.sql"));
+    EXPECT_NE(r.out.find("Error:"), std::string::npos) << r.out;
+    // The old script is not deleted for a source that cannot be read.
+    EXPECT_EQ(read_all(dir / "out.sql"), "an older script");
 
     r = run({"--src=a.mdb", "--dest=out.sql", "--script", "--tab_file=nope.txt"});
     EXPECT_EQ(r.code, 255);
