@@ -5,9 +5,7 @@
 
 #include "MSS/mss_vali.h"
 #include "MSS/odb_exce.h"
-#if __has_include("MSS/mss_db.h")
 #include "MSS/mss_db.h"
-#endif
 #include "TK/tk_errco.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
@@ -38,18 +36,6 @@ void load_any_engine(dao_engine& engine)
 {
     if (!engine.set_version_if(3) && !engine.set_version_if(0) && !engine.set_version_if(1))
         throw tk_exception(no_engine_text, 1);
-}
-
-// Rows of a direct conversion go one INSERT at a time.
-void enable_fast_load(udb_database& db, bool flag)
-{
-#if __has_include("MSS/mss_db.h")
-    if (auto* m = dynamic_cast<mss_database*>(&db))
-        m->enable_fast_load(flag);
-#else
-    (void)db;
-    (void)flag;
-#endif
 }
 
 bool same_name(const std::wstring& a, const std::wstring& b)
@@ -119,7 +105,7 @@ void dravlen_convertor::run()
 
             dst_db = open_dest();
             if (direct)
-                enable_fast_load(*dst_db, false);
+                mss_enable_fast_load(*dst_db, false);
 
             if (console_ && selected_tables.empty() && selected_queries.empty())
                 selected_tables = src_db->get_tables();
@@ -363,13 +349,9 @@ void dravlen_convertor::check_dest()
 std::unique_ptr<udb_database> dravlen_convertor::open_dest()
 {
     if (direct) {
-#if __has_include("MSS/mss_db.h")
         if (engine.is_db_exist(destination))
             return std::unique_ptr<udb_database>(engine.open_db(destination, mode != 0 ? 40 : 164, std::wstring()));
         return std::unique_ptr<udb_database>(engine.create_db(destination));
-#else
-        throw tk_exception("Conversion into a SQL Server database is not available in this build.", 1);
-#endif
     }
     dump_options.banner = get_title();
     return std::make_unique<mss_dmp_database>(destination, dump_options);
