@@ -295,7 +295,9 @@ mss_table::~mss_table()
         mss_engine& engine = mss_engine::ref();
         tk_log_write(2, "mss_table::dtor(b_identity=%d)", static_cast<int>(b_identity));
         tk_log_write(2, "fast_load=%d", static_cast<int>(engine.is_fast_load()));
-        if (!engine.is_fast_load() && b_identity) {
+        // The server keeps the switch on for one table per session only: a table
+        // that turned it on turns it off, or the next table's rows would fail.
+        if (b_identity && (!engine.is_fast_load() || identity_sent)) {
             tk_log_write(2, "setting IDENTITY_INSERT -> OFF");
             run(L"SET IDENTITY_INSERT " + name + L" OFF;");
         }
@@ -767,8 +769,10 @@ void mss_table::slow_record(udb_record& record)
     if (record.size() != schema.size())
         throw tk_exception(no_conform, 0);
     std::wstring sql;
-    if (b_identity)
+    if (b_identity) {
         sql = L"SET IDENTITY_INSERT " + name + L" ON;";
+        identity_sent = true;
+    }
     sql += L"INSERT INTO " + name + L"(";
     std::wstring values;
     for (std::size_t i = 0; i < schema.size(); ++i) {
@@ -807,6 +811,7 @@ void mss_table::fast_append(udb_record& record)
         if (b_identity)
             sql += L"SET IDENTITY_INSERT " + name + L" ON; ";
         run(sql);
+        identity_sent = b_identity;
     }
     tk_log_write(1, "Record has %d fields", static_cast<int>(record.size()));
     for (std::size_t i = 0; i < record.size(); ++i)

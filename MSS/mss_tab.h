@@ -87,6 +87,7 @@ private:
     bool b_identity = false;
     bool has_primary_key = false;
     bool fl_failed = false;
+    bool identity_sent = false;   // this table switched IDENTITY_INSERT on
     odb_command command;
     mss_fast_load fast_load;
 };

@@ -145,8 +145,22 @@ TEST(MssTable, BulkLoadThatCannotOpenFallsBackToInsert)
         ASSERT_EQ(inserts.size(), 2u);
         EXPECT_EQ(inserts[1], L"INSERT INTO [dbo].[t]([id]) VALUES( 6)");
     }
-    // With bulk load on, the destructor leaves the identity switch alone.
+    // Without an identity column nothing switches identity inserts.
     EXPECT_TRUE(s->with(L"IDENTITY_INSERT").empty());
+
+    // An identity table that fell back to INSERT switches the identity off again,
+    // so that the next identity table of the session can switch it on.
+    schema[0]->b_auto_num = true;
+    for (const wchar_t* name : {L"[dbo].[a]", L"[dbo].[b]"}) {
+        mss_table t(name, s, schema, nullptr);
+        record r;
+        r.add(L"id", ole_variant(1));
+        t.append_record(r);
+    }
+    auto switches = s->with(L"IDENTITY_INSERT");
+    ASSERT_EQ(switches.size(), 4u);
+    EXPECT_EQ(switches[1], L"SET IDENTITY_INSERT [dbo].[a] OFF;");
+    EXPECT_EQ(switches[2].rfind(L"SET IDENTITY_INSERT [dbo].[b] ON;INSERT", 0), 0u);
     s->Release();
 }
 
