@@ -58,6 +58,16 @@ std::vector<token> tokenize(const std::wstring& s)
                 t.text += s[j++];
             }
             i = j + 1;
+        } else if (c == L'{' && s.compare(i, 7, L"{guid {") == 0) {
+            // A GUID literal, compared as the text DAO gives GUID values.
+            std::size_t e = s.find(L"}}", i);
+            if (e == std::wstring::npos) bad(i);
+            t.kind = tk::string;
+            t.text = s.substr(i, e + 2 - i);
+            std::wstring inner = t.text.substr(7, t.text.size() - 9);
+            for (auto& ch : inner) ch = static_cast<wchar_t>(std::towupper(ch));
+            t.text = L"{guid {" + inner + L"}}";
+            i = e + 2;
         } else if (c == L'#') {
             std::size_t e = s.find(L'#', i + 1);
             if (e == std::wstring::npos) bad(i);

@@ -199,6 +199,20 @@ struct DAODatabase : IDispatch {
     virtual HRESULT get_Properties(DAOProperties** ppProps) = 0;
     // A query definition; an empty Name makes a temporary one (not added to QueryDefs). SQLText must
     // be a SELECT (error 3129 otherwise) that compiles (3075, 3131, 3141, 3078, 3061, ...).
+    //
+    // Access SQL as run here (through SQLite over the file reader): SELECT [DISTINCT|DISTINCTROW]
+    // [TOP n [PERCENT]], joins (INNER/LEFT/RIGHT, nested in parentheses), subqueries, UNION [ALL],
+    // GROUP BY/HAVING, ORDER BY, PARAMETERS (undeclared values: 3061), TRANSFORM ... PIVOT [IN (...)],
+    // saved queries used as tables. [names], 'text' and "text" (text, as in Access), #dates# (US order
+    // or year-month-day), {guid {...}}, True/False/Null, & and + as Access joins text, / \ Mod ^, Like with
+    // * ? # [..] [!..] (ALike with % _), text compared without regard to case. Functions: IIf Nz Len Left
+    // Right Mid InStr UCase LCase Trim LTrim RTrim Space Chr Asc StrComp Replace Format Year Month Day
+    // Hour Minute Second Weekday Date Now Time DateAdd DateDiff DatePart DateSerial TimeSerial DateValue
+    // CInt CLng CDbl CSng CStr CDate CBool CCur Val Abs Int Fix Round Sgn Sqr IsNull IsNumeric IsDate,
+    // aggregates Count Sum Avg Min Max First Last StDev StDevP Var VarP. Result columns are named as
+    // Access names them (alias, column name, SumOfX for an aggregate of one column, else Expr1000 ...).
+    // Not kept: ties of TOP n; DISTINCTROW reads as ALL; computed currency and decimal values travel as
+    // doubles (15 digits), columns read directly keep their exact values.
     virtual HRESULT CreateQueryDef(VARIANT Name, VARIANT SQLText, _DAOQueryDef** ppqdf) = 0;
     // Name: a table, a saved query or a SELECT text.
     virtual HRESULT OpenRecordset(BSTR Name, VARIANT Type, VARIANT Options, VARIANT LockEdit, DAORecordset** pprst) = 0;

@@ -210,3 +210,44 @@ TEST(DaoWorkgroup, WorkspaceOpensDatabasesWithThePassword)
 }
 
 } // namespace
+
+namespace {
+
+// Whole-file encrypted databases open with the database password given in Connect.
+TEST(DaoEngine, EncryptedDatabasesOpenWithTheirPassword)
+{
+    DRAV_TESTDATA_OR_SKIP(agile, "mdb-reader/encryption/data/office-agile-4.4.accdb");
+    DRAV_TESTDATA_OR_SKIP(rc4, "mdb-reader/encryption/data/office-agile-4.2.accdb");
+    auto e = engine();
+    for (const auto& f : {agile, rc4}) {
+        ptr<DAODatabase> db;
+        EXPECT_EQ(try_open(e.get(), f, L";pwd=nope", db), dao_hresult(daoErrBadPassword)) << f;
+        ASSERT_EQ(try_open(e.get(), f, L";PWD=password", db), S_OK) << f << narrow(last_error(e.get()).second);
+        ptr<DAOTableDefs> tdfs;
+        ASSERT_EQ(db->get_TableDefs(tdfs.out()), S_OK);
+        short n = 0;
+        tdfs->get_Count(&n);
+        int read = 0;
+        for (short i = 0; i < n; ++i) {
+            ptr<_DAOTableDef> t;
+            var k(static_cast<long>(i));
+            ASSERT_EQ(tdfs->get_Item(k.v, t.out()), S_OK);
+            long a = 0;
+            t->get_Attributes(&a);
+            if (a & dbSystemObject) continue;
+            long count = -1;
+            EXPECT_EQ(t->get_RecordCount(&count), S_OK);
+            ptr<DAORecordset> rs;
+            var type(static_cast<long>(dbOpenDynaset)), opt(static_cast<long>(dbReadOnly));
+            ASSERT_EQ(t->OpenRecordset(type.v, opt.v, rs.out()), S_OK);
+            long rows = 0;
+            VARIANT_BOOL eof = 0;
+            for (rs->get_EOF(&eof); !eof; rs->MoveNext(), rs->get_EOF(&eof)) ++rows;
+            EXPECT_EQ(rows, count);
+            ++read;
+        }
+        EXPECT_GT(read, 0);
+    }
+}
+
+} // namespace

@@ -506,3 +506,29 @@ TEST(DaoSqlFiles, CrosstabsPivotTheirValues)
 }
 
 } // namespace
+
+namespace {
+
+// GUID values come as DAO's "{guid {...}}" text and the same literal finds them again.
+TEST(DaoSqlFiles, GuidLiteralsFindGuidValues)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "bench/bench100k_V2003.mdb");
+    auto e = engine();
+    auto db = open(e.get(), path);
+    ASSERT_TRUE(db);
+    auto first = run(e.get(), db.get(), L"SELECT TOP 3 * FROM Big WHERE 1 = 1");
+    ASSERT_EQ(first.hr, S_OK) << narrow(last_error(e.get()).second);
+    ASSERT_EQ(first.rows.size(), 3u);
+    std::size_t g = 0;
+    while (g < first.types.size() && first.types[g] != dbGUID) ++g;
+    ASSERT_LT(g, first.types.size());
+    std::wstring id = txt(first.rows[2][g]);
+    ASSERT_EQ(id.size(), 38u);
+    std::wstring lower;
+    for (wchar_t c : id) lower += static_cast<wchar_t>(std::towlower(c));
+    auto r = run(e.get(), db.get(), L"SELECT Count(*) FROM Big WHERE [" + first.names[g] + L"] = {guid " + lower + L"}");
+    ASSERT_EQ(r.hr, S_OK) << narrow(last_error(e.get()).second);
+    EXPECT_EQ(txt(r.rows[0][0]), L"1");
+}
+
+} // namespace
