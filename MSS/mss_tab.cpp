@@ -980,9 +980,11 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
         else
             value.get_bytes(bytes);
         tk_log_write(1, "Processing BLOB: size=%d", static_cast<int>(bytes.size()));
-        if (ftd.size >= 1 && ftd.size <= 8000 && fast_load.GetColumnType(col) != DBTYPE_IUNKNOWN) {
+        // The column's binding decides: a pointer in a byte column would store the pointer.
+        if (fast_load.GetColumnType(col) != DBTYPE_IUNKNOWN) {
             tk_log_write(1, "Direct binding");
-            fast_load.bind_data2(bytes.data(), bytes.size(), col);
+            static const unsigned char none = 0;   // an empty value is not NULL
+            fast_load.bind_data2(bytes.empty() ? &none : bytes.data(), bytes.size(), col);
         } else {
             tk_log_write(1, "Binding via CSeqStream");
             auto* stream = new CSeqStream();

@@ -253,6 +253,130 @@ TEST(MssTableOdbc, InsertPathOnARealConnection)
     EXPECT_EQ(db.rows(L"SELECT COUNT(*) FROM people")[0][0], L"3");
 }
 
+namespace {
+
+// Passes everything to a real session but the session options ("SET ..."),
+// which SQLite does not know; those are only recorded.
+class set_filter_command : public com_object<ICommandText> {
+public:
+    set_filter_command(ICommandText* real, std::vector<std::wstring>* sets) : real_(real), sets_(sets) {}
+    ~set_filter_command() override { real_->Release(); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv && IsEqualIID(riid, IID_ICommand)) {
+            *ppv = static_cast<ICommand*>(static_cast<ICommandText*>(this));
+            AddRef();
+            return S_OK;
+        }
+        return com_object<ICommandText>::QueryInterface(riid, ppv);
+    }
+    HRESULT SetCommandText(REFGUID dialect, LPCOLESTR text) override
+    {
+        text_ = text ? text : L"";
+        return real_->SetCommandText(dialect, text);
+    }
+    HRESULT Execute(IUnknown* outer, REFIID riid, DBPARAMS* params, DBROWCOUNT* n, IUnknown** out) override
+    {
+        if (text_.rfind(L"SET ", 0) == 0) {
+            sets_->push_back(text_);
+            return S_OK;
+        }
+        return real_->Execute(outer, riid, params, n, out);
+    }
+
+private:
+    ICommandText* real_;
+    std::vector<std::wstring>* sets_;
+    std::wstring text_;
+};
+
+class set_filter_session : public com_object<IOpenRowset, IDBCreateCommand, IOdbcConnection> {
+public:
+    explicit set_filter_session(IOpenRowset* real) : real_(real) { real_->AddRef(); }
+    ~set_filter_session() override { real_->Release(); }
+    std::vector<std::wstring> sets;
+
+    HRESULT OpenRowset(IUnknown* outer, DBID* t, DBID* i, REFIID riid, ULONG n, DBPROPSET p[], IUnknown** out) override
+    {
+        return real_->OpenRowset(outer, t, i, riid, n, p, out);
+    }
+    HRESULT CreateCommand(IUnknown*, REFIID riid, IUnknown** out) override
+    {
+        ole_com_ptr<IDBCreateCommand> create;
+        real_->QueryInterface(IID_IDBCreateCommand, reinterpret_cast<void**>(&create));
+        ICommandText* text = nullptr;
+        HRESULT hr = create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(&text));
+        if (FAILED(hr))
+            return hr;
+        auto* c = new set_filter_command(text, &sets);
+        hr = c->QueryInterface(riid, reinterpret_cast<void**>(out));
+        c->Release();
+        return hr;
+    }
+    odbc::connection* Connection() override { return link()->Connection(); }
+    bool FastLoadEnabled() override { return link()->FastLoadEnabled(); }
+
+private:
+    IOdbcConnection* link()
+    {
+        IOdbcConnection* l = nullptr;
+        real_->QueryInterface(IID_IOdbcConnection, reinterpret_cast<void**>(&l));
+        l->Release();   // the session keeps it alive
+        return l;
+    }
+    IOpenRowset* real_;
+};
+
+} // namespace
+
+TEST(MssTableOdbc, BulkLoadPathOnARealConnection)
+{
+    ODB_NEED_DRIVERS();
+    sqlite_db db("tab_bulk", true);
+    ASSERT_TRUE(mss_engine::ref().is_fast_load());
+    db.run(L"CREATE TABLE goods (id INTEGER, price DOUBLE, name VARCHAR(10), memo TEXT, data BLOB, qty INTEGER)");
+    auto* session = new set_filter_session(db.session.get());
+    udb_schema schema;
+    schema.push_back(new t_ftd(4, L"id", VT_I4, false, true));
+    schema.push_back(new t_ftd(8, L"price", VT_R8, false, false));
+    schema.push_back(new t_ftd(10, L"name", VT_BSTR, false, false));
+    schema.push_back(new t_ftd(0, L"memo", VT_BSTR, false, false));
+    schema.push_back(new t_ftd(0, L"data", VT_ARRAY | VT_UI1, false, false));
+    schema.push_back(new t_ftd(4, L"qty", VT_I4, true, false));
+    {
+        mss_table t(L"goods", session, schema, nullptr);
+        for (int i = 1; i <= 3; ++i) {
+            udb_record r;
+            r.push_back(new udb_field(L"id", 0, ole_variant(i)));
+            r.push_back(new udb_field(L"price", 0, ole_variant(i * 0.25)));
+            r.push_back(new udb_field(L"name", 0, ole_variant(i == 2 ? std::wstring(L"far too long a name")
+                                                                      : L"it's " + std::to_wstring(i))));
+            r.push_back(new udb_field(L"memo", 0, ole_variant(std::wstring(i * 4000, L'm'))));
+            ole_variant bytes;
+            bytes.attach_binary(std::vector<unsigned char>(static_cast<std::size_t>(i), 0xAB));
+            r.push_back(new udb_field(L"data", 0, bytes));
+            ole_variant none;
+            none.set_null();
+            r.push_back(new udb_field(L"qty", 0, none));
+            t.append_record(r);
+        }
+        EXPECT_FALSE(t.is_fl_failed());
+        EXPECT_EQ(t.get_record_count(), 3u);
+    }
+    ASSERT_EQ(session->sets.size(), 2u);
+    EXPECT_EQ(session->sets[0], L"SET QUOTED_IDENTIFIER OFF; SET IDENTITY_INSERT goods ON; ");
+    EXPECT_EQ(session->sets[1], L"SET IDENTITY_INSERT goods OFF;");
+    session->Release();
+    auto rows = db.rows(L"SELECT id, price, name, length(memo), hex(data), qty FROM goods ORDER BY id");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][2], L"it's 1");
+    EXPECT_EQ(rows[1][2], L"far too lo") << "cut to the column's size";
+    EXPECT_EQ(rows[2][3], L"12000");
+    EXPECT_EQ(rows[2][4], L"ABABAB");
+    EXPECT_EQ(rows[0][5], L"0") << "NULL in a required column without default";
+    EXPECT_DOUBLE_EQ(std::stod(odbc::to_utf8(rows[1][1])), 0.5);
+}
+
 // ---------------------------------------------------------------- live server
 
 namespace {
