@@ -671,6 +671,9 @@ int ui_dialog::do_modal()
             std::lock_guard<std::mutex> g(m_lock);
             m_dialog = dlg;
         }
+        if (m_caption.empty())
+            if (const ui_template* t = ui_find_template(template_id()))
+                m_caption = t->caption;   // templates may be registered after the object was made
         dlg->setWindowTitle(qs(m_caption));
         create_widgets(dlg);
         on_init();

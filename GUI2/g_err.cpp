@@ -1,0 +1,158 @@
+#include "GUI2/g_err.h"
+
+#include <cstdlib>
+
+#include "GUI2/g_res.h"
+#include "GUI2/g_wiz_sh.h"
+#include "TK/tk_log.h"
+#include "TK/tk_report.h"
+#include "TK/tk_utils.h"
+
+namespace {
+
+std::wstring to_wide(const std::string& text)
+{
+    wchar_t* out = nullptr;
+    if (!tk_ansi_to_unicode(text.c_str(), &out) || !out)
+        return std::wstring();
+    std::wstring w(out);
+    delete[] out;
+    return w;
+}
+
+} // namespace
+
+std::wstring gui_error_caption()
+{
+    if (wizard_shell::is_initialized())
+        return wizard_shell::ref().title() + L" Error";
+    return L"Error";
+}
+
+gui_error_handler::gui_error_handler(int count, const tk_error_entry* entries) : error_handler(count, entries) {}
+
+std::string gui_error_handler::last_message() const
+{
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_last;
+}
+
+void gui_error_handler::handle(const tk_exception& e, bool is_final)
+{
+    tk_log_write(2, "error_handler::handle");
+    if (e.level() == 2) {
+        tk_log_write(3, "Internal error:\n%s", e.what());
+        dlg_error_ex dlg(to_wide(e.what()));
+        dlg.do_modal();
+        std::_Exit(-1);
+    }
+
+    std::string message = build_message(e);
+    tk_log_write(3, "Error:\n%s", message.c_str());
+    for (char& c : message)
+        if (c == '\n')
+            c = ' ';
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_last = message;
+    }
+    if (wizard_shell::is_initialized())
+        wizard_shell::ref().add_error(message);
+
+    if (e.level() == 1) {
+        tk_log_write(1, "Got 1-level error");
+        if (!quiet) {
+            tk_log_write(1, "Step 1");
+            const std::wstring text = to_wide(message);
+            if (wizard_shell::exists())
+                wizard_shell::ref().error(text);
+            else
+                ui_message_box(text, L"Error", MB_OK | MB_ICONERROR);
+            tk_log_write(1, "Step 2");
+        }
+        return;
+    }
+
+    tk_log_write(1, "Got 0-level error");
+    if (quiet)
+        return;
+    dlg_error_continue dlg(to_wide(message));
+    const int result = dlg.do_modal();
+    if (result == 1 && !is_final)
+        throw tk_final_exception();
+    quiet = dlg.do_not_show();
+}
+
+dlg_error_ex::dlg_error_ex(const std::wstring& message) : ui_dialog(114), m_message(message)
+{
+    gui_load_resources();
+    tk_log_write(1, "dlg_error_ex::ctor");
+}
+
+void dlg_error_ex::on_init()
+{
+    tk_log_write(1, "dlg_error_ex::on_init");
+    set_caption(gui_error_caption());
+    set_text(1320, m_message);
+    center();
+}
+
+void dlg_error_ex::on_command(int id, int /*code*/)
+{
+    switch (id) {
+    case 1:
+    case IDCANCEL:
+        end_dialog(1);
+        break;
+    case 1108:
+        tk_copy_to_clipboard2(m_message);
+        end_dialog(1108);
+        break;
+    case 1112: {
+        std::string body;
+        if (!tk_unicode_to_ansi3(m_message.c_str(), body))
+            body.clear();
+        std::string title;
+        if (wizard_shell::is_initialized())
+            title = tk_to_string(wizard_shell::ref().title());
+        tk_send_bug(title, body);
+        end_dialog(1112);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+dlg_error_continue::dlg_error_continue(const std::wstring& message) : ui_dialog(115), m_message(message)
+{
+    gui_load_resources();
+    tk_log_write(1, "dlg_error_continue::ctor");
+}
+
+void dlg_error_continue::on_init()
+{
+    tk_log_write(1, "dlg_error_continue::on_init");
+    set_caption(gui_error_caption());
+    set_text(1320, m_message);
+    check(1222, m_check);
+    center();
+}
+
+void dlg_error_continue::on_command(int id, int /*code*/)
+{
+    switch (id) {
+    case 1:
+        end_dialog(1);
+        break;
+    case 2:
+        end_dialog(2);
+        break;
+    case 1222:
+        m_check = !m_check;
+        check(1222, m_check);
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,65 @@
+#include "GUI2/g_finish.h"
+
+#include <cwchar>
+
+#include "TK/tk_utils.h"
+
+std::wstring gui_profile_filter(const std::wstring& extension, const char* what, int assert_line)
+{
+    std::wstring filter = L"Profile Files (." + extension + L")|*." + extension + L"|All Files (*.*)|*.*|";
+    if (filter.size() >= 260)
+        filter.resize(259);
+    const std::wstring format = tk_to_wstring(what);
+    tk_log_write_w(1, format.c_str(), filter.c_str());
+    if (extension.size() != 3 && extension.size() != 4)
+        throw tk_mail_assertion("g_finish", assert_line);
+    for (auto& c : filter)
+        if (c == L'|')
+            c = L'\0';
+    return filter;
+}
+
+void gui_set_heading_font(ui_window& w, int id)
+{
+    w.set_font(id, L"Segoe UI", 13, false);
+}
+
+gui_finish_page::gui_finish_page(const std::wstring& success_text, const std::wstring& error_text,
+                                 const std::wstring& extension)
+    : m_success(success_text), m_error(error_text), m_ext(extension)
+{
+}
+
+bool gui_finish_page::page_init()
+{
+    tk_log_write(1, "gui_finish_page::page_init");
+    gui_set_heading_font(*this, 1313);
+    tk_log_write(1, "wizard_shell::enable_button(%08X)", PSBTN_CANCEL);
+    shell().enable_button(PSBTN_CANCEL, false);
+    tk_log_write(1, "wizard_shell::enable_button(%08X)", PSBTN_HELP);
+    shell().enable_button(PSBTN_HELP, false);
+    const std::vector<std::string> errors = shell().errors();
+    if (!errors.empty()) {
+        tk_log_write(1, "Display errors");
+        set_text(1314, m_error);
+        show(1016, true);
+        set_text(1016, std::wstring());
+        for (std::string line : errors) {
+            for (char& c : line)
+                if (c == '\n')
+                    c = ' ';
+            wchar_t* wide = nullptr;
+            std::wstring text;
+            if (tk_ansi_to_unicode(line.c_str(), &wide) && wide) {
+                text = wide;
+                delete[] wide;
+            }
+            append_text(1016, text + L"\r\n\r\n");
+        }
+        set_read_only(1016, true);
+    } else {
+        tk_log_write(1, "Display success-message");
+        set_text(1314, m_success);
+    }
+    return true;
+}

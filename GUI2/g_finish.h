@@ -1,0 +1,76 @@
+// The finish page and the profile commands (load on the welcome page, save on the finish page).
+#pragma once
+#include <string>
+
+#include "GUI2/g_f_dlg.h"
+#include "GUI2/g_wiz_pg.h"
+#include "GUI2/g_wiz_sh.h"
+#include "TK/tk_excep.h"
+#include "TK/tk_log.h"
+#include "common/err_hand.h"
+
+// The file-dialog filter of profiles with this extension, zero characters between the parts.
+// An extension that is not 3 or 4 characters long is an internal error at the given line.
+std::wstring gui_profile_filter(const std::wstring& extension, const char* what, int assert_line);
+
+// Heading font of the welcome and finish pages.
+void gui_set_heading_font(ui_window& w, int id);
+
+// Loads a profile the user picks into the converter. Errors go to the error handler.
+template <class T_CONV>
+void gui_load_profile(ui_window* owner, const std::wstring& extension)
+{
+    const std::wstring filter = gui_profile_filter(extension, "welcome_page_t::on_load(%ls)", 266);
+    try {
+        open_file_dialog dlg(owner, filter, L"Select Profile", std::wstring());
+        if (dlg.run())
+            T_CONV::ref().load_profile_file(dlg.file_name());
+    } catch (const tk_exception& e) {
+        error_handler::ref().handle(e, false);
+    }
+}
+
+// Saves the converter's settings into a profile the user names.
+template <class T_CONV>
+void gui_store_profile(ui_window* owner, const std::wstring& extension)
+{
+    const std::wstring filter = gui_profile_filter(extension, "gui_finish_page_t::on_store(%ls)", 141);
+    try {
+        save_file_dialog dlg(owner, filter, L"Select Profile", std::wstring(), extension);
+        if (dlg.run() && !T_CONV::ref().store_profile_file(dlg.file_name()))
+            wizard_shell::ref().error(L"Cannot save the settings into '" + dlg.file_name() + L"'.");
+    } catch (const tk_exception& e) {
+        error_handler::ref().handle(e, false);
+    }
+}
+
+// The last page: the success text or the run's error lines, and "Save Settings...".
+class gui_finish_page : public wizard_page<116, PSWIZB_FINISH, PSP_HIDEHEADER> {
+public:
+    gui_finish_page(const std::wstring& success_text, const std::wstring& error_text, const std::wstring& extension);
+    bool page_init() override;
+
+    const std::wstring& success_text() const { return m_success; }
+    const std::wstring& error_text() const { return m_error; }
+    const std::wstring& extension() const { return m_ext; }
+
+protected:
+    std::wstring m_success;
+    std::wstring m_error;
+    std::wstring m_ext;
+};
+
+template <class T_CONV, int ID>
+class gui_finish_page_t : public gui_finish_page {
+public:
+    static_assert(ID == 116, "the finish page is dialog 116");
+    using gui_finish_page::gui_finish_page;
+
+    void on_store() { gui_store_profile<T_CONV>(this, m_ext); }
+
+    void on_command(int id, int code) override
+    {
+        if (id == 1116 && code == ui_clicked)
+            on_store();
+    }
+};

@@ -1,0 +1,182 @@
+#include "GUI2/g_wiz_sh.h"
+
+#include <QApplication>
+#include <QStyle>
+#include <QWidget>
+#include <QtGlobal>
+#include <cstdlib>
+
+#include "GUI2/g_res.h"
+#include "TK/tk_excep.h"
+#include "TK/tk_fname.h"
+#include "TK/tk_log.h"
+#include "TK/tk_utils.h"
+#include "platform/ui/ui_misc.h"
+#include "platform/ui/ui_window.h"
+
+wizard_shell::wizard_shell(const std::wstring& title, int icon_id, int watermark_id, int header_id)
+    : ui_property_sheet(title), m_title(title), m_icon_id(icon_id), m_watermark_id(watermark_id),
+      m_header_id(header_id)
+{
+    gui_load_resources();
+    tk_log_write_w(1, L"wizard_shell::ctor(%ls)", title.c_str());
+}
+
+wizard_shell::~wizard_shell()
+{
+    tk_log_write(1, "wizard_shell::dtor");
+    kill_timer();
+    destroy();
+    clear_errors();
+}
+
+void wizard_shell::initialize_if()
+{
+    tk_log_write(1, "wizard_shell::initialize_if");
+    if (m_initialized.load())
+        return;
+    set_title(m_title);
+    if (QWidget* w = window())
+        w->setWindowIcon(w->style()->standardIcon(QStyle::SP_DriveHDIcon));
+    center();
+    m_initialized.store(true);
+}
+
+bool wizard_shell::is_initialized()
+{
+    wizard_shell* s = get();
+    return s && s->m_initialized.load();
+}
+
+std::wstring wizard_shell::caption(const wchar_t* kind) const
+{
+    if (m_initialized.load())
+        return m_title + L" " + kind;
+    return kind;
+}
+
+void wizard_shell::error(const std::wstring& text)
+{
+    ui_message_box(text, caption(L"Error"), MB_OK | MB_ICONERROR);
+    tk_log_write_w(3, L"%ls", text.c_str());
+}
+
+void wizard_shell::error_narrow(const std::string& text)
+{
+    error(tk_to_wstring(text));
+}
+
+void wizard_shell::message(const std::wstring& text)
+{
+    ui_message_box(text, caption(L"Message"), MB_OK | MB_ICONINFORMATION);
+    tk_log_write_w(3, L"%ls", text.c_str());
+}
+
+bool wizard_shell::question(const std::wstring& text, unsigned extra_flags)
+{
+    return ui_message_box(text, caption(L"Question"), MB_YESNO | MB_ICONQUESTION | extra_flags) == IDYES;
+}
+
+void wizard_shell::start_timer(int milliseconds)
+{
+    if (m_timer_running.load())
+        throw tk_mail_assertion("g_wiz_sh", 281);
+    if (!ui_property_sheet::start_timer(wizard_timer_id, milliseconds))
+        throw tk_mail_assertion("g_wiz_sh", 289);
+    m_timer_running.store(true);
+}
+
+void wizard_shell::kill_timer()
+{
+    if (m_timer_running.exchange(false))
+        ui_property_sheet::kill_timer(wizard_timer_id);
+}
+
+void wizard_shell::on_timer(int timer_id)
+{
+    // The conversion timer goes to the page that is showing.
+    if (timer_id == wizard_timer_id && m_current)
+        m_current->on_timer(timer_id);
+    else if (timer_id != wizard_timer_id)
+        ui_property_sheet::on_timer(timer_id);
+}
+
+std::wstring wizard_shell::help_file()
+{
+    tk_file_wname name(tk_get_module_path_w());
+    return name.folder() + name.name + L".chm";
+}
+
+void wizard_shell::help(int context_id, bool with_id)
+{
+    const std::wstring file = help_file();
+    if (with_id)
+        tk_log_write(1, "wizard_shell::display_help(%d)", context_id);
+    else
+        tk_log_write(1, "wizard_shell::display_help()");
+    if (tk_is_file_exist2(file, tk_exist_file)) {
+        if (!ui_open_help(file, with_id ? context_id : 0))
+            tk_log_write_w(3, L"No viewer opened the help file '%ls'", file.c_str());
+    } else {
+        error(L"Help file does not exist. Reinstall the program.");
+    }
+}
+
+void wizard_shell::display_help(int context_id)
+{
+    help(context_id, true);
+}
+
+void wizard_shell::display_help()
+{
+    help(0, false);
+}
+
+bool wizard_shell::add_error(const std::string& message)
+{
+    std::lock_guard<std::mutex> g(m_errors_lock);
+    if (m_errors.size() >= max_errors)
+        return false;
+    m_errors.push_back(message);
+    return true;
+}
+
+std::vector<std::string> wizard_shell::errors() const
+{
+    std::lock_guard<std::mutex> g(m_errors_lock);
+    return m_errors;
+}
+
+void wizard_shell::clear_errors()
+{
+    std::lock_guard<std::mutex> g(m_errors_lock);
+    m_errors.clear();
+}
+
+void gui_initialize()
+{
+    tk_log_write(1, "gui_initialize");
+    // The widget library takes the place of the common controls: its run-time version decides.
+    unsigned major = 0, minor = 0;
+    {
+        const QString v = QString::fromLatin1(qVersion());
+        const QStringList parts = v.split(QLatin1Char('.'));
+        major = parts.size() > 0 ? parts[0].toUInt() : 0;
+        minor = parts.size() > 1 ? parts[1].toUInt() : 0;
+    }
+    const unsigned version = (major << 16) | minor;
+    tk_log_write(1, "Qt widgets version=%X", version);
+    if (version < 0x60000) {
+        ui_message_box(L"Incorrect version of the Qt widget library. Qt 6\nor later is required to proceed "
+                       L"with the application.",
+                       L"Error", MB_OK | MB_ICONERROR);
+        std::exit(-1);
+    }
+    tk_log_write(1, "gui_initialize - Step #1");
+    if (!QCoreApplication::instance() || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        tk_log_write(3, "Failed to initialize GUI library");
+        std::exit(-1);
+    }
+    tk_log_write(1, "gui_initialize - Step #2");
+    tk_log_write(1, "gui_initialize - end");
+}

@@ -1,0 +1,482 @@
+// The wizard's pages over the real converter and Access reader, on real widgets (offscreen) with a
+// hooked user: page order, the pages' checks and messages, queries, progress, finish and profiles,
+// and a quick launch that converts a corpus file into a script.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "GUI2/g_err.h"
+#include "TK/tk_errco.h"
+#include "TK/tk_excep.h"
+#include "TK/tk_utils.h"
+#include "platform/ui/ui_misc.h"
+#include "support/testdata.h"
+#include "wizard/qel_entry.h"
+#include "wizard/qel_shel.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const corpus_mdb = "jackcess/V2003/testV2003.mdb";
+
+struct seen_box {
+    int id;
+    std::wstring caption;
+    std::wstring text;
+};
+
+class WizardTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ui_ensure_application();
+        static const std::string dir = (fs::temp_directory_path() / ("drav_wizard_" + std::to_string(getpid()))).string();
+        fs::create_directories(dir);
+        setenv("DRAV_REGISTRY_FILE", (dir + "/registry").c_str(), 1);
+    }
+
+    void SetUp() override
+    {
+        tmp = fs::temp_directory_path() / ("drav_wiz_" + std::to_string(getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(tmp);
+        fs::create_directories(tmp);
+        fs::remove(std::getenv("DRAV_REGISTRY_FILE"));
+        ui_set_modal_hook([this](ui_dialog& d) {
+            seen_box b{d.template_id(), d.caption(), d.get_text(1320, 0)};
+            if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
+                b.text = m->text();
+            boxes.push_back(b);
+            if (d.template_id() == 101)
+                return;   // the connection dialog closes by itself
+            if (answer)
+                answer(d);
+            else if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
+                m->press((m->flags() & 0xF) == MB_YESNO ? IDYES : IDOK);
+        });
+    }
+
+    void TearDown() override
+    {
+        ui_set_modal_hook(nullptr);
+        ui_set_file_hook(nullptr);
+        ui_set_help_hook(nullptr);
+        fs::remove_all(tmp);
+    }
+
+    std::wstring last_text() const { return boxes.empty() ? std::wstring() : boxes.back().text; }
+
+    fs::path tmp;
+    std::vector<seen_box> boxes;
+    std::function<void(ui_dialog&)> answer;
+};
+
+// The process-wide objects and pages as the entry builds them, for a normal start.
+struct wizard_set {
+    wizard_set()
+        : handler(tk_sql_error_count, tk_sql_error_table), converter(false),
+          shell(L"Veltrane 6.3", 501, 311, 312), welcome(L"qel"), tables(qel_no_tables_question),
+          finish(qel_success_text, qel_error_text, L"qel")
+    {
+        converter.set_frontend(&frontend);
+        for (ui_page* p : std::initializer_list<ui_page*>{&welcome, &mssql, &dump, &ugl, &files, &tables,
+                                                         &progress, &finish})
+            shell.add_page(p);
+    }
+    int active_id() const { return shell.active_page() ? shell.active_page()->template_id() : 0; }
+
+    gui_error_handler handler;
+    dravlen_convertor converter;
+    gui_frontend frontend;
+    wizard_shell shell;
+    welcome_page welcome;
+    mssql_settings_page mssql;
+    dump_settings_page dump;
+    ugl_page ugl;
+    sel_file_page files;
+    qel_sel_tables_page tables;
+    progress_page progress;
+    qel_finish_page finish;
+};
+
+TEST_F(WizardTest, NormalStartHasEightPagesInOrderAndCancelEndsIt)
+{
+    std::vector<int> ids;
+    const int rc = dravlen_main("", [&](wizard_shell& shell) {
+        for (ui_page* p : shell.pages())
+            ids.push_back(p->template_id());
+        shell.create();
+        EXPECT_EQ(shell.active_page()->template_id(), 103);
+        EXPECT_TRUE(wizard_shell::is_initialized());
+        EXPECT_EQ(shell.title_text(), L"Veltrane 6.3");
+        shell.press_cancel();   // the hooked user answers Yes
+        return shell.result();
+    });
+    EXPECT_EQ(ids, (std::vector<int>{103, 118, 109, 105, 106, 127, 107, 116}));
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(last_text(), L"Are you sure you want to exit the wizard?");
+}
+
+TEST_F(WizardTest, ScriptRoadSkipsTheServerPageAndBackFromScriptSettingsReturnsToWelcome)
+{
+    wizard_set w;
+    w.shell.create();
+    EXPECT_EQ(w.active_id(), 103);
+    EXPECT_TRUE(w.welcome.is_checked(1329));   // direct by default
+    w.welcome.press(1330);
+    w.shell.press_next();
+    EXPECT_FALSE(w.converter.direct);
+    EXPECT_EQ(w.active_id(), 109);
+    EXPECT_EQ(w.shell.active_page()->header_title(), L"Step 1 of 5");
+
+    // create table off: the create-database box is disabled; the options go back to the converter.
+    w.dump.press(1204);
+    EXPECT_FALSE(w.dump.is_checked(1204));
+    EXPECT_FALSE(w.dump.is_enabled(1203));
+    w.shell.press_back();
+    EXPECT_EQ(w.active_id(), 103);
+    EXPECT_FALSE(w.converter.dump_options.create_table);
+    EXPECT_FALSE(w.converter.dump_options.unicode);
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 109);
+    EXPECT_FALSE(w.dump.is_enabled(1203));
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 105);
+}
+
+TEST_F(WizardTest, WorkgroupPageChecksItsFieldsBeforeGoingOn)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(105));
+    EXPECT_FALSE(w.ugl.is_enabled(1003));
+    w.ugl.press(1202);
+    EXPECT_TRUE(w.ugl.is_checked(1202));
+    EXPECT_TRUE(w.ugl.is_enabled(1003));
+    EXPECT_FALSE(w.converter.use_workgroup);   // the box only enables the fields
+
+    w.ugl.set_text(1003, (tmp / "missing.mdw").wstring());
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 105);
+    EXPECT_EQ(last_text(), L"Workgroup information file does not exist.\r\nPlease verify the correct path was given.");
+
+    w.ugl.set_text(1003, tk_to_wstring(mdb));   // an ordinary database, not a workgroup file
+    w.ugl.set_text(1004, L"admin");
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 105);
+    EXPECT_EQ(last_text().substr(0, 40), L"The file does not comply with MS Access ");
+
+    w.ugl.set_text(1003, L"");
+    w.ugl.set_text(1004, L"  admin ");
+    w.shell.press_next();
+    EXPECT_EQ(last_text(), L"You should enter path to MS Access workgroup information file");
+    EXPECT_EQ(w.converter.ugl_user, L"admin");   // stored trimmed
+
+    w.ugl.set_text(1004, L"");
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 106);
+}
+
+TEST_F(WizardTest, FileSelectionPageChecksSourceAndDestinationAndOpensTheSource)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    EXPECT_EQ(w.files.get_text(1311), L"&Destination T-SQL script path:");
+    EXPECT_TRUE(w.files.is_visible(1104));
+
+    w.shell.press_next();
+    EXPECT_EQ(last_text(), L"You should enter MS Access database name");
+    w.files.set_text(1003, (tmp / "none.mdb").wstring());
+    w.shell.press_next();
+    EXPECT_EQ(last_text(), L"You should enter T-SQL script file name");
+    const fs::path script = tmp / "out.sql";
+    w.files.set_text(1004, script.wstring());
+    w.shell.press_next();
+    EXPECT_EQ(last_text(), L"Source file does not exist.\r\nPlease verify the correct path was given.");
+    EXPECT_EQ(w.active_id(), 106);
+
+    w.files.set_text(1003, tk_to_wstring(mdb));
+    w.files.set_text(1004, tmp.wstring());
+    w.shell.press_next();
+    EXPECT_EQ(last_text(), L"Destination name should specify a file, not folder.");
+
+    std::ofstream(script) << "old";
+    w.files.set_text(1004, script.wstring());
+    answer = [](ui_dialog& d) { d.press(IDNO); };
+    w.shell.press_next();
+    EXPECT_EQ(last_text(), L"Destination file already exists. Overwrite?");
+    EXPECT_EQ(w.active_id(), 106);
+    EXPECT_TRUE(fs::exists(script));
+
+    answer = nullptr;
+    w.files.press(1228);
+    w.shell.press_next();
+    EXPECT_FALSE(fs::exists(script));   // deleted once the user agreed
+    EXPECT_TRUE(w.converter.only_definitions);
+    EXPECT_EQ(w.active_id(), 127);
+    EXPECT_GT(w.tables.lb_count(1317), 0);
+
+    w.shell.press_back();
+    EXPECT_EQ(w.active_id(), 106);
+    w.shell.press_back();
+    EXPECT_EQ(w.active_id(), 105);   // script road: the security page
+}
+
+TEST_F(WizardTest, FileSelectionPageFillsTheDestinationFromTheSource)
+{
+    wizard_set w;
+    w.converter.direct = true;
+    w.converter.source = (tmp / "shop.mdb").wstring();
+    w.converter.destination = L"my.db";
+    w.shell.create();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    EXPECT_EQ(w.files.get_text(1004), L"my");   // split like a file name
+    EXPECT_FALSE(w.files.is_visible(1104));
+
+    ui_set_file_hook([&](ui_file_request& r) {
+        EXPECT_EQ(r.title, L"Select MS Access database to convert");
+        r.file = (tmp / "other.accdb").wstring();
+        return true;
+    });
+    w.files.press(1107);
+    EXPECT_EQ(w.files.get_text(1003), (tmp / "other.accdb").wstring());
+    EXPECT_EQ(w.files.get_text(1004), L"other");
+
+    w.files.set_text(1004, L"");
+    w.files.focus(1004);
+    EXPECT_EQ(w.files.get_text(1004), L"other");
+}
+
+TEST_F(WizardTest, QueryDialogAcceptsOnlySelectTextsAndTheTableListTakesQueries)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    wizard_set w;
+    w.converter.direct = false;
+    w.converter.source = tk_to_wstring(mdb);
+    w.converter.available_queries = {{L"Old", L"SELECT 1"}};
+    w.shell.create();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(127));
+    const int tables = w.tables.lb_count(1317);
+    ASSERT_GT(tables, 1);   // the source's tables and the defined query
+    EXPECT_GE(w.tables.lb_find_exact(1317, L"Old"), 0);
+    EXPECT_TRUE(w.tables.is_visible(1114));
+    EXPECT_FALSE(w.tables.is_visible(1117));
+
+    // SELEC and UPDATE are refused; leading blanks are dropped.
+    std::vector<std::wstring> texts = {L"SELEC", L"UPDATE T SET X = 1", L"   select * from T"};
+    std::size_t attempt = 0;
+    std::wstring first_table = w.tables.lb_text(1317, 0) == L"Old" ? w.tables.lb_text(1317, 1) : w.tables.lb_text(1317, 0);
+    w.converter.destination = (tmp / "q.sql").wstring();
+    answer = [&](ui_dialog& d) {
+        if (d.template_id() == 128) {
+            if (attempt == 0) {
+                d.set_text(1019, L"");
+                d.press(IDOK);   // empty name
+            }
+            d.set_text(1019, attempt < 3 ? L"Q1" : first_table);
+            d.set_text(1020, texts[std::min<std::size_t>(attempt, 2)]);
+            ++attempt;
+            d.press(IDOK);
+            if (!d.is_ended())
+                d.press(IDCANCEL);
+        } else if (auto* m = dynamic_cast<ui_message_dialog*>(&d)) {
+            m->press(IDOK);
+        }
+    };
+    for (int i = 0; i < 3; ++i)
+        w.tables.press(1114);
+    ASSERT_GE(boxes.size(), 4u);
+    std::vector<std::wstring> msgs;
+    for (const auto& b : boxes)
+        if (b.id == ui_message_template_id)
+            msgs.push_back(b.text);
+    EXPECT_EQ(msgs[0], L"Table name is empty!");
+    EXPECT_EQ(msgs[1], L"The query must start with SELECT.");
+    EXPECT_EQ(msgs[2], L"The query must start with SELECT.");
+    ASSERT_EQ(w.tables.chosen_queries.size(), 1u);
+    EXPECT_EQ(w.tables.chosen_queries[0], (std::pair<std::wstring, std::wstring>{L"Q1", L"select * from T"}));
+
+    // Removing the query returns it to the available side; adding moves it back.
+    w.tables.lb_clear_selection(1318);
+    w.tables.lb_select(1318, w.tables.lb_find_exact(1318, L"Q1"), true);
+    w.tables.press(1111);
+    EXPECT_TRUE(w.tables.chosen_queries.empty());
+    ASSERT_EQ(w.tables.available_queries.size(), 2u);
+    w.tables.lb_clear_selection(1317);
+    w.tables.lb_select(1317, w.tables.lb_find_exact(1317, L"Q1"), true);
+    w.tables.press(1101);
+    ASSERT_EQ(w.tables.chosen_queries.size(), 1u);
+
+    // A table name chosen already is a duplicate in any letter case: the dialog opens again.
+    w.tables.lb_clear_selection(1317);
+    w.tables.lb_select(1317, w.tables.lb_find_exact(1317, first_table), true);
+    w.tables.press(1101);
+    attempt = 3;
+    int opened = 0;
+    answer = [&](ui_dialog& d) {
+        if (d.template_id() == 128) {
+            ++opened;
+            if (opened == 2) {
+                EXPECT_EQ(d.get_text(1020, 0), L"select * from T");   // the values just entered
+                d.press(IDCANCEL);
+                return;
+            }
+            d.set_text(1019, tk_to_wstring(tk_to_string(first_table)));
+            d.set_text(1020, L"select * from T");
+            d.press(IDOK);
+        } else if (auto* m = dynamic_cast<ui_message_dialog*>(&d)) {
+            EXPECT_EQ(m->text(), L"Duplicate table name. Try again.");
+            m->press(IDOK);
+        }
+    };
+    w.tables.press(1114);
+    EXPECT_EQ(opened, 2);
+    answer = nullptr;
+
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 107);
+    w.progress.request_stop();
+    ui_wait_while([&]() { return w.progress.is_running(); });
+    EXPECT_EQ(w.converter.selected_tables, std::vector<std::wstring>{first_table});
+}
+
+TEST_F(WizardTest, ProgressPercentage)
+{
+    EXPECT_EQ(progress_page::percentage(0, 0, 0, 0), 0u);
+    EXPECT_EQ(progress_page::percentage(2, 1, 100, 50), 75u);
+    EXPECT_EQ(progress_page::percentage(3, 3, 0, 0), 100u);
+    EXPECT_EQ(progress_page::percentage(1, 0, 10, 10), 100u);
+}
+
+TEST_F(WizardTest, FinishPageListsTheRunsErrorsReadOnlyAndDisablesCancelAndHelp)
+{
+    {
+    wizard_set w;
+    w.shell.create();
+    w.shell.add_error("first\nline");
+    w.shell.add_error("second");
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
+    EXPECT_EQ(w.finish.get_text(1314, 0), qel_error_text);
+    EXPECT_TRUE(w.finish.is_visible(1016));
+    EXPECT_EQ(w.finish.get_text(1016, 0), L"first line\n\nsecond\n\n");
+    EXPECT_TRUE(w.finish.is_read_only(1016));
+    EXPECT_FALSE(w.shell.is_button_enabled(PSBTN_CANCEL));
+    EXPECT_FALSE(w.shell.is_button_enabled(PSBTN_HELP));
+    EXPECT_TRUE(w.shell.is_button_enabled(PSBTN_FINISH));
+    w.shell.press_finish();
+    EXPECT_TRUE(w.shell.is_ended());
+    EXPECT_EQ(w.shell.result(), 0);
+    }
+    wizard_set ok;
+    ok.shell.create();
+    ASSERT_TRUE(ok.shell.set_cur_sel_by_id(116));
+    EXPECT_EQ(ok.finish.get_text(1314, 0), qel_success_text);
+    EXPECT_FALSE(ok.finish.is_visible(1016));
+}
+
+TEST_F(WizardTest, ProfileSavedOnTheFinishPageLoadsBackThroughTheWelcomePage)
+{
+    const fs::path profile = tmp / "settings";
+    {
+        wizard_set w;
+        w.converter.direct = false;
+        w.converter.source = L"/data/shop.mdb";
+        w.converter.destination = L"/data/shop.sql";
+        w.converter.host = L"db-host";
+        // After a run the list holds the tables as pairs without text, and the user's queries.
+        w.converter.selected_queries = {{L"Top", L"SELECT * FROM Orders"}, {L"Orders", L""}, {L"Items", L""}};
+        w.converter.only_definitions = true;
+        w.shell.create();
+        ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
+        ui_set_file_hook([&](ui_file_request& r) {
+            EXPECT_TRUE(r.save);
+            r.file = profile.wstring();
+            return true;
+        });
+        w.finish.press(1116);
+    }
+    ASSERT_TRUE(fs::exists(profile.string() + ".qel"));
+
+    fs::remove(std::getenv("DRAV_REGISTRY_FILE"));
+
+    wizard_set w;
+    w.shell.create();
+    ui_set_file_hook([&](ui_file_request& r) {
+        EXPECT_FALSE(r.save);
+        EXPECT_EQ(r.title, L"Select Profile");
+        r.file = profile.wstring() + L".qel";
+        return true;
+    });
+    w.welcome.press(1115);
+    EXPECT_FALSE(w.converter.direct);
+    EXPECT_EQ(w.converter.source, L"/data/shop.mdb");
+    EXPECT_EQ(w.converter.destination, L"/data/shop.sql");
+    EXPECT_EQ(w.converter.host, L"db-host");
+    EXPECT_TRUE(w.converter.only_definitions);
+    EXPECT_EQ(w.converter.selected_queries,
+              (udb_converter::name_text_list{{L"Top", L"SELECT * FROM Orders"}, {L"Orders", L""}, {L"Items", L""}}));
+
+    // A profile that does not exist is reported, the wizard goes on.
+    ui_set_file_hook([&](ui_file_request& r) {
+        r.file = (tmp / "gone.qel").wstring();
+        return true;
+    });
+    const std::size_t before = boxes.size();
+    w.welcome.press(1115);
+    EXPECT_EQ(boxes.size(), before + 1);
+    EXPECT_EQ(boxes.back().caption, L"Veltrane 6.3 Error");
+}
+
+TEST_F(WizardTest, QuickLaunchConvertsACorpusFileIntoAScript)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    const fs::path script = tmp / "quick.sql";
+    const fs::path profile = tmp / "quick.qel";
+    {
+        gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
+        dravlen_convertor c(false);
+        c.direct = false;
+        c.source = tk_to_wstring(mdb);
+        c.destination = script.wstring();
+        std::vector<std::wstring> tables;
+        c.get_all_tables(tables);
+        ASSERT_FALSE(tables.empty());
+        for (const auto& t : tables)
+            c.selected_queries.emplace_back(t, L"");   // tables as a run leaves them in the list
+        ASSERT_TRUE(c.store_profile_file(profile.wstring()));
+    }
+    std::ofstream(script) << "stale";   // an existing script is replaced
+    std::vector<int> ids;
+    int finish_seen = 0;
+    const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
+        for (ui_page* p : shell.pages())
+            ids.push_back(p->template_id());
+        shell.create();
+        ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
+        finish_seen = shell.active_page() ? shell.active_page()->template_id() : 0;
+        shell.press_finish();
+        return shell.result();
+    });
+    EXPECT_EQ(ids, (std::vector<int>{107, 116}));
+    EXPECT_EQ(finish_seen, 116);
+    EXPECT_EQ(rc, 0);
+    std::ifstream in(script);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("CREATE TABLE"), std::string::npos) << text.str().substr(0, 2000);
+    for (const auto& b : boxes)
+        ADD_FAILURE() << tk_to_string(b.caption + L": " + b.text);   // the run reported no error
+    EXPECT_EQ(text.str().find("stale"), std::string::npos);
+}
+
+} // namespace
