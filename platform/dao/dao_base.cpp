@@ -12,6 +12,9 @@ namespace {
 const wchar_t* standard_text(long number)
 {
     switch (number) {
+    case 5: return L"Invalid procedure call or argument.";
+    case 6: return L"Overflow.";
+    case 11: return L"Division by zero.";
     case 3021: return L"No current record.";
     case 3024: return L"Could not find file '%1'.";
     case 3029: return L"Not a valid account name or password.";

@@ -37,6 +37,15 @@ struct engine_ctx {
 };
 using ctx_ptr = std::shared_ptr<engine_ctx>;
 
+// An engine error raised inside the layer (turned into the Errors collection by fail_from_exception);
+// `arg` fills the standard text of the number.
+struct dao_failure : std::exception {
+    long number;
+    std::wstring arg;
+    dao_failure(long n, std::wstring a) : number(n), arg(std::move(a)) {}
+    const char* what() const noexcept override { return "engine error"; }
+};
+
 // A snapshot of the engine's errors as a collection.
 DAOErrors* make_errors(const engine_ctx& ctx);
 

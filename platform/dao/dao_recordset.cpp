@@ -393,6 +393,8 @@ HRESULT fail_from_exception(engine_ctx& ctx)
 {
     try {
         throw;
+    } catch (const dao_failure& x) {
+        return ctx.fail(x.number, error_text(ctx, x.number, x.arg.empty() && x.number == 3061 ? L"1" : x.arg));
     } catch (const jet::error& x) {
         std::string m(x.what());
         return ctx.fail(x.code(), std::wstring(m.begin(), m.end()));

@@ -408,6 +408,9 @@ sql_error from_sqlite(const std::string& msg)
     }
     if (msg.find("aggregate") != std::string::npos || msg.find("GROUP BY") != std::string::npos) return {3122, L""};
     if (msg.find("type mismatch") != std::string::npos) return {3464, L""};
+    if (msg == "Division by zero") return {11, L""};
+    if (msg == "Overflow") return {6, L""};
+    if (msg == "Invalid procedure call") return {5, L""};
     return {3141, L""};
 }
 
@@ -556,6 +559,73 @@ short type_of_value(sqlite3_stmt* s, int i)
     }
 }
 
+// The rows of a prepared statement, read forward as they are asked for; moving back runs it again.
+class stmt_source : public row_source {
+public:
+    stmt_source(std::shared_ptr<void> conn, sqlite3_stmt* st, std::vector<column_info> cols, double percent)
+        : conn_(std::move(conn)), st_(st), cols_(std::move(cols))
+    {
+        if (percent > 0) limit_ = static_cast<long>(std::ceil(static_cast<double>(count_all()) * percent / 100.0));
+    }
+    ~stmt_source() override { sqlite3_finalize(st_); }
+    const std::vector<column_info>& columns() const override { return cols_; }
+    bool seek(long n) override
+    {
+        if (n < 0 || (limit_ >= 0 && n >= limit_)) return false;
+        if (n < at_) {
+            sqlite3_reset(st_);
+            at_ = -1;
+            more_ = true;
+        }
+        while (at_ < n && more_) {
+            int rc = sqlite3_step(st_);
+            if (rc == SQLITE_ROW) ++at_;
+            else if (rc == SQLITE_DONE) more_ = false;
+            else fail(rc);
+        }
+        return more_ && at_ == n;
+    }
+    long count() override
+    {
+        if (total_ < 0) {
+            total_ = count_all();
+            if (limit_ >= 0 && limit_ < total_) total_ = limit_;
+        }
+        return total_;
+    }
+    void value(std::size_t i, VARIANT* out) override
+    {
+        jet::value v = convert(st_, static_cast<int>(i), cols_[i].type);
+        to_variant(v, cols_[i].type, out);
+    }
+
+private:
+    [[noreturn]] void fail(int)
+    {
+        const char* m = sqlite3_errmsg(sqlite3_db_handle(st_));
+        sql_error e = from_sqlite(m ? m : "");
+        throw dao_failure(e.number, e.arg);
+    }
+    long count_all()
+    {
+        stmt_holder c;
+        if (sqlite3_prepare_v2(sqlite3_db_handle(st_), sqlite3_sql(st_), -1, &c.s, nullptr) != SQLITE_OK) fail(0);
+        long n = 0;
+        int rc;
+        while ((rc = sqlite3_step(c.s)) == SQLITE_ROW) ++n;
+        if (rc != SQLITE_DONE) fail(rc);
+        return n;
+    }
+
+    std::shared_ptr<void> conn_;
+    sqlite3_stmt* st_;
+    std::vector<column_info> cols_;
+    long at_ = -1;
+    bool more_ = true;
+    long total_ = -1;
+    long limit_ = -1;
+};
+
 } // namespace
 
 std::unique_ptr<row_source> sqlite_select(const db_ptr& db, const std::wstring& sql, bool rows,
@@ -635,40 +705,30 @@ std::unique_ptr<row_source> sqlite_select(const db_ptr& db, const std::wstring& 
                         if (!cols[k].source_table.empty() && cols[k].name.find(L'.') == std::wstring::npos)
                             cols[k].name = cols[k].source_table + L"." + cols[k].name;
                 }
-        auto src = std::make_unique<memory_source>(db->ctx, cols);
-        // Rows: read all (or, only describing, enough to type what the text did not).
+        // Columns the text does not type take the type of their first value (a bounded look ahead).
         std::size_t undecided = static_cast<std::size_t>(std::count(decided.begin(), decided.end(), false));
-        std::vector<std::vector<jet::value>> raw;
-        long limit = rows ? -1 : (undecided ? 100 : 0);
+        long look = undecided ? 1000 : 0;
         int rc = SQLITE_ROW;
-        while (limit != 0 && (rc = sqlite3_step(st.s)) == SQLITE_ROW) {
+        while (look-- > 0 && undecided > 0 && (rc = sqlite3_step(st.s)) == SQLITE_ROW) {
             for (int i = 0; i < n; ++i) {
-                if (!decided[static_cast<std::size_t>(i)]) {
-                    if (short vt = type_of_value(st.s, i)) {
-                        cols[static_cast<std::size_t>(i)].type = vt;
-                        cols[static_cast<std::size_t>(i)].size = dao_size_of(vt, nullptr, true);
-                        if (vt == dbText) cols[static_cast<std::size_t>(i)].size = 255;
-                        decided[static_cast<std::size_t>(i)] = true;
-                    }
+                if (decided[static_cast<std::size_t>(i)]) continue;
+                if (short vt = type_of_value(st.s, i)) {
+                    cols[static_cast<std::size_t>(i)].type = vt;
+                    cols[static_cast<std::size_t>(i)].size = vt == dbText ? 255 : dao_size_of(vt, nullptr, true);
+                    decided[static_cast<std::size_t>(i)] = true;
+                    --undecided;
                 }
             }
-            std::vector<jet::value> row(static_cast<std::size_t>(n));
-            for (int i = 0; i < n; ++i) row[static_cast<std::size_t>(i)] = convert(st.s, i, cols[static_cast<std::size_t>(i)].type);
-            if (rows) raw.push_back(std::move(row));
-            if (limit > 0) --limit;
         }
         if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw from_sqlite(sqlite3_errmsg(c.db));
         for (std::size_t i = 0; i < cols.size(); ++i)
             if (!decided[i]) { cols[i].type = dbText; cols[i].size = 255; }
-        if (t.top_percent > 0 && rows) {
-            auto keep = static_cast<std::size_t>(std::ceil(static_cast<double>(raw.size()) * t.top_percent / 100.0));
-            if (keep < raw.size()) raw.resize(keep);
-        }
         if (out_cols) *out_cols = cols;
         hr = S_OK;
         if (!rows) return nullptr;
-        src = std::make_unique<memory_source>(db->ctx, std::move(cols));
-        src->rows_ = std::move(raw);
+        sqlite3_reset(st.s);
+        auto src = std::make_unique<stmt_source>(db->sql, st.s, std::move(cols), t.top_percent);
+        st.s = nullptr;
         return src;
     } catch (const sql_error& e) {
         std::wstring arg = e.arg;

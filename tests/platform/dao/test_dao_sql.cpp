@@ -532,3 +532,37 @@ TEST(DaoSqlFiles, GuidLiteralsFindGuidValues)
 }
 
 } // namespace
+
+namespace {
+
+// Rows are read as they are walked; an error met on the way is the engine's error of that move, and
+// moving back runs the statement again.
+TEST(DaoSqlFiles, RowsStreamAndRuntimeErrorsArriveOnTheMove)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/real/ASampleDatabase.accdb");
+    auto e = engine();
+    auto db = open(e.get(), path);
+    ASSERT_TRUE(db);
+    ptr<DAORecordset> rs;
+    bstr sql(L"SELECT [Asset No], 100 / IIf([Asset No] = '30052', 0, 1) AS Q FROM [Asset Items]");
+    var type(static_cast<long>(dbOpenDynaset)), opt(static_cast<long>(dbReadOnly)), lock;
+    ASSERT_EQ(db->OpenRecordset(sql.b, type.v, opt.v, lock.v, rs.out()), S_OK) << narrow(last_error(e.get()).second);
+    ASSERT_EQ(rs->MoveNext(), S_OK);
+    EXPECT_EQ(rs->MoveNext(), dao_hresult(11));
+    EXPECT_EQ(last_error(e.get()).second, L"Division by zero.");
+    ptr<DAORecordset> ok;
+    bstr sql2(L"SELECT [Asset No] FROM [Asset Items] WHERE Cost > 0 ORDER BY [Asset No] DESC");
+    ASSERT_EQ(db->OpenRecordset(sql2.b, type.v, opt.v, lock.v, ok.out()), S_OK);
+    var first;
+    ASSERT_EQ(ok->get_Collect(var(0L).v, &first.v), S_OK);
+    ASSERT_EQ(ok->MoveLast(0), S_OK);
+    ASSERT_EQ(ok->MoveFirst(), S_OK);
+    var again;
+    ASSERT_EQ(ok->get_Collect(var(0L).v, &again.v), S_OK);
+    EXPECT_EQ(txt(to_value(first.v)), txt(to_value(again.v)));
+    long n = 0;
+    ok->get_RecordCount(&n);
+    EXPECT_EQ(n, 65);
+}
+
+} // namespace
