@@ -91,6 +91,35 @@ std::uint32_t fraction_of(int microseconds, int subsecond)
     return static_cast<std::uint32_t>(subsecond) * 10000u;
 }
 
+// The variant type whose binding rule fills a column bound as `bound`.
+VARTYPE bound_vartype(DBTYPE bound, VARTYPE declared)
+{
+    switch (bound) {
+    case DBTYPE_I2: return VT_I2;
+    case DBTYPE_I4: return VT_I4;
+    case DBTYPE_R4: return VT_R4;
+    case DBTYPE_R8: return VT_R8;
+    case DBTYPE_CY: return VT_CY;
+    case DBTYPE_DBTIMESTAMP:
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIME2: return VT_DATE;
+    case DBTYPE_BOOL: return VT_BOOL;
+    case DBTYPE_NUMERIC: return VT_DECIMAL;
+    case DBTYPE_UI1: return VT_UI1;
+    case DBTYPE_I8: return VT_I8;
+    case DBTYPE_UI8: return VT_UI8;
+    case DBTYPE_BYTES: return VT_ARRAY | VT_UI1;
+    case DBTYPE_STR:
+    case DBTYPE_WSTR:
+    case DBTYPE_GUID: return VT_BSTR;
+    case DBTYPE_IUNKNOWN:
+        if (declared == VT_BLOB || declared == VT_BLOB_OBJECT || declared == (VT_ARRAY | VT_UI1))
+            return declared;
+        return VT_BSTR;
+    default: return declared;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- odb_table
@@ -849,7 +878,19 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
             fld->value() = value;
     }
     const auto engine_flags = mss_get_engine_flags();
-    switch (ftd.vartype) {
+    // The value goes the way its bound column takes it; the declared type only
+    // decides where the binding does not (a stream, or a binding of no kind known here).
+    const DBTYPE bound = fast_load.GetColumnType(col);
+    VARTYPE vt = bound_vartype(bound, ftd.vartype);
+    bool as_float = bound == DBTYPE_R4 || (bound != DBTYPE_R8 && ftd.dw_reserved == 1);
+    if (vt == VT_DATE && value.get_type() != VT_DATE) {
+        try {
+            value.change_type(VT_DATE);
+        } catch (const tk_exception&) {
+            tk_log_write_w(2, L"'%ls' is not a date", value.to_wstring().c_str());
+        }
+    }
+    switch (vt) {
     case VT_I2:
     case VT_I1: {
         std::int16_t v = static_cast<std::int16_t>(value.to_long());
@@ -867,7 +908,7 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
     }
     case VT_R4:
     case VT_R8:
-        if (ftd.dw_reserved == 1) {
+        if (as_float) {
             float v = value.to_float();
             tk_log_write(1, "Got VT_R4: %f", static_cast<double>(v));
             fast_load.bind_data2(&v, sizeof v, col);
@@ -891,7 +932,8 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
         int micro = value.get_type() == VT_DATE ? value.get_date().microseconds() : 0;
         mss_engine* engine = mss_engine::get();
         bool modern = engine_flags.version >= 5 && engine && engine->is_connected() && engine->is_native();
-        if (modern && (ftd.dw_reserved & 3) == 2) {
+        const bool known = bound == DBTYPE_DBDATE || bound == DBTYPE_DBTIME2 || bound == DBTYPE_DBTIMESTAMP;
+        if (bound == DBTYPE_DBDATE || (!known && modern && (ftd.dw_reserved & 3) == 2)) {
             tk_log_write(1, "Processing pure date in MS SQL 2008+ way");
             DBDATE d{static_cast<std::int16_t>(st.wYear), st.wMonth, st.wDay};
             if (!st.wYear || !st.wMonth || !st.wDay) {
@@ -904,7 +946,7 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
             fast_load.bind_data2(&d, sizeof d, col);
             return;
         }
-        if (modern && (ftd.dw_reserved & 3) == 3) {
+        if (bound == DBTYPE_DBTIME2 || (!known && modern && (ftd.dw_reserved & 3) == 3)) {
             tk_log_write(1, "Processing pure time in MS SQL 2008+ way");
             DBTIME2 t{st.wHour, st.wMinute, st.wSecond, fraction_of(micro, st.wMilliseconds)};
             fast_load.bind_data2(&t, sizeof t, col);

@@ -377,6 +377,44 @@ TEST(MssTableOdbc, BulkLoadPathOnARealConnection)
     EXPECT_DOUBLE_EQ(std::stod(odbc::to_utf8(rows[1][1])), 0.5);
 }
 
+TEST(MssTableOdbc, BulkLoadDatesDecimalsAndFlags)
+{
+    ODB_NEED_DRIVERS();
+    sqlite_db db("tab_bulk_types", true);
+    // SQLite's driver reports the numeric columns as doubles: values follow the binding.
+    db.run(L"CREATE TABLE v (made TIMESTAMP, amount NUMERIC(12,3), cash NUMERIC(19,4), ok BIT, small SMALLINT)");
+    auto* session = new set_filter_session(db.session.get());
+    udb_schema schema;
+    schema.push_back(new t_ftd(0, L"made", VT_DATE, false, false));
+    auto* amount = new t_ftd(0, L"amount", VT_DECIMAL, false, false);
+    amount->precision = 12;
+    amount->scale = 3;
+    schema.push_back(amount);
+    schema.push_back(new t_ftd(8, L"cash", VT_CY, false, false));
+    schema.push_back(new t_ftd(2, L"ok", VT_BOOL, false, false));
+    schema.push_back(new t_ftd(2, L"small", VT_I2, false, false));
+    {
+        mss_table t(L"v", session, schema, nullptr);
+        udb_record r;
+        r.push_back(new udb_field(L"made", 0, ole_variant(ole_date(std::wstring(L"2021-03-04 05:06:07")))));
+        ole_variant dec = ole_variant::from_wstring(L"-1234.567", VT_DECIMAL);
+        r.push_back(new udb_field(L"amount", 0, dec));
+        r.push_back(new udb_field(L"cash", 0, ole_variant::from_currency(-123456)));
+        r.push_back(new udb_field(L"ok", 0, ole_variant(true)));
+        r.push_back(new udb_field(L"small", 0, ole_variant(static_cast<short>(-7))));
+        t.append_record(r);
+        EXPECT_EQ(t.get_record_count(), 1u);
+    }
+    session->Release();
+    auto rows = db.rows(L"SELECT made, amount, cash, ok, small FROM v");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].substr(0, 19), L"2021-03-04 05:06:07");
+    EXPECT_DOUBLE_EQ(std::stod(odbc::to_utf8(rows[0][1])), -1234.567);
+    EXPECT_DOUBLE_EQ(std::stod(odbc::to_utf8(rows[0][2])), -12.3456);
+    EXPECT_EQ(rows[0][3], L"1");
+    EXPECT_EQ(rows[0][4], L"-7");
+}
+
 // ---------------------------------------------------------------- live server
 
 namespace {
