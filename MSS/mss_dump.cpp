@@ -603,6 +603,8 @@ mss_dmp_recordset::mss_dmp_recordset(mss_dmp_database* db, const std::wstring& n
         if (!col)
             continue;
         columns_.push_back(std::make_unique<t_ftd>(*col));
+        // The table's own columns, as a merge compares them with its source.
+        schema.push_back(new t_ftd(*col));
         if (col->b_auto_num)
             has_auto_num_ = true;
     }
