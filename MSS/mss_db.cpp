@@ -166,8 +166,9 @@ std::unique_ptr<udb_recordset> mss_database::create_table(const std::wstring& na
     } else {
         clustered_done = false;
         do_create_table(name, schema, indexes);
-        tables.push_back(mss_simplify_tab_name(mss_get_safe_tname(name), L"."));
+        // Listed once it opens: a table whose creation failed is not in the database.
         result = get_table2(name, schema);
+        tables.push_back(mss_simplify_tab_name(mss_get_safe_tname(name), L"."));
     }
     udb_schema& s = result->get_schema();
     tk_log_write(1, "s.size()=%d", static_cast<int>(s.size()));

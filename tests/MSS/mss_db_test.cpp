@@ -75,6 +75,22 @@ TEST(MssDatabase, CreateTableStatementAndWriter)
     EXPECT_TRUE(f.s->with(L"CREATE TABLE").empty());
 }
 
+TEST(MssDatabase, FailedCreateTableShowsWhenTheTableOpens)
+{
+    fixture f;
+    f.s->answer = [](const std::wstring& sql, mss_fake::result& r) {
+        if (sql.rfind(L"CREATE TABLE", 0) == 0 || sql.find(L"[broken]") != std::wstring::npos) {
+            r = failure(DB_E_ERRORSINCOMMAND, L"Column, parameter, or variable #1: Cannot find data type");
+            return true;
+        }
+        return false;
+    };
+    udb_schema schema;
+    schema.push_back(column(L"a", VT_I4, 4));
+    EXPECT_THROW(f.db->create_table(L"broken", schema, udb_indexes()), odb_exception);
+    EXPECT_FALSE(f.db->is_table_exist(L"broken"));
+}
+
 TEST(MssDatabase, ReadOnlyDatabaseCannotCreateTables)
 {
     fixture f(18, 0x81);
