@@ -160,7 +160,8 @@ public:
     }
     HRESULT MoveNext() override
     {
-        if (!rs_->has_row()) return rs_->ctx->fail(daoErrNoCurrentRecord);
+        // From before the first row, moving on reaches the first row.
+        if (rs_->closed || rs_->eof) return rs_->ctx->fail(daoErrNoCurrentRecord);
         return go(rs_->pos + 1, false);
     }
     HRESULT MovePrevious() override

@@ -157,6 +157,18 @@ TEST(DaoEngine, CollectionsAndRecordsetsReportDaoErrors)
     ASSERT_EQ(rs->MovePrevious(), S_OK);
     rs->get_BOF(&bof);
     EXPECT_TRUE(bof);
+    VariantClear(&v.v);
+    EXPECT_EQ(rf->get_Value(&v.v), dao_hresult(daoErrNoCurrentRecord));
+    EXPECT_EQ(rs->MovePrevious(), dao_hresult(daoErrNoCurrentRecord));
+    ASSERT_EQ(rs->MoveNext(), S_OK);
+    ASSERT_EQ(rf->get_Value(&v.v), S_OK);
+    EXPECT_EQ(std::wstring(v.v.bstrVal), L"abcdefg");
+    ASSERT_EQ(rs->MoveLast(0), S_OK);
+    VariantClear(&v.v);
+    ASSERT_EQ(rf->get_Value(&v.v), S_OK);
+    EXPECT_EQ(std::wstring(v.v.bstrVal), L"a");
+    rs->Close();
+    EXPECT_EQ(rs->MoveFirst(), dao_hresult(daoErrInvalidOperation));
 }
 
 TEST(DaoWorkgroup, BlankImagesAreWorkgroupFilesWithTheAdminAccount)
