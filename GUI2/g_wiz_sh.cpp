@@ -101,6 +101,13 @@ void wizard_shell::on_timer(int timer_id)
         ui_property_sheet::on_timer(timer_id);
 }
 
+void wizard_shell::remove_page(ui_page* page)
+{
+    if (m_current == page)
+        m_current = nullptr;
+    ui_property_sheet::remove_page(page);
+}
+
 std::wstring wizard_shell::help_file()
 {
     tk_file_wname name(tk_get_module_path_w());

@@ -54,6 +54,7 @@ public:
     void clear_errors();
 
     void on_timer(int timer_id) override;
+    void remove_page(ui_page* page) override;
 
 private:
     void help(int context_id, bool with_id);

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -52,11 +53,43 @@ ui_page::ui_page(int template_id, int flags, const std::wstring& header_title, c
 {
 }
 
+ui_page::~ui_page()
+{
+    if (m_sheet)
+        m_sheet->remove_page(this);
+}
+
 ui_property_sheet::ui_property_sheet(const std::wstring& title) : m_title(title) {}
 
 ui_property_sheet::~ui_property_sheet()
 {
     destroy();
+    for (ui_page* p : m_pages)
+        p->m_sheet = nullptr;
+}
+
+void ui_property_sheet::remove_page(ui_page* page)
+{
+    for (std::size_t i = 0; i < m_pages.size(); ++i) {
+        if (m_pages[i] != page)
+            continue;
+        const ui_page* active = active_page();
+        page->destroy_widgets();
+        if (m_chrome) {
+            auto it = m_chrome->hosts.find(page);
+            if (it != m_chrome->hosts.end()) {
+                delete it->second;
+                m_chrome->hosts.erase(it);
+            }
+        }
+        m_pages.erase(m_pages.begin() + static_cast<std::ptrdiff_t>(i));
+        if (active == page)
+            m_active = -1;
+        else if (m_active > static_cast<int>(i))
+            --m_active;
+        page->m_sheet = nullptr;
+        return;
+    }
 }
 
 void ui_property_sheet::add_page(ui_page* page)
@@ -115,6 +148,9 @@ void ui_property_sheet::create()
     buttons->addWidget(m_chrome->cancel);
     layout->addLayout(buttons);
     w->resize(640, 480);
+    // The help key asks the showing page for its help, as the Help button does.
+    auto* f1 = new QShortcut(QKeySequence(QKeySequence::HelpContents), w);
+    QObject::connect(f1, &QShortcut::activated, w, [this]() { press_help(); });
 
     if (!m_pages.empty())
         activate(0, +1);

@@ -31,6 +31,8 @@ class ui_property_sheet;
 class ui_page : public ui_window {
 public:
     ui_page(int template_id, int flags, const std::wstring& header_title, const std::wstring& header_subtitle);
+    // A page that goes first leaves its sheet.
+    ~ui_page() override;
 
     int flags() const { return m_flags; }
     const std::wstring& header_title() const { return m_title; }
@@ -69,6 +71,7 @@ public:
     ui_property_sheet& operator=(const ui_property_sheet&) = delete;
 
     void add_page(ui_page* page);
+    virtual void remove_page(ui_page* page);
     const std::vector<ui_page*>& pages() const { return m_pages; }
 
     void create();

@@ -837,3 +837,11 @@ bool ui_open_url(const std::wstring& target)
     ui_run_on_gui([&]() { ok = QDesktopServices::openUrl(url); });
     return ok;
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// The font library keeps a cache it never frees; it is not ours to report.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig\n";
+}
+#endif

@@ -480,3 +480,98 @@ TEST_F(WizardTest, QuickLaunchConvertsACorpusFileIntoAScript)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WizardTest, OverwriteDialogStartsOnOverwriteAndReturnsTheChosenMode)
+{
+    wizard_set w;
+    w.shell.create();
+    std::vector<int> helped;
+    ui_set_help_hook([&](const std::wstring&, int id) {
+        helped.push_back(id);
+        return true;
+    });
+    answer = [](ui_dialog& d) {
+        EXPECT_EQ(d.caption(), L"Veltrane 6.3 Warning");
+        EXPECT_EQ(d.get_text(1320, 0), L"text");
+        EXPECT_TRUE(d.is_checked(1329));
+        d.press(1331);
+        d.press(IDOK);
+    };
+    overwrite_dlg2<121> skip(L"text", 1012);
+    EXPECT_EQ(skip.do_modal(), 1);
+    EXPECT_EQ(skip.mode, 2);
+
+    answer = [](ui_dialog& d) {
+        d.press(1332);
+        d.press(IDCANCEL);
+    };
+    overwrite_dlg2<121> cancelled(L"text", 1012);
+    EXPECT_EQ(cancelled.do_modal(), 2);
+    EXPECT_EQ(cancelled.mode, 0);
+}
+
+TEST_F(WizardTest, ServerPageTurnsLoginFieldsWithTheAuthenticationAndStaysOnAFailedConnection)
+{
+    wizard_set w;
+    w.converter.direct = true;
+    w.converter.secure_login = true;
+    w.shell.create();
+    w.shell.press_next();
+    ASSERT_EQ(w.active_id(), 118);
+    EXPECT_TRUE(w.mssql.is_checked(1329));
+    EXPECT_FALSE(w.mssql.is_enabled(1012));
+    EXPECT_FALSE(w.mssql.is_enabled(1013));
+    w.mssql.press(1330);
+    EXPECT_TRUE(w.mssql.is_enabled(1012));
+    EXPECT_TRUE(w.mssql.is_enabled(1013));
+
+    // Nothing listens on port 1: the check fails, its text is shown and the page stays.
+    w.mssql.set_text(1014, L"127.0.0.1,1");
+    w.mssql.set_text(1012, L"sa");
+    w.mssql.set_text(1013, L"secret");
+    w.mssql.set_text(1002, L"target");
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 118);
+    EXPECT_FALSE(w.converter.secure_login);
+    EXPECT_EQ(w.converter.login, L"sa");
+    EXPECT_EQ(w.converter.destination, L"target");
+    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_EQ(boxes[boxes.size() - 2].id, 101);   // the waiting dialog, then the error
+    EXPECT_EQ(boxes.back().caption, L"Veltrane 6.3 Error");
+    EXPECT_FALSE(boxes.back().text.empty());
+    const std::size_t after_first = boxes.size();
+    w.shell.press_next();   // a second Next runs a new check
+    EXPECT_EQ(w.active_id(), 118);
+    EXPECT_EQ(boxes.size(), after_first * 2);
+    w.shell.press_back();
+    EXPECT_EQ(w.active_id(), 103);
+}
+
+TEST_F(WizardTest, QuickLaunchToAnUnreachableServerEndsWithoutTheWizard)
+{
+    const fs::path profile = tmp / "direct.qel";
+    {
+        gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
+        dravlen_convertor c(false);
+        c.direct = true;
+        c.source = L"/nowhere/src.mdb";
+        c.destination = L"target";
+        c.host = L"127.0.0.1,1";
+        c.login = L"sa";
+        c.secure_login = false;
+        ASSERT_TRUE(c.store_profile_file(profile.wstring()));
+    }
+    bool sheet_ran = false;
+    const int rc = dravlen_main(profile.string(), [&](wizard_shell&) {
+        sheet_ran = true;
+        return 0;
+    });
+    EXPECT_EQ(rc, -1);
+    EXPECT_FALSE(sheet_ran);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().caption, L"Error");   // the wizard never showed
+}
+
+} // namespace
