@@ -284,6 +284,7 @@ public:
         if (accept_word(L"TRANSFORM")) {
             // Crosstab: the aggregate is computed once per pivot value (see translated_sql).
             out.crosstab = true;
+            crosstab_ = true;
             pivot_mode_ = true;
             expr_start_ = cur().pos;
             agg = expression();
@@ -452,12 +453,18 @@ private:
         };
         std::vector<item_use> uses;
         std::wstring s = L"SELECT ";
-        if (accept_word(L"DISTINCT")) s += L"DISTINCT ";
+        bool distinct = false;
+        if (accept_word(L"DISTINCT")) {
+            s += L"DISTINCT ";
+            distinct = true;
+        }
         else if (accept_word(L"DISTINCTROW") || accept_word(L"ALL")) {}
         std::wstring limit;
+        long top_n = 0;
         if (accept_word(L"TOP")) {
             if (cur().kind != tk::number) throw sql_error{3141, {}};
             std::wstring n = take_name();
+            top_n = static_cast<long>(std::wcstod(n.c_str(), nullptr));
             if (accept_word(L"PERCENT")) {
                 if (outer) out->top_percent = std::wcstod(n.c_str(), nullptr);
             } else {
@@ -556,7 +563,20 @@ private:
         aggs_ = saved_aggs;
         agg_depth_ = saved_depth;
         if (!limit.empty() && is_word(L"ORDER")) {
-            s += order_by(false);
+            if (outer && !distinct && !crosstab_ && top_n > 0) {
+                // Rows that tie with the last one are kept: the caller cuts by the sort keys.
+                std::vector<std::wstring> keys;
+                s += order_by(false, &keys);
+                std::wstring extra;
+                for (std::size_t k = 0; k < keys.size(); ++k)
+                    extra += L", " + keys[k] + L" AS " + quote_name(L"\x01o" + std::to_wstring(k));
+                s.insert(outer_list_end_, extra);
+                out->top_n = top_n;
+                out->hidden = static_cast<int>(keys.size());
+                limit.clear();
+            } else {
+                s += order_by(false);
+            }
         }
         s += limit;
         if (outer) {
@@ -566,7 +586,7 @@ private:
         return s;
     }
 
-    std::wstring order_by(bool unioned)
+    std::wstring order_by(bool unioned, std::vector<std::wstring>* keys = nullptr)
     {
         accept_word(L"ORDER");
         if (!accept_word(L"BY")) throw sql_error{3141, {}};
@@ -578,6 +598,7 @@ private:
             expr e = expression();
             // After a UNION the sort refers to the result's column names.
             s += (unioned && e.colref) ? quote_name(e.column) : e.sql;
+            if (keys) keys->push_back(e.sql);
             if (accept_word(L"DESC")) s += L" DESC";
             else accept_word(L"ASC");
         } while (accept_op(L","));
@@ -1065,6 +1086,7 @@ private:
     int table_refs_ = 0;
     int depth_ = 0;
     bool pivot_mode_ = false;
+    bool crosstab_ = false;
     std::size_t outer_list_end_ = 0;
     std::wstring outer_from_, outer_where_;
     bool top_ = false;

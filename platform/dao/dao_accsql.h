@@ -24,6 +24,10 @@ struct translated_sql {
     std::string from_sql;             // the outermost FROM clause as emitted (for type probes)
     std::string with_sql;             // the WITH clause the FROM clause needs ("" or "WITH ... ")
     double top_percent = 0;           // TOP n PERCENT of the outermost query (0: none)
+    // TOP n with ORDER BY keeps the rows that tie with the n-th: the sort keys come as `hidden` extra
+    // columns after the select list, and the caller stops after row n at the first row whose keys differ.
+    long top_n = 0;
+    int hidden = 0;
 
     // A crosstab (TRANSFORM ... PIVOT): sql holds the marker "\x01K\x01" where the pivoted columns go,
     // one per pivot value, each agg_sql with "\x01V\x01" replaced by the value's literal.

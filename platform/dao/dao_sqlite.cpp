@@ -562,12 +562,17 @@ short type_of_value(sqlite3_stmt* s, int i)
 // The rows of a prepared statement, read forward as they are asked for; moving back runs it again.
 class stmt_source : public row_source {
 public:
-    stmt_source(std::shared_ptr<void> conn, sqlite3_stmt* st, std::vector<column_info> cols, double percent)
-        : conn_(std::move(conn)), st_(st), cols_(std::move(cols))
+    stmt_source(std::shared_ptr<void> conn, sqlite3_stmt* st, std::vector<column_info> cols, double percent,
+                long top_n, int hidden)
+        : conn_(std::move(conn)), st_(st), cols_(std::move(cols)), top_n_(top_n), hidden_(hidden)
     {
         if (percent > 0) limit_ = static_cast<long>(std::ceil(static_cast<double>(count_all()) * percent / 100.0));
     }
-    ~stmt_source() override { sqlite3_finalize(st_); }
+    ~stmt_source() override
+    {
+        sqlite3_finalize(st_);
+        free_keys(keys_);
+    }
     const std::vector<column_info>& columns() const override { return cols_; }
     bool seek(long n) override
     {
@@ -579,9 +584,14 @@ public:
         }
         while (at_ < n && more_) {
             int rc = sqlite3_step(st_);
-            if (rc == SQLITE_ROW) ++at_;
-            else if (rc == SQLITE_DONE) more_ = false;
-            else fail(rc);
+            if (rc == SQLITE_ROW) {
+                if (counts(st_, at_ + 1, keys_)) ++at_;
+                else more_ = false;
+            } else if (rc == SQLITE_DONE) {
+                more_ = false;
+            } else {
+                fail(rc);
+            }
         }
         return more_ && at_ == n;
     }
@@ -612,9 +622,42 @@ private:
         if (sqlite3_prepare_v2(sqlite3_db_handle(st_), sqlite3_sql(st_), -1, &c.s, nullptr) != SQLITE_OK) fail(0);
         long n = 0;
         int rc;
-        while ((rc = sqlite3_step(c.s)) == SQLITE_ROW) ++n;
-        if (rc != SQLITE_DONE) fail(rc);
+        std::vector<sqlite3_value*> keys;
+        while ((rc = sqlite3_step(c.s)) == SQLITE_ROW && counts(c.s, n, keys)) ++n;
+        free_keys(keys);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) fail(rc);
         return n;
+    }
+    // Whether the row just stepped (number `index`) belongs to the result: past TOP n only while its
+    // sort keys tie with those of row n.
+    bool counts(sqlite3_stmt* s, long index, std::vector<sqlite3_value*>& keys)
+    {
+        if (top_n_ <= 0 || index < top_n_ - 1) return true;
+        int first = static_cast<int>(cols_.size());
+        if (index == top_n_ - 1) {
+            free_keys(keys);
+            for (int k = 0; k < hidden_; ++k) keys.push_back(sqlite3_value_dup(sqlite3_column_value(s, first + k)));
+            return true;
+        }
+        for (int k = 0; k < hidden_ && k < static_cast<int>(keys.size()); ++k)
+            if (!same_value(keys[static_cast<std::size_t>(k)], sqlite3_column_value(s, first + k))) return false;
+        return true;
+    }
+    static bool same_value(sqlite3_value* a, sqlite3_value* b)
+    {
+        int ta = sqlite3_value_type(a), tb = sqlite3_value_type(b);
+        if (ta == SQLITE_NULL || tb == SQLITE_NULL) return ta == tb;
+        if ((ta == SQLITE_INTEGER || ta == SQLITE_FLOAT) && (tb == SQLITE_INTEGER || tb == SQLITE_FLOAT))
+            return sqlite3_value_double(a) == sqlite3_value_double(b);
+        if (ta != tb) return false;
+        int na = sqlite3_value_bytes(a), nb = sqlite3_value_bytes(b);
+        if (ta == SQLITE_BLOB) return na == nb && (na == 0 || std::memcmp(sqlite3_value_blob(a), sqlite3_value_blob(b), static_cast<std::size_t>(na)) == 0);
+        return compare_text(nullptr, na, sqlite3_value_text(a), nb, sqlite3_value_text(b)) == 0;
+    }
+    static void free_keys(std::vector<sqlite3_value*>& keys)
+    {
+        for (auto* v : keys) sqlite3_value_free(v);
+        keys.clear();
     }
 
     std::shared_ptr<void> conn_;
@@ -624,6 +667,9 @@ private:
     bool more_ = true;
     long total_ = -1;
     long limit_ = -1;
+    long top_n_ = 0;
+    int hidden_ = 0;
+    std::vector<sqlite3_value*> keys_;
 };
 
 } // namespace
@@ -639,7 +685,7 @@ std::unique_ptr<row_source> sqlite_select(const db_ptr& db, const std::wstring& 
         stmt_holder st;
         if (sqlite3_prepare_v2(c.db, t.sql.c_str(), static_cast<int>(t.sql.size()), &st.s, nullptr) != SQLITE_OK)
             throw from_sqlite(sqlite3_errmsg(c.db));
-        int n = sqlite3_column_count(st.s);
+        int n = sqlite3_column_count(st.s) - t.hidden; // the sort keys of TOP come last, unseen
         std::vector<column_info> cols(static_cast<std::size_t>(n));
         std::vector<bool> decided(cols.size(), false);
         std::size_t item = 0;
@@ -727,7 +773,7 @@ std::unique_ptr<row_source> sqlite_select(const db_ptr& db, const std::wstring& 
         hr = S_OK;
         if (!rows) return nullptr;
         sqlite3_reset(st.s);
-        auto src = std::make_unique<stmt_source>(db->sql, st.s, std::move(cols), t.top_percent);
+        auto src = std::make_unique<stmt_source>(db->sql, st.s, std::move(cols), t.top_percent, t.top_n, t.hidden);
         st.s = nullptr;
         return src;
     } catch (const sql_error& e) {

@@ -566,3 +566,36 @@ TEST(DaoSqlFiles, RowsStreamAndRuntimeErrorsArriveOnTheMove)
 }
 
 } // namespace
+
+namespace {
+
+// TOP n keeps the rows that tie with the n-th in the sort order, as Access does.
+TEST(DaoSqlFiles, TopKeepsTies)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/real/ASampleDatabase.accdb");
+    auto e = engine();
+    auto db = open(e.get(), path);
+    ASSERT_TRUE(db);
+    auto all = run(e.get(), db.get(), L"SELECT Owner FROM [Asset Items] WHERE Owner = 'Admin & Accounts'");
+    auto ties = run(e.get(), db.get(), L"SELECT TOP 1 Owner, Cost FROM [Asset Items] ORDER BY Owner");
+    ASSERT_EQ(ties.hr, S_OK) << narrow(last_error(e.get()).second);
+    EXPECT_EQ(ties.names, (std::vector<std::wstring>{L"Owner", L"Cost"}));
+    EXPECT_EQ(ties.rows.size(), all.rows.size());
+    EXPECT_GT(ties.rows.size(), 1u);
+    auto unique = run(e.get(), db.get(), L"SELECT TOP 2 [Asset No] FROM [Asset Items] ORDER BY [Asset No] DESC");
+    ASSERT_EQ(unique.hr, S_OK);
+    ASSERT_EQ(unique.rows.size(), 2u);
+    EXPECT_EQ(unique.names.size(), 1u);
+    auto plain = run(e.get(), db.get(), L"SELECT TOP 3 Owner FROM [Asset Items]");
+    EXPECT_EQ(plain.rows.size(), 3u);
+    ptr<_DAOQueryDef> qd;
+    var empty(std::wstring(L"")), sql(std::wstring(L"SELECT TOP 1 Owner FROM [Asset Items] ORDER BY Owner"));
+    ASSERT_EQ(db->CreateQueryDef(empty.v, sql.v, qd.out()), S_OK);
+    ptr<DAOFields> f;
+    ASSERT_EQ(qd->get_Fields(f.out()), S_OK);
+    short n = 0;
+    f->get_Count(&n);
+    EXPECT_EQ(n, 1);
+}
+
+} // namespace
