@@ -348,12 +348,8 @@ void dump_settings_page::on_command(int id, int code)
 {
     if (code != ui_clicked)
         return;
-    if (id == 1203 || id == 1205) {
+    if (id == 1203 || id == 1204 || id == 1205)
         invert_chbox(id);
-    } else if (id == 1204) {
-        // A database block is written only together with the tables.
-        enable_ctrl(1203, invert_chbox(1204));
-    }
 }
 
 // ---------------------------------------------------------------------------------------------

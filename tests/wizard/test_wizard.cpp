@@ -137,7 +137,7 @@ TEST_F(WizardTest, ScriptRoadSkipsTheServerPageAndBackFromScriptSettingsReturnsT
     // create table off: the create-database box is disabled; the options go back to the converter.
     w.dump.press(1204);
     EXPECT_FALSE(w.dump.is_checked(1204));
-    EXPECT_FALSE(w.dump.is_enabled(1203));
+    EXPECT_TRUE(w.dump.is_enabled(1203));   // the box follows on the next entry
     w.shell.press_back();
     EXPECT_EQ(w.active_id(), 103);
     EXPECT_FALSE(w.converter.dump_options.create_table);
@@ -572,6 +572,54 @@ TEST_F(WizardTest, QuickLaunchToAnUnreachableServerEndsWithoutTheWizard)
     EXPECT_FALSE(sheet_ran);
     ASSERT_FALSE(boxes.empty());
     EXPECT_EQ(boxes.back().caption, L"Error");   // the wizard never showed
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(WizardTest, RunErrorsAreListedOnTheFinishPageAndTheRunGoesOn)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    const fs::path script = tmp / "errors.sql";
+    const fs::path profile = tmp / "errors.qel";
+    std::wstring table;
+    {
+        gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
+        dravlen_convertor c(false);
+        c.direct = false;
+        c.source = tk_to_wstring(mdb);
+        c.destination = script.wstring();
+        std::vector<std::wstring> tables;
+        c.get_all_tables(tables);
+        ASSERT_FALSE(tables.empty());
+        table = tables[0];
+        c.selected_queries = {{L"Broken", L"SELECT * FROM NoSuchTable"}, {table, L""}};
+        ASSERT_TRUE(c.store_profile_file(profile.wstring()));
+    }
+    answer = [](ui_dialog& d) {
+        if (d.template_id() == 115)
+            d.press(2);   // Continue
+        else if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
+            m->press(IDOK);
+    };
+    std::wstring result, lines;
+    dravlen_main(profile.string(), [&](wizard_shell& shell) {
+        shell.create();
+        ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
+        ui_page* finish = shell.active_page();
+        result = finish->get_text(1314, 0);
+        lines = finish->get_text(1016, 0);
+        shell.press_finish();
+        return shell.result();
+    });
+    EXPECT_EQ(result, qel_error_text);
+    EXPECT_EQ(lines.rfind(L"Broken: ", 0), 0u) << tk_to_string(lines);
+    EXPECT_EQ(lines.find(L'\n'), lines.size() - 2);   // one line, then the empty line
+    std::ifstream in(script);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("CREATE TABLE"), std::string::npos);   // the table after the error
 }
 
 } // namespace
