@@ -28,6 +28,11 @@ int wizard_page_base::on_set_active()
     return page_init() ? 0 : -1;
 }
 
+void wizard_page_base::on_error(const std::exception& e)
+{
+    gui_report_escaped(e);
+}
+
 bool wizard_page_base::on_cancel()
 {
     tk_log_write(1, "wizard_page::on_cancel");

@@ -41,6 +41,7 @@ public:
     bool on_wiz_finish() override { return on_finish(); }
     void on_help() override { help(); }
     bool on_query_cancel() override { return on_cancel(); }
+    void on_error(const std::exception& e) override;
 
 protected:
     static wizard_shell& shell();

@@ -11,6 +11,7 @@
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
+#include "common/err_hand.h"
 #include "platform/ui/ui_misc.h"
 #include "platform/ui/ui_window.h"
 
@@ -186,4 +187,28 @@ void gui_initialize()
     }
     tk_log_write(1, "gui_initialize - Step #2");
     tk_log_write(1, "gui_initialize - end");
+}
+
+void wizard_shell::on_error(const std::exception& e)
+{
+    gui_report_escaped(e);
+}
+
+void gui_report_escaped(const std::exception& e)
+{
+    if (dynamic_cast<const tk_final_exception*>(&e))
+        return;
+    if (const auto* te = dynamic_cast<const tk_exception*>(&e)) {
+        if (error_handler* h = error_handler::get()) {
+            try {
+                h->handle(*te, true);
+            } catch (const std::exception&) {
+                // handle() as final raises nothing; nothing may leave a window handler.
+            }
+            return;
+        }
+    }
+    tk_log_write(3, "ERROR:\n%s", e.what());
+    if (wizard_shell* s = wizard_shell::get())
+        s->error_narrow(e.what());
 }

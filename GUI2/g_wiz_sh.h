@@ -55,6 +55,7 @@ public:
 
     void on_timer(int timer_id) override;
     void remove_page(ui_page* page) override;
+    void on_error(const std::exception& e) override;
 
 private:
     void help(int context_id, bool with_id);
@@ -72,3 +73,7 @@ private:
 
 // Checks the widget library before anything is shown; ends the process with -1 when unusable.
 void gui_initialize();
+
+// Reports an error that escaped a handler of the wizard: the error handler for the exception
+// family (as at the program's outer scope), an error box otherwise; the user's Abort says nothing.
+void gui_report_escaped(const std::exception& e);

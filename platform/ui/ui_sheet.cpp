@@ -132,7 +132,13 @@ void ui_property_sheet::create()
     auto make = [&](const char* text, void (ui_property_sheet::*handler)()) {
         auto* b = new QPushButton(QString::fromLatin1(text), w);
         b->setAutoDefault(false);
-        QObject::connect(b, &QPushButton::clicked, w, [this, handler]() { (this->*handler)(); });
+        QObject::connect(b, &QPushButton::clicked, w, [this, handler]() {
+            try {
+                (this->*handler)();
+            } catch (const std::exception& e) {
+                on_error(e);
+            }
+        });
         return b;
     };
     m_chrome->help = make("&Help", &ui_property_sheet::press_help);
@@ -150,7 +156,13 @@ void ui_property_sheet::create()
     w->resize(640, 480);
     // The help key asks the showing page for its help, as the Help button does.
     auto* f1 = new QShortcut(QKeySequence(QKeySequence::HelpContents), w);
-    QObject::connect(f1, &QShortcut::activated, w, [this]() { press_help(); });
+    QObject::connect(f1, &QShortcut::activated, w, [this]() {
+        try {
+            press_help();
+        } catch (const std::exception& e) {
+            on_error(e);
+        }
+    });
 
     if (!m_pages.empty())
         activate(0, +1);
@@ -402,7 +414,13 @@ bool ui_property_sheet::start_timer(int timer_id, int milliseconds)
         if (!m_window)
             return;
         ui_timer_ptr t(new QTimer());
-        QObject::connect(t.get(), &QTimer::timeout, m_window, [this, timer_id]() { on_timer(timer_id); });
+        QObject::connect(t.get(), &QTimer::timeout, m_window, [this, timer_id]() {
+            try {
+                on_timer(timer_id);
+            } catch (const std::exception& e) {
+                on_error(e);
+            }
+        });
         t->start(milliseconds);
         m_timers[timer_id] = std::move(t);
         ok = true;
@@ -424,4 +442,9 @@ void ui_property_sheet::on_timer(int timer_id)
 QWidget* ui_property_sheet::window() const
 {
     return m_window;
+}
+
+void ui_property_sheet::on_error(const std::exception& e)
+{
+    tk_log_write(3, "Unhandled error in a page:\n%s", e.what());
 }

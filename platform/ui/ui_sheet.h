@@ -108,6 +108,8 @@ public:
     void kill_timer(int timer_id);
     // A timer tick (user-interface thread).
     virtual void on_timer(int timer_id);
+    // An error that escaped a page's notification or a tick (the default logs it).
+    virtual void on_error(const std::exception& e);
 
     QWidget* window() const;
 

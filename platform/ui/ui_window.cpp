@@ -345,12 +345,17 @@ QWidget* ui_window::item(int id) const
 
 void ui_window::dispatch(int id, int code)
 {
+    // Handlers report their own errors; one that escapes must not unwind through Qt.
     try {
         on_command(id, code);
     } catch (const std::exception& e) {
-        // Handlers report their own errors; one that escapes must not unwind through Qt.
-        tk_log_write(3, "Unhandled error in a command handler:\n%s", e.what());
+        on_error(e);
     }
+}
+
+void ui_window::on_error(const std::exception& e)
+{
+    tk_log_write(3, "Unhandled error in a command handler:\n%s", e.what());
 }
 
 void ui_window::set_text(int id, const std::wstring& text)
@@ -751,7 +756,13 @@ void ui_dialog::start_timer(int timer_id, int milliseconds)
     if (!widget())
         return;
     ui_timer_ptr t(new QTimer());
-    QObject::connect(t.get(), &QTimer::timeout, widget(), [this, timer_id]() { on_timer(timer_id); });
+    QObject::connect(t.get(), &QTimer::timeout, widget(), [this, timer_id]() {
+        try {
+            on_timer(timer_id);
+        } catch (const std::exception& e) {
+            on_error(e);
+        }
+    });
     t->start(milliseconds);
     m_timers[timer_id] = std::move(t);
 }

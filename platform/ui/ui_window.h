@@ -2,6 +2,7 @@
 // message boxes and the hooks that let tests answer modal windows.
 #pragma once
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -160,6 +161,8 @@ public:
     virtual void on_command(int /*id*/, int /*code*/) {}
     // Timer ticks of the window.
     virtual void on_timer(int /*timer_id*/) {}
+    // An error that escaped a command or timer handler (the default logs it).
+    virtual void on_error(const std::exception& e);
 
     // Builds the widgets of the template under the parent (null: a top-level dialog).
     void create_widgets(QWidget* host);

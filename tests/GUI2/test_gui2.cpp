@@ -402,6 +402,28 @@ TEST_F(GuiTest, PreselectMovesExactNamesOnlyAndCancelAsksFirst)
     EXPECT_TRUE(f.shell.is_ended());
 }
 
+TEST_F(GuiTest, ErrorsEscapingAPageHandlerReachTheErrorHandlerInsteadOfTheEventLoop)
+{
+    struct throwing_page : wizard_page<103, PSWIZB_NEXT, 0> {
+        void on_command(int id, int) override
+        {
+            if (id == 1115)
+                throw tk_exception("Profile does not exist.", 1);
+            if (id == 1329)
+                throw tk_final_exception();
+        }
+    } page;
+    wizard_shell shell(L"Veltrane 6.3", 501, 311, 312);
+    gui_error_handler h(tk_sql_error_count, tk_sql_error_table);
+    shell.add_page(&page);
+    shell.create();
+    page.press(1115);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"Profile does not exist.");
+    page.press(1329);   // the user's Abort: nothing more to say
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
 TEST_F(GuiTest, InvertCheckBoxReturnsTheNewStateAndAssertsOnAMissingControl)
 {
     sel_fixture f(false, {});
