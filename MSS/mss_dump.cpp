@@ -739,17 +739,15 @@ void mss_dmp_recordset::append_record(udb_record& record)
             }
         } else {
             const std::wstring text = f->to_wstring();
-            db_->write_raw(mss_get_engine_flags().unicode ? "N'" : "'");
-            for (size_t pos = 0; pos < text.size(); pos += kPiece) {
-                std::wstring piece;
-                for (size_t k = pos; k < text.size() && k < pos + kPiece; ++k) {
-                    piece += text[k];
-                    if (text[k] == L'\'')
-                        piece += L'\'';
-                }
-                db_->write_w(piece);
-            }
-            db_->write_raw("'");
+            const bool national = mss_get_engine_flags().unicode;
+            const wchar_t* prefix = national ? L"N" : L"";
+            const bool split = mss_has_batch_separator_line(text);
+            if (split)
+                db_->write_raw(national ? "(CAST(N'' AS NVARCHAR(MAX)) + " : "(CAST('' AS VARCHAR(MAX)) + ");
+            db_->write_raw(national ? "N'" : "'");
+            for (size_t pos = 0; pos < text.size(); pos += kPiece)
+                db_->write_w(mss_quote_piece(text.substr(pos, kPiece), prefix, split));
+            db_->write_raw(split ? "')" : "'");
         }
     }
 

@@ -183,18 +183,60 @@ bool is_not_a_number_text(const std::wstring& t)
 
 } // namespace
 
-std::wstring mss_quote_string(const std::wstring& text, const wchar_t* prefix)
+bool mss_has_batch_separator_line(const std::wstring& text)
 {
-    std::wstring r = prefix ? prefix : L"";
-    r.reserve(r.size() + text.size() + 2);
-    r += L'\'';
+    // The first line follows the opening quote and can never stand alone.
+    size_t start = text.find_first_of(L"\r\n");
+    while (start != std::wstring::npos) {
+        size_t i = start + 1;
+        size_t end = text.find_first_of(L"\r\n", i);
+        if (end == std::wstring::npos)
+            end = text.size();
+        while (i < end && (text[i] == L' ' || text[i] == L'\t'))
+            ++i;
+        if (end - i >= 2 && std::towupper(text[i]) == L'G' && std::towupper(text[i + 1]) == L'O') {
+            const size_t j = i + 2;
+            if (j == end || text[j] == L' ' || text[j] == L'\t' || text[j] == L'-' || text[j] == L'/' ||
+                std::iswdigit(text[j]))
+                return true;
+        }
+        start = end < text.size() ? end : std::wstring::npos;
+    }
+    return false;
+}
+
+std::wstring mss_quote_piece(const std::wstring& text, const wchar_t* prefix, bool split_lines)
+{
+    const std::wstring pre = prefix ? prefix : L"";
+    const bool national = pre == L"N";
+    std::wstring r;
+    r.reserve(text.size() + 2);
     for (wchar_t c : text) {
+        if (split_lines && (c == L'\r' || c == L'\n')) {
+            r += L"' + ";
+            r += national ? L"NCHAR(" : L"CHAR(";
+            r += c == L'\r' ? L"13" : L"10";
+            r += L") + " + pre + L"'";
+            continue;
+        }
         r += c;
         if (c == L'\'')
             r += L'\'';
     }
-    r += L'\'';
     return r;
+}
+
+std::wstring mss_quote_string(const std::wstring& text, const wchar_t* prefix)
+{
+    const std::wstring pre = prefix ? prefix : L"";
+    if (mss_has_batch_separator_line(text)) {
+        // A line of the text would read as "GO" to the tools that run the script: its
+        // line breaks are written as characters, so that no line of the literal stands alone.
+        const bool national = pre == L"N";
+        return L"(CAST(" + pre + L"'' AS " + (national ? L"NVARCHAR(MAX)" : L"VARCHAR(MAX)") + L") + " + pre + L"'" +
+               mss_quote_piece(text, prefix, true) + L"')";
+    }
+    return pre + L"'" + mss_quote_piece(text, prefix, false) + L"'";
 }
 
 ole_variant mssql_get_safe_variant(const ole_variant& v)

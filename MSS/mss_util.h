@@ -45,8 +45,14 @@ std::wstring to_mssql_str(const std::wstring& text, VARTYPE vt, bool guid_column
 // Literal for one field value stored into the given destination column.
 std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd);
 
-// 'text' with embedded quotes doubled; prefix "N" gives a national literal.
+// 'text' with embedded quotes doubled; prefix "N" gives a national literal. A text with a
+// line that would read as a "GO" batch separator is written as a concatenation instead.
 std::wstring mss_quote_string(const std::wstring& text, const wchar_t* prefix = L"");
+// Would a line of the text, written into a literal, stand alone as a batch separator?
+bool mss_has_batch_separator_line(const std::wstring& text);
+// The inside of a literal: quotes doubled; with split_lines, each line break closes the
+// literal and is added as a character (the caller opens and closes the whole).
+std::wstring mss_quote_piece(const std::wstring& text, const wchar_t* prefix, bool split_lines);
 
 // ---------------------------------------------------------------------------
 // Names.

@@ -579,3 +579,30 @@ TEST_F(MssDump, EveryValueTypeGivesAValidLiteral)
                           "'00112233-4455-6677-8899-AABBCCDDEEFF', N'\xF0\x9F\x98\x80 ok')\r\nGO\r\n\r\n");
     EXPECT_TSQL_PARSES(path);
 }
+
+TEST_F(MssDump, ValueWithABatchSeparatorLineStaysOneValue)
+{
+    plain.create_table = false;
+    const std::wstring evil = L"x\r\nGO\r\nDROP TABLE [dbo].[t]; --";
+    std::wstring big(1048577, L'y');
+    big.replace(100, 4, L"\nGO\n");
+    {
+        mss_dmp_database db(wpath(), plain);
+        auto rs = db.create_table(L"t", pair_schema(), {});
+        udb_record r;
+        fill(r, 1, evil);
+        rs->append_record(r);
+        fill(r, 2, big);
+        rs->append_record(r);
+    }
+    const std::string text = read();
+    EXPECT_EQ(text.find("\nGO\r\nDROP"), std::string::npos);
+    EXPECT_NE(text.find("VALUES (1, (CAST(N'' AS NVARCHAR(MAX)) + N'x' + NCHAR(13) + N'' + NCHAR(10) + N'GO' + "
+                        "NCHAR(13) + N'' + NCHAR(10) + N'DROP TABLE [dbo].[t]; --'))\r\n, (2, \r\n(CAST"),
+              std::string::npos)
+        << text.substr(0, 400);
+    EXPECT_NE(text.find("\r\n(CAST(N'' AS NVARCHAR(MAX)) + N'" + std::string(100, 'y') +
+                        "' + NCHAR(10) + N'GO' + NCHAR(10) + N'y"),
+              std::string::npos);
+    EXPECT_TSQL_PARSES(path);
+}

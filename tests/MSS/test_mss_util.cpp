@@ -91,6 +91,16 @@ TEST(MssLiteral, TextQuotesAndNationalPrefix)
     EXPECT_EQ(to_mssql_str(L"", VT_BSTR), L"''");
     EXPECT_EQ(to_mssql_str(L"'); DROP TABLE x; --", VT_BSTR), L"N'''); DROP TABLE x; --'");
     EXPECT_EQ(to_mssql_str(L"a\r\nb */ c", VT_BSTR), L"N'a\r\nb */ c'");
+    EXPECT_EQ(to_mssql_str(L"a\r\nGOOD\ngoto", VT_BSTR), L"N'a\r\nGOOD\ngoto'");
+    // A line that tools running "GO" batches would take for a separator never stands alone.
+    EXPECT_EQ(to_mssql_str(L"x'\r\n go\r\nDROP TABLE t", VT_BSTR),
+              L"(CAST(N'' AS NVARCHAR(MAX)) + N'x''' + NCHAR(13) + N'' + NCHAR(10) + N' go' + NCHAR(13) + N'' + "
+              L"NCHAR(10) + N'DROP TABLE t')");
+    EXPECT_EQ(mss_quote_string(L"a\nGO 2"), L"(CAST('' AS VARCHAR(MAX)) + 'a' + CHAR(10) + 'GO 2')");
+    EXPECT_TRUE(mss_has_batch_separator_line(L"a\nGO"));
+    EXPECT_TRUE(mss_has_batch_separator_line(L"a\n\tgo--x"));
+    EXPECT_FALSE(mss_has_batch_separator_line(L"GO\nx"));
+    EXPECT_FALSE(mss_has_batch_separator_line(L"a\nGOTO x"));
     {
         mss_test_engine ansi(false);
         EXPECT_EQ(to_mssql_str(L"it's", VT_BSTR), L"'it''s'");
