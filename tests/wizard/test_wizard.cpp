@@ -623,3 +623,39 @@ TEST_F(WizardTest, RunErrorsAreListedOnTheFinishPageAndTheRunGoesOn)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WizardTest, BrowseButtonsUseTheirFiltersAndTheScriptNameGetsItsExtension)
+{
+    wizard_set w;
+    w.converter.direct = true;
+    w.shell.create();
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 118);   // direct: the server page comes next
+    w.shell.press_back();
+    w.welcome.press(1330);
+    w.shell.press_next();
+    w.shell.press_next();
+    ASSERT_EQ(w.active_id(), 105);
+
+    std::vector<ui_file_request> seen;
+    ui_set_file_hook([&](ui_file_request& r) {
+        seen.push_back(r);
+        r.file = r.save ? (tmp / "target").wstring() : (tmp / "system.mdw").wstring();
+        return true;
+    });
+    w.ugl.press(1202);
+    w.ugl.press(1107);
+    EXPECT_EQ(w.ugl.get_text(1003), (tmp / "system.mdw").wstring());
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    w.files.press(1104);
+    EXPECT_EQ(w.files.get_text(1004), (tmp / "target.sql").wstring());
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].title, L"Select Workgroup Information File");
+    EXPECT_EQ(ui_filter_to_text(seen[0].filter), L"Workgroup Information Files (*.mdw) (*.mdw);;All Files (*.*) (*.*)");
+    EXPECT_TRUE(seen[1].save);
+    EXPECT_EQ(seen[1].title, L"Select File");
+}
+
+} // namespace
