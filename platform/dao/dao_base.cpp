@@ -34,6 +34,7 @@ const wchar_t* standard_text(long number)
     case 3129: return L"Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'.";
     case 3131: return L"Syntax error in FROM clause.";
     case 3141: return L"The SELECT statement includes a reserved word or an argument name that is misspelled or missing, or the punctuation is incorrect.";
+    case 3151: return L"ODBC--connection to '%1' failed.";
     case 3173: return L"The workgroup information file '%1' is missing or is not a workgroup information file.";
     case 3219: return L"Invalid operation.";
     case 3251: return L"Operation is not supported for this type of object.";

@@ -82,6 +82,9 @@ std::unique_ptr<row_source> run_select(const db_ptr& db, const std::wstring& tex
             for (const auto& q : db->saved_queries())
                 if (jet::same_name(q.name, name)) return run_select(db, q.sql, hr);
         }
+        // A linked table is read from where it lives.
+        if (e && (e->kind() == jet::object_kind::linked_table || e->kind() == jet::object_kind::odbc_table))
+            return sqlite_select(db, L"SELECT * FROM [" + e->name + L"]", true, nullptr, hr);
         if (!e && !looks_like_statement(s)) {
             hr = db->ctx->fail(daoErrInputNotFound, error_text(*db->ctx, daoErrInputNotFound, name));
             return nullptr;
@@ -118,6 +121,8 @@ bool describe_select(const db_ptr& db, const std::wstring& text, std::vector<col
             for (const auto& q : db->saved_queries())
                 if (jet::same_name(q.name, name)) return describe_select(db, q.sql, cols, hr);
         }
+        if (e && (e->kind() == jet::object_kind::linked_table || e->kind() == jet::object_kind::odbc_table))
+            return sqlite_select(db, L"SELECT * FROM [" + e->name + L"]", false, &cols, hr) != nullptr || SUCCEEDED(hr);
         if (!e && !looks_like_statement(s)) {
             hr = db->ctx->fail(daoErrInputNotFound, error_text(*db->ctx, daoErrInputNotFound, name));
             return false;

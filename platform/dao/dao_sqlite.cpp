@@ -370,6 +370,9 @@ sql_source resolve(const db_ptr& dbp, sql_conn& c, const std::wstring& name)
                 throw sql_error{3024, e->database};
             }
             table = e->foreign_name.empty() ? e->name : e->foreign_name;
+        } else if (e->kind() == jet::object_kind::odbc_table) {
+            // Tables linked through ODBC need their server: not reachable from here.
+            throw sql_error{3151, e->connect};
         } else if (e->kind() != jet::object_kind::table) {
             throw sql_error{3078, name};
         }

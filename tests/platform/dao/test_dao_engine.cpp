@@ -263,3 +263,41 @@ TEST(DaoEngine, EncryptedDatabasesOpenWithTheirPassword)
 }
 
 } // namespace
+
+namespace {
+
+// A linked table is read from the file it lives in; when that file is not there, opening it says so.
+TEST(DaoEngine, LinkedTablesReadFromTheirFile)
+{
+    DRAV_TESTDATA_OR_SKIP(linker, "jackcess/V2007/linkerTestV2007.accdb");
+    auto e = engine();
+    auto db = open(e.get(), linker);
+    ASSERT_TRUE(db);
+    ptr<DAOTableDefs> tdfs;
+    ASSERT_EQ(db->get_TableDefs(tdfs.out()), S_OK);
+    ptr<_DAOTableDef> t;
+    var name(std::wstring(L"Table2"));
+    ASSERT_EQ(tdfs->get_Item(name.v, t.out()), S_OK);
+    long a = 0;
+    t->get_Attributes(&a);
+    EXPECT_TRUE(a & dbAttachedTable);
+    bstr connect, source;
+    t->get_Connect(connect.out());
+    t->get_SourceTableName(source.out());
+    EXPECT_EQ(connect.str(), L";DATABASE=Z:\\jackcess_test\\linkeeTest.accdb");
+    EXPECT_EQ(source.str(), L"Table1");
+    long n = 0;
+    t->get_RecordCount(&n);
+    EXPECT_EQ(n, -1);
+    ptr<DAORecordset> rs;
+    var type(static_cast<long>(dbOpenDynaset)), opt(static_cast<long>(dbReadOnly));
+    EXPECT_EQ(t->OpenRecordset(type.v, opt.v, rs.out()), dao_hresult(daoErrFileNotFound));
+    EXPECT_EQ(last_error(e.get()).second, L"Could not find file 'Z:\\jackcess_test\\linkeeTest.accdb'.");
+    ptr<DAOFields> f;
+    EXPECT_EQ(t->get_Fields(f.out()), dao_hresult(daoErrFileNotFound));
+    bstr byname(L"Table2");
+    var lock;
+    EXPECT_EQ(db->OpenRecordset(byname.b, type.v, opt.v, lock.v, rs.out()), dao_hresult(daoErrFileNotFound));
+}
+
+} // namespace
