@@ -72,7 +72,8 @@ int dravlen_main(const std::string& tail, const std::function<int(wizard_shell&)
     ui_clipboard clipboard;
     gui_initialize();
 
-    int result = 0;
+    // An error that ends the program before the sheet returned is no success.
+    int result = -1;
     try {
         return run_wizard(tail, run_sheet, result);
     } catch (const tk_exception& e) {

@@ -659,3 +659,20 @@ TEST_F(WizardTest, BrowseButtonsUseTheirFiltersAndTheScriptNameGetsItsExtension)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WizardTest, QuickLaunchWithAMissingProfileReportsItAndFails)
+{
+    bool sheet_ran = false;
+    const int rc = dravlen_main((tmp / "missing.qel").string(), [&](wizard_shell&) {
+        sheet_ran = true;
+        return 0;
+    });
+    EXPECT_EQ(rc, -1);
+    EXPECT_FALSE(sheet_ran);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, tk_to_wstring(tk_message(tk_msg_profile_missing)));
+}
+
+} // namespace
