@@ -676,3 +676,65 @@ TEST_F(WizardTest, QuickLaunchWithAMissingProfileReportsItAndFails)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WizardTest, CancelDuringARunStopsTheRunInsteadOfClosingUnderIt)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    const fs::path script = tmp / "stopped.sql";
+    const fs::path profile = tmp / "stopped.qel";
+    {
+        gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
+        dravlen_convertor c(false);
+        c.direct = false;
+        c.source = tk_to_wstring(mdb);
+        c.destination = script.wstring();
+        std::vector<std::wstring> tables;
+        c.get_all_tables(tables);
+        ASSERT_FALSE(tables.empty());
+        c.selected_queries = {{L"Broken", L"SELECT * FROM NoSuchTable"}};
+        for (const auto& t : tables)
+            c.selected_queries.emplace_back(t, L"");
+        ASSERT_TRUE(c.store_profile_file(profile.wstring()));
+    }
+    wizard_shell* sheet = nullptr;
+    bool cancelled = false;
+    answer = [&](ui_dialog& d) {
+        auto* m = dynamic_cast<ui_message_dialog*>(&d);
+        if (d.template_id() == 115) {
+            if (!cancelled) {
+                cancelled = true;
+                sheet->press_cancel();   // the user closes the wizard while the run waits
+            }
+            d.press(2);
+        } else if (m) {
+            if (!cancelled && (m->flags() & 0xF) != MB_YESNO) {
+                cancelled = true;
+                sheet->press_cancel();
+            }
+            m->press((m->flags() & 0xF) == MB_YESNO ? IDYES : IDOK);
+        }
+    };
+    bool ended_early = true;
+    dravlen_main(profile.string(), [&](wizard_shell& shell) {
+        sheet = &shell;
+        shell.create();
+        ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
+        ended_early = shell.is_ended();
+        shell.press_finish();
+        return shell.result();
+    });
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(ended_early);   // the sheet stayed until the run had stopped
+    bool asked = false;
+    for (const auto& b : boxes)
+        asked = asked || b.text == L"Are you sure you want to exit the wizard?";
+    EXPECT_TRUE(asked);
+    std::ifstream in(script);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str().find("CREATE TABLE"), std::string::npos);   // stopped before the tables
+}
+
+} // namespace
