@@ -80,7 +80,14 @@ std::unique_ptr<row_source> run_select(const db_ptr& db, const std::wstring& tex
         }
         if (e && e->kind() == jet::object_kind::query) {
             for (const auto& q : db->saved_queries())
-                if (jet::same_name(q.name, name)) return run_select(db, q.sql, hr);
+                if (jet::same_name(q.name, name)) {
+                    if (q.sql.empty()) {
+                        // The query's definition could not be read back from the file.
+                        hr = db->ctx->fail(daoErrCorrupt, std::wstring(q.error.begin(), q.error.end()));
+                        return nullptr;
+                    }
+                    return run_select(db, q.sql, hr);
+                }
         }
         // A linked table is read from where it lives.
         if (e && (e->kind() == jet::object_kind::linked_table || e->kind() == jet::object_kind::odbc_table))
@@ -119,7 +126,13 @@ bool describe_select(const db_ptr& db, const std::wstring& text, std::vector<col
         }
         if (e && e->kind() == jet::object_kind::query) {
             for (const auto& q : db->saved_queries())
-                if (jet::same_name(q.name, name)) return describe_select(db, q.sql, cols, hr);
+                if (jet::same_name(q.name, name)) {
+                    if (q.sql.empty()) {
+                        hr = db->ctx->fail(daoErrCorrupt, std::wstring(q.error.begin(), q.error.end()));
+                        return false;
+                    }
+                    return describe_select(db, q.sql, cols, hr);
+                }
         }
         if (e && (e->kind() == jet::object_kind::linked_table || e->kind() == jet::object_kind::odbc_table))
             return sqlite_select(db, L"SELECT * FROM [" + e->name + L"]", false, &cols, hr) != nullptr || SUCCEEDED(hr);
