@@ -108,7 +108,7 @@ int main(int argc, char** argv)
             double ours_rate = static_cast<double>(rows) / best;
             std::printf("%s: %llu rows\n", rel, static_cast<unsigned long long>(rows));
             std::printf("  drav_jet     %10.0f rows/s  (%.3f s; heap growth while reading %+lld KiB; "
-                        "resident incl. mapped file pages %+ld KiB; checksum %llu)\n",
+                        "resident set growth %+ld KiB; checksum %llu)\n",
                         ours_rate, best, (static_cast<long long>(heap_peak) - static_cast<long long>(heap_before)) / 1024,
                         rss_after - rss_before, static_cast<unsigned long long>(checksum % 1000000));
             if (mdb > 0 && lines > 0) {

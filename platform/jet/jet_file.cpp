@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,22 +83,10 @@ page_file::page_file(const std::string& path, const std::wstring& password) : pa
         throw error(err_io, "Cannot open file " + quoted(path) + ": not a regular file.");
     }
     size_ = static_cast<std::size_t>(st.st_size);
-    if (size_ > 0) {
-        void* m = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-        if (m == MAP_FAILED) {
-            int e = errno;
-            ::close(fd_);
-            fd_ = -1;
-            throw error(err_io, "Cannot read file " + quoted(path) + ": " + std::strerror(e) + ".");
-        }
-        map_ = static_cast<const std::uint8_t*>(m);
-    }
     try {
         read_header(password);
     } catch (...) {
-        if (map_) ::munmap(const_cast<std::uint8_t*>(map_), size_);
         ::close(fd_);
-        map_ = nullptr;
         fd_ = -1;
         throw;
     }
@@ -115,8 +102,25 @@ page_file::page_file(std::vector<std::uint8_t> image, const std::string& name, c
 
 page_file::~page_file()
 {
-    if (map_ && fd_ >= 0) ::munmap(const_cast<std::uint8_t*>(map_), size_);
     if (fd_ >= 0) ::close(fd_);
+}
+
+void page_file::read_raw(std::size_t offset, std::size_t n, std::uint8_t* out) const
+{
+    if (map_) {
+        if (offset > size_ || n > size_ - offset) corrupt("a read runs past the end of the file");
+        std::memcpy(out, map_ + offset, n);
+        return;
+    }
+    // Reads with pread rather than a mapping: a file cut short while open gives an error, not a signal.
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) throw error(err_io, "Cannot read file " + quoted(path_) + ": " + std::strerror(errno) + ".");
+        if (r == 0) corrupt("the file ended early (was it changed while open?)");
+        done += static_cast<std::size_t>(r);
+    }
 }
 
 void page_file::corrupt(const std::string& what) const
@@ -127,9 +131,11 @@ void page_file::corrupt(const std::string& what) const
 void page_file::read_header(const std::wstring& password)
 {
     const std::string unrecognized = "Unrecognized database format " + quoted(path_) + ".";
-    if (size_ < 0x80 + 0x18 || map_[0] != 0 || map_[1] != 1)
-        throw error(err_unrecognized_format, unrecognized);
-    header_.version_byte = map_[20];
+    if (size_ < 0x80 + 0x18) throw error(err_unrecognized_format, unrecognized);
+    std::vector<std::uint8_t> first(std::min<std::size_t>(size_, 4096));
+    read_raw(0, first.size(), first.data());
+    if (first[0] != 0 || first[1] != 1) throw error(err_unrecognized_format, unrecognized);
+    header_.version_byte = first[20];
     header_.format = header_.version_byte == 0 ? file_format::jet3
                    : header_.version_byte == 1 ? file_format::jet4
                                                : file_format::ace;
@@ -137,14 +143,14 @@ void page_file::read_header(const std::wstring& password)
     if (size_ < layout_.page_size * 3u)
         throw error(err_unrecognized_format, unrecognized + " The file is too short");
     // The engine name: "Standard Jet DB", "Standard ACE DB" or a workgroup file's "Jet System DB".
-    for (int i = 4; i < 19 && map_[i]; ++i) header_.engine_name.push_back(static_cast<char>(map_[i]));
+    for (int i = 4; i < 19 && first[i]; ++i) header_.engine_name.push_back(static_cast<char>(first[i]));
     while (!header_.engine_name.empty() && header_.engine_name.back() == ' ') header_.engine_name.pop_back();
     if (header_.engine_name != "Standard Jet DB" && header_.engine_name != "Standard ACE DB" &&
         header_.engine_name != "Jet System DB")
         throw error(err_unrecognized_format, unrecognized);
     page_count_ = static_cast<std::uint32_t>(std::min<std::size_t>(size_ / layout_.page_size, 0xFFFFFFu + 1));
 
-    header_page_.assign(map_, map_ + layout_.page_size);
+    header_page_.assign(first.begin(), first.begin() + layout_.page_size);
     std::size_t scrambled = header_.format == file_format::jet3 ? 126 : 128;
     rc4 r(header_key, 4);
     r.apply(header_page_.data() + 0x18, scrambled);
@@ -202,10 +208,12 @@ void page_file::read_header(const std::wstring& password)
 const std::uint8_t* page_file::page(std::uint32_t n, std::vector<std::uint8_t>& scratch) const
 {
     if (n >= page_count_) corrupt("page " + std::to_string(n) + " lies past the end of the file");
-    const std::uint8_t* p = map_ + static_cast<std::size_t>(n) * layout_.page_size;
-    if (!cipher_ || n == 0) return n == 0 ? header_page_.data() : p;
-    scratch.assign(p, p + layout_.page_size);
-    cipher_->decrypt(n, std::span<std::uint8_t>(scratch.data(), scratch.size()));
+    if (n == 0) return header_page_.data();
+    std::size_t offset = static_cast<std::size_t>(n) * layout_.page_size;
+    if (map_ && !cipher_) return map_ + offset;
+    scratch.resize(layout_.page_size);
+    read_raw(offset, layout_.page_size, scratch.data());
+    if (cipher_) cipher_->decrypt(n, std::span<std::uint8_t>(scratch.data(), scratch.size()));
     return scratch.data();
 }
 

@@ -1,4 +1,4 @@
-// Page access to one Access file: read-only mapping, header decoding, password check, page decoding.
+// Page access to one Access file: positioned reads, header decoding, password check, page decoding.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -91,8 +91,8 @@ public:
     std::uint32_t page_size() const { return layout_.page_size; }
     std::uint32_t page_count() const { return page_count_; }
 
-    // The bytes of page `n` (page_size of them). A view into the mapping for plain files; for encoded
-    // files the page is decoded into `scratch`. Throws a corrupt-file error for a page past the end.
+    // The bytes of page `n` (page_size of them), read (and for encoded files decoded) into `scratch`;
+    // in-memory images hand out a view. Throws a corrupt-file error for a page past the end.
     const std::uint8_t* page(std::uint32_t n, std::vector<std::uint8_t>& scratch) const;
 
     // The header page with its scrambled part decoded.
@@ -106,11 +106,12 @@ public:
 
 private:
     void read_header(const std::wstring& password);
+    void read_raw(std::size_t offset, std::size_t n, std::uint8_t* out) const;
 
     std::string path_;
     std::vector<std::uint8_t> image_;
     int fd_ = -1;
-    const std::uint8_t* map_ = nullptr;
+    const std::uint8_t* map_ = nullptr;   // the bytes of an in-memory image; files are read with pread
     std::size_t size_ = 0;
     std::uint32_t page_count_ = 0;
     header_info header_;

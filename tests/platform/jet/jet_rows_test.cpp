@@ -2,7 +2,9 @@
 // properties, and damaged files that must fail cleanly.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <unistd.h>
 #include <map>
 #include <iterator>
 
@@ -285,6 +287,23 @@ TEST(JetDamage, TruncatedAndScrambledFilesFailCleanly)
         EXPECT_GT(refused, 0u);
         EXPECT_GT(ok, 0u);
     }
+}
+
+// A file cut short after it was opened: reading on gives an error naming it, not a crash.
+TEST(JetDamage, FileTruncatedWhileOpen)
+{
+    DRAV_TESTDATA_OR_SKIP(f, "mdb-reader/data/V2016/longtext.accdb");
+    auto tmp = std::filesystem::temp_directory_path() / ("jet_trunc_" + std::to_string(::getpid()) + ".accdb");
+    std::filesystem::copy_file(f, tmp, std::filesystem::copy_options::overwrite_existing);
+    auto db = database::open(tmp.string());
+    std::filesystem::resize_file(tmp, 4096 * 3);
+    try {
+        read_everything(*db);
+        ADD_FAILURE() << "read a truncated file without noticing";
+    } catch (const jet::error& e) {
+        EXPECT_NE(std::string(e.what()).find(tmp.filename().string()), std::string::npos) << e.what();
+    }
+    std::filesystem::remove(tmp);
 }
 
 } // namespace
