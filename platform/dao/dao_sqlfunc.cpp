@@ -877,6 +877,14 @@ std::wstring format_number(double d, const std::wstring& fmt, bool& handled)
         }
         std::size_t intzeros = std::count(f.begin(), dot == std::wstring::npos ? f.end() : f.begin() + static_cast<long>(dot), L'0');
         if (intzeros == 0 && (s.rfind(L"0.", 0) == 0)) s.erase(0, 1);
+        // Zeros before the point give the least number of digits there.
+        if (!thousands) {
+            bool neg = !s.empty() && s[0] == L'-';
+            std::size_t start = neg ? 1 : 0;
+            std::size_t p = s.find(L'.');
+            std::size_t digits = (p == std::wstring::npos ? s.size() : p) - start;
+            if (digits < intzeros) s.insert(start, intzeros - digits, L'0');
+        }
         return s + (percent ? L"%" : L"");
     }
     handled = false;
