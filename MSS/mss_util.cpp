@@ -473,7 +473,8 @@ bool mss_split_tab_name(const std::wstring& name, std::wstring& table, std::wstr
         }
     } else {
         tk_log_write(1, "Name is NOT enclosed in [...]");
-        tk_log_write(1, "is_view_owned()=%d", (int)mss_get_engine_flags().view_owned);
+        const bool view_owned = mss_get_engine_flags().view_owned;   // needs an engine, logged or not
+        tk_log_write(1, "is_view_owned()=%d", (int)view_owned);
         const size_t dot = name.find(L'.');
         if (dot != std::wstring::npos) {
             owner = name.substr(0, dot);

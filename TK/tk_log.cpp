@@ -199,13 +199,6 @@ void tk_logger::end_line(std::FILE* file)
     std::fclose(file);
 }
 
-bool tk_logger::skips(int level) const
-{
-    // Checked without the lock: lines below the threshold cost only this test.
-    return !m_enabled.load(std::memory_order_relaxed)
-           || (level < m_threshold && m_truncated.load(std::memory_order_relaxed));
-}
-
 void tk_logger::write(int level, const char* format, va_list args)
 {
     if (skips(level))
@@ -249,7 +242,7 @@ void tk_logger::write_w(int level, const wchar_t* format, va_list args)
     end_line(file);
 }
 
-void tk_log_write(int level, const char* format, ...)
+void (tk_log_write)(int level, const char* format, ...)
 {
     tk_logger* logger = tk_logger::get();
     if (logger == nullptr)
@@ -260,7 +253,7 @@ void tk_log_write(int level, const char* format, ...)
     va_end(args);
 }
 
-void tk_log_write_w(int level, const wchar_t* format, ...)
+void (tk_log_write_w)(int level, const wchar_t* format, ...)
 {
     tk_logger* logger = tk_logger::get();
     if (logger == nullptr)

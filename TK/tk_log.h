@@ -40,11 +40,18 @@ public:
     void write(int level, const char* format, va_list args);
     void write_w(int level, const wchar_t* format, va_list args);
 
+    // True when a line of this level is dropped without touching the file.
+    // Checked without the lock: lines below the threshold cost only this test.
+    bool skips(int level) const
+    {
+        return !m_enabled.load(std::memory_order_relaxed)
+               || (level < m_threshold && m_truncated.load(std::memory_order_relaxed));
+    }
+
 private:
     // Opens the line's file (after the one-time truncation); null when the
     // line is not written. Called with m_mutex held.
     std::FILE* begin_line(int level);
-    bool skips(int level) const;
     void end_line(std::FILE* file);
 
     // The object is registered (and so reachable by log calls) before these
@@ -64,3 +71,18 @@ void tk_log_write(int level, const char* format, ...) __attribute__((format(prin
 // One wide line, stored as UTF-8. The format follows the Windows wide printf:
 // %s and %c take wide arguments, %S, %hs and %hc narrow ones; %ls works too.
 void tk_log_write_w(int level, const wchar_t* format, ...);
+
+// True when a line of this level may reach the log. Inline, so that a trace
+// that is switched off costs one test and builds none of its arguments.
+inline bool tk_log_may_write(int level) noexcept
+{
+    const tk_logger* logger = tk_logger::get();
+    return logger != nullptr && !logger->skips(level);
+}
+
+// The writers are reached through this test first (the macro's own name is not
+// expanded again inside it, so it calls the functions above).
+#define tk_log_write(level, ...) \
+    (tk_log_may_write(level) ? tk_log_write((level), __VA_ARGS__) : static_cast<void>(0))
+#define tk_log_write_w(level, ...) \
+    (tk_log_may_write(level) ? tk_log_write_w((level), __VA_ARGS__) : static_cast<void>(0))
