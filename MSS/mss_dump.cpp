@@ -655,21 +655,33 @@ void mss_dmp_recordset::append_record(udb_record& record)
     }
 
     // Everything that can fail is settled before the first byte of the row is written.
-    std::wstring head = L"INSERT INTO " + table_ + L" (";
-    udb_names_map& map = db_->get_names_map();
+    // The column list and the source names behind the columns are the same for every row:
+    // they are worked out at the first row.
+    if (orig_names_.size() != columns_.size()) {
+        udb_names_map& map = db_->get_names_map();
+        head_ = L"INSERT INTO " + table_ + L" (";
+        orig_names_.clear();
+        for (size_t i = 0; i < columns_.size(); ++i) {
+            if (i)
+                head_ += L", ";
+            head_ += mss_quote_name(columns_[i]->name);
+            orig_names_.push_back(map.get_fn_orig_name(name, columns_[i]->name));
+        }
+        head_ += L")";
+    }
     for (size_t i = 0; i < columns_.size(); ++i) {
-        const std::wstring& col = columns_[i]->name;
-        if (i)
-            head += L", ";
-        head += mss_quote_name(col);
-        const std::wstring orig = map.get_fn_orig_name(name, col);
-        tk_log_write_w(1, L"Name=%ls, original name=%ls", col.c_str(), orig.c_str());
+        const std::wstring& orig = orig_names_[i];
+        tk_log_write_w(1, L"Name=%ls, original name=%ls", columns_[i]->name.c_str(), orig.c_str());
+        // The row's own field at this position is the usual match; any other is looked up.
+        const udb_field* at = record[i];
+        if (at && at->name == orig)
+            continue;
         if (!record.find_field(orig)) {
             tk_log_write_w(2, L"Field %ls not found", orig.c_str());
             throw tk_exception(kGenericError, 0);
         }
     }
-    head += L")";
+    bool head_pending = true;   // the INSERT's head is still to be written for this row
 
     enum class big_kind { none, binary, text };
     std::vector<std::wstring> literals(columns_.size());
@@ -709,11 +721,11 @@ void mss_dmp_recordset::append_record(udb_record& record)
         // Stream the value: what was built so far first, then the value in pieces.
         if (!pending_.empty())
             dump(pending_);
-        else if (!head.empty())
-            dump(head);
+        else if (head_pending)
+            dump(head_);
         dump(values);
         pending_.clear();
-        head.clear();
+        head_pending = false;
         values.clear();
         rows_pending_ = 0;
         row_is_big = true;
@@ -751,10 +763,10 @@ void mss_dmp_recordset::append_record(udb_record& record)
         }
     }
 
-    if (pending_.empty())
-        pending_ = head + values + L")";
-    else
-        pending_ += values + L")";
+    if (pending_.empty() && head_pending)
+        pending_ = head_;
+    pending_ += values;
+    pending_ += L')';
     if (!row_is_big && rows_pending_ < kRowsPerInsert - 1) {
         ++rows_pending_;
     } else {

@@ -42,6 +42,8 @@ private:
     bool identity_on_ = false;
     unsigned rows_pending_ = 0;
     std::wstring pending_;
+    std::wstring head_;                     // "INSERT INTO ... (columns)"
+    std::vector<std::wstring> orig_names_;  // source name of each column
     const mss_dump_options& options_;
 };
 
