@@ -1,6 +1,8 @@
 // ole_com_ptr<I>: owns one COM interface pointer and releases it exactly once.
 #pragma once
 
+#include <memory>
+
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
 #include "platform/com/combase.h"
@@ -16,7 +18,7 @@ public:
     ole_com_ptr(ole_com_ptr&& other) noexcept : m_p(other.m_p) { other.m_p = nullptr; }
     ole_com_ptr& operator=(ole_com_ptr&& other) noexcept
     {
-        if (this != &other) {
+        if (this != std::addressof(other)) {
             reset();
             m_p = other.m_p;
             other.m_p = nullptr;

@@ -91,6 +91,17 @@ TEST(OleComPtr, ReleasesOnceAndChecksEmptyUse)
         ole_com_ptr<IThing> moved(std::move(p));
         EXPECT_TRUE(p.is_empty());
         EXPECT_EQ(1, g_alive);
+        // Move assignment releases what the target held and takes the source's reference.
+        ole_com_ptr<IThing> other;
+        *&other = new thing();
+        EXPECT_EQ(2, g_alive);
+        other = std::move(moved);
+        EXPECT_EQ(1, g_alive);
+        EXPECT_TRUE(moved.is_empty());
+        ole_com_ptr<IThing>& same = other;
+        other = std::move(same);
+        EXPECT_FALSE(other.is_empty());
+        EXPECT_EQ(1, g_alive);
     }
     EXPECT_EQ(0, g_alive);
     EXPECT_THROW(ole_get_ref_count(nullptr), tk_mail_assertion);
