@@ -458,7 +458,13 @@ private:
             s += L"DISTINCT ";
             distinct = true;
         }
-        else if (accept_word(L"DISTINCTROW") || accept_word(L"ALL")) {}
+        bool distinctrow = false;
+        if (!distinct) {
+            if (accept_word(L"DISTINCTROW")) distinctrow = true;
+            else accept_word(L"ALL");
+        }
+        int saved_tables = core_tables_;
+        core_tables_ = 0;
         std::wstring limit;
         long top_n = 0;
         if (accept_word(L"TOP")) {
@@ -559,6 +565,14 @@ private:
                 if (!grouped) throw sql_error{3122, u.text};
             }
         }
+        // DISTINCTROW: whole records, not the rows a join repeats. Over one table that is every row; over
+        // a join it is read as DISTINCT on the columns chosen (exact when they include a key).
+        if (distinctrow && core_tables_ > 1 && select_aggs == 0 && groups.empty()) {
+            s.insert(7, L"DISTINCT ");
+            if (outer) outer_list_end_ += 9;
+            distinct = true;
+        }
+        core_tables_ = saved_tables;
         bare_cols_ = saved_bare;
         aggs_ = saved_aggs;
         agg_depth_ = saved_depth;
@@ -653,9 +667,11 @@ private:
                 std::wstring cte = L"m_" + src.name;
                 if (std::find(ctes_.begin(), ctes_.end(), src.name) == ctes_.end()) ctes_.push_back(src.name);
                 ++table_refs_;
+                ++core_tables_;
                 s = quote_name(cte);
             } else {
                 ++table_refs_;
+                ++core_tables_;
                 s = quote_name(src.name);
             }
             // Without an alias the table keeps its own name for qualified references.
@@ -1087,6 +1103,7 @@ private:
     int depth_ = 0;
     bool pivot_mode_ = false;
     bool crosstab_ = false;
+    int core_tables_ = 0;
     std::size_t outer_list_end_ = 0;
     std::wstring outer_from_, outer_where_;
     bool top_ = false;

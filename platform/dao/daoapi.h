@@ -211,8 +211,9 @@ struct DAODatabase : IDispatch {
     // CInt CLng CDbl CSng CStr CDate CBool CCur Val Abs Int Fix Round Sgn Sqr IsNull IsNumeric IsDate,
     // aggregates Count Sum Avg Min Max First Last StDev StDevP Var VarP. Result columns are named as
     // Access names them (alias, column name, SumOfX for an aggregate of one column, else Expr1000 ...).
-    // TOP n keeps the rows that tie with the n-th. Not kept: DISTINCTROW reads as ALL; computed currency
-    // and decimal values travel as doubles (15 digits), columns read directly keep their exact values.
+    // TOP n keeps the rows that tie with the n-th. DISTINCTROW keeps every row of one table and reads as
+    // DISTINCT over a join (exact when the columns chosen include a key). Computed currency and decimal
+    // values travel as doubles (15 digits); columns read directly keep their exact values.
     virtual HRESULT CreateQueryDef(VARIANT Name, VARIANT SQLText, _DAOQueryDef** ppqdf) = 0;
     // Name: a table, a saved query or a SELECT text.
     virtual HRESULT OpenRecordset(BSTR Name, VARIANT Type, VARIANT Options, VARIANT LockEdit, DAORecordset** pprst) = 0;

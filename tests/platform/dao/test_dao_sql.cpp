@@ -667,3 +667,26 @@ TEST(DaoSqlFiles, FunctionsGiveWhatAccessGives)
 }
 
 } // namespace
+
+namespace {
+
+// DISTINCTROW over one table keeps every row; over a join it drops the rows the join repeats.
+TEST(DaoSqlFiles, DistinctRowOverJoins)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/real/ASampleDatabase.accdb");
+    auto e = engine();
+    auto db = open(e.get(), path);
+    ASSERT_TRUE(db);
+    auto one = run(e.get(), db.get(), L"SELECT DISTINCTROW Owner FROM [Asset Items]");
+    ASSERT_EQ(one.hr, S_OK);
+    EXPECT_EQ(one.rows.size(), 65u);
+    auto join = run(e.get(), db.get(), L"SELECT DISTINCTROW a.* FROM [Asset Items] AS a INNER JOIN [Asset Items] AS b "
+                                       L"ON a.Owner = b.Owner");
+    ASSERT_EQ(join.hr, S_OK) << narrow(last_error(e.get()).second);
+    EXPECT_EQ(join.rows.size(), 65u);
+    auto all = run(e.get(), db.get(), L"SELECT a.* FROM [Asset Items] AS a INNER JOIN [Asset Items] AS b ON a.Owner = b.Owner");
+    ASSERT_EQ(all.hr, S_OK);
+    EXPECT_EQ(all.rows.size(), 25u * 25 + 17 * 17 + 14 * 14 + 8 * 8 + 1);
+}
+
+} // namespace

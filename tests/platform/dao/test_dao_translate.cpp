@@ -110,3 +110,22 @@ TEST(DaoTranslate, StatementsThatAreNotSelectsOrDoNotParse)
 }
 
 } // namespace
+
+namespace {
+
+TEST(DaoTranslate, DistinctRowAndTopTogether)
+{
+    auto t = tr(L"SELECT DISTINCTROW TOP 2 a.x FROM T AS a INNER JOIN U AS b ON a.x = b.x ORDER BY a.x");
+    EXPECT_NE(t.sql.find("SELECT DISTINCT \"a\".\"x\" AS \"x\" FROM"), std::string::npos) << t.sql;
+    EXPECT_EQ(t.hidden, 0);
+    EXPECT_NE(t.sql.find("LIMIT 2"), std::string::npos);
+    auto ties = tr(L"SELECT TOP 2 x FROM T ORDER BY x DESC");
+    EXPECT_EQ(ties.top_n, 2);
+    EXPECT_EQ(ties.hidden, 1);
+    EXPECT_EQ(ties.sql.find("LIMIT"), std::string::npos);
+    auto x = tr(L"TRANSFORM Sum(v) SELECT k FROM T GROUP BY k PIVOT p");
+    EXPECT_TRUE(x.crosstab);
+    EXPECT_NE(x.sql.find("\"k\" AS \"k\"\x01K\x01 FROM"), std::string::npos) << x.sql;
+}
+
+} // namespace
