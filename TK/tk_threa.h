@@ -55,7 +55,7 @@ public:
     // tk_exception before logging is switched on.
     void set_logfile(const std::string& path);
 
-    bool finished = false;      // set when a conversion run ends
+    std::atomic<bool> finished{false};  // set when a conversion run ends; read by another thread
     bool silent = false;        // no questions, no message boxes
     std::wstring source;        // the source given by the user
     std::wstring destination;   // the destination given by the user

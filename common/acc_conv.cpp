@@ -48,7 +48,7 @@ bool same_name(const std::wstring& a, const std::wstring& b)
 // ---------------------------------------------------------------------------------------------
 // init_conversion
 
-init_conversion::init_conversion(bool* done, bool no_com, run_frontend* frontend)
+init_conversion::init_conversion(std::atomic<bool>* done, bool no_com, run_frontend* frontend)
     : done_(done), no_com_(no_com)
 {
     tk_log_write(2, "init_conversion::ctor");

@@ -130,12 +130,12 @@ void common_check_dest(const std::wstring& path);
 // Brackets one run: start and end lines in the log, the progress timer, and the finished flag.
 class init_conversion {
 public:
-    init_conversion(bool* done, bool no_com, run_frontend* frontend);
+    init_conversion(std::atomic<bool>* done, bool no_com, run_frontend* frontend);
     ~init_conversion();
     init_conversion(const init_conversion&) = delete;
     init_conversion& operator=(const init_conversion&) = delete;
 
 private:
-    bool* done_;
+    std::atomic<bool>* done_;
     bool no_com_;
 };

@@ -990,7 +990,7 @@ void progress_page::on_timer(int /*timer_id*/)
     const bool done = !is_running() && is_started();
     const std::wstring table = c.get_current_table();
     set_text(1323, table.empty() ? std::wstring() : L"Processing table '" + table.substr(0, 230) + L"'");
-    if (done || std::atomic_ref<bool>(c.finished).load()) {
+    if (done || c.finished.load()) {
         shell().kill_timer();
         ui_wait_while([this]() { return is_running(); });
         join();
