@@ -76,6 +76,19 @@ VARTYPE get_vartype(int dao_type)
     }
 }
 
+bool dao_is_counter_type(int dao_type)
+{
+    return dao_type == dbByte || dao_type == dbInteger || dao_type == dbLong || dao_type == dbBigInt;
+}
+
+bool dao_is_complex_column(int dao_type, long attributes)
+{
+    if (dao_type >= dbAttachment && dao_type <= dbComplexText)
+        return true;
+    return (attributes & dbAutoIncrField) != 0 && !dao_is_counter_type(dao_type) &&
+           dao_type != dbGUID;
+}
+
 // ---------------------------------------------------------------------------------------------
 // dao_field
 
@@ -102,7 +115,10 @@ dao_field::dao_field(_DAOField* field, bool definition)
     b_not_null = required == VARIANT_TRUE;
     long attributes = 0;
     dao_call(m_field->get_Attributes(&attributes));
-    b_auto_num = (attributes & dbAutoIncrField) != 0;
+    // Only whole-number columns count up by themselves; the flag on an attachment, multi-valued
+    // or version-history column marks the engine's own link to the hidden values.
+    b_auto_num = (attributes & dbAutoIncrField) != 0 && dao_is_counter_type(m_dao_type);
+    m_complex = dao_is_complex_column(m_dao_type, attributes);
 
     // A definition's column has no value to read.
     if (definition)

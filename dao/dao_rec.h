@@ -9,6 +9,12 @@
 // The variant type that values of an engine column type are carried in.
 VARTYPE get_vartype(int dao_type);
 
+// Whole-number types, the only ones that can count up by themselves.
+bool dao_is_counter_type(int dao_type);
+// Attachment, multi-valued and version-history columns: their values live in hidden tables and
+// the engine keys them through the column itself.
+bool dao_is_complex_column(int dao_type, long attributes);
+
 // One cell: the engine field's name, size, flags and value.
 class dao_field : public udb_field {
 public:
@@ -24,6 +30,7 @@ public:
 
     // The engine's type number of the column.
     int get_dao_type() const { return m_dao_type; }
+    bool is_complex() const { return m_complex; }
 
 private:
     void read_attachment(const VARIANT& value);
@@ -32,6 +39,7 @@ private:
     ole_com_ptr<_DAOField> m_field;
     int m_reserved = 0;
     int m_dao_type = 0;
+    bool m_complex = false;
 };
 
 // One row: a dao_field per column, in column order.

@@ -281,6 +281,8 @@ void dao_recordset::init_schema(_DAOTableDef* table)
             def = ole_variant(1);
 
         dao_field column(field.get(), true);
+        if (column.is_complex())
+            m_complex_columns.push_back(column.get_name());
         auto ftd = std::make_unique<t_ftd>(column, def, rules.dw_reserved);
         ftd->size = static_cast<uint32_t>(size);
         if (type == dbGUID) {
@@ -411,6 +413,16 @@ void dao_recordset::init_indexes(_DAOTableDef* table)
             dao_call(column->get_Name(&column_name));
             tk_log_write_w(1, L"got index field: %s", column_name.to_wstring().c_str());
             columns.push_back(column_name.to_wstring());
+        }
+        // The engine's own key over an attachment, multi-valued or version-history column
+        // says nothing about the values converted from it.
+        bool on_complex = false;
+        for (const auto& c : columns)
+            for (const auto& x : m_complex_columns)
+                on_complex = on_complex || tk_iequal(c, x);
+        if (on_complex) {
+            tk_log_write_w(2, L"Index '%s' is on a multi-valued column, skip it", index_name.c_str());
+            continue;
         }
         add_index(udb_index(index_name, columns, is_unique, is_primary));
     }

@@ -39,6 +39,7 @@ private:
     ole_com_ptr<DAORecordset> m_rs;
     ole_com_ptr<_DAOTableDef> m_table;
     ole_com_ptr<_DAOQueryDef> m_query;
+    std::vector<std::wstring> m_complex_columns;
 };
 
 // The default text of a table column after the Access expression rules, and the type

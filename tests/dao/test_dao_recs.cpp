@@ -375,3 +375,37 @@ TEST(DaoField, AValueThatCannotBeReadIsAnError)
     EXPECT_THROW(dao_field(nullptr), tk_mail_assertion);
     db->Close();
 }
+
+TEST(DaoRecordset, ComplexColumnsAreNoCountersAndCarryNoKeys)
+{
+    DRAV_TESTDATA_OR_SKIP(path, "jackcess/V2010/complexDataTestV2010.accdb");
+    scratch_cwd dir;
+    dao_engine engine(1, 0);
+    auto db = open_corpus(engine, path, 0x81);
+    auto rs = db->get_table(L"Table1", 1);
+    for (const t_ftd* f : rs->get_schema()) {
+        EXPECT_FALSE(f->b_auto_num) << expected::narrow(f->name);
+        EXPECT_EQ(f->b_not_null, f->name == L"id") << expected::narrow(f->name);
+    }
+    ASSERT_EQ(rs->get_indexes().size(), 1u);
+    EXPECT_TRUE(rs->get_indexes()[0].primary_key);
+    EXPECT_EQ(rs->get_indexes()[0].fields, std::vector<std::wstring>{L"id"});
+    // Rows carry the same flags.
+    ASSERT_FALSE(rs->is_eof());
+    for (const udb_field* f : *rs->get_item())
+        EXPECT_FALSE(f->b_auto_num) << expected::narrow(f->get_name());
+
+    // A real counter keeps its flag.
+    DRAV_TESTDATA_OR_SKIP(att, "mdb-reader/data/V2016/attachments.accdb");
+    dao_engine ace(1, 0);
+    auto db2 = open_corpus(ace, att, 0x81);
+    auto rs2 = db2->get_table(L"Table1", 1);
+    EXPECT_TRUE(column(*rs2, L"ID").b_auto_num);
+    EXPECT_FALSE(column(*rs2, L"Attachments").b_auto_num);
+    for (const udb_index& i : rs2->get_indexes())
+        EXPECT_EQ(std::find(i.fields.begin(), i.fields.end(), L"Attachments"), i.fields.end());
+    EXPECT_TRUE(dao_is_complex_column(dbAttachment, 0));
+    EXPECT_TRUE(dao_is_complex_column(dbMemo, dbAutoIncrField));
+    EXPECT_FALSE(dao_is_complex_column(dbLong, dbAutoIncrField));
+    EXPECT_FALSE(dao_is_complex_column(dbGUID, dbAutoIncrField));
+}
