@@ -123,7 +123,17 @@ dao_field::dao_field(_DAOField* field, bool definition)
     // A definition's column has no value to read.
     if (definition)
         return;
+    read_value();
+}
 
+void dao_field::refresh()
+{
+    value() = ole_variant();
+    read_value();
+}
+
+void dao_field::read_value()
+{
     VARIANT v;
     VariantInit(&v);
     dao_call(m_field->get_Value(&v));
@@ -150,7 +160,8 @@ dao_field::dao_field(_DAOField* field, bool definition)
     } else {
         if (v.vt == VT_NULL) {
             tk_log_write(1, "*** NULL *** ");
-        } else if (v.vt == VT_DATE) {
+        } else if (v.vt == VT_DATE && tk_log_may_write(2)) {
+            // The check only feeds the trace.
             tk_log_write(1, "Special processing for VT_DATE");
             SYSTEMTIME st{};
             if (!VariantTimeToSystemTime(v.date, &st))
@@ -303,6 +314,12 @@ dao_record::dao_record(DAOFields* fields, bool definition)
         dao_call(m_fields->get_Item(dao_var_int(i), &field), field);
         push_back(new dao_field(field.get(), definition));
     }
+}
+
+void dao_record::refresh()
+{
+    for (udb_field* f : *this)
+        static_cast<dao_field*>(f)->refresh();
 }
 
 dao_record::~dao_record() = default;

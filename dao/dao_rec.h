@@ -32,7 +32,11 @@ public:
     int get_dao_type() const { return m_dao_type; }
     bool is_complex() const { return m_complex; }
 
+    // Reads the value again, from the row the engine's field now stands on.
+    void refresh();
+
 private:
+    void read_value();
     void read_attachment(const VARIANT& value);
     void read_multi_value(const VARIANT& value);
 
@@ -47,6 +51,10 @@ class dao_record : public udb_record {
 public:
     explicit dao_record(DAOFields* fields, bool definition = false);
     ~dao_record() override;
+
+    // Reads every value again from the current row (the engine's fields follow the cursor);
+    // the columns' names, sizes and flags stay as read at construction.
+    void refresh();
 
 private:
     ole_com_ptr<DAOFields> m_fields;

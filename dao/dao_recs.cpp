@@ -440,6 +440,17 @@ udb_record* dao_recordset::get_item()
     tk_log_write(1, "dao_recordset::get_item");
     if (m_rs.is_empty())
         throw tk_mail_assertion("dao_recs", 120);
+    // The fields follow the cursor, so the last row's record is read again in place. With
+    // detailed tracing on, the record is built afresh so that every step shows in the log.
+    if (m_record && !tk_log_may_write(1)) {
+        try {
+            m_record->refresh();
+        } catch (...) {
+            m_record.reset();
+            throw;
+        }
+        return m_record.get();
+    }
     m_record.reset();
     ole_com_ptr<DAOFields> fields;
     dao_call(m_rs->get_Fields(&fields), fields);
