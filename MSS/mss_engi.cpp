@@ -8,14 +8,8 @@
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 
-#if __has_include("MSS/mss_db.h")
 #include "MSS/mss_db.h"
-#define DRAV_HAVE_MSS_DATABASE 1
-#endif
-#if __has_include("MSS/mss_util.h")
 #include "MSS/mss_util.h"
-#define DRAV_HAVE_MSS_UTIL 1
-#endif
 
 namespace {
 
@@ -30,17 +24,7 @@ const wchar_t* const masked = L"***";
 // One bracketed identifier, "]" doubled, so that no name can end the identifier early.
 std::wstring bracket(const std::wstring& name)
 {
-#ifdef DRAV_HAVE_MSS_UTIL
     return mss_quote_name(name);
-#else
-    std::wstring r = L"[";
-    for (wchar_t c : name) {
-        r.push_back(c);
-        if (c == L']')
-            r.push_back(L']');
-    }
-    return r + L"]";
-#endif
 }
 
 // A value of an OLE DB initialisation string; quoted when it holds anything
@@ -226,7 +210,6 @@ mss_engine::mss_engine(int no_com) : no_com_init(no_com)
     OleDbRegisterProviders();
     CoCreateInstance(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, 23, IID_IDataConvert,
                      reinterpret_cast<void**>(&data_convert));
-#ifdef DRAV_HAVE_MSS_UTIL
     // The T-SQL text follows this engine's settings while it lives.
     if (mss_engine::get() == this)
         mss_set_engine_flags_source([] {
@@ -240,15 +223,12 @@ mss_engine::mss_engine(int no_com) : no_com_init(no_com)
             }
             return f;
         });
-#endif
 }
 
 mss_engine::~mss_engine()
 {
-#ifdef DRAV_HAVE_MSS_UTIL
     if (mss_engine::get() == this)
         mss_set_engine_flags_source({});
-#endif
     databases.clear();
     server.clear();
     user.clear();
@@ -535,11 +515,5 @@ mss_database* mss_engine::open_db(const std::wstring& name, int mode, const std:
     ole_com_ptr<IDBInitialize> ds;
     ole_com_ptr<IOpenRowset> session;
     open_session(name, ds, session);
-#ifdef DRAV_HAVE_MSS_DATABASE
     return new mss_database(name, schema, ds.get(), session.get(), mode);
-#else
-    (void)mode;
-    (void)schema;
-    throw tk_exception("The SQL Server destination is not available in this build.", 1);
-#endif
 }

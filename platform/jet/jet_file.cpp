@@ -11,12 +11,6 @@
 #include "platform/jet/jet_rc4.h"
 #include "platform/jet/jet_text.h"
 
-// The whole-file ACE decryption lives beside this reader; until it is part of the build, encrypted
-// ACE files are refused with a clear message.
-#if __has_include("platform/jet/jet_crypt.h")
-#define DRAV_JET_HAVE_ACE_CIPHER 1
-#endif
-
 namespace jet {
 
 namespace {
@@ -168,13 +162,7 @@ void page_file::read_header(const std::wstring& password)
     if (header_.format == file_format::jet3) jet3_text_ = std::make_unique<code_page_text>(header_.code_page);
 
     if (header_.format == file_format::ace) {
-#ifdef DRAV_JET_HAVE_ACE_CIPHER
         cipher_ = make_page_cipher(std::span<const std::uint8_t>(header_page_.data(), header_page_.size()), password);
-#else
-        if (header_.database_key != 0)
-            throw error(err_unrecognized_format,
-                        "The database file " + quoted(path_) + " is encrypted; this build cannot decrypt it.");
-#endif
         header_.encrypted = cipher_ != nullptr;
         return;
     }
