@@ -748,6 +748,11 @@ std::vector<column_info> table_columns(const jet::database& db, const jet::table
         i.source_field = c.name;
         for (const auto& p : c.properties.items)
             i.custom.push_back({p.name, prop_type(p), p.data, false});
+        // Decimal columns tell their digits, as the engine's column description holds them.
+        if (c.type == jet::column_type::numeric) {
+            i.custom.push_back({L"Precision", dbByte, jet::value(c.precision), false});
+            i.custom.push_back({L"Scale", dbByte, jet::value(c.scale), false});
+        }
         out.push_back(std::move(i));
     }
     return out;

@@ -258,10 +258,41 @@ TEST(DaoRecordset, LargeNumberCurrencyAndDecimalColumns)
     auto rs2 = db2->get_table(L"test", 1);
     const t_ftd& dec = column(*rs2, L"col2");
     EXPECT_EQ(dec.vartype, VT_DECIMAL);
-    // Either the column's own precision and scale, or none (never a made-up pair).
-    EXPECT_TRUE((dec.precision == 18 && dec.scale == 0) || (dec.precision == 0 && dec.scale == 0));
+    EXPECT_EQ(dec.precision, 18u);
+    EXPECT_EQ(dec.scale, 0u);
     ASSERT_FALSE(rs2->is_eof());
     EXPECT_EQ(rs2->get_item()->get_field(L"col2")->get_type(), VT_DECIMAL);
+}
+
+TEST(DaoRecordset, DecimalColumnsKeepTheirDigits)
+{
+    DRAV_TESTDATA_OR_SKIP(schema, "expected/schema.jsonl");
+    int checked = 0;
+    for (const expected::json& file : expected::read_lines(schema)) {
+        const std::string rel = expected::narrow(file["file"].text);
+        const std::string path = drav_test::testdata(rel);
+        if (path.empty() || rel.find("password") != std::string::npos ||
+            rel.find("encryption") != std::string::npos)
+            continue;
+        for (const auto& t : file["tables"].items) {
+            for (const auto& c : t["columns"].items) {
+                if (c["type"].text != L"NUMERIC" || c["calc"].b)
+                    continue;
+                SCOPED_TRACE(rel + " " + expected::narrow(c["name"].text));
+                scratch_cwd dir;
+                dao_engine engine(1, 0);
+                auto db = open_corpus(engine, path, 0x81);
+                auto rs = db->get_table(t["name"].text, 1);
+                ASSERT_NE(rs, nullptr);
+                const t_ftd& col = column(*rs, c["name"].text);
+                EXPECT_EQ(col.vartype, VT_DECIMAL);
+                EXPECT_EQ(col.precision, static_cast<uint32_t>(c["prec"].number));
+                EXPECT_EQ(col.scale, static_cast<uint32_t>(c["scale"].number));
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 20);
 }
 
 TEST(DaoRecordset, AttachmentColumns)
