@@ -56,6 +56,10 @@ prop_list field_props(const column_info& c)
     l.push_back({L"OrdinalPosition", dbInteger, jet::value(c.ordinal)});
     l.push_back({L"Required", dbBoolean, jet::value(c.required)});
     l.push_back({L"AllowZeroLength", dbBoolean, jet::value(c.allow_zero_length)});
+    if (c.type == dbDecimal) {
+        l.push_back({L"Precision", dbByte, jet::value(c.precision)});
+        l.push_back({L"Scale", dbByte, jet::value(c.scale)});
+    }
     l.push_back({L"DefaultValue", dbText, jet::value(c.default_value)});
     l.push_back({L"ValidationRule", dbText, jet::value(c.validation_rule)});
     l.push_back({L"SourceTable", dbText, jet::value(c.source_table)});
@@ -742,6 +746,10 @@ std::vector<column_info> table_columns(const jet::database& db, const jet::table
         i.ordinal = static_cast<short>(out.size());
         i.required = prop_bool(c.properties, L"Required", false);
         i.allow_zero_length = prop_bool(c.properties, L"AllowZeroLength", false);
+        if (i.type == dbDecimal) {
+            i.precision = c.precision;
+            i.scale = c.scale;
+        }
         i.default_value = prop_text(c.properties, L"DefaultValue");
         i.validation_rule = prop_text(c.properties, L"ValidationRule");
         i.source_table = t.name;
