@@ -413,37 +413,75 @@ void ole_date::import_from_string(const std::string& text)
     }
 }
 
+namespace {
+
+// Appends v in decimal, zero-padded to at least width digits (printf's "%0*d" for v >= 0).
+void append_number(std::string& out, long v, int width)
+{
+    if (v < 0) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%0*ld", width, v);
+        out += buf;
+        return;
+    }
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    while (n < width)
+        digits[n++] = '0';
+    while (n > 0)
+        out += digits[--n];
+}
+
+} // namespace
+
 std::string ole_date::format(int fraction_digits, bool narrow) const
 {
     const SYSTEMTIME& t = m_time;
-    char buf[64];
-    int hour = t.wHour % 24;
-    bool no_fraction = fraction_digits == 0 || (m_microseconds == 0 && t.wMilliseconds == 0);
-    auto time_text = [&](char* out, size_t n) {
+    const int hour = t.wHour % 24;
+    const bool no_fraction = fraction_digits == 0 || (m_microseconds == 0 && t.wMilliseconds == 0);
+    std::string out;
+    out.reserve(32);
+    auto date_text = [&] {
+        append_number(out, t.wYear, 4);
+        out += '-';
+        append_number(out, t.wMonth, 2);
+        out += '-';
+        append_number(out, t.wDay, 2);
+    };
+    auto time_text = [&] {
+        append_number(out, hour, 2);
+        out += ':';
+        append_number(out, t.wMinute, 2);
+        out += ':';
+        append_number(out, t.wSecond, 2);
         if (no_fraction)
-            std::snprintf(out, n, "%02d:%02d:%02d", hour, t.wMinute, t.wSecond);
-        else if (fraction_digits == 6 && m_microseconds != 0)
-            std::snprintf(out, n, "%02d:%02d:%02d.%06d", hour, t.wMinute, t.wSecond, int(m_microseconds));
+            return;
+        out += '.';
+        if (fraction_digits == 6 && m_microseconds != 0)
+            append_number(out, static_cast<long>(int(m_microseconds)), 6);
         else
-            std::snprintf(out, n, "%02d:%02d:%02d.%03d", hour, t.wMinute, t.wSecond, t.wMilliseconds);
+            append_number(out, t.wMilliseconds, 3);
     };
     switch (m_kind) {
-    case date_time: {
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.wYear, t.wMonth, t.wDay);
+    case date_time:
+        date_text();
         if (t.wHour == 0 && t.wMinute == 0 && t.wSecond == 0 && t.wMilliseconds == 0 && m_microseconds == 0)
-            return buf;
-        char tb[40];
-        time_text(tb, sizeof tb);
-        return std::string(buf) + " " + tb;
-    }
+            return out;
+        out += ' ';
+        time_text();
+        return out;
     case date_only:
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.wYear, t.wMonth, t.wDay);
-        return buf;
-    case time_only: {
-        char tb[40];
-        time_text(tb, sizeof tb);
-        return narrow ? std::string("0000-00-00 ") + tb : std::string(tb);
-    }
+        date_text();
+        return out;
+    case time_only:
+        if (narrow)
+            out += "0000-00-00 ";
+        time_text();
+        return out;
     default:
         return std::string();
     }
