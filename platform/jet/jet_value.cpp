@@ -69,11 +69,21 @@ double decimal::to_double() const
 
 std::wstring guid::to_wstring() const
 {
-    const auto& b = bytes;
-    wchar_t buf[40];
-    std::swprintf(buf, 40, L"{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3], b[2],
-                  b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
-    return buf;
+    // {3210-54-76-89-ABCDEF}: the first three groups are little-endian, in upper-case hex.
+    static constexpr wchar_t hex[] = L"0123456789ABCDEF";
+    static constexpr int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    std::wstring out;
+    out.reserve(38);
+    out += L'{';
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            out += L'-';
+        const unsigned b = bytes[order[i]];
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
+    out += L'}';
+    return out;
 }
 
 namespace {
