@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cwchar>
 #include <cwctype>
 #include <mutex>
 
@@ -183,13 +184,26 @@ bool is_not_a_number_text(const std::wstring& t)
 
 } // namespace
 
+namespace {
+
+// Position of the next CR or LF at or after from; npos when there is none.
+size_t next_line_break(const std::wstring& text, size_t from)
+{
+    for (size_t i = from; i < text.size(); ++i)
+        if (text[i] == L'\r' || text[i] == L'\n')
+            return i;
+    return std::wstring::npos;
+}
+
+} // namespace
+
 bool mss_has_batch_separator_line(const std::wstring& text)
 {
     // The first line follows the opening quote and can never stand alone.
-    size_t start = text.find_first_of(L"\r\n");
+    size_t start = next_line_break(text, 0);
     while (start != std::wstring::npos) {
         size_t i = start + 1;
-        size_t end = text.find_first_of(L"\r\n", i);
+        size_t end = next_line_break(text, i);
         if (end == std::wstring::npos)
             end = text.size();
         while (i < end && (text[i] == L' ' || text[i] == L'\t'))
@@ -205,38 +219,62 @@ bool mss_has_batch_separator_line(const std::wstring& text)
     return false;
 }
 
-std::wstring mss_quote_piece(const std::wstring& text, const wchar_t* prefix, bool split_lines)
+namespace {
+
+void append_quoted_piece(std::wstring& r, const std::wstring& text, const wchar_t* pre, bool split_lines)
 {
-    const std::wstring pre = prefix ? prefix : L"";
-    const bool national = pre == L"N";
-    std::wstring r;
-    r.reserve(text.size() + 2);
+    const bool national = std::wcscmp(pre, L"N") == 0;
     for (wchar_t c : text) {
         if (split_lines && (c == L'\r' || c == L'\n')) {
             r += L"' + ";
             r += national ? L"NCHAR(" : L"CHAR(";
             r += c == L'\r' ? L"13" : L"10";
-            r += L") + " + pre + L"'";
+            r += L") + ";
+            r += pre;
+            r += L"'";
             continue;
         }
         r += c;
         if (c == L'\'')
             r += L'\'';
     }
+}
+
+} // namespace
+
+std::wstring mss_quote_piece(const std::wstring& text, const wchar_t* prefix, bool split_lines)
+{
+    std::wstring r;
+    r.reserve(text.size() + 2);
+    append_quoted_piece(r, text, prefix ? prefix : L"", split_lines);
     return r;
 }
 
 std::wstring mss_quote_string(const std::wstring& text, const wchar_t* prefix)
 {
-    const std::wstring pre = prefix ? prefix : L"";
+    const wchar_t* pre = prefix ? prefix : L"";
+    std::wstring r;
     if (mss_has_batch_separator_line(text)) {
         // A line of the text would read as "GO" to the tools that run the script: its
         // line breaks are written as characters, so that no line of the literal stands alone.
-        const bool national = pre == L"N";
-        return L"(CAST(" + pre + L"'' AS " + (national ? L"NVARCHAR(MAX)" : L"VARCHAR(MAX)") + L") + " + pre + L"'" +
-               mss_quote_piece(text, prefix, true) + L"')";
+        const bool national = std::wcscmp(pre, L"N") == 0;
+        r = L"(CAST(";
+        r += pre;
+        r += L"'' AS ";
+        r += national ? L"NVARCHAR(MAX)" : L"VARCHAR(MAX)";
+        r += L") + ";
+        r += pre;
+        r += L"'";
+        append_quoted_piece(r, text, pre, true);
+        r += L"')";
+        return r;
     }
-    return pre + L"'" + mss_quote_piece(text, prefix, false) + L"'";
+    r.reserve(text.size() + std::wcslen(pre) + 4);
+    r += pre;
+    r += L'\'';
+    append_quoted_piece(r, text, pre, false);
+    r += L'\'';
+    return r;
 }
 
 ole_variant mssql_get_safe_variant(const ole_variant& v)
