@@ -114,8 +114,9 @@ TEST(MssDumpCorpus, RealDatabasesBecomeParsableScripts)
             EXPECT_EQ(count_of(text, "CREATE TABLE " + mss_to_utf8(mss_get_safe_tname(t.name)) + " (\r\n"), 1);
         }
         const auto parsed = drav_test::tsql_parse_file(out);
-        if (parsed.available)
+        if (parsed.available) {
             EXPECT_TRUE(parsed.ok) << parsed.errors;
+        }
     }
     if (!std::getenv("MSS_KEEP_SCRIPTS"))
         fs::remove_all(dir);
