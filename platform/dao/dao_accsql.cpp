@@ -131,27 +131,6 @@ std::wstring quote_text(const std::wstring& s)
     return q + L"'";
 }
 
-std::string utf8(const std::wstring& w)
-{
-    std::string out;
-    for (wchar_t c : w) {
-        auto u = static_cast<uint32_t>(c);
-        if (u < 0x80) out += static_cast<char>(u);
-        else if (u < 0x800) { out += static_cast<char>(0xC0 | (u >> 6)); out += static_cast<char>(0x80 | (u & 0x3F)); }
-        else if (u < 0x10000) {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (u >> 18));
-            out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
-}
-
 struct expr {
     std::wstring sql;
     sql_hint hint = sql_hint::unknown;
@@ -309,7 +288,7 @@ public:
                 do {
                     const token& t = cur();
                     std::wstring name = t.kind == tk::string || t.kind == tk::bracket ? t.text : t.text;
-                    out.in_values.push_back(utf8(expression().sql));
+                    out.in_values.push_back(to_utf8(expression().sql));
                     out.in_names.push_back(name);
                 } while (accept_op(L","));
                 expect_op(L")", 3141);
@@ -317,9 +296,9 @@ public:
             std::wstring a = agg.sql;
             for (std::size_t p = a.find(L"\x01P\x01"); p != std::wstring::npos; p = a.find(L"\x01P\x01", p))
                 a.replace(p, 3, L"(" + pivot.sql + L")"), p += pivot.sql.size() + 2;
-            out.agg_sql = utf8(a);
+            out.agg_sql = to_utf8(a);
             s.insert(outer_list_end_, L"\x01K\x01");
-            out.values_sql = utf8(L"SELECT DISTINCT " + pivot.sql + L" AS v " + outer_from_ + outer_where_ + L" ORDER BY 1");
+            out.values_sql = to_utf8(L"SELECT DISTINCT " + pivot.sql + L" AS v " + outer_from_ + outer_where_ + L" ORDER BY 1");
         }
         accept_op(L";");
         if (!at_end()) throw sql_error{3141, {}};
@@ -333,9 +312,9 @@ public:
                         L"(SELECT * FROM " + quote_name(ctes_[k]) + L")";
             }
             s = with + L" " + s;
-            out.with_sql = utf8(with + L" ");
+            out.with_sql = to_utf8(with + L" ");
         }
-        out.sql = utf8(s);
+        out.sql = to_utf8(s);
         if (out.crosstab) out.values_sql = out.with_sql + out.values_sql;
         return out;
     }
@@ -509,7 +488,7 @@ private:
                 else if (e.aggregate && !e.agg_column.empty()) c.name = e.agg_name + L"Of" + e.agg_column;
                 else c.name = L"Expr" + std::to_wstring(1000 + expr_counter_++);
                 c.hint = e.hint;
-                c.arg_sql = utf8(e.arg_sql);
+                c.arg_sql = to_utf8(e.arg_sql);
                 list += e.sql + L" AS " + quote_name(c.name);
             }
             cols.push_back(std::move(c));
@@ -595,7 +574,7 @@ private:
         s += limit;
         if (outer) {
             out->columns = std::move(cols);
-            out->from_sql = utf8(from);
+            out->from_sql = to_utf8(from);
         }
         return s;
     }

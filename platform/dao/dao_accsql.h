@@ -7,6 +7,9 @@
 
 namespace daoimpl {
 
+// UTF-8 form of a wide text (SQLite's and the file system's encoding).
+std::string to_utf8(const std::wstring& w);
+
 // What the translation knows about a result column's type.
 enum class sql_hint { unknown, text, long_, double_, date, boolean, currency, same_as_arg };
 

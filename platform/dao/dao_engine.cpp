@@ -4,32 +4,12 @@
 #include <fstream>
 #include <sys/stat.h>
 
+#include "platform/dao/dao_accsql.h"
 #include "platform/dao/dao_internal.h"
 
 namespace daoimpl {
 
 namespace {
-
-std::string narrow(const std::wstring& w)
-{
-    std::string out;
-    for (wchar_t c : w) {
-        auto u = static_cast<uint32_t>(c);
-        if (u < 0x80) out += static_cast<char>(u);
-        else if (u < 0x800) { out += static_cast<char>(0xC0 | (u >> 6)); out += static_cast<char>(0x80 | (u & 0x3F)); }
-        else if (u < 0x10000) {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (u >> 18));
-            out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
-}
 
 std::wstring widen(const std::string& s)
 {
@@ -109,7 +89,7 @@ HRESULT check_account(engine_ctx& ctx, const std::wstring& user, const std::wstr
         if (jet::same_name(user, L"admin") && password.empty()) return S_OK;
         return ctx.fail(daoErrBadAccount);
     }
-    std::string path = narrow(ctx.system_db);
+    std::string path = to_utf8(ctx.system_db);
     if (!is_file(path) || !looks_like_workgroup(head_of(path, 2048)))
         return ctx.fail(daoErrBadWorkgroup, error_text(ctx, daoErrBadWorkgroup, ctx.system_db));
     if (is_blank_workgroup(path)) {
@@ -242,7 +222,7 @@ void register_one(REFCLSID clsid, generation g)
 DAODatabase* open_database(const ctx_ptr& ctx, const std::wstring& path, const std::wstring& connect,
                            bool read_only, HRESULT& hr)
 {
-    std::string p = narrow(path);
+    std::string p = to_utf8(path);
     if (!is_file(p)) {
         hr = ctx->fail(daoErrFileNotFound, error_text(*ctx, daoErrFileNotFound, path));
         return nullptr;

@@ -16,7 +16,6 @@ namespace daoimpl {
 std::unique_ptr<row_source> sqlite_select(const db_ptr& db, const std::wstring& sql, bool rows,
                                           std::vector<column_info>* out_cols, HRESULT& hr);
 void register_access_functions(sqlite3* db);
-std::string to_utf8(const std::wstring& w);
 std::wstring from_utf8(const char* s, std::size_t n);
 
 namespace {
