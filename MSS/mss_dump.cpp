@@ -123,28 +123,32 @@ const t_ftd* find_column(const udb_schema& columns, const std::wstring& name)
 
 std::string mss_to_utf8(const std::wstring& text)
 {
-    std::string r;
-    r.reserve(text.size());
+    // Written straight into a buffer of the largest possible size, cut to length at the end.
+    std::string r(text.size() * 4, '\0');
+    char* out = r.data();
     for (wchar_t wc : text) {
         unsigned long c = static_cast<unsigned long>(wc);
+        if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+            continue;
+        }
         if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
             c = 0xFFFD;
-        if (c < 0x80) {
-            r += static_cast<char>(c);
-        } else if (c < 0x800) {
-            r += static_cast<char>(0xC0 | (c >> 6));
-            r += static_cast<char>(0x80 | (c & 0x3F));
+        if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            r += static_cast<char>(0xE0 | (c >> 12));
-            r += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            r += static_cast<char>(0x80 | (c & 0x3F));
+            *out++ = static_cast<char>(0xE0 | (c >> 12));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            r += static_cast<char>(0xF0 | (c >> 18));
-            r += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            r += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            r += static_cast<char>(0x80 | (c & 0x3F));
+            *out++ = static_cast<char>(0xF0 | (c >> 18));
+            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
+    r.resize(static_cast<std::size_t>(out - r.data()));
     return r;
 }
 
