@@ -1,0 +1,578 @@
+// Every value of every shared Access file survives a whole conversion into a T-SQL script: the INSERT
+// literals are read back and compared with the expected values, the CREATE TABLE types with the
+// expected schema.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cwctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TK/tk_log.h"
+#include "TK/tk_utils.h"
+#include "common/acc_conv.h"
+#include "common/err_hand.h"
+#include "support/testdata.h"
+#include "tests/platform/jet/test_complex_expected.h"
+
+namespace fs = std::filesystem;
+using expected::json;
+
+namespace {
+
+// Keeps every report instead of showing anything.
+class quiet_handler : public error_handler {
+public:
+    quiet_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
+    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
+    std::vector<std::string> messages;
+};
+
+class quiet_frontend : public run_frontend {
+public:
+    bool console_form() const override { return true; }
+    void start_timer() override {}
+    void database_started(const std::wstring&, std::uint32_t) override {}
+    void table_missing(const std::wstring&) override {}
+    void table_started(const std::wstring&, std::uint64_t) override {}
+    void engine_required() override {}
+    void unexpected(const std::exception&) override {}
+    void run_failed() override {}
+};
+
+std::string read_all(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// One literal of a VALUES list as the script wrote it.
+struct literal {
+    enum kind { null_k, text_k, binary_k, other_k } type = other_k;
+    bool n_prefix = false;
+    std::wstring text;  // text without quotes and with '' undone; binary and other literals as written
+};
+
+// What a script says about one table: column types and the rows of its INSERT statements.
+struct script_table {
+    std::vector<std::pair<std::wstring, std::wstring>> columns;  // name, type text as written
+    std::vector<std::vector<literal>> rows;
+};
+
+// A small T-SQL reader for the statements the script destination writes.
+class script_reader {
+public:
+    explicit script_reader(std::wstring s) : s_(std::move(s)) {}
+
+    std::map<std::wstring, script_table> read()
+    {
+        std::map<std::wstring, script_table> out;
+        for (std::size_t p = 0; p < s_.size();) {
+            const std::size_t create = s_.find(L"CREATE TABLE [dbo].", p);
+            const std::size_t insert = s_.find(L"INSERT INTO [dbo].", p);
+            if (create == std::wstring::npos && insert == std::wstring::npos)
+                break;
+            if (create < insert) {
+                i_ = create + 19;
+                read_create(out[name()]);
+            } else {
+                i_ = insert + 18;
+                read_insert(out[name()]);
+            }
+            p = i_;
+        }
+        return out;
+    }
+
+private:
+    std::wstring name()
+    {
+        std::wstring n;
+        if (i_ >= s_.size() || s_[i_] != L'[')
+            throw std::runtime_error("name expected");
+        for (++i_; i_ < s_.size(); ++i_) {
+            if (s_[i_] == L']') {
+                if (i_ + 1 < s_.size() && s_[i_ + 1] == L']') {
+                    n += L']';
+                    ++i_;
+                    continue;
+                }
+                ++i_;
+                return n;
+            }
+            n += s_[i_];
+        }
+        throw std::runtime_error("open name");
+    }
+    void skip()
+    {
+        while (i_ < s_.size() && std::iswspace(static_cast<wint_t>(s_[i_])))
+            ++i_;
+    }
+    void read_create(script_table& t)
+    {
+        const std::size_t end = s_.find(L"\n)", i_);
+        while (true) {
+            const std::size_t line = s_.find(L"\n\t[", i_);
+            if (line == std::wstring::npos || line > end)
+                break;
+            i_ = line + 2;
+            std::wstring col = name();
+            const std::size_t stop = s_.find_first_of(L"\r\n", i_);
+            std::wstring rest = s_.substr(i_, stop - i_);
+            for (const wchar_t* cut : {L" NOT NULL", L" DEFAULT", L" NULL"})
+                if (const auto at = rest.find(cut); at != std::wstring::npos)
+                    rest.erase(at);
+            while (!rest.empty() && (rest.back() == L',' || rest.back() == L' '))
+                rest.pop_back();
+            while (!rest.empty() && rest.front() == L' ')
+                rest.erase(0, 1);
+            t.columns.emplace_back(col, rest);
+            i_ = stop;
+        }
+    }
+    void read_insert(script_table& t)
+    {
+        i_ = s_.find(L") VALUES ", i_);
+        if (i_ == std::wstring::npos)
+            throw std::runtime_error("VALUES expected");
+        i_ += 9;
+        while (true) {
+            skip();
+            if (i_ >= s_.size() || s_[i_] != L'(')
+                return;
+            ++i_;
+            std::vector<literal> row;
+            while (true) {
+                skip();
+                row.push_back(value());
+                skip();
+                if (i_ < s_.size() && s_[i_] == L',') {
+                    ++i_;
+                    continue;
+                }
+                if (i_ < s_.size() && s_[i_] == L')') {
+                    ++i_;
+                    break;
+                }
+                throw std::runtime_error("bad VALUES list");
+            }
+            t.rows.push_back(std::move(row));
+            skip();
+            if (i_ < s_.size() && s_[i_] == L',')
+                ++i_;
+            else
+                return;
+        }
+    }
+    literal value()
+    {
+        literal v;
+        if (s_[i_] == L'N' && i_ + 1 < s_.size() && s_[i_ + 1] == L'\'') {
+            v.n_prefix = true;
+            ++i_;
+        }
+        if (s_[i_] == L'\'') {
+            v.type = literal::text_k;
+            for (++i_; i_ < s_.size(); ++i_) {
+                if (s_[i_] == L'\'') {
+                    if (i_ + 1 < s_.size() && s_[i_ + 1] == L'\'') {
+                        v.text += L'\'';
+                        ++i_;
+                        continue;
+                    }
+                    ++i_;
+                    return v;
+                }
+                v.text += s_[i_];
+            }
+            throw std::runtime_error("open literal");
+        }
+        // Anything else runs to the next comma or closing parenthesis outside parentheses and quotes
+        // (numbers, NULL, 0x.., function forms).
+        int depth = 0;
+        bool quoted = false;
+        for (; i_ < s_.size(); ++i_) {
+            const wchar_t c = s_[i_];
+            if (quoted) {
+                if (c == L'\'')
+                    quoted = false;
+            } else if (c == L'\'') {
+                quoted = true;
+            } else if (c == L'(') {
+                ++depth;
+            } else if ((c == L',' || c == L')') && depth == 0) {
+                break;
+            } else if (c == L')') {
+                --depth;
+            }
+            v.text += c;
+        }
+        while (!v.text.empty() && std::iswspace(static_cast<wint_t>(v.text.back())))
+            v.text.pop_back();
+        if (v.text == L"NULL")
+            v.type = literal::null_k;
+        else if (v.text.size() >= 2 && v.text[0] == L'0' && (v.text[1] == L'x' || v.text[1] == L'X'))
+            v.type = literal::binary_k;
+        return v;
+    }
+
+    std::wstring s_;
+    std::size_t i_ = 0;
+};
+
+std::string narrow(const std::wstring& w) { return tk_to_utf8(w); }
+
+std::wstring upper(std::wstring s)
+{
+    for (auto& c : s)
+        c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    return s;
+}
+
+// A decimal number in plain notation without redundant zeros ("-0012.3400" -> "-12.34", "0.0" -> "0").
+std::string plain_decimal(std::string s)
+{
+    bool neg = false;
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+        neg = s[0] == '-';
+        s.erase(0, 1);
+    }
+    if (s.find_first_of("eE") != std::string::npos)
+        return "exponent form: " + s;
+    if (s.find('.') != std::string::npos) {
+        while (!s.empty() && s.back() == '0')
+            s.pop_back();
+        if (!s.empty() && s.back() == '.')
+            s.pop_back();
+    }
+    while (s.size() > 1 && s[0] == '0' && s[1] != '.')
+        s.erase(0, 1);
+    if (s.empty() || s == "0")
+        return "0";
+    return (neg ? "-" : "") + s;
+}
+
+// A date literal of the script ("yyyy-mm-dd", "yyyy-mm-dd hh:mm:ss[.fff]", "hh:mm:ss[.fff]") in the form of
+// the expected files.
+std::wstring full_date(std::wstring t)
+{
+    if (t.size() >= 8 && t[2] == L':')
+        t = L"1899-12-30 " + t;
+    if (t.size() == 10)
+        t += L" 00:00:00";
+    if (t.size() >= 11)
+        t[10] = L'T';
+    if (t.size() == 19)
+        t += L'.';
+    while (t.size() < 27)
+        t += L'0';
+    return t;
+}
+
+// Dates travel to the millisecond: the same day and second, the fraction within half a millisecond.
+bool same_to_the_millisecond(const std::wstring& got, const std::wstring& want)
+{
+    if (got.size() != 27 || want.size() != 27 || got.compare(0, 20, want, 0, 20) != 0)
+        return false;
+    const double a = std::wcstod(got.c_str() + 19, nullptr), b = std::wcstod(want.c_str() + 19, nullptr);
+    return std::fabs(a - b) <= 0.0005 + 1e-9;
+}
+
+struct fidelity_stats {
+    int values = 0, mismatches = 0, tables = 0, rows = 0;
+};
+
+// Compares one value; returns an empty text when it is the same, else what differs.
+std::string compare(const std::string& type, const json& e, const literal& g)
+{
+    auto shown = [&] {
+        return "expected " + expected::show(e) + ", script " + (g.n_prefix ? "N" : "") +
+               (g.type == literal::text_k ? "'" + narrow(g.text) + "'" : narrow(g.text));
+    };
+    if (type == "COMPLEX_TYPE") {
+        // A complex column arrives as one value: the first attachment's data, the multi-value
+        // items joined by "; ", the newest version of an append-only memo; none at all is NULL.
+        if (e.type != json::array_k)
+            return shown();
+        if (e.items.empty())
+            return g.type == literal::null_k ? "" : shown();
+        if (e.items[0].type == json::object_k)
+            return g.type == literal::binary_k && g.text == L"0x" + e.items[0]["data"].text ? "" : shown();
+        std::wstring joined;
+        for (const auto& item : e.items) {
+            if (!joined.empty())
+                joined += L"; ";
+            joined += item.text;
+        }
+        if (g.type == literal::text_k && (g.text == joined || g.text == e.items[0].text))
+            return "";
+        return shown();
+    }
+    if (e.type == json::null_k)
+        return g.type == literal::null_k ? "" : shown();
+    if (e.type != json::string_k || g.type == literal::null_k)
+        return shown();
+    const std::wstring& x = e.text;
+    if (type == "TEXT" || type == "MEMO")
+        return g.type == literal::text_k && g.n_prefix && g.text == x ? "" : shown();
+    if (type == "GUID") {
+        // Written as the bare GUID text, which the uniqueidentifier column takes.
+        std::wstring bare = x;
+        if (bare.size() == 38 && bare.front() == L'{')
+            bare = bare.substr(1, 36);
+        return g.type == literal::text_k && !g.n_prefix && upper(g.text) == upper(bare) ? "" : shown();
+    }
+    if (g.type == literal::text_k && (type == "SHORT_DATE_TIME" || type == "EXT_DATE_TIME"))
+        return same_to_the_millisecond(full_date(g.text), x) ? "" : shown();
+    if (type == "BINARY" || type == "OLE")
+        return g.type == literal::binary_k && g.text == x ? "" : shown();
+    if (g.type != literal::other_k)
+        return shown();
+    const std::string got = narrow(g.text), want = narrow(x);
+    if (type == "BOOLEAN")
+        return got == (want == "true" ? "1" : "0") ? "" : shown();
+    if (type == "BYTE" || type == "INT" || type == "LONG" || type == "BIG_INT")
+        return got == want ? "" : shown();
+    if (type == "DOUBLE")
+        return std::strtod(got.c_str(), nullptr) == std::strtod(want.c_str(), nullptr) ? "" : shown();
+    if (type == "FLOAT")
+        return static_cast<float>(std::strtod(got.c_str(), nullptr)) == std::strtof(want.c_str(), nullptr) ? ""
+                                                                                                          : shown();
+    if (type == "MONEY" || type == "NUMERIC")
+        return plain_decimal(got) == plain_decimal(want) ? "" : shown();
+    return "unknown type " + type + ": " + shown();
+}
+
+// The column type that the expected schema's column must become ("" when it depends on more than
+// the schema tells, such as the Format of a date column).
+std::wstring expected_type(const json& c, const std::wstring& written, bool jet3)
+{
+    const std::string t = narrow(c["type"].text);
+    const bool is_auto = c["auto"].type == json::bool_k && c["auto"].b;
+    const long len = static_cast<long>(c["len"].number);
+    if (t == "BYTE" || t == "INT" || t == "LONG")
+        return is_auto ? L"INT IDENTITY" : L"INT";
+    if (t == "BIG_INT")
+        return L"BIGINT";
+    if (t == "DOUBLE")
+        return L"FLOAT";
+    if (t == "FLOAT")
+        return L"REAL";
+    if (t == "BOOLEAN")
+        return L"BIT";
+    if (t == "MONEY")
+        return L"NUMERIC(19,4)";
+    if (t == "NUMERIC")
+        return L"NUMERIC(" + std::to_wstring(static_cast<long>(c["prec"].number)) + L"," +
+               std::to_wstring(static_cast<long>(c["scale"].number)) + L")";
+    if (t == "GUID")
+        return L"uniqueidentifier";
+    if (t == "MEMO")
+        return L"NVARCHAR(MAX)";
+    if (t == "OLE")
+        return L"VARBINARY(MAX)";
+    if (t == "SHORT_DATE_TIME" || t == "EXT_DATE_TIME")
+        return written == L"DATE" || written == L"TIME" ? written : L"DATETIME2";
+    if (t == "TEXT") {
+        // The schema gives bytes; the files of Access 2000 and later keep two bytes a character.
+        const long chars = jet3 ? len : len / 2;
+        return chars >= 1 && chars <= 3999 ? L"NVARCHAR(" + std::to_wstring(chars) + L")" : L"NVARCHAR(MAX)";
+    }
+    if (t == "BINARY")
+        return L"VARBINARY(" + std::to_wstring(len) + L")";
+    return written;
+}
+
+class Fidelity : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("fid-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        setenv("DRAV_REGISTRY_FILE", (dir / "registry").c_str(), 1);
+        old_cwd = fs::current_path();
+        fs::current_path(dir);
+    }
+    void TearDown() override
+    {
+        fs::current_path(old_cwd);
+        fs::remove_all(dir);
+        unsetenv("DRAV_REGISTRY_FILE");
+    }
+
+    std::string convert(const std::string& src, bool definitions_only = false)
+    {
+        dravlen_convertor conv(true);
+        conv.set_frontend(&frontend);
+        conv.only_definitions = definitions_only;
+        conv.source = tk_utf8_to_wstring(src);
+        conv.destination = tk_utf8_to_wstring((dir / "out.sql").string());
+        conv.direct = false;
+        conv();
+        EXPECT_TRUE(conv.finished) << src;
+        return read_all(dir / "out.sql");
+    }
+
+    fs::path dir, old_cwd;
+    tk_logger logger{nullptr, false, 3, false};
+    quiet_handler handler;
+    quiet_frontend frontend;
+};
+
+// The files with expected values, their password-protected copies left out.
+std::vector<std::string> value_files()
+{
+    std::vector<std::string> out;
+    const fs::path root = fs::path(drav_test::testdata_dir()) / "expected" / "values";
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string rel = fs::relative(e.path(), root).string();
+        if (e.is_regular_file() && rel.size() > 6 && rel.ends_with(".jsonl") &&
+            rel.find("with-password") == std::string::npos)
+            out.push_back(rel.substr(0, rel.size() - 6));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace
+
+TEST_F(Fidelity, EveryValueOfEveryFileArrivesIntact)
+{
+    if (drav_test::testdata("expected/values").empty())
+        GTEST_SKIP() << "test data not found";
+    fidelity_stats stats;
+    int files = 0;
+    for (const std::string& rel : value_files()) {
+        const std::string src = drav_test::testdata(rel);
+        if (src.empty())
+            continue;
+        ++files;
+        handler.messages.clear();
+        std::map<std::wstring, script_table> script;
+        try {
+            script = script_reader(tk_utf8_to_wstring(convert(src))).read();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << rel << ": script unreadable: " << e.what();
+            continue;
+        }
+        const auto lines = expected::read_lines(drav_test::testdata("expected/values/" + rel + ".jsonl"));
+        std::map<std::wstring, std::vector<std::string>> types;
+        for (const json& line : lines) {
+            const std::wstring table = line["table"].text;
+            if (line.get("error"))
+                continue;  // a linked table whose target is absent
+            if (line.get("columns")) {
+                ++stats.tables;
+                for (const json& c : line["columns"].items)
+                    types[table].push_back(narrow(c.items[1].text));
+                continue;
+            }
+            const long r = static_cast<long>(line["row"].number);
+            ++stats.rows;
+            auto t = script.find(table);
+            if (t == script.end())
+                t = script.find(L"_" + table);  // a name SQL Server would not take bare gets a leading "_"
+            if (t == script.end() || r >= static_cast<long>(t->second.rows.size())) {
+                ADD_FAILURE() << rel << " table " << narrow(table) << ": row " << r << " missing";
+                continue;
+            }
+            const auto& got = t->second.rows[static_cast<std::size_t>(r)];
+            const auto& want = line["values"].items;
+            if (got.size() != want.size()) {
+                ADD_FAILURE() << rel << " table " << narrow(table) << " row " << r << ": " << got.size()
+                              << " values, expected " << want.size();
+                continue;
+            }
+            for (std::size_t i = 0; i < want.size(); ++i) {
+                ++stats.values;
+                const std::string diff = compare(types[table][i], want[i], got[i]);
+                if (!diff.empty()) {
+                    ++stats.mismatches;
+                    ADD_FAILURE() << rel << " table " << narrow(table) << " row " << r << " column "
+                                  << narrow(t->second.columns.size() > i ? t->second.columns[i].first : L"?")
+                                  << " (" << types[table][i] << "): " << diff;
+                }
+            }
+        }
+        for (const auto& [table, t] : script) {
+            long want = 0;
+            for (const json& line : lines)
+                if (line["table"].text == table && line.get("row"))
+                    ++want;
+            if (types.count(table)) {
+                EXPECT_EQ(static_cast<long>(t.rows.size()), want) << rel << " table " << narrow(table);
+            }
+        }
+    }
+    EXPECT_GT(files, 40);
+    EXPECT_EQ(stats.mismatches, 0);
+    std::printf("%d files, %d tables, %d rows, %d values compared\n", files, stats.tables, stats.rows, stats.values);
+}
+
+TEST_F(Fidelity, ColumnTypesFollowTheSchema)
+{
+    const std::string schema_path = drav_test::testdata("expected/schema.jsonl");
+    if (schema_path.empty())
+        GTEST_SKIP() << "test data not found";
+    int columns = 0;
+    for (const json& file : expected::read_lines(schema_path)) {
+        const std::string rel = narrow(file["file"].text);
+        if (rel.find("with-password") != std::string::npos || rel.find("encryption") != std::string::npos ||
+            file.get("tables") == nullptr)
+            continue;
+        const std::string src = drav_test::testdata(rel);
+        if (src.empty())
+            continue;
+        const bool jet3 = file["format"].text.find(L"VERSION_3") != std::wstring::npos;
+        const auto script = script_reader(tk_utf8_to_wstring(convert(src, true))).read();
+        for (const json& t : file["tables"].items) {
+            auto st = script.find(t["name"].text);
+            if (st == script.end())
+                st = script.find(L"_" + t["name"].text);
+            if (st == script.end())
+                continue;  // system, linked or unreadable tables are checked elsewhere
+            for (const json& c : t["columns"].items) {
+                const std::wstring name = c["name"].text;
+                const auto at = std::find_if(st->second.columns.begin(), st->second.columns.end(),
+                                             [&](const auto& p) { return p.first == name; });
+                if (at == st->second.columns.end()) {
+                    ADD_FAILURE() << rel << " " << narrow(t["name"].text) << "." << narrow(name) << " missing";
+                    continue;
+                }
+                ++columns;
+                const json& type = c["type"];
+                if (type.text == L"COMPLEX_TYPE" || (c["calc"].type == json::bool_k && c["calc"].b &&
+                                                     type.text == L"NUMERIC"))
+                    continue;
+                EXPECT_EQ(narrow(at->second), narrow(expected_type(c, at->second, jet3)))
+                    << rel << " " << narrow(t["name"].text) << "." << narrow(name);
+            }
+        }
+    }
+    EXPECT_GT(columns, 100);
+}
+
+TEST_F(Fidelity, BenchDecimalKeepsItsPrecision)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    const auto script = script_reader(tk_utf8_to_wstring(convert(src, true))).read();
+    ASSERT_TRUE(script.count(L"Big"));
+    std::map<std::wstring, std::wstring> cols(script.at(L"Big").columns.begin(), script.at(L"Big").columns.end());
+    EXPECT_EQ(cols[L"Price"], L"NUMERIC(18,4)");
+    EXPECT_EQ(cols[L"Amount"], L"NUMERIC(19,4)");
+    EXPECT_EQ(cols[L"Ratio"], L"FLOAT");
+    EXPECT_EQ(cols[L"ID"], L"INT IDENTITY");
+}
