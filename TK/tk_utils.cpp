@@ -199,6 +199,9 @@ bool tk_ends_with(const std::string& text, const std::string& ending, bool case_
 
 bool tk_iequal(const std::wstring& a, const std::wstring& b)
 {
+    // Texts of different lengths never fold to the same text (each character folds to one).
+    if (a.size() != b.size())
+        return false;
     return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
                           b.c_str(), static_cast<int>(b.size())) == CSTR_EQUAL;
 }

@@ -319,8 +319,24 @@ int CompareStringW(LCID, DWORD flags, const wchar_t* a, int a_len, const wchar_t
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    std::wstring x(a, a_len == -1 ? std::wcslen(a) : static_cast<size_t>(a_len));
-    std::wstring y(b, b_len == -1 ? std::wcslen(b) : static_cast<size_t>(b_len));
+    const size_t a_size = a_len == -1 ? std::wcslen(a) : static_cast<size_t>(a_len);
+    const size_t b_size = b_len == -1 ? std::wcslen(b) : static_cast<size_t>(b_len);
+    // Equal texts (the usual answer when names are matched) are told apart without copies:
+    // folding maps each character to one character, so equal texts have equal lengths.
+    if (a_size == b_size) {
+        size_t i = 0;
+        if (flags & NORM_IGNORECASE) {
+            while (i < a_size && (a[i] == b[i] || win_fold_case(a[i]) == win_fold_case(b[i])))
+                ++i;
+        } else {
+            while (i < a_size && a[i] == b[i])
+                ++i;
+        }
+        if (i == a_size)
+            return CSTR_EQUAL;
+    }
+    std::wstring x(a, a_size);
+    std::wstring y(b, b_size);
     if (flags & NORM_IGNORECASE) {
         x = win_fold_case(x);
         y = win_fold_case(y);

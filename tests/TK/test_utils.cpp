@@ -129,4 +129,6 @@ TEST(TkEndsWith, CaseRules)
     EXPECT_FALSE(tk_ends_with(std::string("report.LOG"), ".log", true));
     EXPECT_TRUE(tk_iequal(L"\u00c9cole", L"\u00e9COLE"));
     EXPECT_FALSE(tk_iequal(L"ecole", L"\u00e9cole"));
+    EXPECT_FALSE(tk_iequal(L"ecole", L"ECOLES"));
+    EXPECT_TRUE(tk_iequal(L"", L""));
 }

@@ -110,6 +110,9 @@ TEST(WinNls, CaseInsensitiveCompareFoldsNonAsciiLetters)
     EXPECT_EQ(CSTR_GREATER_THAN, CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, L"abcd", -1, L"ABC", -1));
     // Explicit lengths compare only the given characters.
     EXPECT_EQ(CSTR_EQUAL, CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, L"Table1", 5, L"TABLE", 5));
+    EXPECT_EQ(CSTR_EQUAL, CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, L"a\0B", 3, L"A\0b", 3));
+    EXPECT_EQ(CSTR_LESS_THAN, CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, L"abc", 3, L"ABCD", 4));
+    EXPECT_EQ(CSTR_GREATER_THAN, CompareStringW(LOCALE_USER_DEFAULT, 0, L"abd", 3, L"abc", 3));
 
     EXPECT_EQ(0, lstrcmpiW(L"Stra\u00dfe", L"STRA\u00dfE"));
     EXPECT_LT(lstrcmpiW(L"a", L"B"), 0);
