@@ -406,9 +406,19 @@ std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
     // Only dates and floating-point numbers can be changed by mssql_get_safe_variant; any
     // other value's text is read from the field as the plain value it would copy out.
     const VARTYPE own_vt = fld->ole_variant::get_type();
-    const bool needs_safe = own_vt == VT_DATE || own_vt == VT_R8 || own_vt == VT_R4 || tk_log_may_write(1);
-    const std::wstring value_text =
-        needs_safe ? mssql_get_safe_variant(*fld).to_wstring() : fld->ole_variant::to_wstring();
+    const bool traced = tk_log_may_write(1);
+    std::wstring value_text;
+    if (own_vt == VT_DATE && !traced) {
+        // A date is changed only when its year has more than four digits, which shows in its
+        // plain text as well as in the field's own.
+        value_text = fld->ole_variant::to_wstring();
+        if (big_year_digits(value_text))
+            value_text = mssql_get_safe_variant(*fld).to_wstring();
+    } else if (own_vt == VT_DATE || own_vt == VT_R8 || own_vt == VT_R4 || traced) {
+        value_text = mssql_get_safe_variant(*fld).to_wstring();
+    } else {
+        value_text = fld->ole_variant::to_wstring();
+    }
     const bool guid_column = ftd->dw_reserved == 1 && !mss_is_binary_vt(ftd->vartype) && ftd->vartype != VT_DATE;
     std::wstring literal = to_mssql_str(value_text, fvt, guid_column);
     tk_log_write_w(1, L"Got string after mssql_get_safe_variant: %ls", literal.c_str());
