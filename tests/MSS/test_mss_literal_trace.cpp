@@ -39,7 +39,7 @@ std::vector<sample> samples()
         {ole_variant(static_cast<short>(-7)), VT_I2, 0},
         {ole_variant(true), VT_BOOL, 0},
         {ole_variant(1.5), VT_R8, 0},
-        {ole_variant(1.7999e308), VT_R8, 0},
+        {ole_variant(1.795e308), VT_R8, 0},
         {ole_variant(1e-309), VT_R8, 0},
         {ole_variant(std::numeric_limits<double>::quiet_NaN()), VT_R8, 0},
         {ole_variant(2.25f), VT_R4, 0},
