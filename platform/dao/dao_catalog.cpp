@@ -56,10 +56,6 @@ prop_list field_props(const column_info& c)
     l.push_back({L"OrdinalPosition", dbInteger, jet::value(c.ordinal)});
     l.push_back({L"Required", dbBoolean, jet::value(c.required)});
     l.push_back({L"AllowZeroLength", dbBoolean, jet::value(c.allow_zero_length)});
-    if (c.type == dbDecimal) {
-        l.push_back({L"Precision", dbByte, jet::value(c.precision)});
-        l.push_back({L"Scale", dbByte, jet::value(c.scale)});
-    }
     l.push_back({L"DefaultValue", dbText, jet::value(c.default_value)});
     l.push_back({L"ValidationRule", dbText, jet::value(c.validation_rule)});
     l.push_back({L"SourceTable", dbText, jet::value(c.source_table)});
@@ -746,18 +742,16 @@ std::vector<column_info> table_columns(const jet::database& db, const jet::table
         i.ordinal = static_cast<short>(out.size());
         i.required = prop_bool(c.properties, L"Required", false);
         i.allow_zero_length = prop_bool(c.properties, L"AllowZeroLength", false);
-        if (i.type == dbDecimal) {
-            i.precision = c.precision;
-            i.scale = c.scale;
-        }
         i.default_value = prop_text(c.properties, L"DefaultValue");
         i.validation_rule = prop_text(c.properties, L"ValidationRule");
         i.source_table = t.name;
         i.source_field = c.name;
         for (const auto& p : c.properties.items)
             i.custom.push_back({p.name, prop_type(p), p.data, false});
-        // Decimal columns tell their digits, as the engine's column description holds them.
-        if (c.type == jet::column_type::numeric) {
+        // Decimal columns tell their digits, as the engine's column description holds them. A
+        // calculated decimal has no fixed scale (each value keeps the digits its expression gives),
+        // so it tells none.
+        if (c.type == jet::column_type::numeric && !c.calculated()) {
             i.custom.push_back({L"Precision", dbByte, jet::value(c.precision), false});
             i.custom.push_back({L"Scale", dbByte, jet::value(c.scale), false});
         }

@@ -123,8 +123,6 @@ struct column_info {
     short ordinal = 0;
     bool required = false;
     bool allow_zero_length = false;
-    std::uint8_t precision = 0;  // decimal columns only
-    std::uint8_t scale = 0;      // decimal columns only
     std::wstring default_value;
     std::wstring validation_rule;
     std::wstring source_table;

@@ -566,9 +566,13 @@ TEST_F(Fidelity, ColumnTypesFollowTheSchema)
                 }
                 ++columns;
                 const json& type = c["type"];
-                if (type.text == L"COMPLEX_TYPE" || (c["calc"].type == json::bool_k && c["calc"].b &&
-                                                     type.text == L"NUMERIC"))
+                if (type.text == L"COMPLEX_TYPE")
                     continue;
+                if (c["calc"].type == json::bool_k && c["calc"].b && type.text == L"NUMERIC") {
+                    // Its values carry scales of their own; a fixed NUMERIC would round them.
+                    EXPECT_EQ(narrow(at->second), "FLOAT") << rel << " " << narrow(name);
+                    continue;
+                }
                 EXPECT_EQ(narrow(at->second), narrow(expected_type(c, at->second, jet3)))
                     << rel << " " << narrow(t["name"].text) << "." << narrow(name);
             }
