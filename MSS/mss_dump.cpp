@@ -687,9 +687,11 @@ void mss_dmp_recordset::append_record(udb_record& record)
     }
     bool head_pending = true;   // the INSERT's head is still to be written for this row
 
-    enum class big_kind { none, binary, text };
-    std::vector<std::wstring> literals(columns_.size());
-    std::vector<big_kind> big(columns_.size(), big_kind::none);
+    // The buffers below keep their room from row to row.
+    std::vector<std::wstring>& literals = literals_;
+    std::vector<big_kind>& big = big_;
+    literals.resize(columns_.size());
+    big.assign(columns_.size(), big_kind::none);
     for (size_t i = 0; i < columns_.size(); ++i) {
         const udb_field* f = record[i];
         if (!f)
@@ -713,7 +715,8 @@ void mss_dmp_recordset::append_record(udb_record& record)
         identity_on_ = true;
     }
 
-    std::wstring values = pending_.empty() ? L" VALUES (" : L", (";
+    std::wstring& values = values_;
+    values.assign(pending_.empty() ? L" VALUES (" : L", (");
     bool row_is_big = false;
     for (size_t i = 0; i < columns_.size(); ++i) {
         if (i)

@@ -31,6 +31,8 @@ public:
     void append_record(udb_record& record) override;
 
 private:
+    enum class big_kind { none, binary, text };   // values streamed in pieces
+
     void dump(const std::wstring& text);
     void flush_pending();
 
@@ -44,6 +46,9 @@ private:
     std::wstring pending_;
     std::wstring head_;                     // "INSERT INTO ... (columns)"
     std::vector<std::wstring> orig_names_;  // source name of each column
+    std::vector<std::wstring> literals_;    // the row's values as literals
+    std::vector<big_kind> big_;             // which of the row's values are streamed
+    std::wstring values_;                   // the row's "(...)" part
     const mss_dump_options& options_;
 };
 
