@@ -54,6 +54,19 @@ mss_engine_flags mss_get_engine_flags()
     return flags;
 }
 
+bool mss_get_engine_unicode()
+{
+    std::function<mss_engine_flags()> source;
+    {
+        std::lock_guard<std::mutex> lock(g_flags_lock);
+        if (g_flags_source)
+            source = g_flags_source;
+    }
+    if (source)
+        return source().unicode;
+    return tk_singleton<mss_engine>::ref().is_unicode();
+}
+
 void mss_set_engine_flags_source(std::function<mss_engine_flags()> source)
 {
     std::lock_guard<std::mutex> lock(g_flags_lock);
@@ -315,7 +328,7 @@ ole_variant mssql_get_safe_variant(const ole_variant& v)
 
 std::wstring to_mssql_str(const std::wstring& text_in, VARTYPE vt, bool guid_column)
 {
-    const bool unicode = mss_get_engine_flags().unicode;
+    const bool unicode = mss_get_engine_unicode();
     tk_log_write_w(1, L"to_mssql_str(%ls,%d), unicode=%d", text_in.c_str(), (int)vt, (int)unicode);
     if (text_in.empty())
         return L"''";

@@ -24,6 +24,8 @@ struct mss_engine_flags {
 // The current engine settings: those a caller installed, else the process-wide
 // engine's (an internal error when there is no engine).
 mss_engine_flags mss_get_engine_flags();
+// The unicode flag of mss_get_engine_flags() alone, without building the rest.
+bool mss_get_engine_unicode();
 // Installs where the settings come from; an empty function returns to the engine.
 void mss_set_engine_flags_source(std::function<mss_engine_flags()> source);
 
