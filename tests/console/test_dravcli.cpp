@@ -204,6 +204,8 @@ TEST_F(Dravcli, PasswordProtectedSource)
     EXPECT_EQ(r.code, 255);
     EXPECT_NE(r.out.find("Not a valid password."), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(dir / "out.sql"));
+    // No temporary workgroup file or lock file stays behind after the failure.
+    EXPECT_EQ(leftovers(dir, {"out.txt", "err.txt", "registry", "registry.lock"}), std::vector<std::string>());
 }
 
 TEST_F(Dravcli, ProfileSuppliesSettings)
