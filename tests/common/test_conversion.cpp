@@ -16,6 +16,7 @@
 #include "UDB/udb_prof.h"
 #include "common/acc_conv.h"
 #include "common/err_hand.h"
+#include "support/scratch.h"
 #include "support/testdata.h"
 
 namespace fs = std::filesystem;
@@ -55,14 +56,6 @@ public:
     bool failed = false;
     std::vector<std::wstring> missing, started;
 };
-
-std::string read_all(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // Rows per table of the INSERT statements of a script, counted by a small T-SQL scanner that
 // knows quoted literals and bracketed names.
@@ -119,7 +112,7 @@ std::map<std::string, int> script_rows(const std::string& script)
 std::map<std::string, int> expected_rows(const std::string& jsonl)
 {
     std::map<std::string, int> rows;
-    std::istringstream in(read_all(jsonl));
+    std::istringstream in(drav_test::read_file(jsonl));
     std::string line;
     while (std::getline(in, line)) {
         if (line.find("\"row\":") == std::string::npos)
@@ -133,23 +126,6 @@ std::map<std::string, int> expected_rows(const std::string& jsonl)
 
 class Conversion : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() / ("conv-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        setenv("DRAV_REGISTRY_FILE", (dir / "registry").c_str(), 1);
-        old_cwd = fs::current_path();
-        fs::current_path(dir);
-    }
-    void TearDown() override
-    {
-        fs::current_path(old_cwd);
-        fs::remove_all(dir);
-        unsetenv("DRAV_REGISTRY_FILE");
-    }
-
     // One script conversion with the given settings; returns the script text.
     std::string convert(dravlen_convertor& conv, const std::string& src, const char* out = "out.sql")
     {
@@ -158,10 +134,11 @@ protected:
         conv.destination = tk_utf8_to_wstring((dir / out).string());
         conv.direct = false;
         conv();
-        return read_all(dir / out);
+        return drav_test::read_file(dir / out);
     }
 
-    fs::path dir, old_cwd;
+    drav_test::scratch_dir scratch{"conv"};
+    const fs::path& dir = scratch.path();
     tk_logger logger{nullptr, false, 3, false};
     recording_handler handler;
     recording_frontend frontend{true};
@@ -243,7 +220,7 @@ TEST_F(Conversion, UserQueriesBecomeTables)
     EXPECT_EQ(rows.at("Table1"), 2);
     // Four entries: two queries and two distinct tables.
     EXPECT_EQ(frontend.entries, 4u);
-    const std::string log = read_all(dir / "run.log");
+    const std::string log = drav_test::read_file(dir / "run.log");
     EXPECT_NE(log.find("Converting table Table1 (2 records)"), std::string::npos) << log;
     EXPECT_NE(log.find("Converting database "), std::string::npos);
     int tables = 0;
@@ -278,7 +255,7 @@ TEST_F(Conversion, RunScopeErrorsEndTheRunAndFinishIt)
     EXPECT_TRUE(conv.finished);
     EXPECT_TRUE(frontend.failed);
     // Nothing was opened for writing.
-    EXPECT_EQ(read_all(dir / "old.sql"), "kept");
+    EXPECT_EQ(drav_test::read_file(dir / "old.sql"), "kept");
 }
 
 TEST_F(Conversion, CheckDestDeletesOnlyAfterTheSourceOpens)
@@ -290,7 +267,7 @@ TEST_F(Conversion, CheckDestDeletesOnlyAfterTheSourceOpens)
     std::ofstream(dir / "old.sql") << "kept";
     conv.source = (dir / "missing.mdb").wstring();
     EXPECT_THROW(conv.check_dest(), tk_exception);
-    EXPECT_EQ(read_all(dir / "old.sql"), "kept");
+    EXPECT_EQ(drav_test::read_file(dir / "old.sql"), "kept");
 
     conv.source = tk_utf8_to_wstring(src);
     conv.check_dest();
@@ -368,7 +345,7 @@ TEST_F(Conversion, ProfilesRoundTrip)
     EXPECT_EQ(conv.selected_queries.size(), 2u);
     EXPECT_EQ(conv.selected_queries[0].second, L"SELECT *\r\nFROM T\nWHERE x='=[y]'");
 
-    const std::string text = read_all(dir / "p.qel");
+    const std::string text = drav_test::read_file(dir / "p.qel");
     EXPECT_NE(text.find("direct mode=0"), std::string::npos);
     EXPECT_NE(text.find("windows authentication=0"), std::string::npos);
 

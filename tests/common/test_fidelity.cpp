@@ -26,6 +26,7 @@
 #include "TK/tk_utils.h"
 #include "common/acc_conv.h"
 #include "common/err_hand.h"
+#include "support/scratch.h"
 #include "support/testdata.h"
 #include "tests/platform/jet/test_complex_expected.h"
 
@@ -53,14 +54,6 @@ public:
     void unexpected(const std::exception&) override {}
     void run_failed() override {}
 };
-
-std::string read_all(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // One literal of a VALUES list as the script wrote it.
 struct literal {
@@ -404,23 +397,6 @@ std::wstring expected_type(const json& c, const std::wstring& written, bool jet3
 
 class Fidelity : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() / ("fid-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        setenv("DRAV_REGISTRY_FILE", (dir / "registry").c_str(), 1);
-        old_cwd = fs::current_path();
-        fs::current_path(dir);
-    }
-    void TearDown() override
-    {
-        fs::current_path(old_cwd);
-        fs::remove_all(dir);
-        unsetenv("DRAV_REGISTRY_FILE");
-    }
-
     std::string convert(const std::string& src, bool definitions_only = false)
     {
         dravlen_convertor conv(true);
@@ -431,10 +407,11 @@ protected:
         conv.direct = false;
         conv();
         EXPECT_TRUE(conv.finished) << src;
-        return read_all(dir / "out.sql");
+        return drav_test::read_file(dir / "out.sql");
     }
 
-    fs::path dir, old_cwd;
+    drav_test::scratch_dir scratch{"fid"};
+    const fs::path& dir = scratch.path();
     tk_logger logger{nullptr, false, 3, false};
     quiet_handler handler;
     quiet_frontend frontend;
