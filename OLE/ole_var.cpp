@@ -562,6 +562,20 @@ void ole_variant::attach_wstring(const std::wstring& text)
     set_text(text);
 }
 
+void ole_variant::take(VARIANT& value)
+{
+    if (value.vt != VT_BSTR) {
+        *this = ole_variant(value);
+        VariantClear(&value);
+        return;
+    }
+    destroy();
+    m_var.vt = VT_BSTR;
+    m_var.bstrVal = value.bstrVal;
+    value.vt = VT_EMPTY;
+    value.bstrVal = nullptr;
+}
+
 size_t ole_variant::get_safe_array_size(const SAFEARRAY* array)
 {
     if (!array || SafeArrayGetDim(array) != 1)

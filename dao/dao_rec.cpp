@@ -168,7 +168,7 @@ void dao_field::read_value()
                 tk_log_write(2, "Failed to convert VARIANT->SYSTEMTIME");
         }
         try {
-            value() = ole_variant(v);
+            value().take(v);   // v is left empty or cleared
         } catch (...) {
             VariantClear(&v);
             throw;
