@@ -332,15 +332,16 @@ std::wstring to_mssql_str(const std::wstring& text_in, VARTYPE vt, bool guid_col
     tk_log_write_w(1, L"to_mssql_str(%ls,%d), unicode=%d", text_in.c_str(), (int)vt, (int)unicode);
     if (text_in.empty())
         return L"''";
-    std::wstring text = text_in;
+    const std::wstring& text = text_in;
 
     if (vt == VT_DATE) {
-        if (size_t n = big_year_digits(text)) {
+        std::wstring date_text = text_in;
+        if (size_t n = big_year_digits(date_text)) {
             // Years past 9999 do not exist for the server (nor for the date parser).
-            tk_log_write_w(3, L"Date '%ls' is too much, truncating it", text.c_str());
-            text.replace(0, n, L"9999");
+            tk_log_write_w(3, L"Date '%ls' is too much, truncating it", date_text.c_str());
+            date_text.replace(0, n, L"9999");
         }
-        ole_date date(text);
+        ole_date date(date_text);
         std::wstring printed;
         if (date.is_valid()) {
             std::string narrow = date.to_string(3);
