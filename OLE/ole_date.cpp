@@ -58,7 +58,6 @@ uint16_t u16(int v)
 
 } // namespace
 
-ole_date::ole_date() = default;
 
 ole_date::ole_date(const SYSTEMTIME& time) : m_kind(date_time), m_time(time)
 {

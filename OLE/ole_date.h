@@ -10,7 +10,7 @@ class ole_date {
 public:
     enum kind_t : int32_t { empty = 0, date_time = 1, date_only = 2, time_only = 3 };
 
-    ole_date();
+    ole_date() = default;
     explicit ole_date(const SYSTEMTIME& time);
     // VT_DATE: the automation date; VT_EMPTY, VT_NULL: an empty date; other types: internal error.
     explicit ole_date(const VARIANT& value);
