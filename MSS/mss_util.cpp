@@ -237,20 +237,26 @@ namespace {
 void append_quoted_piece(std::wstring& r, const std::wstring& text, const wchar_t* pre, bool split_lines)
 {
     const bool national = std::wcscmp(pre, L"N") == 0;
-    for (wchar_t c : text) {
-        if (split_lines && (c == L'\r' || c == L'\n')) {
+    // Runs of ordinary characters are copied whole.
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\'') {
+            r.append(text, run, i + 1 - run);
+            r += L'\'';
+            run = i + 1;
+        } else if (split_lines && (c == L'\r' || c == L'\n')) {
+            r.append(text, run, i - run);
             r += L"' + ";
             r += national ? L"NCHAR(" : L"CHAR(";
             r += c == L'\r' ? L"13" : L"10";
             r += L") + ";
             r += pre;
             r += L"'";
-            continue;
+            run = i + 1;
         }
-        r += c;
-        if (c == L'\'')
-            r += L'\'';
     }
+    r.append(text, run, text.size() - run);
 }
 
 } // namespace

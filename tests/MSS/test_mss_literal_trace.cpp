@@ -93,3 +93,13 @@ TEST(MssLiteralTrace, SameLiteralsWithAndWithoutDetailedTracing)
     EXPECT_EQ(quiet[12].substr(0, 5), L"'9999");
     EXPECT_EQ(quiet[16], L"NULL");
 }
+
+TEST(MssLiteralTrace, QuotesAndLineBreaksInTextLiterals)
+{
+    EXPECT_EQ(mss_quote_string(L"it's", L"N"), L"N'it''s'");
+    EXPECT_EQ(mss_quote_string(L"''", nullptr), L"''''''");
+    EXPECT_EQ(mss_quote_string(L"a\r\nb'", L"N"), L"N'a\r\nb'''");
+    EXPECT_EQ(mss_quote_string(L"it's\nGO\r", L"N"),
+              L"(CAST(N'' AS NVARCHAR(MAX)) + N'it''s' + NCHAR(10) + N'GO' + NCHAR(13) + N'')");
+    EXPECT_EQ(mss_quote_string(L"x\ngo", nullptr), L"(CAST('' AS VARCHAR(MAX)) + 'x' + CHAR(10) + 'go')");
+}
