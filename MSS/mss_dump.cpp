@@ -1,6 +1,7 @@
 // Script destination: the T-SQL script file and its per-table row writer.
 #include "MSS/mss_dump.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <cwctype>
@@ -121,13 +122,14 @@ const t_ftd* find_column(const udb_schema& columns, const std::wstring& name)
 
 } // namespace
 
-std::string mss_to_utf8(const std::wstring& text)
+namespace {
+
+// Writes the UTF-8 form of n wide characters at out (at most 4 bytes each); returns the end.
+// Characters that are no Unicode scalar become U+FFFD.
+char* encode_utf8(const wchar_t* text, std::size_t n, char* out)
 {
-    // Written straight into a buffer of the largest possible size, cut to length at the end.
-    std::string r(text.size() * 4, '\0');
-    char* out = r.data();
-    for (wchar_t wc : text) {
-        unsigned long c = static_cast<unsigned long>(wc);
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned long c = static_cast<unsigned long>(text[i]);
         if (c < 0x80) {
             *out++ = static_cast<char>(c);
             continue;
@@ -148,7 +150,16 @@ std::string mss_to_utf8(const std::wstring& text)
             *out++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    r.resize(static_cast<std::size_t>(out - r.data()));
+    return out;
+}
+
+} // namespace
+
+std::string mss_to_utf8(const std::wstring& text)
+{
+    // Written straight into a buffer of the largest possible size, cut to length at the end.
+    std::string r(text.size() * 4, '\0');
+    r.resize(static_cast<std::size_t>(encode_utf8(text.data(), text.size(), r.data()) - r.data()));
     return r;
 }
 
@@ -250,7 +261,18 @@ void mss_dmp_database::write_raw(const std::string& bytes)
 
 void mss_dmp_database::write_w(const std::wstring& text)
 {
-    write_raw(mss_to_utf8(text));
+    if (!out_)
+        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
+    // Encoded piece by piece through a fixed buffer.
+    constexpr std::size_t piece = 4096;
+    char buffer[piece * 4];
+    for (std::size_t pos = 0; pos < text.size(); pos += piece) {
+        const std::size_t n = std::min(piece, text.size() - pos);
+        const char* end = encode_utf8(text.data() + pos, n, buffer);
+        out_.write(buffer, static_cast<std::streamsize>(end - buffer));
+        if (!out_)
+            throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
+    }
 }
 
 void mss_dmp_database::create_schema(const std::wstring& name)
