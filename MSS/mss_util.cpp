@@ -431,13 +431,13 @@ std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
     if (own_vt == VT_DATE && !traced) {
         // A date is changed only when its year has more than four digits, which shows in its
         // plain text as well as in the field's own.
-        value_text = fld->ole_variant::to_wstring();
+        value_text = fld->to_plain_wstring();
         if (big_year_digits(value_text))
             value_text = mssql_get_safe_variant(*fld).to_wstring();
     } else if (own_vt == VT_DATE || own_vt == VT_R8 || own_vt == VT_R4 || traced) {
         value_text = mssql_get_safe_variant(*fld).to_wstring();
     } else {
-        value_text = fld->ole_variant::to_wstring();
+        value_text = fld->to_plain_wstring();
     }
     const bool guid_column = ftd->dw_reserved == 1 && !mss_is_binary_vt(ftd->vartype) && ftd->vartype != VT_DATE;
     std::wstring literal = to_mssql_str(value_text, fvt, guid_column);

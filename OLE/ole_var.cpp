@@ -717,6 +717,16 @@ std::string ole_variant::to_string() const
 
 std::wstring ole_variant::to_wstring() const
 {
+    return to_text(false);
+}
+
+std::wstring ole_variant::to_plain_wstring() const
+{
+    return to_text(true);
+}
+
+std::wstring ole_variant::to_text(bool plain) const
+{
     if (m_var.vt == VT_BSTR)
         return std::wstring(m_var.bstrVal ? m_var.bstrVal : L"", SysStringLen(m_var.bstrVal));
     if (is_binary()) {
@@ -725,7 +735,7 @@ std::wstring ole_variant::to_wstring() const
         std::string s = binary_hex();
         return std::wstring(s.begin(), s.end());
     }
-    std::string s = to_string();
+    std::string s = plain ? ole_variant::to_string() : to_string();
     try {
         return tk_utf8_to_wstring(s);
     } catch (const tk_exception& e) {

@@ -60,6 +60,8 @@ public:
     virtual std::string to_string() const;
     // Wide text: a text as it is, binary as "0x..", else to_string read as UTF-8.
     virtual std::wstring to_wstring() const;
+    // The wide text this class itself gives, whatever a derived class makes of to_string.
+    std::wstring to_plain_wstring() const;
 
     // ---- type and raw access ----
     VARTYPE get_type() const { return m_var.vt; }
@@ -125,6 +127,7 @@ public:
     void to_decimal(DECIMAL* out) const;
 
 private:
+    std::wstring to_text(bool plain) const;   // to_wstring; plain: through ole_variant::to_string
     void destroy();
     void copy_from(const ole_variant& other);
     void set_date(const ole_date& date);
