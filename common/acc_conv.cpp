@@ -89,76 +89,65 @@ void dravlen_convertor::run()
     init_conversion scope(&finished, false, frontend_);
     engine.set_view_owned(true);
 
-    std::unique_ptr<udb_database> src_db;
-    std::unique_ptr<udb_database> dst_db;
     try {
         dao_engine dao(1, 0);
-        try {
-            load_any_engine(dao);
-            if (applies_workgroup())
-                dao.set_ugl_info(ugl_file, ugl_user, ugl_password);
-            else
-                dao.set_anonymous_sys_db();
+        // Declared after the engine, so both databases close before it goes.
+        std::unique_ptr<udb_database> src_db;
+        std::unique_ptr<udb_database> dst_db;
+        load_any_engine(dao);
+        if (applies_workgroup())
+            dao.set_ugl_info(ugl_file, ugl_user, ugl_password);
+        else
+            dao.set_anonymous_sys_db();
 
-            tk_log_write_w(3, L"Opening MS Access database '%ls'", source.c_str());
-            src_db = dao.open_db(source, 0x81, db_password);
+        tk_log_write_w(3, L"Opening MS Access database '%ls'", source.c_str());
+        src_db = dao.open_db(source, 0x81, db_password);
 
-            dst_db = open_dest();
-            if (direct)
-                mss_enable_fast_load(*dst_db, false);
+        dst_db = open_dest();
+        if (direct)
+            mss_enable_fast_load(*dst_db, false);
 
-            if (console_ && selected_tables.empty() && selected_queries.empty())
-                selected_tables = src_db->get_tables();
+        if (console_ && selected_tables.empty() && selected_queries.empty())
+            selected_tables = src_db->get_tables();
 
-            // A table named twice (a profile and a table list, say) is converted once.
-            std::vector<std::wstring> tables;
-            for (const auto& t : selected_tables) {
-                bool seen = false;
-                for (const auto& u : tables)
-                    seen = seen || same_name(t, u);
-                for (const auto& q : selected_queries)
-                    seen = seen || (q.second.empty() && same_name(t, q.first));
-                if (!seen)
-                    tables.push_back(t);
-            }
-
-            std::uint32_t queries = 0;
+        // A table named twice (a profile and a table list, say) is converted once.
+        std::vector<std::wstring> tables;
+        for (const auto& t : selected_tables) {
+            bool seen = false;
+            for (const auto& u : tables)
+                seen = seen || same_name(t, u);
             for (const auto& q : selected_queries)
-                queries += q.second.empty() ? 0 : 1;
-            total_tables = static_cast<std::uint32_t>(selected_queries.size() + tables.size());
-            tk_log_write_w(3, L"Converting database %ls (%d tables)", source.c_str(),
-                           static_cast<int>(total_tables.load()));
-            if (frontend_ && !silent)
-                frontend_->database_started(source, total_tables);
-
-            std::vector<std::wstring> others;
-            for (const auto& q : selected_queries)
-                others.push_back(q.first);
-            mss_tn_validator validator(selected_tables, dst_db->get_tables());
-            for (const auto& q : selected_queries) {
-                tk_log_write_w(1, L"udb_validator::add_existing_name(%ls)", q.first.c_str());
-                validator.add_existing_name(q.first);
-            }
-            for (const auto& t : tables)
-                selected_queries.emplace_back(t, std::wstring());
-
-            const auto entries = selected_queries;
-            for (const auto& entry : entries) {
-                if (stop_requested())
-                    throw tk_final_exception();
-                convert_entry(*src_db, *dst_db, validator, entry.first, entry.second);
-            }
-
-            error_handler::ref().set_context(std::wstring());
-            tables_done = 0;
-            total_tables = 0;
-            dst_db.reset();
-            src_db.reset();
-        } catch (...) {
-            dst_db.reset();
-            src_db.reset();
-            throw;
+                seen = seen || (q.second.empty() && same_name(t, q.first));
+            if (!seen)
+                tables.push_back(t);
         }
+
+        total_tables = static_cast<std::uint32_t>(selected_queries.size() + tables.size());
+        tk_log_write_w(3, L"Converting database %ls (%d tables)", source.c_str(),
+                       static_cast<int>(total_tables.load()));
+        if (frontend_ && !silent)
+            frontend_->database_started(source, total_tables);
+
+        mss_tn_validator validator(selected_tables, dst_db->get_tables());
+        for (const auto& q : selected_queries) {
+            tk_log_write_w(1, L"udb_validator::add_existing_name(%ls)", q.first.c_str());
+            validator.add_existing_name(q.first);
+        }
+        for (const auto& t : tables)
+            selected_queries.emplace_back(t, std::wstring());
+
+        const auto entries = selected_queries;
+        for (const auto& entry : entries) {
+            if (stop_requested())
+                throw tk_final_exception();
+            convert_entry(*src_db, *dst_db, validator, entry.first, entry.second);
+        }
+
+        error_handler::ref().set_context(std::wstring());
+        tables_done = 0;
+        total_tables = 0;
+        dst_db.reset();
+        src_db.reset();
     } catch (const dao_required_exception&) {
         if (frontend_) {
             frontend_->engine_required();
