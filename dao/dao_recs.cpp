@@ -110,6 +110,27 @@ void set_precision(t_ftd& column, _DAOField* field, int type)
                    static_cast<int>(column.scale), static_cast<int>(column.precision));
 }
 
+// The column descriptor of one field, with the refinements of GUID and attachment columns.
+std::unique_ptr<t_ftd> make_column(const dao_field& column, _DAOField* field, int type,
+                                   const ole_variant& def, int reserved, uint32_t size,
+                                   const std::wstring& description)
+{
+    auto ftd = std::make_unique<t_ftd>(column, def, reserved);
+    ftd->size = size;
+    if (type == dbGUID) {
+        ftd->vartype = VT_BSTR;
+        ftd->size = 38;
+        ftd->dw_reserved = 1;
+    } else if (type == dbAttachment) {
+        tk_log_write(2, "Special processing for dbAttachment");
+        ftd->dw_reserved = 101;
+        ftd->size = 0;
+    }
+    set_precision(*ftd, field, type);
+    ftd->extra = description;
+    return ftd;
+}
+
 } // namespace
 
 dao_default_rules dao_apply_default_rules(int type, long size, const std::wstring& def_text,
@@ -283,20 +304,8 @@ void dao_recordset::init_schema(_DAOTableDef* table)
         dao_field column(field.get(), true);
         if (column.is_complex())
             m_complex_columns.push_back(column.get_name());
-        auto ftd = std::make_unique<t_ftd>(column, def, rules.dw_reserved);
-        ftd->size = static_cast<uint32_t>(size);
-        if (type == dbGUID) {
-            ftd->vartype = VT_BSTR;
-            ftd->size = 38;
-            ftd->dw_reserved = 1;
-        } else if (type == dbAttachment) {
-            tk_log_write(2, "Special processing for dbAttachment");
-            ftd->dw_reserved = 101;
-            ftd->size = 0;
-        }
-        set_precision(*ftd, field.get(), type);
-        ftd->extra = description;
-        schema.push_back(ftd.release());
+        schema.push_back(make_column(column, field.get(), type, def, rules.dw_reserved,
+                                     static_cast<uint32_t>(size), description).release());
     }
     tk_log_write(2, "End of dao_recordset::init_schema");
 }
@@ -334,20 +343,8 @@ void dao_recordset::init_schema(_DAOQueryDef* query)
         ole_variant def = default_value(text, get_vartype(type));
 
         dao_field column(field.get(), true);
-        auto ftd = std::make_unique<t_ftd>(column, def, reserved);
-        ftd->size = column.size;
-        if (type == dbGUID) {
-            ftd->vartype = VT_BSTR;
-            ftd->size = 38;
-            ftd->dw_reserved = 1;
-        } else if (type == dbAttachment) {
-            tk_log_write(2, "Special processing for dbAttachment");
-            ftd->dw_reserved = 101;
-            ftd->size = 0;
-        }
-        set_precision(*ftd, field.get(), type);
-        ftd->extra = description;
-        schema.push_back(ftd.release());
+        schema.push_back(make_column(column, field.get(), type, def, reserved, column.size, description)
+                             .release());
     }
     tk_log_write(2, "End of dao_recordset::init_schema");
 }
