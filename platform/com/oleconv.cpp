@@ -443,20 +443,21 @@ HRESULT read_source(const VARIANT* v, source* s)
     }
 }
 
-// Integer targets: the value rounded half to even into [lo, hi].
-HRESULT to_integer(const source& s, i128 lo, i128 hi, i128* out)
+// The value times 10^scale, rounded half to even, into [lo, hi]: scale 0 for the integer
+// targets, 4 for currency.
+HRESULT to_scaled(const source& s, int scale, i128 lo, i128 hi, i128* out)
 {
     i128 v = 0;
     switch (s.kind) {
     case source::exact_k: {
-        u128 m = div_round_even(s.ex.mag, s.ex.scale);
-        if (m > (u128(1) << 100))
+        u128 m;
+        if (!exact_to_scale(s.ex, scale, u128(1) << 100, &m))
             return DISP_E_OVERFLOW;
         v = s.ex.neg ? -i128(m) : i128(m);
         break;
     }
     case source::double_k:
-        if (!double_to_int(s.dbl, &v))
+        if (!double_to_int(scale == 0 ? s.dbl : s.dbl * 10000.0, &v))
             return DISP_E_OVERFLOW;
         break;
     case source::text_k: {
@@ -465,7 +466,7 @@ HRESULT to_integer(const source& s, i128 lo, i128 hi, i128* out)
         if (FAILED(hr))
             return hr;
         u128 m;
-        if (!round_to_scale(p, 0, u128(1) << 100, &m))
+        if (!round_to_scale(p, scale, u128(1) << 100, &m))
             return DISP_E_OVERFLOW;
         v = p.neg ? -i128(m) : i128(m);
         break;
@@ -479,40 +480,20 @@ HRESULT to_integer(const source& s, i128 lo, i128 hi, i128* out)
     return S_OK;
 }
 
+// Integer targets: the value rounded half to even into [lo, hi].
+HRESULT to_integer(const source& s, i128 lo, i128 hi, i128* out)
+{
+    return to_scaled(s, 0, lo, hi, out);
+}
+
 HRESULT to_cy(const source& s, int64_t* out)
 {
-    const i128 lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
     i128 v = 0;
-    switch (s.kind) {
-    case source::exact_k: {
-        u128 m;
-        if (!exact_to_scale(s.ex, 4, u128(1) << 100, &m))
-            return DISP_E_OVERFLOW;
-        v = s.ex.neg ? -i128(m) : i128(m);
-        break;
-    }
-    case source::double_k:
-        if (!double_to_int(s.dbl * 10000.0, &v))
-            return DISP_E_OVERFLOW;
-        break;
-    case source::text_k: {
-        parsed_number p;
-        HRESULT hr = parse_number(s.text, s.text_len, &p);
-        if (FAILED(hr))
-            return hr;
-        u128 m;
-        if (!round_to_scale(p, 4, u128(1) << 100, &m))
-            return DISP_E_OVERFLOW;
-        v = p.neg ? -i128(m) : i128(m);
-        break;
-    }
-    default:
-        return DISP_E_TYPEMISMATCH;
-    }
-    if (v < lo || v > hi)
-        return DISP_E_OVERFLOW;
-    *out = static_cast<int64_t>(v);
-    return S_OK;
+    const HRESULT hr = to_scaled(s, 4, std::numeric_limits<int64_t>::min(),
+                                 std::numeric_limits<int64_t>::max(), &v);
+    if (SUCCEEDED(hr))
+        *out = static_cast<int64_t>(v);
+    return hr;
 }
 
 HRESULT to_exact(const source& s, exact* out)
