@@ -800,6 +800,24 @@ LONG find_value(const store& st, const std::string& path, const std::string& nam
     return ERROR_SUCCESS;
 }
 
+// Hands a value's bytes to the caller: the size alone, or the bytes when the buffer holds them.
+LONG copy_out(const std::string& bytes, void* data, DWORD* size)
+{
+    if (size == nullptr)
+        return ERROR_SUCCESS;
+    if (bytes.size() > 0xFFFFFFFFu)
+        return ERROR_REGISTRY_IO_FAILED;
+    const auto needed = static_cast<DWORD>(bytes.size());
+    if (data != nullptr && *size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (data != nullptr && needed > 0)
+        std::memcpy(data, bytes.data(), needed);
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
 LONG query_value(HKEY key, const std::string& name, bool wide, DWORD* type, BYTE* data, DWORD* size)
 {
     std::string path;
@@ -825,19 +843,7 @@ LONG query_value(HKEY key, const std::string& name, bool wide, DWORD* type, BYTE
         return r;
     if (type)
         *type = vtype;
-    if (size == nullptr)
-        return ERROR_SUCCESS;
-    if (bytes.size() > 0xFFFFFFFFu)
-        return ERROR_REGISTRY_IO_FAILED;
-    const auto needed = static_cast<DWORD>(bytes.size());
-    if (data != nullptr && *size < needed) {
-        *size = needed;
-        return ERROR_MORE_DATA;
-    }
-    if (data != nullptr && needed > 0)
-        std::memcpy(data, bytes.data(), needed);
-    *size = needed;
-    return ERROR_SUCCESS;
+    return copy_out(bytes, data, size);
 }
 
 DWORD type_filter(DWORD type)
@@ -915,19 +921,7 @@ LONG get_value(HKEY key, const std::string* sub, const std::string& name, bool w
     }
     if (type)
         *type = vtype;
-    if (size == nullptr)
-        return ERROR_SUCCESS;
-    if (bytes.size() > 0xFFFFFFFFu)
-        return ERROR_REGISTRY_IO_FAILED;
-    const auto needed = static_cast<DWORD>(bytes.size());
-    if (data != nullptr && *size < needed) {
-        *size = needed;
-        return ERROR_MORE_DATA;
-    }
-    if (data != nullptr && needed > 0)
-        std::memcpy(data, bytes.data(), needed);
-    *size = needed;
-    return ERROR_SUCCESS;
+    return copy_out(bytes, data, size);
 }
 
 LONG set_value(HKEY key, const std::string& name, DWORD type, const BYTE* data, DWORD size, bool wide)
