@@ -42,9 +42,9 @@ void put_column(bytes& b, const column_def& c)
     put16(b, c.fixed() ? 0 : c.var_index);
     put16(b, c.number);
     if (c.type == column_type::text || c.type == column_type::memo) {
-        put16(b, 0x0409); // General sort order
+        put16(b, 0x0409); // General sort order, in the version the file's format uses
         put8(b, 0);
-        put8(b, 0);
+        put8(b, c.sort_version);
     } else if (c.type == column_type::numeric) {
         put8(b, c.precision);
         put8(b, c.scale);

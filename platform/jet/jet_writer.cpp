@@ -459,6 +459,10 @@ database_writer::table_state& database_writer::add_table(const std::wstring& nam
         if (s.auto_number) c.flags |= s.type == column_type::guid ? 0x40 : 0x04;
         if (s.hyperlink) c.flags |= 0x80;
         if (s.type == column_type::text && !system) c.ext_flags = 0x01;
+        if (s.type == column_type::text || s.type == column_type::memo) {
+            c.sort_order = 0x0409;
+            c.sort_version = format_ == file_format::ace ? 1 : 0;
+        }
         switch (s.type) {
         case column_type::text: case column_type::binary: c.length = s.length ? s.length : 510; break;
         case column_type::memo: case column_type::ole: c.length = 0; break;
@@ -961,7 +965,9 @@ void database_writer::write_header()
     std::uint8_t mask[4];
     std::memcpy(mask, &m, 4);
     for (int i = 0; i < 40; ++i) h[0x42 + i] = mask[i % 4];
-    put32(h.data() + 0x6E, 0x0409);
+    // General sort order: the legacy version in Jet4, the current one in ACE.
+    put16(h.data() + 0x6E, 0x0409);
+    h[0x71] = format_ == file_format::ace ? 1 : 0;
     std::memcpy(h.data() + 0x72, &created_, 8);
     const std::uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
     rc4 r(key, 4);
