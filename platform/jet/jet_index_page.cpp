@@ -73,8 +73,19 @@ const index_page_layout& index_layout_for(file_format f)
 
 index_page decode_index_page(const page_file& f, std::uint32_t n, const std::uint8_t* pg)
 {
-    const index_page_layout& L = index_layout_for(f.format());
-    auto bad = [&](const std::string& what) { f.corrupt("index page " + std::to_string(n) + " " + what); };
+    try {
+        return decode_index_page(index_layout_for(f.format()), n, pg, {});
+    } catch (const error& e) {
+        f.corrupt(e.what());
+    }
+}
+
+index_page decode_index_page(const index_page_layout& L, std::uint32_t n, const std::uint8_t* pg,
+                             const std::string& what)
+{
+    auto bad = [&](const std::string& why) {
+        throw error(err_corrupt, (what.empty() ? "" : what + ": ") + "index page " + std::to_string(n) + " " + why);
+    };
     if (pg[0] != index_node_page && pg[0] != index_leaf_page) bad("is not an index page");
     index_page p;
     p.leaf = pg[0] == index_leaf_page;

@@ -1,6 +1,7 @@
 // Index pages: one page of an index's B-tree decoded into entries, and entries encoded into a page.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/jet/jet_file.h"
@@ -46,9 +47,12 @@ struct index_page {
     std::vector<index_entry> entries; // complete (the shared prefix put back)
 };
 
-// Decodes `pg` (page number `n`, for messages). Throws jet::error (err_corrupt) naming the page for a
-// page that is not an index page or whose bitmap, prefix or entries run past their room.
+// Decodes `pg` (page number `n`, for messages). Throws jet::error (err_corrupt) naming the file and the
+// page for a page that is not an index page or whose bitmap, prefix or entries run past their room.
 index_page decode_index_page(const page_file& f, std::uint32_t n, const std::uint8_t* pg);
+// The same for a page image of layout `L`; `what` names the file in the message.
+index_page decode_index_page(const index_page_layout& L, std::uint32_t n, const std::uint8_t* pg,
+                             const std::string& what);
 
 // Bytes of entry data `p` takes on a page: the first entry whole, the others without the prefix they
 // share with the first.
