@@ -766,11 +766,9 @@ namespace {
 
 // Converts a source into a script through the pages, as a user does: file selection (with the
 // database password), every table, the run, the finish page. Returns the finish page's text.
-std::wstring convert_through_pages(const std::string& source, const std::wstring& password, const fs::path& script)
+std::wstring run_through_pages(wizard_set& w, const std::string& source, const std::wstring& password,
+                               const fs::path& script)
 {
-    wizard_set w;
-    w.converter.direct = false;
-    w.shell.create();
     EXPECT_TRUE(w.shell.set_cur_sel_by_id(106));
     w.files.set_text(1003, tk_to_wstring(source));
     w.files.set_text(1007, password);
@@ -782,6 +780,30 @@ std::wstring convert_through_pages(const std::string& source, const std::wstring
     w.shell.press_next();
     ui_wait_while([&]() { return w.active_id() != 116; });
     return w.finish.get_text(1314, 0);
+}
+
+std::wstring convert_through_pages(const std::string& source, const std::wstring& password, const fs::path& script)
+{
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    return run_through_pages(w, source, password, script);
+}
+
+TEST_F(WizardTest, ErrorsOfThePagesBeforeTheRunAreNotTheRunsErrors)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    ui_set_file_hook([&](ui_file_request& r) {
+        r.file = (tmp / "gone.qel").wstring();
+        return true;
+    });
+    w.welcome.press(1115);   // a profile that is not there: reported on the welcome page
+    EXPECT_EQ(w.shell.errors().size(), 1u);
+    EXPECT_EQ(run_through_pages(w, mdb, L"", tmp / "out.sql"), qel_success_text);
+    EXPECT_EQ(w.converter.outcome(), run_outcome::succeeded);
 }
 
 TEST_F(WizardTest, EveryProtectedCorpusFileConvertsThroughThePagesWithItsPassword)
