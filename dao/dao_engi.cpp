@@ -1,6 +1,8 @@
 #include "dao/dao_engi.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "TK/tk_file.h"
 #include "TK/tk_log.h"
@@ -181,8 +183,13 @@ int acc_dao_version::get_version()
     const char* const not_access = "File '%s' does not comply with MS Access format.";
 
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        throw tk_exception(not_access, path.c_str(), 1);
+    if (!file) {
+        // Say why: a file that is not there, or one that may not be read, is no format question.
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            throw tk_exception("File '%s' does not exist.", path.c_str(), 1);
+        throw tk_exception(("Cannot open file '" + path + "': " + std::strerror(error) + ".").c_str(), 1);
+    }
     long length = -1;
     int c = EOF;
     if (std::fseek(file, 0, SEEK_END) == 0)

@@ -63,8 +63,9 @@ public:
 class acc_dao_version : public extract_dao_version {
 public:
     explicit acc_dao_version(const std::wstring& path);
-    // Fails with "File '%s' does not comply with MS Access format." (level 1) for a missing or
-    // short file or an unknown format byte.
+    // Fails (level 1) with "File '%s' does not exist." for a missing file, with the system's
+    // reason for a file that cannot be opened, and with "File '%s' does not comply with MS
+    // Access format." for a short file.
     int get_version() override;
 
 private:
