@@ -977,6 +977,8 @@ bool progress_page::page_init()
     if (is_started())
         return true;   // the run has been started already
     dravlen_convertor::ref().finished = false;
+    // The finish page lists this run's errors, not those of the pages before it.
+    shell().clear_errors();
     // The timer runs from here, so the page also sees a run that ends before it begins its work.
     if (!shell().is_timer_running())
         shell().start_timer(200);

@@ -187,6 +187,19 @@ TEST_F(Dravcli, ConvertsCorpusFileIntoScript)
               std::vector<std::string>());
 }
 
+TEST_F(Dravcli, AScriptNamedThroughALinkIsWrittenThroughItAndTheLinkStays)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    std::ofstream(dir / "target.sql") << "an older script";
+    fs::create_symlink(dir / "target.sql", dir / "link.sql");
+    run_result r = run({"--src=" + src, "--dest=link.sql", "--script"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.sql"));
+    const std::string script = read_all(dir / "target.sql");
+    EXPECT_EQ(script.find("an older script"), std::string::npos);
+    EXPECT_NE(script.find("CREATE TABLE"), std::string::npos);
+}
+
 TEST_F(Dravcli, TableListFile)
 {
     DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");

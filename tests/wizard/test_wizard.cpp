@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
+#include <algorithm>
 #include <unistd.h>
 
 #include "GUI2/g_err.h"
+#include "MSS/mss_db.h"
+#include "MSS/mss_engi.h"
 #include "TK/tk_errco.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_utils.h"
@@ -764,11 +766,9 @@ namespace {
 
 // Converts a source into a script through the pages, as a user does: file selection (with the
 // database password), every table, the run, the finish page. Returns the finish page's text.
-std::wstring convert_through_pages(const std::string& source, const std::wstring& password, const fs::path& script)
+std::wstring run_through_pages(wizard_set& w, const std::string& source, const std::wstring& password,
+                               const fs::path& script)
 {
-    wizard_set w;
-    w.converter.direct = false;
-    w.shell.create();
     EXPECT_TRUE(w.shell.set_cur_sel_by_id(106));
     w.files.set_text(1003, tk_to_wstring(source));
     w.files.set_text(1007, password);
@@ -780,6 +780,30 @@ std::wstring convert_through_pages(const std::string& source, const std::wstring
     w.shell.press_next();
     ui_wait_while([&]() { return w.active_id() != 116; });
     return w.finish.get_text(1314, 0);
+}
+
+std::wstring convert_through_pages(const std::string& source, const std::wstring& password, const fs::path& script)
+{
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    return run_through_pages(w, source, password, script);
+}
+
+TEST_F(WizardTest, ErrorsOfThePagesBeforeTheRunAreNotTheRunsErrors)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    ui_set_file_hook([&](ui_file_request& r) {
+        r.file = (tmp / "gone.qel").wstring();
+        return true;
+    });
+    w.welcome.press(1115);   // a profile that is not there: reported on the welcome page
+    EXPECT_EQ(w.shell.errors().size(), 1u);
+    EXPECT_EQ(run_through_pages(w, mdb, L"", tmp / "out.sql"), qel_success_text);
+    EXPECT_EQ(w.converter.outcome(), run_outcome::succeeded);
 }
 
 TEST_F(WizardTest, EveryProtectedCorpusFileConvertsThroughThePagesWithItsPassword)
@@ -929,6 +953,120 @@ TEST_F(WizardTest, AScriptIntoAPipeWithoutReaderFailsTheRunInsteadOfEndingThePro
     for (const auto& b : boxes)
         told = told || b.text.find(L"Cannot write to file") != std::wstring::npos;
     EXPECT_TRUE(told);
+}
+
+} // namespace
+
+namespace {
+
+// The T-SQL test server named by the environment its start script writes (TSQL_HOST, TSQL_PORT,
+// TSQL_USER, TSQL_PASSWORD); empty host when there is none.
+struct live_server {
+    std::wstring host, user, password;
+};
+
+live_server live_server_from_env()
+{
+    auto env = [](const char* name) { return std::getenv(name) ? tk_to_wstring(std::getenv(name)) : std::wstring(); };
+    live_server s;
+    if (env("TSQL_HOST").empty())
+        return s;
+    s.host = env("TSQL_HOST") + (env("TSQL_PORT").empty() ? L"" : L"," + env("TSQL_PORT"));
+    s.user = env("TSQL_USER");
+    s.password = env("TSQL_PASSWORD");
+    return s;
+}
+
+// The tables of a server database; empty when it does not exist.
+std::vector<std::wstring> server_tables(const live_server& s, const std::wstring& db)
+{
+    mss_engine engine(1);
+    engine.connect(s.host, s.user, s.password, false);
+    if (!engine.is_db_exist(db))
+        return {};
+    std::unique_ptr<mss_database> d(engine.open_db(db, 40, std::wstring()));
+    return d->get_tables();
+}
+
+// Is the table in the list (names as the server lists them, with their schema)?
+bool has_table(const std::vector<std::wstring>& tables, const std::wstring& name)
+{
+    for (const auto& t : tables)
+        if (tk_iequal(t, name) || tk_iequal(t, L"dbo." + name))
+            return true;
+    return false;
+}
+
+TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectionPage)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, "mdb-reader/data/V2003/test.mdb");
+    DRAV_TESTDATA_OR_SKIP(locked, drav_test::protected_files[1].path);
+    const live_server s = live_server_from_env();
+    if (s.host.empty())
+        GTEST_SKIP() << "no T-SQL test server (TSQL_HOST)";
+    const std::wstring db = L"drav_front_" + std::to_wstring(getpid());
+    {
+        mss_engine engine(1);
+        engine.connect(s.host, s.user, s.password, false);
+        if (engine.is_db_exist(db))
+            engine.delete_db(db);
+        std::unique_ptr<mss_database> d(engine.create_db(db));
+        d->query(L"CREATE TABLE kept_table (x int)");
+    }
+    ASSERT_TRUE(has_table(server_tables(s, db), L"kept_table"));
+
+    std::vector<int> dialogs;
+    answer = [&](ui_dialog& d) {
+        dialogs.push_back(d.template_id());
+        if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
+            m->press((m->flags() & 0xF) == MB_YESNO ? IDYES : IDOK);
+        else if (d.template_id() == 121)
+            d.press(IDOK);   // "Overwrite the entire database"
+        else
+            d.press(2);      // an error of the run: Continue
+    };
+    {
+        wizard_set w;
+        w.converter.direct = true;
+        w.shell.create();
+        w.shell.press_next();
+        ASSERT_EQ(w.active_id(), 118);
+        w.mssql.set_text(1014, s.host);
+        w.mssql.press(1330);
+        w.mssql.set_text(1012, s.user);
+        w.mssql.set_text(1013, s.password);
+        w.mssql.set_text(1002, L"");
+        w.shell.press_next();
+        ASSERT_EQ(w.active_id(), 106) << tk_to_string(last_text());
+
+        // A source that does not open: refused before the database is even asked about.
+        w.files.set_text(1003, tk_to_wstring(locked));
+        w.files.set_text(1004, db);
+        w.shell.press_next();
+        EXPECT_EQ(w.active_id(), 106);
+        EXPECT_EQ(last_text(), L"Not a valid password.");
+        EXPECT_EQ(std::count(dialogs.begin(), dialogs.end(), 121), 0);
+
+        // "Overwrite the entire database" chosen: the database stays until the run.
+        w.files.set_text(1003, tk_to_wstring(mdb));
+        w.files.set_text(1004, db);
+        w.shell.press_next();
+        ASSERT_EQ(w.active_id(), 127);
+        EXPECT_EQ(std::count(dialogs.begin(), dialogs.end(), 121), 1);
+        EXPECT_EQ(w.converter.mode, 0);
+        EXPECT_TRUE(has_table(server_tables(s, db), L"kept_table"));
+
+        // Whether every table arrives is the direct road's own matter (its tests); here the run
+        // must have begun on the open source before the old database went.
+        w.tables.press(1102);
+        w.shell.press_next();
+        ui_wait_while([&]() { return w.active_id() != 116; });
+        EXPECT_NE(w.converter.outcome(), run_outcome::cancelled);
+    }
+    EXPECT_FALSE(has_table(server_tables(s, db), L"kept_table"));   // the run replaced the database
+    mss_engine engine(1);
+    engine.connect(s.host, s.user, s.password, false);
+    engine.delete_db(db);
 }
 
 } // namespace
