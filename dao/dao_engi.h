@@ -109,7 +109,8 @@ public:
     // Writes a blank workgroup file and makes it the engine's workgroup.
     void set_anonymous_sys_db();
 
-    void create_db(const std::wstring& path) override;
+    // A new Access file in the loaded generation's format, open for writing; the caller owns it.
+    std::unique_ptr<udb_database> create_db(const std::wstring& path) override;
     // Opens a database (mode bits: 0x01 read-only, 0x10 exclusive, 0x20/0x40 skip the
     // relationships, 0x80 skip the queries); the caller owns the result.
     std::unique_ptr<udb_database> open_db(const std::wstring& path, int mode,

@@ -65,12 +65,13 @@ public:
         return p;
     }
 
-    // The pages under an intermediate page, in order: its entries, then its tail.
-    std::vector<child_ref> children(const index_page& p, int depth)
+    // The pages under an intermediate page, in order: its entries, then its tail. The tail's last entry is
+    // left empty: the tail stays last through inserts and splits, so nothing compares with it or stores it.
+    static std::vector<child_ref> children(const index_page& p)
     {
         std::vector<child_ref> out;
         for (const index_entry& e : p.entries) out.push_back({e, e.child});
-        if (p.tail != 0) out.push_back({last_entry(p.tail, depth + 1), p.tail});
+        if (p.tail != 0) out.push_back({index_entry{}, p.tail});
         return out;
     }
 
@@ -91,22 +92,6 @@ public:
         }
     }
 
-    // The last leaf entry under page `n`.
-    index_entry last_entry(std::uint32_t n, int depth)
-    {
-        if (depth > max_depth) fail("the tree is too deep at page " + std::to_string(n));
-        index_page p = load(n);
-        if (p.leaf) {
-            if (p.entries.empty()) fail("leaf page " + std::to_string(n) + " is empty");
-            return p.entries.back();
-        }
-        if (p.tail != 0) return last_entry(p.tail, depth + 1);
-        if (p.entries.empty()) fail("intermediate page " + std::to_string(n) + " is empty");
-        index_entry e = p.entries.back();
-        e.child = 0;
-        return e;
-    }
-
     static constexpr int max_depth = 32;
 
     index_page_store& s_;
@@ -117,7 +102,7 @@ public:
 // ---- bulk build ----
 
 // Packs `items` (entry bytes in order) into pages of `room` bytes: the first page index of each group.
-// A page's bytes are the first entry whole plus the rest less the prefix they share with it.
+// A page's bytes are its entries whole, less (on intermediate pages) the prefix they share with the first.
 template <typename Entries>
 std::vector<std::size_t> pack(const Entries& items, bool leaf, std::size_t room, bool last_is_free)
 {
@@ -131,7 +116,7 @@ std::vector<std::size_t> pack(const Entries& items, bool leaf, std::size_t room,
             const std::vector<std::uint8_t>& k = items[i + n].key;
             std::size_t m = 0, lim = std::min(prefix, k.size());
             while (m < lim && k[m] == first[m]) ++m;
-            std::size_t p = std::min(prefix, m);
+            std::size_t p = leaf ? 0 : std::min(prefix, m);  // leaves share no prefix
             std::size_t grown = total + entry_bytes(items[i + n], leaf);
             // n+1 entries, all but the first without the prefix (which only ever shrinks).
             if (grown - n * p > room) break;
@@ -166,13 +151,6 @@ std::size_t max_index_key(file_format f)
 {
     // Three intermediate entries (key, row pointer, page below) must fit in one page's entry room.
     return index_layout_for(f).entry_room() / 3 - 8;
-}
-
-bool has_duplicate_key(const std::vector<index_entry>& sorted)
-{
-    for (std::size_t i = 1; i < sorted.size(); ++i)
-        if (sorted[i].key == sorted[i - 1].key) return true;
-    return false;
 }
 
 std::uint32_t build_index(index_page_store& s, std::uint32_t owner, const std::vector<index_entry>& sorted)
@@ -256,12 +234,16 @@ public:
             x.child = 0;
             p.entries.insert(at, std::move(x));
         } else {
-            std::vector<child_ref> kids = children(p, depth);
+            std::vector<child_ref> kids = children(p);
             if (kids.empty()) fail("intermediate page " + std::to_string(n) + " is empty");
             std::size_t i = 0;
             while (i + 1 < kids.size() && kids[i].last < e) ++i;
             split_off below = insert(kids[i].page, e, depth + 1, false);
-            kids[i].last = last_entry(kids[i].page, depth + 1);
+            // The page below now ends at the larger of its old last entry and `e` (a split keeps its end).
+            if (kids[i].last < e) {
+                kids[i].last = e;
+                kids[i].last.child = 0;
+            }
             if (below.happened) kids.insert(kids.begin() + static_cast<std::ptrdiff_t>(i), below.left);
             set_children(p, kids);
         }
@@ -274,12 +256,13 @@ private:
     split_off split(std::uint32_t n, index_page& p)
     {
         std::vector<child_ref> kids;
-        if (!p.leaf) kids = children(p, 0);
+        if (!p.leaf) kids = children(p);
         std::size_t count = p.leaf ? p.entries.size() : kids.size();
         if (count < 2) fail("page " + std::to_string(n) + " cannot be split");
         std::size_t half = split_point(p, kids);
 
         index_page left = fresh(p.leaf);
+        index_entry left_end;
         std::uint32_t ln = s_.allocate();
         left.prev = p.prev;
         left.next = n;
@@ -289,6 +272,7 @@ private:
         } else {
             std::vector<child_ref> head(kids.begin(), kids.begin() + static_cast<std::ptrdiff_t>(half));
             kids.erase(kids.begin(), kids.begin() + static_cast<std::ptrdiff_t>(half));
+            left_end = head.back().last;
             set_children(left, head);
             set_children(p, kids);
             unlink(head.back().page, kids.front().page);
@@ -303,7 +287,9 @@ private:
         store_or_fail(n, p);
         split_off out;
         out.happened = true;
-        out.left = {last_entry(ln, 0), ln};
+        out.left.page = ln;
+        out.left.last = left.leaf ? left.entries.back() : left_end;
+        out.left.last.child = 0;
         return out;
     }
 
@@ -314,7 +300,8 @@ private:
         if (p.leaf)
             for (const index_entry& e : p.entries) sizes.push_back(entry_bytes(e, true));
         else
-            for (const child_ref& c : kids) sizes.push_back(entry_bytes(c.last, false));
+            for (std::size_t i = 0; i < kids.size(); ++i)  // the last page below is the tail: no entry
+                sizes.push_back(i + 1 < kids.size() ? entry_bytes(kids[i].last, false) : 0);
         std::size_t total = 0, run = 0, cut = 1;
         for (std::size_t b : sizes) total += b;
         for (std::size_t i = 0; i + 1 < sizes.size(); ++i) {
@@ -345,7 +332,7 @@ private:
         moved.prev = moved.next = 0;
         split_off half = split(down, moved);
         index_page top = fresh(false);
-        set_children(top, {half.left, {last_entry(down, 0), down}});
+        set_children(top, {half.left, {index_entry{}, down}});
         store_or_fail(root, top);
         return {};
     }
@@ -359,7 +346,7 @@ bool key_exists(tree& t, std::uint32_t root, const index_entry& e)
         if (depth > tree::max_depth) fail("the tree is too deep");
         index_page p = t.load(n);
         if (!p.leaf) {
-            std::vector<child_ref> kids = t.children(p, depth);
+            std::vector<child_ref> kids = tree::children(p);
             if (kids.empty()) return false;
             std::size_t i = 0;
             while (i + 1 < kids.size() && kids[i].last < e) ++i;

@@ -22,9 +22,6 @@ public:
 // The longest key an entry may have, so that every page holds at least three entries.
 std::size_t max_index_key(file_format f);
 
-// Whether two neighbours of `sorted` share a key (a unique index refuses them).
-bool has_duplicate_key(const std::vector<index_entry>& sorted);
-
 // Builds the tree of `sorted` entries (ascending by key, then row) in new pages of the table whose
 // definition is at `owner`, and returns the root page to store in the index definition. Leaves are
 // filled in order and linked left to right; each intermediate page holds an entry (the last entry
@@ -35,6 +32,8 @@ std::uint32_t build_index(index_page_store& s, std::uint32_t owner, const std::v
 // Inserts `e` into the tree at `root`. A full page splits (its first half moves to a new page before it,
 // and the parent gains an entry); a full root moves its content down a level and stays the root, so the
 // root page never changes. With `unique`, an existing equal key refuses the entry: false, nothing changed.
+// (Access lets rows share an all-null key even in a unique index: pass `unique` false for those, see
+// all_null_key.)
 bool insert_index_entry(index_page_store& s, std::uint32_t owner, std::uint32_t root, const index_entry& e,
                         bool unique);
 

@@ -290,4 +290,20 @@ void encode_key(const index_key_layout& k, const std::vector<value>& row, std::v
     }
 }
 
+bool all_null_key(const index_key_layout& k, const std::vector<std::uint8_t>& key)
+{
+    if (key.size() != k.columns.size()) return false;
+    for (std::size_t i = 0; i < key.size(); ++i)
+        if (k.columns[i].type == column_type::boolean || key[i] != (k.columns[i].ascending ? asc_null : desc_null))
+            return false;
+    return true;
+}
+
+bool has_duplicate_key(const index_key_layout& k, const std::vector<index_entry>& sorted)
+{
+    for (std::size_t i = 1; i < sorted.size(); ++i)
+        if (sorted[i].key == sorted[i - 1].key && !all_null_key(k, sorted[i].key)) return true;
+    return false;
+}
+
 } // namespace jet

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/jet/jet_file.h"
+#include "platform/jet/jet_index_page.h"
 #include "platform/jet/jet_sort_codes.h"
 #include "platform/jet/jet_table.h"
 #include "platform/jet/jet_value.h"
@@ -42,5 +43,12 @@ void append_key_column(const key_column& c, const value& v, std::vector<std::uin
 
 // The whole key of a row whose values come in table_def::columns order.
 void encode_key(const index_key_layout& k, const std::vector<value>& row, std::vector<std::uint8_t>& out);
+
+// Whether `key` (made by encode_key with `k`) has every column null. Such rows may share their key even
+// in a unique index; an ignore-nulls index leaves them out.
+bool all_null_key(const index_key_layout& k, const std::vector<std::uint8_t>& key);
+
+// Whether two neighbours of `sorted` share a key that is not all null (a unique index refuses them).
+bool has_duplicate_key(const index_key_layout& k, const std::vector<index_entry>& sorted);
 
 } // namespace jet

@@ -38,9 +38,10 @@ std::vector<std::uint8_t> whole(const index_entry& e, bool leaf)
 }
 
 // The prefix all entries share with the first (no longer than the shortest entry's key and page).
+// As Access writes them, only intermediate pages share a prefix; leaves keep every entry whole.
 std::size_t shared_prefix(const index_page& p)
 {
-    if (p.entries.size() < 2) return 0;
+    if (p.leaf || p.entries.size() < 2) return 0;
     std::vector<std::uint8_t> first = whole(p.entries.front(), p.leaf);
     std::size_t n = first.size() - trailer_size(p.leaf) + 3;  // never into the row byte
     for (std::size_t i = 1; i < p.entries.size() && n > 0; ++i) {
