@@ -187,6 +187,19 @@ TEST_F(Dravcli, ConvertsCorpusFileIntoScript)
               std::vector<std::string>());
 }
 
+TEST_F(Dravcli, ConvertsTheSampleOfTheReadme)
+{
+    const std::string src = std::string(DRAV_SOURCE_DIR) + "/examples/sample.mdb";
+    run_result r = run({"--src=" + src, "--script", "--dest=sample.sql"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Converting table Customers(4 records)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Converting table OrderLines(3 records)"), std::string::npos) << r.out;
+    const std::string script = read_all(dir / "sample.sql");
+    EXPECT_NE(script.find("CREATE TABLE [dbo].[Products]"), std::string::npos);
+    EXPECT_NE(script.find("N'\xCE\x94\xCE\xB7\xCE\xBC"), std::string::npos); // Greek text kept
+    EXPECT_NE(script.find("ALTER TABLE [dbo].[OrderLines] ADD PRIMARY KEY([OrderID], [Line])"), std::string::npos);
+}
+
 TEST_F(Dravcli, AScriptNamedThroughALinkIsWrittenThroughItAndTheLinkStays)
 {
     DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
