@@ -44,33 +44,51 @@ struct mdb_reader_result {
     std::map<std::string, std::vector<std::string>> rows;
 };
 
-inline mdb_reader_result mdb_reader_read(const std::string& path)
+// mdb-reader over several files in one run (node starts once); results by path.
+inline std::map<std::string, mdb_reader_result> mdb_reader_read_all(const std::vector<std::string>& paths)
 {
-    mdb_reader_result r;
+    std::map<std::string, mdb_reader_result> all;
     const auto tool = std::filesystem::path(DRAV_SOURCE_DIR) / "tests/tools/mdb_check";
-    if (!std::filesystem::exists(tool / "node_modules/mdb-reader")) return r;
-    r.available = true;
-    int status = 0;
-    const std::string out = run_command("node " + shell_quote((tool / "check.mjs").string()) + " " + shell_quote(path), &status);
-    r.ok = status == 0;
+    if (paths.empty() || !std::filesystem::exists(tool / "node_modules/mdb-reader")) {
+        for (const auto& p : paths) all[p] = mdb_reader_result{};
+        return all;
+    }
+    std::string cmd = "node " + shell_quote((tool / "check.mjs").string());
+    for (const auto& p : paths) cmd += " " + shell_quote(p);
+    const std::string out = run_command(cmd);
+    mdb_reader_result* r = nullptr;
     std::size_t start = 0;
     while (start < out.size()) {
         std::size_t end = out.find('\n', start);
         if (end == std::string::npos) end = out.size();
         const std::string line = out.substr(start, end - start);
         start = end + 1;
-        if (line.rfind("ERR ", 0) == 0) {
-            r.error += line + "\n";
+        if (line.rfind("FILE ", 0) == 0) {
+            r = &all[line.substr(5)];
+            r->available = true;
+            r->ok = true;
+        } else if (!r) {
+            continue;
+        } else if (line.rfind("ERR ", 0) == 0) {
+            r->ok = false;
+            r->error += line + "\n";
         } else if (line.rfind("TABLE ", 0) == 0) {
             std::size_t sp = line.rfind(' ');
-            r.counts[line.substr(6, sp - 6)] = std::stol(line.substr(sp + 1));
+            r->counts[line.substr(6, sp - 6)] = std::stol(line.substr(sp + 1));
         } else if (line.rfind("ROW ", 0) == 0) {
             std::size_t br = line.find(" [");
-            r.rows[line.substr(4, br - 4)].push_back(line.substr(br + 1));
+            r->rows[line.substr(4, br - 4)].push_back(line.substr(br + 1));
         }
     }
-    return r;
+    for (const auto& p : paths)
+        if (!all[p].available) {
+            all[p].available = true; // node ran but stopped before this file
+            all[p].error = "mdb-reader did not reach this file\n" + out.substr(0, 2000);
+        }
+    return all;
 }
+
+inline mdb_reader_result mdb_reader_read(const std::string& path) { return mdb_reader_read_all({path})[path]; }
 
 // mdbtools' view: mdb-ver, mdb-schema and mdb-export of one table succeed; the export's text.
 struct mdbtools_result {

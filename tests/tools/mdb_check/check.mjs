@@ -1,11 +1,12 @@
 // Reads an Access file with mdb-reader, an independent reader, and prints what it holds.
-// Usage: node check.mjs FILE [--system]   (--system: the system tables too)
-// Output, one item a line:
+// Usage: node check.mjs [--system] FILE...   (--system: the system tables too)
+// Output, one item a line, for each file in turn:
+//   FILE <path>
 //   SORT <default sort order as JSON>
 //   TABLE <name> <row count>
 //   COLUMN <table> <name> <type>
 //   ROW <table> <json array of values>   dates as ISO text, binary as hex, others as mdb-reader gives them
-// Exit code 0 when the file and every table read, 1 otherwise (the error follows "ERR").
+// Exit code 0 when every file and every table read, 1 otherwise (the error follows "ERR").
 import fs from 'node:fs';
 import MDBReader from 'mdb-reader';
 
@@ -19,16 +20,22 @@ const show = (v) => {
   return v;
 };
 
-try {
-  const reader = new MDBReader(fs.readFileSync(process.argv[2]));
-  console.log(`SORT ${JSON.stringify(reader.getDefaultSortOrder())}`);
-  for (const name of reader.getTableNames({ normalTables: true, systemTables: process.argv[3] === "--system" })) {
-    const table = reader.getTable(name);
-    console.log(`TABLE ${name} ${table.rowCount}`);
-    for (const c of table.getColumns()) console.log(`COLUMN ${name} ${c.name} ${c.type}`);
-    for (const row of table.getData()) console.log(`ROW ${name} ${JSON.stringify(table.getColumnNames().map((c) => show(row[c])))}`);
+const system = process.argv.includes('--system');
+let failed = false;
+for (const file of process.argv.slice(2).filter((a) => a !== '--system')) {
+  console.log(`FILE ${file}`);
+  try {
+    const reader = new MDBReader(fs.readFileSync(file));
+    console.log(`SORT ${JSON.stringify(reader.getDefaultSortOrder())}`);
+    for (const name of reader.getTableNames({ normalTables: true, systemTables: system })) {
+      const table = reader.getTable(name);
+      console.log(`TABLE ${name} ${table.rowCount}`);
+      for (const c of table.getColumns()) console.log(`COLUMN ${name} ${c.name} ${c.type}`);
+      for (const row of table.getData()) console.log(`ROW ${name} ${JSON.stringify(table.getColumnNames().map((c) => show(row[c])))}`);
+    }
+  } catch (e) {
+    console.log(`ERR ${e && e.message ? e.message : e}`);
+    failed = true;
   }
-} catch (e) {
-  console.log(`ERR ${e && e.message ? e.message : e}`);
-  process.exit(1);
 }
+process.exit(failed ? 1 : 0);
