@@ -20,6 +20,7 @@ enum write_error_code : int {
     err_required_null = 3314,      // a Required field left empty
     err_type_conversion = 3421,    // "Data type conversion error."
     err_too_many_indexes = 3626,   // more than 32 indexes on one table
+    err_invalid_name = 3125,       // "'|' is not a valid name."
 };
 
 // Appends `s` as a Jet4/ACE text value: the compressed form (FF FE, then one byte a character) when

@@ -42,6 +42,17 @@ std::string narrow(std::wstring_view w)
     return s;
 }
 
+// Names Access accepts for tables, columns and indexes: 1 to 64 characters, no leading blank, no
+// control character and none of . ! ` [ ] (relationship names may be longer).
+void check_name(const std::wstring& name, const char* what)
+{
+    const std::size_t longest = std::string_view(what) == "relationship" ? 255 : 64;
+    bool ok = !name.empty() && name.size() <= longest && name.front() != L' ';
+    for (wchar_t c : name)
+        if (c < 0x20 || c == L'.' || c == L'!' || c == L'`' || c == L'[' || c == L']') ok = false;
+    if (!ok) throw error(err_invalid_name, std::string("'") + narrow(name) + "' is not a valid " + what + " name.");
+}
+
 column_spec col(const wchar_t* name, column_type t, std::uint16_t length = 0)
 {
     column_spec c;
@@ -365,6 +376,9 @@ database_writer::table_state& database_writer::add_table(const std::wstring& nam
                                                          const std::vector<index_spec>& indexes, bool system,
                                                          std::uint32_t flags)
 {
+    check_name(name, "table");
+    for (const auto& c : columns) check_name(c.name, "field");
+    for (const auto& x : indexes) check_name(x.name, "index");
     if (find_or_null(name)) throw error(err_table_exists, "Table '" + narrow(name) + "' already exists.");
     if (indexes.size() > max_indexes)
         throw error(err_too_many_indexes, "Too many indexes on table '" + narrow(name) + "'.");
@@ -491,6 +505,7 @@ void database_writer::add_index(const std::wstring& table, const index_spec& s)
 {
     guarded([&] {
         table_state& t = find(table);
+        check_name(s.name, "index");
         if (t.def.indexes.size() >= max_indexes)
             throw error(err_too_many_indexes, "Too many indexes on table '" + narrow(table) + "'.");
         for (const auto& x : t.def.indexes)
@@ -782,6 +797,7 @@ void database_writer::add_relationship(const relationship_def& r)
         table_state& parent = find(r.ref_table);
         if (r.columns.empty() || r.columns.size() != r.ref_columns.size() || r.columns.size() > 10)
             throw error(err_type_conversion, "Relationship '" + narrow(r.name) + "' needs matching columns.");
+        check_name(r.name, "relationship");
         for (const auto& x : relationships_)
             if (same_name(x.name, r.name)) throw error(err_table_exists, "Relationship '" + narrow(r.name) + "' already exists.");
         auto columns_of = [](table_state& t, const std::vector<std::wstring>& names) {

@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_writer.h"
@@ -204,3 +207,87 @@ INSTANTIATE_TEST_SUITE_P(Formats, JetWriter, ::testing::Values(jet::file_format:
                          [](const auto& info) { return info.param == jet::file_format::ace ? "ace" : "jet4"; });
 
 } // namespace
+
+namespace {
+
+// Whether a file is there and opens as a database.
+bool opens(const std::string& path)
+{
+    try {
+        jet::database::open(path);
+        return true;
+    } catch (const jet::error&) {
+        return false;
+    }
+}
+
+// In a child process whose files may not grow past `limit` bytes: a new database with one table,
+// then rows with long values until the writer fails. Returns the child's exit status: 0 when a
+// write failed with a jet::error, 1 when every write went through, 2 on anything else.
+int write_until_full(const std::string& path, rlim_t limit, bool flush_first)
+{
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit r{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &r);
+        try {
+            auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
+            w->create_table(L"Big", {column(L"Blob", column_type::ole)}, {});
+            if (flush_first) w->flush();
+            for (int i = 0; i < 1000; ++i) {
+                std::vector<jet::value> row = {jet::value(jet::bytes(5000, static_cast<std::uint8_t>(i)))};
+                w->append(L"Big", row);
+            }
+            w->flush();
+        } catch (const jet::error&) {
+            ::_exit(0);
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(JetWriterFailures, AFullDiskLeavesNoFileThatOpensAsWhole)
+{
+    drav_test::scratch_dir dir("jet-writer");
+    // Too small for even the empty database: nothing is left.
+    const std::string tiny = (dir.path() / "tiny.mdb").string();
+    EXPECT_EQ(write_until_full(tiny, 20000, false), 0);
+    EXPECT_FALSE(std::filesystem::exists(tiny));
+    // Room for the database but not the rows: the file does not open as a database.
+    for (bool flush_first : {false, true}) {
+        const std::string path = (dir.path() / (flush_first ? "flushed.mdb" : "new.mdb")).string();
+        EXPECT_EQ(write_until_full(path, 400000, flush_first), 0);
+        EXPECT_FALSE(opens(path)) << path;
+    }
+}
+
+TEST(JetWriterFailures, RefusedNamesWriteNothing)
+{
+    drav_test::scratch_dir dir("jet-writer");
+    const std::string path = (dir.path() / "names.mdb").string();
+    auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
+    w->create_table(L"Good", {column(L"A", column_type::long_integer)}, {});
+    for (const wchar_t* bad : {L"", L" lead", L"a.b", L"a!b", L"[x]", L"a`b", L"tab\there"}) {
+        try {
+            w->create_table(bad, {column(L"A", column_type::long_integer)}, {});
+            ADD_FAILURE() << "a table name was taken";
+        } catch (const jet::error& e) {
+            EXPECT_EQ(e.code(), jet::err_invalid_name);
+        }
+    }
+    EXPECT_THROW(w->create_table(L"T", {column(L"x.y", column_type::long_integer)}, {}), jet::error);
+    EXPECT_THROW(w->create_table(std::wstring(65, L'n'), {column(L"A", column_type::long_integer)}, {}), jet::error);
+    EXPECT_THROW(w->create_table(L"good", {column(L"A", column_type::long_integer)}, {}), jet::error); // exists
+    w->flush();
+    auto db = jet::database::open(path);
+    ASSERT_EQ(db->tables().size(), 1u);
+    EXPECT_EQ(db->tables()[0]->name, L"Good");
+}
