@@ -15,6 +15,7 @@
 #include "MSS/mss_engi.h"
 #include "TK/tk_errco.h"
 #include "TK/tk_excep.h"
+#include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "platform/ui/ui_misc.h"
 #include "support/protected.h"
@@ -842,6 +843,7 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     DRAV_TESTDATA_OR_SKIP(src, drav_test::protected_files[1].path);
     const fs::path script = tmp / "kept.sql";
     std::ofstream(script) << "old";
+    tk_logger logger(nullptr, false, 3, false);
     wizard_set w;
     w.converter.direct = false;
     w.shell.create();
@@ -849,6 +851,7 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     EXPECT_NE(w.files.item(1007), nullptr);   // the password field under the file name
     w.files.set_text(1003, tk_to_wstring(src));
     w.files.set_text(1004, script.wstring());
+    w.files.set_text(1006, (tmp / "wizard.log").wstring());
     for (const wchar_t* wrong : {L"", L"N0tTheR1ght0ne"}) {
         boxes.clear();
         w.files.set_text(1007, wrong);
@@ -869,6 +872,10 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     w.shell.press_next();
     w.shell.press_cancel();
     EXPECT_EQ(drav_test::read_file(script), "old");
+    // The log was on all along and never saw the password.
+    const std::string log = drav_test::read_file(tmp / "wizard.log");
+    EXPECT_NE(log.find("Opening MS Access database"), std::string::npos);
+    EXPECT_EQ(log.find("N0tTheR1ght0ne"), std::string::npos);
 }
 
 TEST_F(WizardTest, TestQueryAsksTheDatabaseAndShowsItsError)
