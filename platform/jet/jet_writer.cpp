@@ -540,6 +540,7 @@ void database_writer::add_index(const std::wstring& table, const index_spec& s)
             t.real_pages.pop_back();
             t.real_map_pages.pop_back();
             t.key_layouts.pop_back();
+            t.streams.pop_back();
             t.pending.pop_back();
             t.tree_entries.pop_back();
             t.pending_keys.pop_back();

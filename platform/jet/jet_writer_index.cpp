@@ -21,11 +21,13 @@ std::string narrow(std::wstring_view w)
 }
 
 // The writer's pages as one index's B-tree sees them: new pages are recorded as the index's own, and
-// pages an earlier tree of the index left behind are used again first.
+// pages an earlier tree of the index left behind are used again first. (The index's page list is named
+// by position: the table's lists grow as indexes are added.)
 class tree_store : public index_page_store {
 public:
-    tree_store(page_store& store, file_format f, std::vector<std::uint32_t>& owned, std::vector<std::uint32_t> spare = {})
-        : store_(store), format_(f), owned_(owned), spare_(std::move(spare))
+    tree_store(page_store& store, file_format f, std::vector<std::vector<std::uint32_t>>& lists, std::size_t real,
+               std::vector<std::uint32_t> spare = {})
+        : store_(store), format_(f), lists_(lists), real_(real), spare_(std::move(spare))
     {
     }
     file_format format() const override { return format_; }
@@ -41,7 +43,7 @@ public:
         } else {
             n = store_.allocate();
         }
-        owned_.push_back(n);
+        lists_[real_].push_back(n);
         return n;
     }
     // Pages of the earlier tree that the new one did not need.
@@ -50,17 +52,10 @@ public:
 private:
     page_store& store_;
     file_format format_;
-    std::vector<std::uint32_t>& owned_;
+    std::vector<std::vector<std::uint32_t>>& lists_;
+    std::size_t real_;
     std::vector<std::uint32_t> spare_;
 };
-
-int compare_keys(const bytes& a, const bytes& b)
-{
-    std::size_t n = std::min(a.size(), b.size());
-    int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
-    if (c != 0) return c;
-    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-}
 
 } // namespace
 
@@ -71,6 +66,7 @@ void database_writer::prepare_keys(table_state& t, std::size_t real)
     std::string why;
     index_key_layout k = key_layout(format_, t.def, x, &why);
     if (t.key_layouts.size() <= real) {
+        t.streams.resize(real + 1);
         t.key_layouts.resize(real + 1);
         t.pending.resize(real + 1);
         t.tree_entries.resize(real + 1, 0);
@@ -81,29 +77,8 @@ void database_writer::prepare_keys(table_state& t, std::size_t real)
 
 bool database_writer::key_exists(table_state& t, std::size_t real, const bytes& key)
 {
-    const index_page_layout& L = index_layout_for(format_);
-    std::uint32_t n = t.reals[real].root;
-    for (std::uint32_t depth = 0; depth < 64; ++depth) {
-        index_page p = decode_index_page(L, n, store_.page(n).data(), path());
-        if (p.leaf) {
-            for (const auto& e : p.entries) {
-                int c = compare_keys(e.key, key);
-                if (c == 0) return true;
-                if (c > 0) return false;
-            }
-            return false;
-        }
-        // The first entry not below the key leads to the part of the tree that would hold it.
-        std::uint32_t next = p.tail;
-        for (const auto& e : p.entries)
-            if (compare_keys(e.key, key) >= 0) {
-                next = e.child;
-                break;
-            }
-        if (next == 0) return false;
-        n = next;
-    }
-    throw error(err_corrupt, "The index tree of table '" + narrow(t.def.name) + "' in '" + path() + "' is too deep.");
+    tree_store s(store_, format_, t.real_pages, real);
+    return index_contains_key(s, t.def.tdef_page, t.reals[real].root, key);
 }
 
 void database_writer::check_unique(table_state& t, const std::vector<value>& row, const std::vector<bool>& generated)
@@ -150,6 +125,23 @@ void database_writer::index_row(table_state& t, const std::vector<value>& row, r
         if ((t.reals[i].flags & 0x01) && !all_null && !counter) t.pending_keys[i].emplace(e.key.begin(), e.key.end());
         e.data_page = at.page;
         e.row = at.row;
+        // Into an empty tree, entries in order are written at once; others wait for the flush.
+        if (t.tree_entries[i] == 0 && t.pending[i].empty()) {
+            auto& st = t.streams[i];
+            if (!st) {
+                st = std::make_unique<table_state::stream>();
+                std::vector<std::uint32_t> old = std::move(t.real_pages[i]);
+                t.real_pages[i].clear();
+                st->store = std::make_unique<tree_store>(store_, format_, t.real_pages, i, std::move(old));
+                st->appender = std::make_unique<index_appender>(*st->store, t.def.tdef_page);
+            }
+            if (st->added == 0 || st->last < e) {
+                st->appender->add(e);
+                st->last = std::move(e);
+                ++st->added;
+                continue;
+            }
+        }
         t.pending[i].push_back(std::move(e));
     }
 }
@@ -157,6 +149,13 @@ void database_writer::index_row(table_state& t, const std::vector<value>& row, r
 void database_writer::apply_pending(table_state& t)
 {
     for (std::size_t i = 0; i < t.pending.size() && i < t.reals.size(); ++i) {
+        if (t.streams[i]) {
+            // The entries that came in order: their pages are finished and give the root.
+            auto st = std::move(t.streams[i]);
+            t.reals[i].root = st->appender->finish();
+            for (std::uint32_t p : static_cast<tree_store&>(*st->store).left_over()) free_page(p);
+            t.tree_entries[i] += st->added;
+        }
         std::vector<index_entry> entries = std::move(t.pending[i]);
         t.pending[i].clear();
         t.pending_keys[i].clear();
@@ -166,7 +165,7 @@ void database_writer::apply_pending(table_state& t)
             // An empty tree is built whole from the sorted entries.
             build_tree(t, i, std::move(entries));
         } else {
-            tree_store s(store_, format_, t.real_pages[i]);
+            tree_store s(store_, format_, t.real_pages, i);
             for (const auto& e : entries) insert_index_entry(s, t.def.tdef_page, t.reals[i].root, e, false);
         }
         t.tree_entries[i] += added;
@@ -176,9 +175,10 @@ void database_writer::apply_pending(table_state& t)
 void database_writer::build_tree(table_state& t, std::size_t real, std::vector<index_entry> entries)
 {
     std::sort(entries.begin(), entries.end());
+    t.streams[real].reset();
     std::vector<std::uint32_t> old = std::move(t.real_pages[real]);
     t.real_pages[real].clear();
-    tree_store s(store_, format_, t.real_pages[real], old);
+    tree_store s(store_, format_, t.real_pages, real, old);
     t.reals[real].root = build_index(s, t.def.tdef_page, entries);
     for (std::uint32_t p : s.left_over()) free_page(p);
 }

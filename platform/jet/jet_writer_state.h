@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "platform/jet/jet_index_btree.h"
 #include "platform/jet/jet_index_key.h"
 #include "platform/jet/jet_writer.h"
 
@@ -38,6 +40,14 @@ struct database_writer::table_state {
     std::vector<std::vector<index_entry>> pending;
     std::vector<std::uint64_t> tree_entries;
     std::vector<std::unordered_set<std::string>> pending_keys;
+    // Per real index whose tree was empty: entries arriving in order go straight into new pages.
+    struct stream {
+        std::unique_ptr<index_page_store> store;
+        std::unique_ptr<index_appender> appender;
+        index_entry last;
+        std::uint64_t added = 0;
+    };
+    std::vector<std::unique_ptr<stream>> streams;
     // Counter values this writer handed out, as runs [first, last]: a counter index needs no key set.
     std::vector<std::pair<std::int32_t, std::int32_t>> counter_runs;
 
