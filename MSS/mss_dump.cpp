@@ -11,6 +11,7 @@
 #include "MSS/odb_exce.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
+#include "platform/win/win_utf.h"
 
 namespace {
 
@@ -122,45 +123,9 @@ const t_ftd* find_column(const udb_schema& columns, const std::wstring& name)
 
 } // namespace
 
-namespace {
-
-// Writes the UTF-8 form of n wide characters at out (at most 4 bytes each); returns the end.
-// Characters that are no Unicode scalar become U+FFFD.
-char* encode_utf8(const wchar_t* text, std::size_t n, char* out)
-{
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned long c = static_cast<unsigned long>(text[i]);
-        if (c < 0x80) {
-            *out++ = static_cast<char>(c);
-            continue;
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = 0xFFFD;
-        if (c < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (c >> 6));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *out++ = static_cast<char>(0xE0 | (c >> 12));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            *out++ = static_cast<char>(0xF0 | (c >> 18));
-            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-} // namespace
-
 std::string mss_to_utf8(const std::wstring& text)
 {
-    // Written straight into a buffer of the largest possible size, cut to length at the end.
-    std::string r(text.size() * 4, '\0');
-    r.resize(static_cast<std::size_t>(encode_utf8(text.data(), text.size(), r.data()) - r.data()));
-    return r;
+    return win_utf8_from_wide(text);
 }
 
 mss_dump_options::mss_dump_options()
@@ -265,10 +230,10 @@ void mss_dmp_database::write_w(const std::wstring& text)
         throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
     // Encoded piece by piece through a fixed buffer.
     constexpr std::size_t piece = 4096;
-    char buffer[piece * 4];
+    char buffer[piece * win_utf8_max];
     for (std::size_t pos = 0; pos < text.size(); pos += piece) {
         const std::size_t n = std::min(piece, text.size() - pos);
-        const char* end = encode_utf8(text.data() + pos, n, buffer);
+        const char* end = win_utf8_write(text.data() + pos, n, buffer);
         out_.write(buffer, static_cast<std::streamsize>(end - buffer));
         if (!out_)
             throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);

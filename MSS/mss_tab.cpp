@@ -15,6 +15,7 @@
 #include "TK/tk_utils.h"
 #include "UDB/udb_name.h"
 #include "UDB/udb_rule.h"
+#include "platform/win/win_utf.h"
 #include "platform/win/winnls.h"
 
 namespace {
@@ -1076,17 +1077,7 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
             std::string ansi = tk_to_string(str, CP_THREAD_ACP);
             stream->Write(ansi.data(), static_cast<ULONG>(ansi.size()), nullptr);
         } else {
-            std::u16string u16;
-            for (wchar_t c : str) {
-                char32_t cp = static_cast<char32_t>(c);
-                if (cp >= 0x10000) {
-                    cp -= 0x10000;
-                    u16.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-                    u16.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-                } else {
-                    u16.push_back(static_cast<char16_t>(cp));
-                }
-            }
+            const std::u16string u16 = win_utf16_from_wide(str);
             stream->Write(u16.data(), static_cast<ULONG>(u16.size() * 2), nullptr);
         }
         tk_log_write(1, "%d bytes processed", static_cast<int>(stream->Length()));
@@ -1108,17 +1099,7 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
         fast_load.bind_data2(ansi.data(), n, col);
         return;
     }
-    std::u16string u16;
-    for (wchar_t c : str) {
-        char32_t cp = static_cast<char32_t>(c);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            u16.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            u16.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            u16.push_back(static_cast<char16_t>(cp));
-        }
-    }
+    const std::u16string u16 = win_utf16_from_wide(str);
     tk_log_write(1, "Binding UNICODE string: expected size=%d, actual size=%d", static_cast<int>(ftd.size),
                  static_cast<int>(u16.size() * 2));
     tk_log_write_w(1, L"String value=%ls", str.c_str());
