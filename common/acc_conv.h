@@ -18,9 +18,6 @@ class udb_profile;
 class run_frontend {
 public:
     virtual ~run_frontend() = default;
-    // The console form: converts the whole source when nothing was chosen and reports
-    // tables the source lacks.
-    virtual bool console_form() const = 0;
     // The wizard's progress timer, started when a run begins.
     virtual void start_timer() {}
     // "Converting database ..." for the user.
@@ -110,7 +107,6 @@ public:
     static std::string get_title();
 
     void set_frontend(run_frontend* frontend) { frontend_ = frontend; }
-    bool is_console() const { return console_; }
 
     // true: into SQL Server; false: into a T-SQL script file.
     bool direct = true;

@@ -1,6 +1,7 @@
 #include "wizard/qel_entry.h"
 
 #include "GUI2/g_err.h"
+#include "GUI2/g_sys.h"
 #include "GUI2/g_wiz_sh.h"
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
@@ -69,7 +70,7 @@ int dravlen_main(const std::string& tail, const std::function<int(wizard_shell&)
     ui_module module;
     tk_logger logger(nullptr, false, 3, false);
     gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
-    ui_clipboard clipboard;
+    gui_clipboard clipboard;
     gui_initialize();
 
     // An error that ends the program before the sheet returned is no success.

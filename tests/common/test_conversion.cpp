@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "TK/tk_errh.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "UDB/udb_prof.h"
 #include "common/acc_conv.h"
-#include "common/err_hand.h"
-#include "support/scratch.h"
-#include "support/testdata.h"
+#include "tests/support/scratch.h"
+#include "tests/support/testdata.h"
 
 namespace fs = std::filesystem;
 
@@ -40,8 +40,6 @@ public:
 
 class recording_frontend : public run_frontend {
 public:
-    explicit recording_frontend(bool console) : console_(console) {}
-    bool console_form() const override { return console_; }
     void start_timer() override { ++timers; }
     void database_started(const std::wstring&, std::uint32_t n) override { entries = n; }
     void table_missing(const std::wstring& name) override { missing.push_back(name); }
@@ -50,7 +48,6 @@ public:
     void unexpected(const std::exception&) override { ++other; }
     void run_failed() override { failed = true; }
 
-    bool console_;
     int timers = 0, engine = 0, other = 0;
     std::uint32_t entries = 0;
     bool failed = false;
@@ -141,7 +138,7 @@ protected:
     const fs::path& dir = scratch.path();
     tk_logger logger{nullptr, false, 3, false};
     recording_handler handler;
-    recording_frontend frontend{true};
+    recording_frontend frontend;
 };
 
 } // namespace

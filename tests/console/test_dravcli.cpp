@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/testdata.h"
+#include "tests/support/testdata.h"
 
 namespace fs = std::filesystem;
 
