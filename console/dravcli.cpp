@@ -1,4 +1,5 @@
 // Entry of the console program: options, table-list file, checks and the run.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -35,6 +36,7 @@ const char* const usage_text =
     "   --silent       disable program output\n"
     "   --skip_idx     skip converting indexes\n"
     "   --src=...      MS Access database name\n"
+    "   --srcp=...     MS Access database password\n"
     "   --tab_def      convert table definitions only\n"
     "   --tab_file=... file containing the list of tables to convert\n"
     "                  (one table name per line)\n"
@@ -51,7 +53,7 @@ const char* const usage_text =
 
 enum option_id {
     opt_dest, opt_dump, opt_help, opt_logfile, opt_mode, opt_mssqlh, opt_mssqlu, opt_mssqlp,
-    opt_profile, opt_script, opt_silent, opt_skip_idx, opt_src, opt_sysdb, opt_tab_def,
+    opt_profile, opt_script, opt_silent, opt_skip_idx, opt_src, opt_srcp, opt_sysdb, opt_tab_def,
     opt_tab_file, opt_uglu, opt_uglp
 };
 
@@ -60,7 +62,8 @@ const tk_cmd_option options[] = {
     {opt_logfile, "--logfile="}, {opt_mode, "--mode="},        {opt_mssqlh, "--mssqlh="},
     {opt_mssqlu, "--mssqlu="},   {opt_mssqlp, "--mssqlp="},    {opt_profile, "--profile="},
     {opt_script, "--script"},    {opt_silent, "--silent"},     {opt_skip_idx, "--skip_idx"},
-    {opt_src, "--src="},         {opt_sysdb, "--sysdb="},      {opt_tab_def, "--tab_def"},
+    {opt_src, "--src="},         {opt_srcp, "--srcp="},        {opt_sysdb, "--sysdb="},
+    {opt_tab_def, "--tab_def"},
     {opt_tab_file, "--tab_file="}, {opt_uglu, "--uglu="},      {opt_uglp, "--uglp="},
     {0, ""},
 };
@@ -79,6 +82,17 @@ bool to_wide(const char* value, std::wstring& out)
     out = wide;
     delete[] wide;
     return true;
+}
+
+// The argument as the log may show it: the values of the password options masked.
+std::string loggable_argument(const std::string& arg)
+{
+    for (const char* secret : {"--srcp=", "--mssqlp=", "--uglp="}) {
+        const std::string prefix(secret);
+        if (arg.compare(0, prefix.size(), prefix) == 0)
+            return arg.size() == prefix.size() ? arg : prefix + "*****";
+    }
+    return arg;
 }
 
 std::string narrow_for_log(const std::wstring& text)
@@ -126,7 +140,7 @@ bool parse_cmd_line(int argc, char** argv)
 {
     tk_log_write(1, "parse_cmd_line");
     for (int i = 0; i < argc; ++i)
-        tk_log_write(1, "parameter #%d: %s", i, argv[i]);
+        tk_log_write(1, "parameter #%d: %s", i, loggable_argument(argv[i]).c_str());
 
     dravlen_convertor& conv = dravlen_convertor::ref();
     std::wstring host, user, pass, sysdb, ugl_user, ugl_pass;
@@ -193,6 +207,11 @@ bool parse_cmd_line(int argc, char** argv)
             if (to_wide(value, wide))
                 conv.source = wide;
             break;
+        case opt_srcp:
+            // Kept out of the log, the registry and profiles.
+            tk_log_write(1, "parse_cmd_line - got srcp *****");
+            to_wide(value, conv.db_password);
+            break;
         case opt_sysdb:
             to_wide(value, sysdb);
             break;
@@ -243,6 +262,8 @@ bool parse_cmd_line(int argc, char** argv)
 int main(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
+    // A reader that goes away makes writes fail (EPIPE) instead of ending the process unheard.
+    std::signal(SIGPIPE, SIG_IGN);
     tk_logger logger(nullptr, false, 3, false);
     console_error_handler handler;
     dravlen_convertor conv(true);
@@ -272,8 +293,10 @@ int main(int argc, char** argv)
             }
             conv.check_dest();
             conv();
-            // A run that could not convert anything is no success.
-            if (frontend.failed)
+            // Anything not converted, and a cancelled run, is no success.
+            if (!frontend.run_succeeded(conv.outcome()))
+                return -1;
+            if (!console_output_written())
                 return -1;
         } catch (const tk_exception& e) {
             handler.handle(e, false);
