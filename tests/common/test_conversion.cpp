@@ -391,3 +391,57 @@ TEST_F(Conversion, ProfilesRoundTrip)
     other.load_profile(p);
     EXPECT_FALSE(other.secure_login);
 }
+
+TEST_F(Conversion, ChoosingOnlyQueriesConvertsOnlyThoseQueries)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    dravlen_convertor conv(true);
+    conv.selected_queries.emplace_back(L"Picked", L"SELECT A, C FROM Table1 WHERE C > 0");
+    const std::string script = convert(conv, src);
+    EXPECT_TRUE(handler.messages.empty()) << handler.messages.front();
+    EXPECT_EQ(script_rows(script), (std::map<std::string, int>{{"Picked", 1}}));
+    EXPECT_EQ(script.find("CREATE TABLE [dbo].[Table"), std::string::npos);
+    EXPECT_EQ(frontend.entries, 1u);
+}
+
+TEST_F(Conversion, GeneratedNamesAreReservedSoNoTwoEntriesShareOne)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    dravlen_convertor conv(true);
+    // Both queries are named like the table: each needs a generated name, and not the same one.
+    conv.selected_queries.emplace_back(L"Table1", L"SELECT A FROM Table1 WHERE C > 0");
+    conv.selected_queries.emplace_back(L"Table1", L"SELECT B FROM Table1");
+    conv.selected_tables = {L"Table1"};
+    const std::string script = convert(conv, src);
+    EXPECT_TRUE(handler.messages.empty()) << handler.messages.front();
+    const auto rows = script_rows(script);
+    ASSERT_EQ(rows.size(), 3u) << script.substr(0, 2000);
+    EXPECT_EQ(rows.count("Table1"), 1u);   // one of the three keeps the name, the others get new ones
+    int one = 0, two = 0;
+    for (const auto& [name, count] : rows) {
+        EXPECT_NE(name.find("Table1"), std::string::npos) << name;
+        one += count == 1;
+        two += count == 2;
+    }
+    EXPECT_EQ(one, 1);   // the filtered query
+    EXPECT_EQ(two, 2);   // the whole table and the unfiltered query
+}
+
+TEST_F(Conversion, ASourceChangedAfterItsCheckIsOpenedAgainBeforeAnythingIsDeleted)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    dravlen_convertor conv(true);
+    conv.direct = false;
+    conv.destination = (dir / "old.sql").wstring();
+    conv.source = tk_utf8_to_wstring(src);
+    std::ofstream(dir / "old.sql") << "first";
+    conv.check_dest();
+    EXPECT_FALSE(fs::exists(dir / "old.sql"));
+
+    // Checked once; now the source is another, unreadable file: the script stays.
+    std::ofstream(dir / "old.sql") << "kept";
+    std::ofstream(dir / "garbage.mdb") << "not an Access file";
+    conv.source = (dir / "garbage.mdb").wstring();
+    EXPECT_THROW(conv.check_dest(), tk_exception);
+    EXPECT_EQ(drav_test::read_file(dir / "old.sql"), "kept");
+}

@@ -45,6 +45,9 @@ public:
     {
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = prefix + "-" + std::to_string(::getpid()) + "-" + (test ? test->name() : "") + "-XXXXXX";
+        for (char& c : name)
+            if (c == '/')
+                c = '_';   // parameterised tests are named "Name/param"
         std::string templ = (std::filesystem::temp_directory_path() / name).string();
         if (::mkdtemp(templ.data()) == nullptr)
             throw std::runtime_error("cannot make the scratch folder " + templ);
