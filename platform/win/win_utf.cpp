@@ -1,5 +1,7 @@
 #include "platform/win/win_utf.h"
 
+#include <algorithm>
+
 namespace {
 
 // The bits a UTF-8 continuation byte carries, and its marker.
@@ -57,10 +59,13 @@ char* win_utf8_write(const wchar_t* text, std::size_t n, char* out)
 
 void win_utf8_append(std::string& out, std::wstring_view text)
 {
-    const std::size_t start = out.size();
-    out.resize(start + text.size() * win_utf8_max);
-    char* end = win_utf8_write(text.data(), text.size(), out.data() + start);
-    out.resize(static_cast<std::size_t>(end - out.data()));
+    // Through a small buffer, so that a long text does not make room for four bytes a character.
+    constexpr std::size_t piece = 1024;
+    char buffer[piece * win_utf8_max];
+    for (std::size_t pos = 0; pos < text.size(); pos += piece) {
+        const std::size_t n = std::min(piece, text.size() - pos);
+        out.append(buffer, static_cast<std::size_t>(win_utf8_write(text.data() + pos, n, buffer) - buffer));
+    }
 }
 
 std::string win_utf8_from_wide(std::wstring_view text)
