@@ -136,6 +136,16 @@ TEST_F(DravcliLive, SkippingLeavesAnExistingTableAsItWas)
     EXPECT_EQ(rows("Table2"), 0) << out;
 }
 
+TEST_F(DravcliLive, CheckingAppendsToATableOfTheSameColumns)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    const auto first = convert(src, 0);
+    ASSERT_EQ(rows("Table1"), 2) << first.second;
+    const auto [code, out] = convert(src, 3);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(rows("Table1"), 4) << out;
+}
+
 TEST_F(DravcliLive, CheckingRefusesATableOfOtherColumnsAndKeepsItsRows)
 {
     DRAV_TESTDATA_OR_SKIP(src, source);

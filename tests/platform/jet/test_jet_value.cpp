@@ -58,9 +58,13 @@ TEST(JetValue, TextFormsOfEveryKind)
     EXPECT_EQ(value(jet::date_time{44190.75}).to_wstring(), L"2020-12-25T18:00:00");
     EXPECT_EQ(value(jet::date_time{-1.25}).to_wstring(), L"1899-12-29T06:00:00");
     EXPECT_EQ(value(jet::date_time{2958465.999988426}).to_wstring(), L"9999-12-31T23:59:59");
+    // A stored value that is no date at all reads as day 0.
+    EXPECT_EQ(value(jet::date_time{std::nan("")}).to_wstring(), L"1899-12-30T00:00:00");
+    EXPECT_EQ(value(jet::date_time{1e300}).to_wstring(), L"1899-12-30T00:00:00");
     // Binary: 0x and two upper-case digits per byte, leading zeros kept.
     EXPECT_EQ(value(jet::bytes{0x0A, 0xFF, 0x00}).to_wstring(), L"0x0AFF00");
     EXPECT_EQ(value(jet::bytes{}).to_wstring(), L"0x");
     EXPECT_EQ(value(dec(true, 2, 0, 5)).to_wstring(), L"-0.05");
+    EXPECT_EQ(value(dec(true, 3, 0, 0)).to_wstring(), L"0.000");   // no negative zero
     EXPECT_EQ(value(std::wstring(L"x")).to_wstring(), L"x");
 }
