@@ -16,7 +16,7 @@
 #include "platform/ui/ui_misc.h"
 #include "platform/ui/ui_sheet.h"
 #include "platform/ui/ui_window.h"
-#include "support/keyboard.h"
+#include "tests/support/keyboard.h"
 
 namespace {
 
