@@ -164,6 +164,49 @@ TEST_P(IndexTree, BuiltTreeWalksBackInOrder)
     }
 }
 
+// Entries streamed in order make a deep tree (small keys, many pages) whose intermediate pages link only to
+// their neighbours under the same parent; out-of-order entries and a second finish are refused.
+TEST_P(IndexTree, AppenderStreamsADeepTree)
+{
+    memory_store s(GetParam());
+    jet::index_appender a(s, owner);
+    jet::key_column c;
+    c.type = jet::column_type::long_integer;
+    std::vector<jet::index_entry> all;
+    for (std::int32_t i = 0; i < 60000; ++i) {
+        jet::index_entry e;
+        jet::append_key_column(c, jet::value(i - 30000), e.key);
+        e.data_page = 300 + static_cast<std::uint32_t>(i) / 100;
+        e.row = static_cast<std::uint8_t>(i % 100);
+        a.add(e);
+        all.push_back(e);
+    }
+    EXPECT_THROW(a.add(all.front()), jet::error);
+    std::uint32_t root = a.finish();
+    EXPECT_THROW(a.finish(), jet::error);
+    expect_same(walk(s, root), all);
+    expect_same(leaf_chain(s, root), all);
+    ASSERT_GE(depth(s, root), s.format() == jet::file_format::jet3 ? 3 : 2);
+    // Below each intermediate page, intermediate children form one chain from the first to the tail.
+    const auto& L = jet::index_layout_for(s.format());
+    std::vector<std::uint32_t> nodes{root};
+    while (!nodes.empty()) {
+        jet::index_page p = jet::decode_index_page(L, nodes.back(), s.page(nodes.back()).data(), "memory");
+        nodes.pop_back();
+        if (p.leaf) continue;
+        std::vector<std::uint32_t> kids;
+        for (const auto& e : p.entries) kids.push_back(e.child);
+        if (p.tail) kids.push_back(p.tail);
+        for (std::size_t i = 0; i < kids.size(); ++i) {
+            jet::index_page k = jet::decode_index_page(L, kids[i], s.page(kids[i]).data(), "memory");
+            if (k.leaf) break;
+            EXPECT_EQ(k.prev, i > 0 ? kids[i - 1] : 0u);
+            EXPECT_EQ(k.next, i + 1 < kids.size() ? kids[i + 1] : 0u);
+            nodes.push_back(kids[i]);
+        }
+    }
+}
+
 TEST_P(IndexTree, InsertsThatSplitPagesKeepTheOrder)
 {
     memory_store s(GetParam());
@@ -219,6 +262,10 @@ TEST_P(IndexTree, UniqueIndexRefusesAnExistingKey)
     EXPECT_FALSE(jet::insert_index_entry(s, owner, root, text_entry(L"n11234", 9999), true));
     EXPECT_EQ(s.pages(), pages);
     expect_same(walk(s, root), all);
+    EXPECT_TRUE(jet::index_contains_key(s, owner, root, text_entry(L"n10000", 0).key));
+    EXPECT_TRUE(jet::index_contains_key(s, owner, root, text_entry(L"N12999", 0).key));
+    EXPECT_FALSE(jet::index_contains_key(s, owner, root, text_entry(L"n13000", 0).key));
+    EXPECT_FALSE(jet::index_contains_key(s, owner, root, text_entry(L"a", 0).key));
     EXPECT_TRUE(jet::insert_index_entry(s, owner, root, text_entry(L"n13000", 9999), true));
     jet::index_key_layout k;
     k.columns.resize(1);
