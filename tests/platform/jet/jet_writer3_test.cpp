@@ -212,6 +212,50 @@ TEST(JetWriter3, TextOutsideTheCodePageIsRefusedNamingTableColumnAndRow)
     EXPECT_THROW(jet::code_page_encoder(932), jet::error); // double-byte code pages are not written
 }
 
+// A row whose offset table no reader could find (readers count its jump bytes from the row's length) is
+// refused as too large rather than written to be misread; its neighbours are stored.
+TEST(JetWriter3, RowsWhoseJumpTableReadersCannotPlaceAreRefused)
+{
+    drav_test::scratch_dir dir("jet-writer3");
+    const std::string path = (dir.path() / "jumps97.mdb").string();
+    const int n = 250;
+    {
+        auto w = jet::database_writer::create(path, jet::file_format::jet3, 45000.25);
+        std::vector<jet::column_spec> cols;
+        for (int c = 0; c < n; ++c) cols.push_back(column(L"C" + std::to_wstring(c), column_type::text, 20));
+        w->create_table(L"T", cols, {});
+        auto row_of = [&](int total) {
+            std::vector<value> row(n);
+            for (int c = 0; c < n; ++c) {
+                const int len = std::min(std::max(total - c * 9, 0), 9);
+                row[c] = value(std::wstring(static_cast<std::size_t>(len), L'z'));
+            }
+            return row;
+        };
+        auto small = row_of(100), unplaceable = row_of(229), large = row_of(600);
+        w->append(L"T", small);
+        try {
+            w->append(L"T", unplaceable);
+            ADD_FAILURE() << "a row readers would misread was written";
+        } catch (const jet::error& e) {
+            EXPECT_EQ(e.code(), jet::err_record_too_large);
+        }
+        w->append(L"T", large);
+    }
+    auto db = jet::database::open(path);
+    EXPECT_EQ(db->count_rows(L"T"), 2u);
+    auto rows = db->rows(db->table(L"T"));
+    ASSERT_TRUE(rows.next());
+    ASSERT_TRUE(rows.next());
+    EXPECT_EQ(rows[n - 1], value(std::wstring()));
+    EXPECT_EQ(rows[66], value(std::wstring(6, L'z')));
+    auto other = drav_test::mdb_reader_read(path);
+    if (other.available) {
+        EXPECT_TRUE(other.ok) << other.error;
+        EXPECT_EQ(other.counts["T"], 2);
+    }
+}
+
 // The key encoder against the corpus's Access 97 files: every index page holds the keys of its rows
 // (system tables included, whose text keys are in the General order of Access 97).
 TEST(JetWriter3, CorpusAccess97IndexesHoldTheKeysWeEncode)
