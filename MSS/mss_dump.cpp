@@ -11,6 +11,7 @@
 #include "MSS/odb_exce.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
+#include "TK/tk_utils.h"
 
 namespace {
 
@@ -22,46 +23,20 @@ const char* const kGenericError =
     "Generic error occurred while migrating the data.\n"
     "Please send the log file to technical support for help.";
 
-// The same text with "*/", "/*" and line breaks made harmless inside a block comment.
+// The narrow UTF-8 forms of the comment, literal and name rules.
 std::string comment_safe(const std::string& s)
 {
-    std::string r;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '\r' || c == '\n') {
-            r += ' ';
-        } else if ((c == '*' || c == '/') && i + 1 < s.size() && s[i + 1] == (c == '*' ? '/' : '*')) {
-            r += c;
-            r += ' ';
-        } else {
-            r += c;
-        }
-    }
-    return r;
+    return tk_to_utf8(mss_comment_safe(tk_utf8_to_wstring(s)));
 }
 
-// 'text' with quotes doubled, for narrow UTF-8 text.
 std::string quote_string_a(const std::string& s)
 {
-    std::string r = "'";
-    for (char c : s) {
-        r += c;
-        if (c == '\'')
-            r += '\'';
-    }
-    return r + "'";
+    return tk_to_utf8(mss_quote_string(tk_utf8_to_wstring(s)));
 }
 
-// [name] with "]" doubled, for narrow UTF-8 text.
 std::string quote_name_a(const std::string& s)
 {
-    std::string r = "[";
-    for (char c : s) {
-        r += c;
-        if (c == ']')
-            r += ']';
-    }
-    return r + "]";
+    return tk_to_utf8(mss_quote_name(tk_utf8_to_wstring(s)));
 }
 
 std::wstring join_quoted(const std::vector<std::wstring>& names)
@@ -172,15 +147,10 @@ mss_dump_options::mss_dump_options()
 // mss_dmp_database
 
 mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_options& options)
-    : udb_database(path, 1, 0), path_(path), options_(options)
+    : udb_database(path, 1, 0), file_(mss_to_utf8(path)), path_(path), options_(options)
 {
     const std::string apath = mss_to_utf8(path);
     tk_log_write(2, "mss_dmp_database::ctor(%s)", apath.c_str());
-    out_.open(apath, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out_.is_open()) {
-        tk_log_write(2, "Failed to open file");
-        throw tk_exception("Cannot create file '" + apath + "'", 1);
-    }
 
     if (options_.comments) {
         std::string shown = apath;
@@ -238,40 +208,33 @@ mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_opti
 mss_dmp_database::~mss_dmp_database()
 {
     tk_log_write(2, "mss_dmp_database::dtor");
-    out_.close();
-    if (out_.fail())
-        tk_log_write(3, "Failed to write file '%s'", mss_to_utf8(path_).c_str());
 }
 
 void mss_dmp_database::flush()
 {
-    out_.flush();
-    if (!out_)
-        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
+    file_.flush();
+}
+
+void mss_dmp_database::finish()
+{
+    tk_log_write(2, "mss_dmp_database::finish");
+    file_.complete();
 }
 
 void mss_dmp_database::write_raw(const std::string& bytes)
 {
-    if (!out_)
-        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
-    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out_)
-        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
+    file_.write(bytes.data(), bytes.size());
 }
 
 void mss_dmp_database::write_w(const std::wstring& text)
 {
-    if (!out_)
-        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
     // Encoded piece by piece through a fixed buffer.
     constexpr std::size_t piece = 4096;
     char buffer[piece * 4];
     for (std::size_t pos = 0; pos < text.size(); pos += piece) {
         const std::size_t n = std::min(piece, text.size() - pos);
         const char* end = encode_utf8(text.data() + pos, n, buffer);
-        out_.write(buffer, static_cast<std::streamsize>(end - buffer));
-        if (!out_)
-            throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
+        file_.write(buffer, static_cast<std::size_t>(end - buffer));
     }
 }
 
@@ -782,12 +745,18 @@ void mss_dmp_recordset::append_record(udb_record& record)
             const std::wstring text = f->to_wstring();
             const bool national = mss_get_engine_flags().unicode;
             const wchar_t* prefix = national ? L"N" : L"";
-            const bool split = mss_has_batch_separator_line(text);
+            mss_literal_scanner scanner(text);
+            const bool split = scanner.needs_split();
             if (split)
-                db_->write_raw(national ? "(CAST(N'' AS NVARCHAR(MAX)) + " : "(CAST('' AS VARCHAR(MAX)) + ");
-            db_->write_raw(national ? "N'" : "'");
-            for (size_t pos = 0; pos < text.size(); pos += kPiece)
-                db_->write_w(mss_quote_piece(text.substr(pos, kPiece), prefix, split));
+                db_->write_w(mss_split_literal_open(national));
+            else
+                db_->write_raw(national ? "N'" : "'");
+            std::wstring piece;
+            for (size_t pos = 0; pos < text.size(); pos += kPiece) {
+                piece.clear();
+                scanner.append(piece, pos, std::min(text.size(), pos + kPiece), prefix, split);
+                db_->write_w(piece);
+            }
             db_->write_raw(split ? "')" : "'");
         }
     }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "MSS/mss_sfile.h"
 #include "UDB/udb_db.h"
 
 // What the script holds besides the rows.
@@ -81,12 +82,14 @@ public:
     void write_w(const std::wstring& text);
     // Hands the written text to the system; a failure is an error of level 1.
     void flush();
+    // Completes the script; until then a script cut short is removed when the object goes.
+    void finish() override;
 
 private:
     void create_clustered_index(const std::wstring& table, const udb_schema& columns);
     std::wstring default_clause(const t_ftd& column) const;
 
-    std::ofstream out_;
+    mss_script_file file_;
     std::wstring path_;
     mss_dump_options options_;
     bool clustered_written_ = false;

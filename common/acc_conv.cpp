@@ -146,6 +146,7 @@ void dravlen_convertor::run()
         error_handler::ref().set_context(std::wstring());
         tables_done = 0;
         total_tables = 0;
+        dst_db->finish();
         dst_db.reset();
         src_db.reset();
     } catch (const dao_required_exception&) {

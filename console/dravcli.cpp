@@ -6,8 +6,10 @@
 #include <string>
 
 #include "TK/tk_cmdli.h"
+#include "TK/tk_core.h"
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
+#include "TK/tk_signal.h"
 #include "TK/tk_utils.h"
 #include "common/acc_conv.h"
 #include "console/con_err.h"
@@ -243,6 +245,9 @@ bool parse_cmd_line(int argc, char** argv)
 int main(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
+    // Passwords pass through this process: no core dump may keep them.
+    tk_disable_core_dumps();
+    tk_install_stop_signals();
     tk_logger logger(nullptr, false, 3, false);
     console_error_handler handler;
     dravlen_convertor conv(true);
@@ -272,6 +277,13 @@ int main(int argc, char** argv)
             }
             conv.check_dest();
             conv();
+            if (const int signal = tk_stop_signal()) {
+                // Stopped by the signal: the run removed what it had begun.
+                tk_log_write(3, "Stopped by signal %d", signal);
+                if (!conv.silent)
+                    std::cerr << "Stopped by signal " << signal << std::endl;
+                return 128 + signal;
+            }
             // A run that could not convert anything is no success.
             if (frontend.failed)
                 return -1;
