@@ -25,9 +25,28 @@ void gui_set_heading_font(ui_window& w, int id)
 }
 
 gui_finish_page::gui_finish_page(const std::wstring& success_text, const std::wstring& error_text,
-                                 const std::wstring& extension)
-    : m_success(success_text), m_error(error_text), m_ext(extension)
+                                 const std::wstring& cancel_text, const std::wstring& extension)
+    : m_success(success_text), m_error(error_text), m_cancel(cancel_text), m_ext(extension)
 {
+}
+
+void gui_finish_page::show_errors(const std::vector<std::string>& errors)
+{
+    show(1016, true);
+    set_text(1016, std::wstring());
+    for (std::string line : errors) {
+        for (char& c : line)
+            if (c == '\n')
+                c = ' ';
+        wchar_t* wide = nullptr;
+        std::wstring text;
+        if (tk_ansi_to_unicode(line.c_str(), &wide) && wide) {
+            text = wide;
+            delete[] wide;
+        }
+        append_text(1016, text + L"\r\n\r\n");
+    }
+    set_read_only(1016, true);
 }
 
 bool gui_finish_page::page_init()
@@ -39,27 +58,18 @@ bool gui_finish_page::page_init()
     tk_log_write(1, "wizard_shell::enable_button(%08X)", PSBTN_HELP);
     shell().enable_button(PSBTN_HELP, false);
     const std::vector<std::string> errors = shell().errors();
-    if (!errors.empty()) {
+    const gui_run_end end = run_end();
+    if (end == gui_run_end::cancelled) {
+        tk_log_write(1, "Display cancel-message");
+        set_text(1314, m_cancel);
+    } else if (!errors.empty() || end == gui_run_end::failed) {
         tk_log_write(1, "Display errors");
         set_text(1314, m_error);
-        show(1016, true);
-        set_text(1016, std::wstring());
-        for (std::string line : errors) {
-            for (char& c : line)
-                if (c == '\n')
-                    c = ' ';
-            wchar_t* wide = nullptr;
-            std::wstring text;
-            if (tk_ansi_to_unicode(line.c_str(), &wide) && wide) {
-                text = wide;
-                delete[] wide;
-            }
-            append_text(1016, text + L"\r\n\r\n");
-        }
-        set_read_only(1016, true);
     } else {
         tk_log_write(1, "Display success-message");
         set_text(1314, m_success);
     }
+    if (!errors.empty())
+        show_errors(errors);
     return true;
 }

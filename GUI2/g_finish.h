@@ -44,10 +44,15 @@ void gui_store_profile(ui_window* owner, const std::wstring& extension)
     }
 }
 
-// The last page: the success text or the run's error lines, and "Save Settings...".
+// How the run behind the finish page ended, as far as the page tells it.
+enum class gui_run_end { succeeded, failed, cancelled };
+
+// The last page: the success text, the error text and the run's error lines, or the text of a
+// cancelled run; and "Save Settings...".
 class gui_finish_page : public wizard_page<116, PSWIZB_FINISH, PSP_HIDEHEADER> {
 public:
-    gui_finish_page(const std::wstring& success_text, const std::wstring& error_text, const std::wstring& extension);
+    gui_finish_page(const std::wstring& success_text, const std::wstring& error_text,
+                    const std::wstring& cancel_text, const std::wstring& extension);
     bool page_init() override;
 
     const std::wstring& success_text() const { return m_success; }
@@ -55,9 +60,16 @@ public:
     const std::wstring& extension() const { return m_ext; }
 
 protected:
+    // How the run ended; a run whose errors reached the shell's list has failed in any case.
+    virtual gui_run_end run_end() const { return gui_run_end::succeeded; }
+
     std::wstring m_success;
     std::wstring m_error;
+    std::wstring m_cancel;
     std::wstring m_ext;
+
+private:
+    void show_errors(const std::vector<std::string>& errors);
 };
 
 template <class T_CONV, int ID>
@@ -72,5 +84,15 @@ public:
     {
         if (id == 1116 && code == ui_clicked)
             on_store();
+    }
+
+protected:
+    gui_run_end run_end() const override
+    {
+        using outcome = decltype(T_CONV::ref().outcome());
+        const outcome o = T_CONV::ref().outcome();
+        if (o == outcome::cancelled)
+            return gui_run_end::cancelled;
+        return o == outcome::failed ? gui_run_end::failed : gui_run_end::succeeded;
     }
 };

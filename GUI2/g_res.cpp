@@ -37,6 +37,7 @@ void load()
     ui_register_template({106, L"", {
         c(1003, k::edit, L"MS &Access database name:"),
         c(1107, k::button, L"Browse...", true),
+        c(1007, k::password, L"MS Access database &password (if any):"),
         c(1311, k::label, L"MS &SQL database name:"),
         c(1004, k::edit, L""),
         c(1104, k::button, L"Browse...", true),

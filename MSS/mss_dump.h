@@ -58,7 +58,8 @@ class mss_dmp_database : public udb_database {
 public:
     // Creates or truncates the file and writes the header; a file that cannot be
     // created is an error of level 1.
-    mss_dmp_database(const std::wstring& path, const mss_dump_options& options);
+    // through_link: the user named a link, and the script is written through it.
+    mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link = false);
     ~mss_dmp_database() override;
 
     void create_schema(const std::wstring& name) override;

@@ -8,6 +8,7 @@ void mss_report_error(const std::wstring& context, const tk_exception& e, bool i
 {
     if (!context.empty())
         tk_log_write_w(2, L"Context: %ls", context.c_str());
+    error_handler::count_failure();
     if (error_handler* handler = error_handler::get()) {
         if (!context.empty())
             handler->set_context(context);

@@ -4,6 +4,7 @@
 
 #include "TK/tk_excep.h"
 
-// Logs the error and, when an error handler exists, reports it there with the
-// given context (empty: the handler's current one). May raise the user's Abort.
+// Logs the error and, when an error handler exists, counts it as something the run did not
+// convert and reports it there with the given context (empty: the handler's current one).
+// May raise the user's Abort.
 void mss_report_error(const std::wstring& context, const tk_exception& e, bool is_final);

@@ -35,15 +35,16 @@ int create_exclusive(const std::string& path)
 
 } // namespace
 
-mss_script_file::mss_script_file(const std::string& path) : path_(path)
+mss_script_file::mss_script_file(const std::string& path, bool through_link) : path_(path)
 {
-    fd_ = create_exclusive(path_);
+    struct stat st;
+    linked_ = through_link && ::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    fd_ = linked_ ? ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666) : create_exclusive(path_);
     if (fd_ < 0) {
         const int error = errno;
         tk_log_write(2, "Failed to open file");
         throw tk_exception("Cannot create file '" + path_ + "': " + std::strerror(error), 1);
     }
-    struct stat st;
     if (::fstat(fd_, &st) == 0) {
         dev_ = st.st_dev;
         ino_ = st.st_ino;
@@ -53,11 +54,30 @@ mss_script_file::mss_script_file(const std::string& path) : path_(path)
 
 mss_script_file::~mss_script_file()
 {
-    if (fd_ < 0)
+    if (fd_ >= 0)
+        discard();
+}
+
+void mss_script_file::discard()
+{
+    if (!linked_) {
+        ::close(fd_);
+        fd_ = -1;
+        remove_unfinished();
         return;
+    }
+    // Through the user's link: a file keeps only the note, a pipe gets it after what it has.
+    static const char note[] = "\r\n/* This script is incomplete: the conversion stopped before its end. */\r\n";
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) == 0)
+        ::lseek(fd_, 0, SEEK_SET);
+    else if (!error_)
+        tk_write_all(fd_, buffer_.data(), buffer_.size());
+    const bool marked = tk_write_all(fd_, note, sizeof note - 1);
     ::close(fd_);
     fd_ = -1;
-    remove_unfinished();
+    tk_log_write(3, marked ? "The script '%s' is incomplete: marked so" : "The script '%s' is incomplete",
+                 path_.c_str());
 }
 
 void mss_script_file::remove_unfinished()
@@ -110,16 +130,15 @@ void mss_script_file::complete()
     // Space the system only promised fails here, not after the run reported success.
     if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
         const int error = errno;
-        ::close(fd_);
-        fd_ = -1;
-        remove_unfinished();
+        discard();
         fail(error);
     }
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 && errno != EINTR) {
         const int error = errno;
-        remove_unfinished();
+        if (!linked_)
+            remove_unfinished();
         fail(error);
     }
 }

@@ -1,5 +1,6 @@
 #include "UDB/udb_conv.h"
 
+#include "TK/tk_excep.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "UDB/udb_name.h"
@@ -49,6 +50,10 @@ void udb_converter::set_current_table(const std::wstring& name)
 void udb_converter::load_profile(const udb_profile& profile)
 {
     tk_log_write(2, "udb_converter::load_profile");
+    // Checked before anything is taken over: a mode outside 0-3 would run unchecked as an append.
+    const std::wstring mode_text = profile.get_value(udb_profile::generic_settings, L"mode");
+    if (!mode_text.empty() && (mode_text.size() != 1 || mode_text[0] < L'0' || mode_text[0] > L'3'))
+        throw tk_exception("Invalid merge/overwrite mode", 1);
     if (const auto* s = profile.find_section(udb_profile::selected_tables)) {
         for (const auto& [name, text] : *s) {
             if (!text.empty())
@@ -80,8 +85,8 @@ void udb_converter::load_profile(const udb_profile& profile)
         tk_log_write(1, "Logfile=%s", name.c_str());
     }
     read_flag(profile.get_value(gs, L"only definitions"), only_definitions);
-    if (const std::wstring v = profile.get_value(gs, L"mode"); v.size() == 1)
-        mode = static_cast<int>(v[0]) - L'0';
+    if (!mode_text.empty())
+        mode = static_cast<int>(mode_text[0]) - L'0';
     read_flag(profile.get_value(gs, L"skip indexes"), skip_indexes);
 }
 

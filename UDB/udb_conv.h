@@ -19,6 +19,7 @@ public:
 
     // Fills the settings from a loaded profile. Lists take entries they do
     // not hold yet (names ignore case), so loading twice changes nothing.
+    // A mode other than 0 to 3 changes nothing and is an error (level 1).
     void load_profile(const udb_profile& profile);
     // Adds the settings to a profile that is then stored.
     void store_profile(udb_profile& profile) const;

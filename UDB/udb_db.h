@@ -131,7 +131,8 @@ public:
 class udb_engine {
 public:
     virtual ~udb_engine() = default;
-    virtual void create_db(const std::wstring& path) = 0;
+    // Creates a new database file and returns it open, owned by the caller.
+    virtual std::unique_ptr<udb_database> create_db(const std::wstring& path) = 0;
     virtual std::unique_ptr<udb_database> open_db(const std::wstring& path, int open_mode,
                                                   const std::wstring& password) = 0;
     // Deletes the file; failure throws tk_exception_ex with the system's reason.

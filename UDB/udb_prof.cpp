@@ -37,6 +37,17 @@ bool is_header(const std::wstring& line)
     return line.size() >= 2 && line.front() == L'[' && line.back() == L']';
 }
 
+// A header of one of the sections every stored profile has (any letter case).
+bool is_profile_header(const std::wstring& line)
+{
+    const std::wstring name = line.substr(1, line.size() - 2);
+    for (const wchar_t* known : {udb_profile::generic_settings, udb_profile::selected_tables,
+                                 udb_profile::available_queries, udb_profile::selected_views})
+        if (tk_iequal(name, known))
+            return true;
+    return false;
+}
+
 using entry = std::pair<std::wstring, std::wstring>;
 
 entry parse_plain(const std::wstring& line)
@@ -161,6 +172,7 @@ bool udb_profile::has_value(const std::wstring& section_name, const std::wstring
 
 void udb_profile::load(const std::wstring& path)
 {
+    static const char* const not_profile = "The file '%s' is not a settings profile.";
     tk_log_write_w(2, L"udb_profile::load(%ls)", path.c_str());
     const std::string narrow = tk_to_string(path, -1);
     std::error_code ec;
@@ -174,16 +186,27 @@ void udb_profile::load(const std::wstring& path)
     section* current = nullptr;
     std::string raw;
     bool first = true;
+    bool known = false;
     while (std::getline(in, raw)) {
         if (!raw.empty() && raw.back() == '\r')
             raw.pop_back();
         if (first && raw.compare(0, 3, "\xEF\xBB\xBF") == 0)
             raw.erase(0, 3);
         first = false;
-        const std::wstring line = trim_blanks(tk_utf8_to_wstring(raw));
+        std::wstring text;
+        try {
+            text = tk_utf8_to_wstring(raw);
+        } catch (const std::exception&) {
+            // Bytes that are no text before any profile section: some other kind of file.
+            if (!known)
+                throw tk_exception(not_profile, narrow.c_str(), 1);
+            throw;
+        }
+        const std::wstring line = trim_blanks(text);
         if (line.empty())
             continue;
         if (is_header(line)) {
+            known = known || is_profile_header(line);
             current = &sections[line.substr(1, line.size() - 2)];
             continue;
         }
@@ -193,6 +216,9 @@ void udb_profile::load(const std::wstring& path)
     }
     if (in.bad())
         throw tk_exception("Cannot read the profile file '%s'.", narrow.c_str(), 1);
+    // Any other file (a database given by mistake, say) would run on the settings held before.
+    if (!known)
+        throw tk_exception(not_profile, narrow.c_str(), 1);
 }
 
 void udb_profile::store(const std::wstring& path) const

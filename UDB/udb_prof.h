@@ -36,7 +36,8 @@ public:
     const std::map<std::wstring, section>& get_sections() const { return sections; }
 
     // Reads a profile file; its pairs are appended to those already held.
-    // A missing file is an error (level 1).
+    // A missing file, and a file with none of the four standard sections, is an
+    // error (level 1).
     void load(const std::wstring& path);
     // Writes the profile; a file that cannot be written is an error (level 1).
     void store(const std::wstring& path) const;

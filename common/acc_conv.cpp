@@ -78,6 +78,7 @@ void dravlen_convertor::operator()()
         run();
     } catch (const std::exception& e) {
         tk_log_write(3, "ERROR:\n%s", e.what());
+        outcome_ = run_outcome::failed;
     }
     // Also when the run could not even begin.
     finished = true;
@@ -86,8 +87,12 @@ void dravlen_convertor::operator()()
 void dravlen_convertor::run()
 {
     finished = false;
+    outcome_ = run_outcome::failed;   // until the run says otherwise
+    if (error_handler* h = error_handler::get())
+        h->reset_failures();
     init_conversion scope(&finished, false, frontend_);
     engine.set_view_owned(true);
+    run_outcome ended = run_outcome::succeeded;
 
     try {
         dao_engine dao(1, 0);
@@ -95,14 +100,14 @@ void dravlen_convertor::run()
         std::unique_ptr<udb_database> src_db;
         std::unique_ptr<udb_database> dst_db;
         load_any_engine(dao);
-        if (applies_workgroup())
-            dao.set_ugl_info(ugl_file, ugl_user, ugl_password);
-        else
-            dao.set_anonymous_sys_db();
+        apply_workgroup(dao);
 
         tk_log_write_w(3, L"Opening MS Access database '%ls'", source.c_str());
         src_db = dao.open_db(source, 0x81, db_password);
 
+        // Overwriting the entire database: it goes only now that the source is open.
+        if (direct && mode == 0 && engine.is_db_exist(destination))
+            engine.delete_db(destination);
         dst_db = open_dest();
         if (direct)
             mss_enable_fast_load(*dst_db, false);
@@ -150,23 +155,41 @@ void dravlen_convertor::run()
         dst_db.reset();
         src_db.reset();
     } catch (const dao_required_exception&) {
+        ended = run_outcome::failed;
         if (frontend_) {
             frontend_->engine_required();
             frontend_->run_failed();
         }
     } catch (const tk_final_exception&) {
         // The user's Abort: nothing more to say.
+        ended = run_outcome::cancelled;
     } catch (const tk_exception& e) {
+        ended = run_outcome::failed;
         error_handler::ref().handle(e, true);
         if (frontend_)
             frontend_->run_failed();
     } catch (const std::exception& e) {
+        ended = run_outcome::failed;
         tk_log_write(3, "ERROR:\n%s", e.what());
         if (frontend_) {
             frontend_->unexpected(e);
             frontend_->run_failed();
         }
     }
+    outcome_ = settle_outcome(ended);
+}
+
+// A run that reached its end fails when any of its error scopes counted something not converted.
+run_outcome dravlen_convertor::settle_outcome(run_outcome ended) const
+{
+    if (ended == run_outcome::succeeded) {
+        const error_handler* h = error_handler::get();
+        if (h && h->failures() != 0)
+            ended = run_outcome::failed;
+    }
+    static const char* const names[] = {"none", "succeeded", "failed", "cancelled"};
+    tk_log_write(2, "Conversion %s", names[static_cast<int>(ended)]);
+    return ended;
 }
 
 void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
@@ -178,6 +201,8 @@ void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
     current_record = 0;
 
     if (console_ && sql.empty() && !src_db.is_table_exist(name)) {
+        // Asked for and not converted.
+        error_handler::count_failure();
         if (frontend_ && !silent)
             frontend_->table_missing(name);
         ++tables_done;
@@ -246,6 +271,7 @@ void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
                 dst->append_record(*record);
             } catch (const odb_exception& e) {
                 error_handler& h = error_handler::ref();
+                error_handler::count_failure();
                 h.set_record_context(name, current_record + 1);
                 h.handle(e, false);
             }
@@ -261,6 +287,7 @@ void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
         dst.reset();
         src.reset();
         error_handler& h = error_handler::ref();
+        error_handler::count_failure();
         h.set_context(name);
         h.handle(e, false);
         ++tables_done;
@@ -275,6 +302,17 @@ bool acc_converter_impl::applies_workgroup() const
     return use_workgroup && !ugl_file.empty() && !ugl_user.empty();
 }
 
+void acc_converter_impl::apply_workgroup(dao_engine& dao) const
+{
+    if (applies_workgroup()) {
+        tk_log_write(1, "Just before dao.set_ugl_info");
+        dao.set_ugl_info(ugl_file, ugl_user, ugl_password);
+    } else {
+        tk_log_write(2, "UGL info NOT found");
+        dao.set_anonymous_sys_db();
+    }
+}
+
 void acc_converter_impl::check_acc_base(const std::wstring& source, const std::wstring& password)
 {
     tk_log_write(2, "acc_converter_impl::check_acc_base");
@@ -283,13 +321,7 @@ void acc_converter_impl::check_acc_base(const std::wstring& source, const std::w
     {
         dao_engine dao(1, 0);
         dao.set_version_smart(source);
-        if (applies_workgroup()) {
-            tk_log_write(1, "Just before dao.set_ugl_info");
-            dao.set_ugl_info(ugl_file, ugl_user, ugl_password);
-        } else {
-            tk_log_write(2, "UGL info NOT found");
-            dao.set_anonymous_sys_db();
-        }
+        apply_workgroup(dao);
         std::unique_ptr<udb_database> db = dao.open_db(source, 0xE1, password);
         db.reset();
     }
@@ -327,8 +359,12 @@ void dravlen_convertor::check_dest()
         return;
     }
     common_check_dest(dest);
+    // Only a plain file is deleted. A link (/dev/stdout, say) stays: the script is written
+    // through it, and deleting it would take the link itself away.
     std::error_code ec;
-    if (std::filesystem::is_regular_file(dest, ec) || std::filesystem::is_symlink(dest, ec)) {
+    // Only a link found here is followed when the script is created: one planted later is not.
+    dest_is_link_ = std::filesystem::is_symlink(dest, ec);
+    if (std::filesystem::symlink_status(dest, ec).type() == std::filesystem::file_type::regular) {
         if (::unlink(tk_to_utf8(dest).c_str()) != 0) {
             SetLastErrorFromErrno();
             throw tk_exception_ex();
@@ -344,7 +380,7 @@ std::unique_ptr<udb_database> dravlen_convertor::open_dest()
         return std::unique_ptr<udb_database>(engine.create_db(destination));
     }
     dump_options.banner = get_title();
-    return std::make_unique<mss_dmp_database>(destination, dump_options);
+    return std::make_unique<mss_dmp_database>(destination, dump_options, dest_is_link_);
 }
 
 void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)
@@ -352,12 +388,21 @@ void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)
     tk_log_write(2, "dravlen_convertor::get_all_tables");
     dao_engine dao(1, 0);
     load_any_engine(dao);
-    if (applies_workgroup())
-        dao.set_ugl_info(ugl_file, ugl_user, ugl_password);
-    else
-        dao.set_anonymous_sys_db();
+    apply_workgroup(dao);
     std::unique_ptr<udb_database> db = dao.open_db(source, 0xA1, db_password);
     list = db->get_tables();
+}
+
+void dravlen_convertor::test_query(const std::wstring& sql)
+{
+    tk_log_write(2, "dravlen_convertor::test_query");
+    dao_engine dao(1, 0);
+    load_any_engine(dao);
+    apply_workgroup(dao);
+    // Opened as the run opens it, so the text meets the same database.
+    std::unique_ptr<udb_database> db = dao.open_db(source, 0x81, db_password);
+    if (!db->test_query(sql))
+        throw dao_exception();
 }
 
 std::string dravlen_convertor::get_title()

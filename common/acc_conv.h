@@ -11,8 +11,17 @@
 #include "TK/tk_singl.h"
 #include "UDB/udb_conv.h"
 
+class dao_engine;
 class udb_database;
 class udb_profile;
+
+// How the last run of the converter ended.
+enum class run_outcome {
+    none,        // no run yet
+    succeeded,   // everything selected was converted
+    failed,      // something was not converted, or an error ended the run
+    cancelled,   // the user's Abort or a stop request ended it early
+};
 
 // What differs between the wizard's and the console's form of a run.
 class run_frontend {
@@ -42,8 +51,11 @@ class acc_converter_impl {
 public:
     // Opens the source once with the given settings and closes it again; raises on failure.
     void check_acc_base(const std::wstring& source, const std::wstring& password);
-    // Workgroup security applies when it is switched on and both a file and a user are given.
+    // Workgroup security applies when it is switched on and both a file and a user are given:
+    // one rule for the source check, the table list, the query test and the run.
     bool applies_workgroup() const;
+    // The workgroup of applies_workgroup(), else the engine's blank one.
+    void apply_workgroup(dao_engine& dao) const;
 
     bool use_workgroup = false;
     std::wstring db_password;
@@ -95,8 +107,8 @@ public:
     // The conversion run.
     void operator()() override;
     bool is_done() override { return false; }
-    // Every query text passes this test.
-    virtual bool test_query(const std::wstring&) { return true; }
+    // Runs the SELECT text against the source; raises the engine's error when it does not run.
+    void test_query(const std::wstring& sql);
 
     bool serialize(bool store) override;
     bool load_profile(const udb_profile& profile);
@@ -109,6 +121,9 @@ public:
     void get_all_tables(std::vector<std::wstring>& list);
     static std::string get_title();
 
+    // Set before the run's finished flag; both programs read it to end in failure or success.
+    run_outcome outcome() const { return outcome_.load(); }
+
     void set_frontend(run_frontend* frontend) { frontend_ = frontend; }
     bool is_console() const { return console_; }
 
@@ -117,11 +132,14 @@ public:
 
 private:
     void run();
+    run_outcome settle_outcome(run_outcome ended) const;
     void convert_entry(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
                        const std::wstring& name, const std::wstring& sql);
 
     bool console_;
     run_frontend* frontend_ = nullptr;
+    std::atomic<run_outcome> outcome_{run_outcome::none};
+    bool dest_is_link_ = false; // check_dest found the script's path to be a link
 };
 
 // Checks that a script destination can be written; raises level-1 errors otherwise.

@@ -28,6 +28,14 @@ void error_handler::set_record_context(const std::wstring& table, std::uint64_t 
     set_context(table + L", record #" + std::to_wstring(record));
 }
 
+void error_handler::count_failure()
+{
+    if (error_handler* h = get()) {
+        ++h->failures_;
+        tk_log_write(1, "error_handler::count_failure(%u)", static_cast<unsigned>(h->failures_.load()));
+    }
+}
+
 std::string error_handler::get_context() const
 {
     std::lock_guard<std::mutex> g(lock_);

@@ -1,5 +1,6 @@
 // The process-wide reporter of errors; each program decides how a report reaches the user.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -27,6 +28,15 @@ public:
     // No dialogs or console reports for levels 0 and 1 (the log still gets them).
     bool quiet = false;
 
+    // The count of things a run was to convert (tables, rows, indexes, keys, views) and did not.
+    // The run's error scopes count one for each error they catch; code that gives something up
+    // on its own (reports it itself, or only logs it) calls count_failure(). The run sets the
+    // count to 0 when it starts and makes it a failed run when it is not 0 at the end. Any
+    // thread; without a handler nothing is counted.
+    static void count_failure();
+    std::uint32_t failures() const { return failures_.load(); }
+    void reset_failures() { failures_.store(0); }
+
 protected:
     // The context and ": ", then the mapped text for the code or the exception's own text.
     std::string build_message(const tk_exception& e) const;
@@ -35,4 +45,5 @@ private:
     mutable std::mutex lock_;
     std::string context_;
     tk_error_converter texts_;
+    std::atomic<std::uint32_t> failures_{0};
 };

@@ -32,6 +32,16 @@ std::string console_text(const std::wstring& text)
     return out;
 }
 
+bool console_output_written()
+{
+    if (std::cout.flush())
+        return true;
+    const char* const text = "Cannot write to standard output: the progress lines were not all written.";
+    tk_log_write(3, "%s", text);
+    std::cerr << text << std::endl;
+    return false;
+}
+
 void console_exit(int code)
 {
     throw console_exit_request{code};
@@ -65,8 +75,12 @@ void console_error_handler::handle(const tk_exception& e, bool)
             c = ' ';
         else if ((c >= 0 && c < 0x20) || c == 0x7F)
             c = '?';
-    if (!quiet)
+    if (!quiet) {
         std::cout << "Error:" << std::endl << message << std::endl;
+        // Standard output gone (a closed pipe): the report still reaches the user.
+        if (!std::cout)
+            std::cerr << "Error:" << std::endl << message << std::endl;
+    }
     if (e.level() == 1) {
         tk_log_write(1, "Got 1-level error");
         console_exit(-1);
@@ -105,4 +119,17 @@ void console_frontend::unexpected(const std::exception& e)
 {
     if (!is_silent())
         std::cerr << e.what() << std::endl;
+}
+
+bool console_frontend::run_succeeded(run_outcome outcome) const
+{
+    if (outcome == run_outcome::succeeded)
+        return true;
+    const char* text = outcome == run_outcome::cancelled
+                           ? "The conversion was cancelled: the destination holds only part of the database."
+                           : "There were some errors while converting the database.";
+    tk_log_write(3, "%s", text);
+    if (!is_silent())
+        std::cerr << text << std::endl;
+    return false;
 }

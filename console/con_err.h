@@ -22,9 +22,9 @@ public:
     void table_started(const std::wstring& name, std::uint64_t records) override;
     void engine_required() override;
     void unexpected(const std::exception& e) override;
-    void run_failed() override { failed = true; }
 
-    bool failed = false;
+    // Says how a run that did not succeed ended (unless silent); true when it succeeded.
+    bool run_succeeded(run_outcome outcome) const;
 };
 
 // Thrown to end the program with an exit code. It is no std::exception, so no handler of the
@@ -38,6 +38,10 @@ struct console_exit_request {
 
 // Logs the text, writes it to standard error unless silent, and ends the process with -1.
 [[noreturn]] void fatal_message(const std::string& text);
+
+// False, after saying so on standard error and in the log, when a line could not be written to
+// standard output (a closed pipe, a full disk).
+bool console_output_written();
 
 // The wide text in the locale's encoding; empty when it cannot be converted.
 std::string console_text(const std::wstring& text);

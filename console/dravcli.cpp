@@ -1,4 +1,5 @@
 // Entry of the console program: options, table-list file, checks and the run.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -37,6 +38,7 @@ const char* const usage_text =
     "   --silent       disable program output\n"
     "   --skip_idx     skip converting indexes\n"
     "   --src=...      MS Access database name\n"
+    "   --srcp=...     MS Access database password\n"
     "   --tab_def      convert table definitions only\n"
     "   --tab_file=... file containing the list of tables to convert\n"
     "                  (one table name per line)\n"
@@ -53,7 +55,7 @@ const char* const usage_text =
 
 enum option_id {
     opt_dest, opt_dump, opt_help, opt_logfile, opt_mode, opt_mssqlh, opt_mssqlu, opt_mssqlp,
-    opt_profile, opt_script, opt_silent, opt_skip_idx, opt_src, opt_sysdb, opt_tab_def,
+    opt_profile, opt_script, opt_silent, opt_skip_idx, opt_src, opt_srcp, opt_sysdb, opt_tab_def,
     opt_tab_file, opt_uglu, opt_uglp
 };
 
@@ -62,7 +64,8 @@ const tk_cmd_option options[] = {
     {opt_logfile, "--logfile="}, {opt_mode, "--mode="},        {opt_mssqlh, "--mssqlh="},
     {opt_mssqlu, "--mssqlu="},   {opt_mssqlp, "--mssqlp="},    {opt_profile, "--profile="},
     {opt_script, "--script"},    {opt_silent, "--silent"},     {opt_skip_idx, "--skip_idx"},
-    {opt_src, "--src="},         {opt_sysdb, "--sysdb="},      {opt_tab_def, "--tab_def"},
+    {opt_src, "--src="},         {opt_srcp, "--srcp="},        {opt_sysdb, "--sysdb="},
+    {opt_tab_def, "--tab_def"},
     {opt_tab_file, "--tab_file="}, {opt_uglu, "--uglu="},      {opt_uglp, "--uglp="},
     {0, ""},
 };
@@ -81,6 +84,17 @@ bool to_wide(const char* value, std::wstring& out)
     out = wide;
     delete[] wide;
     return true;
+}
+
+// The argument as the log may show it: the values of the password options masked.
+std::string loggable_argument(const std::string& arg)
+{
+    for (const char* secret : {"--srcp=", "--mssqlp=", "--uglp="}) {
+        const std::string prefix(secret);
+        if (arg.compare(0, prefix.size(), prefix) == 0)
+            return arg.size() == prefix.size() ? arg : prefix + "*****";
+    }
+    return arg;
 }
 
 std::string narrow_for_log(const std::wstring& text)
@@ -128,7 +142,7 @@ bool parse_cmd_line(int argc, char** argv)
 {
     tk_log_write(1, "parse_cmd_line");
     for (int i = 0; i < argc; ++i)
-        tk_log_write(1, "parameter #%d: %s", i, argv[i]);
+        tk_log_write(1, "parameter #%d: %s", i, loggable_argument(argv[i]).c_str());
 
     dravlen_convertor& conv = dravlen_convertor::ref();
     std::wstring host, user, pass, sysdb, ugl_user, ugl_pass;
@@ -195,6 +209,11 @@ bool parse_cmd_line(int argc, char** argv)
             if (to_wide(value, wide))
                 conv.source = wide;
             break;
+        case opt_srcp:
+            // Kept out of the log, the registry and profiles.
+            tk_log_write(1, "parse_cmd_line - got srcp *****");
+            to_wide(value, conv.db_password);
+            break;
         case opt_sysdb:
             to_wide(value, sysdb);
             break;
@@ -245,6 +264,8 @@ bool parse_cmd_line(int argc, char** argv)
 int main(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
+    // A reader that goes away makes writes fail (EPIPE) instead of ending the process unheard.
+    std::signal(SIGPIPE, SIG_IGN);
     // Passwords pass through this process: no core dump may keep them.
     tk_disable_core_dumps();
     tk_install_stop_signals();
@@ -284,8 +305,10 @@ int main(int argc, char** argv)
                     std::cerr << "Stopped by signal " << signal << std::endl;
                 return 128 + signal;
             }
-            // A run that could not convert anything is no success.
-            if (frontend.failed)
+            // Anything not converted, and a cancelled run, is no success.
+            if (!frontend.run_succeeded(conv.outcome()))
+                return -1;
+            if (!console_output_written())
                 return -1;
         } catch (const tk_exception& e) {
             handler.handle(e, false);

@@ -1,10 +1,13 @@
 #include "dao/dao_db.h"
 
+#include <cstring>
+#include <ctime>
 #include <cwctype>
 
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "dao/dao_engi.h"
+#include "dao/dao_init.h"
 #include "dao/dao_recs.h"
 
 const dao_view_rewrite dao_view_rewrite_table[18] = {
@@ -123,6 +126,9 @@ dao_database::dao_database(const std::wstring& path, DAODatabase* db, int mode)
     if (!db)
         throw tk_mail_assertion("dao_db", 59);
 
+    VARIANT_BOOL updatable = VARIANT_FALSE;
+    dao_call(m_db->get_Updatable(&updatable));
+    m_updatable = updatable != VARIANT_FALSE;
     dao_call(m_db->get_TableDefs(&m_tables), m_tables);
     short count = 0;
     dao_call(m_tables->get_Count(&count));
@@ -302,10 +308,139 @@ void dao_database::init_fkeys()
 }
 
 std::unique_ptr<udb_recordset> dao_database::create_table(const std::wstring& name,
-                                                          const udb_schema&, const udb_indexes&)
+                                                          const udb_schema& schema,
+                                                          const udb_indexes& indexes)
 {
-    tk_log_write_w(2, L"dao_database::create_table(%s)", name.c_str());
-    throw tk_exception("Creating tables in an Access database is not supported.", 1);
+    tk_log_write_w(2, L"dao_database::create_table (%s)", name.c_str());
+    if (open_mode & dao_mode_read_only)
+        throw tk_mail_assertion("dao_db", 153);
+    if (is_table_exist(name)) {
+        if (open_mode & 0x08)
+            return get_table(name, 8);
+        throw tk_mail_assertion("dao_db", 159);
+    }
+    VARIANT tname = dao_var_text(name);
+    VARIANT empty = dao_var_text(std::wstring());
+    ole_com_ptr<_DAOTableDef> table;
+    HRESULT hr = m_db->CreateTableDef(tname, dao_var_int(0), empty, empty, &table);
+    VariantClear(&tname);
+    VariantClear(&empty);
+    dao_call(hr, table);
+
+    dao_schema_initializer columns(schema);
+    columns.initialize(table.get());
+    dao_indexes_initializer keys(indexes, columns);
+    keys.initialize(table.get());
+
+    tk_log_write(2, "Right before Append");
+    dao_call(m_tables->Append(table.get()));
+    tables.push_back(name);
+    tk_log_write_w(2, L"udb_names_map::add_fn_map(%s)", name.c_str());
+    names_map.add_fn_map(name, columns.names());
+    return get_table(name, 2);
+}
+
+bool dao_database::delete_tab(const std::wstring& name)
+{
+    tk_log_write_w(1, L"dao_database::delete_tab(%s)", name.c_str());
+    if (open_mode & dao_mode_read_only)
+        throw tk_mail_assertion("dao_db", 203);
+    if (!is_table_exist(name))
+        throw tk_mail_assertion("dao_db", 204);
+    dao_bstr bname(name);
+    dao_call(m_tables->Delete(bname));
+    return udb_database::delete_tab(name);
+}
+
+std::wstring dao_database::gen_ui_name(const std::wstring& table)
+{
+    tk_log_write_w(2, L"dao_database::gen_ui_name(%s)", table.c_str());
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%y%m%d%H%M%S", &local);
+    tk_log_write(2, "buf=%s", buf);
+    const std::wstring stamp(buf, buf + std::strlen(buf));
+    std::wstring name = L"ui_" + table;
+    if (name.size() > 64 - stamp.size())
+        name.resize(64 - stamp.size());
+    return name + stamp;
+}
+
+void dao_database::create_relationships(const udb_relationships& list)
+{
+    tk_log_write(2, "dao_database::create_relationships");
+    ole_com_ptr<DAORelations> relations;
+    dao_call(m_db->get_Relations(&relations), relations);
+    for (const udb_relationship& rel : list) {
+        tk_log_write_w(3, L"Processing '%s'", rel.name.c_str());
+        std::unique_ptr<udb_recordset> parent = get_table(rel.pk_table, 1);
+        if (!parent || !parent->get_indexes().has_index_on_fields(rel.pk_fields)) {
+            tk_log_write_w(2, L"Table %s does not have unique index on FK columns, add it", rel.pk_table.c_str());
+            const std::wstring index_name = gen_ui_name(rel.pk_table);
+            tk_log_write_w(2, L"Gen.name=%s", index_name.c_str());
+            ole_com_ptr<_DAOTableDef> table;
+            VARIANT item = dao_var_text(rel.pk_table);
+            HRESULT hr = m_tables->get_Item(item, &table);
+            VariantClear(&item);
+            dao_call(hr, table);
+            VARIANT iname = dao_var_text(index_name);
+            ole_com_ptr<_DAOIndex> index;
+            hr = table->CreateIndex(iname, &index);
+            VariantClear(&iname);
+            dao_call(hr, index);
+            tk_log_write(2, "Step #1");
+            VARIANT fv;
+            VariantInit(&fv);
+            dao_call(index->get_Fields(&fv));
+            ole_com_ptr<DAOIndexFields> fields;
+            if (fv.vt == VT_DISPATCH && fv.pdispVal)
+                fv.pdispVal->QueryInterface(IID_DAOIndexFields, reinterpret_cast<void**>(&fields));
+            VariantClear(&fv);
+            if (fields.is_empty())
+                throw tk_mail_assertion("dao_db", 640);
+            tk_log_write(2, "Step #2");
+            for (const std::wstring& column : rel.pk_fields) {
+                tk_log_write_w(2, L"\tProcess unique index field %s", column.c_str());
+                VARIANT cname = dao_var_text(column);
+                ole_com_ptr<_DAOField> field;
+                hr = index->CreateField(cname, dao_var_missing(), dao_var_missing(), &field);
+                VariantClear(&cname);
+                dao_call(hr, field);
+                dao_call(fields->Append(field.get()));
+            }
+            dao_call(index->put_Primary(VARIANT_FALSE));
+            dao_call(index->put_Unique(VARIANT_TRUE));
+            ole_com_ptr<DAOIndexes> indexes;
+            dao_call(table->get_Indexes(&indexes), indexes);
+            dao_call(indexes->Append(index.get()));
+        }
+        parent.reset();
+        tk_log_write(2, "Step #3");
+        VARIANT rname = dao_var_text(rel.name), ptable = dao_var_text(rel.pk_table), ctable = dao_var_text(rel.fk_table);
+        ole_com_ptr<_DAORelation> relation;
+        HRESULT hr = m_db->CreateRelation(rname, ptable, ctable, dao_var_missing(), &relation);
+        VariantClear(&rname);
+        VariantClear(&ptable);
+        VariantClear(&ctable);
+        dao_call(hr, relation);
+        tk_log_write(2, "Step #4");
+        ole_com_ptr<DAOFields> rfields;
+        dao_call(relation->get_Fields(&rfields), rfields);
+        for (std::size_t i = 0; i < rel.pk_fields.size() && i < rel.fk_fields.size(); ++i) {
+            tk_log_write_w(1, L"Adding fields (%s,%s)", rel.pk_fields[i].c_str(), rel.fk_fields[i].c_str());
+            VARIANT fname = dao_var_text(rel.pk_fields[i]);
+            ole_com_ptr<_DAOField> field;
+            hr = relation->CreateField(fname, dao_var_missing(), dao_var_missing(), &field);
+            VariantClear(&fname);
+            dao_call(hr, field);
+            dao_bstr foreign(rel.fk_fields[i]);
+            dao_call(field->put_ForeignName(foreign));
+            dao_call(rfields->Append(field.get()));
+        }
+        dao_call(relations->Append(relation.get()));
+    }
 }
 
 std::unique_ptr<udb_recordset> dao_database::get_table(const std::wstring& name, int flag)
@@ -329,6 +464,14 @@ std::unique_ptr<udb_recordset> dao_database::get_table(const std::wstring& name,
     if (attributes & (dao_attr_linked | dao_attr_linked_odbc | dao_attr_system))
         return nullptr;
 
+    if (!(flag & 1) && m_updatable) {
+        // A database this program writes: a recordset that appends rows to the table.
+        dao_bstr bname(name);
+        ole_com_ptr<DAORecordset> rs;
+        dao_call(m_db->OpenRecordset(bname, dao_var_int(dbOpenTable), dao_var_int(dbAppendOnly), dao_var_missing(), &rs),
+                 rs);
+        return std::make_unique<dao_recordset>(this, name, rs.get(), table.get());
+    }
     // Inside the brackets a "]" of the name is written twice.
     std::wstring bracketed = L"[";
     for (wchar_t c : name) {

@@ -69,6 +69,12 @@ public:
     std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& sql,
                                              int flag) override;
     bool test_query(const std::wstring& sql) override;
+    // Deletes the table from the file (its pages, catalogue rows and relationships) and the table list.
+    bool delete_tab(const std::wstring& name) override;
+    // Creates the foreign keys, with a unique index on the parent's columns where none exists.
+    void create_relationships(const udb_relationships& relationships) override;
+    // "ui_" + the table name, cut so that the name with the time stamp is 64 characters at most.
+    std::wstring gen_ui_name(const std::wstring& table);
     // The number of rows the SELECT text yields.
     int get_query_records_count(const std::wstring& sql);
 
@@ -85,4 +91,5 @@ private:
     ole_com_ptr<DAODatabase> m_db;
     ole_com_ptr<DAOQueryDefs> m_queries;
     ole_com_ptr<DAOTableDefs> m_tables;
+    bool m_updatable = false;
 };

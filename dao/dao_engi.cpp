@@ -1,6 +1,8 @@
 #include "dao/dao_engi.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 #include "TK/tk_file.h"
@@ -186,8 +188,13 @@ int acc_dao_version::get_version()
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         throw tk_exception("File '%s' is not a regular file.", path.c_str(), 1);
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        throw tk_exception(not_access, path.c_str(), 1);
+    if (!file) {
+        // Say why: a file that is not there, or one that may not be read, is no format question.
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            throw tk_exception("File '%s' does not exist.", path.c_str(), 1);
+        throw tk_exception(("Cannot open file '" + path + "': " + std::strerror(error) + ".").c_str(), 1);
+    }
     long length = -1;
     int c = EOF;
     if (std::fseek(file, 0, SEEK_END) == 0)
@@ -350,17 +357,28 @@ void dao_engine::set_anonymous_sys_db()
     }
 }
 
-void dao_engine::create_db(const std::wstring& path)
+std::unique_ptr<udb_database> dao_engine::create_db(const std::wstring& path)
 {
-    tk_log_write_w(2, L"dao_engine::create_db(%s)", path.c_str());
+    tk_log_write_w(2, L"dao_engine::create_db (%s)", path.c_str());
+    tk_log_write_w(3, L"Creating MS Access database '%s'", path.c_str());
+    if (m_version == dao_no_version)
+        throw tk_mail_assertion("dao_engi", 163);
     if (!m_engine)
-        TK_MAIL_ASSERT();
+        throw tk_mail_assertion("dao_engi", 166);
     dao_bstr name(path);
     dao_bstr locale(std::wstring(L";LANGID=0x0409;CP=1252;COUNTRY=0"));
-    VARIANT option = dao_var_missing();
     ole_com_ptr<DAODatabase> db;
-    dao_call(m_engine->CreateDatabase(name, locale, option, &db), db);
-    dao_call(db->Close());
+    const HRESULT hr = m_engine->CreateDatabase(name, locale, dao_var_int(0), &db);
+    tk_log_write(2, "CreateDatabase returns %08X", static_cast<unsigned>(hr));
+    if (hr == static_cast<HRESULT>(0x800A0E31u)) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "Failed to load Data Access Objects (DAO) support library.\n%s installation is required to proceed\nwith the application.\n",
+                      m_version == 0 ? "Microsoft Access 2000" : "Microsoft Access 95/97");
+        throw tk_exception(text, 1);
+    }
+    dao_call(hr, db);
+    return std::make_unique<dao_database>(path, db.get(), 0x72);
 }
 
 std::unique_ptr<udb_database> dao_engine::open_db(const std::wstring& path, int mode,

@@ -65,8 +65,9 @@ public:
 class acc_dao_version : public extract_dao_version {
 public:
     explicit acc_dao_version(const std::wstring& path);
-    // Fails with "File '%s' does not comply with MS Access format." (level 1) for a missing or
-    // short file or an unknown format byte.
+    // Fails (level 1) with "File '%s' does not exist." for a missing file, with the system's
+    // reason for a file that cannot be opened, and with "File '%s' does not comply with MS
+    // Access format." for a short file.
     int get_version() override;
 
 private:
@@ -110,7 +111,8 @@ public:
     // Writes a blank workgroup file and makes it the engine's workgroup.
     void set_anonymous_sys_db();
 
-    void create_db(const std::wstring& path) override;
+    // A new Access file in the loaded generation's format, open for writing; the caller owns it.
+    std::unique_ptr<udb_database> create_db(const std::wstring& path) override;
     // Opens a database (mode bits: 0x01 read-only, 0x10 exclusive, 0x20/0x40 skip the
     // relationships, 0x80 skip the queries); the caller owns the result.
     std::unique_ptr<udb_database> open_db(const std::wstring& path, int mode,

@@ -3,6 +3,7 @@
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "dao/dao_engi.h"
+#include "dao/dao_init.h"
 
 namespace {
 
@@ -426,10 +427,53 @@ void dao_recordset::init_indexes(_DAOTableDef* table)
     tk_log_write(2, "End of dao_recordset::init_indexes");
 }
 
-void dao_recordset::append_record(udb_record&)
+void dao_recordset::append_record(udb_record& record)
 {
     tk_log_write(2, "dao_recordset::append_record");
-    throw tk_exception("Writing rows into an Access database is not supported.", 1);
+    if (m_rs.is_empty())
+        throw tk_mail_assertion("dao_recs", 433);
+    dao_call(m_rs->AddNew());
+    tk_log_write(2, "\tAdd blank DAO record");
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const udb_field* field = record[i];
+        const t_ftd* column = i < schema.size() ? schema[i] : nullptr;
+        if (!field || !column)
+            continue;
+        const ole_variant& in = field->value();
+        tk_log_write_w(2, L"\tAdd field '%s', type=%08X (value=%s)", column->name.c_str(),
+                       static_cast<unsigned>(in.get_type()), in.to_wstring().c_str());
+        ole_variant value;
+        if ((in.is_empty() || in.is_null()) && column->b_not_null) {
+            tk_log_write(2, "Got NULL value for not null field");
+            value = ole_variant::from_wstring(std::wstring(), column->vartype);
+        } else if (in.get_type() == VT_DATE) {
+            std::wstring text = in.to_wstring();
+            const std::size_t zero = text.find(L"0000-00-00");
+            if (zero != std::wstring::npos) {
+                tk_log_write(2, "Null date has been found");
+                text.replace(zero, 10, L"1899-12-30");
+            }
+            tk_log_write_w(2, L"Got date: '%s'", text.c_str());
+            value = ole_variant(text);
+        } else {
+            switch (in.get_type()) {
+            case VT_I1: case VT_UI2: case VT_UI4: case VT_I8: case VT_UI8:
+                value = dao_get_valid_variant(in);
+                break;
+            default:
+                value = in;
+            }
+        }
+        VARIANT item = dao_var_text(column->name);
+        VARIANT v = value.to_variant();
+        HRESULT hr = m_rs->put_Collect(item, v);
+        VariantClear(&item);
+        VariantClear(&v);
+        dao_call(hr);
+    }
+    tk_log_write(2, "Commit new record into database");
+    dao_call(m_rs->Update(1, VARIANT_FALSE));
+    tk_log_write(2, "dao_recordset::append_record - END");
 }
 
 udb_record* dao_recordset::get_item()

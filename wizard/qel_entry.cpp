@@ -1,5 +1,7 @@
 #include "wizard/qel_entry.h"
 
+#include <csignal>
+
 #include "GUI2/g_err.h"
 #include "GUI2/g_wiz_sh.h"
 #include "TK/tk_errco.h"
@@ -41,7 +43,7 @@ int run_wizard(const std::string& tail, const std::function<int(wizard_shell&)>&
     sel_file_page files;
     qel_sel_tables_page tables(qel_no_tables_question);
     progress_page progress;
-    qel_finish_page finish(qel_success_text, qel_error_text, L"qel");
+    qel_finish_page finish(qel_success_text, qel_error_text, qel_cancel_text, L"qel");
 
     if (!quick) {
         shell.add_page(&welcome);
@@ -59,6 +61,10 @@ int run_wizard(const std::string& tail, const std::function<int(wizard_shell&)>&
     shell.add_page(&finish);
 
     result = run_sheet ? run_sheet(shell) : shell.do_modal();
+    // A run that did not convert everything, or was cancelled, ends the program in failure.
+    const run_outcome outcome = converter.outcome();
+    if (outcome == run_outcome::failed || outcome == run_outcome::cancelled)
+        result = -1;
     return result;
 }
 
@@ -66,6 +72,9 @@ int run_wizard(const std::string& tail, const std::function<int(wizard_shell&)>&
 
 int dravlen_main(const std::string& tail, const std::function<int(wizard_shell&)>& run_sheet)
 {
+    // A script or log written into a pipe whose reader has gone fails as a write (EPIPE) and is
+    // reported, instead of ending the program without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     ui_module module;
     tk_logger logger(nullptr, false, 3, false);
     gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);

@@ -5,7 +5,6 @@
 #include <QStyle>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 #include "GUI2/g_err.h"
 #include "GUI2/g_f_dlg.h"
@@ -25,6 +24,9 @@ const wchar_t* const qel_success_text =
     L"wizard.";
 const wchar_t* const qel_error_text =
     L"There were some errors while converting the database.\nClick 'Finish' to exit the wizard.";
+const wchar_t* const qel_cancel_text =
+    L"The conversion was cancelled before it was complete: the destination\nholds only part of the database.\n\n"
+    L"Click 'Finish' to exit the wizard.";
 const wchar_t* const qel_no_tables_question = L"There are no tables selected. Continue anyway?";
 
 namespace {
@@ -98,11 +100,14 @@ void gui_frontend::start_timer()
 void gui_frontend::engine_required()
 {
     gui_show_dao_required();
+    wizard_shell::ref().add_error("Failed to load Data Access Objects (DAO) support library.");
 }
 
 void gui_frontend::unexpected(const std::exception& e)
 {
     wizard_shell::ref().error_narrow(e.what());
+    // The finish page lists it with the run's other errors.
+    wizard_shell::ref().add_error(e.what());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -395,12 +400,17 @@ void ugl_page::store()
     c.ugl_file = tk_trim(path);
     c.ugl_user = tk_trim(user);
     c.ugl_password = tk_trim(password);
+    // The box decides, as the console's options do, whether the source is opened under them.
+    c.use_workgroup = is_checked(1202);
 }
 
 int ugl_page::on_next()
 {
     store();
     dravlen_convertor& c = conv("qel_shel", 62);
+    // Switched off, the fields are greyed and not used: nothing to check.
+    if (!c.use_workgroup)
+        return 0;
     if (!c.ugl_file.empty()) {
         if (!tk_is_file_exist2(c.ugl_file, tk_exist_file)) {
             shell().error(L"Workgroup information file does not exist.\r\nPlease verify the correct path was given.");
@@ -507,6 +517,8 @@ bool sel_file_page::page_init()
     show_ctrl(1104, !c.direct);
     if (!c.logfile.empty())
         set_text(1006, tk_to_wstring(c.logfile));
+    // The database password lives only as long as the program: no registry, no profile.
+    set_text(1007, c.db_password);
     if (!c.source.empty() || !c.destination.empty()) {
         if (!c.source.empty())
             set_text(1003, tk_file_wname(c.source).path());
@@ -531,6 +543,7 @@ void sel_file_page::store()
     c.only_definitions = is_checked(1228);
     c.skip_indexes = is_checked(1226);
     c.source = get_text(1003);
+    c.db_password = get_text(1007);
     c.destination = get_text(1004);
     c.set_logfile(narrow(get_text(1006)));
 }
@@ -575,17 +588,15 @@ int sel_file_page::on_next()
         shell().error(L"Source file does not exist.\r\nPlease verify the correct path was given.");
         return -1;
     }
+    // Only the answers are taken here: an existing script is replaced and a database dropped
+    // (mode 0) by the run, once it has opened the source, never on this page.
     try {
+        c.check_acc_base(c.source, c.db_password);
         if (!c.direct) {
             common_check_dest(c.destination);
-            if (tk_is_file_exist2(c.destination, tk_exist_file)) {
-                if (!shell().question(L"Destination file already exists. Overwrite?", MB_DEFBUTTON2))
-                    return -1;
-                if (::unlink(tk_to_utf8(c.destination).c_str()) != 0) {
-                    SetLastErrorFromErrno();
-                    throw tk_exception_ex();
-                }
-            }
+            if (tk_is_file_exist2(c.destination, tk_exist_file) &&
+                !shell().question(L"Destination file already exists. Overwrite?", MB_DEFBUTTON2))
+                return -1;
         } else if (c.engine.is_db_exist(c.destination)) {
             tk_log_write(1, "MS SQL DB exists...");
             overwrite_dlg2<121> dlg(L"The destination database already exists. Select one of the\noptions below. "
@@ -593,14 +604,11 @@ int sel_file_page::on_next()
                                     1012);
             if (dlg.do_modal() != 1)
                 return -1;
-            if (dlg.mode == 0)
-                c.engine.delete_db(c.destination);
             tk_log_write(1, "udb_converter::set_mode(%d)", dlg.mode);
             c.mode = dlg.mode;
         } else {
             tk_log_write(1, "Creating new MS SQL DB...");
         }
-        c.check_acc_base(c.source, c.db_password);
     } catch (const dao_required_exception&) {
         report(std::current_exception());
         return -1;
@@ -746,7 +754,13 @@ void set_query_dlg::on_command(int id, int code)
             error(L"The query must start with SELECT.");
             return;
         }
-        dravlen_convertor::ref().test_query(sql);
+        try {
+            dravlen_convertor::ref().test_query(sql);
+        } catch (const tk_exception& e) {
+            // The engine's own words on what is wrong with the text.
+            error(tk_to_wstring(e.what()).c_str());
+            return;
+        }
         message(L"The query is correct.");
         break;
     case IDHELP:
@@ -963,6 +977,8 @@ bool progress_page::page_init()
     if (is_started())
         return true;   // the run has been started already
     dravlen_convertor::ref().finished = false;
+    // The finish page lists this run's errors, not those of the pages before it.
+    shell().clear_errors();
     // The timer runs from here, so the page also sees a run that ends before it begins its work.
     if (!shell().is_timer_running())
         shell().start_timer(200);

@@ -201,6 +201,7 @@ using qel_finish_page = gui_finish_page_t<dravlen_convertor, 116>;
 // The wizard's texts.
 extern const wchar_t* const qel_success_text;
 extern const wchar_t* const qel_error_text;
+extern const wchar_t* const qel_cancel_text;
 extern const wchar_t* const qel_no_tables_question;
 
 // The DAO error texts of the file selection page ("" when the code has none).

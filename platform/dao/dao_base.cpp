@@ -38,6 +38,14 @@ const wchar_t* standard_text(long number)
     case 3173: return L"The workgroup information file '%1' is missing or is not a workgroup information file.";
     case 3219: return L"Invalid operation.";
     case 3251: return L"Operation is not supported for this type of object.";
+    case 3010: return L"Table '%1' already exists.";
+    case 3022: return L"The changes you requested to the table were not successful because they would create duplicate values in the index, primary key, or relationship. Change the data in the field or fields that contain duplicate data, remove the index, or redefine the index to permit duplicate entries and try again.";
+    case 3163: return L"The field is too small to accept the amount of data you attempted to add. Try inserting or pasting less data.";
+    case 3191: return L"Cannot define field more than once.";
+    case 3204: return L"Database '%1' already exists.";
+    case 3259: return L"Invalid field data type.";
+    case 3314: return L"You must enter a value in the '%1' field.";
+    case 3421: return L"Data type conversion error.";
     case 3265: return L"Item not found in this collection.";
     case 3270: return L"Property not found.";
     case 3343: return L"Unrecognized database format '%1'.";

@@ -209,19 +209,37 @@ private:
 
 class indexes_obj : public object<DAOIndexes> {
 public:
-    indexes_obj(ctx_ptr ctx, std::vector<index_info> i) : ctx_(std::move(ctx)), i_(std::move(i)) {}
+    indexes_obj(ctx_ptr ctx, std::vector<index_info> i, db_ptr db = nullptr, std::wstring table = {})
+        : ctx_(std::move(ctx)), i_(std::move(i)), db_(std::move(db)), table_(std::move(table))
+    {
+    }
     HRESULT get_Count(short* c) override { if (!c) return E_POINTER; *c = static_cast<short>(i_.size()); return S_OK; }
     HRESULT get_Item(VARIANT Item, _DAOIndex** pp) override
     {
         return find_item<DAOIndexes>(ctx_, i_, Item, pp, [&](const index_info& i) { return new index_obj(ctx_, i); });
     }
-    HRESULT Append(IDispatch*) override { return ctx_->fail(daoErrNotSupported); }
+    HRESULT Append(IDispatch* obj) override
+    {
+        if (!db_) return ctx_->fail(daoErrNotSupported);
+        HRESULT hr = append_index(db_, table_, obj);
+        if (SUCCEEDED(hr)) {
+            _DAOIndex* x = dynamic_cast<_DAOIndex*>(obj);
+            index_info i;
+            BSTR name = nullptr;
+            if (x && SUCCEEDED(x->get_Name(&name))) i.name = bstr_text(name);
+            SysFreeString(name);
+            i_.push_back(std::move(i));
+        }
+        return hr;
+    }
     HRESULT Delete(BSTR) override { return ctx_->fail(daoErrNotSupported); }
     HRESULT Refresh() override { return S_OK; }
 
 private:
     ctx_ptr ctx_;
     std::vector<index_info> i_;
+    db_ptr db_;
+    std::wstring table_;
 };
 
 // ---------------------------------------------------------------------------
@@ -250,21 +268,39 @@ private:
     relation_info r_;
 };
 
+std::vector<relation_info> read_relations(const jet::database& db);
+
 class relations_obj : public object<DAORelations> {
 public:
-    relations_obj(ctx_ptr ctx, std::vector<relation_info> r) : ctx_(std::move(ctx)), r_(std::move(r)) {}
+    relations_obj(ctx_ptr ctx, std::vector<relation_info> r, db_ptr db = nullptr)
+        : ctx_(std::move(ctx)), r_(std::move(r)), db_(std::move(db))
+    {
+    }
     HRESULT get_Count(short* c) override { if (!c) return E_POINTER; *c = static_cast<short>(r_.size()); return S_OK; }
     HRESULT get_Item(VARIANT Item, _DAORelation** pp) override
     {
         return find_item<DAORelations>(ctx_, r_, Item, pp, [&](const relation_info& r) { return new relation_obj(ctx_, r); });
     }
-    HRESULT Append(IDispatch*) override { return ctx_->fail(daoErrNotSupported); }
+    HRESULT Append(IDispatch* obj) override
+    {
+        if (!db_) return ctx_->fail(daoErrNotSupported);
+        HRESULT hr = append_relation(db_, obj);
+        if (SUCCEEDED(hr)) {
+            try {
+                r_ = read_relations(*db_->db);
+            } catch (...) {
+                return fail_from_exception(*ctx_);
+            }
+        }
+        return hr;
+    }
     HRESULT Delete(BSTR) override { return ctx_->fail(daoErrNotSupported); }
     HRESULT Refresh() override { return S_OK; }
 
 private:
     ctx_ptr ctx_;
     std::vector<relation_info> r_;
+    db_ptr db_;
 };
 
 std::vector<relation_info> read_relations(const jet::database& db)
@@ -395,7 +431,7 @@ public:
                 list.push_back(std::move(i));
             }
         }
-        return put_itf(pp, new indexes_obj(db_->ctx, std::move(list)));
+        return put_itf(pp, new indexes_obj(db_->ctx, std::move(list), db_->writer ? db_ : nullptr, e_.name));
     }
     HRESULT get_Properties(DAOProperties** pp) override
     {
@@ -432,10 +468,11 @@ public:
         if (p) *p = nullptr;
         return db_->ctx->fail(daoErrNotSupported);
     }
-    HRESULT CreateIndex(VARIANT, _DAOIndex** p) override
+    HRESULT CreateIndex(VARIANT Name, _DAOIndex** p) override
     {
         if (p) *p = nullptr;
-        return db_->ctx->fail(daoErrNotSupported);
+        if (!db_->writer || !local()) return db_->ctx->fail(daoErrNotSupported);
+        return put_itf(p, make_new_index(db_->ctx, arg_text(Name)));
     }
 
 private:
@@ -481,7 +518,7 @@ private:
 
 class tabledefs_obj : public object<DAOTableDefs> {
 public:
-    explicit tabledefs_obj(db_ptr db) : db_(std::move(db)), list_(db_->db->tables(true)) {}
+    explicit tabledefs_obj(db_ptr db) : db_(std::move(db)) { reload(); }
     HRESULT get_Count(short* c) override { if (!c) return E_POINTER; *c = static_cast<short>(list_.size()); return S_OK; }
     HRESULT get_Item(VARIANT Item, _DAOTableDef** pp) override
     {
@@ -494,12 +531,33 @@ public:
                 return put_itf(pp, new tabledef_obj(db_, *list_[i]));
         return db_->ctx->fail(daoErrItemNotFound);
     }
-    HRESULT Append(IDispatch*) override { return db_->ctx->fail(daoErrNotSupported); }
-    HRESULT Delete(BSTR) override { return db_->ctx->fail(daoErrNotSupported); }
-    HRESULT Refresh() override { return S_OK; }
+    HRESULT Append(IDispatch* obj) override
+    {
+        HRESULT hr = append_tabledef(db_, obj);
+        if (SUCCEEDED(hr)) reload();
+        return hr;
+    }
+    HRESULT Delete(BSTR name) override
+    {
+        HRESULT hr = delete_tabledef(db_, bstr_text(name));
+        if (SUCCEEDED(hr)) reload();
+        return hr;
+    }
+    HRESULT Refresh() override
+    {
+        reload();
+        return S_OK;
+    }
 
 private:
+    // The list points into the catalogue of the reader it was read from, which it keeps alive.
+    void reload()
+    {
+        snapshot_ = db_->db;
+        list_ = snapshot_->tables(true);
+    }
     db_ptr db_;
+    std::shared_ptr<const jet::database> snapshot_;
     std::vector<const jet::catalog_entry*> list_;
 };
 
@@ -602,12 +660,13 @@ public:
     HRESULT get_Name(BSTR* p) override { return put_bstr(p, db_->name); }
     HRESULT get_Connect(BSTR* p) override { return put_bstr(p, db_->connect); }
     HRESULT get_Version(BSTR* p) override { return put_bstr(p, version()); }
-    HRESULT get_Updatable(VARIANT_BOOL* p) override { return put_bool(p, false); }
+    HRESULT get_Updatable(VARIANT_BOOL* p) override { return put_bool(p, !db_->read_only); }
     HRESULT get_TableDefs(DAOTableDefs** pp) override
     {
         if (!pp) return E_POINTER;
         *pp = nullptr;
         if (db_->closed) return db_->ctx->fail(daoErrInvalidOperation);
+        if (HRESULT hr = sync(); FAILED(hr)) return hr;
         return put_itf(pp, new tabledefs_obj(db_));
     }
     HRESULT get_QueryDefs(DAOQueryDefs** pp) override
@@ -623,7 +682,8 @@ public:
         *pp = nullptr;
         if (db_->closed) return db_->ctx->fail(daoErrInvalidOperation);
         try {
-            return put_itf(pp, new relations_obj(db_->ctx, read_relations(*db_->db)));
+            if (HRESULT hr = sync(); FAILED(hr)) return hr;
+            return put_itf(pp, new relations_obj(db_->ctx, read_relations(*db_->db), db_->writer ? db_ : nullptr));
         } catch (const jet::error& x) {
             std::string n(x.what());
             return db_->ctx->fail(x.code(), std::wstring(n.begin(), n.end()));
@@ -644,6 +704,7 @@ public:
         if (!pp) return E_POINTER;
         *pp = nullptr;
         if (db_->closed) return db_->ctx->fail(daoErrInvalidOperation);
+        if (HRESULT hr = sync(); FAILED(hr)) return hr;
         std::wstring name = arg_text(Name), sql = arg_text(SQLText);
         if (!name.empty()) return db_->ctx->fail(daoErrNotSupported); // a saved query would change the file
         if (!sql.empty()) {
@@ -653,12 +714,15 @@ public:
         }
         return put_itf(pp, new querydef_obj(db_, name, sql, dbQSelect));
     }
-    HRESULT OpenRecordset(BSTR Name, VARIANT Type, VARIANT, VARIANT, DAORecordset** pp) override
+    HRESULT OpenRecordset(BSTR Name, VARIANT Type, VARIANT Options, VARIANT, DAORecordset** pp) override
     {
         if (!pp) return E_POINTER;
         *pp = nullptr;
         if (db_->closed) return db_->ctx->fail(daoErrInvalidOperation);
         std::wstring text = bstr_text(Name);
+        if ((arg_long(Options, 0) & dbAppendOnly) && is_writable_table(db_, text))
+            return open_append_recordset(db_, text, pp);
+        if (HRESULT hr = sync(); FAILED(hr)) return hr;
         HRESULT hr = S_OK;
         auto src = run_select(db_, text, hr);
         if (!src) return hr;
@@ -666,22 +730,47 @@ public:
     }
     HRESULT Close() override
     {
+        if (db_->closed) return S_OK;
+        HRESULT hr = S_OK;
+        if (db_->writer) {
+            try {
+                db_->stale = true;
+                db_->sync();
+            } catch (...) {
+                hr = fail_from_exception(*db_->ctx);
+            }
+            db_->writer.reset();
+        }
         db_->closed = true;
-        return S_OK;
+        return hr;
     }
-    HRESULT CreateTableDef(VARIANT, VARIANT, VARIANT, VARIANT, _DAOTableDef** p) override
+    HRESULT CreateTableDef(VARIANT Name, VARIANT, VARIANT, VARIANT, _DAOTableDef** p) override
     {
         if (p) *p = nullptr;
-        return db_->ctx->fail(daoErrNotSupported);
+        if (db_->closed) return db_->ctx->fail(daoErrInvalidOperation);
+        if (!db_->writer) return db_->ctx->fail(daoErrNotSupported);
+        return put_itf(p, make_new_tabledef(db_->ctx, arg_text(Name)));
     }
-    HRESULT CreateRelation(VARIANT, VARIANT, VARIANT, VARIANT, _DAORelation** p) override
+    HRESULT CreateRelation(VARIANT Name, VARIANT Table, VARIANT ForeignTable, VARIANT Attributes, _DAORelation** p) override
     {
         if (p) *p = nullptr;
-        return db_->ctx->fail(daoErrNotSupported);
+        if (db_->closed) return db_->ctx->fail(daoErrInvalidOperation);
+        if (!db_->writer) return db_->ctx->fail(daoErrNotSupported);
+        return put_itf(p, make_new_relation(db_->ctx, arg_text(Name), arg_text(Table), arg_text(ForeignTable),
+                                            arg_long(Attributes, 0)));
     }
     HRESULT Execute(BSTR, VARIANT) override { return db_->ctx->fail(daoErrNotSupported); }
 
 private:
+    HRESULT sync()
+    {
+        try {
+            db_->sync();
+            return S_OK;
+        } catch (...) {
+            return fail_from_exception(*db_->ctx);
+        }
+    }
     std::wstring version() const
     {
         switch (db_->db->format()) {

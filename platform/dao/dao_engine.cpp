@@ -129,10 +129,15 @@ public:
         *pp = db;
         return S_OK;
     }
-    HRESULT CreateDatabase(BSTR, BSTR, VARIANT, DAODatabase** pp) override
+    HRESULT CreateDatabase(BSTR Name, BSTR Locale, VARIANT Option, DAODatabase** pp) override
     {
-        if (pp) *pp = nullptr;
-        return ctx_->fail(daoErrNotSupported);
+        if (!pp) return E_POINTER;
+        *pp = nullptr;
+        HRESULT hr = S_OK;
+        DAODatabase* db = create_database(ctx_, bstr_text(Name), bstr_text(Locale), arg_long(Option, 0), hr);
+        if (!db) return hr;
+        *pp = db;
+        return S_OK;
     }
     HRESULT Close() override { return S_OK; }
 
@@ -197,10 +202,15 @@ public:
         *pp = db;
         return S_OK;
     }
-    HRESULT CreateDatabase(BSTR, BSTR, VARIANT, DAODatabase** pp) override
+    HRESULT CreateDatabase(BSTR Name, BSTR Locale, VARIANT Option, DAODatabase** pp) override
     {
-        if (pp) *pp = nullptr;
-        return ctx_->fail(daoErrNotSupported);
+        if (!pp) return E_POINTER;
+        *pp = nullptr;
+        HRESULT hr = S_OK;
+        DAODatabase* db = create_database(ctx_, bstr_text(Name), bstr_text(Locale), arg_long(Option, 0), hr);
+        if (!db) return hr;
+        *pp = db;
+        return S_OK;
     }
 
 private:

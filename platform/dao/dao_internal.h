@@ -11,6 +11,7 @@
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_props.h"
 #include "platform/jet/jet_query.h"
+#include "platform/jet/jet_writer.h"
 
 namespace daoimpl {
 
@@ -195,7 +196,13 @@ struct db_state {
     std::vector<jet::saved_query> queries; // read on first use
     bool queries_read = false;
     std::shared_ptr<void> sql; // the SQLite connection that runs SELECT texts, made on first use
+    // Databases made by CreateDatabase: the writer that changes the file; after a change the reader
+    // is opened again over what was written (sync).
+    std::shared_ptr<jet::database_writer> writer;
+    bool stale = false;
     const std::vector<jet::saved_query>& saved_queries();
+    // Writes pending changes and reopens the reader over them (nothing to do when none are pending).
+    void sync();
 };
 using db_ptr = std::shared_ptr<db_state>;
 
@@ -206,6 +213,28 @@ std::unique_ptr<row_source> run_select(const db_ptr& db, const std::wstring& sql
 bool describe_select(const db_ptr& db, const std::wstring& sql, std::vector<column_info>& cols, HRESULT& hr);
 
 DAODatabase* make_database(db_ptr db);
+
+// ---------------------------------------------------------------------------
+// Writing: new databases, table definitions, indexes, relations and appended rows.
+
+// Makes a new database file for an engine: the Access 2000 engine class writes Jet4 (.mdb), the ACE
+// class the Access 2007 format; the file must not exist (3204). Null with hr set on failure.
+DAODatabase* create_database(const ctx_ptr& ctx, const std::wstring& path, const std::wstring& locale, long option,
+                             HRESULT& hr);
+// New definition objects, appended later to their collections.
+_DAOTableDef* make_new_tabledef(ctx_ptr ctx, const std::wstring& name);
+_DAORelation* make_new_relation(ctx_ptr ctx, const std::wstring& name, const std::wstring& table,
+                                const std::wstring& foreign_table, long attributes);
+_DAOIndex* make_new_index(ctx_ptr ctx, const std::wstring& name);
+// The collection operations that change a writable database (3251 on a read-only one).
+HRESULT append_tabledef(const db_ptr& db, IDispatch* obj);
+HRESULT delete_tabledef(const db_ptr& db, const std::wstring& name);
+HRESULT append_index(const db_ptr& db, const std::wstring& table, IDispatch* obj);
+HRESULT append_relation(const db_ptr& db, IDispatch* obj);
+// A recordset that appends rows to a table of a writable database (AddNew, fields, Update).
+HRESULT open_append_recordset(const db_ptr& db, const std::wstring& table, DAORecordset** out);
+// Whether a writable database holds a table of that name.
+bool is_writable_table(const db_ptr& db, const std::wstring& name);
 // Opens a database file for an engine (checks generation, password); null with hr set on failure.
 DAODatabase* open_database(const ctx_ptr& ctx, const std::wstring& path, const std::wstring& connect,
                            bool read_only, HRESULT& hr);

@@ -8,7 +8,9 @@
 //   collection with that one error (Number, Description).
 // - Collections are indexed by a VARIANT holding a position (integer types) or a name (VT_BSTR, case
 //   ignored).
-// - The files are opened read-only: methods that would change a file report error 3251.
+// - Opened files are read-only: methods that would change them report error 3251. Databases made by
+//   CreateDatabase are written by our own Access file writer: table definitions with fields, indexes and
+//   properties, relations, deleted tables and appended rows (recordsets opened with dbAppendOnly).
 // - Engine classes are created through CoCreateInstance with the engine CLSIDs below; including this
 //   header registers them.
 #pragma once
@@ -172,7 +174,9 @@ struct DAODBEngine : IDispatch {
     virtual HRESULT _30_CreateWorkspace(BSTR Name, BSTR UserName, BSTR Password, DAOWorkspace** ppwrk) = 0;
     // Opens in the default workspace (default user, "admin" unless set).
     virtual HRESULT OpenDatabase(BSTR Name, VARIANT Options, VARIANT ReadOnly, VARIANT Connect, DAODatabase** ppdb) = 0;
-    // Not supported here (files are read-only): error 3251.
+    // Makes a new file: this engine's format (Access 2000 class: Jet4 .mdb; ACE class: Access 2007 .accdb),
+    // or dbVersion40 (64) / dbVersion120 (128) in Option; the Access 95/97 class cannot (3251). An existing
+    // file: 3204.
     virtual HRESULT CreateDatabase(BSTR Name, BSTR Locale, VARIANT Option, DAODatabase** ppdb) = 0;
 };
 using DBEngine = DAODBEngine;
@@ -218,7 +222,7 @@ struct DAODatabase : IDispatch {
     // Name: a table, a saved query or a SELECT text.
     virtual HRESULT OpenRecordset(BSTR Name, VARIANT Type, VARIANT Options, VARIANT LockEdit, DAORecordset** pprst) = 0;
     virtual HRESULT Close() = 0;
-    // Writing (not supported: 3251).
+    // Writing (databases made by CreateDatabase; 3251 on opened files): new definitions to append.
     virtual HRESULT CreateTableDef(VARIANT Name, VARIANT Attributes, VARIANT SourceTableName, VARIANT Connect, _DAOTableDef** pptdf) = 0;
     virtual HRESULT CreateRelation(VARIANT Name, VARIANT Table, VARIANT ForeignTable, VARIANT Attributes, _DAORelation** pprel) = 0;
     virtual HRESULT Execute(BSTR Query, VARIANT Options) = 0;
@@ -247,7 +251,7 @@ struct _DAOTableDef : IDispatch {
     virtual HRESULT get_Indexes(DAOIndexes** ppidxs) = 0;
     virtual HRESULT get_Properties(DAOProperties** ppProps) = 0;
     virtual HRESULT OpenRecordset(VARIANT Type, VARIANT Options, DAORecordset** pprst) = 0;
-    // Writing (not supported: 3251).
+    // Writing (databases made by CreateDatabase): new fields and indexes to append (3251 on opened files).
     virtual HRESULT CreateField(VARIANT Name, VARIANT Type, VARIANT Size, _DAOField** ppfld) = 0;
     virtual HRESULT CreateIndex(VARIANT Name, _DAOIndex** ppidx) = 0;
 };
@@ -293,7 +297,7 @@ struct DAORecordset : IDispatch {
     virtual HRESULT MovePrevious() = 0;
     virtual HRESULT Move(long Rows, VARIANT StartBookmark) = 0;
     virtual HRESULT Close() = 0;
-    // Writing (not supported: 3251 when the recordset is read-only, which they all are).
+    // Appending (recordsets opened with dbAppendOnly on a database made by CreateDatabase; 3251 otherwise).
     virtual HRESULT AddNew() = 0;
     virtual HRESULT Update(long UpdateType, VARIANT_BOOL Force) = 0;
     virtual HRESULT put_Collect(VARIANT Item, VARIANT value) = 0;
@@ -327,7 +331,7 @@ struct _DAOField : IDispatch {
     virtual HRESULT get_ForeignName(BSTR* pbstr) = 0;
     virtual HRESULT get_Value(VARIANT* pvar) = 0;
     virtual HRESULT get_Properties(DAOProperties** ppProps) = 0;
-    // Writing (not supported: 3251).
+    // Writing: on new definitions (fields of new table definitions, indexes and relations) only.
     virtual HRESULT put_Value(VARIANT val) = 0;
     virtual HRESULT put_Required(VARIANT_BOOL b) = 0;
     virtual HRESULT put_AllowZeroLength(VARIANT_BOOL b) = 0;
@@ -355,7 +359,7 @@ struct _DAOIndex : IDispatch {
     // An automation object (VT_DISPATCH) serving DAOIndexFields; its items serve _DAOField.
     virtual HRESULT get_Fields(VARIANT* pv) = 0;
     virtual HRESULT get_Properties(DAOProperties** ppProps) = 0;
-    // Writing (not supported: 3251).
+    // Writing: on new indexes only (3251 on indexes read from a file).
     virtual HRESULT put_Primary(VARIANT_BOOL b) = 0;
     virtual HRESULT put_Unique(VARIANT_BOOL b) = 0;
     virtual HRESULT CreateField(VARIANT Name, VARIANT Type, VARIANT Size, _DAOField** ppfld) = 0;

@@ -48,3 +48,12 @@ property_maps parse_properties(const page_file& file, std::span<const std::uint8
 bool same_name(std::wstring_view a, std::wstring_view b);
 
 } // namespace jet
+
+namespace jet {
+
+// Encodes property maps as a Jet4/ACE LvProp blob ("MR2"): the name pool, then one block per map (the
+// object's own map as block type 0, columns as type 1). Texts are stored as UTF-16LE; booleans, bytes,
+// integers as their stored forms; other values as their bytes.
+bytes encode_properties(const property_maps& maps);
+
+} // namespace jet

@@ -128,6 +128,7 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
             col.precision = d[11];
             col.scale = d[12];
             col.sort_order = rd16(d + 11);
+            col.sort_version = d[14];
             if (col.type == column_type::complex) col.complex_id = rd32(d + 11);
             col.flags = d[15];
             col.ext_flags = d[16];

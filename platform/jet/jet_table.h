@@ -24,6 +24,7 @@ struct column_def {
     std::uint8_t precision = 0;       // numeric only
     std::uint8_t scale = 0;           // numeric only
     std::uint16_t sort_order = 0;     // text collation
+    std::uint8_t sort_version = 0;    // Jet4/ACE: version of the collation (0 legacy General, 1 General)
     std::uint16_t code_page = 0;      // Jet3 text only
     std::uint32_t complex_id = 0;     // complex columns (ACE): key into MSysComplexColumns
     std::uint8_t flags = 0;           // 0x01 fixed, 0x02 nullable, 0x04 auto-number, 0x40 GUID auto, 0x80 hyperlink

@@ -391,6 +391,12 @@ bool is_freetds(const std::wstring& driver)
            driver.find(L"tdsodbc") != std::wstring::npos;
 }
 
+// No server name means the server on this machine; drivers refuse an empty SERVER=.
+static std::wstring local_if_empty(const std::wstring& host)
+{
+    return host.empty() ? std::wstring(L"localhost") : host;
+}
+
 std::wstring build_connection_string(const std::wstring& driver, const login& l)
 {
     std::wstring cs;
@@ -409,12 +415,12 @@ std::wstring build_connection_string(const std::wstring& driver, const login& l)
                 port = host.substr(comma + 1);
                 host = host.substr(0, comma);
             }
-            append_attr(cs, L"SERVER", host);
+            append_attr(cs, L"SERVER", local_if_empty(host));
             if (!port.empty())
                 append_attr(cs, L"PORT", port);
             cs += L"TDS_Version=7.4;ClientCharset=UTF-8;";
         } else {
-            append_attr(cs, L"SERVER", l.server);
+            append_attr(cs, L"SERVER", local_if_empty(l.server));
             if (driver.find(L"18") != std::wstring::npos)
                 cs += L"TrustServerCertificate=yes;";
         }

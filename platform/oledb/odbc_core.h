@@ -91,7 +91,7 @@ void append_attr(std::wstring& cs, const std::wstring& key, const std::wstring& 
 
 // What an ODBC connection string needs for one SQL Server login.
 struct login {
-    std::wstring server;     // host, host\instance, host,port; or "DSN=..." / "DRIVER=..."
+    std::wstring server;     // host, host\instance, host,port; or "DSN=..." / "DRIVER=..."; empty: this machine
     std::wstring user;       // empty: integrated security
     std::wstring password;
     std::wstring database;   // empty: the login's default

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +16,7 @@
 #include "MSS/mss_util.h"
 #include "TK/tk_excep.h"
 #include "mss_test_env.h"
-#include "support/scratch.h"
+#include "tests/support/scratch.h"
 #include "tsql_check.h"
 
 namespace fs = std::filesystem;
@@ -572,6 +573,39 @@ TEST_F(MssDump, AScriptNotFinishedIsRemoved)
         std::ofstream(path) << "someone else's";
     }
     EXPECT_EQ(read(), "someone else's");
+}
+
+// A link the user named is written through; a script cut short then leaves only the note in
+// the file it points to, and a pipe gets the note after what it already has.
+TEST_F(MssDump, ThroughTheUsersLinkACutScriptSaysSo)
+{
+    const fs::path target = dir / "target.sql";
+    std::ofstream(target) << "an older script";
+    fs::create_symlink(target, path);
+    const std::string note = "\r\n/* This script is incomplete: the conversion stopped before its end. */\r\n";
+    { completed_dump db(wpath(), plain, true); }
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(drav_test::read_file(target), kQuoted);
+    {
+        mss_dmp_database db(wpath(), plain, true);
+        db.create_table(L"t", pair_schema(), {});
+        db.flush();
+    }
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(drav_test::read_file(target), note);
+
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const fs::path pipe_link = dir / "pipe.sql";
+    fs::create_symlink("/proc/self/fd/" + std::to_string(fds[1]), pipe_link);
+    { mss_dmp_database db(pipe_link.wstring(), plain, true); }
+    ::close(fds[1]);
+    std::string got;
+    char buf[512];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+        got.append(buf, static_cast<size_t>(n));
+    ::close(fds[0]);
+    EXPECT_EQ(got, kQuoted + note);
 }
 
 // A link planted at the destination is replaced, never followed; what it pointed to stays.

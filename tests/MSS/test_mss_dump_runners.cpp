@@ -10,8 +10,8 @@
 #include "MSS/mss_util.h"
 #include "TK/tk_utils.h"
 #include "mss_test_env.h"
-#include "support/scratch.h"
-#include "support/tsql_server.h"
+#include "tests/support/scratch.h"
+#include "tests/support/tsql_server.h"
 
 namespace fs = std::filesystem;
 

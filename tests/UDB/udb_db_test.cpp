@@ -106,7 +106,7 @@ TEST(UdbEngine, FileTests)
 {
     class engine : public udb_engine {
     public:
-        void create_db(const std::wstring&) override {}
+        std::unique_ptr<udb_database> create_db(const std::wstring&) override { return nullptr; }
         std::unique_ptr<udb_database> open_db(const std::wstring&, int, const std::wstring&) override
         {
             return nullptr;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "TK/tk_excep.h"
+#include "TK/tk_utils.h"
 #include "UDB/udb_conv.h"
 #include "UDB/udb_prof.h"
 #include "UDB/udb_rule.h"
@@ -141,6 +142,20 @@ TEST_F(UdbProfile, Failures)
     EXPECT_THROW(p.store(dir.wstring()), tk_exception);
     write("bad.qel", "[Generic settings]\nsrc=\xFF\xFE\n");
     EXPECT_THROW(p.load(path("bad.qel")), std::exception);
+
+    // A file without any of the standard sections is no profile (a database given by mistake).
+    for (const std::string& text : {std::string(), std::string("src=a.mdb\n"), std::string("[Other]\nx=1\n"),
+                                     std::string("\0\x01Standard Jet DB\0[x]\n", 22)}) {
+        write("not.qel", text);
+        try {
+            udb_profile q;
+            q.load(path("not.qel"));
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(std::string(e.what()), "The file '" + tk_to_string(path("not.qel")) + "' is not a settings profile.");
+            EXPECT_EQ(e.level(), 1);
+        }
+    }
 }
 
 // A profile holds the server password: readable by its owner only, also over an older file.
@@ -191,9 +206,24 @@ TEST_F(UdbProfile, GenericSettings)
     EXPECT_EQ(c.available_queries.size(), 1u);
     EXPECT_EQ(c.selected_views.size(), 1u);
 
-    // Empty or odd values keep the settings.
+    // A mode outside 0-3 is refused before anything is taken over.
+    for (const wchar_t* bad : {L"12", L"7", L"x", L"-1"}) {
+        udb_profile odd;
+        odd.add_value(udb_profile::generic_settings, L"mode", bad);
+        odd.add_value(udb_profile::generic_settings, L"only definitions", L"0");
+        try {
+            c.load_profile(odd);
+            ADD_FAILURE() << "accepted mode " << tk_to_string(bad);
+        } catch (const tk_exception& e) {
+            EXPECT_STREQ(e.what(), "Invalid merge/overwrite mode");
+            EXPECT_EQ(e.level(), 1);
+        }
+        EXPECT_EQ(c.mode, 3);
+        EXPECT_TRUE(c.only_definitions);
+    }
+    // Empty values keep the settings.
     udb_profile odd;
-    odd.add_value(udb_profile::generic_settings, L"mode", L"12");
+    odd.add_value(udb_profile::generic_settings, L"mode", L"");
     odd.add_value(udb_profile::generic_settings, L"only definitions", L"0");
     c.load_profile(odd);
     EXPECT_EQ(c.mode, 3);

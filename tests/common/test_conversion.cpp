@@ -157,6 +157,7 @@ TEST_F(Conversion, EveryRowOfEveryTableArrives)
         dravlen_convertor conv(true);
         const std::string script = convert(conv, src);
         EXPECT_TRUE(conv.finished) << rel;
+        EXPECT_EQ(conv.outcome(), run_outcome::succeeded) << rel;
         EXPECT_TRUE(handler.messages.empty()) << rel << ": " << handler.messages.front();
 
         const auto expected = expected_rows(drav_test::testdata(std::string("expected/values/") + rel + ".jsonl"));
@@ -243,6 +244,28 @@ TEST_F(Conversion, AFailingEntryDoesNotStopTheRun)
     EXPECT_EQ(script_rows(script)["Table1"], 2);
     EXPECT_TRUE(conv.finished);
     EXPECT_FALSE(frontend.failed);
+    // The run went on, but the query and the missing table were not converted.
+    EXPECT_EQ(handler.failures(), 2u);
+    EXPECT_EQ(conv.outcome(), run_outcome::failed);
+
+    // The next run starts its count afresh.
+    dravlen_convertor again(true);
+    again.selected_tables = {L"Table1"};
+    convert(again, src, "again.sql");
+    EXPECT_EQ(handler.failures(), 0u);
+    EXPECT_EQ(again.outcome(), run_outcome::succeeded);
+}
+
+TEST_F(Conversion, AStopRequestEndsTheRunAsCancelled)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    dravlen_convertor conv(true);
+    EXPECT_EQ(conv.outcome(), run_outcome::none);
+    conv.request_stop();
+    const std::string script = convert(conv, src);
+    EXPECT_TRUE(conv.finished);
+    EXPECT_EQ(conv.outcome(), run_outcome::cancelled);
+    EXPECT_EQ(script.find("CREATE TABLE"), std::string::npos);
 }
 
 TEST_F(Conversion, RunScopeErrorsEndTheRunAndFinishIt)
@@ -254,6 +277,7 @@ TEST_F(Conversion, RunScopeErrorsEndTheRunAndFinishIt)
     EXPECT_TRUE(handler.finals[0]);
     EXPECT_TRUE(conv.finished);
     EXPECT_TRUE(frontend.failed);
+    EXPECT_EQ(conv.outcome(), run_outcome::failed);
     // Nothing was opened for writing.
     EXPECT_EQ(drav_test::read_file(dir / "old.sql"), "kept");
 }

@@ -1,6 +1,8 @@
 // The console program run as a user runs it: arguments, streams, exit codes and the script it writes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/protected.h"
 #include "support/testdata.h"
 
 namespace fs = std::filesystem;
@@ -139,7 +142,7 @@ TEST_F(Dravcli, BadSourcesAndTableFiles)
 {
     run_result r = run({"--src=missing.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 255);
-    EXPECT_NE(r.out.find("Error:"), std::string::npos);
+    EXPECT_NE(r.out.find("Error:\nFile 'missing.mdb' does not exist."), std::string::npos) << r.out;
 
     // Files that are no Access database: too short, and the right size with garbage inside.
     std::ofstream(dir / "short.mdb") << "0123456789";
@@ -187,14 +190,29 @@ TEST_F(Dravcli, ConvertsCorpusFileIntoScript)
               std::vector<std::string>());
 }
 
+TEST_F(Dravcli, AScriptNamedThroughALinkIsWrittenThroughItAndTheLinkStays)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    std::ofstream(dir / "target.sql") << "an older script";
+    fs::create_symlink(dir / "target.sql", dir / "link.sql");
+    run_result r = run({"--src=" + src, "--dest=link.sql", "--script"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.sql"));
+    const std::string script = read_all(dir / "target.sql");
+    EXPECT_EQ(script.find("an older script"), std::string::npos);
+    EXPECT_NE(script.find("CREATE TABLE"), std::string::npos);
+}
+
 TEST_F(Dravcli, TableListFile)
 {
     DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
     // A byte-order mark, CRLF line ends, an empty line and a table the source lacks.
     std::ofstream(dir / "tables.txt", std::ios::binary) << "\xEF\xBB\xBFTable1\r\n\r\nNoSuchTable\r\n";
     run_result r = run({"--src=" + src, "--dest=out.sql", "--script", "--tab_file=tables.txt"});
-    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    // The table that is there is converted; the one that is not makes the run a failure.
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
     EXPECT_NE(r.err.find("Table NoSuchTable not exists\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("There were some errors while converting the database.\n"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("(2 tables)"), std::string::npos) << r.out;
     const std::string script = read_all(dir / "out.sql");
     EXPECT_NE(script.find("[Table1]"), std::string::npos);
@@ -203,12 +221,105 @@ TEST_F(Dravcli, TableListFile)
 TEST_F(Dravcli, PasswordProtectedSource)
 {
     DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/password/data/V2003_with-password.mdb");
-    run_result r = run({"--src=" + src, "--dest=out.sql", "--script"});
+    // Without the password, and with a wrong one.
+    for (const std::string& given : {std::string(), std::string("--srcp=N0tTheR1ght0ne")}) {
+        std::vector<std::string> args = {"--src=" + src, "--dest=out.sql", "--script", "--logfile=run.log"};
+        if (!given.empty())
+            args.push_back(given);
+        run_result r = run(args);
+        EXPECT_EQ(r.code, 255) << given;
+        EXPECT_NE(r.out.find("Not a valid password."), std::string::npos) << r.out;
+        EXPECT_FALSE(fs::exists(dir / "out.sql"));
+        // The password given stays out of the log and the registry.
+        EXPECT_EQ(read_all(dir / "run.log").find("N0tTheR1ght0ne"), std::string::npos);
+        EXPECT_EQ(read_all(dir / "registry").find("N0tTheR1ght0ne"), std::string::npos);
+        fs::remove(dir / "run.log");
+        // No temporary workgroup file or lock file stays behind after the failure.
+        EXPECT_EQ(leftovers(dir, {"out.txt", "err.txt", "registry", "registry.lock"}), std::vector<std::string>());
+    }
+}
+
+TEST_F(Dravcli, EveryProtectedCorpusFileConvertsWithItsPasswordLikeItsTwin)
+{
+    int converted = 0;
+    for (const auto& f : drav_test::protected_files) {
+        const std::string src = drav_test::testdata(f.path);
+        if (src.empty())
+            continue;
+        run_result r = run({"--src=" + src, std::string("--srcp=") + drav_test::corpus_db_password,
+                            "--dest=out.sql", "--script"});
+        ASSERT_EQ(r.code, 0) << f.path << ": " << r.out << r.err;
+        const std::string script = read_all(dir / "out.sql");
+        EXPECT_NE(script.find("CREATE TABLE"), std::string::npos) << f.path;
+        EXPECT_NE(script.find("INSERT INTO"), std::string::npos) << f.path;
+        ++converted;
+        if (!f.twin)
+            continue;
+        const std::string twin = drav_test::testdata(f.twin);
+        ASSERT_FALSE(twin.empty()) << f.twin;
+        r = run({"--src=" + twin, "--dest=out.sql", "--script"});
+        ASSERT_EQ(r.code, 0) << f.twin << ": " << r.out << r.err;
+        EXPECT_EQ(drav_test::script_body(read_all(dir / "out.sql")), drav_test::script_body(script)) << f.path;
+    }
+    if (converted == 0)
+        GTEST_SKIP() << "no protected corpus file found";
+}
+
+TEST_F(Dravcli, UsageNamesTheDatabasePasswordAfterTheSource)
+{
+    run_result r = run({"--help"});
+    EXPECT_NE(r.err.find("   --src=...      MS Access database name\n"
+                         "   --srcp=...     MS Access database password\n"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(Dravcli, AReaderThatGoesAwayEndsTheRunWithAnErrorInsteadOfASignal)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    // Standard output is a pipe whose reading end is closed before the program starts.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    const std::string err = (dir / "err.txt").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string program = std::string(DRAV_BINARY_DIR) + "/dravcli";
+    const std::string src_arg = "--src=" + src, dest_arg = "--dest=" + (dir / "out.sql").string();
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>(src_arg.c_str()),
+                               const_cast<char*>(dest_arg.c_str()), const_cast<char*>("--script"), nullptr};
+    ::setenv("DRAV_REGISTRY_FILE", (dir / "registry").c_str(), 1);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 255);
+    EXPECT_NE(read_all(dir / "err.txt").find("Cannot write to standard output"), std::string::npos)
+        << read_all(dir / "err.txt");
+    // The script itself was written whole.
+    EXPECT_NE(read_all(dir / "out.sql").find("INSERT INTO"), std::string::npos);
+}
+
+TEST_F(Dravcli, ProfilesThatCannotBeRunAreRefused)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    std::ofstream(dir / "p.qel") << "[Generic settings]\nsrc=" << src << "\ndest=out.sql\nmode=7\n"
+                                 << "[MS SQL Server settings]\ndirect mode=0\n";
+    run_result r = run({"--profile=p.qel"});
     EXPECT_EQ(r.code, 255);
-    EXPECT_NE(r.out.find("Not a valid password."), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Invalid merge/overwrite mode"), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(dir / "out.sql"));
-    // No temporary workgroup file or lock file stays behind after the failure.
-    EXPECT_EQ(leftovers(dir, {"out.txt", "err.txt", "registry", "registry.lock"}), std::vector<std::string>());
+
+    // An Access database given where a profile belongs.
+    r = run({"--profile=" + src, "--src=" + src, "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.out.find("is not a settings profile."), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "out.sql"));
 }
 
 TEST_F(Dravcli, ProfileSuppliesSettings)

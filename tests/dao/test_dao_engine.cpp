@@ -71,14 +71,16 @@ TEST(AccDaoVersion, FormatByteChoosesTheGeneration)
     }
 }
 
-TEST(AccDaoVersion, ShortOrMissingFilesAreNotAccessFiles)
+TEST(AccDaoVersion, ShortFilesAreNotAccessFilesAndMissingOnesAreSaidToBeMissing)
 {
     scratch_cwd dir;
     write_format_file("short.mdb", 0, 20);
     EXPECT_EQ(message_of([] { acc_dao_version(L"short.mdb").get_version(); }),
               "File 'short.mdb' does not comply with MS Access format.");
     EXPECT_EQ(message_of([] { acc_dao_version(L"missing.mdb").get_version(); }),
-              "File 'missing.mdb' does not comply with MS Access format.");
+              "File 'missing.mdb' does not exist.");
+    EXPECT_EQ(message_of([] { acc_dao_version(L"short.mdb/inner.mdb").get_version(); }),
+              "File 'short.mdb/inner.mdb' does not exist.");
     write_format_file("exact.mdb", 0, 21);
     EXPECT_EQ(acc_dao_version(L"exact.mdb").get_version(), 1);
 }

@@ -84,6 +84,16 @@ TEST(OdbcConnectionString, WindowsLoginAndOwnDataSource)
     l.user = L"u";
     l.password = L"p";
     EXPECT_EQ(build_connection_string(L"FreeTDS", l), L"DSN=live;UID={u};PWD={p};");
+
+    // No server name: the local server, never an empty SERVER= (which drivers refuse).
+    for (const wchar_t* server : {L"", L",14330"}) {
+        l.server = server;
+        const std::wstring tds = build_connection_string(L"FreeTDS", l);
+        EXPECT_EQ(tds.rfind(L"DRIVER={FreeTDS};SERVER={localhost};", 0), 0u);
+    }
+    l.server.clear();
+    const std::wstring local = build_connection_string(L"ODBC Driver 18 for SQL Server", l);
+    EXPECT_EQ(local.rfind(L"DRIVER={ODBC Driver 18 for SQL Server};SERVER={localhost};", 0), 0u);
 }
 
 TEST(OdbcDrivers, CandidatesPutTheEnvironmentFirst)

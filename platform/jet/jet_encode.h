@@ -1,0 +1,50 @@
+// Encoding of values and rows into the bytes a data page stores (the inverse of the row cursor's decoding).
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/jet/jet_table.h"
+#include "platform/jet/jet_value.h"
+
+namespace jet {
+
+// Error numbers of the writer, as the engine numbers them.
+enum write_error_code : int {
+    err_table_exists = 3010,       // "Table '|' already exists."
+    err_duplicate_key = 3022,      // a duplicate value in a unique index
+    err_record_too_large = 3047,   // "Record is too large."
+    err_field_too_small = 3163,    // the value does not fit its field
+    err_required_null = 3314,      // a Required field left empty
+    err_type_conversion = 3421,    // "Data type conversion error."
+    err_too_many_indexes = 3626,   // more than 32 indexes on one table
+};
+
+// Appends `s` as a Jet4/ACE text value: the compressed form (FF FE, then one byte a character) when
+// `compress` is set and every character fits one byte, else UTF-16LE (characters beyond the BMP as pairs).
+void encode_text(const std::wstring& s, bool compress, bytes& out);
+// Plain UTF-16LE (names, property texts).
+void encode_utf16(const std::wstring& s, bytes& out);
+// Number of UTF-16 code units of `s`.
+std::size_t utf16_length(const std::wstring& s);
+
+// Stored size of a fixed-length type in a row (0 for booleans, which live in the null mask).
+std::size_t stored_fixed_size(column_type t);
+
+// Writes a value of a fixed-length type into `out` (stored_fixed_size bytes). The value must be of the
+// column's kind (jet::error err_type_conversion otherwise); decimals are rescaled to the column's scale.
+void encode_fixed(const column_def& c, const value& v, std::uint8_t* out);
+
+// Where long values go: receives the bytes of a memo/OLE value too long to stay in the row and returns
+// the 12-byte reference that points at them.
+using long_value_sink = std::function<void(const column_def& c, std::span<const std::uint8_t> data, std::uint8_t ref[12])>;
+
+// Builds a row of `t` (values in table_def::columns order) into `out`. Long values up to
+// `inline_limit` bytes stay in the row; longer ones go to `sink`. Checks text lengths against the
+// columns (err_field_too_small) and kinds (err_type_conversion).
+void encode_row(const table_def& t, const std::vector<value>& row, std::size_t inline_limit,
+                const long_value_sink& sink, bytes& out);
+
+} // namespace jet

@@ -1,0 +1,40 @@
+// Writing an index's B-tree: building it from sorted entries, and inserting one entry with page splits.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "platform/jet/jet_file.h"
+#include "platform/jet/jet_index_page.h"
+
+namespace jet {
+
+// The pages of the file being written, as the B-tree code needs them.
+class index_page_store {
+public:
+    virtual ~index_page_store() = default;
+    virtual file_format format() const = 0;
+    // The bytes of page `n` (page-size of them), changed in place; the store writes them back.
+    virtual std::vector<std::uint8_t>& page(std::uint32_t n) = 0;
+    // A new page for the index; the store records it among the table's owned pages.
+    virtual std::uint32_t allocate() = 0;
+};
+
+// The longest key an entry may have, so that every page holds at least three entries.
+std::size_t max_index_key(file_format f);
+
+// Builds the tree of `sorted` entries (ascending by key, then row) in new pages of the table whose
+// definition is at `owner`, and returns the root page to store in the index definition. Leaves are
+// filled in order and linked left to right; each intermediate page holds an entry (the last entry
+// below) for every page under it but the last, which is its tail. No entries make one empty leaf.
+// Throws jet::error (err_corrupt) for an unsorted input or a key longer than max_index_key.
+std::uint32_t build_index(index_page_store& s, std::uint32_t owner, const std::vector<index_entry>& sorted);
+
+// Inserts `e` into the tree at `root`. A full page splits (its first half moves to a new page before it,
+// and the parent gains an entry); a full root moves its content down a level and stays the root, so the
+// root page never changes. With `unique`, an existing equal key refuses the entry: false, nothing changed.
+// (Access lets rows share an all-null key even in a unique index: pass `unique` false for those, see
+// all_null_key.)
+bool insert_index_entry(index_page_store& s, std::uint32_t owner, std::uint32_t root, const index_entry& e,
+                        bool unique);
+
+} // namespace jet

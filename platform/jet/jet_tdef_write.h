@@ -1,0 +1,40 @@
+// Encoding of a table definition (columns, real and logical indexes, usage-map references) for new files.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "platform/jet/jet_table.h"
+#include "platform/jet/jet_value.h"
+
+namespace jet {
+
+// A real index: the entries on index pages behind one or more logical indexes.
+struct real_index_image {
+    std::vector<index_column> columns;
+    std::uint8_t flags = 0;        // 0x01 unique, 0x02 ignore nulls, 0x08 required
+    std::uint32_t root = 0;        // root index page
+    row_pointer map;               // usage map of its pages
+};
+
+// The usage maps of one memo/OLE column (its long-value pages).
+struct long_value_maps {
+    std::uint16_t column_number = 0;
+    row_pointer owned, free;
+};
+
+// Everything a table definition records. `def.indexes` are the logical indexes; each names its real
+// index by `real_index`.
+struct tdef_image {
+    const table_def* def = nullptr;
+    std::vector<real_index_image> reals;
+    std::vector<long_value_maps> long_values;
+    std::uint32_t rows = 0;
+    std::uint32_t next_auto_number = 0;
+    std::uint8_t table_type = 0x4E; // 0x4E user, 0x53 system
+};
+
+// The whole definition as one buffer (Jet4/ACE layout), its 8-byte page header included; the writer
+// spreads it over pages.
+bytes build_tdef(const tdef_image& t);
+
+} // namespace jet
