@@ -93,6 +93,7 @@ void dlg_error_ex::on_init()
 {
     tk_log_write(1, "dlg_error_ex::on_init");
     set_caption(gui_error_caption());
+    set_icon(-1, ui_icon::error);
     set_text(1320, m_message);
     center();
 }
@@ -134,6 +135,7 @@ void dlg_error_continue::on_init()
 {
     tk_log_write(1, "dlg_error_continue::on_init");
     set_caption(gui_error_caption());
+    set_icon(-1, ui_icon::error);
     set_text(1320, m_message);
     check(1222, m_check);
     center();

@@ -1,9 +1,47 @@
 #include "GUI2/g_f_dlg.h"
 
+#include <QDir>
+#include <mutex>
+
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "platform/ui/ui_misc.h"
+
+namespace {
+
+std::mutex& last_folder_lock()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::wstring& last_folder_value()
+{
+    static std::wstring folder;
+    return folder;
+}
+
+} // namespace
+
+std::wstring gui_home_folder()
+{
+    std::wstring home = QDir::homePath().toStdWString();
+    if (home.empty() || home.back() != L'/')
+        home += L'/';
+    return home;
+}
+
+bool gui_has_folder(const std::wstring& path)
+{
+    return path.find(L'/') != std::wstring::npos;
+}
+
+std::wstring gui_last_folder()
+{
+    std::lock_guard<std::mutex> g(last_folder_lock());
+    return last_folder_value().empty() ? gui_home_folder() : last_folder_value();
+}
 
 file_dialog::file_dialog(ui_window* owner, const std::wstring& filter, const std::wstring& title,
                          const std::wstring& initial_path)
@@ -12,11 +50,12 @@ file_dialog::file_dialog(ui_window* owner, const std::wstring& filter, const std
     if (!initial_path.empty()) {
         tk_file_wname parts(initial_path);
         m_file = parts.name;
-        m_initial_dir = parts.drive + parts.dir;
-    } else {
-        tk_file_wname parts(tk_get_module_path_w());
-        m_initial_dir = parts.drive + parts.dir;
+        if (gui_has_folder(initial_path))
+            m_initial_dir = parts.drive + parts.dir;
     }
+    // A name without a folder, or none: where the user chose a file last, else the home folder.
+    if (m_initial_dir.empty())
+        m_initial_dir = gui_last_folder();
     if (m_file.size() >= max_path)
         m_file.resize(max_path - 1);
 }
@@ -37,6 +76,11 @@ bool file_dialog::show(bool save)
     if (!ui_get_file_name(request))
         return false;
     m_file = request.file;
+    const std::wstring folder = tk_file_wname(m_file).folder();
+    if (!folder.empty()) {
+        std::lock_guard<std::mutex> g(last_folder_lock());
+        last_folder_value() = folder;
+    }
     return true;
 }
 
@@ -92,8 +136,10 @@ std::wstring gui_default_path(bool keep, const std::wstring& name, const std::ws
     if (keep)
         return name;
     gui_file_name result(base);
-    if (result.drive.empty() && result.dir.empty())
-        result = gui_file_name(std::wstring());
+    if (!gui_has_folder(base)) {
+        result.drive.clear();
+        result.dir = gui_home_folder();
+    }
     result.name = name;
     result.set_extension(extension);
     return result.make_path();

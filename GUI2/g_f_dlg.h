@@ -7,7 +7,7 @@
 class ui_window;
 
 // Common part of the open and save dialogs: owner, filter, title and the initial path split
-// into the proposed name and the initial folder.
+// into the proposed name and the initial folder (without a folder: the last one used).
 class file_dialog {
 public:
     // filter: pairs of description and pattern, each ending in a zero character.
@@ -64,6 +64,14 @@ public:
 };
 
 // keep: the name as it is; otherwise the name with the extension in the folder of the base
-// path, or in the program's own folder when the base has no folder.
+// path, or in the user's home folder when the base has no folder (the program's own folder
+// is no place to write into).
 std::wstring gui_default_path(bool keep, const std::wstring& name, const std::wstring& base,
                               const std::wstring& extension);
+
+// True when the path names its folder (a bare name lies in no folder the user chose).
+bool gui_has_folder(const std::wstring& path);
+// The user's home folder, with a trailing "/".
+std::wstring gui_home_folder();
+// The folder of the file chosen last in a file dialog of this process, else the home folder.
+std::wstring gui_last_folder();

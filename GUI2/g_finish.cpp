@@ -19,6 +19,13 @@ std::wstring gui_profile_filter(const std::wstring& extension, const char* what,
     return filter;
 }
 
+bool gui_may_write(const std::wstring& path)
+{
+    if (!tk_is_file_exist2(path, tk_exist_file))
+        return true;
+    return wizard_shell::ref().question(L"The file '" + path + L"' already exists. Overwrite it?", MB_DEFBUTTON2);
+}
+
 void gui_set_heading_font(ui_window& w, int id)
 {
     w.set_font(id, L"Segoe UI", 13, false);
@@ -71,5 +78,8 @@ bool gui_finish_page::page_init()
     }
     if (!errors.empty())
         show_errors(errors);
+    const std::wstring note = output_note();
+    set_text(1315, note);
+    show(1315, !note.empty());
     return true;
 }

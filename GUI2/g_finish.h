@@ -16,6 +16,9 @@ std::wstring gui_profile_filter(const std::wstring& extension, const char* what,
 // Heading font of the welcome and finish pages.
 void gui_set_heading_font(ui_window& w, int id);
 
+// True when the file does not exist yet or the user agrees to overwrite it.
+bool gui_may_write(const std::wstring& path);
+
 // Loads a profile the user picks into the converter. Errors go to the error handler.
 template <class T_CONV>
 void gui_load_profile(ui_window* owner, const std::wstring& extension)
@@ -37,7 +40,9 @@ void gui_store_profile(ui_window* owner, const std::wstring& extension)
     const std::wstring filter = gui_profile_filter(extension, "gui_finish_page_t::on_store(%ls)", 141);
     try {
         save_file_dialog dlg(owner, filter, L"Select Profile", std::wstring(), extension);
-        if (dlg.run() && !T_CONV::ref().store_profile_file(dlg.file_name()))
+        if (!dlg.run() || !gui_may_write(dlg.file_name()))
+            return;
+        if (!T_CONV::ref().store_profile_file(dlg.file_name()))
             wizard_shell::ref().error(L"Cannot save the settings into '" + dlg.file_name() + L"'.");
     } catch (const tk_exception& e) {
         error_handler::ref().handle(e, false);
@@ -54,6 +59,8 @@ public:
     gui_finish_page(const std::wstring& success_text, const std::wstring& error_text,
                     const std::wstring& cancel_text, const std::wstring& extension);
     bool page_init() override;
+    // A line under the result that says where the output went ("" for none).
+    virtual std::wstring output_note() const { return std::wstring(); }
 
     const std::wstring& success_text() const { return m_success; }
     const std::wstring& error_text() const { return m_error; }
@@ -79,6 +86,14 @@ public:
     using gui_finish_page::gui_finish_page;
 
     void on_store() { gui_store_profile<T_CONV>(this, m_ext); }
+
+    std::wstring output_note() const override
+    {
+        const T_CONV& c = T_CONV::ref();
+        if (c.direct || c.destination.empty())
+            return std::wstring();
+        return L"The T-SQL script is in '" + c.destination + L"'.";
+    }
 
     void on_command(int id, int code) override
     {

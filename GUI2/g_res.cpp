@@ -58,7 +58,7 @@ void load()
     ui_register_template({114, L"Error", {
         c(-1, k::image, L""),
         c(1320, k::label, L"", true),
-        c(1, k::button, L"OK"),
+        c(1, k::default_button, L"OK"),
         c(1108, k::button, L"Copy to clipboard", true),
         c(1112, k::button, L"Send bug", true),
     }});
@@ -67,11 +67,12 @@ void load()
         c(1320, k::label, L"", true),
         c(1222, k::check, L"&Do not show this dialog box again"),
         c(1, k::button, L"Abort"),
-        c(2, k::button, L"Continue", true),
+        c(2, k::default_button, L"Continue", true),
     }});
     ui_register_template({116, L"", {
         c(1313, k::label, L"Conversion is Completed"),
         c(1314, k::label, L""),
+        c(1315, k::label, L"", false, true),
         c(1016, k::memo, L"", false, true),
         c(1116, k::button, L"&Save Settings..."),
     }});
@@ -89,14 +90,14 @@ void load()
         c(1330, k::radio, L"Overwrite existing &tables only"),
         c(1331, k::radio, L"&Skip existing tables"),
         c(1332, k::radio, L"&Merge"),
-        c(1, k::button, L"OK"),
+        c(1, k::default_button, L"OK"),
         c(2, k::button, L"Cancel", true),
         c(9, k::button, L"Help", true),
     }});
     ui_register_template({127, L"", {
         c(1337, k::label, L""),
-        c(1334, k::label, L""),
-        c(1312, k::label, L"", true),
+        c(1334, k::label, L"&Available tables:"),
+        c(1312, k::label, L"&Selected tables:", true),
         c(1317, k::list, L""),
         c(1318, k::list, L"", true),
         c(1101, k::button, L"A&dd >"),
@@ -112,7 +113,7 @@ void load()
         c(-2, k::label, L"&Query:"),
         c(1020, k::memo, L""),
         c(129, k::button, L"&Test Query"),
-        c(1, k::button, L"OK", true),
+        c(1, k::default_button, L"OK", true),
         c(2, k::button, L"Cancel", true),
         c(9, k::button, L"Help", true),
     }});
@@ -120,7 +121,7 @@ void load()
         c(1301, k::image, L""),
         c(1320, k::label, L"", true),
         c(1335, k::link, L""),
-        c(1, k::button, L"OK"),
+        c(1, k::default_button, L"OK"),
     }});
 }
 

@@ -1,9 +1,5 @@
 #include "GUI2/g_url.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QStyle>
-
 #include "GUI2/g_res.h"
 #include "TK/tk_log.h"
 
@@ -22,8 +18,7 @@ url_err_box_dlg::url_err_box_dlg(const std::wstring& text, const std::wstring& t
 
 void url_err_box_dlg::on_init()
 {
-    if (auto* icon = qobject_cast<QLabel*>(item(1301)))
-        icon->setPixmap(icon->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+    set_icon(1301, ui_icon::warning);
     set_link(1335, m_label, m_target);
     set_text(1320, m_text);
     center();

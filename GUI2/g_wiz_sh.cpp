@@ -125,29 +125,41 @@ std::wstring wizard_shell::help_file()
     return name.folder() + name.name + L".chm";
 }
 
-void wizard_shell::help(int context_id, bool with_id)
+bool wizard_shell::open_help(int context_id)
 {
     const std::wstring file = help_file();
-    if (with_id)
-        tk_log_write(1, "wizard_shell::display_help(%d)", context_id);
-    else
-        tk_log_write(1, "wizard_shell::display_help()");
-    if (tk_is_file_exist2(file, tk_exist_file)) {
-        if (!ui_open_help(file, with_id ? context_id : 0))
-            tk_log_write_w(3, L"No viewer opened the help file '%ls'", file.c_str());
-    } else {
-        error(L"Help file does not exist. Reinstall the program.");
+    if (!tk_is_file_exist2(file, tk_exist_file)) {
+        tk_log_write_w(1, L"No help file '%ls'", file.c_str());
+        return false;
     }
+    if (!ui_open_help(file, context_id))
+        tk_log_write_w(3, L"No viewer opened the help file '%ls'", file.c_str());
+    return true;
+}
+
+void wizard_shell::help(int context_id)
+{
+    // The program is installed without a help file: say that once per request, plainly.
+    if (!open_help(context_id))
+        message(L"Help file does not exist.");
 }
 
 void wizard_shell::display_help(int context_id)
 {
-    help(context_id, true);
+    tk_log_write(1, "wizard_shell::display_help(%d)", context_id);
+    help(context_id);
 }
 
 void wizard_shell::display_help()
 {
-    help(0, false);
+    tk_log_write(1, "wizard_shell::display_help()");
+    help(0);
+}
+
+void wizard_shell::offer_help(int context_id)
+{
+    tk_log_write(1, "wizard_shell::offer_help(%d)", context_id);
+    open_help(context_id);
 }
 
 bool wizard_shell::add_error(const std::string& message)

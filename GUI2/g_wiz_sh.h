@@ -40,8 +40,12 @@ public:
     void kill_timer();
     bool is_timer_running() const { return m_timer_running.load(); }
 
+    // The user asked for help: the help file at the topic (0: its default topic), or a box
+    // saying there is none.
     void display_help(int context_id);
     void display_help();
+    // Help the program offers by itself after an error: opened only when the file exists.
+    void offer_help(int context_id);
     // The help file beside the program.
     static std::wstring help_file();
 
@@ -60,7 +64,8 @@ public:
     void on_error(const std::exception& e) override;
 
 private:
-    void help(int context_id, bool with_id);
+    void help(int context_id);
+    bool open_help(int context_id);
 
     std::wstring m_title;
     int m_icon_id;

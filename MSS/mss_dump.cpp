@@ -18,6 +18,7 @@ namespace {
 constexpr unsigned kBigValue = 1048576; // values above this are streamed piecewise
 constexpr unsigned kPiece = 131072;     // piece size of a streamed value
 constexpr unsigned kRowsPerInsert = 11;
+constexpr std::size_t kBlock = 1 << 20;  // script text handed to the file at a time
 
 const char* const kGenericError =
     "Generic error occurred while migrating the data.\n"
@@ -97,44 +98,11 @@ const t_ftd* find_column(const udb_schema& columns, const std::wstring& name)
 
 } // namespace
 
-namespace {
-
-// Writes the UTF-8 form of n wide characters at out (at most 4 bytes each); returns the end.
-// Characters that are no Unicode scalar become U+FFFD.
-char* encode_utf8(const wchar_t* text, std::size_t n, char* out)
-{
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned long c = static_cast<unsigned long>(text[i]);
-        if (c < 0x80) {
-            *out++ = static_cast<char>(c);
-            continue;
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = 0xFFFD;
-        if (c < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (c >> 6));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *out++ = static_cast<char>(0xE0 | (c >> 12));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            *out++ = static_cast<char>(0xF0 | (c >> 18));
-            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-} // namespace
-
 std::string mss_to_utf8(const std::wstring& text)
 {
-    // Written straight into a buffer of the largest possible size, cut to length at the end.
-    std::string r(text.size() * 4, '\0');
-    r.resize(static_cast<std::size_t>(encode_utf8(text.data(), text.size(), r.data()) - r.data()));
+    std::string r;
+    r.reserve(text.size());
+    mss_append_utf8(r, text.data(), text.size());
     return r;
 }
 
@@ -228,14 +196,7 @@ void mss_dmp_database::write_raw(const std::string& bytes)
 
 void mss_dmp_database::write_w(const std::wstring& text)
 {
-    // Encoded piece by piece through a fixed buffer.
-    constexpr std::size_t piece = 4096;
-    char buffer[piece * 4];
-    for (std::size_t pos = 0; pos < text.size(); pos += piece) {
-        const std::size_t n = std::min(piece, text.size() - pos);
-        const char* end = encode_utf8(text.data() + pos, n, buffer);
-        file_.write(buffer, static_cast<std::size_t>(end - buffer));
-    }
+    write_raw(mss_to_utf8(text));
 }
 
 void mss_dmp_database::create_schema(const std::wstring& name)
@@ -603,40 +564,49 @@ mss_dmp_recordset::~mss_dmp_recordset()
 {
     tk_log_write(2, "mss_dmp_recordset::dtor");
     try {
-        flush_pending();
+        close_statement();
         if (identity_on_) {
-            db_->write_w(L"SET IDENTITY_INSERT " + table_ + L" OFF;\r\nGO\r\n");
+            out_ += mss_to_utf8(L"SET IDENTITY_INSERT " + table_ + L" OFF;\r\nGO\r\n");
             identity_on_ = false;
         }
+        write_out();
+        db_->flush();
     } catch (const std::exception& e) {
         tk_log_write(3, "%s", e.what());
     }
 }
 
-void mss_dmp_recordset::flush_pending()
+void mss_dmp_recordset::write_out()
 {
-    if (pending_.empty())
+    if (out_.empty())
         return;
-    pending_ += L"\r\nGO\r\n";
-    std::wstring text;
-    text.swap(pending_);
-    rows_pending_ = 0;
-    dump(text);
-    db_->flush();
+    db_->write_raw(out_);
+    out_.clear();
+    statement_start_ = 0;
 }
 
-void mss_dmp_recordset::dump(const std::wstring& text)
+void mss_dmp_recordset::close_statement()
 {
-    tk_log_write(2, "mss_dmp_recordset::dump(%s)", text.size() > 256 ? "..." : mss_to_utf8(text).c_str());
-    db_->write_w(text);
-    db_->write_raw("\r\n");
+    if (rows_pending_ == 0 && out_.size() == statement_start_)
+        return;
+    out_ += "\r\nGO\r\n";
+    if (tk_log_may_write(2)) {
+        const std::size_t n = out_.size() - statement_start_;
+        tk_log_write(2, "mss_dmp_recordset::dump(%s)", n > 256 ? "..." : out_.c_str() + statement_start_);
+    }
+    out_ += "\r\n";
+    rows_pending_ = 0;
+    statement_start_ = out_.size();
+    // The text goes to the file in large blocks; the last block when the table ends.
+    if (out_.size() >= kBlock)
+        write_out();
 }
 
 void mss_dmp_recordset::append_record(udb_record& record)
 {
     tk_log_write(1, "mss_dmp_recordset::append_record(schema size=%d, record size=%d", (int)columns_.size(),
                  (int)record.size());
-    if (pending_.empty())
+    if (rows_pending_ == 0)
         tk_log_write(1, "Initialize new query...");
     if (record.size() != columns_.size()) {
         tk_log_write(2, "that.size()=%d, schema.size()=%d", (int)record.size(), (int)columns_.size());
@@ -648,15 +618,16 @@ void mss_dmp_recordset::append_record(udb_record& record)
     // they are worked out at the first row.
     if (orig_names_.size() != columns_.size()) {
         udb_names_map& map = db_->get_names_map();
-        head_ = L"INSERT INTO " + table_ + L" (";
+        std::wstring head = L"INSERT INTO " + table_ + L" (";
         orig_names_.clear();
         for (size_t i = 0; i < columns_.size(); ++i) {
             if (i)
-                head_ += L", ";
-            head_ += mss_quote_name(columns_[i]->name);
+                head += L", ";
+            head += mss_quote_name(columns_[i]->name);
             orig_names_.push_back(map.get_fn_orig_name(name, columns_[i]->name));
         }
-        head_ += L")";
+        head += L")";
+        head_ = mss_to_utf8(head);
     }
     for (size_t i = 0; i < columns_.size(); ++i) {
         const std::wstring& orig = orig_names_[i];
@@ -670,60 +641,64 @@ void mss_dmp_recordset::append_record(udb_record& record)
             throw tk_exception(kGenericError, 0);
         }
     }
-    bool head_pending = true;   // the INSERT's head is still to be written for this row
 
-    // The buffers below keep their room from row to row.
-    std::vector<std::wstring>& literals = literals_;
-    std::vector<big_kind>& big = big_;
-    literals.resize(columns_.size());
-    big.assign(columns_.size(), big_kind::none);
+    // The row's literals, one after the other in a buffer that keeps its room from row to row.
+    row_.clear();
+    ends_.resize(columns_.size());
+    big_.assign(columns_.size(), big_kind::none);
     for (size_t i = 0; i < columns_.size(); ++i) {
         const udb_field* f = record[i];
         if (!f)
             TK_MAIL_ASSERT();
         if (f->get_size() > kBigValue) {
-            if (mss_is_binary_vt(f->get_type())) {
-                big[i] = big_kind::binary;
-                continue;
-            }
-            if (f->get_type() == VT_BSTR) {
-                big[i] = big_kind::text;
-                continue;
-            }
+            if (mss_is_binary_vt(f->get_type()))
+                big_[i] = big_kind::binary;
+            else if (f->get_type() == VT_BSTR)
+                big_[i] = big_kind::text;
         }
-        literals[i] = mss_get_fld_append_str(f, columns_[i].get());
+        if (big_[i] == big_kind::none)
+            literals_.append(row_, *f, *columns_[i]);
+        ends_[i] = row_.size();
     }
 
     if (has_auto_num_ && identity_pending_) {
-        db_->write_w(L"SET IDENTITY_INSERT " + table_ + L" ON;\r\nGO\r\n");
+        out_ += mss_to_utf8(L"SET IDENTITY_INSERT " + table_ + L" ON;\r\nGO\r\n");
+        statement_start_ = out_.size();
         identity_pending_ = false;
         identity_on_ = true;
     }
 
-    std::wstring& values = values_;
-    values.assign(pending_.empty() ? L" VALUES (" : L", (");
+    const bool statement_open = rows_pending_ > 0;
+    std::string& values = values_;
+    values.assign(statement_open ? ", (" : " VALUES (");
+    bool head_pending = !statement_open;   // the INSERT's head is still to be written for this row
     bool row_is_big = false;
     for (size_t i = 0; i < columns_.size(); ++i) {
         if (i)
-            values += L", ";
-        if (big[i] == big_kind::none) {
-            values += literals[i];
+            values += ", ";
+        if (big_[i] == big_kind::none) {
+            const size_t begin = i ? ends_[i - 1] : 0;
+            values.append(row_, begin, ends_[i] - begin);
             continue;
         }
-        // Stream the value: what was built so far first, then the value in pieces.
-        if (!pending_.empty())
-            dump(pending_);
-        else if (head_pending)
-            dump(head_);
-        dump(values);
-        pending_.clear();
+        // Stream the value: what was built so far first, each piece on its own line, then the
+        // value in pieces.
+        if (rows_pending_ > 0) {
+            out_ += "\r\n";
+        } else if (head_pending) {
+            out_ += head_;
+            out_ += "\r\n";
+        }
+        out_ += values;
+        out_ += "\r\n";
+        write_out();
         head_pending = false;
         values.clear();
         rows_pending_ = 0;
         row_is_big = true;
         const udb_field* f = record[i];
         const size_t total = f->get_size();
-        if (big[i] == big_kind::binary) {
+        if (big_[i] == big_kind::binary) {
             static const char hex[] = "0123456789ABCDEF";
             db_->write_raw("0x");
             std::string buf;
@@ -761,13 +736,12 @@ void mss_dmp_recordset::append_record(udb_record& record)
         }
     }
 
-    if (pending_.empty() && head_pending)
-        pending_ = head_;
-    pending_ += values;
-    pending_ += L')';
-    if (!row_is_big && rows_pending_ < kRowsPerInsert - 1) {
+    if (head_pending)
+        out_ += head_;
+    out_ += values;
+    out_ += ')';
+    if (!row_is_big && rows_pending_ < kRowsPerInsert - 1)
         ++rows_pending_;
-    } else {
-        flush_pending();
-    }
+    else
+        close_statement();
 }

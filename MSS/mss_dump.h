@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "MSS/mss_lit.h"
 #include "MSS/mss_sfile.h"
 #include "UDB/udb_db.h"
 
@@ -34,8 +35,8 @@ public:
 private:
     enum class big_kind { none, binary, text };   // values streamed in pieces
 
-    void dump(const std::wstring& text);
-    void flush_pending();
+    void close_statement();
+    void write_out();
 
     mss_dmp_database* db_;
     std::vector<std::unique_ptr<t_ftd>> columns_;
@@ -43,13 +44,16 @@ private:
     bool has_auto_num_ = false;
     bool identity_pending_ = true;
     bool identity_on_ = false;
-    unsigned rows_pending_ = 0;
-    std::wstring pending_;
-    std::wstring head_;                     // "INSERT INTO ... (columns)"
+    unsigned rows_pending_ = 0;             // rows of the open INSERT statement
+    std::string out_;                       // UTF-8 text not yet handed to the file
+    std::size_t statement_start_ = 0;       // where the open statement begins in out_
+    std::string head_;                      // "INSERT INTO ... (columns)"
     std::vector<std::wstring> orig_names_;  // source name of each column
-    std::vector<std::wstring> literals_;    // the row's values as literals
+    std::string row_;                       // the row's literals, one after the other
+    std::vector<std::size_t> ends_;         // where each literal ends in row_
     std::vector<big_kind> big_;             // which of the row's values are streamed
-    std::wstring values_;                   // the row's "(...)" part
+    std::string values_;                    // the row's "(...)" part
+    mss_literal_writer literals_;
     const mss_dump_options& options_;
 };
 

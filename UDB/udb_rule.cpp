@@ -8,6 +8,12 @@ udb_custom_conversion* udb_custom_conversion::registry()
     return tk_singleton<udb_custom_conversion>::get();
 }
 
+bool udb_custom_conversion::has_rules()
+{
+    const auto* r = registry();
+    return r && !r->rules.empty();
+}
+
 bool udb_custom_conversion::is_acceptable1(const t_ftd& column)
 {
     tk_log_write(1, "udb_custom_conversion::is_acceptable1");

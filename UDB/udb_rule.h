@@ -27,6 +27,8 @@ public:
     void add_rule(const udb_conversion_rule* rule) { rules.push_back(rule); }
     const std::vector<const udb_conversion_rule*>& get_rules() const { return rules; }
 
+    // Is any rule registered? (No rule: no value or column can be claimed.)
+    static bool has_rules();
     // Does a rule accept the column?
     static bool is_acceptable1(const t_ftd& column);
     // Does a rule accept the value?

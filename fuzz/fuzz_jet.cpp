@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "platform/jet/jet_database.h"
+#include "platform/jet/jet_index_key.h"
+#include "platform/jet/jet_index_walk.h"
 #include "platform/jet/jet_query.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -18,10 +20,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (e->kind() != jet::object_kind::table) continue;
             try {
                 auto def = db->table(e->name);
+                std::vector<jet::index_key_layout> keys;
+                for (const auto& x : def->indexes) {
+                    keys.push_back(jet::key_layout(db->format(), *def, x));
+                    try {
+                        jet::walk_index(db->file(), x.root_page, def->tdef_page, [](const jet::index_entry&) {});
+                    } catch (const jet::error&) {
+                        // A damaged index; the rows may still read.
+                    }
+                }
                 auto cur = db->rows(def);
+                std::vector<std::uint8_t> key;
                 while (budget > 0 && cur.next()) {
                     --budget;
                     for (const auto& v : cur.values()) (void)v.to_wstring();
+                    for (const auto& k : keys) jet::encode_key(k, cur.values(), key);
                 }
             } catch (const jet::error&) {
                 // A damaged table; the others may still read.

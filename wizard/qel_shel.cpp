@@ -54,9 +54,24 @@ std::string narrow(const std::wstring& text)
     return out;
 }
 
+// A file-dialog filter list written as one literal: its characters up to the literal's end,
+// the zero characters between the parts included.
+template <std::size_t N>
+std::wstring zero_list(const wchar_t (&text)[N])
+{
+    return std::wstring(text, N - 1);
+}
+
 std::wstring file_part(const std::wstring& path)
 {
     return tk_file_wname(path).name;
+}
+
+// The script for a name: its own folder and name with ".sql"; a name without a folder goes
+// beside the source, or into the home folder when the source has none either.
+std::wstring script_path(const std::wstring& name, const std::wstring& source)
+{
+    return gui_default_path(false, file_part(name), gui_has_folder(name) ? name : source, L"sql");
 }
 
 const tk_error_entry dao_texts[] = {
@@ -451,7 +466,7 @@ void ugl_page::on_command(int id, int code)
     if (id == 1202) {
         on_use_ugl();
     } else if (id == 1107) {
-        open_file_dialog dlg(this, std::wstring(L"Workgroup Information Files (*.mdw)\0*.mdw\0All Files (*.*)\0*.*\0", 62),
+        open_file_dialog dlg(this, zero_list(L"Workgroup Information Files (*.mdw)\0*.mdw\0All Files (*.*)\0*.*\0"),
                              L"Select Workgroup Information File", get_text(1003));
         if (dlg.run())
             set_text(1003, dlg.file_name());
@@ -523,15 +538,8 @@ bool sel_file_page::page_init()
         if (!c.source.empty())
             set_text(1003, tk_file_wname(c.source).path());
         const std::wstring& from = c.destination.empty() ? c.source : c.destination;
-        if (!from.empty()) {
-            if (c.direct) {
-                set_text(1004, file_part(from));
-            } else {
-                gui_file_name name(from);
-                name.set_extension(L"sql");
-                set_text(1004, name.make_path());
-            }
-        }
+        if (!from.empty())
+            set_text(1004, c.direct ? file_part(from) : script_path(from, c.source));
     }
     conv("qel_shel", 603);
     return true;
@@ -560,7 +568,7 @@ void sel_file_page::report(const std::exception_ptr& error)
         shell().error_narrow(text.empty() ? std::string(e.what()) : text);
         if (e.code() == 68585 || e.code() == 68879) {
             tk_log_write(1, "Unrecognized format error");
-            shell().display_help(1022);
+            shell().offer_help(1022);
         }
     } catch (const tk_exception& e) {
         shell().error_narrow(sql_error_text(e));
@@ -641,10 +649,7 @@ void sel_file_page::on_command(int id, int code)
     if (id == 1004 && code == ui_setfocus) {
         const std::wstring source = get_text(1003);
         if (!source.empty() && get_text(1004).empty()) {
-            if (c.direct)
-                set_text(1004, file_part(source));
-            else
-                set_text(1004, gui_default_path(false, file_part(source), std::wstring(), L"sql"));
+            set_text(1004, c.direct ? file_part(source) : script_path(source, source));
         }
         return;
     }
@@ -653,19 +658,26 @@ void sel_file_page::on_command(int id, int code)
     switch (id) {
     case 1107: {
         open_file_dialog dlg(this,
-                             std::wstring(L"MS Access Databases (.mdb;*.accdb)\0*.mdb;*.accdb\0All Files (*.*)\0*.*\0", 72),
+                             zero_list(L"MS Access Databases (.mdb;*.accdb)\0*.mdb;*.accdb\0All Files (*.*)\0*.*\0"),
                              L"Select MS Access database to convert", get_text(1003));
         if (dlg.run()) {
             set_text(1003, dlg.file_name());
-            set_text(1004, file_part(dlg.file_name()));
+            set_text(1004, c.direct ? file_part(dlg.file_name()) : script_path(dlg.file_name(), dlg.file_name()));
         }
         break;
     }
     case 1104: {
-        save_file_dialog dlg(this, std::wstring(L"T-SQL Script Files (.sql)\0*.sql\0All Files (*.*)\0*.*\0", 52),
+        save_file_dialog dlg(this, zero_list(L"T-SQL Script Files (.sql)\0*.sql\0All Files (*.*)\0*.*\0"),
                              L"Select File", get_text(1004), L"sql");
         if (dlg.run())
             set_text(1004, dlg.file_name());
+        break;
+    }
+    case 1105: {
+        save_file_dialog dlg(this, zero_list(L"Log Files (*.log)\0*.log\0All Files (*.*)\0*.*\0"),
+                             L"Select Log File", get_text(1006), L"log");
+        if (dlg.run())
+            set_text(1006, dlg.file_name());
         break;
     }
     case 1228:
@@ -730,17 +742,21 @@ void set_query_dlg::on_command(int id, int code)
     switch (id) {
     case IDOK:
         tk_log_write(1, "set_query_dlg::on_ok");
+        // A refusal puts the focus back on the field to mend, so typing goes on there.
         name = get_text(1019, 2048);
         if (name.empty()) {
             message(L"Table name is empty!");
+            focus(1019);
             return;
         }
         if (!check_query()) {
             error(L"The query must start with SELECT.");
+            focus(1020);
             return;
         }
         if (sql.empty()) {
             error(L"Query is empty!");
+            focus(1020);
             return;
         }
         end_dialog(IDOK);

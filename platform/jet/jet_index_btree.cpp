@@ -99,116 +99,12 @@ public:
     const index_page_layout& L_;
 };
 
-// ---- bulk build ----
-
-// Packs `items` (entry bytes in order) into pages of `room` bytes: the first page index of each group.
-// A page's bytes are its entries whole, less (on intermediate pages) the prefix they share with the first.
-template <typename Entries>
-std::vector<std::size_t> pack(const Entries& items, bool leaf, std::size_t room, bool last_is_free)
-{
-    std::vector<std::size_t> starts;
-    std::size_t i = 0;
-    while (i < items.size()) {
-        starts.push_back(i);
-        const std::vector<std::uint8_t>& first = items[i].key;
-        std::size_t prefix = first.size(), total = entry_bytes(items[i], leaf), n = 1;
-        while (i + n < items.size()) {
-            const std::vector<std::uint8_t>& k = items[i + n].key;
-            std::size_t m = 0, lim = std::min(prefix, k.size());
-            while (m < lim && k[m] == first[m]) ++m;
-            std::size_t p = leaf ? 0 : std::min(prefix, m);  // leaves share no prefix
-            std::size_t grown = total + entry_bytes(items[i + n], leaf);
-            // n+1 entries, all but the first without the prefix (which only ever shrinks).
-            if (grown - n * p > room) break;
-            prefix = p;
-            total = grown;
-            ++n;
-        }
-        // On intermediate levels the last page below becomes the tail and takes no room: one more fits.
-        if (last_is_free && i + n < items.size()) ++n;
-        i += n;
-    }
-    return starts;
-}
-
-// Intermediate pages are linked to their neighbours under the same parent only (leaves all along).
-void link_siblings(tree& t, const std::vector<child_ref>& level, const std::vector<std::size_t>& starts)
-{
-    for (std::size_t k = 0; k < starts.size(); ++k) {
-        std::size_t end = k + 1 < starts.size() ? starts[k + 1] : level.size();
-        for (std::size_t i = starts[k]; i < end; ++i) {
-            index_page p = t.load(level[i].page);
-            p.prev = i > starts[k] ? level[i - 1].page : 0;
-            p.next = i + 1 < end ? level[i + 1].page : 0;
-            t.store_or_fail(level[i].page, p);
-        }
-    }
-}
-
 } // namespace
 
 std::size_t max_index_key(file_format f)
 {
     // Three intermediate entries (key, row pointer, page below) must fit in one page's entry room.
     return index_layout_for(f).entry_room() / 3 - 8;
-}
-
-std::uint32_t build_index(index_page_store& s, std::uint32_t owner, const std::vector<index_entry>& sorted)
-{
-    tree t(s, owner);
-    const std::size_t room = t.L_.entry_room();
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        check_key(s.format(), sorted[i]);
-        if (i > 0 && !(sorted[i - 1] < sorted[i])) fail("entries to build from are not in order");
-    }
-    if (sorted.empty()) {
-        std::uint32_t n = s.allocate();
-        t.store_or_fail(n, t.fresh(true));
-        return n;
-    }
-
-    // Leaves, linked left to right.
-    std::vector<child_ref> level;
-    {
-        std::vector<std::size_t> starts = pack(sorted, true, room, false);
-        std::vector<std::uint32_t> pages;
-        for (std::size_t k = 0; k < starts.size(); ++k) pages.push_back(s.allocate());
-        for (std::size_t k = 0; k < starts.size(); ++k) {
-            index_page p = t.fresh(true);
-            std::size_t end = k + 1 < starts.size() ? starts[k + 1] : sorted.size();
-            p.entries.assign(sorted.begin() + static_cast<std::ptrdiff_t>(starts[k]),
-                             sorted.begin() + static_cast<std::ptrdiff_t>(end));
-            p.prev = k > 0 ? pages[k - 1] : 0;
-            p.next = k + 1 < pages.size() ? pages[k + 1] : 0;
-            t.store_or_fail(pages[k], p);
-            level.push_back({p.entries.back(), pages[k]});
-        }
-    }
-
-    // Intermediate levels until one page remains; pages of one level are linked only under one parent.
-    while (level.size() > 1) {
-        std::vector<index_entry> as_entries;
-        for (const child_ref& c : level) {
-            index_entry e = c.last;
-            e.child = c.page;
-            as_entries.push_back(std::move(e));
-        }
-        std::vector<std::size_t> starts = pack(as_entries, false, room, true);
-        std::vector<child_ref> up;
-        for (std::size_t k = 0; k < starts.size(); ++k) {
-            std::size_t end = k + 1 < starts.size() ? starts[k + 1] : level.size();
-            std::vector<child_ref> kids(level.begin() + static_cast<std::ptrdiff_t>(starts[k]),
-                                        level.begin() + static_cast<std::ptrdiff_t>(end));
-            index_page p = t.fresh(false);
-            tree::set_children(p, kids);
-            std::uint32_t n = s.allocate();
-            t.store_or_fail(n, p);
-            up.push_back({kids.back().last, n});
-        }
-        if (!t.load(level.front().page).leaf) link_siblings(t, level, starts);
-        level = std::move(up);
-    }
-    return level.front().page;
 }
 
 namespace {

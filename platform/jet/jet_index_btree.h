@@ -22,6 +22,51 @@ public:
 // The longest key an entry may have, so that every page holds at least three entries.
 std::size_t max_index_key(file_format f);
 
+// Builds a tree from entries handed over one at a time in ascending order, keeping only the page being
+// filled on each level in memory: leaves are filled in turn and linked left to right; each intermediate
+// page holds an entry (the last entry below) for every page under it but the last, which is its tail.
+//   index_appender a(store, tdef_page);
+//   for (...) a.add(entry);           // each entry after the one before (key, then row)
+//   std::uint32_t root = a.finish();  // no entries: one empty leaf
+class index_appender {
+public:
+    index_appender(index_page_store& s, std::uint32_t owner);
+    index_appender(const index_appender&) = delete;
+    index_appender& operator=(const index_appender&) = delete;
+
+    // Throws jet::error (err_corrupt) for an entry not after the previous one or a key longer than
+    // max_index_key; nothing is added then.
+    void add(const index_entry& e);
+    // Writes the pages still being filled and returns the root. Call once.
+    std::uint32_t finish();
+
+private:
+    // The page being filled on one level.
+    struct level {
+        std::uint32_t page = 0;           // its number (allocated when it is started)
+        std::uint32_t prev = 0;           // leaves: the leaf before it
+        std::vector<index_entry> items;   // leaves: entries; intermediate: one per page below (child set)
+        std::size_t bytes = 0;            // entry bytes of `items`, whole
+        std::size_t prefix = 0;           // key bytes all items share with the first
+        bool written_one = false;         // a page of this level has been written
+        std::vector<std::uint32_t> done;  // intermediate levels: pages written under the current parent
+    };
+
+    void push(std::size_t depth, const index_entry& item);
+    void start(std::size_t depth, const index_entry& item, std::uint32_t prev);
+    std::uint32_t write_page(std::size_t depth, std::uint32_t next, index_entry& last);
+    std::uint32_t flush(std::size_t depth, std::uint32_t next);
+    void link_under_parent(std::size_t depth);
+
+    index_page_store& s_;
+    std::uint32_t owner_;
+    const index_page_layout& L_;
+    std::vector<level> levels_;
+    index_entry last_;
+    bool any_ = false;
+    bool finished_ = false;
+};
+
 // Builds the tree of `sorted` entries (ascending by key, then row) in new pages of the table whose
 // definition is at `owner`, and returns the root page to store in the index definition. Leaves are
 // filled in order and linked left to right; each intermediate page holds an entry (the last entry

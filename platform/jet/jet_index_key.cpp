@@ -28,8 +28,13 @@ void put_be(byte_vec& out, std::uint64_t v, int n)
 
 [[noreturn]] void wrong_value(const key_column& c, const value& v)
 {
-    throw error(err_corrupt, std::string("an index key of a ") + type_name(c.type) + " column cannot hold the value " +
-                                 std::string(v.to_wstring().begin(), v.to_wstring().end()));
+    // The value in the message is cut short and kept to ASCII: it may be long or hostile.
+    std::wstring w = v.to_wstring();
+    std::string shown;
+    for (std::size_t i = 0; i < w.size() && i < 40; ++i) shown += w[i] >= 0x20 && w[i] < 0x7F ? static_cast<char>(w[i]) : '?';
+    if (w.size() > 40) shown += "...";
+    throw error(err_corrupt, std::string("an index key of a ") + type_name(c.type) + " column cannot hold the value '" +
+                                 shown + "'");
 }
 
 // Signed integers: big-endian with the sign bit flipped, so that negatives sort first.

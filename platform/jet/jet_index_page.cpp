@@ -19,6 +19,11 @@ void put32(std::uint8_t* p, std::uint32_t v)
 
 std::size_t trailer_size(bool leaf) { return leaf ? 4 : 8; }
 
+[[noreturn]] void page_error(const std::string& what, std::uint32_t n, const std::string& why)
+{
+    throw error(err_corrupt, (what.empty() ? "" : what + ": ") + "index page " + std::to_string(n) + " " + why);
+}
+
 // The bytes of an entry after its key: page (3) and row (1) big-endian, then the page below (4).
 void put_trailer(const index_entry& e, bool leaf, std::vector<std::uint8_t>& out)
 {
@@ -28,6 +33,20 @@ void put_trailer(const index_entry& e, bool leaf, std::vector<std::uint8_t>& out
     out.push_back(e.row);
     if (leaf) return;
     for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(e.child >> (8 * i)));
+}
+
+// An entry from its whole bytes (at least the trailer's worth): key, then the trailer.
+index_entry entry_from(const std::vector<std::uint8_t>& b, bool leaf)
+{
+    index_entry e;
+    std::size_t k = b.size() - trailer_size(leaf);
+    e.key.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(k));
+    e.data_page = (static_cast<std::uint32_t>(b[k]) << 16) | (static_cast<std::uint32_t>(b[k + 1]) << 8) | b[k + 2];
+    e.row = b[k + 3];
+    if (!leaf)
+        e.child = (static_cast<std::uint32_t>(b[k + 4]) << 24) | (static_cast<std::uint32_t>(b[k + 5]) << 16) |
+                  (static_cast<std::uint32_t>(b[k + 6]) << 8) | b[k + 7];
+    return e;
 }
 
 std::vector<std::uint8_t> whole(const index_entry& e, bool leaf)
@@ -84,10 +103,7 @@ index_page decode_index_page(const page_file& f, std::uint32_t n, const std::uin
 index_page decode_index_page(const index_page_layout& L, std::uint32_t n, const std::uint8_t* pg,
                              const std::string& what)
 {
-    auto bad = [&](const std::string& why) {
-        throw error(err_corrupt, (what.empty() ? "" : what + ": ") + "index page " + std::to_string(n) + " " + why);
-    };
-    if (pg[0] != index_node_page && pg[0] != index_leaf_page) bad("is not an index page");
+    if (pg[0] != index_node_page && pg[0] != index_leaf_page) page_error(what, n, "is not an index page");
     index_page p;
     p.leaf = pg[0] == index_leaf_page;
     p.owner = rd32(pg + 4);
@@ -102,37 +118,21 @@ index_page decode_index_page(const index_page_layout& L, std::uint32_t n, const 
     std::size_t last = 0;
     for (std::size_t bit = 0; bit < static_cast<std::size_t>(L.mask_size) * 8; ++bit) {
         if (!(pg[L.mask_at + bit / 8] & (1u << (bit % 8)))) continue;
-        if (bit > room) bad("has an entry past the end of the page");
-        if (bit == last) bad("has an empty entry");
+        if (bit > room) page_error(what, n, "has an entry past the end of the page");
+        if (bit == last) page_error(what, n, "has an empty entry");
         std::vector<std::uint8_t> b;
         b.reserve(prefix.size() + (bit - last));
         b.insert(b.end(), prefix.begin(), prefix.end());
         b.insert(b.end(), base + last, base + bit);
         if (p.entries.empty()) {
-            if (prefix_len > b.size()) bad("has a shared prefix longer than its first entry");
+            if (prefix_len > b.size()) page_error(what, n, "has a shared prefix longer than its first entry");
             prefix.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(prefix_len));
         }
-        if (b.size() < trailer) bad("has an entry too short for its row pointer");
-        index_entry e;
-        std::size_t k = b.size() - trailer;
-        e.key.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(k));
-        e.data_page = (static_cast<std::uint32_t>(b[k]) << 16) | (b[k + 1] << 8) | b[k + 2];
-        e.row = b[k + 3];
-        if (!p.leaf)
-            e.child = (static_cast<std::uint32_t>(b[k + 4]) << 24) | (b[k + 5] << 16) | (b[k + 6] << 8) | b[k + 7];
-        p.entries.push_back(std::move(e));
+        if (b.size() < trailer) page_error(what, n, "has an entry too short for its row pointer");
+        p.entries.push_back(entry_from(b, p.leaf));
         last = bit;
     }
     return p;
-}
-
-std::size_t index_page_bytes(const index_page& p)
-{
-    std::size_t prefix = shared_prefix(p);
-    std::size_t total = 0;
-    for (std::size_t i = 0; i < p.entries.size(); ++i)
-        total += p.entries[i].key.size() + trailer_size(p.leaf) - (i == 0 ? 0 : prefix);
-    return total;
 }
 
 bool encode_index_page(const index_page_layout& L, const index_page& p, std::vector<std::uint8_t>& out)

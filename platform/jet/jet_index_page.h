@@ -54,10 +54,6 @@ index_page decode_index_page(const page_file& f, std::uint32_t n, const std::uin
 index_page decode_index_page(const index_page_layout& L, std::uint32_t n, const std::uint8_t* pg,
                              const std::string& what);
 
-// Bytes of entry data `p` takes on a page: the first entry whole, the others without the prefix they
-// share with the first.
-std::size_t index_page_bytes(const index_page& p);
-
 // Encodes `p` into a page image of the layout's size. Returns false, leaving `out` unspecified, when the
 // entries do not fit (the caller splits the page).
 bool encode_index_page(const index_page_layout& L, const index_page& p, std::vector<std::uint8_t>& out);

@@ -90,6 +90,19 @@ void page_store::flush()
         fail("cannot set its length");
 }
 
+void page_store::trim(std::size_t max_pages)
+{
+    if (cache_.size() <= max_pages) return;
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        if (it->first != 0) {
+            write_at(it->first, it->second.data());
+            it = cache_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void page_store::spoil() noexcept
 {
     if (fd_ < 0) return;

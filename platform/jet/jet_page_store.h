@@ -31,8 +31,11 @@ public:
     std::vector<std::uint8_t>& page(std::uint32_t n);
     // Writes page `n` now and drops it from the cache.
     void retire(std::uint32_t n);
-    // Writes every cached page and syncs the file.
+    // Writes every cached page (but the header) and sets the file's length.
     void flush();
+    // Writes back and drops the cached pages once there are more than `max_pages` of them, so that
+    // memory stays flat however much is written.
+    void trim(std::size_t max_pages);
     // Writes the bytes of page 0 last of all (the header decides whether the file opens).
     void write_now(std::uint32_t n, const std::vector<std::uint8_t>& bytes);
     // Overwrites the start of the header so that no reader takes a half-written file for a database.

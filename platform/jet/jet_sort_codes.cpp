@@ -76,9 +76,19 @@ char_code from_runs(const sort_run* runs, std::size_t count, char16_t unit)
     return out;
 }
 
-} // namespace
+char_code looked_up(text_order order, char16_t unit);
 
-char_code code_of(text_order order, char16_t unit)
+// The first 256 units of each order, looked up once: most text keys use only them.
+struct latin_table {
+    char_code codes[3][256];
+    latin_table()
+    {
+        for (int o = 0; o < 3; ++o)
+            for (char16_t u = 0; u < 256; ++u) codes[o][u] = looked_up(static_cast<text_order>(o), u);
+    }
+};
+
+char_code looked_up(text_order order, char16_t unit)
 {
     switch (order) {
     case text_order::general:
@@ -99,6 +109,16 @@ char_code code_of(text_order order, char16_t unit)
         return from_runs(sort_codes::general97_runs, sort_codes::general97_runs_count, unit);
     }
     return {};
+}
+
+} // namespace
+
+char_code code_of(text_order order, char16_t unit)
+{
+    static const latin_table latin;
+    auto o = static_cast<std::size_t>(order);
+    if (unit < 256 && o < 3) return latin.codes[o][unit];
+    return looked_up(order, unit);
 }
 
 } // namespace jet

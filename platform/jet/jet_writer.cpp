@@ -1,4 +1,5 @@
 #include "platform/jet/jet_writer.h"
+#include "platform/jet/jet_writer_state.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,6 +22,7 @@ constexpr std::int32_t root_id = 0x0F000000;
 constexpr std::int32_t tables_id = 0x0F000001;
 constexpr std::int32_t databases_id = 0x0F000002;
 constexpr std::size_t max_indexes = 32;
+constexpr std::size_t cache_pages = 2048;          // changed pages kept in memory between writes
 
 void put16(std::uint8_t* p, std::uint32_t v)
 {
@@ -91,65 +93,7 @@ bool fixed_type(column_type t)
     }
 }
 
-// A row's key for the unique-index check: the value texts with their kinds, case folded for text.
-std::string unique_key(const std::vector<value>& row, const std::vector<std::size_t>& cols, bool& any_null)
-{
-    std::string k;
-    any_null = false;
-    for (std::size_t i : cols) {
-        const value& v = row[i];
-        if (v.is_null()) any_null = true;
-        k.push_back(static_cast<char>(v.type()));
-        std::wstring s = v.to_wstring();
-        if (v.type() == value::text_k)
-            for (auto& ch : s) ch = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(ch)));
-        for (wchar_t ch : s) {
-            std::uint32_t u = static_cast<std::uint32_t>(ch);
-            k.append(reinterpret_cast<const char*>(&u), 4);
-        }
-        k.push_back('\0');
-    }
-    return k;
-}
-
 } // namespace
-
-// One table of the file, as the writer keeps it.
-struct database_writer::table_state {
-    table_def def;
-    std::vector<real_index_image> reals;
-    std::vector<std::vector<std::uint32_t>> real_pages;
-    std::vector<long_value_maps> lv_maps;
-    std::vector<std::vector<std::uint32_t>> lv_pages;
-    std::vector<std::uint32_t> tdef_pages;
-    std::vector<std::uint32_t> data_pages;
-    std::vector<std::uint32_t> owned_map_pages, free_map_pages;
-    std::vector<std::vector<std::uint32_t>> real_map_pages, lv_map_pages;
-    std::vector<std::uint32_t> lv_spare;   // long-value pages of a rewritten catalogue table, for reuse
-    std::uint32_t cur_data = 0, cur_lval = 0;
-    std::uint32_t rows = 0;
-    std::uint32_t next_auto = 1;
-    bool system = false;
-    std::uint32_t flags = 0;
-    double created = 0;
-    property_maps props;
-    // Unique indexes: the columns (positions) and the keys stored so far.
-    struct unique_check {
-        std::vector<std::size_t> cols;
-        std::set<std::string> keys;
-        bool ignore_nulls = false;
-    };
-    std::vector<unique_check> uniques;
-};
-
-struct database_writer::catalog_row {
-    std::int32_t id = 0;
-    std::int32_t parent = 0;
-    std::wstring name;
-    std::int16_t type = 0;
-    std::uint32_t flags = 0;
-    bytes lvprop;
-};
 
 database_writer::database_writer(const std::string& path, file_format format, double created)
     : format_(format), created_(created), store_(path, layout_for(format))
@@ -407,17 +351,13 @@ void database_writer::add_real_index(table_state& t, index_def& x)
     r.columns = x.columns;
     r.flags = x.real_flags;
     r.map = new_map_row();
-    r.root = store_.allocate();
-    auto& pg = store_.page(r.root);
-    // An empty leaf: no entries, all of the page after the entry area's start free.
-    pg[0] = 0x04;
-    pg[1] = 0x01;
-    put16(pg.data() + 2, store_.page_size() - 0x1E0);
-    put32(pg.data() + 4, t.def.tdef_page);
-    x.real_index = static_cast<std::int32_t>(t.reals.size());
+    const std::size_t i = t.reals.size();
+    x.real_index = static_cast<std::int32_t>(i);
     t.reals.push_back(r);
-    t.real_pages.push_back({r.root});
+    t.real_pages.emplace_back();
     t.real_map_pages.emplace_back();
+    prepare_keys(t, i);
+    build_tree(t, i, {}); // an empty leaf as its root
 }
 
 database_writer::table_state& database_writer::add_table(const std::wstring& name,
@@ -528,15 +468,6 @@ database_writer::table_state& database_writer::add_table(const std::wstring& nam
             t->lv_pages.emplace_back();
             t->lv_map_pages.emplace_back();
         }
-    for (const auto& x : t->def.indexes) {
-        if (!x.unique()) continue;
-        table_state::unique_check u;
-        for (const auto& ic : x.columns) u.cols.push_back(static_cast<std::size_t>(t->def.find_column(ic.name)));
-        u.ignore_nulls = x.ignore_nulls();
-        // A single counter column needs no check: the writer hands out each number once.
-        if (u.cols.size() == 1 && t->def.columns[u.cols[0]].auto_number()) continue;
-        t->uniques.push_back(std::move(u));
-    }
     tables_.push_back(std::move(t));
     return *tables_.back();
 }
@@ -579,15 +510,26 @@ void database_writer::add_index(const std::wstring& table, const index_spec& s)
             ic.ascending = asc;
             x.columns.push_back(ic);
         }
-        if (x.unique() && t.rows > 0)
-            throw error(err_duplicate_key, "A unique index cannot be added to table '" + narrow(table) + "' once it holds rows.");
+        const std::size_t reals = t.reals.size();
         add_real_index(t, x);
         t.def.indexes.push_back(x);
-        if (x.unique()) {
-            table_state::unique_check u;
-            for (const auto& ic : x.columns) u.cols.push_back(static_cast<std::size_t>(t.def.find_column(ic.name)));
-            u.ignore_nulls = x.ignore_nulls();
-            t.uniques.push_back(std::move(u));
+        if (t.reals.size() == reals) return; // it shares a real index that already holds the rows
+        try {
+            fill_index(t, reals);
+        } catch (const error& e) {
+            if (e.code() != err_duplicate_key) throw;
+            // The rows refuse the index: it goes again, its pages freed.
+            t.def.indexes.pop_back();
+            for (std::uint32_t p : t.real_pages.back()) free_page(p);
+            t.reals.pop_back();
+            t.real_pages.pop_back();
+            t.real_map_pages.pop_back();
+            t.key_layouts.pop_back();
+            t.pending.pop_back();
+            t.tree_entries.pop_back();
+            t.pending_keys.pop_back();
+            dirty_ = true;
+            throw;
         }
     });
 }
@@ -673,8 +615,9 @@ void database_writer::store_long_value(table_state& t, const column_def& c, std:
     put16(ref + 6, next.page >> 8);
 }
 
-void database_writer::check_row(table_state& t, std::vector<value>& row)
+std::vector<bool> database_writer::check_row(table_state& t, std::vector<value>& row)
 {
+    std::vector<bool> generated(row.size(), false);
     if (row.size() != t.def.columns.size())
         throw error(err_type_conversion, "A row of table '" + narrow(t.def.name) + "' needs " +
                                              std::to_string(t.def.columns.size()) + " values.");
@@ -682,6 +625,7 @@ void database_writer::check_row(table_state& t, std::vector<value>& row)
         const column_def& c = t.def.columns[i];
         value& v = row[i];
         if (v.is_null() && c.auto_number()) {
+            generated[i] = true;
             if (c.type == column_type::long_integer) {
                 v = value(static_cast<std::int32_t>(t.next_auto));
             } else if (c.type == column_type::guid) {
@@ -709,39 +653,31 @@ void database_writer::check_row(table_state& t, std::vector<value>& row)
             for (const auto& ic : x.columns)
                 if (row[static_cast<std::size_t>(t.def.find_column(ic.name))].is_null())
                     throw error(3058, "Index or primary key cannot contain a Null value.");
+    return generated;
 }
 
 void database_writer::append(const std::wstring& table, std::vector<value>& row)
 {
     guarded([&] {
         table_state& t = find(table);
-        check_row(t, row);
-        std::vector<std::string> keys(t.uniques.size());
-        for (std::size_t u = 0; u < t.uniques.size(); ++u) {
-            bool any_null = false;
-            keys[u] = unique_key(row, t.uniques[u].cols, any_null);
-            if (any_null && t.uniques[u].ignore_nulls) keys[u].clear();
-            if (!keys[u].empty() && t.uniques[u].keys.count(keys[u]))
-                throw error(err_duplicate_key,
-                            "The changes you requested to the table '" + narrow(t.def.name) +
-                                "' were not successful because they would create duplicate values in the index, "
-                                "primary key, or relationship.");
-        }
+        std::vector<bool> generated = check_row(t, row);
+        check_unique(t, row, generated);
         bytes encoded;
         encode_row(t.def, row, long_value_inline,
                    [&](const column_def& c, std::span<const std::uint8_t> data, std::uint8_t ref[12]) {
                        store_long_value(t, c, data, ref);
                    },
                    encoded);
-        place_row(t, encoded);
-        for (std::size_t u = 0; u < t.uniques.size(); ++u)
-            if (!keys[u].empty()) t.uniques[u].keys.insert(std::move(keys[u]));
+        row_pointer at = place_row(t, encoded);
+        index_row(t, row, at);
+        store_.trim(cache_pages);
         ++t.rows;
         for (std::size_t i = 0; i < row.size(); ++i) {
             const column_def& c = t.def.columns[i];
-            if (c.auto_number() && c.type == column_type::long_integer && row[i].type() == value::int32_k &&
-                row[i].as_int32() >= static_cast<std::int32_t>(t.next_auto))
-                t.next_auto = static_cast<std::uint32_t>(row[i].as_int32()) + 1;
+            if (!c.auto_number() || c.type != column_type::long_integer || row[i].type() != value::int32_k) continue;
+            const std::int32_t v = row[i].as_int32();
+            if (!t.counter_taken(v)) t.take_counter(v);
+            if (v >= static_cast<std::int32_t>(t.next_auto)) t.next_auto = static_cast<std::uint32_t>(v) + 1;
         }
     });
 }
@@ -749,6 +685,7 @@ void database_writer::append(const std::wstring& table, std::vector<value>& row)
 void database_writer::rewrite_rows(table_state& t, const std::vector<std::vector<value>>& rows)
 {
     std::vector<std::uint32_t> spare = t.data_pages;
+    std::vector<row_pointer> where;
     t.data_pages.clear();
     t.cur_data = 0;
     for (auto& pages : t.lv_pages) {
@@ -765,8 +702,10 @@ void database_writer::rewrite_rows(table_state& t, const std::vector<std::vector
                    },
                    encoded);
         std::uint8_t rn = 0;
-        place_on_page(t.cur_data, t.data_pages, encoded, t.def.tdef_page, rn, &spare);
+        std::uint32_t p = place_on_page(t.cur_data, t.data_pages, encoded, t.def.tdef_page, rn, &spare);
+        where.push_back({p, rn});
     }
+    rebuild_indexes(t, rows, where);
     // Pages no longer needed stay with the table, empty.
     for (std::uint32_t p : spare) {
         init_data_page(store_.page(p), t.def.tdef_page);
@@ -896,9 +835,11 @@ void database_writer::add_relationship(const relationship_def& r)
             pk.cascade_updates = fk.cascade_updates;
             pk.cascade_deletes = fk.cascade_deletes;
             if (&child == &parent) pk.number = fk.number + 1, fk.ref_index = pk.number;
+            const std::size_t reals = child.reals.size();
             add_real_index(child, fk);
             child.def.indexes.push_back(fk);
             parent.def.indexes.push_back(pk);
+            if (child.reals.size() > reals) fill_index(child, reals);
         }
         relationship_def stored = r;
         stored.table = child.def.name;
@@ -1020,6 +961,7 @@ void database_writer::flush()
         rewrite_rows(rels, rows);
 
         for (auto& t : tables_) {
+            apply_pending(*t);
             write_map_row(t->def.owned_pages, t->data_pages, t->owned_map_pages);
             std::vector<std::uint32_t> none;
             write_map_row(t->def.free_pages, none, t->free_map_pages);

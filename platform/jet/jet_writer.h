@@ -10,6 +10,7 @@
 
 #include "platform/jet/jet_encode.h"
 #include "platform/jet/jet_file.h"
+#include "platform/jet/jet_index_page.h"
 #include "platform/jet/jet_page_store.h"
 #include "platform/jet/jet_props.h"
 #include "platform/jet/jet_table.h"
@@ -107,12 +108,22 @@ private:
     std::uint32_t place_on_page(std::uint32_t& current, std::vector<std::uint32_t>& owned, const bytes& row,
                                 std::uint32_t owner_field, std::uint8_t& row_number, std::vector<std::uint32_t>* spare);
     void store_long_value(table_state& t, const column_def& c, std::span<const std::uint8_t> data, std::uint8_t ref[12]);
-    void check_row(table_state& t, std::vector<value>& row);
+    // Fills auto-numbers and checks Required, zero-length and key columns; which values were generated.
+    std::vector<bool> check_row(table_state& t, std::vector<value>& row);
     void rewrite_rows(table_state& t, const std::vector<std::vector<value>>& rows);
     void write_tdef(table_state& t);
     void write_header();
     void free_page(std::uint32_t page);
     template <class F> void guarded(F&& f);
+    // Indexes (jet_writer_index.cpp).
+    void prepare_keys(table_state& t, std::size_t real);
+    bool key_exists(table_state& t, std::size_t real, const bytes& key);
+    void check_unique(table_state& t, const std::vector<value>& row, const std::vector<bool>& generated);
+    void index_row(table_state& t, const std::vector<value>& row, row_pointer at);
+    void apply_pending(table_state& t);
+    void build_tree(table_state& t, std::size_t real, std::vector<index_entry> entries);
+    void rebuild_indexes(table_state& t, const std::vector<std::vector<value>>& rows, const std::vector<row_pointer>& where);
+    void fill_index(table_state& t, std::size_t real);
 
     file_format format_;
     double created_;

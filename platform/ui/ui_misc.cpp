@@ -29,6 +29,42 @@ std::function<bool(const std::wstring&, int)>& help_hook()
     return h;
 }
 
+// The description without the pattern list it may show itself: the dialog adds the real one.
+std::wstring filter_description(std::wstring description)
+{
+    if (!description.empty() && description.back() == L')') {
+        const std::size_t open = description.rfind(L'(');
+        if (open != std::wstring::npos) {
+            description.resize(open);
+            while (!description.empty() && description.back() == L' ')
+                description.pop_back();
+        }
+    }
+    return description;
+}
+
+// "*.a;*.b" as "*.a *.b"; "*.*" is every file, also one without an extension: "*".
+std::wstring filter_patterns(const std::wstring& list)
+{
+    std::wstring out;
+    std::size_t pos = 0;
+    while (pos <= list.size()) {
+        std::size_t end = list.find(L';', pos);
+        if (end == std::wstring::npos)
+            end = list.size();
+        std::wstring one = list.substr(pos, end - pos);
+        pos = end + 1;
+        if (one.empty())
+            continue;
+        if (one == L"*.*")
+            one = L"*";
+        if (!out.empty())
+            out += L' ';
+        out += one;
+    }
+    return out;
+}
+
 } // namespace
 
 std::wstring ui_filter_to_text(const std::wstring& filter)
@@ -46,12 +82,9 @@ std::wstring ui_filter_to_text(const std::wstring& filter)
             end = filter.size();
         std::wstring pattern = filter.substr(pos, end - pos);
         pos = end + 1;
-        for (auto& c : pattern)
-            if (c == L';')
-                c = L' ';
         if (!out.empty())
             out += L";;";
-        out += description + L" (" + pattern + L")";
+        out += filter_description(description) + L" (" + filter_patterns(pattern) + L")";
     }
     return out;
 }

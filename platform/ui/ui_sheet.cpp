@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
@@ -125,13 +126,17 @@ void ui_property_sheet::create()
     line->setFrameShape(QFrame::HLine);
     layout->addWidget(line);
 
-    m_chrome->stack = new QStackedWidget(w);
-    layout->addWidget(m_chrome->stack, 1);
+    // The pages scroll when the screen is too small for them.
+    auto* scroll = new QScrollArea(w);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    m_chrome->stack = new QStackedWidget(scroll);
+    scroll->setWidget(m_chrome->stack);
+    layout->addWidget(scroll, 1);
 
     auto* buttons = new QHBoxLayout();
     auto make = [&](const char* text, void (ui_property_sheet::*handler)()) {
         auto* b = new QPushButton(QString::fromLatin1(text), w);
-        b->setAutoDefault(false);
         QObject::connect(b, &QPushButton::clicked, w, [this, handler]() {
             try {
                 (this->*handler)();
@@ -153,7 +158,6 @@ void ui_property_sheet::create()
     buttons->addWidget(m_chrome->finish);
     buttons->addWidget(m_chrome->cancel);
     layout->addLayout(buttons);
-    w->resize(640, 480);
     // The help key asks the showing page for its help, as the Help button does.
     auto* f1 = new QShortcut(QKeySequence(QKeySequence::HelpContents), w);
     QObject::connect(f1, &QShortcut::activated, w, [this]() {
@@ -166,6 +170,7 @@ void ui_property_sheet::create()
 
     if (!m_pages.empty())
         activate(0, +1);
+    ui_fit_to_screen(w, 640, 480);
 }
 
 int ui_property_sheet::do_modal()
@@ -228,6 +233,8 @@ void ui_property_sheet::update_chrome()
     m_chrome->next->setVisible(!finish);
     m_chrome->finish->setVisible(finish);
     m_chrome->finish->setEnabled((m_buttons & PSWIZB_FINISH) != 0);
+    // Enter presses Next, or Finish on the last page.
+    (finish ? m_chrome->finish : m_chrome->next)->setDefault(true);
     ui_page* p = active_page();
     m_chrome->help->setVisible(p && (p->flags() & PSP_HASHELP));
     m_chrome->header->setVisible(p && !(p->flags() & PSP_HIDEHEADER));
@@ -403,8 +410,8 @@ void ui_property_sheet::center()
     QScreen* s = m_window->screen();
     if (!s)
         return;
-    QRect area = s->availableGeometry();
-    m_window->move(area.center() - QPoint(m_window->width() / 2, m_window->height() / 2));
+    m_window->move(s->availableGeometry().center() - m_window->rect().center());
+    ui_fit_to_screen(m_window, m_window->width(), m_window->height());
 }
 
 bool ui_property_sheet::start_timer(int timer_id, int milliseconds)

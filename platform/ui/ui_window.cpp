@@ -24,7 +24,9 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <exception>
 
 #include "TK/tk_log.h"
@@ -92,7 +94,22 @@ private:
     int m_id;
 };
 
+// The letter a text marks with "&" as its shortcut (0 when none; "&&" is a literal "&").
+QChar mnemonic_of(const QString& text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('&'))
+            continue;
+        if (text[i + 1] != QLatin1Char('&'))
+            return text[i + 1].toUpper();
+        ++i;
+    }
+    return QChar();
+}
+
 // The top-level widget of a modal dialog: Escape and the close box go to the dialog object.
+// A letter that the focused control does not take presses the button it marks, as in any
+// dialog box ("Y" and "N" answer a Yes/No box).
 class modal_widget : public QDialog {
 public:
     explicit modal_widget(ui_dialog* owner) : m_owner(owner) {}
@@ -105,9 +122,43 @@ public:
             m_owner->on_close();
     }
 
+protected:
+    void keyPressEvent(QKeyEvent* e) override
+    {
+        if (!(e->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier)) && !e->text().isEmpty())
+            if (QAbstractButton* b = button_marked(e->text()[0].toUpper())) {
+                b->click();
+                return;
+            }
+        QDialog::keyPressEvent(e);
+    }
+
 private:
+    QAbstractButton* button_marked(QChar letter) const
+    {
+        if (!letter.isLetterOrNumber())
+            return nullptr;
+        for (QAbstractButton* b : findChildren<QAbstractButton*>())
+            if (b->isVisible() && b->isEnabled() && mnemonic_of(b->text()) == letter)
+                return b;
+        return nullptr;
+    }
+
     ui_dialog* m_owner;
 };
+
+QPixmap standard_pixmap(const QWidget* w, ui_icon icon)
+{
+    QStyle::StandardPixmap which = QStyle::SP_MessageBoxInformation;
+    switch (icon) {
+    case ui_icon::error: which = QStyle::SP_MessageBoxCritical; break;
+    case ui_icon::question: which = QStyle::SP_MessageBoxQuestion; break;
+    case ui_icon::warning: which = QStyle::SP_MessageBoxWarning; break;
+    case ui_icon::information: break;
+    }
+    const int size = w->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, w);
+    return w->style()->standardIcon(which, nullptr, w).pixmap(size, size);
+}
 
 // Case-insensitive order of sorted list boxes.
 bool sorts_before(const QString& a, const QString& b)
@@ -233,22 +284,35 @@ void ui_window::create_widgets(QWidget* host)
     m_radios = new QButtonGroup(host);
     if (!t)
         return;
+    // A label whose text marks a shortcut gives the focus to the next input control of the
+    // template (labels in one row pair with the inputs of the next row, in order).
+    std::deque<QLabel*> waiting;
+    auto take_label = [&](QWidget* input) {
+        if (waiting.empty())
+            return;
+        waiting.front()->setBuddy(input);
+        waiting.pop_front();
+    };
     for (const ui_control& c : t->controls) {
         QWidget* w = nullptr;
         const QString text = qs(c.text);
         switch (c.kind) {
         case ui_kind::label: {
             auto* l = new QLabel(text, host);
+            l->setTextFormat(Qt::PlainText);
             l->setWordWrap(true);
+            if (!mnemonic_of(text).isNull())
+                waiting.push_back(l);
             w = l;
             break;
         }
         case ui_kind::image:
             w = new QLabel(host);
             break;
-        case ui_kind::button: {
+        case ui_kind::button:
+        case ui_kind::default_button: {
             auto* b = new QPushButton(text, host);
-            b->setAutoDefault(false);
+            b->setDefault(c.kind == ui_kind::default_button);
             QObject::connect(b, &QPushButton::clicked, host, [this, id = c.id]() { dispatch(id, ui_clicked); });
             w = b;
             break;
@@ -268,15 +332,19 @@ void ui_window::create_widgets(QWidget* host)
         }
         case ui_kind::edit:
         case ui_kind::password: {
+            auto* e = new QLineEdit(host);
             if (!c.text.empty()) {
                 auto* l = new QLabel(text, host);
+                l->setTextFormat(Qt::PlainText);
+                l->setBuddy(e);
                 if (!row || !c.same_row) {
                     row = new QHBoxLayout();
                     grid->addLayout(row);
                 }
                 row->addWidget(l);
+            } else {
+                take_label(e);
             }
-            auto* e = new QLineEdit(host);
             if (c.kind == ui_kind::password)
                 e->setEchoMode(QLineEdit::Password);
             e->installEventFilter(new event_relay(this, c.id, e));
@@ -289,13 +357,16 @@ void ui_window::create_widgets(QWidget* host)
         }
         case ui_kind::memo: {
             auto* e = new QPlainTextEdit(host);
+            e->setTabChangesFocus(true);
             e->installEventFilter(new event_relay(this, c.id, e));
+            take_label(e);
             w = e;
             break;
         }
         case ui_kind::list: {
             auto* l = new QListWidget(host);
             l->setSelectionMode(QAbstractItemView::ExtendedSelection);
+            take_label(l);
             QObject::connect(l, &QListWidget::itemDoubleClicked, host,
                              [this, id = c.id]() { dispatch(id, ui_dblclk); });
             w = l;
@@ -494,6 +565,12 @@ void ui_window::set_link(int id, const std::wstring& label, const std::wstring& 
                        .arg(qs(target).toHtmlEscaped(), qs(label).toHtmlEscaped()));
         l->setToolTip(qs(target));
     }
+}
+
+void ui_window::set_icon(int id, ui_icon icon)
+{
+    if (auto* l = qobject_cast<QLabel*>(item(id)))
+        l->setPixmap(standard_pixmap(l, icon));
 }
 
 void ui_window::append_text(int id, const std::wstring& text)
@@ -738,11 +815,13 @@ void ui_dialog::center()
     QWidget* w = widget();
     if (!w)
         return;
+    ui_fit_to_screen(w, 0, 0);
     QWidget* parent = QApplication::activeWindow();
-    QRect area = parent ? parent->geometry()
-                        : (w->screen() ? w->screen()->availableGeometry() : QRect(0, 0, 800, 600));
-    w->adjustSize();
-    w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+    if (parent && parent != w)
+        w->move(parent->geometry().center() - w->rect().center());
+    else if (QScreen* s = w->screen())
+        w->move(s->availableGeometry().center() - w->rect().center());
+    ui_fit_to_screen(w, 0, 0);   // over a parent near the edge: back onto the screen
 }
 
 void ui_dialog::on_command(int id, int /*code*/)
@@ -751,8 +830,20 @@ void ui_dialog::on_command(int id, int /*code*/)
         end_dialog(id);
 }
 
+void ui_dialog::post_while_shown(const std::function<void()>& f)
+{
+    std::lock_guard<std::mutex> g(m_lock);
+    // Queued on the dialog's widget: dropped when the widget goes before the call comes.
+    if (m_dialog)
+        QMetaObject::invokeMethod(m_dialog, f, Qt::QueuedConnection);
+}
+
 void ui_dialog::start_timer(int timer_id, int milliseconds)
 {
+    if (!ui_on_gui_thread()) {
+        post_while_shown([this, timer_id, milliseconds]() { start_timer(timer_id, milliseconds); });
+        return;
+    }
     if (!widget())
         return;
     ui_timer_ptr t(new QTimer());
@@ -769,6 +860,10 @@ void ui_dialog::start_timer(int timer_id, int milliseconds)
 
 void ui_dialog::kill_timer(int timer_id)
 {
+    if (!ui_on_gui_thread()) {
+        post_while_shown([this, timer_id]() { kill_timer(timer_id); });
+        return;
+    }
     m_timers.erase(timer_id);
 }
 
@@ -787,23 +882,24 @@ void ui_message_dialog::on_init()
     auto* layout = static_cast<QVBoxLayout*>(w->layout());
     auto* row = new QHBoxLayout();
     auto* icon = new QLabel(w);
-    QStyle::StandardPixmap which = QStyle::SP_MessageBoxInformation;
+    ui_icon which = ui_icon::information;
     switch (m_flags & 0xF0) {
-    case MB_ICONERROR: which = QStyle::SP_MessageBoxCritical; break;
-    case MB_ICONQUESTION: which = QStyle::SP_MessageBoxQuestion; break;
-    case MB_ICONEXCLAMATION: which = QStyle::SP_MessageBoxWarning; break;
+    case MB_ICONERROR: which = ui_icon::error; break;
+    case MB_ICONQUESTION: which = ui_icon::question; break;
+    case MB_ICONEXCLAMATION: which = ui_icon::warning; break;
     default: break;
     }
-    icon->setPixmap(w->style()->standardIcon(which).pixmap(32, 32));
-    row->addWidget(icon);
+    icon->setPixmap(standard_pixmap(w, which));
+    row->addWidget(icon, 0, Qt::AlignTop);
     auto* label = new QLabel(QString::fromStdWString(m_text), w);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addWidget(label, 1);
     layout->addLayout(row);
     auto* buttons = new QHBoxLayout();
     buttons->addStretch();
     auto add = [&](int id, const char* text, bool is_default) {
         auto* b = new QPushButton(QString::fromLatin1(text), w);
-        b->setAutoDefault(is_default);
         b->setDefault(is_default);
         QObject::connect(b, &QPushButton::clicked, w, [this, id]() { dispatch(id, ui_clicked); });
         buttons->addWidget(b);
@@ -832,6 +928,25 @@ int ui_message_box(const std::wstring& text, const std::wstring& caption, unsign
 {
     ui_message_dialog box(text, caption, flags);
     return box.do_modal();
+}
+
+void ui_fit_to_screen(QWidget* window, int preferred_width, int preferred_height)
+{
+    QScreen* screen = window->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    // Room for the frame the window manager adds around the window.
+    const QSize room = area.size() - QSize(16, 40);
+    QSize size = QSize(preferred_width, preferred_height).expandedTo(window->sizeHint());
+    size = size.boundedTo(room).expandedTo(QSize(1, 1));
+    window->resize(size);
+    QPoint at = window->pos();
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width())));
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - size.height())));
+    window->move(at);
 }
 
 void ui_beep()

@@ -49,6 +49,7 @@ enum class ui_kind {
     label,      // static text
     image,      // static icon or picture
     button,
+    default_button,   // the button that Enter presses (one per window)
     check,      // check box the program toggles itself
     radio,      // automatic radio button, one group per window
     edit,
@@ -58,6 +59,9 @@ enum class ui_kind {
     progress,   // progress bar 0..100
     link,       // hyperlink
 };
+
+// The system's standard icons for image controls.
+enum class ui_icon { information, question, warning, error };
 
 // One control of a template. Controls are laid out in rows, in template order.
 struct ui_control {
@@ -136,6 +140,7 @@ public:
     void set_font(int id, const std::wstring& family, int points, bool bold);
     void set_link(int id, const std::wstring& label, const std::wstring& target);
     void append_text(int id, const std::wstring& text);   // at the end of an edit control
+    void set_icon(int id, ui_icon icon);                   // an image control shows the icon
 
     // List helpers (sorted, case-insensitive; insert keeps the given position).
     int lb_add(int id, const std::wstring& text);
@@ -204,10 +209,14 @@ public:
     void on_command(int id, int code) override;
 
     // Starts a timer that calls on_timer(timer_id) every interval while the dialog shows.
+    // Safe from any thread: the timers themselves live on the user-interface thread.
     void start_timer(int timer_id, int milliseconds);
     void kill_timer(int timer_id);
 
 private:
+    // Runs the function on the user-interface thread while the dialog shows; dropped otherwise.
+    void post_while_shown(const std::function<void()>& f);
+
     std::atomic<bool> m_ended{false};
     std::atomic<int> m_result{0};
     std::mutex m_lock;
@@ -240,6 +249,10 @@ constexpr int ui_message_template_id = 0;
 
 // Shows a message box; returns IDOK, IDYES or IDNO (IDCANCEL when closed otherwise).
 int ui_message_box(const std::wstring& text, const std::wstring& caption, unsigned flags);
+
+// Gives the window a size that fits the available area of the screen it opens on: the
+// preferred size, grown to the window's own size hint, shrunk to the screen.
+void ui_fit_to_screen(QWidget* window, int preferred_width, int preferred_height);
 
 // Plays the system's attention sound (the terminal bell on this platform).
 void ui_beep();

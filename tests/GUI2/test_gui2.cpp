@@ -2,6 +2,7 @@
 // selection page, on real widgets (offscreen) with a hooked user.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
 #include "platform/ui/ui_misc.h"
+#include "support/keyboard.h"
 
 namespace {
 
@@ -105,16 +107,22 @@ TEST_F(GuiTest, MissingHelpFileIsReportedAndAPresentOneOpensAtItsTopic)
     std::filesystem::remove(file);
     s.shell.display_help(1021);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, L"Help file does not exist. Reinstall the program.");
+    EXPECT_EQ(boxes[0].text, L"Help file does not exist.");
+    EXPECT_EQ(boxes[0].caption, L"Veltrane 6.3 Message");
+    s.shell.offer_help(1022);   // help the program offers by itself says nothing without a file
+    EXPECT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(opened.empty());
 
     std::ofstream(std::filesystem::path(file)) << "help";
     s.shell.display_help(1010);
     s.shell.display_help();
+    s.shell.offer_help(1022);
     std::filesystem::remove(file);
-    ASSERT_EQ(opened.size(), 2u);
+    ASSERT_EQ(opened.size(), 3u);
     EXPECT_EQ(opened[0].second, 1010);
     EXPECT_EQ(opened[1].second, 0);
+    EXPECT_EQ(opened[2].second, 1022);
+    EXPECT_EQ(boxes.size(), 1u);
 }
 
 TEST_F(GuiTest, LevelOneErrorsAreShownWithContextAndOnlyTwentyAreKept)
@@ -203,6 +211,30 @@ TEST_F(GuiTest, InternalErrorDialogCopiesTheMessageToTheClipboard)
     }
 }
 
+TEST_F(GuiTest, ErrorDialogsShowTheErrorIconAndEnterPressesTheirDefaultButton)
+{
+    std::vector<bool> icons;
+    answer = [&](ui_dialog& d) {
+        auto* icon = qobject_cast<QLabel*>(d.item(-1));
+        icons.push_back(icon && !icon->pixmap().isNull());
+        d.press(2);
+    };
+    dlg_error_continue recoverable(L"row failed");
+    recoverable.do_modal();
+    dlg_error_ex internal(L"Internal error");
+    internal.do_modal();
+    EXPECT_EQ(icons, (std::vector<bool>{true, true}));
+
+    // On real windows: Enter continues (not Abort), Escape continues too, Enter closes the other.
+    ui_set_modal_hook(nullptr);
+    keyboard::when_modal_shows([](QWidget* w) { keyboard::press(w, Qt::Key_Return); });
+    EXPECT_EQ(dlg_error_continue(L"row failed").do_modal(), 2);
+    keyboard::when_modal_shows([](QWidget* w) { keyboard::press(w, Qt::Key_Escape); });
+    EXPECT_EQ(dlg_error_continue(L"row failed").do_modal(), 2);
+    keyboard::when_modal_shows([](QWidget* w) { keyboard::press(w, Qt::Key_Return); });
+    EXPECT_EQ(dlg_error_ex(L"Internal error").do_modal(), 1);
+}
+
 TEST_F(GuiTest, InternalErrorEndsTheProcessAfterItsDialog)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -255,6 +287,32 @@ TEST_F(GuiTest, FileDialogProposesTheNameWithoutExtensionInItsFolder)
     EXPECT_FALSE(seen.save);
 }
 
+TEST_F(GuiTest, FileDialogsWithoutAFolderOpenWhereTheUserChoseLastElseAtHome)
+{
+    const std::wstring home = gui_home_folder();
+    EXPECT_EQ(home.back(), L'/');
+    std::vector<ui_file_request> seen;
+    std::wstring choice;
+    ui_set_file_hook([&](ui_file_request& r) {
+        seen.push_back(r);
+        r.file = choice;
+        return !choice.empty();
+    });
+    const std::wstring first = gui_last_folder();   // home, or a folder an earlier test chose
+    open_file_dialog(nullptr, L"", L"Select", L"").run();
+    EXPECT_EQ(seen.back().initial_dir, first);
+    EXPECT_NE(seen.back().initial_dir, tk_file_wname(tk_get_module_path_w()).folder());
+
+    choice = L"/tmp/chosen/place/data.mdb";
+    open_file_dialog(nullptr, L"", L"Select", L"").run();
+    choice.clear();
+    save_file_dialog(nullptr, L"", L"Select Profile", L"", L"qel").run();
+    EXPECT_EQ(seen.back().initial_dir, L"/tmp/chosen/place/");
+    save_file_dialog(nullptr, L"", L"Select File", L"test.sql", L"sql").run();
+    EXPECT_EQ(seen.back().initial_dir, L"/tmp/chosen/place/");
+    EXPECT_EQ(seen.back().file, L"test");
+}
+
 TEST_F(GuiTest, FileNameHelpers)
 {
     gui_file_name a(L"/tmp/x/base.mdb"), b(L"/tmp/x/base.mdb");
@@ -266,8 +324,9 @@ TEST_F(GuiTest, FileNameHelpers)
     EXPECT_EQ(a.make_path(), L"/tmp/x/base");
     EXPECT_EQ(gui_default_path(true, L"keep.me", L"/x/y.mdb", L"sql"), L"keep.me");
     EXPECT_EQ(gui_default_path(false, L"name", L"/x/y.mdb", L"sql"), L"/x/name.sql");
-    EXPECT_EQ(gui_default_path(false, L"name", L"", L"sql"),
-              tk_file_wname(tk_get_module_path_w()).folder() + L"name.sql");
+    // Without a folder: the home folder, never the program's own (not writable once installed).
+    EXPECT_EQ(gui_default_path(false, L"name", L"", L"sql"), gui_home_folder() + L"name.sql");
+    EXPECT_EQ(gui_default_path(false, L"name", L"bare.mdb", L".sql"), gui_home_folder() + L"name.sql");
     gui_file_name longer(L"/tmp/" + std::wstring(300, L'a'));
     EXPECT_THROW(longer.make_path(), tk_exception);
 }

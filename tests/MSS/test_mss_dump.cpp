@@ -532,6 +532,7 @@ TEST_F(MssDump, DiskFullIsAnErrorAndTheCutScriptGoes)
     int errors = 0;
     {
         mss_dmp_database db(wpath(), plain);
+        // The failure shows when the buffered text reaches the file: on a row, or at the end.
         try {
             auto rs = db.create_table(L"t", pair_schema(), {});
             udb_record r;
@@ -539,6 +540,8 @@ TEST_F(MssDump, DiskFullIsAnErrorAndTheCutScriptGoes)
                 fill(r, i, L"a value of some length");
                 rs->append_record(r);
             }
+            rs.reset();
+            db.finish();
         } catch (const tk_exception& e) {
             first_error = e.what();
             EXPECT_EQ(e.level(), 1);

@@ -3,6 +3,9 @@
 // and a quick launch that converts a corpus file into a script.
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,10 +18,12 @@
 #include "MSS/mss_engi.h"
 #include "TK/tk_errco.h"
 #include "TK/tk_excep.h"
+#include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "platform/ui/ui_misc.h"
 #include "support/protected.h"
 #include "support/scratch.h"
+#include "support/keyboard.h"
 #include "support/testdata.h"
 #include "wizard/qel_entry.h"
 #include "wizard/qel_shel.h"
@@ -421,6 +426,18 @@ TEST_F(WizardTest, ProfileSavedOnTheFinishPageLoadsBackThroughTheWelcomePage)
             return true;
         });
         w.finish.press(1116);
+        ASSERT_TRUE(fs::exists(profile.string() + ".qel"));
+
+        // Saving onto an existing profile asks first; No leaves it as it was.
+        std::ofstream(profile.string() + ".qel") << "kept";
+        answer = [](ui_dialog& d) { d.press(IDNO); };
+        w.finish.press(1116);
+        EXPECT_EQ(last_text(), L"The file '" + profile.wstring() + L".qel' already exists. Overwrite it?");
+        std::stringstream kept;
+        kept << std::ifstream(profile.string() + ".qel").rdbuf();
+        EXPECT_EQ(kept.str(), "kept");
+        answer = nullptr;   // Yes
+        w.finish.press(1116);
     }
     ASSERT_TRUE(fs::exists(profile.string() + ".qel"));
 
@@ -671,7 +688,7 @@ TEST_F(WizardTest, BrowseButtonsUseTheirFiltersAndTheScriptNameGetsItsExtension)
     EXPECT_EQ(w.files.get_text(1004), (tmp / "target.sql").wstring());
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].title, L"Select Workgroup Information File");
-    EXPECT_EQ(ui_filter_to_text(seen[0].filter), L"Workgroup Information Files (*.mdw) (*.mdw);;All Files (*.*) (*.*)");
+    EXPECT_EQ(ui_filter_to_text(seen[0].filter), L"Workgroup Information Files (*.mdw);;All Files (*)");
     EXPECT_TRUE(seen[1].save);
     EXPECT_EQ(seen[1].title, L"Select File");
 }
@@ -842,6 +859,7 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     DRAV_TESTDATA_OR_SKIP(src, drav_test::protected_files[1].path);
     const fs::path script = tmp / "kept.sql";
     std::ofstream(script) << "old";
+    tk_logger logger(nullptr, false, 3, false);
     wizard_set w;
     w.converter.direct = false;
     w.shell.create();
@@ -849,6 +867,7 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     EXPECT_NE(w.files.item(1007), nullptr);   // the password field under the file name
     w.files.set_text(1003, tk_to_wstring(src));
     w.files.set_text(1004, script.wstring());
+    w.files.set_text(1006, (tmp / "wizard.log").wstring());
     for (const wchar_t* wrong : {L"", L"N0tTheR1ght0ne"}) {
         boxes.clear();
         w.files.set_text(1007, wrong);
@@ -869,6 +888,10 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     w.shell.press_next();
     w.shell.press_cancel();
     EXPECT_EQ(drav_test::read_file(script), "old");
+    // The log was on all along and never saw the password.
+    const std::string log = drav_test::read_file(tmp / "wizard.log");
+    EXPECT_NE(log.find("Opening MS Access database"), std::string::npos);
+    EXPECT_EQ(log.find("N0tTheR1ght0ne"), std::string::npos);
 }
 
 TEST_F(WizardTest, TestQueryAsksTheDatabaseAndShowsItsError)
@@ -1067,6 +1090,209 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
     mss_engine engine(1);
     engine.connect(s.host, s.user, s.password, false);
     engine.delete_db(db);
+}
+
+} // namespace
+
+namespace {
+
+// The texts of a window's labels, one after the other.
+std::wstring label_texts(QWidget* w)
+{
+    std::wstring out;
+    for (QLabel* l : w->findChildren<QLabel*>())
+        out += l->text().toStdWString() + L"|";
+    return out;
+}
+
+TEST_F(WizardTest, ScriptGoesBesideTheSourceWithItsExtensionAndTheLogFileHasABrowseButton)
+{
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    std::vector<ui_file_request> seen;
+    std::wstring choice;
+    ui_set_file_hook([&](ui_file_request& r) {
+        seen.push_back(r);
+        r.file = choice;
+        return true;
+    });
+    choice = (tmp / "shop.mdb").wstring();
+    w.files.set_text(1004, L"typed");
+    w.files.press(1107);
+    EXPECT_EQ(w.files.get_text(1004), (tmp / "shop.sql").wstring());
+    EXPECT_EQ(ui_filter_to_text(seen.back().filter), L"MS Access Databases (*.mdb *.accdb);;All Files (*)");
+
+    w.files.set_text(1004, L"");
+    w.files.focus(1004);
+    EXPECT_EQ(w.files.get_text(1004), (tmp / "shop.sql").wstring());
+    w.files.set_text(1003, L"bare.mdb");   // no folder: the home folder, not the program's
+    w.files.set_text(1004, L"");
+    w.files.focus(1004);
+    EXPECT_EQ(w.files.get_text(1004), gui_home_folder() + L"bare.sql");
+
+    // A stored destination without a folder comes back beside the source.
+    w.converter.source = (tmp / "shop.mdb").wstring();
+    w.converter.destination = L"test";
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(103));
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    EXPECT_EQ(w.files.get_text(1004), (tmp / "test.sql").wstring());
+
+    choice = (tmp / "run").wstring();
+    w.files.press(1105);
+    EXPECT_EQ(w.files.get_text(1006), (tmp / "run.log").wstring());
+    EXPECT_TRUE(seen.back().save);
+    EXPECT_EQ(seen.back().title, L"Select Log File");
+    EXPECT_EQ(ui_filter_to_text(seen.back().filter), L"Log Files (*.log);;All Files (*)");
+}
+
+TEST_F(WizardTest, ANonAccessFileGetsOneErrorAndTheFinishPageSaysWhereTheScriptIs)
+{
+    {
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    const fs::path fake = tmp / "notes.mdb";
+    std::ofstream(fake) << std::string(4096, 'x');
+    w.files.set_text(1003, fake.wstring());
+    w.files.set_text(1004, (tmp / "notes.sql").wstring());
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 106);
+    ASSERT_EQ(boxes.size(), 1u) << tk_to_utf8(last_text());
+    EXPECT_EQ(boxes[0].caption, L"Veltrane 6.3 Error");
+
+    w.converter.destination = (tmp / "notes.sql").wstring();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
+    EXPECT_TRUE(w.finish.is_visible(1315));
+    EXPECT_EQ(w.finish.get_text(1315, 0), L"The T-SQL script is in '" + (tmp / "notes.sql").wstring() + L"'.");
+    }
+    wizard_set direct;
+    direct.converter.direct = true;
+    direct.converter.destination = L"Shop";
+    direct.shell.create();
+    ASSERT_TRUE(direct.shell.set_cur_sel_by_id(116));
+    EXPECT_FALSE(direct.finish.is_visible(1315));
+}
+
+TEST_F(WizardTest, TheWizardFitsTheScreenAndAnswersTheKeyboardPageByPage)
+{
+    wizard_set w;
+    ui_set_modal_hook(nullptr);
+    std::vector<int> pages;
+    std::wstring refusal, question;
+    int source_focused = 0;
+    bool fits = false;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        fits = sheet->screen()->availableGeometry().contains(sheet->frameGeometry());
+        keyboard::press(sheet, Qt::Key_E, Qt::AltModifier);   // "&Export into local T-SQL script file"
+        for (int i = 0; i < 3; ++i) {
+            keyboard::press(sheet, Qt::Key_Return);
+            pages.push_back(w.active_id());
+        }
+        keyboard::press(sheet, Qt::Key_A, Qt::AltModifier);   // "MS &Access database name:"
+        source_focused = w.files.focused_id();
+        keyboard::when_modal_shows(
+            [&](QWidget* box) {
+                refusal = label_texts(box);
+                keyboard::press(box, Qt::Key_Return);
+            },
+            sheet);
+        keyboard::press(sheet, Qt::Key_Return);   // nothing entered: the page refuses
+        pages.push_back(w.active_id());
+        keyboard::when_modal_shows(
+            [&](QWidget* box) {
+                question = label_texts(box);
+                keyboard::press(box, Qt::Key_Y);
+            },
+            sheet);
+        keyboard::press(sheet, Qt::Key_Escape);
+    });
+    EXPECT_EQ(w.shell.do_modal(), 1);
+    EXPECT_TRUE(fits);
+    EXPECT_EQ(pages, (std::vector<int>{109, 105, 106, 106}));
+    EXPECT_EQ(source_focused, 1003);
+    EXPECT_NE(refusal.find(L"You should enter MS Access database name"), std::wstring::npos);
+    EXPECT_NE(question.find(L"Are you sure you want to exit the wizard?"), std::wstring::npos);
+}
+
+TEST_F(WizardTest, QueryDialogKeepsTheKeyboardOnTheFieldToMend)
+{
+    ui_set_modal_hook(nullptr);
+    set_query_dlg dlg(L"", L"");
+    std::wstring refusal;
+    int after_box = 0;
+    bool open_after_space = false;
+    keyboard::when_modal_shows([&](QWidget* w) {
+        keyboard::when_modal_shows(
+            [&](QWidget* box) {
+                refusal = label_texts(box);
+                keyboard::press(box, Qt::Key_Space);
+            },
+            w);
+        dlg.focus(IDOK);
+        keyboard::press(w, Qt::Key_Space);   // OK with no name
+        // The window manager gives the dialog back its activation when the box has gone.
+        w->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(w));
+        after_box = dlg.focused_id();
+        keyboard::press(w, Qt::Key_Space);   // typed into the name, no button pressed
+        open_after_space = !dlg.is_ended();
+        keyboard::type(w, QStringLiteral("Top"));
+        keyboard::press(w, Qt::Key_Q, Qt::AltModifier);   // "&Query:"
+        keyboard::type(w, QStringLiteral("select * from T"));
+        keyboard::press(w, Qt::Key_S, Qt::AltModifier);   // "&Store as Table:"
+        keyboard::press(w, Qt::Key_Return);
+    });
+    EXPECT_EQ(dlg.do_modal(), IDOK);
+    EXPECT_NE(refusal.find(L"Table name is empty!"), std::wstring::npos);
+    EXPECT_EQ(after_box, 1019);
+    EXPECT_TRUE(open_after_space);
+    EXPECT_EQ(dlg.name, L" Top");
+    EXPECT_EQ(dlg.sql, L"select * from T");
+
+    set_query_dlg cancelled(L"Top", L"select 1");
+    keyboard::when_modal_shows([&](QWidget* w) { keyboard::press(w, Qt::Key_Escape); });
+    EXPECT_EQ(cancelled.do_modal(), IDCANCEL);
+}
+
+TEST_F(WizardTest, ConnectionCheckTouchesItsTimerOnlyOnTheUserInterfaceThread)
+{
+    wizard_set w;
+    w.converter.direct = true;
+    w.converter.secure_login = false;
+    w.mssql.animation.interval = 1;
+    w.shell.create();
+    w.shell.press_next();
+    ASSERT_EQ(w.active_id(), 118);
+    w.mssql.set_text(1014, L"127.0.0.1,1");   // nothing listens on port 1
+    w.mssql.set_text(1012, L"sa");
+
+    // Real windows: the waiting dialog runs its timer while the worker connects; the user
+    // closes the error box the worker shows.
+    ui_set_modal_hook(nullptr);
+    keyboard::qt_warnings warnings;
+    std::wstring error;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&]() {
+        QWidget* m = QApplication::activeModalWidget();
+        if (!m || !m->isVisible() || QApplication::activeWindow() != m)
+            return;
+        for (QPushButton* b : m->findChildren<QPushButton*>())
+            if (b->text() == QStringLiteral("OK") && b->isVisible()) {
+                error = label_texts(m);
+                keyboard::press(m, Qt::Key_Return);
+                return;
+            }
+    });
+    closer.start(5);
+    w.shell.press_next();
+    closer.stop();
+    EXPECT_EQ(w.active_id(), 118);
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(keyboard::qt_warnings::containing("Timer").empty());
+    EXPECT_TRUE(keyboard::qt_warnings::containing("another thread").empty());
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_writer.h"
 #include "tests/support/access_check.h"
+#include "tests/support/index_check.h"
 #include "tests/support/scratch.h"
 
 namespace {
@@ -83,12 +84,20 @@ TEST_P(JetWriter, WritesTablesThatEveryReaderReadsBack)
         pk.name = L"PrimaryKey";
         pk.columns = {{L"ID", true}};
         pk.primary = true;
-        w->create_table(L"Things", all_types(), {pk});
+        jet::index_spec by_name;
+        by_name.name = L"ByName";
+        by_name.columns = {{L"Name", true}, {L"When", false}};
+        by_name.unique = true;
+        w->create_table(L"Things", all_types(), {pk, by_name});
         for (int i = 0; i < 6; ++i) {
             auto row = sample_row(i);
             w->append(L"Things", row);
             EXPECT_EQ(row[0], jet::value(static_cast<std::int32_t>(i + 1)));
         }
+        // A counter given explicitly must not repeat one handed out.
+        auto taken = sample_row(1);
+        taken[0] = jet::value(static_cast<std::int32_t>(3));
+        EXPECT_THROW(w->append(L"Things", taken), jet::error);
         w->flush();
     }
     auto db = jet::database::open(path);
@@ -99,7 +108,7 @@ TEST_P(JetWriter, WritesTablesThatEveryReaderReadsBack)
     EXPECT_TRUE(def->columns[0].auto_number());
     EXPECT_EQ(def->columns[1].size(true), 50u);
     EXPECT_EQ(def->columns[1].properties.get(L"Required"), jet::value(true));
-    ASSERT_EQ(def->indexes.size(), 1u);
+    ASSERT_EQ(def->indexes.size(), 2u);
     EXPECT_TRUE(def->indexes[0].primary());
     auto rows = db->rows(def);
     int i = 0;
@@ -119,6 +128,8 @@ TEST_P(JetWriter, WritesTablesThatEveryReaderReadsBack)
     }
     EXPECT_EQ(i, 6);
 
+    for (const wchar_t* t : {L"Things", L"MSysObjects", L"MSysRelationships"}) drav_test::expect_indexes_match_rows(*db, t);
+
     auto tools = drav_test::mdbtools_read(path, "Things");
     if (tools.available) {
         EXPECT_TRUE(tools.ok) << tools.version << tools.schema << tools.csv;
@@ -134,6 +145,59 @@ TEST_P(JetWriter, WritesTablesThatEveryReaderReadsBack)
     // Text beyond Latin-1 (UTF-8 in the output), a Yes/No, a byte and a negative integer.
     const std::string want = "[3,\"row 2 \xE6\x97\xA5\xE6\x9C\xAC\",true,2,-2,";
     EXPECT_EQ(other.rows["Things"][2].substr(0, want.size()), want);
+}
+
+TEST_P(JetWriter, IndexesFollowTheRowsThroughPageSplits)
+{
+    drav_test::scratch_dir dir("jet-writer");
+    const std::string path = (dir.path() / file_name()).string();
+    {
+        auto w = jet::database_writer::create(path, GetParam(), 45000);
+        auto id = column(L"ID", column_type::long_integer);
+        auto code = column(L"Code", column_type::text, 40);
+        jet::index_spec pk, by_code;
+        pk.name = L"PrimaryKey";
+        pk.columns = {{L"ID", true}};
+        pk.primary = true;
+        by_code.name = L"ByCode";
+        by_code.columns = {{L"Code", true}};
+        w->create_table(L"Keys", {id, code}, {pk, by_code});
+        // Keys out of order, so that inserts split pages in the middle of each tree.
+        for (int i = 0; i < 5000; ++i) {
+            int n = (i * 7919) % 5000;
+            std::vector<jet::value> row = {jet::value(static_cast<std::int32_t>(n)),
+                                           jet::value(std::wstring(L"k\u00e9y ") + std::to_wstring(n % 997))};
+            w->append(L"Keys", row);
+            // The first half is built as a whole at the flush; the second goes in entry by entry.
+            if (i == 2500) w->flush();
+        }
+        std::vector<jet::value> dup = {jet::value(static_cast<std::int32_t>(17)), jet::value(std::wstring(L"x"))};
+        try {
+            w->append(L"Keys", dup);
+            ADD_FAILURE() << "a duplicate primary key was stored";
+        } catch (const jet::error& e) {
+            EXPECT_EQ(e.code(), jet::err_duplicate_key);
+        }
+        // An index added over rows already stored, and a unique one their values refuse.
+        jet::index_spec later;
+        later.name = L"Later";
+        later.columns = {{L"Code", false}, {L"ID", true}};
+        w->add_index(L"Keys", later);
+        jet::index_spec refused = by_code;
+        refused.name = L"UniqueCode";
+        refused.unique = true;
+        try {
+            w->add_index(L"Keys", refused);
+            ADD_FAILURE() << "a unique index over duplicate values was made";
+        } catch (const jet::error& e) {
+            EXPECT_EQ(e.code(), jet::err_duplicate_key);
+        }
+        w->flush();
+    }
+    auto db = jet::database::open(path);
+    EXPECT_EQ(db->count_rows(L"Keys"), 5000u);
+    EXPECT_EQ(db->table(L"Keys")->indexes.size(), 3u);
+    drav_test::expect_indexes_match_rows(*db, L"Keys");
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, JetWriter, ::testing::Values(jet::file_format::jet4, jet::file_format::ace),

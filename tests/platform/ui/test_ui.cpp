@@ -1,15 +1,22 @@
 // The window layer on real Qt widgets (offscreen): templates, modal dialogs across threads,
-// message boxes, the wizard sheet's navigation, file filters and the clipboard.
+// message boxes, the wizard sheet's navigation, the keyboard, sizes on the screen, file
+// filters and the clipboard.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QThread>
 #include <QWidget>
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "TK/tk_excep.h"
 #include "platform/ui/ui_misc.h"
 #include "platform/ui/ui_sheet.h"
 #include "platform/ui/ui_window.h"
+#include "support/keyboard.h"
 
 namespace {
 
@@ -27,6 +34,18 @@ protected:
             {15, ui_kind::button, L"Go"},
             {16, ui_kind::progress, L""},
             {17, ui_kind::memo, L"", false, true},
+        }});
+        // Labels in one row name the inputs of the next row; OK is the default button.
+        ui_register_template({9010, L"Keys", {
+            {20, ui_kind::edit, L"&Name:"},
+            {21, ui_kind::label, L"&First:"},
+            {22, ui_kind::label, L"Fi&rst && second:", true},
+            {23, ui_kind::list, L""},
+            {24, ui_kind::memo, L"", true},
+            {25, ui_kind::label, L"Tom & Jerry <b>not bold</b>"},
+            {26, ui_kind::button, L"&Go"},
+            {IDOK, ui_kind::default_button, L"OK", true},
+            {IDCANCEL, ui_kind::button, L"Cancel", true},
         }});
     }
     void TearDown() override { ui_set_modal_hook(nullptr); }
@@ -254,8 +273,13 @@ TEST_F(UiTest, SheetTimerTicksReachTheActivePageUntilKilled)
 
 TEST_F(UiTest, FileFiltersAndTheFileHook)
 {
-    const std::wstring filter(L"MS Access Databases (.mdb;*.accdb)\0*.mdb;*.accdb\0All Files (*.*)\0*.*\0", 72);
-    EXPECT_EQ(ui_filter_to_text(filter), L"MS Access Databases (.mdb;*.accdb) (*.mdb *.accdb);;All Files (*.*) (*.*)");
+    // One pattern list per entry, whatever the description shows; every file is "*" here.
+    const wchar_t access[] = L"MS Access Databases (.mdb;*.accdb)\0*.mdb;*.accdb\0All Files (*.*)\0*.*\0";
+    EXPECT_EQ(ui_filter_to_text(std::wstring(access, std::size(access) - 1)),
+              L"MS Access Databases (*.mdb *.accdb);;All Files (*)");
+    const wchar_t profiles[] = L"Profile Files (.qel)\0*.qel\0Plain\0*.txt;;*.log;\0";
+    EXPECT_EQ(ui_filter_to_text(std::wstring(profiles, std::size(profiles) - 1)),
+              L"Profile Files (*.qel);;Plain (*.txt *.log)");
     ui_set_file_hook([](ui_file_request& r) {
         r.file = L"/tmp/chosen.mdb";
         return !r.save;
@@ -267,6 +291,173 @@ TEST_F(UiTest, FileFiltersAndTheFileHook)
     save.save = true;
     EXPECT_FALSE(ui_get_file_name(save));
     ui_set_file_hook(nullptr);
+}
+
+// A dialog of template 9010 that records its commands; Go ends it with 26.
+class keys_dialog : public ui_dialog {
+public:
+    keys_dialog() : ui_dialog(9010) {}
+    void on_init() override { lb_add(23, L"row"); }
+    void on_command(int id, int code) override
+    {
+        if (code != ui_clicked)
+            return;
+        commands.push_back(id);
+        if (id == 26)
+            end_dialog(26);
+        else
+            ui_dialog::on_command(id, code);
+    }
+    std::vector<int> commands;
+};
+
+TEST_F(UiTest, ShortcutsMoveTheFocusEnterPressesTheDefaultButtonAndEscapeCancels)
+{
+    keys_dialog d;
+    int focused_first = 0, focused_second = 0, focused_name = 0;
+    keyboard::when_modal_shows([&](QWidget* w) {
+        keyboard::press(w, Qt::Key_F, Qt::AltModifier);
+        focused_first = d.focused_id();
+        keyboard::press(w, Qt::Key_R, Qt::AltModifier);
+        focused_second = d.focused_id();
+        keyboard::press(w, Qt::Key_N, Qt::AltModifier);
+        focused_name = d.focused_id();
+        keyboard::type(w, QStringLiteral("abc"));
+        keyboard::press(w, Qt::Key_Return);
+    });
+    EXPECT_EQ(d.do_modal(), IDOK);
+    EXPECT_EQ(focused_first, 23);
+    EXPECT_EQ(focused_second, 24);
+    EXPECT_EQ(focused_name, 20);
+    EXPECT_EQ(d.commands, std::vector<int>{IDOK});
+
+    // Labels without a shortcut show their text as it is, markup and "&" included.
+    std::wstring plain;
+    keyboard::when_modal_shows([&](QWidget* w) {
+        plain = d.get_text(25);
+        EXPECT_EQ(qobject_cast<QLabel*>(d.item(25))->textFormat(), Qt::PlainText);
+        keyboard::press(w, Qt::Key_Escape);
+    });
+    d.reset_end();
+    EXPECT_EQ(d.do_modal(), IDCANCEL);
+    EXPECT_EQ(plain, L"Tom & Jerry <b>not bold</b>");
+
+    // Alt and the letter of a button press it.
+    keyboard::when_modal_shows([&](QWidget* w) { keyboard::press(w, Qt::Key_G, Qt::AltModifier); });
+    d.reset_end();
+    EXPECT_EQ(d.do_modal(), 26);
+}
+
+TEST_F(UiTest, YesNoBoxesAnswerToTheirLettersEnterAndEscape)
+{
+    auto answer = [](unsigned flags, Qt::Key key) {
+        keyboard::when_modal_shows([key](QWidget* w) { keyboard::press(w, key); });
+        return ui_message_box(L"Overwrite?", L"Question", flags);
+    };
+    EXPECT_EQ(answer(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, Qt::Key_Y), IDYES);
+    EXPECT_EQ(answer(MB_YESNO | MB_ICONQUESTION, Qt::Key_N), IDNO);
+    EXPECT_EQ(answer(MB_YESNO | MB_ICONQUESTION, Qt::Key_Return), IDYES);
+    EXPECT_EQ(answer(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, Qt::Key_Return), IDNO);
+    EXPECT_EQ(answer(MB_YESNO | MB_ICONQUESTION, Qt::Key_Escape), IDNO);
+    EXPECT_EQ(answer(MB_OK | MB_ICONERROR, Qt::Key_Return), IDOK);
+    EXPECT_EQ(answer(MB_OK | MB_ICONERROR, Qt::Key_Escape), IDOK);
+}
+
+TEST_F(UiTest, DialogTimersStartedAndKilledFromAWorkerTickOnlyOnTheUserInterfaceThread)
+{
+    struct ticking_dialog : ui_dialog {
+        ticking_dialog() : ui_dialog(9001) {}
+        void on_init() override { shown = true; }
+        void on_timer(int) override
+        {
+            if (!ui_on_gui_thread())
+                off_thread = true;
+            ++ticks;
+        }
+        std::atomic<bool> shown{false};
+        std::atomic<bool> off_thread{false};
+        std::atomic<int> ticks{0};
+    } d;
+    keyboard::qt_warnings warnings;
+    auto wait_for = [](const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return done();
+    };
+    int after_kill = -1, later = -2;
+    std::thread worker([&]() {
+        if (wait_for([&]() { return d.shown.load(); })) {
+            d.start_timer(7, 2);
+            if (wait_for([&]() { return d.ticks.load() >= 3; })) {
+                d.kill_timer(7);
+                ui_run_on_gui([]() {});   // the kill, queued before, has run
+                after_kill = d.ticks.load();
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                ui_run_on_gui([]() {});
+                later = d.ticks.load();
+            }
+        }
+        d.end_dialog(IDOK);
+    });
+    EXPECT_EQ(d.do_modal(), IDOK);
+    worker.join();
+    EXPECT_GE(d.ticks.load(), 3);
+    EXPECT_EQ(after_kill, later);
+    EXPECT_FALSE(d.off_thread.load());
+    EXPECT_TRUE(keyboard::qt_warnings::containing("Timers").empty());
+    EXPECT_TRUE(keyboard::qt_warnings::containing("another thread").empty());
+}
+
+TEST_F(UiTest, SheetFitsTheScreenAndEnterPressesNextThenFinish)
+{
+    std::vector<std::string> log;
+    probe_page a(9001, log), b(9001, log);
+    ui_property_sheet sheet(L"Sheet");
+    sheet.add_page(&a);
+    sheet.add_page(&b);
+    sheet.create();
+    sheet.set_wizard_buttons(PSWIZB_NEXT);
+    sheet.center();
+    QWidget* w = sheet.window();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    const QRect screen = w->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(w->frameGeometry())) << w->frameGeometry().width() << "x"
+                                                     << w->frameGeometry().height();
+
+    keyboard::press(w, Qt::Key_Return);
+    EXPECT_EQ(sheet.active_page(), &b);
+    sheet.set_wizard_buttons(PSWIZB_BACK | PSWIZB_FINISH);
+    b.focus(10);   // Enter in an edit field still reaches the sheet's default button
+    keyboard::press(w, Qt::Key_Enter);
+    EXPECT_TRUE(sheet.is_ended());
+    EXPECT_EQ(sheet.result(), 0);
+}
+
+TEST_F(UiTest, SheetEscapeAsksThePageAndAFittedDialogStaysOnTheScreen)
+{
+    std::vector<std::string> log;
+    probe_page a(9001, log);
+    ui_property_sheet sheet(L"Sheet");
+    sheet.add_page(&a);
+    sheet.create();
+    QWidget* w = sheet.window();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    a.allow_cancel = false;
+    keyboard::press(w, Qt::Key_Escape);
+    EXPECT_FALSE(sheet.is_ended());
+    a.allow_cancel = true;
+    keyboard::press(w, Qt::Key_Escape);
+    EXPECT_TRUE(sheet.is_ended());
+    EXPECT_EQ(sheet.result(), 1);
+
+    // A window that asks for more room than the screen has is cut to the screen.
+    QWidget big;
+    big.setMinimumSize(10, 10);
+    ui_fit_to_screen(&big, 5000, 5000);
+    EXPECT_TRUE(big.screen()->availableGeometry().contains(big.geometry()));
 }
 
 TEST_F(UiTest, ClipboardTakesUnicodeText)

@@ -1,0 +1,377 @@
+// Value literals written straight from a field's typed value.
+#include "MSS/mss_lit.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "MSS/mss_util.h"
+#include "OLE/ole_var.h"
+#include "TK/tk_log.h"
+#include "UDB/udb_db.h"
+#include "UDB/udb_rule.h"
+
+namespace {
+
+using u128 = unsigned __int128;
+
+// Writes the UTF-8 form of n wide characters at out (at most 4 bytes each); returns the end.
+char* encode_utf8(const wchar_t* text, std::size_t n, char* out)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned long c = static_cast<unsigned long>(text[i]);
+        if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+            continue;
+        }
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = 0xFFFD;
+        if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *out++ = static_cast<char>(0xE0 | (c >> 12));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *out++ = static_cast<char>(0xF0 | (c >> 18));
+            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// ASCII pieces and wide text into either kind of output.
+void put(std::string& out, const char* s, std::size_t n) { out.append(s, n); }
+void put(std::wstring& out, const char* s, std::size_t n) { out.append(s, s + n); }
+void put_text(std::string& out, const wchar_t* s, std::size_t n) { mss_append_utf8(out, s, n); }
+void put_text(std::wstring& out, const wchar_t* s, std::size_t n) { out.append(s, n); }
+template <class S, std::size_t N>
+void put(S& out, const char (&s)[N]) { put(out, s, N - 1); }
+
+// Digits of a magnitude, written backwards ending at end; returns the first digit.
+char* digits_of(u128 v, char* end)
+{
+    constexpr std::uint64_t e19 = 10000000000000000000ull;
+    while (v > ~std::uint64_t{0}) {
+        std::uint64_t chunk = static_cast<std::uint64_t>(v % e19);
+        v /= e19;
+        for (int k = 0; k < 19; ++k, chunk /= 10)
+            *--end = static_cast<char>('0' + chunk % 10);
+    }
+    std::uint64_t low = static_cast<std::uint64_t>(v);
+    do {
+        *--end = static_cast<char>('0' + low % 10);
+        low /= 10;
+    } while (low);
+    return end;
+}
+
+// An exact number as the automation layer prints it: sign, digits, and a fraction without
+// trailing zeros ("-123.45", "0.5", "7").
+template <class S>
+void put_exact(S& out, bool negative, u128 magnitude, unsigned scale)
+{
+    char buf[80];
+    char* const end = buf + sizeof buf;
+    char* first = digits_of(magnitude, end);
+    while (static_cast<unsigned>(end - first) <= scale)
+        *--first = '0';
+    char* point = end - scale;
+    char* last = end;
+    while (last > point && last[-1] == '0')
+        --last;
+    if (negative && magnitude != 0)
+        put(out, "-");
+    put(out, first, static_cast<std::size_t>(point - first));
+    if (last > point) {
+        put(out, ".");
+        put(out, point, static_cast<std::size_t>(last - point));
+    }
+}
+
+template <class S>
+void put_integer(S& out, long long v)
+{
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    put(out, buf, static_cast<std::size_t>(r.ptr - buf));
+}
+
+template <class S>
+void put_number(S& out, int v, int width)
+{
+    char buf[8];
+    for (int i = width - 1; i >= 0; --i, v /= 10)
+        buf[i] = static_cast<char>('0' + v % 10);
+    put(out, buf, static_cast<std::size_t>(width));
+}
+
+// A date printed to milliseconds between quotes; false when the value needs the general road
+// (years the server cannot take, fractions finer than a millisecond, empty dates).
+template <class S>
+bool put_date(S& out, const ole_date& date)
+{
+    const SYSTEMTIME& t = date.get_systemtime();
+    const ole_date::kind_t kind = date.kind();
+    if ((kind != ole_date::date_time && kind != ole_date::date_only) || date.microseconds() % 1000 != 0 ||
+        t.wYear < 100 || t.wYear > 9999 || t.wMonth == 0 || t.wDay == 0)
+        return false;
+    put(out, "'");
+    put_number(out, t.wYear, 4);
+    put(out, "-");
+    put_number(out, t.wMonth, 2);
+    put(out, "-");
+    put_number(out, t.wDay, 2);
+    const bool midnight = t.wHour == 0 && t.wMinute == 0 && t.wSecond == 0 && t.wMilliseconds == 0 &&
+                          date.microseconds() == 0;
+    if (kind == ole_date::date_time && !midnight) {
+        put(out, " ");
+        put_number(out, t.wHour % 24, 2);
+        put(out, ":");
+        put_number(out, t.wMinute, 2);
+        put(out, ":");
+        put_number(out, t.wSecond, 2);
+        if (t.wMilliseconds != 0 || date.microseconds() != 0) {
+            put(out, ".");
+            put_number(out, t.wMilliseconds, 3);
+        }
+    }
+    put(out, "'");
+    return true;
+}
+
+// Would the general road write the text any other way than quoted with its quotes doubled?
+// Control characters and line breaks of every kind and "$(" take their own spellings.
+bool is_plain_text(const wchar_t* s, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        const wchar_t c = s[i];
+        if (static_cast<unsigned long>(c) < 0x20 || c == L'\u0085' || c == L'\u2028' || c == L'\u2029')
+            return false;
+        if (c == L'$' && i + 1 < n && s[i + 1] == L'(')
+            return false;
+    }
+    return true;
+}
+
+// The text between quotes with its quotes doubled.
+void put_quoted(std::string& out, const wchar_t* s, std::size_t n)
+{
+    // Encoded through a stack buffer in pieces; a piece of 256 characters needs at most 1,024
+    // bytes, doubled quotes included (a quote takes 2 bytes where a character may take 4).
+    char buf[1024];
+    for (std::size_t pos = 0; pos < n;) {
+        const std::size_t end = std::min(n, pos + 256);
+        char* o = buf;
+        for (; pos < end; ++pos) {
+            const wchar_t c = s[pos];
+            if (static_cast<unsigned long>(c) < 0x80) {
+                *o++ = static_cast<char>(c);
+                if (c == L'\'')
+                    *o++ = '\'';
+            } else {
+                o = encode_utf8(&s[pos], 1, o);
+            }
+        }
+        out.append(buf, static_cast<std::size_t>(o - buf));
+    }
+}
+
+void put_quoted(std::wstring& out, const wchar_t* s, std::size_t n)
+{
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (s[i] == L'\'') {
+            out.append(s + run, i + 1 - run);
+            out += L'\'';
+            run = i + 1;
+        }
+    }
+    out.append(s + run, n - run);
+}
+
+// The 36 characters of a GUID given bare or in braces, exactly; null for any other text.
+const wchar_t* plain_guid(const wchar_t* s, std::size_t n)
+{
+    if (n == 38 && s[0] == L'{' && s[37] == L'}')
+        ++s;
+    else if (n != 36)
+        return nullptr;
+    for (std::size_t i = 0; i < 36; ++i) {
+        const wchar_t c = s[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (dash ? c != L'-' : !hex)
+            return nullptr;
+    }
+    return s;
+}
+
+template <class S>
+bool put_text_value(S& out, const VARIANT& v, const t_ftd& column, bool unicode)
+{
+    const wchar_t* s = v.bstrVal ? v.bstrVal : L"";
+    const std::size_t n = SysStringLen(v.bstrVal);
+    if (n == 0) {
+        put(out, "''");
+        return true;
+    }
+    const bool guid_column =
+        column.dw_reserved == 1 && !mss_is_binary_vt(column.vartype) && column.vartype != VT_DATE;
+    if (guid_column) {
+        const wchar_t* g = plain_guid(s, n);
+        if (!g)
+            return false;
+        put(out, "'");
+        put_text(out, g, 36);
+        put(out, "'");
+        return true;
+    }
+    if (!is_plain_text(s, n))
+        return false;
+    if (unicode)
+        put(out, "N'");
+    else
+        put(out, "'");
+    put_quoted(out, s, n);
+    put(out, "'");
+    return true;
+}
+
+template <class S>
+bool put_binary(S& out, const ole_variant& value)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    put(out, "0x");
+    const unsigned char* p = value.binary_data();
+    const std::size_t n = value.binary_size();
+    char buf[512];
+    for (std::size_t pos = 0; pos < n;) {
+        const std::size_t piece = std::min(n - pos, sizeof buf / 2);
+        for (std::size_t k = 0; k < piece; ++k) {
+            buf[2 * k] = hex[p[pos + k] >> 4];
+            buf[2 * k + 1] = hex[p[pos + k] & 15];
+        }
+        put(out, buf, 2 * piece);
+        pos += piece;
+    }
+    return true;
+}
+
+template <class S>
+bool put_double(S& out, double d)
+{
+    // Values the safety rules clamp or turn into NULL take the general road.
+    const double a = std::fabs(d);
+    if (!std::isfinite(d) || (d != 0 && (a >= 1.79e308 || a <= 2.23e-308)))
+        return false;
+    char buf[40];
+    auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific, 16);
+    put(out, buf, static_cast<std::size_t>(r.ptr - buf));
+    return true;
+}
+
+template <class S>
+bool append_direct_to(S& out, const udb_field& field, const t_ftd& column, bool unicode)
+{
+    // Detailed tracing wants the general road's lines; custom rules may claim any value.
+    if (tk_log_may_write(1) || udb_custom_conversion::has_rules())
+        return false;
+    const VARIANT& v = field.variant();
+    if (v.vt == VT_EMPTY || field.get_type() != v.vt)
+        return false;
+    switch (v.vt) {
+    case VT_NULL:
+        if (column.b_not_null)
+            return false;
+        put(out, "NULL");
+        return true;
+    case VT_BOOL:
+        put(out, v.boolVal == VARIANT_TRUE ? "1" : "0", 1);
+        return true;
+    case VT_I1: put_integer(out, static_cast<signed char>(v.cVal)); return true;
+    case VT_UI1: put_integer(out, v.bVal); return true;
+    case VT_I2: put_integer(out, v.iVal); return true;
+    case VT_UI2: put_integer(out, v.uiVal); return true;
+    case VT_I4: put_integer(out, v.lVal); return true;
+    case VT_INT: put_integer(out, v.intVal); return true;
+    case VT_UI4: put_integer(out, v.ulVal); return true;
+    case VT_UINT: put_integer(out, v.uintVal); return true;
+    case VT_I8: put_integer(out, field.get_i8()); return true;
+    case VT_R8:
+        // A REAL column's text is the general road's affair.
+        if (column.vartype == VT_R4 || (column.vartype == VT_R8 && column.dw_reserved == 1))
+            return false;
+        return put_double(out, v.dblVal);
+    case VT_CY: {
+        const std::int64_t scaled = v.cyVal.int64;
+        const std::uint64_t bits = static_cast<std::uint64_t>(scaled);
+        put_exact(out, scaled < 0, scaled < 0 ? u128(0 - bits) : u128(bits), 4);
+        return true;
+    }
+    case VT_DECIMAL: {
+        const DECIMAL& d = v.decVal;
+        if (d.scale > DECIMAL_MAX_SCALE)
+            return false;
+        put_exact(out, (d.sign & DECIMAL_NEG) != 0, (u128(d.Hi32) << 64) | d.Lo64, d.scale);
+        return true;
+    }
+    case VT_DATE:
+        return put_date(out, field.get_date());
+    case VT_BSTR:
+        return put_text_value(out, v, column, unicode);
+    default:
+        if (field.is_binary())
+            return put_binary(out, field);
+        return false;
+    }
+}
+
+} // namespace
+
+void mss_append_utf8(std::string& out, const wchar_t* text, std::size_t n)
+{
+    constexpr std::size_t piece = 1024;
+    char buf[piece * 4];
+    for (std::size_t pos = 0; pos < n; pos += piece) {
+        const std::size_t k = std::min(piece, n - pos);
+        out.append(buf, static_cast<std::size_t>(encode_utf8(text + pos, k, buf) - buf));
+    }
+}
+
+mss_literal_writer::mss_literal_writer() : unicode_(mss_get_engine_unicode()) {}
+
+bool mss_literal_writer::append_direct(std::string& out, const udb_field& field, const t_ftd& column) const
+{
+    const std::size_t mark = out.size();
+    if (append_direct_to(out, field, column, unicode_))
+        return true;
+    out.resize(mark);
+    return false;
+}
+
+bool mss_literal_writer::append_direct(std::wstring& out, const udb_field& field, const t_ftd& column) const
+{
+    const std::size_t mark = out.size();
+    if (append_direct_to(out, field, column, unicode_))
+        return true;
+    out.resize(mark);
+    return false;
+}
+
+void mss_literal_writer::append(std::string& out, const udb_field& field, const t_ftd& column) const
+{
+    if (append_direct(out, field, column))
+        return;
+    const std::wstring literal = mss_get_fld_append_str(&field, &column);
+    mss_append_utf8(out, literal.data(), literal.size());
+}
+
+void mss_literal_writer::append(std::wstring& out, const udb_field& field, const t_ftd& column) const
+{
+    if (append_direct(out, field, column))
+        return;
+    out += mss_get_fld_append_str(&field, &column);
+}
