@@ -86,7 +86,7 @@ mss_database::mss_database(const std::wstring& name, const std::wstring& schema,
     tk_log_write_w(2, L"mss_database::ctor2(%ls,%ls)", name.c_str(), schema.c_str());
     std::wstring table_schema = schema;
     if (table_schema.empty() && mss_get_engine_flags().view_owned)
-        table_schema = L"dbo";
+        table_schema = mss_get_engine_flags().schema.empty() ? L"dbo" : mss_get_engine_flags().schema;
     try {
         init_tables(table_schema);
     } catch (const odb_exception& e) {
@@ -310,7 +310,13 @@ void mss_database::create_index(const std::wstring& table, const udb_schema& sch
     try {
         execute(sql);
     } catch (const odb_exception& e) {
+        // A key or index the server refuses leaves the table without what the source promised:
+        // the user hears of it as of a table that failed.
         tk_log_write(2, "Error: %s", e.what());
+        mss_report_error(table, tk_exception(L"Can't create index " + mss_quote_name(index.name) + L": " +
+                                                 tk_utf8_to_wstring(e.what()),
+                                             0),
+                         false);
     }
     if (index.primary_key)
         clustered_done = true;

@@ -1,6 +1,7 @@
 #include "MSS/mss_engi.h"
 
 #include <algorithm>
+#include <cwctype>
 
 #include "MSS/odb_exce.h"
 #include "MSS/odb_recs.h"
@@ -218,6 +219,7 @@ mss_engine::mss_engine(int no_com) : no_com_init(no_com)
                 f.unicode = e->is_unicode();
                 f.user = e->get_user();
                 f.as_dbo = e->is_as_dbo();
+                f.schema = e->get_default_schema();
                 f.version = e->get_version();
                 f.view_owned = e->get_is_view_owned();
             }
@@ -312,10 +314,59 @@ bool mss_engine::enable_fast_load(IUnknown* ds, bool flag)
     return flag;
 }
 
+namespace {
+
+// The version code of a product major version (12 = SQL Server 2014); newer than known is the newest.
+unsigned code_of_major(int major)
+{
+    static const std::pair<int, unsigned> majors[] = {{16, 18}, {15, 15}, {14, 13}, {13, 12}, {12, 10},
+                                                      {11, 8},  {10, 5},  {9, 4},   {8, 3},   {7, 2}};
+    if (major > 16)
+        return mss_ver_newest;
+    for (const auto& [m, code] : majors)
+        if (major == m)
+            return code;
+    return mss_ver_unknown;
+}
+
+// The major version of the first build number ("12.0.2000.8", "8.00.2039": three or four dotted parts) of
+// the text; -1 when it holds none.
+int build_major(const std::wstring& text)
+{
+    auto digit = [&](std::size_t i) { return i < text.size() && std::iswdigit(text[i]); };
+    for (std::size_t p = 0; p < text.size(); ++p) {
+        if (!digit(p) || (p > 0 && (digit(p - 1) || text[p - 1] == L'.')))
+            continue;
+        std::size_t e = p, parts = 1, first_end = 0;
+        while (true) {
+            while (digit(e))
+                ++e;
+            if (!first_end)
+                first_end = e;
+            if (e < text.size() && text[e] == L'.' && digit(e + 1)) {
+                ++parts;
+                ++e;
+                continue;
+            }
+            break;
+        }
+        if (parts >= 3 && first_end - p <= 3)
+            return std::stoi(text.substr(p, first_end - p));
+        p = e;
+    }
+    return -1;
+}
+
+} // namespace
+
 unsigned mss_engine::parse_version(const std::wstring& text)
 {
     const std::wstring prefix = L"Microsoft SQL Server";
     const std::wstring azure = L"Microsoft SQL Azure";
+    if (text.size() > azure.size() && starts_with(text, azure)) {
+        tk_log_write(2, "Got Microsoft SQL Azure");
+        return mss_ver_azure;
+    }
     if (text.size() > prefix.size() + 10 && starts_with(text, prefix)) {
         std::wstring num = tk_trim(text.substr(prefix.size(), 10));
         tk_log_write_w(1, L"str_ver_num=%s", num.c_str());
@@ -329,34 +380,10 @@ unsigned mss_engine::parse_version(const std::wstring& text)
         // A release year after the last one known is the newest server, not the oldest.
         if (num.size() >= 4 && std::all_of(num.begin(), num.begin() + 4, ::iswdigit) && std::stoi(num.substr(0, 4)) > 2022)
             return mss_ver_newest;
-        // Otherwise the product's major version ("... - 16.0.1000.6 ...") decides.
-        std::size_t dash = text.find(L" - ");
-        if (dash != std::wstring::npos) {
-            std::size_t p = dash + 3;
-            std::size_t e = p;
-            while (e < text.size() && std::iswdigit(text[e]))
-                ++e;
-            if (e > p && e < text.size() && text[e] == L'.') {
-                int major = std::stoi(text.substr(p, std::min<std::size_t>(e - p, 4)));
-                if (major >= 16) return mss_ver_newest;
-                if (major == 15) return 15;
-                if (major == 14) return 13;
-                if (major == 13) return 12;
-                if (major == 12) return 10;
-                if (major == 11) return 8;
-                if (major == 10) return 5;
-                if (major == 9) return 4;
-                if (major == 8) return 3;
-                if (major == 7) return 2;
-            }
-        }
-        return 1;
     }
-    if (text.size() > azure.size() && starts_with(text, azure)) {
-        tk_log_write(2, "Got Microsoft SQL Azure");
-        return mss_ver_azure;
-    }
-    return 1;
+    // Otherwise the product's build number ("... - 12.0.2000.8 ...") decides, whatever the product's name.
+    const int major = build_major(text);
+    return major < 0 ? mss_ver_unknown : code_of_major(major);
 }
 
 unsigned mss_engine::get_version(IUnknown* ds)
@@ -372,6 +399,7 @@ unsigned mss_engine::get_version(IUnknown* ds)
     odb_record* rec = rs.get_item();
     std::wstring text = rec->empty() ? std::wstring() : (*rec)[0]->to_wstring();
     tk_log_write_w(2, L"MS SQL version string: %s", text.c_str());
+    version_text = text;
     return parse_version(text);
 }
 
@@ -506,6 +534,28 @@ void mss_engine::open_session(const std::wstring& name, ole_com_ptr<IDBInitializ
     tk_log_write(1, "Connection to the database was establish successfully");
 }
 
+void mss_engine::read_default_schema(IOpenRowset* session)
+{
+    default_schema.clear();
+    try {
+        odb_command cmd(session);
+        IRowset* raw = nullptr;
+        cmd.execute(L"SELECT SCHEMA_NAME()", &raw);
+        odb_recordset rs(raw);
+        if (raw)
+            raw->Release();
+        rs.reset();
+        if (!rs.is_eof()) {
+            odb_record* rec = rs.get_item();
+            if (!rec->empty() && !(*rec)[0]->is_null())
+                default_schema = (*rec)[0]->to_wstring();
+        }
+    } catch (const odb_exception& e) {
+        tk_log_write(3, "The default schema cannot be read: %s", e.what());
+    }
+    tk_log_write_w(2, L"Default schema: %ls", default_schema.c_str());
+}
+
 mss_database* mss_engine::open_db(const std::wstring& name, int mode, const std::wstring& schema)
 {
     tk_log_write_w(2, L"mss_engine::open_db(%s)", name.c_str());
@@ -515,5 +565,6 @@ mss_database* mss_engine::open_db(const std::wstring& name, int mode, const std:
     ole_com_ptr<IDBInitialize> ds;
     ole_com_ptr<IOpenRowset> session;
     open_session(name, ds, session);
+    read_default_schema(session.get());
     return new mss_database(name, schema, ds.get(), session.get(), mode);
 }

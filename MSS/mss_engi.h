@@ -71,6 +71,8 @@ public:
     static unsigned parse_version(const std::wstring& text);
 
     unsigned get_version() const { return version; }
+    // The server's own version text (@@VERSION) of the last connect.
+    const std::wstring& get_version_text() const { return version_text; }
     bool is_unicode() const { return unicode; }
     bool is_as_dbo() const { return as_dbo; }
     void set_as_dbo(bool flag) { as_dbo = flag; }
@@ -82,6 +84,8 @@ public:
     bool is_native() const { return initializer.native; }
     const std::wstring& get_server() const { return server; }
     const std::wstring& get_user() const { return user; }
+    // The login's default schema in the database opened last (empty before one is opened).
+    const std::wstring& get_default_schema() const { return default_schema; }
     const std::wstring& get_password() const { return password; }
     const std::vector<std::wstring>& get_databases() const { return databases; }
     odb_initializer& get_initializer() { return initializer; }
@@ -91,6 +95,8 @@ private:
                        const std::wstring& database, bool fast_load, bool windows);
     // Opens a data source on the named database and a session on it.
     void open_session(const std::wstring& name, ole_com_ptr<IDBInitialize>& ds, ole_com_ptr<IOpenRowset>& session);
+    // Asks the server for the login's default schema in the session's database.
+    void read_default_schema(IOpenRowset* session);
 
     ole_com_ptr<IDataConvert> data_convert;
     unsigned version = 0;
@@ -106,4 +112,6 @@ private:
     std::vector<std::wstring> databases;
     bool as_dbo = false;
     bool is_view_owned = true;
+    std::wstring default_schema;
+    std::wstring version_text;
 };

@@ -324,16 +324,17 @@ mss_table::~mss_table()
         mss_engine& engine = mss_engine::ref();
         tk_log_write(2, "mss_table::dtor(b_identity=%d)", static_cast<int>(b_identity));
         tk_log_write(2, "fast_load=%d", static_cast<int>(engine.is_fast_load()));
+        // A bulk load in progress holds the connection: it ends before any statement.
+        tk_log_write(2, "Right before fl.close_table");
+        if (fast_load.is_opened())
+            fast_load.close_table();
+        tk_log_write(2, "Right after fl.close_table");
         // The server keeps the switch on for one table per session only: a table
         // that turned it on turns it off, or the next table's rows would fail.
         if (b_identity && (!engine.is_fast_load() || identity_sent)) {
             tk_log_write(2, "setting IDENTITY_INSERT -> OFF");
             run(L"SET IDENTITY_INSERT " + name + L" OFF;");
         }
-        tk_log_write(2, "Right before fl.close_table");
-        if (fast_load.is_opened())
-            fast_load.close_table();
-        tk_log_write(2, "Right after fl.close_table");
         tk_log_write(2, "mss_table::dtor - at the end");
     } catch (const tk_exception& e) {
         tk_log_write(2, "Got tk_exception in mss_table::dtor: %s", e.what());

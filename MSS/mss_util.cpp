@@ -632,8 +632,14 @@ std::wstring mss_get_safe_tname(const std::wstring& name, const mss_engine_flags
         return mss_quote_name(owner) + L"." + mss_quote_name(table);
     }
     std::wstring prefix = L"[dbo].";
-    if (!flags.user.empty() && !flags.as_dbo && !mss_iequal(flags.user, L"sa"))
+    if (flags.as_dbo) {
+        // dbo as asked.
+    } else if (!flags.schema.empty()) {
+        // The schema the server gives the login: its own where it has one, dbo for a database owner.
+        prefix = mss_quote_name(flags.schema) + L".";
+    } else if (!flags.user.empty() && !mss_iequal(flags.user, L"sa")) {
         prefix = mss_quote_name(flags.user) + L".";
+    }
     std::wstring result = prefix + mss_quote_name(table);
     tk_log_write_w(2, L"result=%ls", result.c_str());
     return result;

@@ -17,6 +17,7 @@ struct mss_engine_flags {
     bool unicode = true;    // national text types and N'...' literals
     std::wstring user;      // login user of a SQL login (empty for Windows login)
     bool as_dbo = false;    // connect as dbo: tables always go to [dbo]
+    std::wstring schema;    // the connected user's default schema in the open database (empty: not known)
     unsigned version = 0;   // server version code (100 = Azure)
     bool view_owned = true; // owner rule of the catalogue reading
 };

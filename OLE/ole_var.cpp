@@ -668,15 +668,10 @@ std::string ole_variant::to_string() const
     case VT_UI4:
     case VT_UINT:
         return std::to_string(integer_value(m_var));
-    case VT_R4: {
-        // Six decimals when they read back the same value, else the nine digits that always do.
-        std::string s = scientific(m_var.fltVal, 6);
-        float back = 0;
-        std::from_chars(s.data(), s.data() + s.size(), back);
-        if (back != m_var.fltVal && std::isfinite(m_var.fltVal))
-            s = scientific(m_var.fltVal, 8);
-        return s;
-    }
+    case VT_R4:
+        // Nine significant digits: the text names this float even for a reader that takes it
+        // as a double first and narrows it afterwards, as the server does with a literal.
+        return scientific(m_var.fltVal, 8);
     case VT_R8:
         return scientific(m_var.dblVal, 16);
     case VT_I8:

@@ -266,6 +266,15 @@ bool key_exists(tree& t, std::uint32_t root, const index_entry& e)
 
 } // namespace
 
+bool index_contains_key(index_page_store& s, std::uint32_t owner, std::uint32_t root,
+                        const std::vector<std::uint8_t>& key)
+{
+    tree t(s, owner);
+    index_entry probe;
+    probe.key = key;  // row 0 of page 0: before every entry with this key
+    return key_exists(t, root, probe);
+}
+
 bool insert_index_entry(index_page_store& s, std::uint32_t owner, std::uint32_t root, const index_entry& e,
                         bool unique)
 {

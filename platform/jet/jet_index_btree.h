@@ -82,4 +82,9 @@ std::uint32_t build_index(index_page_store& s, std::uint32_t owner, const std::v
 bool insert_index_entry(index_page_store& s, std::uint32_t owner, std::uint32_t root, const index_entry& e,
                         bool unique);
 
+// Whether the tree at `root` holds an entry with exactly `key` (for a unique index's check before a row
+// is stored).
+bool index_contains_key(index_page_store& s, std::uint32_t owner, std::uint32_t root,
+                        const std::vector<std::uint8_t>& key);
+
 } // namespace jet

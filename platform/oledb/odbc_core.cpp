@@ -416,6 +416,10 @@ std::wstring build_connection_string(const std::wstring& driver, const login& l)
                 host = host.substr(0, comma);
             }
             append_attr(cs, L"SERVER", local_if_empty(host));
+            // FreeTDS knows no default port of its own: a host alone is the server's usual 1433,
+            // unless it names an instance ("host\\name"), whose port the server's browser tells.
+            if (port.empty() && host.find(L'\\') == std::wstring::npos)
+                port = L"1433";
             if (!port.empty())
                 append_attr(cs, L"PORT", port);
             cs += L"TDS_Version=7.4;ClientCharset=UTF-8;";
@@ -483,13 +487,17 @@ connection::connection() = default;
 
 connection::~connection() { close(); }
 
-void connection::open(const std::wstring& cs, int login_timeout_s)
+void connection::open(const std::wstring& cs, int login_timeout_s, bool bulk_copy)
 {
     close();
     SQLHDBC dbc = SQL_NULL_HDBC;
     if (!ok(SQLAllocHandle(SQL_HANDLE_DBC, environment(), &dbc)))
         throw_diag(SQL_HANDLE_ENV, environment(), "SQLAllocHandle(DBC)");
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout_s)), 0);
+    if (bulk_copy) {
+        constexpr SQLINTEGER attr_bulk_copy = 1219;   // the SQL Server drivers' switch for bcp
+        SQLSetConnectAttr(dbc, attr_bulk_copy, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), SQL_IS_UINTEGER);
+    }
     wbuf w(cs);
     SQLWCHAR outbuf[1024];
     SQLSMALLINT outlen = 0;

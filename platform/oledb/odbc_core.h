@@ -126,9 +126,9 @@ public:
     connection(const connection&) = delete;
     connection& operator=(const connection&) = delete;
 
-    // Connects; throws odbc::error. Returns the driver's diagnostics on a
-    // success with info.
-    void open(const std::wstring& connection_string, int login_timeout_s = 15);
+    // Connects; throws odbc::error. bulk_copy asks the driver, before it connects, to allow
+    // its bulk-copy functions on the connection (a driver without them connects all the same).
+    void open(const std::wstring& connection_string, int login_timeout_s = 15, bool bulk_copy = false);
     void close() noexcept;
     bool is_open() const noexcept { return open_; }
     void* handle() const noexcept { return dbc_; }

@@ -1,13 +1,15 @@
-// The bulk-load rowset over ODBC: one prepared INSERT with a parameter per
-// column; every InsertRow reads the bound row buffer into parameter values and
-// executes it, so each row succeeds or fails on its own.
+// The bulk-load rowset over ODBC: rows go through the driver's bulk-copy functions
+// when it has them (Commit(FALSE) ends a batch, Commit(TRUE) the load); otherwise
+// through one prepared INSERT with a parameter per column, each row on its own.
 #include "platform/oledb/oledb_fastload.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/oledb/odbc_bcp.h"
 #include "platform/oledb/odbc_core.h"
 #include "platform/oledb/odbc_insert.h"
 #include "platform/oledb/oledb_impl.h"
@@ -75,12 +77,79 @@ std::string numeric_text(const DB_NUMERIC& n)
     return digits;
 }
 
+// The text form in which the driver's bulk copy takes a value (it converts it to the column's
+// type itself), or the bytes of a binary value.
+odbc::bulk_value bulk_form(const odbc::param_value& p)
+{
+    using odbc::param_kind;
+    odbc::bulk_value v;
+    v.null = p.null;
+    if (p.null)
+        return v;
+    const unsigned char* b = p.bytes.data();
+    char text[64];
+    auto put = [&](int n) { v.bytes.assign(text, static_cast<std::size_t>(n)); };
+    auto read = [&](auto value) {
+        std::memcpy(&value, b, sizeof value);
+        return value;
+    };
+    switch (p.kind) {
+    case param_kind::i16: put(std::snprintf(text, sizeof text, "%d", read(std::int16_t{}))); break;
+    case param_kind::i32: put(std::snprintf(text, sizeof text, "%d", read(std::int32_t{}))); break;
+    case param_kind::i64: put(std::snprintf(text, sizeof text, "%lld", static_cast<long long>(read(std::int64_t{})))); break;
+    case param_kind::u64:
+        put(std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(read(std::uint64_t{}))));
+        break;
+    case param_kind::u8: put(std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(b[0]))); break;
+    case param_kind::bit: put(std::snprintf(text, sizeof text, "%d", b[0] ? 1 : 0)); break;
+    // Nine and seventeen significant digits name a float and a double exactly.
+    case param_kind::f32: put(std::snprintf(text, sizeof text, "%.9g", static_cast<double>(read(float{})))); break;
+    case param_kind::f64: put(std::snprintf(text, sizeof text, "%.17g", read(double{}))); break;
+    case param_kind::date: {
+        const auto d = read(DBDATE{});
+        put(std::snprintf(text, sizeof text, "%04d-%02u-%02u", d.year, static_cast<unsigned>(d.month),
+                          static_cast<unsigned>(d.day)));
+        break;
+    }
+    case param_kind::timestamp: {
+        const auto t = read(DBTIMESTAMP{});
+        put(std::snprintf(text, sizeof text, "%04d-%02u-%02u %02u:%02u:%02u.%07u", t.year,
+                          static_cast<unsigned>(t.month), static_cast<unsigned>(t.day), static_cast<unsigned>(t.hour),
+                          static_cast<unsigned>(t.minute), static_cast<unsigned>(t.second),
+                          static_cast<unsigned>(t.fraction / 100)));
+        break;
+    }
+    case param_kind::guid: {
+        GUID g = read(GUID{});
+        put(std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                          static_cast<unsigned>(g.Data1), static_cast<unsigned>(g.Data2),
+                          static_cast<unsigned>(g.Data3), g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                          g.Data4[5], g.Data4[6], g.Data4[7]));
+        break;
+    }
+    case param_kind::wtext:
+        v.bytes = odbc::to_utf8(odbc::from_utf16(reinterpret_cast<const char16_t*>(b), p.bytes.size() / 2));
+        break;
+    case param_kind::binary:
+        v.binary = true;
+        v.bytes.assign(p.bytes.begin(), p.bytes.end());
+        break;
+    case param_kind::decimal_text:
+    case param_kind::time_text:
+    case param_kind::text:
+        v.bytes.assign(p.bytes.begin(), p.bytes.end());
+        break;
+    }
+    return v;
+}
+
 class fast_load_rowset : public com_object<IRowsetFastLoad, IColumnsInfo, IAccessor> {
 public:
-    fast_load_rowset(odbc::connection& c, std::wstring table, std::vector<odbc::column_desc> cols)
-        : conn_(c), table_(std::move(table)), cols_(std::move(cols))
+    fast_load_rowset(odbc::connection& c, std::wstring table, std::vector<odbc::column_desc> cols, bool keep_identity)
+        : conn_(c), table_(std::move(table)), cols_(std::move(cols)), keep_identity_(keep_identity)
     {
     }
+    ~fast_load_rowset() override = default;
 
     HRESULT GetColumnInfo(DBORDINAL* count, DBCOLUMNINFO** info, OLECHAR** strings) override
     {
@@ -158,21 +227,34 @@ public:
         const auto& bindings = accessors_[h - 1];
         try {
             conn_.claim(nullptr);
+            std::vector<odbc::param_value> params = read_row(bindings, static_cast<const unsigned char*>(data));
+            if (send_bulk(bindings, params))
+                return S_OK;
             if (!prepared_ || prepared_for_ != h)
                 prepare(bindings, h);
-            insert(bindings, static_cast<const unsigned char*>(data));
-            ++pending_;
+            stmt_->execute(params);
             return S_OK;
         } catch (const odbc::error& e) {
             return report(e, source_name);
         }
     }
 
-    HRESULT Commit(BOOL) override
+    HRESULT Commit(BOOL done) override
     {
-        // Rows are in the table as soon as InsertRow returns; a batch has nothing left to send.
-        pending_ = 0;
-        return S_OK;
+        // Without bulk copy the rows are in the table as soon as InsertRow returns.
+        if (!bulk_)
+            return S_OK;
+        try {
+            if (done) {
+                auto ending = std::move(bulk_);
+                ending->done();
+            } else {
+                bulk_->batch();
+            }
+            return S_OK;
+        } catch (const odbc::error& e) {
+            return report(e, source_name);
+        }
     }
 
 private:
@@ -304,12 +386,49 @@ private:
         }
     }
 
-    void insert(const std::vector<DBBINDING>& bindings, const unsigned char* row)
+    // Sends the row by the driver's bulk copy when it has one and every table column is bound;
+    // false when the row is to go as an INSERT. A row with a value longer than the driver's bulk
+    // copy carries ends the load so far; the next row starts a new one.
+    bool send_bulk(const std::vector<DBBINDING>& bindings, const std::vector<odbc::param_value>& params)
+    {
+        if (!api_tried_) {
+            api_tried_ = true;
+            if (bindings.size() == cols_.size())
+                api_ = odbc::bulk_api_for(conn_);
+        }
+        if (!api_ || bindings.size() != cols_.size())
+            return false;
+        std::vector<odbc::bulk_value> values(cols_.size());
+        bool carried = true;
+        for (std::size_t i = 0; i < bindings.size(); ++i) {
+            const odbc::param_value& p = params[i];
+            carried = carried && (p.null || p.bytes.size() <= api_->value_limit());
+            values[bindings[i].iOrdinal - 1] = bulk_form(p);
+        }
+        if (!carried) {
+            if (bulk_) {
+                auto ending = std::move(bulk_);
+                ending->done();
+            }
+            return false;
+        }
+        if (!bulk_) {
+            std::vector<bool> binary;
+            for (const auto& c : cols_)
+                binary.push_back(c.binary());
+            bulk_ = std::make_unique<odbc::bulk_copy>(conn_, *api_, table_, binary, keep_identity_);
+        }
+        bulk_->send_row(values);
+        return true;
+    }
+
+    // The row's values in binding order (a long value's stream is read here, once).
+    std::vector<odbc::param_value> read_row(const std::vector<DBBINDING>& bindings, const unsigned char* row)
     {
         std::vector<odbc::param_value> params(bindings.size());
         for (std::size_t i = 0; i < bindings.size(); ++i)
             read_value(bindings[i], cols_[bindings[i].iOrdinal - 1], row, params[i]);
-        stmt_->execute(params);
+        return params;
     }
 
     odbc::connection& conn_;
@@ -319,7 +438,10 @@ private:
     std::unique_ptr<odbc::prepared_statement> stmt_;
     bool prepared_ = false;
     HACCESSOR prepared_for_ = DB_NULL_HACCESSOR;
-    std::uint64_t pending_ = 0;
+    bool keep_identity_ = false;
+    bool api_tried_ = false;
+    std::unique_ptr<odbc::bulk_api> api_;
+    std::unique_ptr<odbc::bulk_copy> bulk_;   // declared after the functions it uses
 };
 
 } // namespace
@@ -332,14 +454,17 @@ HRESULT OpenFastLoadRowset(IUnknown* session, DBID* table, ULONG cPropertySets, 
     *out = nullptr;
     if (!session || !table || !table->pwszName)
         return E_INVALIDARG;
-    bool asked = false;
+    bool asked = false, keep_identity = false;
     for (ULONG i = 0; i < cPropertySets; ++i) {
         if (!IsEqualGUID(rgPropertySets[i].guidPropertySet, DBPROPSET_SQLSERVERROWSET))
             continue;
         for (ULONG j = 0; j < rgPropertySets[i].cProperties; ++j) {
             const DBPROP& p = rgPropertySets[i].rgProperties[j];
-            if (p.dwPropertyID == SSPROP_IRowsetFastLoad && p.vValue.vt == VT_BOOL && p.vValue.boolVal)
+            const bool on = p.vValue.vt == VT_BOOL && p.vValue.boolVal;
+            if (p.dwPropertyID == SSPROP_IRowsetFastLoad && on)
                 asked = true;
+            if (p.dwPropertyID == SSPROP_FASTLOADKEEPIDENTITY && on)
+                keep_identity = true;
         }
     }
     if (!asked && !IsEqualIID(riid, IID_IRowsetFastLoad))
@@ -366,7 +491,7 @@ HRESULT OpenFastLoadRowset(IUnknown* session, DBID* table, ULONG cPropertySets, 
     } catch (const odbc::error& e) {
         return report(e, source_name);
     }
-    auto* rs = new fast_load_rowset(*conn, name, std::move(cols));
+    auto* rs = new fast_load_rowset(*conn, name, std::move(cols), keep_identity);
     HRESULT hr = rs->QueryInterface(riid, reinterpret_cast<void**>(out));
     rs->Release();
     return hr;

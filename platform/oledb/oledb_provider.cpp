@@ -287,7 +287,7 @@ public:
         auto conn = std::make_shared<odbc::connection>();
         for (std::size_t i = 0; i < drivers.size(); ++i) {
             try {
-                conn->open(odbc::build_connection_string(drivers[i], l));
+                conn->open(odbc::build_connection_string(drivers[i], l), 15, true);
                 state_->conn = conn;
                 std::wstring name = conn->driver_name();
                 state_->source = drivers[i].empty() ? (name.empty() ? state_->source : name) : drivers[i];

@@ -5,6 +5,8 @@
 #include "MSS/mss_tab.h"
 #include "MSS/odb_exce.h"
 #include "mss_fake.h"
+#include "TK/tk_errco.h"
+#include "common/err_hand.h"
 
 #include <gtest/gtest.h>
 
@@ -145,6 +147,43 @@ TEST(MssDatabase, IndexesKeysAndFilters)
         f.db->create_index(L"t", schema, udb_index(L"", {L"a"}, true, true));
         EXPECT_EQ(f.s->statements.back(), L"ALTER TABLE [dbo].[t] ADD PRIMARY KEY NONCLUSTERED([a])");
     }
+}
+
+namespace {
+// Keeps every report instead of showing it.
+class recording_handler : public error_handler {
+public:
+    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
+    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
+    std::vector<std::string> messages;
+};
+} // namespace
+
+TEST(MssDatabase, AnIndexTheServerRefusesIsReported)
+{
+    // Duplicate values refuse a unique index: the table lacks what the source promised, and the
+    // user hears of it, not only the log.
+    recording_handler handler;
+    udb_schema schema;
+    schema.push_back(column(L"a", VT_I4, 4));
+    fixture f(5);
+    f.s->answer = [](const std::wstring& sql, mss_fake::result& r) {
+        if (sql.rfind(L"CREATE UNIQUE INDEX", 0) == 0 || sql.rfind(L"ALTER TABLE", 0) == 0) {
+            r = failure(DB_E_ERRORSINCOMMAND, L"The CREATE UNIQUE INDEX statement terminated: duplicate key");
+            return true;
+        }
+        if (sql.find(L"COUNT(*)") != std::wstring::npos) {
+            r = table({L"n"}, {{L"0"}});
+            return true;
+        }
+        return false;
+    };
+    f.db->create_index(L"t", schema, udb_index(L"ux", {L"a"}, true, false));
+    f.db->create_index(L"t", schema, udb_index(L"pk", {L"a"}, true, true));
+    ASSERT_EQ(handler.messages.size(), 2u);
+    EXPECT_NE(handler.messages[0].find("t: Can't create index [ux]: "), std::string::npos) << handler.messages[0];
+    EXPECT_NE(handler.messages[0].find("duplicate key"), std::string::npos) << handler.messages[0];
+    EXPECT_NE(handler.messages[1].find("[pk]"), std::string::npos) << handler.messages[1];
 }
 
 TEST(MssDatabase, IndexNameWithQuoteIsLookedUpSafely)

@@ -1,6 +1,7 @@
 // Bulk load: the stream object for long values, the row buffer's bindings and
 // the fast-load rowset through the ODBC provider on a SQLite database; a live
 // suite against a real server when DRAV_TEST_MSSQL_DSN names one.
+#include "support/live_server.h"
 #include "MSS/mss_db.h"
 #include "MSS/mss_floa.h"
 #include "MSS/mss_tab.h"
@@ -417,27 +418,17 @@ TEST(MssTableOdbc, BulkLoadDatesDecimalsAndFlags)
 
 // ---------------------------------------------------------------- live server
 
-namespace {
-std::wstring env_w(const char* name)
-{
-    const char* v = std::getenv(name);
-    return v ? odbc::from_utf8(v) : std::wstring();
-}
-} // namespace
-
 TEST(MssDestinationLive, TablesRowsAndIndexes)
 {
-    std::wstring dsn = env_w("DRAV_TEST_MSSQL_DSN");
-    if (dsn.empty())
-        GTEST_SKIP() << "DRAV_TEST_MSSQL_DSN names no SQL Server data source";
+    DRAV_LIVE_SERVER_OR_SKIP(live);
     mss_engine engine(1);
-    std::wstring user = env_w("DRAV_TEST_MSSQL_USER");
-    if (user.empty())
-        engine.connect(L"DSN=" + dsn, true);
-    else
-        engine.connect(L"DSN=" + dsn, user, env_w("DRAV_TEST_MSSQL_PASSWORD"), true);
-    std::wstring name = L"drav_dest_" + std::to_wstring(std::time(nullptr));
-    std::unique_ptr<mss_database> db(engine.create_db(name));
+    live.connect(engine, true);
+    std::wstring name = drav_test::unique_db_name(L"drav_dest");
+    std::unique_ptr<mss_database> db;
+    {
+        drav_test::server_turn turn;
+        db.reset(engine.create_db(name));
+    }
     ASSERT_TRUE(db);
     udb_schema schema;
     schema.push_back(new t_ftd(4, L"id", VT_I4, true, true));
@@ -468,5 +459,6 @@ TEST(MssDestinationLive, TablesRowsAndIndexes)
         EXPECT_EQ((*row)[1]->to_wstring(), L"105000");
     }
     db.reset();
+    drav_test::server_turn turn;
     engine.delete_db(name);
 }

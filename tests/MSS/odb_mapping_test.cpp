@@ -89,6 +89,15 @@ TEST(OdbEngineVersion, VersionTextsGiveCodes)
     EXPECT_EQ(mss_engine::parse_version(L"Microsoft SQL Server 2025 (RTM) - 17.0.1000.7 (X64)"), 18u);
     EXPECT_EQ(mss_engine::parse_version(L"Microsoft SQL Server vNext (CTP2.0) - 17.0.100.1 (X64)"), 18u);
     EXPECT_EQ(mss_engine::parse_version(L"Microsoft SQL Server vNext (CTP2.0) - 14.0.500.272 (X64)"), 13u);
+    // Other products speaking T-SQL are read by their build number: 12 is SQL Server 2014, so unique
+    // indexes keep their filter on such a server.
+    EXPECT_EQ(mss_engine::parse_version(L"Babelfish for PostgreSQL with SQL Server Compatibility - 12.0.2000.8\n"
+                                        L"Sep 22 2011 11:57:34\nCopyright (c) Amazon Web Services\n"
+                                        L"PostgreSQL 16.3 (Babelfish 4.2.0) on x86_64-pc-linux-gnu"),
+              10u);
+    EXPECT_GE(mss_engine::parse_version(L"Some Server - 12.0.2000.8"), static_cast<unsigned>(mss_ver_2008));
+    EXPECT_EQ(mss_engine::parse_version(L"Some Server - 21.0.100.1"), 18u);
+    EXPECT_EQ(mss_engine::parse_version(L"Some Server - 1234.0.1.1"), 1u);
 }
 
 TEST(OdbEngineLogin, InitialisationStrings)

@@ -691,7 +691,7 @@ TEST_F(MssDump, EveryValueTypeGivesAValidLiteral)
     }
     EXPECT_EQ(read(), kQuoted +
                           "INSERT INTO [dbo].[types] ([b], [r4], [i8], [cy], [dec], [dt], [d], [g], [t]) VALUES (1, "
-                          "1.500000e+00, -1234567890123, 12.5, -12.3456, '2020-12-25 14:30:05.500', '2020-02-29', "
+                          "1.50000000e+00, -1234567890123, 12.5, -12.3456, '2020-12-25 14:30:05.500', '2020-02-29', "
                           "'00112233-4455-6677-8899-AABBCCDDEEFF', N'\xF0\x9F\x98\x80 ok')\r\nGO\r\n\r\n");
     EXPECT_TSQL_PARSES(path);
 }

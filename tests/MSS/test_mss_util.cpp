@@ -310,6 +310,18 @@ TEST(MssNames, CanonicalTableName)
     f.as_dbo = false;
     f.user = L"we]ird";
     EXPECT_EQ(mss_get_safe_tname(L"or]ders", f), L"[we]]ird].[or]]ders]");
+    // Once the server has told the login's default schema, tables go there: dbo for the owner of a
+    // database the run has just created (no schema named after the login exists there), the login's
+    // own schema where it has one.
+    f.user = L"u";
+    f.schema = L"dbo";
+    EXPECT_EQ(mss_get_safe_tname(L"orders", f), L"[dbo].[orders]");
+    f.schema = L"u";
+    EXPECT_EQ(mss_get_safe_tname(L"orders", f), L"[u].[orders]");
+    f.schema = L"sales";
+    EXPECT_EQ(mss_get_safe_tname(L"other.orders", f), L"[other].[orders]");
+    f.as_dbo = true;
+    EXPECT_EQ(mss_get_safe_tname(L"orders", f), L"[dbo].[orders]");
 }
 
 TEST(MssNames, ForeignKeyRules)

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -49,7 +51,7 @@ TEST(OleVariantText, PrintedFormsOfEachType)
     EXPECT_EQ("1", ole_variant(true).to_string());
     EXPECT_EQ("0", typed(VT_BOOL, 1).to_string());
     EXPECT_EQ("1.5000000000000000e+00", ole_variant(1.5).to_string());
-    EXPECT_EQ("1.500000e+00", ole_variant(1.5f).to_string());
+    EXPECT_EQ("1.50000000e+00", ole_variant(1.5f).to_string());
     EXPECT_EQ("0x01AB", bytes({0x01, 0xAB}).to_string());
     EXPECT_EQ(L"0x01AB", bytes({0x01, 0xAB}).to_wstring());
     EXPECT_EQ("", bytes({}).to_string());
@@ -426,4 +428,24 @@ TEST(OleVariantFromString, TinyNumbersReadAsZero)
     std::string tiny = "0." + std::string(400, '0') + "1";
     EXPECT_EQ(0.0, ole_variant::from_string(tiny, VT_R8).to_double());
     EXPECT_THROW(ole_variant::from_string("1" + std::string(400, '0'), VT_R8), ole_cast_exception);
+}
+
+// A single's text brings back the same float when read as a double and narrowed, as the server
+// reads a REAL literal: every float of [1, 2) and a spread of all others, both signs.
+TEST(OleVariantText, SinglesComeBackExactThroughADouble)
+{
+    auto exact = [](std::uint32_t bits) {
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        const std::string s = ole_variant(f).to_string();
+        return static_cast<float>(std::strtod(s.c_str(), nullptr)) == f;
+    };
+    long bad = 0;
+    for (std::uint32_t u = 0x3F800000u; u < 0x40000000u; u += 3)
+        bad += !exact(u);
+    for (std::uint32_t u = 1; u < 0x7F800000u; u += 7919)
+        bad += !exact(u) + !exact(u | 0x80000000u);
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ("1.00000001e-07", ole_variant(1e-7f).to_string());
+    EXPECT_EQ("1.40129846e-45", ole_variant(1.4e-45f).to_string());
 }

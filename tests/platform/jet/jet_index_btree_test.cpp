@@ -262,6 +262,10 @@ TEST_P(IndexTree, UniqueIndexRefusesAnExistingKey)
     EXPECT_FALSE(jet::insert_index_entry(s, owner, root, text_entry(L"n11234", 9999), true));
     EXPECT_EQ(s.pages(), pages);
     expect_same(walk(s, root), all);
+    EXPECT_TRUE(jet::index_contains_key(s, owner, root, text_entry(L"n10000", 0).key));
+    EXPECT_TRUE(jet::index_contains_key(s, owner, root, text_entry(L"N12999", 0).key));
+    EXPECT_FALSE(jet::index_contains_key(s, owner, root, text_entry(L"n13000", 0).key));
+    EXPECT_FALSE(jet::index_contains_key(s, owner, root, text_entry(L"a", 0).key));
     EXPECT_TRUE(jet::insert_index_entry(s, owner, root, text_entry(L"n13000", 9999), true));
     jet::index_key_layout k;
     k.columns.resize(1);

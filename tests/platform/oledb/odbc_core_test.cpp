@@ -96,6 +96,24 @@ TEST(OdbcConnectionString, WindowsLoginAndOwnDataSource)
     EXPECT_EQ(local.rfind(L"DRIVER={ODBC Driver 18 for SQL Server};SERVER={localhost};", 0), 0u);
 }
 
+TEST(OdbcConnectionString, AHostWithoutPortIsTheUsualPort)
+{
+    // FreeTDS refuses a server without a port ("invalid port number"); Microsoft's drivers take 1433.
+    login l;
+    l.server = L"127.0.0.1";
+    l.user = L"u";
+    l.password = L"p";
+    EXPECT_EQ(build_connection_string(L"FreeTDS", l),
+              L"DRIVER={FreeTDS};SERVER={127.0.0.1};PORT={1433};TDS_Version=7.4;ClientCharset=UTF-8;UID={u};PWD={p};");
+    EXPECT_EQ(build_connection_string(L"ODBC Driver 17 for SQL Server", l),
+              L"DRIVER={ODBC Driver 17 for SQL Server};SERVER={127.0.0.1};UID={u};PWD={p};");
+    // A named instance's port is the server's to tell.
+    l.server = L"host\\SQLEXPRESS";
+    EXPECT_EQ(build_connection_string(L"FreeTDS", l).find(L"PORT="), std::wstring::npos);
+    l.server = L"host,14331";
+    EXPECT_NE(build_connection_string(L"FreeTDS", l).find(L"SERVER={host};PORT={14331};"), std::wstring::npos);
+}
+
 TEST(OdbcDrivers, CandidatesPutTheEnvironmentFirst)
 {
     ::setenv("DRAV_ODBC_DRIVER", "No Such Driver", 1);

@@ -1,0 +1,101 @@
+// The real T-SQL server of the live suites, and a skip when none is named.
+// DRAV_TEST_MSSQL_DSN names an ODBC data source; else DRAV_TEST_MSSQL_SERVER gives the host as
+// --mssqlh takes it (host, host,port). DRAV_TEST_MSSQL_USER and DRAV_TEST_MSSQL_PASSWORD give a
+// SQL login (none: Windows login).
+#pragma once
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/oledb/odbc_core.h"
+
+
+
+namespace drav_test {
+
+struct live_server {
+    std::wstring server;     // as the engine's connect takes it
+    std::wstring user;       // empty: Windows login
+    std::wstring password;
+
+    // Connects the engine (an mss_engine) as a user's run would.
+    template <class Engine> void connect(Engine& engine, bool fast_load) const
+    {
+        if (user.empty())
+            engine.connect(server, fast_load);
+        else
+            engine.connect(server, user, password, fast_load);
+    }
+};
+
+inline std::wstring env_text(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? odbc::from_utf8(v) : std::wstring();
+}
+
+inline std::optional<live_server> live_mssql()
+{
+    live_server s;
+    if (std::wstring dsn = env_text("DRAV_TEST_MSSQL_DSN"); !dsn.empty())
+        s.server = L"DSN=" + dsn;
+    else
+        s.server = env_text("DRAV_TEST_MSSQL_SERVER");
+    if (s.server.empty())
+        return std::nullopt;
+    s.user = env_text("DRAV_TEST_MSSQL_USER");
+    s.password = env_text("DRAV_TEST_MSSQL_PASSWORD");
+    return s;
+}
+
+// A database name no other run uses at the same time: the stem, the process and a counter.
+inline std::wstring unique_db_name(const std::wstring& stem)
+{
+    static std::atomic<int> counter{0};
+    return stem + L"_" + std::to_wstring(::getpid()) + L"_" + std::to_wstring(std::time(nullptr) % 100000) + L"_" +
+           std::to_wstring(++counter);
+}
+
+// Babelfish refuses to create or drop databases side by side ("tuple concurrently updated"): the
+// live suites, which run in parallel, take turns for that. Held while it lives.
+class server_turn {
+public:
+    server_turn() : fd_(::open("/tmp/drav-live-server.lock", O_CREAT | O_RDWR, 0666))
+    {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX);
+    }
+    ~server_turn()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    server_turn(const server_turn&) = delete;
+    server_turn& operator=(const server_turn&) = delete;
+
+private:
+    int fd_;
+};
+
+// The server is Babelfish (PostgreSQL speaking T-SQL), whose documented differences from SQL
+// Server some checks must name.
+template <class Engine> bool is_babelfish(const Engine& engine)
+{
+    return engine.get_version_text().find(L"Babelfish") != std::wstring::npos;
+}
+
+} // namespace drav_test
+
+// Declares `var` as the live server, or skips the current test when none is named.
+#define DRAV_LIVE_SERVER_OR_SKIP(var)                                                        \
+    const auto var##_opt = ::drav_test::live_mssql();                                       \
+    if (!var##_opt) GTEST_SKIP() << "no live T-SQL server (DRAV_TEST_MSSQL_DSN / _SERVER)"; \
+    const ::drav_test::live_server& var = *var##_opt
