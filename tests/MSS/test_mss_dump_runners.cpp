@@ -10,6 +10,7 @@
 #include "MSS/mss_util.h"
 #include "TK/tk_utils.h"
 #include "mss_test_env.h"
+#include "tests/support/live_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/tsql_server.h"
 
@@ -134,6 +135,8 @@ TEST_F(MssDumpRunners, ValuesArriveWholeThroughTsqlAndBsqldb)
         GTEST_SKIP() << "no T-SQL server named by TSQL_HOST/TSQL_PORT/TSQL_USER/TSQL_PASSWORD";
     const auto values = hostile_values();
     const std::string database = "drav_runners_" + std::to_string(::getpid());
+    // The scripts create and drop their database: in turn with the other live suites.
+    drav_test::server_turn turn;
     for (const std::string tool : {"bsqldb", "tsql"}) {
         if (!drav_test::tool_installed(tool)) {
             ADD_FAILURE() << tool << " is not installed (freetds-bin)";
