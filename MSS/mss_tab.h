@@ -6,6 +6,7 @@
 #include <string>
 
 #include "MSS/mss_floa.h"
+#include "MSS/mss_lit.h"
 #include "MSS/odb_recs.h"
 #include "OLE/ole_ptr.h"
 #include "UDB/udb_db.h"
@@ -90,4 +91,5 @@ private:
     bool identity_sent = false;   // this table switched IDENTITY_INSERT on
     odb_command command;
     mss_fast_load fast_load;
+    std::unique_ptr<mss_literal_writer> literals;   // made at the first row stored by INSERT
 };
