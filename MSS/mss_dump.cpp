@@ -650,7 +650,10 @@ void mss_dmp_recordset::append_record(udb_record& record)
         const udb_field* f = record[i];
         if (!f)
             TK_MAIL_ASSERT();
-        if (f->get_size() > kBigValue) {
+        // Only a text or binary value (or one the reader leaves empty) can be big.
+        const VARTYPE own = f->ole_variant::get_type();
+        const bool sized = own == VT_BSTR || own == VT_EMPTY || ole_is_binary_type(own);
+        if (sized && f->get_size() > kBigValue) {
             if (mss_is_binary_vt(f->get_type()))
                 big_[i] = big_kind::binary;
             else if (f->get_type() == VT_BSTR)
