@@ -435,6 +435,26 @@ TEST_F(UiTest, SheetFitsTheScreenAndEnterPressesNextThenFinish)
     EXPECT_EQ(sheet.result(), 0);
 }
 
+TEST_F(UiTest, OnAPageWithoutFieldsEnterPressesFinishNotThePagesOwnButton)
+{
+    ui_register_template({9011, L"", {{30, ui_kind::button, L"&Save Settings..."}}});
+    struct last_page : ui_page {
+        last_page() : ui_page(9011, 0, L"", L"") {}
+        void on_command(int id, int) override { commands.push_back(id); }
+        std::vector<int> commands;
+    } page;
+    ui_property_sheet sheet(L"Sheet");
+    sheet.add_page(&page);
+    sheet.set_wizard_buttons(PSWIZB_FINISH);
+    sheet.create();
+    QWidget* w = sheet.window();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    keyboard::press(w, Qt::Key_Return);
+    EXPECT_TRUE(sheet.is_ended());
+    EXPECT_TRUE(page.commands.empty());
+}
+
 TEST_F(UiTest, SheetEscapeAsksThePageAndAFittedDialogStaysOnTheScreen)
 {
     std::vector<std::string> log;
