@@ -17,7 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "TK/tk_log.h"
+#include "platform/ui/ui_log.h"
 
 namespace {
 
@@ -474,5 +474,5 @@ QWidget* ui_property_sheet::window() const
 
 void ui_property_sheet::on_error(const std::exception& e)
 {
-    tk_log_write(3, "Unhandled error in a page:\n%s", e.what());
+    ui_log(3, L"Unhandled error in a page:\n" + QString::fromLocal8Bit(e.what()).toStdWString());
 }
