@@ -869,7 +869,7 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
         EXPECT_EQ(w.active_id(), 106);
         // Refused before the user is asked about the old script, which stays.
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].text, L"Not a valid password.");
+        EXPECT_EQ(boxes[0].text, L"Not a valid password. (file '" + tk_to_wstring(src) + L"')");
         EXPECT_EQ(drav_test::read_file(script), "old");
     }
     // Back and forth on the pages keeps what was typed (for this start of the program only).
@@ -1061,7 +1061,7 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
         w.files.set_text(1004, db);
         w.shell.press_next();
         EXPECT_EQ(w.active_id(), 106);
-        EXPECT_EQ(last_text(), L"Not a valid password.");
+        EXPECT_EQ(last_text(), L"Not a valid password. (file '" + tk_to_wstring(locked) + L"')");
         EXPECT_EQ(std::count(dialogs.begin(), dialogs.end(), 121), 0);
 
         // "Overwrite the entire database" chosen: the database stays until the run.
@@ -1154,8 +1154,9 @@ TEST_F(WizardTest, ANonAccessFileGetsOneErrorAndTheFinishPageSaysWhereTheScriptI
     w.files.set_text(1004, (tmp / "notes.sql").wstring());
     w.shell.press_next();
     EXPECT_EQ(w.active_id(), 106);
-    ASSERT_EQ(boxes.size(), 1u) << tk_to_utf8(last_text());
+    ASSERT_EQ(boxes.size(), 1u) << tk_to_utf8(last_text());   // no help box after it
     EXPECT_EQ(boxes[0].caption, L"Veltrane 6.3 Error");
+    EXPECT_EQ(boxes[0].text.rfind(L"Cannot recognize MS Access database format.", 0), 0u) << tk_to_utf8(last_text());
 
     w.converter.destination = (tmp / "notes.sql").wstring();
     ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
