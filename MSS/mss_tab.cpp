@@ -811,6 +811,8 @@ void mss_table::slow_record(udb_record& record)
         identity_sent = true;
     }
     std::wstring sql = L"INSERT INTO " + name + L"(";
+    if (!literals)
+        literals = std::make_unique<mss_literal_writer>();
     std::wstring values;
     for (std::size_t i = 0; i < schema.size(); ++i) {
         const t_ftd* ftd = schema[i];
@@ -824,7 +826,7 @@ void mss_table::slow_record(udb_record& record)
             values += L", ";
         }
         sql += mss_quote_name(ftd->name);
-        literals.append(values, *fld, *ftd);
+        literals->append(values, *fld, *ftd);
     }
     sql += L")";
     sql += L" VALUES( " + values + L")";

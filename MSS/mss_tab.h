@@ -93,7 +93,7 @@ private:
     bool identity_sent = false;   // this table switched IDENTITY_INSERT on
     odb_command command;
     mss_fast_load fast_load;
-    mss_literal_writer literals;
+    std::unique_ptr<mss_literal_writer> literals;   // made at the first row stored by INSERT
     std::uint64_t rows_seen = 0;                  // rows handed to append_record so far
     std::vector<std::wstring> pending_rows;       // INSERT statements not sent yet
     std::vector<std::uint64_t> pending_numbers;   // their row numbers, for reports

@@ -564,16 +564,16 @@ void ole_variant::attach_wstring(const std::wstring& text)
 
 void ole_variant::take(VARIANT& value)
 {
-    if (value.vt != VT_BSTR) {
-        *this = ole_variant(value);
-        VariantClear(&value);
-        return;
-    }
+    // The VARIANT's contents (text, array or plain value) change owner as they are.
     destroy();
-    m_var.vt = VT_BSTR;
-    m_var.bstrVal = value.bstrVal;
-    value.vt = VT_EMPTY;
-    value.bstrVal = nullptr;
+    std::memcpy(static_cast<void*>(&m_var), &value, sizeof(VARIANT));
+    VariantInit(&value);
+    if (m_var.vt == VT_I8)
+        m_i8 = m_var.llVal;
+    else if (m_var.vt == VT_UI8)
+        m_ui8 = m_var.ullVal;
+    else if (m_var.vt == VT_DATE)
+        m_date = ole_date(m_var);
 }
 
 size_t ole_variant::get_safe_array_size(const SAFEARRAY* array)

@@ -92,8 +92,8 @@ public:
     void attach_binary(const unsigned char* data, size_t count);
     void attach_string(const std::string& utf8);   // VT_BSTR
     void attach_wstring(const std::wstring& text); // VT_BSTR
-    // Takes over a text VARIANT's string without copying it; the VARIANT is left VT_EMPTY.
-    // Any other VARIANT is copied as by the VARIANT constructor and then cleared.
+    // Takes over the VARIANT's contents (a text's string, an array, a plain value) without
+    // copying them; the VARIANT is left VT_EMPTY.
     void take(VARIANT& value);
     // Element count of a one-dimensional array, 0 otherwise.
     static size_t get_safe_array_size(const SAFEARRAY* array);

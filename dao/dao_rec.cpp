@@ -1,6 +1,8 @@
 #include "dao/dao_rec.h"
 
 #include <cstring>
+#include <cwchar>
+#include <new>
 
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
@@ -22,11 +24,19 @@ void unwrap_guid(ole_variant& value)
 {
     if (value.get_type() != VT_BSTR)
         return;
-    const std::wstring text = value.to_wstring();
-    const std::wstring prefix = L"{guid ";
-    if (text.size() == prefix.size() + 38 + 1 && text.compare(0, prefix.size(), prefix) == 0 &&
-        text.back() == L'}')
-        value = ole_variant(text.substr(prefix.size(), 38));
+    static constexpr wchar_t prefix[] = L"{guid ";
+    constexpr std::size_t prefix_len = 6;
+    const BSTR text = value.variant().bstrVal;
+    if (SysStringLen(text) != prefix_len + 38 + 1 || std::wmemcmp(text, prefix, prefix_len) != 0 ||
+        text[prefix_len + 38] != L'}')
+        return;
+    VARIANT inner;
+    VariantInit(&inner);
+    inner.bstrVal = SysAllocStringLen(text + prefix_len, 38);
+    if (!inner.bstrVal)
+        throw std::bad_alloc();
+    inner.vt = VT_BSTR;
+    value.take(inner);
 }
 
 } // namespace

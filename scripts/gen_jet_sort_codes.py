@@ -97,8 +97,19 @@ def table(lines, first):
 pool_size = [0]
 
 
+def expand(runs):
+    """The table the runs stand for, as the C++ lookup computes it (the generator's self-check)."""
+    out = []
+    for (c, n, kind, st, skip, code, extra) in runs:
+        for i in range(n):
+            out.append((c + i, kind, step(code, i * st, skip), extra))
+    return out
+
+
 def emit(name, entries, pool):
     runs = runs_of(entries, 0)
+    if expand(runs) != entries:
+        sys.exit(f'gen_jet_sort_codes.py: the runs of {name} do not reproduce the table')
     print(f'const sort_run {name}[] = {{')
     cells = []
     for (c, n, kind, st, skip, code, extra) in runs:

@@ -181,9 +181,13 @@ void to_variant(const jet::value& v, short dao_type, VARIANT* out)
         out->vt = VT_R8; out->dblVal = v.as_double(); return;
     case K::datetime_k: out->vt = VT_DATE; out->date = v.as_datetime().days; return;
     case K::guid_k: {
-        std::wstring s = L"{guid " + v.as_guid().to_wstring() + L"}";
+        // "{guid {...}}", as the engine gives GUID values.
+        wchar_t s[45] = L"{guid ";
+        wchar_t (&text)[38] = *reinterpret_cast<wchar_t (*)[38]>(s + 6);
+        v.as_guid().format(text);
+        s[44] = L'}';
         out->vt = VT_BSTR;
-        out->bstrVal = SysAllocStringLen(s.data(), static_cast<unsigned>(s.size()));
+        out->bstrVal = SysAllocStringLen(s, 45);
         return;
     }
     case K::decimal_k: {

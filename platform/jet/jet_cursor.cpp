@@ -259,6 +259,23 @@ void row_cursor::reset()
     for (auto& v : values_) v.set_null();
 }
 
+std::uint64_t row_cursor::count_rows()
+{
+    reset();
+    std::uint64_t n = 0;
+    while (next_page()) {
+        for (unsigned r = 0; r < rows_on_page_; ++r) {
+            std::size_t s, e;
+            std::uint16_t flags;
+            row_bounds(cur_page_, r, s, e, flags, page_);
+            // A deleted row or the target of an overflow pointer; the pointer counts the row.
+            if (!(flags & deleted_flag)) ++n;
+        }
+    }
+    reset();
+    return n;
+}
+
 bool row_cursor::next_page()
 {
     const format_layout& L = file_->layout();

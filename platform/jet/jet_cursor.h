@@ -36,6 +36,9 @@ public:
     bool next();
     // Back before the first row.
     void reset();
+    // The live rows of the table, counted from the row tables of its data pages without reading
+    // the rows themselves; the cursor stands before the first row afterwards.
+    std::uint64_t count_rows();
 
     // The values of the current row (valid until the next call of next()).
     const std::vector<value>& values() const { return values_; }

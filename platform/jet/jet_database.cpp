@@ -225,10 +225,7 @@ row_cursor database::rows(std::shared_ptr<const table_def> t) const { return row
 std::uint64_t database::count_rows(std::wstring_view table_name) const
 {
     row_cursor c(file_, table(table_name));
-    c.select({});
-    std::uint64_t n = 0;
-    while (c.next()) ++n;
-    return n;
+    return c.count_rows();
 }
 
 } // namespace jet

@@ -89,7 +89,7 @@ public:
     // A cursor over a local table's rows (MSysObjects, MSysQueries, MSysRelationships, user tables ...).
     row_cursor rows(std::wstring_view table_name) const;
     row_cursor rows(std::shared_ptr<const table_def> table) const;
-    // The number of live rows, counted by reading (the stored count can be stale).
+    // The number of live rows, counted from the data pages (the stored count can be stale).
     std::uint64_t count_rows(std::wstring_view table_name) const;
 
 private:

@@ -48,7 +48,7 @@ void index_appender::start(std::size_t depth, const index_entry& item, std::uint
     lv.prev = prev;
     lv.items.assign(1, item);
     lv.bytes = item_bytes(item, depth == 0);
-    lv.prefix = item.key.size();
+    lv.prefix = std::min(item.key.size(), L_.max_prefix());
 }
 
 // Adds an item to the page being filled on `depth`; a full page is written first and a new one started.

@@ -252,7 +252,9 @@ index_key_layout key_layout(file_format format, const table_def& t, const index_
         kc.scale = it->scale;
         kc.legacy_numeric = format != file_format::ace;
         std::string reason;
-        if (!encodable(it->type))
+        if (it->raw_type != static_cast<std::uint8_t>(it->type))
+            reason = "a column of unknown type " + std::to_string(it->raw_type) + " has no known key encoding";
+        else if (!encodable(it->type))
             reason = std::string("a column of type ") + type_name(it->type) + " has no key encoding";
         else if ((it->type == column_type::text || it->type == column_type::memo) &&
                  !column_text_order(format, *it, kc.order))

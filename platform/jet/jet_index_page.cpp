@@ -8,9 +8,10 @@ namespace jet {
 
 namespace {
 
-// Jet3 pages are 2 KiB with a 226-byte bitmap; Jet4 and ACE pages 4 KiB with a 453-byte bitmap.
-const index_page_layout jet3_index = {2048, 8, 12, 16, 20, 22, 226, 248};
-const index_page_layout jet4_index = {4096, 12, 16, 20, 24, 27, 453, 480};
+// Jet3 pages are 2 KiB with a 226-byte bitmap; Jet4 and ACE pages 4 KiB with a 453-byte bitmap. The byte
+// after the prefix length is a flag of Access's own (set on some intermediate pages), kept zero here.
+const index_page_layout jet3_index = {2048, 8, 12, 16, 20, 1, 22, 226, 248};
+const index_page_layout jet4_index = {4096, 12, 16, 20, 24, 2, 27, 453, 480};
 
 void put32(std::uint8_t* p, std::uint32_t v)
 {
@@ -58,11 +59,11 @@ std::vector<std::uint8_t> whole(const index_entry& e, bool leaf)
 
 // The prefix all entries share with the first (no longer than the shortest entry's key and page).
 // As Access writes them, only intermediate pages share a prefix; leaves keep every entry whole.
-std::size_t shared_prefix(const index_page& p)
+std::size_t shared_prefix(const index_page& p, std::size_t max)
 {
     if (p.leaf || p.entries.size() < 2) return 0;
     std::vector<std::uint8_t> first = whole(p.entries.front(), p.leaf);
-    std::size_t n = first.size() - trailer_size(p.leaf) + 3;  // never into the row byte
+    std::size_t n = std::min(max, first.size() - trailer_size(p.leaf) + 3);  // never into the row byte
     for (std::size_t i = 1; i < p.entries.size() && n > 0; ++i) {
         std::vector<std::uint8_t> b = whole(p.entries[i], p.leaf);
         std::size_t m = 0, lim = std::min(n, b.size() - trailer_size(p.leaf) + 3);
@@ -110,7 +111,7 @@ index_page decode_index_page(const index_page_layout& L, std::uint32_t n, const 
     p.prev = rd32(pg + L.prev_at);
     p.next = rd32(pg + L.next_at);
     p.tail = rd32(pg + L.tail_at);
-    std::size_t prefix_len = rd16(pg + L.prefix_at);
+    std::size_t prefix_len = L.prefix_size == 1 ? pg[L.prefix_at] : rd16(pg + L.prefix_at);
     const std::size_t trailer = trailer_size(p.leaf);
     const std::uint8_t* base = pg + L.entries_at;
     const std::size_t room = L.page_size - L.entries_at;
@@ -137,7 +138,7 @@ index_page decode_index_page(const index_page_layout& L, std::uint32_t n, const 
 
 bool encode_index_page(const index_page_layout& L, const index_page& p, std::vector<std::uint8_t>& out)
 {
-    std::size_t prefix = shared_prefix(p);
+    std::size_t prefix = shared_prefix(p, L.max_prefix());
     out.assign(L.page_size, 0);
     std::uint8_t* pg = out.data();
     pg[0] = p.leaf ? index_leaf_page : index_node_page;
@@ -147,7 +148,7 @@ bool encode_index_page(const index_page_layout& L, const index_page& p, std::vec
     put32(pg + L.next_at, p.next);
     put32(pg + L.tail_at, p.tail);
     pg[L.prefix_at] = static_cast<std::uint8_t>(prefix & 0xFF);
-    pg[L.prefix_at + 1] = static_cast<std::uint8_t>(prefix >> 8);
+    if (L.prefix_size == 2) pg[L.prefix_at + 1] = static_cast<std::uint8_t>(prefix >> 8);
     std::size_t at = 0;
     const std::size_t room = L.entry_room();
     for (std::size_t i = 0; i < p.entries.size(); ++i) {

@@ -29,12 +29,15 @@ struct index_entry {
 // Where the parts of an index page sit in a layout (2 KiB or 4 KiB pages).
 struct index_page_layout {
     std::uint32_t page_size;
-    std::uint32_t prev_at, next_at, tail_at, prefix_at;
+    std::uint32_t prev_at, next_at, tail_at;
+    std::uint32_t prefix_at, prefix_size;  // length of the shared prefix: 1 byte (Jet3) or 2 (Jet4/ACE)
     std::uint32_t mask_at, mask_size;  // entry bitmap: bit n set when an entry ends n bytes into the entries
     std::uint32_t entries_at;          // mask_at + mask_size
 
     // Bytes the entries of one page may take (the room on the page, and the bits of the bitmap).
     std::uint32_t entry_room() const;
+    // The longest shared prefix the length field holds.
+    std::size_t max_prefix() const { return prefix_size == 1 ? 0xFF : 0xFFFF; }
 };
 const index_page_layout& index_layout_for(file_format f);
 

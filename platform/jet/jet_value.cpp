@@ -67,23 +67,28 @@ double decimal::to_double() const
     return negative ? -v : v;
 }
 
-std::wstring guid::to_wstring() const
+void guid::format(wchar_t (&out)[38]) const
 {
     // {3210-54-76-89-ABCDEF}: the first three groups are little-endian, in upper-case hex.
     static constexpr wchar_t hex[] = L"0123456789ABCDEF";
     static constexpr int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-    std::wstring out;
-    out.reserve(38);
-    out += L'{';
+    wchar_t* o = out;
+    *o++ = L'{';
     for (int i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10)
-            out += L'-';
+            *o++ = L'-';
         const unsigned b = bytes[order[i]];
-        out += hex[b >> 4];
-        out += hex[b & 15];
+        *o++ = hex[b >> 4];
+        *o++ = hex[b & 15];
     }
-    out += L'}';
-    return out;
+    *o = L'}';
+}
+
+std::wstring guid::to_wstring() const
+{
+    wchar_t text[38];
+    format(text);
+    return std::wstring(text, 38);
 }
 
 namespace {

@@ -64,6 +64,8 @@ struct guid {
     bool operator==(const guid&) const = default;
     // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case.
     std::wstring to_wstring() const;
+    // The same 38 characters written into out.
+    void format(wchar_t (&out)[38]) const;
 };
 
 using bytes = std::vector<std::uint8_t>;

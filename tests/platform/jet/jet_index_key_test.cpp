@@ -179,7 +179,7 @@ TEST(IndexPage, DamagedPagesAreErrors)
         EXPECT_THROW(jet::read_index(bad->file(), *bt, bx), jet::error);
     };
     damaged([&](std::uint8_t* pg) { std::fill(pg + L.mask_at, pg + L.mask_at + L.mask_size, 0xFF); });
-    damaged([&](std::uint8_t* pg) { pg[L.prefix_at] = 0xFF; pg[L.prefix_at + 1] = 0x7F; });
+    damaged([&](std::uint8_t* pg) { pg[L.prefix_at] = 0xFF; });
     damaged([&](std::uint8_t* pg) {
         pg[0] = jet::index_node_page;
         pg[L.tail_at] = static_cast<std::uint8_t>(x->root_page);
