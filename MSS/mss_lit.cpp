@@ -9,38 +9,11 @@
 #include "TK/tk_log.h"
 #include "UDB/udb_db.h"
 #include "UDB/udb_rule.h"
+#include "platform/win/win_utf.h"
 
 namespace {
 
 using u128 = unsigned __int128;
-
-// Writes the UTF-8 form of n wide characters at out (at most 4 bytes each); returns the end.
-char* encode_utf8(const wchar_t* text, std::size_t n, char* out)
-{
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned long c = static_cast<unsigned long>(text[i]);
-        if (c < 0x80) {
-            *out++ = static_cast<char>(c);
-            continue;
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = 0xFFFD;
-        if (c < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (c >> 6));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *out++ = static_cast<char>(0xE0 | (c >> 12));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            *out++ = static_cast<char>(0xF0 | (c >> 18));
-            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // ASCII pieces and wide text into either kind of output.
 void put(std::string& out, const char* s, std::size_t n) { out.append(s, n); }
@@ -142,22 +115,19 @@ bool put_date(S& out, const ole_date& date)
     return true;
 }
 
-// Would the general road write the text any other way than quoted with its quotes doubled?
-// Control characters and line breaks of every kind and "$(" take their own spellings.
-bool is_plain_text(const wchar_t* s, std::size_t n)
+// A character the general road spells its own way inside a text literal: control characters,
+// line breaks of every kind, and the "$" of "$(".
+inline bool is_special(const wchar_t* s, std::size_t i, std::size_t n)
 {
-    for (std::size_t i = 0; i < n; ++i) {
-        const wchar_t c = s[i];
-        if (static_cast<unsigned long>(c) < 0x20 || c == L'\u0085' || c == L'\u2028' || c == L'\u2029')
-            return false;
-        if (c == L'$' && i + 1 < n && s[i + 1] == L'(')
-            return false;
-    }
-    return true;
+    const wchar_t c = s[i];
+    if (static_cast<unsigned long>(c) < 0x20 || c == L'\u0085' || c == L'\u2028' || c == L'\u2029')
+        return true;
+    return c == L'$' && i + 1 < n && s[i + 1] == L'(';
 }
 
-// The text between quotes with its quotes doubled.
-void put_quoted(std::string& out, const wchar_t* s, std::size_t n)
+// The text between quotes with its quotes doubled; false (out partly written) when it holds a
+// character of its own spelling.
+bool put_quoted(std::string& out, const wchar_t* s, std::size_t n)
 {
     // Encoded through a stack buffer in pieces; a piece of 256 characters needs at most 1,024
     // bytes, doubled quotes included (a quote takes 2 bytes where a character may take 4).
@@ -168,21 +138,28 @@ void put_quoted(std::string& out, const wchar_t* s, std::size_t n)
         for (; pos < end; ++pos) {
             const wchar_t c = s[pos];
             if (static_cast<unsigned long>(c) < 0x80) {
+                if (static_cast<unsigned long>(c) < 0x20 || (c == L'$' && is_special(s, pos, n)))
+                    return false;
                 *o++ = static_cast<char>(c);
                 if (c == L'\'')
                     *o++ = '\'';
             } else {
-                o = encode_utf8(&s[pos], 1, o);
+                if (is_special(s, pos, n))
+                    return false;
+                o = win_utf8_put(static_cast<char32_t>(s[pos]), o);
             }
         }
         out.append(buf, static_cast<std::size_t>(o - buf));
     }
+    return true;
 }
 
-void put_quoted(std::wstring& out, const wchar_t* s, std::size_t n)
+bool put_quoted(std::wstring& out, const wchar_t* s, std::size_t n)
 {
     std::size_t run = 0;
     for (std::size_t i = 0; i < n; ++i) {
+        if (is_special(s, i, n))
+            return false;
         if (s[i] == L'\'') {
             out.append(s + run, i + 1 - run);
             out += L'\'';
@@ -190,7 +167,20 @@ void put_quoted(std::wstring& out, const wchar_t* s, std::size_t n)
         }
     }
     out.append(s + run, n - run);
+    return true;
 }
+
+// Hexadecimal digits of the ASCII range.
+constexpr struct hex_table {
+    bool v[128] = {};
+    constexpr hex_table()
+    {
+        for (int c = '0'; c <= '9'; ++c) v[c] = true;
+        for (int c = 'a'; c <= 'f'; ++c) v[c] = true;
+        for (int c = 'A'; c <= 'F'; ++c) v[c] = true;
+    }
+    constexpr bool operator[](unsigned long c) const { return v[c]; }
+} hex_digit;
 
 // The 36 characters of a GUID given bare or in braces, exactly; null for any other text.
 const wchar_t* plain_guid(const wchar_t* s, std::size_t n)
@@ -200,11 +190,13 @@ const wchar_t* plain_guid(const wchar_t* s, std::size_t n)
     else if (n != 36)
         return nullptr;
     for (std::size_t i = 0; i < 36; ++i) {
-        const wchar_t c = s[i];
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-        if (dash ? c != L'-' : !hex)
+        const unsigned long c = static_cast<unsigned long>(s[i]);
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (c != '-')
+                return nullptr;
+        } else if (c >= 0x80 || !hex_digit[c]) {
             return nullptr;
+        }
     }
     return s;
 }
@@ -229,13 +221,12 @@ bool put_text_value(S& out, const VARIANT& v, const t_ftd& column, bool unicode)
         put(out, "'");
         return true;
     }
-    if (!is_plain_text(s, n))
-        return false;
     if (unicode)
         put(out, "N'");
     else
         put(out, "'");
-    put_quoted(out, s, n);
+    if (!put_quoted(out, s, n))
+        return false;
     put(out, "'");
     return true;
 }
@@ -333,12 +324,7 @@ bool append_direct_to(S& out, const udb_field& field, const t_ftd& column, bool 
 
 void mss_append_utf8(std::string& out, const wchar_t* text, std::size_t n)
 {
-    constexpr std::size_t piece = 1024;
-    char buf[piece * 4];
-    for (std::size_t pos = 0; pos < n; pos += piece) {
-        const std::size_t k = std::min(piece, n - pos);
-        out.append(buf, static_cast<std::size_t>(encode_utf8(text + pos, k, buf) - buf));
-    }
+    win_utf8_append(out, std::wstring_view(text, n));
 }
 
 mss_literal_writer::mss_literal_writer() : unicode_(mss_get_engine_unicode()) {}

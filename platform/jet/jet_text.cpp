@@ -6,22 +6,72 @@
 
 namespace jet {
 
+namespace {
+
+// Writes UTF-16 code units as UTF-32 characters straight into a buffer, joining surrogate pairs
+// (also across the runs of a compressed text); an unpaired surrogate is kept as it stands.
+class utf16_sink {
+public:
+    explicit utf16_sink(wchar_t* out) : o_(out) {}
+
+    void put(char32_t u)
+    {
+        if (high_) {
+            if (u >= 0xDC00 && u <= 0xDFFF) {
+                *o_++ = static_cast<wchar_t>(0x10000 + ((high_ - 0xD800) << 10) + (u - 0xDC00));
+                high_ = 0;
+                return;
+            }
+            *o_++ = static_cast<wchar_t>(high_);
+            high_ = 0;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF)
+            high_ = u;
+        else
+            *o_++ = static_cast<wchar_t>(u);
+    }
+    // A one-byte character: never part of a pair.
+    void put_byte(std::uint8_t b)
+    {
+        if (high_) {
+            *o_++ = static_cast<wchar_t>(high_);
+            high_ = 0;
+        }
+        *o_++ = static_cast<wchar_t>(b);
+    }
+    wchar_t* finish()
+    {
+        if (high_)
+            *o_++ = static_cast<wchar_t>(high_);
+        high_ = 0;
+        return o_;
+    }
+
+private:
+    wchar_t* o_;
+    char32_t high_ = 0;
+};
+
+// Runs the decoder over room for max_chars more characters at the end of out, then trims out to
+// what was written.
+template <class Decode>
+void decode_into(std::wstring& out, std::size_t max_chars, Decode decode)
+{
+    const std::size_t base = out.size();
+    out.resize(base + max_chars);
+    utf16_sink sink(out.data() + base);
+    decode(sink);
+    out.resize(static_cast<std::size_t>(sink.finish() - out.data()));
+}
+
+} // namespace
+
 void append_utf16le(const std::uint8_t* p, std::size_t n, std::wstring& out)
 {
-    std::size_t units = n / 2;
-    out.reserve(out.size() + units);
-    for (std::size_t i = 0; i < units; ++i) {
-        char32_t c = static_cast<char32_t>(p[2 * i] | (p[2 * i + 1] << 8));
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
-            char32_t d = static_cast<char32_t>(p[2 * i + 2] | (p[2 * i + 3] << 8));
-            if (d >= 0xDC00 && d <= 0xDFFF) {
-                out.push_back(static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00)));
-                ++i;
-                continue;
-            }
-        }
-        out.push_back(static_cast<wchar_t>(c));
-    }
+    decode_into(out, n / 2, [&](utf16_sink& sink) {
+        for (std::size_t i = 0; i + 1 < n; i += 2)
+            sink.put(static_cast<char32_t>(p[i] | (p[i + 1] << 8)));
+    });
 }
 
 void decode_unicode_text(const std::uint8_t* p, std::size_t n, std::wstring& out)
@@ -31,34 +81,24 @@ void decode_unicode_text(const std::uint8_t* p, std::size_t n, std::wstring& out
         return;
     }
     // Compressed form: runs of one-byte characters (high byte zero) and of plain UTF-16 units,
-    // switched by a zero byte. Surrogate pairs may straddle runs, so collect units first.
-    std::u16string units;
-    units.reserve(n);
-    bool compressed = true;
-    std::size_t i = 2;
-    while (i < n) {
-        if (p[i] == 0) {
-            compressed = !compressed;
-            ++i;
-        } else if (compressed) {
-            units.push_back(p[i]);
-            ++i;
-        } else {
-            if (i + 1 >= n) break;
-            units.push_back(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
-            i += 2;
+    // switched by a zero byte. At most one character per byte.
+    decode_into(out, n, [&](utf16_sink& sink) {
+        bool compressed = true;
+        std::size_t i = 2;
+        while (i < n) {
+            if (p[i] == 0) {
+                compressed = !compressed;
+                ++i;
+            } else if (compressed) {
+                sink.put_byte(p[i]);
+                ++i;
+            } else {
+                if (i + 1 >= n) break;
+                sink.put(static_cast<char32_t>(p[i] | (p[i + 1] << 8)));
+                i += 2;
+            }
         }
-    }
-    out.reserve(out.size() + units.size());
-    for (std::size_t k = 0; k < units.size(); ++k) {
-        char32_t c = units[k];
-        if (c >= 0xD800 && c <= 0xDBFF && k + 1 < units.size() && units[k + 1] >= 0xDC00 &&
-            units[k + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[k + 1] - 0xDC00);
-            ++k;
-        }
-        out.push_back(static_cast<wchar_t>(c));
-    }
+    });
 }
 
 namespace {
