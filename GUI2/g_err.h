@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "common/err_hand.h"
+#include "TK/tk_errh.h"
 #include "platform/ui/ui_window.h"
 
 // Reports errors with dialogs: a box for level 1, Continue/Abort for level 0, the internal

@@ -5,9 +5,9 @@
 #include "GUI2/g_f_dlg.h"
 #include "GUI2/g_wiz_pg.h"
 #include "GUI2/g_wiz_sh.h"
+#include "TK/tk_errh.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
-#include "common/err_hand.h"
 
 // The file-dialog filter of profiles with this extension, zero characters between the parts.
 // An extension that is not 3 or 4 characters long is an internal error at the given line.

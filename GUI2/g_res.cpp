@@ -13,6 +13,7 @@ ui_control c(int id, ui_kind kind, const wchar_t* text, bool same_row = false, b
     return ui_control{id, kind, text, same_row, hidden};
 }
 
+// Long by nature: one entry per dialog template, read as a table rather than as steps.
 void load()
 {
     ui_register_template({101, L"Please wait", {

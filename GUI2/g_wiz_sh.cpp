@@ -7,11 +7,12 @@
 #include <cstdlib>
 
 #include "GUI2/g_res.h"
+#include "GUI2/g_sys.h"
+#include "TK/tk_errh.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
-#include "common/err_hand.h"
 #include "platform/ui/ui_misc.h"
 #include "platform/ui/ui_window.h"
 
@@ -175,6 +176,7 @@ void wizard_shell::clear_errors()
 
 void gui_initialize()
 {
+    gui_connect_window_log();
     tk_log_write(1, "gui_initialize");
     // The widget library takes the place of the common controls: its run-time version decides.
     unsigned major = 0, minor = 0;

@@ -11,6 +11,7 @@
 #include "MSS/odb_exce.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
+#include "platform/win/win_utf.h"
 
 namespace {
 
@@ -125,10 +126,7 @@ const t_ftd* find_column(const udb_schema& columns, const std::wstring& name)
 
 std::string mss_to_utf8(const std::wstring& text)
 {
-    std::string r;
-    r.reserve(text.size());
-    mss_append_utf8(r, text.data(), text.size());
-    return r;
+    return win_utf8_from_wide(text);
 }
 
 mss_dump_options::mss_dump_options()
@@ -635,12 +633,9 @@ void mss_dmp_recordset::close_statement()
         write_out();
 }
 
-void mss_dmp_recordset::append_record(udb_record& record)
+// The row has the table's columns, each under the name of its source column.
+void mss_dmp_recordset::check_row(udb_record& record)
 {
-    tk_log_write(1, "mss_dmp_recordset::append_record(schema size=%d, record size=%d", (int)columns_.size(),
-                 (int)record.size());
-    if (rows_pending_ == 0)
-        tk_log_write(1, "Initialize new query...");
     if (record.size() != columns_.size()) {
         tk_log_write(2, "that.size()=%d, schema.size()=%d", (int)record.size(), (int)columns_.size());
         throw tk_exception("The structure of data source does not conform to the destination table.", 0);
@@ -674,8 +669,12 @@ void mss_dmp_recordset::append_record(udb_record& record)
             throw tk_exception(kGenericError, 0);
         }
     }
+}
 
-    // The row's literals, one after the other in a buffer that keeps its room from row to row.
+// The row's literals, one after the other in a buffer that keeps its room from row to row; long
+// values are only marked, to be streamed.
+void mss_dmp_recordset::build_literals(udb_record& record)
+{
     row_.clear();
     ends_.resize(columns_.size());
     big_.assign(columns_.size(), big_kind::none);
@@ -696,6 +695,53 @@ void mss_dmp_recordset::append_record(udb_record& record)
             literals_.append(row_, *f, *columns_[i]);
         ends_[i] = row_.size();
     }
+}
+
+// A long value written straight into the file, piece by piece: bytes as hexadecimal digits, text
+// as one literal (split around lines a script runner would take for a batch end).
+void mss_dmp_recordset::stream_value(const udb_field& field, big_kind kind)
+{
+    const size_t total = field.get_size();
+    if (kind == big_kind::binary) {
+        static const char hex[] = "0123456789ABCDEF";
+        db_->write_raw("0x");
+        std::string buf;
+        std::string piece;
+        for (size_t pos = 0; pos < total;) {
+            const size_t got = field.get_at(pos, kPiece, buf);
+            if (got == 0)
+                break;
+            piece.resize(got * 2);
+            for (size_t k = 0; k < got; ++k) {
+                const unsigned char b = static_cast<unsigned char>(buf[k]);
+                piece[2 * k] = hex[b >> 4];
+                piece[2 * k + 1] = hex[b & 15];
+            }
+            db_->write_raw(piece);
+            pos += got;
+        }
+    } else {
+        const std::wstring text = field.to_wstring();
+        const bool national = mss_get_engine_flags().unicode;
+        const wchar_t* prefix = national ? L"N" : L"";
+        const bool split = mss_has_batch_separator_line(text);
+        if (split)
+            db_->write_raw(national ? "(CAST(N'' AS NVARCHAR(MAX)) + " : "(CAST('' AS VARCHAR(MAX)) + ");
+        db_->write_raw(national ? "N'" : "'");
+        for (size_t pos = 0; pos < text.size(); pos += kPiece)
+            db_->write_w(mss_quote_piece(text.substr(pos, kPiece), prefix, split));
+        db_->write_raw(split ? "')" : "'");
+    }
+}
+
+void mss_dmp_recordset::append_record(udb_record& record)
+{
+    tk_log_write(1, "mss_dmp_recordset::append_record(schema size=%d, record size=%d", (int)columns_.size(),
+                 (int)record.size());
+    if (rows_pending_ == 0)
+        tk_log_write(1, "Initialize new query...");
+    check_row(record);
+    build_literals(record);
 
     if (has_auto_num_ && identity_pending_) {
         out_ += mss_to_utf8(L"SET IDENTITY_INSERT " + table_ + L" ON;\r\nGO\r\n");
@@ -732,38 +778,7 @@ void mss_dmp_recordset::append_record(udb_record& record)
         values.clear();
         rows_pending_ = 0;
         row_is_big = true;
-        const udb_field* f = record[i];
-        const size_t total = f->get_size();
-        if (big_[i] == big_kind::binary) {
-            static const char hex[] = "0123456789ABCDEF";
-            db_->write_raw("0x");
-            std::string buf;
-            std::string piece;
-            for (size_t pos = 0; pos < total;) {
-                const size_t got = f->get_at(pos, kPiece, buf);
-                if (got == 0)
-                    break;
-                piece.resize(got * 2);
-                for (size_t k = 0; k < got; ++k) {
-                    const unsigned char b = static_cast<unsigned char>(buf[k]);
-                    piece[2 * k] = hex[b >> 4];
-                    piece[2 * k + 1] = hex[b & 15];
-                }
-                db_->write_raw(piece);
-                pos += got;
-            }
-        } else {
-            const std::wstring text = f->to_wstring();
-            const bool national = mss_get_engine_flags().unicode;
-            const wchar_t* prefix = national ? L"N" : L"";
-            const bool split = mss_has_batch_separator_line(text);
-            if (split)
-                db_->write_raw(national ? "(CAST(N'' AS NVARCHAR(MAX)) + " : "(CAST('' AS VARCHAR(MAX)) + ");
-            db_->write_raw(national ? "N'" : "'");
-            for (size_t pos = 0; pos < text.size(); pos += kPiece)
-                db_->write_w(mss_quote_piece(text.substr(pos, kPiece), prefix, split));
-            db_->write_raw(split ? "')" : "'");
-        }
+        stream_value(*record[i], big_[i]);
     }
 
     if (head_pending)

@@ -36,6 +36,11 @@ private:
 
     void close_statement();
     void write_out();
+    // The phases of append_record: the row checked against the columns, its literals built,
+    // a long value streamed into the file in pieces.
+    void check_row(udb_record& record);
+    void build_literals(udb_record& record);
+    void stream_value(const udb_field& field, big_kind kind);
 
     mss_dmp_database* db_;
     std::vector<std::unique_ptr<t_ftd>> columns_;

@@ -198,6 +198,43 @@ void CDynamicAccessorEx::Bind(DBORDINAL ordinal, DBTYPE type, DBLENGTH length, s
     bindings.push_back(b);
 }
 
+namespace {
+
+// On SQL Server 2008 and later a date column is bound as the kind its values are: date-time with
+// milliseconds, a pure date or a pure time.
+void adjust_date_column(DBCOLUMNINFO& c, const t_ftd& ftd)
+{
+    tk_log_write(1, "Adjusting date/time columns (schema[i]->dw_reserved=%d)", static_cast<int>(ftd.dw_reserved));
+    tk_log_write(2, "ulColumnSize=%d", static_cast<int>(c.ulColumnSize));
+    tk_log_write(2, "m_pColumnInfo[i].wType=%d", static_cast<int>(c.wType));
+    switch (ftd.dw_reserved & 3) {
+    case 1:
+        tk_log_write(2, "Got DATETIME, bPrecision=%d", static_cast<int>(c.bPrecision));
+        c.bScale = 3;
+        break;
+    case 2:
+        tk_log_write(2, "Got pure DATE");
+        c.wType = DBTYPE_DBDATE;
+        c.ulColumnSize = 6;
+        c.bPrecision = 0;
+        c.bScale = 0;
+        c.dwFlags = 0;
+        break;
+    case 3:
+        tk_log_write(2, "Got pure TIME");
+        c.wType = DBTYPE_DBTIME2;
+        c.ulColumnSize = 12;
+        c.bPrecision = 0;
+        c.bScale = 4;
+        c.dwFlags = 0;
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
 HRESULT CDynamicAccessorEx::BindColumns(IUnknown* rowset, const udb_schema& schema)
 {
     tk_log_write(2, "CDynamicAccessorEx::BindColumns");
@@ -224,35 +261,8 @@ HRESULT CDynamicAccessorEx::BindColumns(IUnknown* rowset, const udb_schema& sche
     for (DBORDINAL i = 0; i < column_count; ++i) {
         DBCOLUMNINFO& c = column_info[i];
         const t_ftd* ftd = i < schema.size() ? schema[i] : nullptr;
-        if (ftd && ftd->vartype == VT_DATE && engine.is_connected() && engine.is_native() && flags.version >= 5) {
-            tk_log_write(1, "Adjusting date/time columns (schema[i]->dw_reserved=%d)", static_cast<int>(ftd->dw_reserved));
-            tk_log_write(2, "ulColumnSize=%d", static_cast<int>(c.ulColumnSize));
-            tk_log_write(2, "m_pColumnInfo[i].wType=%d", static_cast<int>(c.wType));
-            switch (ftd->dw_reserved & 3) {
-            case 1:
-                tk_log_write(2, "Got DATETIME, bPrecision=%d", static_cast<int>(c.bPrecision));
-                c.bScale = 3;
-                break;
-            case 2:
-                tk_log_write(2, "Got pure DATE");
-                c.wType = DBTYPE_DBDATE;
-                c.ulColumnSize = 6;
-                c.bPrecision = 0;
-                c.bScale = 0;
-                c.dwFlags = 0;
-                break;
-            case 3:
-                tk_log_write(2, "Got pure TIME");
-                c.wType = DBTYPE_DBTIME2;
-                c.ulColumnSize = 12;
-                c.bPrecision = 0;
-                c.bScale = 4;
-                c.dwFlags = 0;
-                break;
-            default:
-                break;
-            }
-        }
+        if (ftd && ftd->vartype == VT_DATE && engine.is_connected() && engine.is_native() && flags.version >= 5)
+            adjust_date_column(c, *ftd);
         DBTYPE type = c.wType;
         DBLENGTH size = c.ulColumnSize;
         DBOBJECT* object = nullptr;

@@ -9,38 +9,11 @@
 #include "TK/tk_log.h"
 #include "UDB/udb_db.h"
 #include "UDB/udb_rule.h"
+#include "platform/win/win_utf.h"
 
 namespace {
 
 using u128 = unsigned __int128;
-
-// Writes the UTF-8 form of n wide characters at out (at most 4 bytes each); returns the end.
-char* encode_utf8(const wchar_t* text, std::size_t n, char* out)
-{
-    for (std::size_t i = 0; i < n; ++i) {
-        unsigned long c = static_cast<unsigned long>(text[i]);
-        if (c < 0x80) {
-            *out++ = static_cast<char>(c);
-            continue;
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = 0xFFFD;
-        if (c < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (c >> 6));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *out++ = static_cast<char>(0xE0 | (c >> 12));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            *out++ = static_cast<char>(0xF0 | (c >> 18));
-            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // ASCII pieces and wide text into either kind of output.
 void put(std::string& out, const char* s, std::size_t n) { out.append(s, n); }
@@ -173,7 +146,7 @@ bool put_quoted(std::string& out, const wchar_t* s, std::size_t n)
             } else {
                 if (is_special(s, pos, n))
                     return false;
-                o = encode_utf8(&s[pos], 1, o);
+                o = win_utf8_put(static_cast<char32_t>(s[pos]), o);
             }
         }
         out.append(buf, static_cast<std::size_t>(o - buf));
@@ -351,12 +324,7 @@ bool append_direct_to(S& out, const udb_field& field, const t_ftd& column, bool 
 
 void mss_append_utf8(std::string& out, const wchar_t* text, std::size_t n)
 {
-    constexpr std::size_t piece = 1024;
-    char buf[piece * 4];
-    for (std::size_t pos = 0; pos < n; pos += piece) {
-        const std::size_t k = std::min(piece, n - pos);
-        out.append(buf, static_cast<std::size_t>(encode_utf8(text + pos, k, buf) - buf));
-    }
+    win_utf8_append(out, std::wstring_view(text, n));
 }
 
 mss_literal_writer::mss_literal_writer() : unicode_(mss_get_engine_unicode()) {}

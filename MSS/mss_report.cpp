@@ -1,8 +1,7 @@
 #include "MSS/mss_report.h"
 
+#include "TK/tk_errh.h"
 #include "TK/tk_log.h"
-
-#include "common/err_hand.h"
 
 void mss_report_error(const std::wstring& context, const tk_exception& e, bool is_final)
 {

@@ -15,6 +15,7 @@
 #include "TK/tk_utils.h"
 #include "UDB/udb_name.h"
 #include "UDB/udb_rule.h"
+#include "platform/win/win_utf.h"
 #include "platform/win/winnls.h"
 
 namespace {
@@ -548,6 +549,120 @@ std::wstring text_of(odb_recordset& rs, udb_record* row, const wchar_t* column)
 
 } // namespace
 
+namespace {
+
+// The primary key, from the key columns the server lists in key order.
+void read_primary_key(IUnknown* session, const std::wstring& table, const std::wstring& owner, udb_indexes& collected)
+{
+    odb_pk_meta_data pk(session, table, owner);
+    std::wstring pk_name;
+    std::map<long, std::wstring> columns;
+    pk.reset();
+    bool first = true;
+    while (!pk.is_eof()) {
+        udb_record* row = pk.get_item();
+        std::wstring n = text_of(pk, row, L"PK_NAME");
+        if (first) {
+            pk_name = n;
+            tk_log_write_w(2, L"Got pr.key: %ls", pk_name.c_str());
+            first = false;
+        } else if (n != pk_name) {
+            throw tk_mail_assertion("mss_tab", 165);
+        }
+        std::wstring col = text_of(pk, row, L"COLUMN_NAME");
+        long ord = std::wcstol(text_of(pk, row, L"ORDINAL").c_str(), nullptr, 10);
+        tk_log_write_w(2, L"Got pk column #%d: '%ls'", static_cast<int>(ord), col.c_str());
+        columns[ord] = col;
+        pk.next();
+    }
+    if (!first) {
+        std::vector<std::wstring> fields;
+        for (auto& [o, c] : columns)
+            fields.push_back(c);
+        tk_log_write_w(2, L"udb_index::ctor('%ls',%d,%d)", pk_name.c_str(), 1, 1);
+        udb_index idx(pk_name, fields, true, true);
+        collected.push_back(idx);
+    } else {
+        tk_log_write(2, "Primary key was NOT found");
+    }
+}
+
+// The foreign keys, one row per column pair, into the relationships (a key seen before gains columns).
+void read_foreign_keys(IUnknown* session, const std::wstring& table, const std::wstring& owner,
+                       udb_relationships& rels)
+{
+    odb_fk_meta_data fk(session, table, owner);
+    fk.reset();
+    while (!fk.is_eof()) {
+        udb_record* row = fk.get_item();
+        std::wstring fk_name = text_of(fk, row, L"FK_NAME");
+        std::wstring pk_table = text_of(fk, row, L"PK_TABLE_NAME");
+        std::wstring fk_table = text_of(fk, row, L"FK_TABLE_NAME");
+        std::wstring pk_col = text_of(fk, row, L"PK_COLUMN_NAME");
+        std::wstring fk_col = text_of(fk, row, L"FK_COLUMN_NAME");
+        tk_log_write_w(2, L"fk_name=%ls, pk_table=%ls, fk_table=%ls", fk_name.c_str(), pk_table.c_str(),
+                       fk_table.c_str());
+        if (!rels.find(fk_name, pk_table, fk_table)) {
+            tk_log_write_w(2, L"GOT NEW FOREIGN KEY: %ls", fk_name.c_str());
+            std::wstring upd = text_of(fk, row, L"UPDATE_RULE");
+            std::wstring del = text_of(fk, row, L"DELETE_RULE");
+            tk_log_write_w(2, L"update rule=%ls, delete_rule=%ls", upd.c_str(), del.c_str());
+            rels.push_back(udb_relationship(fk_name, std::wstring(), fk_table, pk_table, {fk_col}, {pk_col},
+                                            L" ON UPDATE " + upd + L" ON DELETE " + del));
+            tk_log_write_w(2, L"Add FK column (1): %ls->%ls", fk_col.c_str(), pk_col.c_str());
+        } else {
+            tk_log_write_w(2, L"GOT EXISTING FOREIGN KEY: %ls", fk_name.c_str());
+            udb_relationship& r = rels.get(fk_name, pk_table, fk_table);
+            bool present = false;
+            for (std::size_t i = 0; i < r.fk_fields.size() && i < r.pk_fields.size(); ++i)
+                if (r.fk_fields[i] == fk_col && r.pk_fields[i] == pk_col)
+                    present = true;
+            if (present) {
+                tk_log_write_w(2, L"Column %ls->%ls already exists in FK, skip it", fk_col.c_str(), pk_col.c_str());
+            } else {
+                r.fk_fields.push_back(fk_col);
+                r.pk_fields.push_back(pk_col);
+                tk_log_write_w(2, L"Add FK column (2): %ls->%ls", fk_col.c_str(), pk_col.c_str());
+            }
+        }
+        fk.next();
+    }
+}
+
+// The other indexes, one row per column; an index seen before gains columns, the primary key none.
+void read_other_indexes(IUnknown* session, const std::wstring& table, const std::wstring& owner,
+                        udb_indexes& collected)
+{
+    odb_id_meta_data id(session, table, owner);
+    id.reset();
+    while (!id.is_eof()) {
+        udb_record* row = id.get_item();
+        std::wstring idx_name = text_of(id, row, L"INDEX_NAME");
+        std::wstring col = text_of(id, row, L"COLUMN_NAME");
+        if (!idx_name.empty()) {
+            if (collected.is_acceptable_name(idx_name)) {
+                bool unique = field_bool(row, static_cast<std::size_t>(std::max(0, column_of(id, L"UNIQUE"))));
+                bool primary =
+                    field_bool(row, static_cast<std::size_t>(std::max(0, column_of(id, L"PRIMARY_KEY"))));
+                tk_log_write_w(2, L"Got index: %ls (%d,%d)", idx_name.c_str(), static_cast<int>(unique),
+                               static_cast<int>(primary));
+                collected.push_back(udb_index(idx_name, {col}, unique, primary));
+            } else {
+                udb_index& idx = collected.get_index(idx_name);
+                if (idx.primary_key) {
+                    tk_log_write(2, "Skip Primary Key DoubleInitialization");
+                } else {
+                    tk_log_write_w(2, L"Add idx.column: '%ls'", col.c_str());
+                    idx.fields.push_back(col);
+                }
+            }
+        }
+        id.next();
+    }
+}
+
+} // namespace
+
 void mss_table::init_indexes(const std::wstring& table, const std::wstring& owner)
 {
     tk_log_write_w(2, L"odb_table::init_indexes(%ls,%ls)", table.c_str(), owner.c_str());
@@ -557,109 +672,14 @@ void mss_table::init_indexes(const std::wstring& table, const std::wstring& owne
     (void)db;
 
     tk_log_write(2, "Initializing primary key");
-    {
-        odb_pk_meta_data pk(session.get(), table, owner);
-        std::wstring pk_name;
-        std::map<long, std::wstring> columns;
-        pk.reset();
-        bool first = true;
-        while (!pk.is_eof()) {
-            udb_record* row = pk.get_item();
-            std::wstring n = text_of(pk, row, L"PK_NAME");
-            if (first) {
-                pk_name = n;
-                tk_log_write_w(2, L"Got pr.key: %ls", pk_name.c_str());
-                first = false;
-            } else if (n != pk_name) {
-                throw tk_mail_assertion("mss_tab", 165);
-            }
-            std::wstring col = text_of(pk, row, L"COLUMN_NAME");
-            long ord = std::wcstol(text_of(pk, row, L"ORDINAL").c_str(), nullptr, 10);
-            tk_log_write_w(2, L"Got pk column #%d: '%ls'", static_cast<int>(ord), col.c_str());
-            columns[ord] = col;
-            pk.next();
-        }
-        if (!first) {
-            std::vector<std::wstring> fields;
-            for (auto& [o, c] : columns)
-                fields.push_back(c);
-            tk_log_write_w(2, L"udb_index::ctor('%ls',%d,%d)", pk_name.c_str(), 1, 1);
-            udb_index idx(pk_name, fields, true, true);
-            collected.push_back(idx);
-        } else {
-            tk_log_write(2, "Primary key was NOT found");
-        }
-    }
+    read_primary_key(session.get(), table, owner, collected);
 
     tk_log_write(2, "Initializing foreign keys");
-    if (rels) {
-        odb_fk_meta_data fk(session.get(), table, owner);
-        fk.reset();
-        while (!fk.is_eof()) {
-            udb_record* row = fk.get_item();
-            std::wstring fk_name = text_of(fk, row, L"FK_NAME");
-            std::wstring pk_table = text_of(fk, row, L"PK_TABLE_NAME");
-            std::wstring fk_table = text_of(fk, row, L"FK_TABLE_NAME");
-            std::wstring pk_col = text_of(fk, row, L"PK_COLUMN_NAME");
-            std::wstring fk_col = text_of(fk, row, L"FK_COLUMN_NAME");
-            tk_log_write_w(2, L"fk_name=%ls, pk_table=%ls, fk_table=%ls", fk_name.c_str(), pk_table.c_str(),
-                           fk_table.c_str());
-            if (!rels->find(fk_name, pk_table, fk_table)) {
-                tk_log_write_w(2, L"GOT NEW FOREIGN KEY: %ls", fk_name.c_str());
-                std::wstring upd = text_of(fk, row, L"UPDATE_RULE");
-                std::wstring del = text_of(fk, row, L"DELETE_RULE");
-                tk_log_write_w(2, L"update rule=%ls, delete_rule=%ls", upd.c_str(), del.c_str());
-                rels->push_back(udb_relationship(fk_name, std::wstring(), fk_table, pk_table, {fk_col}, {pk_col},
-                                                 L" ON UPDATE " + upd + L" ON DELETE " + del));
-                tk_log_write_w(2, L"Add FK column (1): %ls->%ls", fk_col.c_str(), pk_col.c_str());
-            } else {
-                tk_log_write_w(2, L"GOT EXISTING FOREIGN KEY: %ls", fk_name.c_str());
-                udb_relationship& r = rels->get(fk_name, pk_table, fk_table);
-                bool present = false;
-                for (std::size_t i = 0; i < r.fk_fields.size() && i < r.pk_fields.size(); ++i)
-                    if (r.fk_fields[i] == fk_col && r.pk_fields[i] == pk_col)
-                        present = true;
-                if (present) {
-                    tk_log_write_w(2, L"Column %ls->%ls already exists in FK, skip it", fk_col.c_str(), pk_col.c_str());
-                } else {
-                    r.fk_fields.push_back(fk_col);
-                    r.pk_fields.push_back(pk_col);
-                    tk_log_write_w(2, L"Add FK column (2): %ls->%ls", fk_col.c_str(), pk_col.c_str());
-                }
-            }
-            fk.next();
-        }
-    }
+    if (rels)
+        read_foreign_keys(session.get(), table, owner, *rels);
 
     tk_log_write(2, "Initializing other indexes");
-    {
-        odb_id_meta_data id(session.get(), table, owner);
-        id.reset();
-        while (!id.is_eof()) {
-            udb_record* row = id.get_item();
-            std::wstring idx_name = text_of(id, row, L"INDEX_NAME");
-            std::wstring col = text_of(id, row, L"COLUMN_NAME");
-            if (!idx_name.empty()) {
-                if (collected.is_acceptable_name(idx_name)) {
-                    bool unique = field_bool(row, static_cast<std::size_t>(std::max(0, column_of(id, L"UNIQUE"))));
-                    bool primary =
-                        field_bool(row, static_cast<std::size_t>(std::max(0, column_of(id, L"PRIMARY_KEY"))));
-                    tk_log_write_w(2, L"Got index: %ls (%d,%d)", idx_name.c_str(), static_cast<int>(unique),
-                                   static_cast<int>(primary));
-                    collected.push_back(udb_index(idx_name, {col}, unique, primary));
-                } else {
-                    udb_index& idx = collected.get_index(idx_name);
-                    if (idx.primary_key) {
-                        tk_log_write(2, "Skip Primary Key DoubleInitialization");
-                    } else {
-                        tk_log_write_w(2, L"Add idx.column: '%ls'", col.c_str());
-                        idx.fields.push_back(col);
-                    }
-                }
-            }
-            id.next();
-        }
-    }
+    read_other_indexes(session.get(), table, owner, collected);
     tk_log_write(2, "Right before copying indexes (size=%d)", static_cast<int>(collected.size()));
     for (const auto& idx : collected)
         add_index(idx);
@@ -852,6 +872,221 @@ void mss_table::fast_append(udb_record& record)
     tk_log_write(1, "mss_table::fast_append - END");
 }
 
+namespace {
+
+// A stream for a value bound by reference. The holder owns the stream's first reference and gives
+// it up when it goes; a binding that takes the stream keeps a reference of its own.
+class stream_holder {
+public:
+    stream_holder() : stream_(new CSeqStream()) {}
+    ~stream_holder() { stream_->Release(); }
+    stream_holder(const stream_holder&) = delete;
+    stream_holder& operator=(const stream_holder&) = delete;
+    CSeqStream* operator->() const { return stream_; }
+
+    // Binds the stream as the column's value; false when the column took nothing.
+    bool bind(mss_fast_load& fl, DBORDINAL col)
+    {
+        stream_->AddRef();   // the binding's own reference
+        bool ok = false;
+        try {
+            ISequentialStream* p = stream_;
+            ok = fl.bind_data3(&p, sizeof p, stream_->Length(), col);
+        } catch (...) {
+            stream_->Release();
+            throw;
+        }
+        if (!ok)
+            stream_->Release();
+        return ok;
+    }
+
+private:
+    CSeqStream* stream_;
+};
+
+// A value the row does not have: NULL where the column allows it, else the column's default or
+// the zero of its type (stored back into the field). False when NULL was bound and nothing is left to do.
+bool fill_missing(mss_fast_load& fl, udb_field* fld, const t_ftd& ftd, DBORDINAL col, ole_variant& value)
+{
+    if (!ftd.b_not_null) {
+        fl.bind_data2(nullptr, 0, col);
+        return false;
+    }
+    if (!ftd.def_value.is_empty() && !ftd.def_value.is_null()) {
+        value = ftd.def_value;
+    } else if (ftd.vartype == VT_BSTR) {
+        value = ole_variant(std::wstring());
+    } else {
+        try {
+            value = ole_variant(0);
+            value.change_type(ftd.vartype);
+        } catch (const tk_exception&) {
+            fl.bind_data2(nullptr, 0, col);
+            return false;
+        }
+    }
+    if (fld)
+        fld->value() = value;
+    return true;
+}
+
+// Dates: as a pure date or time where the column is bound (or, on SQL Server 2008 and later,
+// declared) so, else as a timestamp; a day-0 date becomes 1899-12-30 and years past 9999 become 9999.
+void bind_date(mss_fast_load& fl, const ole_variant& value, const t_ftd& ftd, DBTYPE bound, DBORDINAL col,
+               unsigned server_version)
+{
+    tk_log_write_w(1, L"Processing date: %ls", value.to_wstring().c_str());
+    SYSTEMTIME st = value.get_systemtime();
+    int micro = value.get_type() == VT_DATE ? value.get_date().microseconds() : 0;
+    mss_engine* engine = mss_engine::get();
+    bool modern = server_version >= 5 && engine && engine->is_connected() && engine->is_native();
+    const bool known = bound == DBTYPE_DBDATE || bound == DBTYPE_DBTIME2 || bound == DBTYPE_DBTIMESTAMP;
+    if (bound == DBTYPE_DBDATE || (!known && modern && (ftd.dw_reserved & 3) == 2)) {
+        tk_log_write(1, "Processing pure date in MS SQL 2008+ way");
+        DBDATE d{static_cast<std::int16_t>(st.wYear), st.wMonth, st.wDay};
+        if (!st.wYear || !st.wMonth || !st.wDay) {
+            tk_log_write(2, "Found 0000-00-00 date, replace it");
+            d = {1899, 12, 30};
+        } else if (st.wYear > 9999) {
+            tk_log_write(2, "Date is too much, truncating it");
+            d.year = 9999;
+        }
+        fl.bind_data2(&d, sizeof d, col);
+        return;
+    }
+    if (bound == DBTYPE_DBTIME2 || (!known && modern && (ftd.dw_reserved & 3) == 3)) {
+        tk_log_write(1, "Processing pure time in MS SQL 2008+ way");
+        DBTIME2 t{st.wHour, st.wMinute, st.wSecond, fraction_of(micro, st.wMilliseconds)};
+        fl.bind_data2(&t, sizeof t, col);
+        return;
+    }
+    tk_log_write(1, "Basic processing date/time value, microseconds=%d", micro);
+    DBTIMESTAMP ts{static_cast<std::int16_t>(st.wYear), st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+                   fraction_of(micro, st.wMilliseconds)};
+    tk_log_write(1, "ts.fraction=%d", static_cast<int>(ts.fraction));
+    if (!st.wYear || !st.wMonth || !st.wDay) {
+        tk_log_write(2, "Found 0000-00-00 date, replace it");
+        ts.year = 1899;
+        ts.month = 12;
+        ts.day = 30;
+        tk_log_write(1, "ts.hour=%d, ts.minute=%d, ts.second=%d", ts.hour, ts.minute, ts.second);
+    } else if (st.wYear > 9999) {
+        tk_log_write(2, "Datetime is too much, truncating it");
+        ts.year = 9999;
+    }
+    fl.bind_data2(&ts, sizeof ts, col);
+}
+
+// Decimals as DB_NUMERIC of precision 38 and the value's own scale.
+void bind_decimal(mss_fast_load& fl, const ole_variant& value, const t_ftd& ftd, DBORDINAL col)
+{
+    tk_log_write_w(1, L"Got VT_DECIMAL: %ls", value.to_wstring().c_str());
+    tk_log_write(1, "Schema prec/scale: %d/%d", static_cast<int>(ftd.precision), static_cast<int>(ftd.scale));
+    DECIMAL dec{};
+    value.to_decimal(&dec);
+    DB_NUMERIC num{};
+    num.precision = 38;
+    num.scale = dec.scale;
+    num.sign = (dec.sign & 0x80) ? 0 : 1;
+    std::uint64_t lo = dec.Lo64;
+    std::uint32_t hi = dec.Hi32;
+    for (int b = 0; b < 8; ++b)
+        num.val[b] = static_cast<std::uint8_t>(lo >> (8 * b));
+    for (int b = 0; b < 4; ++b)
+        num.val[8 + b] = static_cast<std::uint8_t>(hi >> (8 * b));
+    fl.bind_data4(&num, col);
+}
+
+// Binary values: directly, or by stream into a stream-bound column.
+void bind_bytes(mss_fast_load& fl, const ole_variant& value, DBORDINAL col)
+{
+    std::vector<unsigned char> bytes;
+    if (value.is_binary())
+        bytes.assign(value.binary_data(), value.binary_data() + value.binary_size());
+    else
+        value.get_bytes(bytes);
+    tk_log_write(1, "Processing BLOB: size=%d", static_cast<int>(bytes.size()));
+    // The column's binding decides: a pointer in a byte column would store the pointer.
+    if (fl.GetColumnType(col) != DBTYPE_IUNKNOWN) {
+        tk_log_write(1, "Direct binding");
+        static const unsigned char none = 0;   // an empty value is not NULL
+        fl.bind_data2(bytes.empty() ? &none : bytes.data(), bytes.size(), col);
+    } else {
+        tk_log_write(1, "Binding via CSeqStream");
+        stream_holder stream;
+        stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+        stream.bind(fl, col);
+    }
+}
+
+// Any other value as text: a GUID, a stream, narrow text in the code page or UTF-16, cut to the column's size.
+void bind_text(mss_fast_load& fl, const ole_variant& value, const t_ftd& ftd, DBORDINAL col, bool unicode)
+{
+    tk_log_write(1, "Convert as a string");
+    std::wstring str;
+    if (udb_custom_conversion::is_acceptable2(value)) {
+        tk_log_write(1, "Custom conversion is acceptable");
+        str = udb_custom_conversion::handle2(value);
+        str = str.size() >= 2 ? str.substr(1, str.size() - 2) : std::wstring();
+    } else {
+        str = value.to_wstring();
+    }
+    tk_log_write_w(1, L"str=%ls", str.c_str());
+    DBTYPE type = fl.GetColumnType(col);
+    tk_log_write_w(1, L"dbtype=%d, native_type='%ls'", static_cast<int>(type), ftd.native_type.c_str());
+    const bool ansi_native = starts_with_ci(ftd.native_type, L"varchar") || starts_with_ci(ftd.native_type, L"char") ||
+                             starts_with_ci(ftd.native_type, L"text");
+    if (type == DBTYPE_GUID) {
+        tk_log_write(2, "Binding GUID via binary array");
+        ole_guid_extractor guid(str);
+        if (!guid.found())
+            throw tk_exception(L"'" + str + L"' is not a GUID (column " + ftd.name + L")", 0);
+        uint8_t bytes[16];
+        guid.get_bytes(bytes);
+        fl.bind_data2(bytes, 16, col);
+        return;
+    }
+    if (type == DBTYPE_IUNKNOWN) {
+        tk_log_write(1, "Binding via CSeqStream");
+        stream_holder stream;
+        if (!unicode || ansi_native) {
+            tk_log_write(1, "MAPPING WSTRING->STRING");
+            std::string ansi = tk_to_string(str, CP_THREAD_ACP);
+            stream->Write(ansi.data(), static_cast<ULONG>(ansi.size()), nullptr);
+        } else {
+            const std::u16string u16 = win_utf16_from_wide(str);
+            stream->Write(u16.data(), static_cast<ULONG>(u16.size() * 2), nullptr);
+        }
+        tk_log_write(1, "%d bytes processed", static_cast<int>(stream->Length()));
+        stream.bind(fl, col);
+        return;
+    }
+    if (type == DBTYPE_STR || (!unicode && type == DBTYPE_WSTR) || ansi_native) {
+        std::string ansi = tk_to_string(str, CP_ACP);
+        tk_log_write(1, "Binding ANSI string: expected size=%d, actual size=%d", static_cast<int>(ftd.size),
+                     static_cast<int>(ansi.size()));
+        tk_log_write_w(1, L"String value=%ls", str.c_str());
+        std::size_t n = ansi.size();
+        if (ftd.size && n > ftd.size)
+            n = ftd.size;
+        fl.bind_data2(ansi.data(), n, col);
+        return;
+    }
+    const std::u16string u16 = win_utf16_from_wide(str);
+    tk_log_write(1, "Binding UNICODE string: expected size=%d, actual size=%d", static_cast<int>(ftd.size),
+                 static_cast<int>(u16.size() * 2));
+    tk_log_write_w(1, L"String value=%ls", str.c_str());
+    std::size_t n = u16.size();
+    if (ftd.size && n > ftd.size)
+        n = ftd.size;
+    fl.bind_data2(u16.data(), n * 2, col);
+}
+
+} // namespace
+
+// Binds one value of a bulk-loaded row: missing values first, then by the kind of binding the
+// column has (numbers and booleans here, dates, decimals, bytes and text each in their own step).
 void mss_table::bind_field(udb_record& record, std::size_t i)
 {
     const DBORDINAL col = i + 1;
@@ -859,27 +1094,8 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
     const t_ftd& ftd = *schema[i];
     tk_log_write(1, "Field %d has vartype=%d", static_cast<int>(i), fld ? static_cast<int>(fld->get_type()) : 0);
     ole_variant value = fld ? fld->value() : ole_variant();
-    if (value.is_empty() || value.is_null()) {
-        if (!ftd.b_not_null) {
-            fast_load.bind_data2(nullptr, 0, col);
-            return;
-        }
-        if (!ftd.def_value.is_empty() && !ftd.def_value.is_null()) {
-            value = ftd.def_value;
-        } else if (ftd.vartype == VT_BSTR) {
-            value = ole_variant(std::wstring());
-        } else {
-            try {
-                value = ole_variant(0);
-                value.change_type(ftd.vartype);
-            } catch (const tk_exception&) {
-                fast_load.bind_data2(nullptr, 0, col);
-                return;
-            }
-        }
-        if (fld)
-            fld->value() = value;
-    }
+    if ((value.is_empty() || value.is_null()) && !fill_missing(fast_load, fld, ftd, col, value))
+        return;
     const auto engine_flags = mss_get_engine_flags();
     // The value goes the way its bound column takes it; the declared type only
     // decides where the binding does not (a stream, or a binding of no kind known here).
@@ -929,73 +1145,18 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
         fast_load.bind_data2(&v, sizeof v, col);
         return;
     }
-    case VT_DATE: {
-        tk_log_write_w(1, L"Processing date: %ls", value.to_wstring().c_str());
-        SYSTEMTIME st = value.get_systemtime();
-        int micro = value.get_type() == VT_DATE ? value.get_date().microseconds() : 0;
-        mss_engine* engine = mss_engine::get();
-        bool modern = engine_flags.version >= 5 && engine && engine->is_connected() && engine->is_native();
-        const bool known = bound == DBTYPE_DBDATE || bound == DBTYPE_DBTIME2 || bound == DBTYPE_DBTIMESTAMP;
-        if (bound == DBTYPE_DBDATE || (!known && modern && (ftd.dw_reserved & 3) == 2)) {
-            tk_log_write(1, "Processing pure date in MS SQL 2008+ way");
-            DBDATE d{static_cast<std::int16_t>(st.wYear), st.wMonth, st.wDay};
-            if (!st.wYear || !st.wMonth || !st.wDay) {
-                tk_log_write(2, "Found 0000-00-00 date, replace it");
-                d = {1899, 12, 30};
-            } else if (st.wYear > 9999) {
-                tk_log_write(2, "Date is too much, truncating it");
-                d.year = 9999;
-            }
-            fast_load.bind_data2(&d, sizeof d, col);
-            return;
-        }
-        if (bound == DBTYPE_DBTIME2 || (!known && modern && (ftd.dw_reserved & 3) == 3)) {
-            tk_log_write(1, "Processing pure time in MS SQL 2008+ way");
-            DBTIME2 t{st.wHour, st.wMinute, st.wSecond, fraction_of(micro, st.wMilliseconds)};
-            fast_load.bind_data2(&t, sizeof t, col);
-            return;
-        }
-        tk_log_write(1, "Basic processing date/time value, microseconds=%d", micro);
-        DBTIMESTAMP ts{static_cast<std::int16_t>(st.wYear), st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
-                       fraction_of(micro, st.wMilliseconds)};
-        tk_log_write(1, "ts.fraction=%d", static_cast<int>(ts.fraction));
-        if (!st.wYear || !st.wMonth || !st.wDay) {
-            tk_log_write(2, "Found 0000-00-00 date, replace it");
-            ts.year = 1899;
-            ts.month = 12;
-            ts.day = 30;
-            tk_log_write(1, "ts.hour=%d, ts.minute=%d, ts.second=%d", ts.hour, ts.minute, ts.second);
-        } else if (st.wYear > 9999) {
-            tk_log_write(2, "Datetime is too much, truncating it");
-            ts.year = 9999;
-        }
-        fast_load.bind_data2(&ts, sizeof ts, col);
+    case VT_DATE:
+        bind_date(fast_load, value, ftd, bound, col, engine_flags.version);
         return;
-    }
     case VT_BOOL: {
         unsigned char v = value.to_bool() ? 1 : 0;
         tk_log_write(1, "Got VT_BOOL: %d", static_cast<int>(v));
         fast_load.bind_data2(&v, 1, col);
         return;
     }
-    case VT_DECIMAL: {
-        tk_log_write_w(1, L"Got VT_DECIMAL: %ls", value.to_wstring().c_str());
-        tk_log_write(1, "Schema prec/scale: %d/%d", static_cast<int>(ftd.precision), static_cast<int>(ftd.scale));
-        DECIMAL dec{};
-        value.to_decimal(&dec);
-        DB_NUMERIC num{};
-        num.precision = 38;
-        num.scale = dec.scale;
-        num.sign = (dec.sign & 0x80) ? 0 : 1;
-        std::uint64_t lo = dec.Lo64;
-        std::uint32_t hi = dec.Hi32;
-        for (int b = 0; b < 8; ++b)
-            num.val[b] = static_cast<std::uint8_t>(lo >> (8 * b));
-        for (int b = 0; b < 4; ++b)
-            num.val[8 + b] = static_cast<std::uint8_t>(hi >> (8 * b));
-        fast_load.bind_data4(&num, col);
+    case VT_DECIMAL:
+        bind_decimal(fast_load, value, ftd, col);
         return;
-    }
     case VT_UI1: {
         unsigned char v = static_cast<unsigned char>(value.to_long());
         tk_log_write(1, "Got VT_UI1: %d", static_cast<int>(v));
@@ -1018,117 +1179,13 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
     }
     case VT_BLOB:
     case VT_BLOB_OBJECT:
-    case VT_ARRAY | VT_UI1: {
-        std::vector<unsigned char> bytes;
-        if (value.is_binary())
-            bytes.assign(value.binary_data(), value.binary_data() + value.binary_size());
-        else
-            value.get_bytes(bytes);
-        tk_log_write(1, "Processing BLOB: size=%d", static_cast<int>(bytes.size()));
-        // The column's binding decides: a pointer in a byte column would store the pointer.
-        if (fast_load.GetColumnType(col) != DBTYPE_IUNKNOWN) {
-            tk_log_write(1, "Direct binding");
-            static const unsigned char none = 0;   // an empty value is not NULL
-            fast_load.bind_data2(bytes.empty() ? &none : bytes.data(), bytes.size(), col);
-        } else {
-            tk_log_write(1, "Binding via CSeqStream");
-            auto* stream = new CSeqStream();
-            stream->AddRef();
-            stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
-            ISequentialStream* p = stream;
-            bool ok = fast_load.bind_data3(&p, sizeof p, stream->Length(), col);
-            stream->Release();
-            if (!ok)
-                stream->Release();
-        }
+    case VT_ARRAY | VT_UI1:
+        bind_bytes(fast_load, value, col);
         return;
-    }
     default:
         break;
     }
-    tk_log_write(1, "Convert as a string");
-    std::wstring str;
-    if (udb_custom_conversion::is_acceptable2(value)) {
-        tk_log_write(1, "Custom conversion is acceptable");
-        str = udb_custom_conversion::handle2(value);
-        str = str.size() >= 2 ? str.substr(1, str.size() - 2) : std::wstring();
-    } else {
-        str = value.to_wstring();
-    }
-    tk_log_write_w(1, L"str=%ls", str.c_str());
-    DBTYPE type = fast_load.GetColumnType(col);
-    tk_log_write_w(1, L"dbtype=%d, native_type='%ls'", static_cast<int>(type), ftd.native_type.c_str());
-    const bool ansi_native = starts_with_ci(ftd.native_type, L"varchar") || starts_with_ci(ftd.native_type, L"char") ||
-                             starts_with_ci(ftd.native_type, L"text");
-    if (type == DBTYPE_GUID) {
-        tk_log_write(2, "Binding GUID via binary array");
-        ole_guid_extractor guid(str);
-        if (!guid.found())
-            throw tk_exception(L"'" + str + L"' is not a GUID (column " + ftd.name + L")", 0);
-        uint8_t bytes[16];
-        guid.get_bytes(bytes);
-        fast_load.bind_data2(bytes, 16, col);
-        return;
-    }
-    if (type == DBTYPE_IUNKNOWN) {
-        tk_log_write(1, "Binding via CSeqStream");
-        auto* stream = new CSeqStream();
-        stream->AddRef();
-        if (!engine_flags.unicode || ansi_native) {
-            tk_log_write(1, "MAPPING WSTRING->STRING");
-            std::string ansi = tk_to_string(str, CP_THREAD_ACP);
-            stream->Write(ansi.data(), static_cast<ULONG>(ansi.size()), nullptr);
-        } else {
-            std::u16string u16;
-            for (wchar_t c : str) {
-                char32_t cp = static_cast<char32_t>(c);
-                if (cp >= 0x10000) {
-                    cp -= 0x10000;
-                    u16.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-                    u16.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-                } else {
-                    u16.push_back(static_cast<char16_t>(cp));
-                }
-            }
-            stream->Write(u16.data(), static_cast<ULONG>(u16.size() * 2), nullptr);
-        }
-        tk_log_write(1, "%d bytes processed", static_cast<int>(stream->Length()));
-        ISequentialStream* p = stream;
-        bool ok = fast_load.bind_data3(&p, sizeof p, stream->Length(), col);
-        stream->Release();
-        if (!ok)
-            stream->Release();
-        return;
-    }
-    if (type == DBTYPE_STR || (!engine_flags.unicode && type == DBTYPE_WSTR) || ansi_native) {
-        std::string ansi = tk_to_string(str, CP_ACP);
-        tk_log_write(1, "Binding ANSI string: expected size=%d, actual size=%d", static_cast<int>(ftd.size),
-                     static_cast<int>(ansi.size()));
-        tk_log_write_w(1, L"String value=%ls", str.c_str());
-        std::size_t n = ansi.size();
-        if (ftd.size && n > ftd.size)
-            n = ftd.size;
-        fast_load.bind_data2(ansi.data(), n, col);
-        return;
-    }
-    std::u16string u16;
-    for (wchar_t c : str) {
-        char32_t cp = static_cast<char32_t>(c);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            u16.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            u16.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            u16.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    tk_log_write(1, "Binding UNICODE string: expected size=%d, actual size=%d", static_cast<int>(ftd.size),
-                 static_cast<int>(u16.size() * 2));
-    tk_log_write_w(1, L"String value=%ls", str.c_str());
-    std::size_t n = u16.size();
-    if (ftd.size && n > ftd.size)
-        n = ftd.size;
-    fast_load.bind_data2(u16.data(), n * 2, col);
+    bind_text(fast_load, value, ftd, col, engine_flags.unicode);
 }
 
 // ---------------------------------------------------------------- updates and deletes by key

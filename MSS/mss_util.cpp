@@ -426,18 +426,15 @@ std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
     // Only dates and floating-point numbers can be changed by mssql_get_safe_variant; any
     // other value's text is read from the field as the plain value it would copy out.
     const VARTYPE own_vt = fld->ole_variant::get_type();
-    const bool traced = tk_log_may_write(1);
     std::wstring value_text;
-    if (own_vt == VT_DATE && !traced) {
-        // A date is changed only when its year has more than four digits, which shows in its
-        // plain text as well as in the field's own.
-        value_text = fld->to_plain_wstring();
-        if (big_year_digits(value_text))
-            value_text = mssql_get_safe_variant(*fld).to_wstring();
-    } else if (own_vt == VT_DATE || own_vt == VT_R8 || own_vt == VT_R4 || traced) {
+    if (own_vt == VT_R8 || own_vt == VT_R4) {
         value_text = mssql_get_safe_variant(*fld).to_wstring();
     } else {
         value_text = fld->to_plain_wstring();
+        // A date is changed only when its year has more than four digits, which shows in its
+        // plain text as well as in the field's own.
+        if (own_vt == VT_DATE && big_year_digits(value_text))
+            value_text = mssql_get_safe_variant(*fld).to_wstring();
     }
     const bool guid_column = ftd->dw_reserved == 1 && !mss_is_binary_vt(ftd->vartype) && ftd->vartype != VT_DATE;
     std::wstring literal = to_mssql_str(value_text, fvt, guid_column);

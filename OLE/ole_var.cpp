@@ -742,6 +742,35 @@ std::wstring ole_variant::to_text(bool plain) const
 // ---------------------------------------------------------------------------
 // Text in.
 
+namespace {
+
+// A number's text for the system parsers: decimal commas become points.
+std::wstring number_text(const std::string& text)
+{
+    std::string s = text;
+    replace_commas(s);
+    std::wstring w;
+    try {
+        w = tk_to_wstring(s);
+    } catch (const tk_exception&) {
+        TK_MAIL_ASSERT();
+    }
+    return w;
+}
+
+// Words and numbers as a boolean: 1/yes/t/true, 0/no/f/false, any other number but zero; other text is true.
+bool text_to_bool(const std::string& t)
+{
+    if (ascii_iequal(t, "1") || ascii_iequal(t, "yes") || ascii_iequal(t, "t") || ascii_iequal(t, "true"))
+        return true;
+    if (ascii_iequal(t, "0") || ascii_iequal(t, "no") || ascii_iequal(t, "f") || ascii_iequal(t, "false"))
+        return false;
+    i128 v = 0;
+    return !read_atol(t, v) || v != 0;
+}
+
+} // namespace
+
 ole_variant ole_variant::from_string(const std::string& text, VARTYPE type)
 {
     tk_log_write(1, "ole_variant::from_string(%s,%d)", text.c_str(), int(type));
@@ -789,14 +818,7 @@ ole_variant ole_variant::from_string(const std::string& text, VARTYPE type)
         return out;
     }
     case VT_CY: {
-        std::string s = text;
-        replace_commas(s);
-        std::wstring w;
-        try {
-            w = tk_to_wstring(s);
-        } catch (const tk_exception&) {
-            TK_MAIL_ASSERT();
-        }
+        const std::wstring w = number_text(text);
         CY cy{};
         HRESULT hr = VarCyFromStr(w.c_str(), LOCALE_EN_US, 0, &cy);
         if (FAILED(hr)) {
@@ -808,12 +830,7 @@ ole_variant ole_variant::from_string(const std::string& text, VARTYPE type)
     case VT_DECIMAL: {
         std::string s = text;
         replace_commas(s);
-        std::wstring w;
-        try {
-            w = tk_to_wstring(s);
-        } catch (const tk_exception&) {
-            TK_MAIL_ASSERT();
-        }
+        const std::wstring w = number_text(text);
         DECIMAL d{};
         HRESULT hr = VarDecFromStr(w.c_str(), LOCALE_EN_US, 0, &d);
         if (FAILED(hr)) {
@@ -831,19 +848,8 @@ ole_variant ole_variant::from_string(const std::string& text, VARTYPE type)
             out.set_date(date);
         return out;
     }
-    case VT_BOOL: {
-        std::string t = text;
-        bool value;
-        if (ascii_iequal(t, "1") || ascii_iequal(t, "yes") || ascii_iequal(t, "t") || ascii_iequal(t, "true"))
-            value = true;
-        else if (ascii_iequal(t, "0") || ascii_iequal(t, "no") || ascii_iequal(t, "f") || ascii_iequal(t, "false"))
-            value = false;
-        else {
-            i128 v = 0;
-            value = !read_atol(t, v) || v != 0;
-        }
-        return ole_variant(value);
-    }
+    case VT_BOOL:
+        return ole_variant(text_to_bool(text));
     case VT_BLOB:
     case VT_BINARY: {
         std::vector<unsigned char> bytes;
@@ -924,71 +930,10 @@ void ole_variant::change_type(VARTYPE type)
         tk_log_write(1, "Type cannot be changed");
         return;
     }
-    // 3. Words to a boolean.
-    if (vt == VT_BSTR && type == VT_BOOL) {
-        std::string t = to_string();
-        if (ascii_iequal(t, "yes") || ascii_iequal(t, "t") || ascii_iequal(t, "true"))
-            *this = ole_variant(true);
-        else if (ascii_iequal(t, "no") || ascii_iequal(t, "f") || ascii_iequal(t, "false"))
-            *this = ole_variant(false);
-        else
-            cast_failed();
-        return;
-    }
-    // 4. From the 64-bit integers: the value, when the target can hold it.
-    if (vt == VT_I8 || vt == VT_UI8) {
-        const i128 v = vt == VT_I8 ? i128(m_i8) : i128(m_ui8);
-        i128 lo, hi;
-        switch (type) {
-        case VT_BOOL:
-            *this = ole_variant(v != 0);
-            return;
-        case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT:
-            integer_range(type, lo, hi);
-            if (v < lo || v > hi)
-                cast_failed();
-            store_integer(m_var, type, v);
-            m_i8 = 0;
-            m_ui8 = 0;
-            return;
-        case VT_R4:
-            *this = ole_variant(static_cast<float>(v));
-            return;
-        case VT_R8:
-            *this = ole_variant(static_cast<double>(v));
-            return;
-        case VT_CY: {
-            i128 scaled = v * 10000;
-            if (scaled < INT64_MIN || scaled > INT64_MAX)
-                cast_failed();
-            *this = from_currency(static_cast<int64_t>(scaled));
-            return;
-        }
-        case VT_BSTR:
-            *this = ole_variant(vt == VT_I8 ? std::to_wstring(m_i8) : std::to_wstring(m_ui8));
-            return;
-        case VT_DECIMAL: {
-            DECIMAL d{};
-            HRESULT hr = vt == VT_I8 ? VarDecFromI8(m_i8, &d) : VarDecFromUI8(m_ui8, &d);
-            if (FAILED(hr))
-                cast_failed();
-            *this = from_decimal(d);
-            return;
-        }
-        case VT_I8:
-            if (v > INT64_MAX)
-                cast_failed();
-            set_i8(static_cast<int64_t>(v));
-            return;
-        case VT_UI8:
-            if (v < 0)
-                cast_failed();
-            set_ui8(static_cast<uint64_t>(v));
-            return;
-        default:
-            cast_failed();
-        }
-    }
+    if (vt == VT_BSTR && type == VT_BOOL)
+        return words_to_bool();
+    if (vt == VT_I8 || vt == VT_UI8)
+        return from_wide_integer(type);
     // 5. Dates only become text.
     if (vt == VT_DATE) {
         if (type != VT_BSTR)
@@ -996,74 +941,10 @@ void ole_variant::change_type(VARTYPE type)
         set_text(m_date.to_wstring(6));
         return;
     }
-    // 6. To the 64-bit integers.
-    if (type == VT_I8 || type == VT_UI8) {
-        i128 v = 0;
-        switch (vt) {
-        case VT_I2: v = m_var.iVal; break;
-        case VT_BOOL: v = m_var.boolVal; break;
-        case VT_I4: v = m_var.lVal; break;
-        case VT_INT: v = m_var.intVal; break;
-        case VT_I1: v = static_cast<signed char>(m_var.cVal); break;
-        case VT_UI1: v = m_var.bVal; break;
-        case VT_UI2: v = m_var.uiVal; break;
-        case VT_UI4: v = m_var.ulVal; break;
-        case VT_UINT: v = m_var.uintVal; break;
-        case VT_R4:
-        case VT_R8:
-        case VT_DECIMAL: {
-            VARIANT t;
-            VariantInit(&t);
-            if (FAILED(VariantChangeType(&t, &m_var, 0, type)))
-                cast_failed();
-            v = type == VT_I8 ? i128(t.llVal) : i128(t.ullVal);
-            break;
-        }
-        case VT_CY: {
-            // To the nearest integer, halves away from zero.
-            int64_t c = m_var.cyVal.int64;
-            i128 whole = c / 10000, rest = c % 10000;
-            if (rest >= 5000)
-                ++whole;
-            else if (rest <= -5000)
-                --whole;
-            v = whole;
-            break;
-        }
-        default:
-            cast_failed();
-        }
-        if (type == VT_I8) {
-            if (v < INT64_MIN || v > INT64_MAX)
-                cast_failed();
-            set_i8(static_cast<int64_t>(v));
-        } else {
-            if (v < 0 || v > i128(UINT64_MAX))
-                cast_failed();
-            set_ui8(static_cast<uint64_t>(v));
-        }
-        return;
-    }
-    // 7. Floating values to 16- and 32-bit integers, halves away from zero; decimals by the
-    //    system; any other source stays as it is.
-    if (type == VT_I4 || type == VT_UI4 || type == VT_I2 || type == VT_UI2 || (type == VT_I1 && vt == VT_DECIMAL)) {
-        if (vt == VT_R4 || vt == VT_R8) {
-            if (type == VT_I1)
-                cast_failed();
-            i128 lo, hi;
-            integer_range(type, lo, hi);
-            double d = vt == VT_R4 ? m_var.fltVal : m_var.dblVal;
-            store_integer(m_var, type, round_away(d, lo, hi));
-            return;
-        }
-        if (vt == VT_DECIMAL) {
-            if (FAILED(VariantChangeType(&m_var, &m_var, 0, type)))
-                cast_failed();
-            return;
-        }
-        tk_log_write(1, "Type is left as it is");
-        return;
-    }
+    if (type == VT_I8 || type == VT_UI8)
+        return to_wide_integer(type);
+    if (type == VT_I4 || type == VT_UI4 || type == VT_I2 || type == VT_UI2 || (type == VT_I1 && vt == VT_DECIMAL))
+        return to_narrow_integer(type);
     // 8. Text to a date.
     if (vt == VT_BSTR && type == VT_DATE) {
         ole_date d(to_wstring());
@@ -1074,21 +955,8 @@ void ole_variant::change_type(VARTYPE type)
     }
     // 9. Binary to text only.
     if (ole_is_binary_type(vt)) {
-        if (type != VT_BSTR)
-            return;
-        std::string bytes;
-        if (is_binary()) {
-            const char* p = reinterpret_cast<const char*>(binary_data());
-            size_t n = binary_size();
-            bytes.assign(p, strnlen(p, n));
-        }
-        std::wstring text;
-        try {
-            text = tk_to_wstring(bytes);
-        } catch (const tk_exception&) {
-            cast_failed();
-        }
-        set_text(text);
+        if (type == VT_BSTR)
+            binary_to_text();
         return;
     }
     // 10. To binary: the value's bytes.
@@ -1106,6 +974,165 @@ void ole_variant::change_type(VARTYPE type)
     }
     if (m_var.vt == VT_DATE)
         m_date = ole_date(m_var);
+}
+
+// 3. Words to a boolean.
+void ole_variant::words_to_bool()
+{
+    std::string t = to_string();
+    if (ascii_iequal(t, "yes") || ascii_iequal(t, "t") || ascii_iequal(t, "true"))
+        *this = ole_variant(true);
+    else if (ascii_iequal(t, "no") || ascii_iequal(t, "f") || ascii_iequal(t, "false"))
+        *this = ole_variant(false);
+    else
+        cast_failed();
+}
+
+// 4. From the 64-bit integers: the value, when the target can hold it.
+void ole_variant::from_wide_integer(VARTYPE type)
+{
+    const VARTYPE vt = m_var.vt;
+    const i128 v = vt == VT_I8 ? i128(m_i8) : i128(m_ui8);
+    i128 lo, hi;
+    switch (type) {
+    case VT_BOOL:
+        *this = ole_variant(v != 0);
+        return;
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT:
+        integer_range(type, lo, hi);
+        if (v < lo || v > hi)
+            cast_failed();
+        store_integer(m_var, type, v);
+        m_i8 = 0;
+        m_ui8 = 0;
+        return;
+    case VT_R4:
+        *this = ole_variant(static_cast<float>(v));
+        return;
+    case VT_R8:
+        *this = ole_variant(static_cast<double>(v));
+        return;
+    case VT_CY: {
+        i128 scaled = v * 10000;
+        if (scaled < INT64_MIN || scaled > INT64_MAX)
+            cast_failed();
+        *this = from_currency(static_cast<int64_t>(scaled));
+        return;
+    }
+    case VT_BSTR:
+        *this = ole_variant(vt == VT_I8 ? std::to_wstring(m_i8) : std::to_wstring(m_ui8));
+        return;
+    case VT_DECIMAL: {
+        DECIMAL d{};
+        HRESULT hr = vt == VT_I8 ? VarDecFromI8(m_i8, &d) : VarDecFromUI8(m_ui8, &d);
+        if (FAILED(hr))
+            cast_failed();
+        *this = from_decimal(d);
+        return;
+    }
+    case VT_I8:
+        if (v > INT64_MAX)
+            cast_failed();
+        set_i8(static_cast<int64_t>(v));
+        return;
+    case VT_UI8:
+        if (v < 0)
+            cast_failed();
+        set_ui8(static_cast<uint64_t>(v));
+        return;
+    default:
+        cast_failed();
+    }
+}
+
+// 6. To the 64-bit integers.
+void ole_variant::to_wide_integer(VARTYPE type)
+{
+    const VARTYPE vt = m_var.vt;
+    i128 v = 0;
+    switch (vt) {
+    case VT_I2: v = m_var.iVal; break;
+    case VT_BOOL: v = m_var.boolVal; break;
+    case VT_I4: v = m_var.lVal; break;
+    case VT_INT: v = m_var.intVal; break;
+    case VT_I1: v = static_cast<signed char>(m_var.cVal); break;
+    case VT_UI1: v = m_var.bVal; break;
+    case VT_UI2: v = m_var.uiVal; break;
+    case VT_UI4: v = m_var.ulVal; break;
+    case VT_UINT: v = m_var.uintVal; break;
+    case VT_R4:
+    case VT_R8:
+    case VT_DECIMAL: {
+        VARIANT t;
+        VariantInit(&t);
+        if (FAILED(VariantChangeType(&t, &m_var, 0, type)))
+            cast_failed();
+        v = type == VT_I8 ? i128(t.llVal) : i128(t.ullVal);
+        break;
+    }
+    case VT_CY: {
+        // To the nearest integer, halves away from zero.
+        int64_t c = m_var.cyVal.int64;
+        i128 whole = c / 10000, rest = c % 10000;
+        if (rest >= 5000)
+            ++whole;
+        else if (rest <= -5000)
+            --whole;
+        v = whole;
+        break;
+    }
+    default:
+        cast_failed();
+    }
+    if (type == VT_I8) {
+        if (v < INT64_MIN || v > INT64_MAX)
+            cast_failed();
+        set_i8(static_cast<int64_t>(v));
+    } else {
+        if (v < 0 || v > i128(UINT64_MAX))
+            cast_failed();
+        set_ui8(static_cast<uint64_t>(v));
+    }
+}
+
+// 7. Floating values to 16- and 32-bit integers, halves away from zero; decimals by the
+//    system; any other source stays as it is.
+void ole_variant::to_narrow_integer(VARTYPE type)
+{
+    const VARTYPE vt = m_var.vt;
+    if (vt == VT_R4 || vt == VT_R8) {
+        if (type == VT_I1)
+            cast_failed();
+        i128 lo, hi;
+        integer_range(type, lo, hi);
+        double d = vt == VT_R4 ? m_var.fltVal : m_var.dblVal;
+        store_integer(m_var, type, round_away(d, lo, hi));
+        return;
+    }
+    if (vt == VT_DECIMAL) {
+        if (FAILED(VariantChangeType(&m_var, &m_var, 0, type)))
+            cast_failed();
+        return;
+    }
+    tk_log_write(1, "Type is left as it is");
+}
+
+// 9. Binary to text: the bytes up to the first zero, read as text of the code page.
+void ole_variant::binary_to_text()
+{
+    std::string bytes;
+    if (is_binary()) {
+        const char* p = reinterpret_cast<const char*>(binary_data());
+        size_t n = binary_size();
+        bytes.assign(p, strnlen(p, n));
+    }
+    std::wstring text;
+    try {
+        text = tk_to_wstring(bytes);
+    } catch (const tk_exception&) {
+        cast_failed();
+    }
+    set_text(text);
 }
 
 // ---------------------------------------------------------------------------

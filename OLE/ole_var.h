@@ -138,6 +138,13 @@ private:
     std::string binary_hex() const;
     std::vector<unsigned char> raw_bytes() const;
 
+    // The phases of change_type, one kind of change each.
+    void words_to_bool();
+    void from_wide_integer(VARTYPE type);
+    void to_wide_integer(VARTYPE type);
+    void to_narrow_integer(VARTYPE type);
+    void binary_to_text();
+
     int64_t m_i8 = 0;
     uint64_t m_ui8 = 0;
     ole_date m_date;

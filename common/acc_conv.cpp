@@ -3,21 +3,38 @@
 #include <ctime>
 #include <filesystem>
 
+#include "MSS/mss_db.h"
 #include "MSS/mss_vali.h"
 #include "MSS/odb_exce.h"
-#include "MSS/mss_db.h"
 #include "TK/tk_errco.h"
+#include "TK/tk_errh.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "UDB/udb_db.h"
-#include "common/err_hand.h"
 #include "dao/dao_engi.h"
 #include "platform/com/combase.h"
 #include "platform/win/winbase.h"
 
 namespace {
+
+// How the Access source is opened (bits of dao_engine::open_db): always read-only, without its
+// queries; the check also skips the relationships (both bits), the table list one bit of them.
+constexpr int dao_mode_one_relationship_bit = 0x20;
+constexpr int source_mode_run = dao_mode_read_only | dao_mode_skip_queries;
+constexpr int source_mode_check = dao_mode_read_only | dao_mode_skip_relationships | dao_mode_skip_queries;
+constexpr int source_mode_list = dao_mode_read_only | dao_mode_one_relationship_bit | dao_mode_skip_queries;
+
+// How an existing destination database is opened (bits of mss_engine::open_db): when it is kept
+// (modes 1-3) create_table opens a table that exists (append); when it was dropped and made again
+// (mode 0) an existing table is refused and the views are not read.
+constexpr int mss_mode_append = 0x08;
+constexpr int mss_mode_skip_views = 0x80;
+constexpr int mss_mode_unread_20 = 0x20;   // passed on as always, read by no one
+constexpr int mss_mode_unread_04 = 0x04;
+constexpr int dest_mode_kept = mss_mode_unread_20 | mss_mode_append;
+constexpr int dest_mode_fresh = mss_mode_skip_views | mss_mode_unread_20 | mss_mode_unread_04;
 
 const char* const no_engine_text =
     "Failed to load Data Access Objects (DAO) support library.\n"
@@ -103,7 +120,7 @@ void dravlen_convertor::run()
         apply_workgroup(dao);
 
         tk_log_write_w(3, L"Opening MS Access database '%ls'", source.c_str());
-        src_db = dao.open_db(source, 0x81, db_password);
+        src_db = dao.open_db(source, source_mode_run, db_password);
 
         // Overwriting the entire database: it goes only now that the source is open.
         if (direct && mode == 0 && engine.is_db_exist(destination))
@@ -321,7 +338,7 @@ void acc_converter_impl::check_acc_base(const std::wstring& source, const std::w
         dao_engine dao(1, 0);
         dao.set_version_smart(source);
         apply_workgroup(dao);
-        std::unique_ptr<udb_database> db = dao.open_db(source, 0xE1, password);
+        std::unique_ptr<udb_database> db = dao.open_db(source, source_mode_check, password);
         db.reset();
     }
     checked_source_ = source;
@@ -373,7 +390,7 @@ std::unique_ptr<udb_database> dravlen_convertor::open_dest()
 {
     if (direct) {
         if (engine.is_db_exist(destination))
-            return std::unique_ptr<udb_database>(engine.open_db(destination, mode != 0 ? 40 : 164, std::wstring()));
+            return std::unique_ptr<udb_database>(engine.open_db(destination, mode != 0 ? dest_mode_kept : dest_mode_fresh, std::wstring()));
         return std::unique_ptr<udb_database>(engine.create_db(destination));
     }
     dump_options.banner = get_title();
@@ -386,7 +403,7 @@ void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)
     dao_engine dao(1, 0);
     load_any_engine(dao);
     apply_workgroup(dao);
-    std::unique_ptr<udb_database> db = dao.open_db(source, 0xA1, db_password);
+    std::unique_ptr<udb_database> db = dao.open_db(source, source_mode_list, db_password);
     list = db->get_tables();
 }
 
@@ -397,7 +414,7 @@ void dravlen_convertor::test_query(const std::wstring& sql)
     load_any_engine(dao);
     apply_workgroup(dao);
     // Opened as the run opens it, so the text meets the same database.
-    std::unique_ptr<udb_database> db = dao.open_db(source, 0x81, db_password);
+    std::unique_ptr<udb_database> db = dao.open_db(source, source_mode_run, db_password);
     if (!db->test_query(sql))
         throw dao_exception();
 }

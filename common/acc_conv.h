@@ -27,9 +27,6 @@ enum class run_outcome {
 class run_frontend {
 public:
     virtual ~run_frontend() = default;
-    // The console form: converts the whole source when nothing was chosen and reports
-    // tables the source lacks.
-    virtual bool console_form() const = 0;
     // The wizard's progress timer, started when a run begins.
     virtual void start_timer() {}
     // "Converting database ..." for the user.
@@ -125,7 +122,6 @@ public:
     run_outcome outcome() const { return outcome_.load(); }
 
     void set_frontend(run_frontend* frontend) { frontend_ = frontend; }
-    bool is_console() const { return console_; }
 
     // true: into SQL Server; false: into a T-SQL script file.
     bool direct = true;

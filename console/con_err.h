@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "TK/tk_errh.h"
 #include "common/acc_conv.h"
-#include "common/err_hand.h"
 
 // Reports every error on standard output; ends the process for levels 1 and 2.
 class console_error_handler : public error_handler {
@@ -16,7 +16,6 @@ public:
 // Progress and problem lines of a console run.
 class console_frontend : public run_frontend {
 public:
-    bool console_form() const override { return true; }
     void database_started(const std::wstring& source, std::uint32_t entries) override;
     void table_missing(const std::wstring& name) override;
     void table_started(const std::wstring& name, std::uint64_t records) override;

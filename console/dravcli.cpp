@@ -136,6 +136,7 @@ void process_tab_file(const char* path)
 }
 
 // Applies the options to the converter; false when the usage text is to be shown.
+// Long by nature: one short case per option, read as the option table.
 bool parse_cmd_line(int argc, char** argv)
 {
     tk_log_write(1, "parse_cmd_line");

@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "GUI2/g_err.h"
+#include "GUI2/g_sys.h"
 #include "GUI2/g_wiz_sh.h"
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
@@ -78,7 +79,7 @@ int dravlen_main(const std::string& tail, const std::function<int(wizard_shell&)
     ui_module module;
     tk_logger logger(nullptr, false, 3, false);
     gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
-    ui_clipboard clipboard;
+    gui_clipboard clipboard;
     gui_initialize();
 
     // An error that ends the program before the sheet returned is no success.

@@ -14,7 +14,6 @@
 // What the run shows in the wizard: the progress timer and the missing-engine box.
 class gui_frontend : public run_frontend {
 public:
-    bool console_form() const override { return false; }
     void start_timer() override;
     void database_started(const std::wstring&, std::uint32_t) override {}
     void table_missing(const std::wstring&) override {}

@@ -10,45 +10,18 @@
 
 #include "platform/com/oleauto.h"
 #include "platform/dao/dao_accsql.h"
+#include "platform/win/win_utf.h"
 
 namespace daoimpl {
 
 std::string to_utf8(const std::wstring& w)
 {
-    std::string out;
-    for (wchar_t c : w) {
-        auto u = static_cast<uint32_t>(c);
-        if (u < 0x80) out += static_cast<char>(u);
-        else if (u < 0x800) { out += static_cast<char>(0xC0 | (u >> 6)); out += static_cast<char>(0x80 | (u & 0x3F)); }
-        else if (u < 0x10000) {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (u >> 18));
-            out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
+    return win_utf8_from_wide(w);
 }
 
 std::wstring from_utf8(const char* s, std::size_t n)
 {
-    std::wstring out;
-    for (std::size_t i = 0; i < n;) {
-        auto c = static_cast<unsigned char>(s[i]);
-        uint32_t u = c;
-        int k = 0;
-        if (c >= 0xF0) { u = c & 0x07; k = 3; }
-        else if (c >= 0xE0) { u = c & 0x0F; k = 2; }
-        else if (c >= 0xC0) { u = c & 0x1F; k = 1; }
-        ++i;
-        for (int j = 0; j < k && i < n; ++j, ++i) u = (u << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-        out += static_cast<wchar_t>(u);
-    }
-    return out;
+    return win_wide_from_utf8(std::string_view(s, n));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "platform/jet/jet_cipher.h"
 #include "platform/jet/jet_error.h"
+#include "platform/win/win_utf.h"
 
 // The RC4 of the CryptoAPI method is only reachable through the low-level interface without loading
 // OpenSSL's legacy provider; it is still part of libcrypto 3.
@@ -511,20 +512,14 @@ bytes password_bytes(const std::wstring& password)
     bytes out;
     std::size_t units = 0;
     for (wchar_t wc : password) {
-        const auto c = static_cast<std::uint32_t>(wc);
-        const bool pair = c >= 0x10000 && c <= 0x10FFFF;
-        if (units + (pair ? 2 : 1) > max_password_units) break;
-        auto put = [&](std::uint32_t u) {
-            out.push_back(static_cast<std::uint8_t>(u));
-            out.push_back(static_cast<std::uint8_t>(u >> 8));
-            ++units;
-        };
-        if (pair) {
-            put(0xD800 + ((c - 0x10000) >> 10));
-            put(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            put(c > 0x10FFFF ? 0xFFFD : c);
+        char16_t u16[2];
+        const auto n = static_cast<std::size_t>(win_utf16_put(static_cast<char32_t>(wc), u16));
+        if (units + n > max_password_units) break;
+        for (std::size_t k = 0; k < n; ++k) {
+            out.push_back(static_cast<std::uint8_t>(u16[k]));
+            out.push_back(static_cast<std::uint8_t>(u16[k] >> 8));
         }
+        units += n;
     }
     return out;
 }

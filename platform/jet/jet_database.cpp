@@ -1,34 +1,12 @@
 #include "platform/jet/jet_database.h"
 
+#include "platform/win/win_utf.h"
+
 namespace jet {
 
 namespace {
 
 constexpr std::uint32_t catalogue_page = 2;
-
-std::string narrow(std::wstring_view w)
-{
-    std::string s;
-    for (wchar_t c : w) {
-        char32_t u = static_cast<char32_t>(c);
-        if (u < 0x80) {
-            s.push_back(static_cast<char>(u));
-        } else if (u < 0x800) {
-            s.push_back(static_cast<char>(0xC0 | (u >> 6)));
-            s.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else if (u < 0x10000) {
-            s.push_back(static_cast<char>(0xE0 | (u >> 12)));
-            s.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            s.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else {
-            s.push_back(static_cast<char>(0xF0 | (u >> 18)));
-            s.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
-            s.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            s.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        }
-    }
-    return s;
-}
 
 std::wstring text_or_empty(const value& v) { return v.type() == value::text_k ? v.as_text() : std::wstring(); }
 
@@ -204,9 +182,9 @@ std::shared_ptr<const table_def> database::table(std::wstring_view name) const
 {
     const catalog_entry* e = find(name);
     if (!e || e->kind() == object_kind::query)
-        throw error(err_object_not_found, "Cannot find the table '" + narrow(name) + "' in " + path() + ".");
+        throw error(err_object_not_found, "Cannot find the table '" + win_utf8_from_wide(name) + "' in " + path() + ".");
     if (e->kind() != object_kind::table)
-        throw error(err_object_not_found, "The table '" + narrow(name) + "' in " + path() +
+        throw error(err_object_not_found, "The table '" + win_utf8_from_wide(name) + "' in " + path() +
                                               " is linked to another database; it has no rows here.");
     return load(e, e->tdef_page(), e->name);
 }

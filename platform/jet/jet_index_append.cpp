@@ -28,6 +28,63 @@ index_appender::index_appender(index_page_store& s, std::uint32_t owner)
 {
 }
 
+index_appender::index_appender(index_page_store& s, std::uint32_t owner, std::uint32_t root)
+    : s_(s), owner_(owner), L_(index_layout_for(s.format()))
+{
+    resume(root);
+}
+
+// Takes up the rightmost page of every level, from the root down: its entries (intermediate pages: one
+// item per page below but the rightmost, which is still being filled) and, on intermediate levels, the
+// pages already written under the same parent.
+void index_appender::resume(std::uint32_t root)
+{
+    std::vector<index_page> path;
+    std::vector<std::uint32_t> numbers;
+    for (std::uint32_t n = root;;) {
+        if (path.size() > 32) fail("the tree at page " + std::to_string(root) + " is too deep");
+        const std::vector<std::uint8_t>& pg = s_.page(n);
+        if (pg.size() < L_.page_size) fail("page " + std::to_string(n) + " is short");
+        path.push_back(decode_index_page(L_, n, pg.data(), "index tree"));
+        numbers.push_back(n);
+        const index_page& p = path.back();
+        if (p.owner != owner_) fail("page " + std::to_string(n) + " belongs to another table");
+        if (p.leaf) break;
+        if (p.tail == 0 && p.entries.empty()) fail("intermediate page " + std::to_string(n) + " is empty");
+        n = p.tail != 0 ? p.tail : p.entries.back().child;
+    }
+    const index_page& leaf = path.back();
+    if (!leaf.entries.empty()) {
+        last_ = leaf.entries.back();
+        last_.child = 0;
+        any_ = true;
+    }
+    levels_.resize(path.size());
+    for (std::size_t depth = 0; depth < path.size(); ++depth) {
+        const index_page& p = path[path.size() - 1 - depth];
+        level& lv = levels_[depth];
+        lv.page = numbers[path.size() - 1 - depth];
+        lv.prev = p.leaf ? p.prev : 0;
+        lv.written_one = depth + 1 < path.size();
+        lv.items = p.entries;
+        // The page below on the right edge is still being filled: its item comes when it is written.
+        if (!p.leaf && p.tail == 0) lv.items.pop_back();
+        lv.bytes = 0;
+        lv.prefix = lv.items.empty() ? 0 : std::min(lv.items.front().key.size(), L_.max_prefix());
+        for (const index_entry& it : lv.items) {
+            lv.bytes += item_bytes(it, p.leaf);
+            lv.prefix = common_prefix(lv.items.front().key, it.key, lv.prefix);
+        }
+        if (depth >= 1 && depth + 1 < path.size()) {
+            // Written pages under the parent: every page below the parent but this one (its last).
+            const index_page& parent = path[path.size() - 2 - depth];
+            for (const index_entry& e : parent.entries) lv.done.push_back(e.child);
+            if (parent.tail != 0) lv.done.push_back(parent.tail);
+            if (!lv.done.empty()) lv.done.pop_back();
+        }
+    }
+}
+
 void index_appender::add(const index_entry& e)
 {
     if (finished_) fail("an entry added after the tree was finished");
@@ -62,6 +119,10 @@ void index_appender::push(std::size_t depth, const index_entry& item)
     }
     const bool leaf = depth == 0;
     level& lv = levels_[depth];
+    if (lv.items.empty()) {  // an empty tree taken up: its leaf is filled first
+        start(depth, item, lv.prev);
+        return;
+    }
     std::size_t n = lv.items.size();
     std::size_t prefix = common_prefix(lv.items.front().key, item.key, lv.prefix);
     std::size_t need = leaf ? lv.bytes + item_bytes(item, true) : lv.bytes - (n - 1) * lv.prefix;
@@ -134,12 +195,12 @@ std::uint32_t index_appender::finish()
 {
     if (finished_) fail("the tree was finished twice");
     finished_ = true;
-    if (!any_) {
+    if (!any_) {  // one empty leaf (the one taken up, if any)
         index_page p;
         p.owner = owner_;
         std::vector<std::uint8_t> img;
         encode_index_page(L_, p, img);
-        std::uint32_t n = s_.allocate();
+        std::uint32_t n = levels_.empty() ? s_.allocate() : levels_.front().page;
         s_.page(n) = std::move(img);
         return n;
     }

@@ -31,12 +31,18 @@ std::size_t max_index_key(file_format f);
 class index_appender {
 public:
     index_appender(index_page_store& s, std::uint32_t owner);
+    // Continues the tree at `root` (built by this class, by build_index or by inserts) at its right edge:
+    // its rightmost page on each level is filled further. Reads pages only; finish() returns the root,
+    // which is a new page when the tree grows a level. Throws jet::error (err_corrupt) for a damaged tree.
+    index_appender(index_page_store& s, std::uint32_t owner, std::uint32_t root);
     index_appender(const index_appender&) = delete;
     index_appender& operator=(const index_appender&) = delete;
 
     // Throws jet::error (err_corrupt) for an entry not after the previous one or a key longer than
     // max_index_key; nothing is added then.
     void add(const index_entry& e);
+    // Whether `e` may come next (it sorts after every entry so far).
+    bool can_take(const index_entry& e) const { return !any_ || last_ < e; }
     // Writes the pages still being filled and returns the root. Call once.
     std::uint32_t finish();
 
@@ -52,6 +58,7 @@ private:
         std::vector<std::uint32_t> done;  // intermediate levels: pages written under the current parent
     };
 
+    void resume(std::uint32_t root);
     void push(std::size_t depth, const index_entry& item);
     void start(std::size_t depth, const index_entry& item, std::uint32_t prev);
     std::uint32_t write_page(std::size_t depth, std::uint32_t next, index_entry& last);

@@ -3,6 +3,7 @@
 
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_error.h"
+#include "platform/win/win_utf.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -24,31 +25,6 @@ constexpr int union_distinct = 0x02;   // plain UNION; without it UNION ALL
 constexpr int column_value = 0x8000;   // append query: a VALUES item, not a selected column
 constexpr int crosstab_pivot = 0x01;
 constexpr int crosstab_row_heading = 0x02;
-
-std::string utf8(const std::wstring& w)
-{
-    std::string out;
-    for (wchar_t wc : w) {
-        auto c = static_cast<std::uint32_t>(wc);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 bool equal_nocase(const std::wstring& a, const std::wstring& b)
 {
@@ -190,7 +166,7 @@ public:
 private:
     [[noreturn]] void fail(const std::string& what) const
     {
-        throw jet::error(err_corrupt, "The saved query '" + utf8(name_) + "' cannot be read: " + what + ".");
+        throw jet::error(err_corrupt, "The saved query '" + win_utf8_from_wide(name_) + "' cannot be read: " + what + ".");
     }
 
     std::vector<const query_row*> all(int attribute) const
@@ -627,7 +603,7 @@ std::vector<saved_query> read_queries(const database& db, const std::wstring& ne
         const auto& rows = rows_by_id[e->id];
         q.kind = query_kind_of(rows, static_cast<int>(e->flags));
         if (rows.empty()) {
-            q.error = "The saved query '" + utf8(e->name) + "' has no definition in MSysQueries.";
+            q.error = "The saved query '" + win_utf8_from_wide(e->name) + "' has no definition in MSysQueries.";
             out.push_back(std::move(q));
             continue;
         }

@@ -10,97 +10,30 @@
 #include <cwctype>
 #include <mutex>
 
+#include "platform/win/win_utf.h"
+
 namespace odbc {
 
 // ---------------------------------------------------------------- text
 
 std::u16string to_utf16(const std::wstring& s)
 {
-    std::u16string out;
-    out.reserve(s.size());
-    for (wchar_t wc : s) {
-        auto c = static_cast<std::uint32_t>(wc);
-        if (c >= 0x110000 || (c >= 0xD800 && c < 0xE000))
-            c = 0xFFFD;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-    }
-    return out;
+    return win_utf16_from_wide(s);
 }
 
 std::wstring from_utf16(const char16_t* s, std::size_t n)
 {
-    std::wstring out;
-    out.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        std::uint32_t c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        out.push_back(static_cast<wchar_t>(c));
-    }
-    return out;
+    return win_wide_from_utf16(std::u16string_view(s, n));
 }
 
 std::string to_utf8(const std::wstring& s)
 {
-    std::string out;
-    out.reserve(s.size());
-    for (wchar_t wc : s) {
-        auto c = static_cast<std::uint32_t>(wc);
-        if (c >= 0x110000 || (c >= 0xD800 && c < 0xE000))
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return win_utf8_from_wide(s);
 }
 
 std::wstring from_utf8(const std::string& s)
 {
-    std::wstring out;
-    out.reserve(s.size());
-    std::size_t i = 0;
-    while (i < s.size()) {
-        auto b = static_cast<unsigned char>(s[i]);
-        std::uint32_t c;
-        int extra;
-        if (b < 0x80) { c = b; extra = 0; }
-        else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; }
-        else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; extra = 2; }
-        else if ((b & 0xF8) == 0xF0) { c = b & 0x07; extra = 3; }
-        else { out.push_back(0xFFFD); ++i; continue; }
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-            if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) { ok = false; break; }
-            c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        }
-        if (!ok) { out.push_back(0xFFFD); ++i; continue; }
-        out.push_back(static_cast<wchar_t>(c));
-        i += extra + 1;
-    }
-    return out;
+    return win_wide_from_utf8(s);
 }
 
 namespace {

@@ -11,7 +11,7 @@
 
 namespace odbc {
 
-// Text at the ODBC boundary is UTF-16; everywhere else wide strings.
+// Text at the ODBC boundary is UTF-16; everywhere else wide strings (the codec of platform/win).
 std::u16string to_utf16(const std::wstring& s);
 std::wstring from_utf16(const char16_t* s, std::size_t n);
 inline std::wstring from_utf16(const std::u16string& s) { return from_utf16(s.data(), s.size()); }

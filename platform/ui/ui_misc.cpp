@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <mutex>
 
-#include "TK/tk_log.h"
+#include "platform/ui/ui_log.h"
 #include "platform/ui/ui_window.h"
 
 namespace {
@@ -125,7 +125,7 @@ bool ui_get_file_name(ui_file_request& request)
     return chosen;
 }
 
-bool ui_clipboard::set_text(const std::wstring& text)
+bool ui_set_clipboard_text(const std::wstring& text)
 {
     bool ok = false;
     ui_run_on_gui([&]() {
@@ -139,7 +139,7 @@ bool ui_clipboard::set_text(const std::wstring& text)
     return ok;
 }
 
-std::wstring ui_clipboard::get_text()
+std::wstring ui_get_clipboard_text()
 {
     std::wstring text;
     ui_run_on_gui([&]() {
@@ -166,6 +166,6 @@ bool ui_open_help(const std::wstring& file, int context_id)
     if (hook)
         return hook(file, context_id);
     // The desktop's viewer opens the file; a topic id has no meaning for it.
-    tk_log_write_w(1, L"Opening help '%ls' at topic %d", file.c_str(), context_id);
+    ui_log(1, L"Opening help '" + file + L"' at topic " + std::to_wstring(context_id));
     return ui_open_url(file);
 }

@@ -3,7 +3,6 @@
 #include <functional>
 #include <string>
 
-#include "TK/tk_report.h"
 
 // One request to the open or save file dialog.
 struct ui_file_request {
@@ -24,12 +23,9 @@ void ui_set_file_hook(std::function<bool(ui_file_request&)> hook);
 // The filter list as the dialog's name filters ("Description (pattern)").
 std::wstring ui_filter_to_text(const std::wstring& filter);
 
-// The system clipboard for the error dialogs' "Copy to clipboard".
-class ui_clipboard : public tk_clipboard {
-public:
-    bool set_text(const std::wstring& text) override;
-    static std::wstring get_text();
-};
+// The system clipboard as Unicode text; false when there is none to take it.
+bool ui_set_clipboard_text(const std::wstring& text);
+std::wstring ui_get_clipboard_text();
 
 // Opens a help file at a topic (0: its default topic) with the desktop's viewer.
 bool ui_open_help(const std::wstring& file, int context_id);

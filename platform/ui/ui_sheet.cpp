@@ -6,6 +6,9 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -14,7 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "TK/tk_log.h"
+#include "platform/ui/ui_log.h"
 
 namespace {
 
@@ -223,6 +226,23 @@ void ui_property_sheet::set_wizard_buttons(int mask)
     update_chrome();
 }
 
+void ui_property_sheet::focus_page(QWidget* host)
+{
+    // The first field of the page takes the typing; a page without one leaves the keyboard on
+    // Next or Finish, so that Enter never presses one of the page's own buttons by surprise.
+    for (QWidget* w : host->findChildren<QWidget*>()) {
+        const bool input = qobject_cast<QLineEdit*>(w) || qobject_cast<QPlainTextEdit*>(w) ||
+                           qobject_cast<QAbstractItemView*>(w);
+        if (input && w->isVisibleTo(host) && w->isEnabled()) {
+            w->setFocus();
+            return;
+        }
+    }
+    QPushButton* next = m_chrome->finish->isHidden() ? m_chrome->next : m_chrome->finish;
+    if (next->isEnabled())
+        next->setFocus();
+}
+
 void ui_property_sheet::update_chrome()
 {
     if (!m_chrome)
@@ -309,6 +329,7 @@ void ui_property_sheet::activate(int index, int direction)
         if (r == 0) {
             m_chrome->stack->setCurrentWidget(host);
             update_chrome();
+            focus_page(host);
             return;
         }
         m_active = previous;
@@ -453,5 +474,5 @@ QWidget* ui_property_sheet::window() const
 
 void ui_property_sheet::on_error(const std::exception& e)
 {
-    tk_log_write(3, "Unhandled error in a page:\n%s", e.what());
+    ui_log(3, L"Unhandled error in a page:\n" + QString::fromLocal8Bit(e.what()).toStdWString());
 }

@@ -116,6 +116,7 @@ public:
 private:
     void activate(int index, int direction);
     void update_chrome();
+    void focus_page(QWidget* host);
 
     std::wstring m_title;
     std::vector<ui_page*> m_pages;

@@ -29,7 +29,7 @@
 #include <deque>
 #include <exception>
 
-#include "TK/tk_log.h"
+#include "platform/ui/ui_log.h"
 
 namespace {
 
@@ -426,7 +426,7 @@ void ui_window::dispatch(int id, int code)
 
 void ui_window::on_error(const std::exception& e)
 {
-    tk_log_write(3, "Unhandled error in a command handler:\n%s", e.what());
+    ui_log(3, L"Unhandled error in a command handler:\n" + QString::fromLocal8Bit(e.what()).toStdWString());
 }
 
 void ui_window::set_text(int id, const std::wstring& text)

@@ -10,80 +10,10 @@
 #include <locale.h>
 #include <mutex>
 
+#include "platform/win/win_utf.h"
 #include "platform/win/winerror.h"
 
 namespace {
-
-// ---- UTF-8 ---------------------------------------------------------------
-
-bool is_scalar(char32_t c)
-{
-    return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
-}
-
-bool utf8_decode(std::string_view in, std::wstring& out)
-{
-    std::wstring result;
-    result.reserve(in.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-    const auto* end = p + in.size();
-    while (p < end) {
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
-            result.push_back(static_cast<wchar_t>(lead));
-            ++p;
-            continue;
-        }
-        int extra;
-        char32_t c;
-        char32_t min;
-        if ((lead & 0xE0) == 0xC0) { extra = 1; c = lead & 0x1F; min = 0x80; }
-        else if ((lead & 0xF0) == 0xE0) { extra = 2; c = lead & 0x0F; min = 0x800; }
-        else if ((lead & 0xF8) == 0xF0) { extra = 3; c = lead & 0x07; min = 0x10000; }
-        else return false;
-        if (end - p <= extra)
-            return false;
-        for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (p[i] & 0x3F);
-        }
-        if (c < min || !is_scalar(c))
-            return false;
-        result.push_back(static_cast<wchar_t>(c));
-        p += extra + 1;
-    }
-    out = std::move(result);
-    return true;
-}
-
-bool utf8_encode(std::wstring_view in, std::string& out)
-{
-    std::string result;
-    result.reserve(in.size());
-    for (wchar_t wc : in) {
-        const auto c = static_cast<char32_t>(wc);
-        if (!is_scalar(c))
-            return false;
-        if (c < 0x80) {
-            result.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            result.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            result.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            result.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            result.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    out = std::move(result);
-    return true;
-}
 
 // ---- the ANSI code page ----------------------------------------------------
 
@@ -224,7 +154,7 @@ bool win_to_wide(UINT code_page, std::string_view text, std::wstring& out)
 {
     bool ok;
     if (code_page == CP_UTF8 || (is_ansi(code_page) && ansi_utf8())) {
-        ok = utf8_decode(text, out);
+        ok = win_wide_from_utf8_strict(text, out);
     } else if (is_ansi(code_page)) {
         std::string bytes;
         ok = iconv_all("WCHAR_T", ansi_codeset().c_str(), text.data(), text.size(), bytes);
@@ -243,9 +173,9 @@ bool win_from_wide(UINT code_page, std::wstring_view text, std::string& out)
 {
     bool ok;
     if (code_page == CP_UTF8 || (is_ansi(code_page) && ansi_utf8())) {
-        ok = utf8_encode(text, out);
+        ok = win_utf8_from_wide_strict(text, out);
     } else if (is_ansi(code_page)) {
-        ok = std::all_of(text.begin(), text.end(), [](wchar_t c) { return is_scalar(static_cast<char32_t>(c)); })
+        ok = std::all_of(text.begin(), text.end(), [](wchar_t c) { return win_is_scalar(static_cast<char32_t>(c)); })
              && iconv_all(ansi_codeset().c_str(), "WCHAR_T", reinterpret_cast<const char*>(text.data()),
                           text.size() * sizeof(wchar_t), out);
     } else {

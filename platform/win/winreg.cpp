@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win/win_utf.h"
+
 // An open key: the canonical path below the root and the rights it was opened with.
 struct win_reg_key {
     std::string path; // components joined by '\', as first created
@@ -43,70 +45,6 @@ std::string fold(const std::string& s)
 
 // ---------------------------------------------------------------------------
 // Text encodings: UTF-8 inside, the locale's encoding for the A calls, wchar_t for the W calls.
-
-void append_utf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-bool wide_to_utf8(const wchar_t* s, std::size_t n, std::string& out)
-{
-    out.clear();
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto c = static_cast<char32_t>(s[i]);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        append_utf8(out, c);
-    }
-    return true;
-}
-
-// Malformed bytes (only a hand-edited file has them) become U+FFFD.
-std::wstring utf8_to_wide(const std::string& s)
-{
-    std::wstring out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-        char32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-        bool ok = extra >= 0 && i + static_cast<std::size_t>(extra) < s.size();
-        for (int k = 1; ok && k <= extra; ++k) {
-            const auto t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80)
-                ok = false;
-            else
-                c = (c << 6) | (t & 0x3F);
-        }
-        if (ok && extra > 0) {
-            static constexpr char32_t least[] = {0, 0x80, 0x800, 0x10000};
-            if (c < least[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-                ok = false;
-        }
-        if (!ok) {
-            out += static_cast<wchar_t>(0xFFFD);
-            ++i;
-            continue;
-        }
-        out += static_cast<wchar_t>(c);
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    return out;
-}
 
 // The C locale passes bytes through unchanged rather than refusing every non-ASCII text.
 bool locale_is_utf8_or_plain()
@@ -435,10 +373,6 @@ bool parse(const std::string& text, store& st)
     return !first;
 }
 
-// Crash points for the tests.
-std::atomic<int> g_crash_point{0};
-std::atomic<int> g_crash_code{0};
-
 bool write_all(int fd, const char* p, std::size_t n)
 {
     while (n > 0) {
@@ -453,6 +387,24 @@ bool write_all(int fd, const char* p, std::size_t n)
     }
     return true;
 }
+
+#ifdef DRAV_REGISTRY_FAULTS
+// Crash points of the crash-safety tests, built into their test program only.
+std::atomic<int> g_crash_point{0};
+std::atomic<int> g_crash_code{0};
+
+// Ends the process when the chosen point is reached; during the write, half the text is written first.
+void crash_point(win_registry_crash point, int fd, const std::string& text)
+{
+    if (g_crash_point.load() != static_cast<int>(point))
+        return;
+    if (point == win_registry_crash::during_write)
+        write_all(fd, text.data(), text.size() / 2);
+    ::_exit(g_crash_code.load());
+}
+#else
+void crash_point(win_registry_crash, int, const std::string&) {}
+#endif
 
 std::string parent_of(const std::string& path)
 {
@@ -519,18 +471,14 @@ LONG save(const std::string& file, const store& st)
     if (fd < 0)
         return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_REGISTRY_IO_FAILED;
     bool ok = ::fchmod(fd, 0600) == 0;
-    if (g_crash_point.load() == static_cast<int>(win_registry_crash::during_write)) {
-        write_all(fd, text.data(), text.size() / 2);
-        ::_exit(g_crash_code.load());
-    }
+    crash_point(win_registry_crash::during_write, fd, text);
     ok = ok && write_all(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
         ::unlink(tmp.c_str());
         return ERROR_REGISTRY_IO_FAILED;
     }
-    if (g_crash_point.load() == static_cast<int>(win_registry_crash::before_rename))
-        ::_exit(g_crash_code.load());
+    crash_point(win_registry_crash::before_rename, fd, text);
     if (::rename(tmp.c_str(), file.c_str()) != 0) {
         ::unlink(tmp.c_str());
         return ERROR_REGISTRY_IO_FAILED;
@@ -781,7 +729,8 @@ LONG external_form(const value_entry& v, bool wide, std::string& out)
         return ERROR_SUCCESS;
     }
     if (wide) {
-        const std::wstring w = utf8_to_wide(v.data);
+        // Malformed bytes (only a hand-edited file has them) become U+FFFD.
+        const std::wstring w = win_wide_from_utf8(v.data);
         out.assign(reinterpret_cast<const char*>(w.data()), w.size() * sizeof(wchar_t));
         return ERROR_SUCCESS;
     }
@@ -947,7 +896,7 @@ LONG set_value(HKEY key, const std::string& name, DWORD type, const BYTE* data, 
             std::wstring w(n, L'\0');
             if (n)
                 std::memcpy(w.data(), stored.data(), n * sizeof(wchar_t));
-            if (!wide_to_utf8(w.data(), w.size(), utf8))
+            if (!win_utf8_from_wide_strict(w, utf8))
                 return ERROR_NO_UNICODE_TRANSLATION;
         } else if (!ansi_to_utf8(stored, utf8)) {
             return ERROR_NO_UNICODE_TRANSLATION;
@@ -999,7 +948,7 @@ bool name_from_wide(const wchar_t* s, std::string& out)
         out.clear();
         return true;
     }
-    return wide_to_utf8(s, std::wcslen(s), out);
+    return win_utf8_from_wide_strict(s, out);
 }
 
 bool name_from_ansi(const char* s, std::string& out)
@@ -1020,11 +969,13 @@ std::string win_registry_file()
     return config_home() + "/drav/registry";
 }
 
+#ifdef DRAV_REGISTRY_FAULTS
 void win_registry_crash_at(win_registry_crash point, int exit_code)
 {
     g_crash_code.store(exit_code);
     g_crash_point.store(static_cast<int>(point));
 }
+#endif
 
 LONG RegOpenKeyExA(HKEY root, const char* sub_key, DWORD, REGSAM access, PHKEY result)
 {

@@ -104,6 +104,9 @@ LONG RegDeleteValueW(HKEY key, const wchar_t* name);
 std::string win_registry_file();
 
 // Fault injection for the crash-safety tests: the next rewrite of the file ends the process
-// (_exit with the given code) at the chosen point. Never used by the programs.
+// (_exit with the given code) at the chosen point. Built only into the tests' own copy of
+// this library (DRAV_REGISTRY_FAULTS), never into the programs.
 enum class win_registry_crash { none, during_write, before_rename };
+#ifdef DRAV_REGISTRY_FAULTS
 void win_registry_crash_at(win_registry_crash point, int exit_code);
+#endif

@@ -10,6 +10,7 @@
 #include "GUI2/g_err.h"
 #include "GUI2/g_f_dlg.h"
 #include "GUI2/g_finish.h"
+#include "GUI2/g_sys.h"
 #include "GUI2/g_url.h"
 #include "GUI2/g_wiz_pg.h"
 #include "GUI2/g_wiz_sh.h"
@@ -198,7 +199,7 @@ TEST_F(GuiTest, ErrorsFromAWorkerThreadAskTheUserOnTheInterfaceThread)
 
 TEST_F(GuiTest, InternalErrorDialogCopiesTheMessageToTheClipboard)
 {
-    ui_clipboard clip;
+    gui_clipboard clip;
     dlg_error_ex dlg(L"Internal error: \ncode=61");
     answer = [](ui_dialog& d) {
         EXPECT_EQ(d.caption(), L"Error");
@@ -207,7 +208,7 @@ TEST_F(GuiTest, InternalErrorDialogCopiesTheMessageToTheClipboard)
     };
     EXPECT_EQ(dlg.do_modal(), 1108);
     if (tk_clipboard::get() == &clip) {
-        EXPECT_EQ(ui_clipboard::get_text(), L"Internal error: \ncode=61");
+        EXPECT_EQ(gui_clipboard::get_text(), L"Internal error: \ncode=61");
     }
 }
 

@@ -6,7 +6,7 @@
 #include "MSS/odb_exce.h"
 #include "mss_fake.h"
 #include "TK/tk_errco.h"
-#include "common/err_hand.h"
+#include "TK/tk_errh.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,9 @@
 // T-SQL column types, value literals and name handling.
 #include <cmath>
+#include <cwctype>
 #include <limits>
+#include <optional>
+#include <sstream>
 #include <gtest/gtest.h>
 
 #include "MSS/mss_engi.h"
@@ -8,6 +11,7 @@
 #include "MSS/mss_vali.h"
 #include "OLE/ole_date.h"
 #include "TK/tk_excep.h"
+#include "TK/tk_utils.h"
 #include "UDB/udb_db.h"
 #include "mss_test_env.h"
 
@@ -366,4 +370,111 @@ TEST(MssEngineFlags, ReadFromTheProcessEngine)
     EXPECT_EQ(f.version, 0u);
     EXPECT_EQ(mss_get_safe_tname(L"t"), L"[dbo].[t]");
     EXPECT_EQ(mss_get_native_type(t_ftd(10, L"c", VT_BSTR, false, false)), L"NVARCHAR(10) ");
+}
+
+namespace {
+
+// The value a T-SQL string expression of the script stands for: N'...' and '...' pieces
+// (doubled quotes), NCHAR(n) and CHAR(n), joined by +; CAST(N'' AS NVARCHAR(MAX)) adds nothing.
+// Empty optional when the text is no such expression.
+std::optional<std::wstring> evaluate_text_literal(const std::wstring& expr)
+{
+    std::wstring out;
+    std::size_t i = 0;
+    auto skip = [&](const std::wstring& what) {
+        if (expr.compare(i, what.size(), what) != 0)
+            return false;
+        i += what.size();
+        return true;
+    };
+    bool any = false;
+    while (i < expr.size()) {
+        const wchar_t c = expr[i];
+        if (c == L' ' || c == L'\r' || c == L'\n' || c == L'+' || c == L'(' || c == L')') {
+            ++i;
+        } else if (skip(L"CAST(N'' AS NVARCHAR(MAX))") || skip(L"CAST('' AS VARCHAR(MAX))")) {
+            any = true;
+        } else if (skip(L"NCHAR(") || skip(L"CHAR(")) {
+            const std::size_t end = expr.find(L')', i);
+            if (end == std::wstring::npos)
+                return std::nullopt;
+            out += static_cast<wchar_t>(std::stoi(expr.substr(i, end - i)));
+            i = end + 1;
+            any = true;
+        } else if (c == L'N' || c == L'\'') {
+            i += c == L'N' ? 1 : 0;
+            if (!skip(L"'"))
+                return std::nullopt;
+            for (;;) {
+                if (i >= expr.size())
+                    return std::nullopt;
+                if (expr[i] == L'\'') {
+                    if (i + 1 < expr.size() && expr[i + 1] == L'\'') {
+                        out += L'\'';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                out += expr[i++];
+            }
+            any = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!any)
+        return std::nullopt;
+    return out;
+}
+
+// Would a tool that runs scripts batch by batch take one of the text's lines for a batch end?
+bool has_batch_separator_line(const std::wstring& text)
+{
+    std::wistringstream in(text);
+    std::wstring line;
+    while (std::getline(in, line)) {
+        std::size_t b = line.find_first_not_of(L" \t\r");
+        if (b == std::wstring::npos)
+            continue;
+        std::wstring head = line.substr(b, 2);
+        for (auto& ch : head)
+            ch = static_cast<wchar_t>(std::towupper(ch));
+        const std::wstring rest = line.substr(b + 2, 1);
+        if (head == L"GO" && (rest.empty() || rest == L" " || rest == L"\t" || rest == L"\r" || std::iswdigit(rest[0])))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(MssLiteral, AnEmptyTextStaysAnEmptyTextInEveryColumn)
+{
+    mss_test_engine engine;
+    udb_field empty_text(L"c", 10, ole_variant(std::wstring()), 0, 0);
+    // Neither NULL in a column that allows it nor the default of a column that has one.
+    t_ftd nullable = col(VT_BSTR, 10);
+    t_ftd with_default = col(VT_BSTR, 10, 0, false, true, ole_variant(std::wstring(L"dflt")));
+    t_ftd nullable_with_default = col(VT_BSTR, 10, 0, false, false, ole_variant(std::wstring(L"dflt")));
+    for (const t_ftd* c : {&nullable, &with_default, &nullable_with_default}) {
+        const std::wstring literal = mss_get_fld_append_str(&empty_text, c);
+        EXPECT_EQ(evaluate_text_literal(literal), std::optional<std::wstring>(L"")) << tk_to_string(literal);
+    }
+    mss_test_engine ansi(false);
+    EXPECT_EQ(evaluate_text_literal(mss_get_fld_append_str(&empty_text, &nullable)), std::optional<std::wstring>(L""));
+}
+
+TEST(MssLiteral, ALineThatWouldEndABatchStaysInsideItsValue)
+{
+    mss_test_engine engine;
+    t_ftd text = col(VT_BSTR, 0);
+    for (const std::wstring& value : {std::wstring(L"a\nGO 5\nb"), std::wstring(L"a\r\nGO\r\nb"), std::wstring(L"a\ngo\n"),
+                                     std::wstring(L"\nGO 5"), std::wstring(L"x\n  GO  \ny"), std::wstring(L"a\n\tgo 12\n")}) {
+        udb_field f(L"c", static_cast<unsigned>(value.size()), ole_variant(value), 0, 0);
+        const std::wstring literal = mss_get_fld_append_str(&f, &text);
+        EXPECT_FALSE(has_batch_separator_line(literal)) << tk_to_string(literal);
+        EXPECT_EQ(evaluate_text_literal(literal), std::optional<std::wstring>(value)) << tk_to_string(literal);
+    }
 }

@@ -136,3 +136,85 @@ TEST(OleDate, AutomationDatesBothWays)
     v.date = 3e6; // beyond year 9999
     EXPECT_EQ(ole_date::empty, ole_date(v).kind());
 }
+
+TEST(OleDate, LowerCaseMarkersReadLikeUpperCase)
+{
+    EXPECT_EQ("0000-00-00 22:05:00", parsed("10:05 pm"));
+    EXPECT_EQ("0000-00-00 10:05:00", parsed("10:05 am"));
+    EXPECT_EQ("0000-00-00 00:30:00", parsed("12:30 am"));
+    EXPECT_EQ("0000-00-00 12:30:00", parsed("12:30 pm"));
+    EXPECT_EQ("2020-12-25 23:15:00", parsed("2020-12-25 11:15 pm"));
+}
+
+TEST(OleDate, ADateTimeWithOnlySecondsKeepsThem)
+{
+    for (const char* text : {"2020-12-25 00:00:05", "20201225000005"}) {
+        ole_date d{std::string(text)};
+        ASSERT_TRUE(d.is_valid()) << text;
+        EXPECT_EQ(ole_date::date_time, d.kind()) << text;
+        EXPECT_EQ("2020-12-25 00:00:05", d.to_string(6)) << text;
+    }
+    EXPECT_EQ("2020-12-25 00:00:00.250000", parsed("2020-12-25 00:00:00.25"));
+    SYSTEMTIME t{};
+    t.wYear = 2020;
+    t.wMonth = 12;
+    t.wDay = 25;
+    t.wSecond = 7;
+    EXPECT_EQ("2020-12-25 00:00:07", ole_date(t).to_string(6));
+}
+
+TEST(OleDate, DaysBeyondTheirMonthAreRefused)
+{
+    for (const char* bad : {"2020-04-31", "2020-06-31", "2020-09-31", "2020-11-31", "2021-02-29", "2100-02-29",
+                            "20200431", "2020-04-31 10:00:00"})
+        EXPECT_EQ("<invalid>", parsed(bad)) << bad;
+    for (const char* good : {"2020-04-30", "2020-01-31", "2000-02-29", "2020-12-31"})
+        EXPECT_EQ(good, parsed(good)) << good;
+}
+
+TEST(OleDate, AFractionCarriesPastMidnightAtEveryMonthEnd)
+{
+    const struct {
+        const char* last_moment;
+        const char* next_day;
+    } ends[] = {
+        {"2020-01-31", "2020-02-01"}, {"2020-02-29", "2020-03-01"}, {"2021-02-28", "2021-03-01"},
+        {"2020-04-30", "2020-05-01"}, {"2020-06-30", "2020-07-01"}, {"2020-11-30", "2020-12-01"},
+        {"2020-12-31", "2021-01-01"}, {"2020-02-28", "2020-02-29"}, {"2100-02-28", "2100-03-01"},
+    };
+    for (const auto& e : ends)
+        EXPECT_EQ(e.next_day, parsed(std::string(e.last_moment) + " 23:59:59.9999999")) << e.last_moment;
+    // Below the rounding step nothing carries.
+    EXPECT_EQ("2020-04-30 23:59:59.999999", parsed("2020-04-30 23:59:59.9999994"));
+}
+
+TEST(OleDate, ATimeAloneBecomesAnAutomationDateOnDayZero)
+{
+    DATE d = -1;
+    ASSERT_TRUE(ole_date(std::string("18:00")).to_variant_time(d));
+    EXPECT_DOUBLE_EQ(0.75, d);
+    ASSERT_TRUE(ole_date(std::string("06:00:00 AM")).to_variant_time(d));
+    EXPECT_DOUBLE_EQ(0.25, d);
+    // The way back prints it as a time of 1899-12-30.
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_DATE;
+    v.date = d;
+    EXPECT_EQ("1899-12-30 06:00:00", ole_date(v).to_string(6));
+}
+
+TEST(OleDate, YearsBeyond9999AreRefused)
+{
+    EXPECT_EQ("<invalid>", parsed("10000-01-01"));
+    EXPECT_EQ("<invalid>", parsed("10000-01-01 10:00:00"));
+    EXPECT_EQ("9999-12-31", parsed("9999-12-31"));
+    SYSTEMTIME t{};
+    t.wYear = 10000;
+    t.wMonth = 1;
+    t.wDay = 1;
+    t.wHour = 1;
+    ole_date big(t);
+    EXPECT_FALSE(big.is_valid());
+    DATE d = 0;
+    EXPECT_FALSE(big.to_variant_time(d));
+}

@@ -8,7 +8,7 @@
 #include "TK/tk_errco.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_file.h"
-#include "tests/TK/tk_test_dir.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -29,9 +29,9 @@ std::string failure_of(F&& f)
 
 TEST(TkFile, ReadsAtAndPastTheEnd)
 {
-    tk_temp_folder dir;
-    const std::string path = dir.path("data.bin");
-    tk_write_file(path, std::string("\x34\x12\x78\x56\xAB", 5));
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string path = dir.str("data.bin");
+    drav_test::write_file(path, std::string("\x34\x12\x78\x56\xAB", 5));
     tk_stdio_file f(path, 0);
     EXPECT_EQ(f.get_length(), 5u);
     EXPECT_EQ(f.get_word_at(0), 0x1234);
@@ -52,11 +52,11 @@ TEST(TkFile, ReadsAtAndPastTheEnd)
 
 TEST(TkFile, OpenModes)
 {
-    tk_temp_folder dir;
-    const std::string missing = dir.path("missing.bin");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string missing = dir.str("missing.bin");
     EXPECT_EQ(failure_of([&] { tk_stdio_file f(missing, 0); }), tk_message(tk_msg_file_bad_path));
-    EXPECT_EQ(failure_of([&] { tk_stdio_file f(dir.path(), 0); }), tk_message(tk_msg_file_bad_path));
-    EXPECT_EQ(failure_of([&] { tk_stdio_file f(dir.path(), tk_file_create); }), tk_message(tk_msg_file_open));
+    EXPECT_EQ(failure_of([&] { tk_stdio_file f(dir.str(), 0); }), tk_message(tk_msg_file_bad_path));
+    EXPECT_EQ(failure_of([&] { tk_stdio_file f(dir.str(), tk_file_create); }), tk_message(tk_msg_file_open));
     EXPECT_FALSE(std::filesystem::exists(missing));
 
     {
@@ -66,21 +66,21 @@ TEST(TkFile, OpenModes)
     EXPECT_TRUE(std::filesystem::exists(missing));
 
     // Update mode keeps what is there, and may start a new file.
-    tk_write_file(missing, "abc");
+    drav_test::write_file(missing, "abc");
     {
         tk_stdio_file f(missing, tk_file_update);
         f.put_at(1, "X", 1);
     }
-    EXPECT_EQ(tk_read_file(missing), "aXc");
+    EXPECT_EQ(drav_test::read_file(missing), "aXc");
     {
-        tk_stdio_file f(dir.path("new.bin"), tk_file_update);
+        tk_stdio_file f(dir.str("new.bin"), tk_file_update);
         f.put_at(0, "n", 1);
     }
-    EXPECT_EQ(tk_read_file(dir.path("new.bin")), "n");
+    EXPECT_EQ(drav_test::read_file(dir.str("new.bin")), "n");
 
     // A relative name is made absolute.
     const std::string cwd = std::filesystem::current_path().string();
-    std::filesystem::current_path(dir.path());
+    std::filesystem::current_path(dir.str());
     {
         tk_stdio_file f("missing.bin", 0);
         EXPECT_EQ(f.name(), missing);
@@ -90,8 +90,8 @@ TEST(TkFile, OpenModes)
 
 TEST(TkFile, WritesPadWithNulls)
 {
-    tk_temp_folder dir;
-    const std::string path = dir.path("pad.bin");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string path = dir.str("pad.bin");
     {
         tk_stdio_file f(path, tk_file_create);
         f.put_at(10, "data", 4);
@@ -101,13 +101,13 @@ TEST(TkFile, WritesPadWithNulls)
         EXPECT_EQ(std::string(back, 4), "data");
         f.put_at(2, "zz", 2);
     }
-    EXPECT_EQ(tk_read_file(path), std::string("\0\0zz\0\0\0\0\0\0data", 14));
+    EXPECT_EQ(drav_test::read_file(path), std::string("\0\0zz\0\0\0\0\0\0data", 14));
 }
 
 TEST(TkFile, OffsetsBeyondFourGigabytes)
 {
-    tk_temp_folder dir;
-    const std::string path = dir.path("big.bin");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string path = dir.str("big.bin");
     const std::uint64_t far = (std::uint64_t{5} << 30) + 3; // past what 32 bits can address
     tk_stdio_file f(path, tk_file_create);
     try {

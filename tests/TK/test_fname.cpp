@@ -7,7 +7,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
 #include "platform/win/winbase.h"
-#include "tests/TK/tk_test_dir.h"
+#include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -80,16 +80,16 @@ TEST(TkFileName, WideNamesKeepNonAsciiLetters)
 
 TEST(TkTempChdir, ChangesAndRestores)
 {
-    tk_temp_folder dir;
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
     const auto before = fs::current_path();
     {
-        tk_temp_chdir change(dir.path());
+        tk_temp_chdir change(dir.str());
         EXPECT_TRUE(change.changed());
-        EXPECT_EQ(fs::canonical(dir.path()), fs::current_path());
+        EXPECT_EQ(fs::canonical(dir.str()), fs::current_path());
     }
     EXPECT_EQ(before, fs::current_path());
     {
-        tk_temp_chdir change(dir.path("missing"));
+        tk_temp_chdir change(dir.str("missing"));
         EXPECT_FALSE(change.changed());
         EXPECT_EQ(before, fs::current_path());
     }
@@ -98,26 +98,26 @@ TEST(TkTempChdir, ChangesAndRestores)
 
 TEST(TkFileTests, PathExistLeavesCurrentDirectory)
 {
-    tk_temp_folder dir;
-    tk_write_file(dir.path("f.txt"), "x");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    drav_test::write_file(dir.str("f.txt"), "x");
     const auto before = fs::current_path();
-    EXPECT_TRUE(tk_is_path_exist(dir.path()));
-    EXPECT_TRUE(tk_is_path_exist(std::wstring(fs::path(dir.path()).wstring())));
-    EXPECT_FALSE(tk_is_path_exist(dir.path("f.txt")));
-    EXPECT_FALSE(tk_is_path_exist(dir.path("missing")));
+    EXPECT_TRUE(tk_is_path_exist(dir.str()));
+    EXPECT_TRUE(tk_is_path_exist(std::wstring(fs::path(dir.str()).wstring())));
+    EXPECT_FALSE(tk_is_path_exist(dir.str("f.txt")));
+    EXPECT_FALSE(tk_is_path_exist(dir.str("missing")));
     EXPECT_TRUE(tk_is_path_exist(std::string()));   // the program's own folder
     EXPECT_EQ(before, fs::current_path());
 }
 
 TEST(TkFileTests, ExistModes)
 {
-    tk_temp_folder dir;
-    const std::string file = dir.path("data.mdb");
-    tk_write_file(file, "content");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string file = dir.str("data.mdb");
+    drav_test::write_file(file, "content");
     EXPECT_TRUE(tk_is_file_exist1(file, tk_exist_file));
     EXPECT_TRUE(tk_is_file_exist1(file, tk_exist_writable));
-    EXPECT_FALSE(tk_is_file_exist1(dir.path(), tk_exist_file));
-    EXPECT_FALSE(tk_is_file_exist1(dir.path("missing"), tk_exist_file));
+    EXPECT_FALSE(tk_is_file_exist1(dir.str(), tk_exist_file));
+    EXPECT_FALSE(tk_is_file_exist1(dir.str("missing"), tk_exist_file));
 
     chmod(file.c_str(), 0444);
     EXPECT_TRUE(tk_is_file_exist1(file, tk_exist_file));
@@ -127,11 +127,11 @@ TEST(TkFileTests, ExistModes)
 
     // The creating mode never empties an existing file.
     EXPECT_TRUE(tk_is_file_exist1(file, 0));
-    EXPECT_EQ("content", tk_read_file(file));
-    EXPECT_TRUE(tk_is_file_exist2(fs::path(dir.path("new.txt")).wstring(), 0));
-    EXPECT_TRUE(fs::exists(dir.path("new.txt")));
+    EXPECT_EQ("content", drav_test::read_file(file));
+    EXPECT_TRUE(tk_is_file_exist2(fs::path(dir.str("new.txt")).wstring(), 0));
+    EXPECT_TRUE(fs::exists(dir.str("new.txt")));
     try {
-        tk_is_file_exist1(dir.path("missing/x"), 0);
+        tk_is_file_exist1(dir.str("missing/x"), 0);
         ADD_FAILURE();
     } catch (const tk_exception& e) {
         EXPECT_EQ(ENOENT, e.code());
@@ -141,15 +141,15 @@ TEST(TkFileTests, ExistModes)
 
 TEST(TkFileTests, CheckAccess)
 {
-    tk_temp_folder dir;
-    EXPECT_TRUE(tk_check_access(dir.path(), GENERIC_WRITE));
-    EXPECT_TRUE(tk_check_access(fs::path(dir.path()).wstring(), GENERIC_READ | GENERIC_WRITE));
-    EXPECT_FALSE(tk_check_access(dir.path("missing"), GENERIC_READ));
-    if (tk_running_as_root())
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    EXPECT_TRUE(tk_check_access(dir.str(), GENERIC_WRITE));
+    EXPECT_TRUE(tk_check_access(fs::path(dir.str()).wstring(), GENERIC_READ | GENERIC_WRITE));
+    EXPECT_FALSE(tk_check_access(dir.str("missing"), GENERIC_READ));
+    if (drav_test::running_as_root())
         GTEST_SKIP() << "root passes every access check";
-    chmod(dir.path().c_str(), 0555);
-    EXPECT_FALSE(tk_check_access(dir.path(), GENERIC_WRITE));
-    EXPECT_TRUE(tk_check_access(dir.path(), GENERIC_READ));
+    chmod(dir.str().c_str(), 0555);
+    EXPECT_FALSE(tk_check_access(dir.str(), GENERIC_WRITE));
+    EXPECT_TRUE(tk_check_access(dir.str(), GENERIC_READ));
 }
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
-#include "tests/TK/tk_test_dir.h"
+#include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -28,8 +28,8 @@ std::string set_file_error(tk_logger& log, const std::string& path)
 
 TEST(TkLogger, OffWritesNothing)
 {
-    tk_temp_folder dir;
-    const std::string file = dir.path("off.log");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string file = dir.str("off.log");
     tk_logger log(file.c_str(), false, 3, false);
     tk_log_write(3, "hello %d", 1);
     tk_log_write_w(3, L"hello %s", L"wide");
@@ -52,51 +52,51 @@ TEST(TkLogger, DefaultNameIsProgramPathWithLogExtension)
 
 TEST(TkLogger, FirstWriteAfterSwitchOnEmptiesFile)
 {
-    tk_temp_folder dir;
-    const std::string file = dir.path("run.log");
-    tk_write_file(file, "old content\r\n");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string file = dir.str("run.log");
+    drav_test::write_file(file, "old content\r\n");
     tk_logger log(nullptr, false, 3, false);
     log.set_file(file);
-    EXPECT_EQ("old content\r\n", tk_read_file(file));   // not yet
+    EXPECT_EQ("old content\r\n", drav_test::read_file(file));   // not yet
     tk_log_write(1, "trace below the threshold");
-    EXPECT_EQ("", tk_read_file(file));                  // emptied, line dropped
+    EXPECT_EQ("", drav_test::read_file(file));                  // emptied, line dropped
     tk_log_write(3, "Converting table %s (%d rows)", "Orders", 12);
     tk_log_write(3, "%s", "second");
-    EXPECT_EQ("Converting table Orders (12 rows)\r\nsecond\r\n", tk_read_file(file));
+    EXPECT_EQ("Converting table Orders (12 rows)\r\nsecond\r\n", drav_test::read_file(file));
 
     // A second file in the same run is appended to, not emptied.
-    const std::string other = dir.path("other.log");
-    tk_write_file(other, "kept\r\n");
+    const std::string other = dir.str("other.log");
+    drav_test::write_file(other, "kept\r\n");
     log.set_file(other);
     tk_log_write(3, "more");
-    EXPECT_EQ("kept\r\nmore\r\n", tk_read_file(other));
+    EXPECT_EQ("kept\r\nmore\r\n", drav_test::read_file(other));
 }
 
 TEST(TkLogger, EnabledAtConstructionEmptiesAtOnce)
 {
-    tk_temp_folder dir;
-    const std::string file = dir.path("ctor.log");
-    tk_write_file(file, "old");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string file = dir.str("ctor.log");
+    drav_test::write_file(file, "old");
     tk_logger log(file.c_str(), true, 1, false);
-    EXPECT_EQ("", tk_read_file(file));
+    EXPECT_EQ("", drav_test::read_file(file));
     tk_log_write(1, "a");
-    EXPECT_EQ("a\r\n", tk_read_file(file));
+    EXPECT_EQ("a\r\n", drav_test::read_file(file));
 }
 
 TEST(TkLogger, WideLinesAreUtf8AndTimeStampsPrefix)
 {
-    tk_temp_folder dir;
-    const std::string file = dir.path("wide.log");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string file = dir.str("wide.log");
     tk_logger log(file.c_str(), true, 3, false);
     tk_log_write_w(3, L"Tabelle %s: %d", L"Stra\u00dfe \u65e5\u672c \U0001F600", 7);
     tk_log_write_w(3, L"narrow %S and %ls and %%", "\xc3\xa4rg", L"wide");
     EXPECT_EQ("Tabelle Stra\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80: 7\r\n"
               "narrow \xc3\xa4rg and wide and %\r\n",
-              tk_read_file(file));
+              drav_test::read_file(file));
 
     log.set_time_stamps(true);
     tk_log_write(3, "stamped");
-    const std::string all = tk_read_file(file);
+    const std::string all = drav_test::read_file(file);
     const std::string last = all.substr(all.rfind("%\r\n") + 3);
     ASSERT_EQ(9u + 7u + 2u, last.size()) << last;
     EXPECT_EQ(':', last[2]);
@@ -107,28 +107,28 @@ TEST(TkLogger, WideLinesAreUtf8AndTimeStampsPrefix)
 
 TEST(TkLogger, LongWideLineNeverOverruns)
 {
-    tk_temp_folder dir;
-    const std::string file = dir.path("long.log");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string file = dir.str("long.log");
     tk_logger log(file.c_str(), true, 3, false);
     const std::wstring long_text(30000, L'\u00e9');    // 2 bytes each in UTF-8
     tk_log_write_w(3, L"%s", long_text.c_str());
-    const std::string content = tk_read_file(file);
+    const std::string content = drav_test::read_file(file);
     EXPECT_EQ(60000u + 2u, content.size());
     EXPECT_EQ("\xc3\xa9", content.substr(0, 2));
 }
 
 TEST(TkLogger, SetFileRefusesBadNames)
 {
-    tk_temp_folder dir;
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
     tk_logger log(nullptr, false, 3, false);
-    EXPECT_EQ(tk_message(tk_msg_log_is_path), set_file_error(log, dir.path()));
+    EXPECT_EQ(tk_message(tk_msg_log_is_path), set_file_error(log, dir.str()));
 
-    const std::string ro = dir.path("ro.log");
-    tk_write_file(ro, "x");
+    const std::string ro = dir.str("ro.log");
+    drav_test::write_file(ro, "x");
     chmod(ro.c_str(), 0444);
     EXPECT_EQ(tk_message(tk_msg_log_read_only), set_file_error(log, ro));
 
-    EXPECT_EQ(tk_message(tk_msg_log_no_path), set_file_error(log, dir.path("missing/x.log")));
+    EXPECT_EQ(tk_message(tk_msg_log_no_path), set_file_error(log, dir.str("missing/x.log")));
     EXPECT_FALSE(log.enabled());
 
     // An empty name changes nothing.
@@ -138,10 +138,10 @@ TEST(TkLogger, SetFileRefusesBadNames)
 
 TEST(TkLogger, SetFileRefusesFolderWithoutWriteAccess)
 {
-    if (tk_running_as_root())
+    if (drav_test::running_as_root())
         GTEST_SKIP() << "root may write into any folder";
-    tk_temp_folder dir;
-    const std::string locked = dir.path("locked");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string locked = dir.str("locked");
     fs::create_directory(locked);
     chmod(locked.c_str(), 0555);
     tk_logger log(nullptr, false, 3, false);
@@ -150,8 +150,8 @@ TEST(TkLogger, SetFileRefusesFolderWithoutWriteAccess)
 
 TEST(TkLogger, LinesOfTwoThreadsDoNotInterleave)
 {
-    tk_temp_folder dir;
-    const std::string file = dir.path("threads.log");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string file = dir.str("threads.log");
     tk_logger log(file.c_str(), true, 3, true);
     constexpr int per_thread = 300;
     auto writer = [](char c) {
@@ -162,7 +162,7 @@ TEST(TkLogger, LinesOfTwoThreadsDoNotInterleave)
     std::thread a(writer, 'a'), b(writer, 'b');
     a.join();
     b.join();
-    const std::string content = tk_read_file(file);
+    const std::string content = drav_test::read_file(file);
     std::size_t lines = 0, pos = 0;
     while (pos < content.size()) {
         const std::size_t end = content.find("\r\n", pos);

@@ -5,7 +5,7 @@
 
 #include "TK/tk_excep.h"
 #include "TK/tk_regk.h"
-#include "tests/TK/tk_test_dir.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -13,10 +13,10 @@ constexpr const char* settings_key = "Software\\Quillbrook\\Veltrane";
 
 class TkRegKey : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("DRAV_REGISTRY_FILE", m_dir.path("registry").c_str(), 1); }
+    void SetUp() override { setenv("DRAV_REGISTRY_FILE", m_dir.str("registry").c_str(), 1); }
     void TearDown() override { unsetenv("DRAV_REGISTRY_FILE"); }
 
-    tk_temp_folder m_dir;
+    drav_test::scratch_dir m_dir{"drav-tk", drav_test::scratch_dir::plain_folder};
 };
 
 } // namespace

@@ -8,7 +8,7 @@
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
 #include "TK/tk_report.h"
-#include "tests/TK/tk_test_dir.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ private:
 void write_mail_program(const std::string& dir, const std::string& record, int status)
 {
     const std::string script = dir + "/xdg-email";
-    tk_write_file(script, "#!/bin/sh\ncd /\nprintf '%s\\n' \"$@\" > '" + record + "'\nexit " +
+    drav_test::write_file(script, "#!/bin/sh\ncd /\nprintf '%s\\n' \"$@\" > '" + record + "'\nexit " +
                               std::to_string(status) + "\n");
     chmod(script.c_str(), 0755);
 }
@@ -53,12 +53,12 @@ void write_mail_program(const std::string& dir, const std::string& record, int s
 
 TEST(TkClipboard, TextGoesToTheRegisteredClipboardOrTheLog)
 {
-    tk_temp_folder dir;
-    const std::string file = dir.path("c.log");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string file = dir.str("c.log");
     tk_logger log(file.c_str(), true, 3, false);
 
     tk_copy_to_clipboard2(L"no clipboard \u00e9");
-    EXPECT_EQ(tk_read_file(file), "Text for the clipboard:\nno clipboard \xC3\xA9\r\n");
+    EXPECT_EQ(drav_test::read_file(file), "Text for the clipboard:\nno clipboard \xC3\xA9\r\n");
 
     recording_clipboard clip;
     tk_copy_to_clipboard2(L"");
@@ -82,33 +82,33 @@ TEST(TkBugMail, MailtoAddressesTheSupportContactAndEncodesEverything)
 
 TEST(TkBugMail, HandsTheReportToTheMailProgram)
 {
-    tk_temp_folder dir;
-    const std::string logfile = dir.path("m.log");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string logfile = dir.str("m.log");
     tk_logger log(logfile.c_str(), true, 2, false);
-    const std::string record = dir.path("args.txt");
-    std::filesystem::create_directory(dir.path("bin"));
-    write_mail_program(dir.path("bin"), record, 0);
-    path_scope path(dir.path("bin"));
+    const std::string record = dir.str("args.txt");
+    std::filesystem::create_directory(dir.str("bin"));
+    write_mail_program(dir.str("bin"), record, 0);
+    path_scope path(dir.str("bin"));
 
     const auto before = std::filesystem::current_path();
     tk_send_bug("Veltrane", "It broke.");
     EXPECT_EQ(std::filesystem::current_path(), before);
-    EXPECT_EQ(tk_read_file(record), tk_bug_mailto("Veltrane", "It broke.") + "\n");
-    EXPECT_NE(tk_read_file(logfile).find("xdg-email returns 0\r\n"), std::string::npos);
+    EXPECT_EQ(drav_test::read_file(record), tk_bug_mailto("Veltrane", "It broke.") + "\n");
+    EXPECT_NE(drav_test::read_file(logfile).find("xdg-email returns 0\r\n"), std::string::npos);
 
-    write_mail_program(dir.path("bin"), record, 3);
+    write_mail_program(dir.str("bin"), record, 3);
     tk_send_bug("Veltrane", "Again.");
-    EXPECT_NE(tk_read_file(logfile).find("xdg-email returns 3\r\n"), std::string::npos);
+    EXPECT_NE(drav_test::read_file(logfile).find("xdg-email returns 3\r\n"), std::string::npos);
 }
 
 TEST(TkBugMail, WithoutAMailProgramItOnlyLogs)
 {
-    tk_temp_folder dir;
-    const std::string logfile = dir.path("m.log");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string logfile = dir.str("m.log");
     tk_logger log(logfile.c_str(), true, 2, false);
-    path_scope path(dir.path(), true);
+    path_scope path(dir.str(), true);
     const auto before = std::filesystem::current_path();
     tk_send_bug("Veltrane", "body");
     EXPECT_EQ(std::filesystem::current_path(), before);
-    EXPECT_NE(tk_read_file(logfile).find("Failed to locate xdg-email\r\n"), std::string::npos);
+    EXPECT_NE(drav_test::read_file(logfile).find("Failed to locate xdg-email\r\n"), std::string::npos);
 }

@@ -12,7 +12,7 @@
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
 #include "TK/tk_threa.h"
-#include "tests/TK/tk_test_dir.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -156,8 +156,8 @@ TEST(TkThread, WorkThatEndsByItselfAndFunctorsNotOwned)
 
 TEST(TkThread, AnEscapingExceptionIsLoggedNotFatal)
 {
-    tk_temp_folder dir;
-    const std::string file = dir.path("t.log");
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    const std::string file = dir.str("t.log");
     tk_logger log(file.c_str(), true, 3, false);
     class thrower : public tk_thread_functor {
         void operator()() override { throw tk_exception("worker broke", 1); }
@@ -171,7 +171,7 @@ TEST(TkThread, AnEscapingExceptionIsLoggedNotFatal)
     } owner;
     owner.start();
     owner.join();
-    EXPECT_EQ(tk_read_file(file), "ERROR:\nworker broke\r\n");
+    EXPECT_EQ(drav_test::read_file(file), "ERROR:\nworker broke\r\n");
 }
 
 // The system refuses new threads to a process whose user is at its process limit.
@@ -219,24 +219,24 @@ TEST(TkConverter, SettingsAndLogFile)
     conv.set_silent(0x100); // only the low byte counts
     EXPECT_FALSE(conv.silent);
 
-    tk_temp_folder dir;
-    conv.set_logfile(dir.path("ignored.log"));
+    drav_test::scratch_dir dir{"drav-tk", drav_test::scratch_dir::plain_folder};
+    conv.set_logfile(dir.str("ignored.log"));
     EXPECT_EQ(conv.logfile, "") << "without a logger nothing happens";
 
     tk_logger log(nullptr, false, 3, false);
-    const std::string file = dir.path("conv.log");
+    const std::string file = dir.str("conv.log");
     conv.set_logfile(file);
     EXPECT_EQ(conv.logfile, file);
     EXPECT_TRUE(log.enabled());
     EXPECT_EQ(log.file_name(), file);
 
     try {
-        conv.set_logfile(dir.path());
+        conv.set_logfile(dir.str());
         FAIL() << "a directory is no log file";
     } catch (const tk_exception& e) {
         EXPECT_EQ(e.level(), 1);
         EXPECT_STREQ(e.what(), tk_message(tk_msg_log_is_path));
     }
-    EXPECT_EQ(conv.logfile, dir.path()) << "the name is kept as given";
+    EXPECT_EQ(conv.logfile, dir.str()) << "the name is kept as given";
     EXPECT_EQ(log.file_name(), file) << "the logger keeps its good file";
 }

@@ -11,7 +11,7 @@
 
 #include "platform/oledb/odbc_core.h"
 #include "support/testdata.h"
-#include "tests/platform/jet/test_complex_expected.h"
+#include "tests/support/complex_expected.h"
 
 namespace fidelity {
 

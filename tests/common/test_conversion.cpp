@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "TK/tk_errh.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "UDB/udb_prof.h"
 #include "common/acc_conv.h"
-#include "common/err_hand.h"
-#include "support/scratch.h"
-#include "support/testdata.h"
+#include "tests/support/scratch.h"
+#include "tests/support/testdata.h"
 
 namespace fs = std::filesystem;
 
@@ -40,8 +40,6 @@ public:
 
 class recording_frontend : public run_frontend {
 public:
-    explicit recording_frontend(bool console) : console_(console) {}
-    bool console_form() const override { return console_; }
     void start_timer() override { ++timers; }
     void database_started(const std::wstring&, std::uint32_t n) override { entries = n; }
     void table_missing(const std::wstring& name) override { missing.push_back(name); }
@@ -50,7 +48,6 @@ public:
     void unexpected(const std::exception&) override { ++other; }
     void run_failed() override { failed = true; }
 
-    bool console_;
     int timers = 0, engine = 0, other = 0;
     std::uint32_t entries = 0;
     bool failed = false;
@@ -141,7 +138,7 @@ protected:
     const fs::path& dir = scratch.path();
     tk_logger logger{nullptr, false, 3, false};
     recording_handler handler;
-    recording_frontend frontend{true};
+    recording_frontend frontend;
 };
 
 } // namespace
@@ -393,4 +390,58 @@ TEST_F(Conversion, ProfilesRoundTrip)
     other.secure_login = true;
     other.load_profile(p);
     EXPECT_FALSE(other.secure_login);
+}
+
+TEST_F(Conversion, ChoosingOnlyQueriesConvertsOnlyThoseQueries)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    dravlen_convertor conv(true);
+    conv.selected_queries.emplace_back(L"Picked", L"SELECT A, C FROM Table1 WHERE C > 0");
+    const std::string script = convert(conv, src);
+    EXPECT_TRUE(handler.messages.empty()) << handler.messages.front();
+    EXPECT_EQ(script_rows(script), (std::map<std::string, int>{{"Picked", 1}}));
+    EXPECT_EQ(script.find("CREATE TABLE [dbo].[Table"), std::string::npos);
+    EXPECT_EQ(frontend.entries, 1u);
+}
+
+TEST_F(Conversion, GeneratedNamesAreReservedSoNoTwoEntriesShareOne)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    dravlen_convertor conv(true);
+    // Both queries are named like the table: each needs a generated name, and not the same one.
+    conv.selected_queries.emplace_back(L"Table1", L"SELECT A FROM Table1 WHERE C > 0");
+    conv.selected_queries.emplace_back(L"Table1", L"SELECT B FROM Table1");
+    conv.selected_tables = {L"Table1"};
+    const std::string script = convert(conv, src);
+    EXPECT_TRUE(handler.messages.empty()) << handler.messages.front();
+    const auto rows = script_rows(script);
+    ASSERT_EQ(rows.size(), 3u) << script.substr(0, 2000);
+    EXPECT_EQ(rows.count("Table1"), 1u);   // one of the three keeps the name, the others get new ones
+    int one = 0, two = 0;
+    for (const auto& [name, count] : rows) {
+        EXPECT_NE(name.find("Table1"), std::string::npos) << name;
+        one += count == 1;
+        two += count == 2;
+    }
+    EXPECT_EQ(one, 1);   // the filtered query
+    EXPECT_EQ(two, 2);   // the whole table and the unfiltered query
+}
+
+TEST_F(Conversion, ASourceChangedAfterItsCheckIsOpenedAgainBeforeAnythingIsDeleted)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    dravlen_convertor conv(true);
+    conv.direct = false;
+    conv.destination = (dir / "old.sql").wstring();
+    conv.source = tk_utf8_to_wstring(src);
+    std::ofstream(dir / "old.sql") << "first";
+    conv.check_dest();
+    EXPECT_FALSE(fs::exists(dir / "old.sql"));
+
+    // Checked once; now the source is another, unreadable file: the script stays.
+    std::ofstream(dir / "old.sql") << "kept";
+    std::ofstream(dir / "garbage.mdb") << "not an Access file";
+    conv.source = (dir / "garbage.mdb").wstring();
+    EXPECT_THROW(conv.check_dest(), tk_exception);
+    EXPECT_EQ(drav_test::read_file(dir / "old.sql"), "kept");
 }

@@ -22,7 +22,7 @@
 #include "TK/tk_utils.h"
 #include "common/acc_conv.h"
 #include "MSS/mss_util.h"
-#include "common/err_hand.h"
+#include "TK/tk_errh.h"
 #include "support/live_reader.h"
 #include "support/live_server.h"
 #include "support/scratch.h"
@@ -43,7 +43,6 @@ public:
 
 class quiet_frontend : public run_frontend {
 public:
-    bool console_form() const override { return true; }
     void database_started(const std::wstring&, std::uint32_t) override {}
     void table_missing(const std::wstring&) override {}
     void table_started(const std::wstring&, std::uint64_t) override {}

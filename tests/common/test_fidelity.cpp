@@ -22,14 +22,14 @@
 #include <string>
 #include <vector>
 
+#include "TK/tk_errh.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "common/acc_conv.h"
-#include "common/err_hand.h"
-#include "support/scratch.h"
-#include "support/testdata.h"
-#include "tests/platform/jet/test_complex_expected.h"
 #include "tests/common/fidelity_compare.h"
+#include "tests/support/complex_expected.h"
+#include "tests/support/scratch.h"
+#include "tests/support/testdata.h"
 
 namespace fs = std::filesystem;
 using expected::json;
@@ -48,7 +48,6 @@ public:
 
 class quiet_frontend : public run_frontend {
 public:
-    bool console_form() const override { return true; }
     void start_timer() override {}
     void database_started(const std::wstring&, std::uint32_t) override {}
     void table_missing(const std::wstring&) override {}

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "support/protected.h"
-#include "support/testdata.h"
+#include "tests/support/protected.h"
+#include "tests/support/testdata.h"
 
 namespace fs = std::filesystem;
 

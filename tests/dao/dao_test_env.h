@@ -14,7 +14,7 @@
 #include "dao/dao_db.h"
 #include "dao/dao_engi.h"
 #include "dao/dao_recs.h"
-#include "tests/platform/jet/test_complex_expected.h"
+#include "tests/support/complex_expected.h"
 #include "tests/support/testdata.h"
 
 namespace daotests {

@@ -1,4 +1,4 @@
-// A fresh working folder for one test, with the settings file kept inside it.
+// A fresh scratch folder for one test, removed with everything in it afterwards.
 #pragma once
 #include <unistd.h>
 
@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -21,36 +22,66 @@ inline std::string read_file(const std::filesystem::path& p)
     return ss.str();
 }
 
-// Made empty for the running test and removed after it; while it lives it is the current
-// folder and DRAV_REGISTRY_FILE points into it, so no test touches the user's settings.
+inline void write_file(const std::filesystem::path& p, const std::string& content)
+{
+    std::ofstream(p, std::ios::binary) << content;
+}
+
+// Permission checks do not hold for root.
+inline bool running_as_root()
+{
+    return ::geteuid() == 0;
+}
+
+// A new folder named after the prefix, the process and the running test. As a working folder
+// (the default) it is the current folder while it lives and DRAV_REGISTRY_FILE points into it,
+// so no test touches the user's settings; a plain folder changes neither.
 class scratch_dir {
 public:
-    explicit scratch_dir(const std::string& prefix)
-        : path_(std::filesystem::temp_directory_path() /
-                (prefix + "-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-          old_cwd_(std::filesystem::current_path())
+    enum use { working_folder, plain_folder };
+
+    explicit scratch_dir(const std::string& prefix, use how = working_folder)
+        : old_cwd_(std::filesystem::current_path()), working_(how == working_folder)
     {
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-        ::setenv("DRAV_REGISTRY_FILE", (path_ / "registry").c_str(), 1);
-        std::filesystem::current_path(path_);
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = prefix + "-" + std::to_string(::getpid()) + "-" + (test ? test->name() : "") + "-XXXXXX";
+        for (char& c : name)
+            if (c == '/')
+                c = '_';   // parameterised tests are named "Name/param"
+        std::string templ = (std::filesystem::temp_directory_path() / name).string();
+        if (::mkdtemp(templ.data()) == nullptr)
+            throw std::runtime_error("cannot make the scratch folder " + templ);
+        path_ = templ;
+        if (working_) {
+            ::setenv("DRAV_REGISTRY_FILE", (path_ / "registry").c_str(), 1);
+            std::filesystem::current_path(path_);
+        }
     }
     ~scratch_dir()
     {
         std::error_code ec;
-        std::filesystem::current_path(old_cwd_, ec);
+        if (working_) {
+            std::filesystem::current_path(old_cwd_, ec);
+            ::unsetenv("DRAV_REGISTRY_FILE");
+        }
+        // Give back write permission that a test may have taken away.
+        for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
+            std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ec);
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
         std::filesystem::remove_all(path_, ec);
-        ::unsetenv("DRAV_REGISTRY_FILE");
     }
     scratch_dir(const scratch_dir&) = delete;
     scratch_dir& operator=(const scratch_dir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
+    // The folder, or a name inside it, as text.
+    std::string str(const std::string& name = "") const { return name.empty() ? path_.string() : (path_ / name).string(); }
 
 private:
     std::filesystem::path path_;
     std::filesystem::path old_cwd_;
+    bool working_;
 };
 
 } // namespace drav_test

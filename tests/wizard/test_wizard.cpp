@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <algorithm>
 #include <unistd.h>
@@ -21,10 +22,10 @@
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "platform/ui/ui_misc.h"
-#include "support/protected.h"
-#include "support/scratch.h"
-#include "support/keyboard.h"
-#include "support/testdata.h"
+#include "tests/support/keyboard.h"
+#include "tests/support/protected.h"
+#include "tests/support/scratch.h"
+#include "tests/support/testdata.h"
 #include "wizard/qel_entry.h"
 #include "wizard/qel_shel.h"
 
@@ -42,21 +43,13 @@ struct seen_box {
 
 class WizardTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        ui_ensure_application();
-        static const std::string dir = (fs::temp_directory_path() / ("drav_wizard_" + std::to_string(getpid()))).string();
-        fs::create_directories(dir);
-        setenv("DRAV_REGISTRY_FILE", (dir + "/registry").c_str(), 1);
-    }
+    static void SetUpTestSuite() { ui_ensure_application(); }
 
     void SetUp() override
     {
-        tmp = fs::temp_directory_path() / ("drav_wiz_" + std::to_string(getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(tmp);
-        fs::create_directories(tmp);
-        fs::remove(std::getenv("DRAV_REGISTRY_FILE"));
+        // A fresh folder per test, holding the settings file too; removed afterwards.
+        scratch.emplace("drav_wiz");
+        tmp = scratch->path();
         ui_set_modal_hook([this](ui_dialog& d) {
             seen_box b{d.template_id(), d.caption(), d.get_text(1320, 0)};
             if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
@@ -76,11 +69,12 @@ protected:
         ui_set_modal_hook(nullptr);
         ui_set_file_hook(nullptr);
         ui_set_help_hook(nullptr);
-        fs::remove_all(tmp);
+        scratch.reset();
     }
 
     std::wstring last_text() const { return boxes.empty() ? std::wstring() : boxes.back().text; }
 
+    std::optional<drav_test::scratch_dir> scratch;
     fs::path tmp;
     std::vector<seen_box> boxes;
     std::function<void(ui_dialog&)> answer;

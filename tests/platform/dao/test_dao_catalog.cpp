@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "tests/platform/dao/dao_test_util.h"
-#include "tests/platform/jet/test_complex_expected.h"
+#include "tests/support/complex_expected.h"
 
 using namespace daotest;
 

@@ -125,6 +125,28 @@ int depth(memory_store& s, std::uint32_t root)
     }
 }
 
+// Below each intermediate page, intermediate children form one chain from the first to the tail.
+void expect_siblings_linked(memory_store& s, std::uint32_t root)
+{
+    const auto& L = jet::index_layout_for(s.format());
+    std::vector<std::uint32_t> nodes{root};
+    while (!nodes.empty()) {
+        jet::index_page p = jet::decode_index_page(L, nodes.back(), s.page(nodes.back()).data(), "memory");
+        nodes.pop_back();
+        if (p.leaf) continue;
+        std::vector<std::uint32_t> kids;
+        for (const auto& e : p.entries) kids.push_back(e.child);
+        if (p.tail) kids.push_back(p.tail);
+        for (std::size_t i = 0; i < kids.size(); ++i) {
+            jet::index_page k = jet::decode_index_page(L, kids[i], s.page(kids[i]).data(), "memory");
+            if (k.leaf) break;
+            EXPECT_EQ(k.prev, i > 0 ? kids[i - 1] : 0u);
+            EXPECT_EQ(k.next, i + 1 < kids.size() ? kids[i + 1] : 0u);
+            nodes.push_back(kids[i]);
+        }
+    }
+}
+
 void expect_same(const std::vector<jet::index_entry>& got, const std::vector<jet::index_entry>& want)
 {
     ASSERT_EQ(got.size(), want.size());
@@ -187,24 +209,56 @@ TEST_P(IndexTree, AppenderStreamsADeepTree)
     expect_same(walk(s, root), all);
     expect_same(leaf_chain(s, root), all);
     ASSERT_GE(depth(s, root), s.format() == jet::file_format::jet3 ? 3 : 2);
-    // Below each intermediate page, intermediate children form one chain from the first to the tail.
-    const auto& L = jet::index_layout_for(s.format());
-    std::vector<std::uint32_t> nodes{root};
-    while (!nodes.empty()) {
-        jet::index_page p = jet::decode_index_page(L, nodes.back(), s.page(nodes.back()).data(), "memory");
-        nodes.pop_back();
-        if (p.leaf) continue;
-        std::vector<std::uint32_t> kids;
-        for (const auto& e : p.entries) kids.push_back(e.child);
-        if (p.tail) kids.push_back(p.tail);
-        for (std::size_t i = 0; i < kids.size(); ++i) {
-            jet::index_page k = jet::decode_index_page(L, kids[i], s.page(kids[i]).data(), "memory");
-            if (k.leaf) break;
-            EXPECT_EQ(k.prev, i > 0 ? kids[i - 1] : 0u);
-            EXPECT_EQ(k.next, i + 1 < kids.size() ? kids[i + 1] : 0u);
-            nodes.push_back(kids[i]);
+    expect_siblings_linked(s, root);
+}
+
+// A tree taken up again at its right edge (after a build, after inserts, when empty) takes further
+// ascending entries, growing levels as needed, and reads back whole.
+TEST_P(IndexTree, AppenderContinuesAnExistingTree)
+{
+    jet::key_column c;
+    c.type = jet::column_type::long_integer;
+    auto entry = [&](std::int32_t i) {
+        jet::index_entry e;
+        jet::append_key_column(c, jet::value(i), e.key);
+        e.data_page = 300 + static_cast<std::uint32_t>(i) / 100;
+        e.row = static_cast<std::uint8_t>(i % 100);
+        return e;
+    };
+    for (int start : {0, 1, 500, 20000}) {
+        memory_store s(GetParam());
+        std::vector<jet::index_entry> all;
+        for (std::int32_t i = 0; i < start; ++i) all.push_back(entry(2 * i));
+        std::uint32_t root = jet::build_index(s, owner, all);
+        // Some inserts first (they split pages the appender then takes up).
+        for (std::int32_t i = 0; i < std::min(start, 300); i += 3) {
+            ASSERT_TRUE(jet::insert_index_entry(s, owner, root, entry(2 * i + 1), true));
+            all.push_back(entry(2 * i + 1));
+        }
+        std::sort(all.begin(), all.end());
+        for (int round = 0; round < 3; ++round) {
+            jet::index_appender a(s, owner, root);
+            if (!all.empty()) {
+                EXPECT_FALSE(a.can_take(all.back()));
+            }
+            std::int32_t from = 2 * start + 10 + round * 15000;
+            for (std::int32_t i = from; i < from + 15000; ++i) {
+                ASSERT_TRUE(a.can_take(entry(i)));
+                a.add(entry(i));
+                all.push_back(entry(i));
+            }
+            root = a.finish();
+            expect_same(walk(s, root), all);
+            expect_same(leaf_chain(s, root), all);
+            expect_siblings_linked(s, root);
         }
     }
+    // Taken up and finished without entries: the same empty leaf.
+    memory_store s(GetParam());
+    std::uint32_t root = jet::build_index(s, owner, {});
+    jet::index_appender a(s, owner, root);
+    EXPECT_EQ(a.finish(), root);
+    EXPECT_TRUE(walk(s, root).empty());
 }
 
 TEST_P(IndexTree, InsertsThatSplitPagesKeepTheOrder)

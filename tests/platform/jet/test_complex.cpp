@@ -3,7 +3,7 @@
 #include "platform/jet/jet_complex.h"
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_error.h"
-#include "tests/platform/jet/test_complex_expected.h"
+#include "tests/support/complex_expected.h"
 
 #include <gtest/gtest.h>
 

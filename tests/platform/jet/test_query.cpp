@@ -2,7 +2,7 @@
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_error.h"
 #include "platform/jet/jet_query.h"
-#include "tests/platform/jet/test_complex_expected.h"
+#include "tests/support/complex_expected.h"
 
 #include <gtest/gtest.h>
 

@@ -10,9 +10,9 @@
 #include <QWidget>
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
-#include "TK/tk_excep.h"
 #include "platform/ui/ui_misc.h"
 #include "platform/ui/ui_sheet.h"
 #include "platform/ui/ui_window.h"
@@ -180,8 +180,8 @@ TEST_F(UiTest, ExceptionsOnTheUserInterfaceThreadTravelBackToTheWorker)
     bool caught = false, done = false;
     std::thread worker([&]() {
         try {
-            ui_run_on_gui([]() { throw tk_exception("boom", 1); });
-        } catch (const tk_exception& e) {
+            ui_run_on_gui([]() { throw std::runtime_error("boom"); });
+        } catch (const std::runtime_error& e) {
             caught = std::string(e.what()) == "boom";
         }
         ui_post_to_gui([&]() { done = true; });
@@ -435,6 +435,26 @@ TEST_F(UiTest, SheetFitsTheScreenAndEnterPressesNextThenFinish)
     EXPECT_EQ(sheet.result(), 0);
 }
 
+TEST_F(UiTest, OnAPageWithoutFieldsEnterPressesFinishNotThePagesOwnButton)
+{
+    ui_register_template({9011, L"", {{30, ui_kind::button, L"&Save Settings..."}}});
+    struct last_page : ui_page {
+        last_page() : ui_page(9011, 0, L"", L"") {}
+        void on_command(int id, int) override { commands.push_back(id); }
+        std::vector<int> commands;
+    } page;
+    ui_property_sheet sheet(L"Sheet");
+    sheet.add_page(&page);
+    sheet.set_wizard_buttons(PSWIZB_FINISH);
+    sheet.create();
+    QWidget* w = sheet.window();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    keyboard::press(w, Qt::Key_Return);
+    EXPECT_TRUE(sheet.is_ended());
+    EXPECT_TRUE(page.commands.empty());
+}
+
 TEST_F(UiTest, SheetEscapeAsksThePageAndAFittedDialogStaysOnTheScreen)
 {
     std::vector<std::string> log;
@@ -462,11 +482,10 @@ TEST_F(UiTest, SheetEscapeAsksThePageAndAFittedDialogStaysOnTheScreen)
 
 TEST_F(UiTest, ClipboardTakesUnicodeText)
 {
-    ui_clipboard clip;
     const std::wstring text = L"Fehler: \u00e4\u00f6\u00fc \u65e5\u672c";
-    if (!clip.set_text(text))
+    if (!ui_set_clipboard_text(text))
         GTEST_SKIP() << "no clipboard on this platform";
-    EXPECT_EQ(ui_clipboard::get_text(), text);
+    EXPECT_EQ(ui_get_clipboard_text(), text);
 }
 
 } // namespace

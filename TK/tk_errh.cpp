@@ -1,4 +1,4 @@
-#include "common/err_hand.h"
+#include "TK/tk_errh.h"
 
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"

@@ -1,0 +1,161 @@
+// The console program's direct road into the real T-SQL test server: what each mode does with an
+// existing database and its tables. Runs when the server's environment is set (TSQL_HOST,
+// TSQL_PORT, TSQL_USER, TSQL_PASSWORD: `set -a; . /tmp/tsql-server-PORT/env`), skips otherwise.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/scratch.h"
+#include "tests/support/testdata.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string env(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+std::string quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class DravcliLive : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (env("TSQL_HOST").empty())
+            GTEST_SKIP() << "no T-SQL test server (TSQL_HOST)";
+        db = "drav_tidy_" + std::to_string(::getpid());
+        sql("", "IF DB_ID('" + db + "') IS NOT NULL DROP DATABASE " + db);
+        sql("", "CREATE DATABASE " + db);
+    }
+    void TearDown() override
+    {
+        if (!db.empty())
+            sql("", "DROP DATABASE " + db);
+    }
+
+    // Runs one statement with the FreeTDS batch tool; its output, or "ERROR" when it failed.
+    std::string sql(const std::string& database, const std::string& statement)
+    {
+        std::string cmd = "printf '%s\\n' " + quote(statement) + " | bsqldb -q -S " +
+                          quote(env("TSQL_HOST") + ":" + env("TSQL_PORT")) + " -U " + quote(env("TSQL_USER")) +
+                          " -P " + quote(env("TSQL_PASSWORD")) + (database.empty() ? "" : " -D " + quote(database)) +
+                          " 2>/dev/null";
+        std::string out;
+        FILE* p = ::popen(cmd.c_str(), "r");
+        if (!p)
+            return "ERROR";
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        return ::pclose(p) == 0 ? out : "ERROR";
+    }
+
+    // Rows of a table of the test database; -1 when it does not exist.
+    int rows(const std::string& table)
+    {
+        const std::string out = sql(db, "SELECT COUNT(*) FROM " + table);
+        if (out == "ERROR")
+            return -1;
+        return std::atoi(out.c_str() + out.find_first_not_of(" \n"));
+    }
+
+    // One run of the console program into the test database; its exit status and output.
+    std::pair<int, std::string> convert(const std::string& src, int mode)
+    {
+        const std::string cmd = "cd " + quote(scratch.str()) + " && " + quote(std::string(DRAV_BINARY_DIR) + "/dravcli") +
+                                " --src=" + quote(src) + " --dest=" + quote(db) + " --mode=" + std::to_string(mode) +
+                                " --mssqlh=" + quote(env("TSQL_HOST") + "," + env("TSQL_PORT")) + " --mssqlu=" +
+                                quote(env("TSQL_USER")) + " --mssqlp=" + quote(env("TSQL_PASSWORD")) + " >out.txt 2>&1 </dev/null";
+        const int status = std::system(cmd.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1000, drav_test::read_file(scratch.path() / "out.txt")};
+    }
+
+    // The source's Table1 (2 rows) stands in the database already with other columns and 5 rows;
+    // Keep is a table the source does not have.
+    void existing_tables()
+    {
+        sql(db, "CREATE TABLE Table1 (other int)");
+        sql(db, "INSERT INTO Table1 VALUES (1),(2),(3),(4),(5)");
+        sql(db, "CREATE TABLE Keep (x int)");
+        sql(db, "INSERT INTO Keep VALUES (1)");
+        ASSERT_EQ(rows("Table1"), 5);
+    }
+
+    drav_test::scratch_dir scratch{"dravcli-live"};
+    std::string db;
+};
+
+const char* const source = "mdb-reader/data/V2003/test.mdb";
+
+TEST_F(DravcliLive, OverwritingTheDatabaseDropsItWithEveryTable)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    existing_tables();
+    const auto [code, out] = convert(src, 0);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(rows("Table1"), 2) << out;
+    EXPECT_EQ(rows("Keep"), -1) << out;
+}
+
+TEST_F(DravcliLive, ReplacingTablesKeepsTheOthers)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    existing_tables();
+    const auto [code, out] = convert(src, 1);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(rows("Table1"), 2) << out;
+    EXPECT_EQ(rows("Keep"), 1);
+    EXPECT_EQ(rows("Table2"), 0) << out;
+}
+
+TEST_F(DravcliLive, SkippingLeavesAnExistingTableAsItWas)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    existing_tables();
+    const auto [code, out] = convert(src, 2);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(rows("Table1"), 5) << out;
+    EXPECT_NE(sql(db, "SELECT other FROM Table1"), "ERROR");
+    EXPECT_EQ(rows("Keep"), 1);
+    EXPECT_EQ(rows("Table2"), 0) << out;
+}
+
+TEST_F(DravcliLive, CheckingAppendsToATableOfTheSameColumns)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    const auto first = convert(src, 0);
+    ASSERT_EQ(rows("Table1"), 2) << first.second;
+    const auto [code, out] = convert(src, 3);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(rows("Table1"), 4) << out;
+}
+
+TEST_F(DravcliLive, CheckingRefusesATableOfOtherColumnsAndKeepsItsRows)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    existing_tables();
+    const auto [code, out] = convert(src, 3);
+    EXPECT_NE(code, 0) << out;
+    EXPECT_NE(out.find("Table1"), std::string::npos) << out;
+    EXPECT_EQ(rows("Table1"), 5) << out;
+    EXPECT_EQ(rows("Keep"), 1);
+    EXPECT_EQ(rows("Table2"), 0) << out;
+}
+
+} // namespace
