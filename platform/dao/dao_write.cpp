@@ -439,6 +439,7 @@ jet::column_spec column_of(new_field& f, jet::file_format format)
         s.type = T::big_int;
         break;
     case dbDecimal: case dbNumeric:
+        if (format == jet::file_format::jet3) bad_type();  // Access 97 has no decimal columns
         s.type = T::numeric;
         if (f.precision < 1 || f.precision > 28 || f.scale < 0 || f.scale > f.precision)
             throw dao_failure(daoErrInvalidArgument, {});
@@ -766,11 +767,11 @@ DAODatabase* create_database(const ctx_ptr& ctx, const std::wstring& path, const
                              HRESULT& hr)
 {
     (void)locale; // the General sort order and code page 1252 are what the writer stores
-    if (ctx->gen == generation::jet35) {
-        hr = ctx->fail(daoErrNotSupported);
-        return nullptr;
-    }
-    jet::file_format format = ctx->gen == generation::ace ? jet::file_format::ace : jet::file_format::jet4;
+    // Option 0 writes the engine's own generation: Access 97 files from the Jet 3.5 engine.
+    jet::file_format format = ctx->gen == generation::ace     ? jet::file_format::ace
+                            : ctx->gen == generation::jet35 ? jet::file_format::jet3
+                                                              : jet::file_format::jet4;
+    if (option & 32) format = jet::file_format::jet3;       // dbVersion30
     if (option & 64) format = jet::file_format::jet4;       // dbVersion40
     if (option & 128) format = jet::file_format::ace;       // dbVersion120
     std::string p = to_utf8(path);

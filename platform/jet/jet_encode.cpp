@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/jet/jet_error.h"
+#include "platform/jet/jet_write3.h"
 
 namespace jet {
 
@@ -214,8 +215,12 @@ void variable_bytes(const column_def& c, const value& v, bytes& out)
 } // namespace
 
 void encode_row(const table_def& t, const std::vector<value>& row, std::size_t inline_limit,
-                const long_value_sink& sink, bytes& out)
+                const long_value_sink& sink, bytes& out, const code_page_encoder* jet3_text)
 {
+    if (jet3_text) {
+        encode_row_jet3(t, row, *jet3_text, inline_limit, sink, out);
+        return;
+    }
     out.clear();
     std::uint16_t ncols = 0;
     std::size_t fixed_end = 0;

@@ -11,6 +11,8 @@
 
 namespace jet {
 
+class code_page_encoder;
+
 // Error numbers of the writer, as the engine numbers them.
 enum write_error_code : int {
     err_table_exists = 3010,       // "Table '|' already exists."
@@ -43,8 +45,9 @@ using long_value_sink = std::function<void(const column_def& c, std::span<const 
 
 // Builds a row of `t` (values in table_def::columns order) into `out`. Long values up to
 // `inline_limit` bytes stay in the row; longer ones go to `sink`. Checks text lengths against the
-// columns (err_field_too_small) and kinds (err_type_conversion).
+// columns (err_field_too_small) and kinds (err_type_conversion). With `jet3_text` the row takes the
+// Jet3 layout, its text in that code page.
 void encode_row(const table_def& t, const std::vector<value>& row, std::size_t inline_limit,
-                const long_value_sink& sink, bytes& out);
+                const long_value_sink& sink, bytes& out, const code_page_encoder* jet3_text = nullptr);
 
 } // namespace jet

@@ -9,6 +9,8 @@
 
 namespace jet {
 
+class code_page_encoder;
+
 class page_file;
 
 // One named, typed property.
@@ -54,6 +56,6 @@ namespace jet {
 // Encodes property maps as a Jet4/ACE LvProp blob ("MR2"): the name pool, then one block per map (the
 // object's own map as block type 0, columns as type 1). Texts are stored as UTF-16LE; booleans, bytes,
 // integers as their stored forms; other values as their bytes.
-bytes encode_properties(const property_maps& maps);
+bytes encode_properties(const property_maps& maps, const code_page_encoder* jet3_text = nullptr);
 
 } // namespace jet

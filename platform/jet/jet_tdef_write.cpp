@@ -1,6 +1,7 @@
 #include "platform/jet/jet_tdef_write.h"
 
 #include "platform/jet/jet_encode.h"
+#include "platform/jet/jet_write3.h"
 
 namespace jet {
 
@@ -63,6 +64,10 @@ void put_column(bytes& b, const column_def& c)
 
 bytes build_tdef(const tdef_image& t)
 {
+    if (t.format == file_format::jet3) {
+        if (!t.text) throw error(err_corrupt, "a Jet3 table definition needs the file's code page");
+        return build_tdef_jet3(t, *t.text);
+    }
     const table_def& d = *t.def;
     std::uint16_t var_count = 0;
     for (const auto& c : d.columns)

@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/jet/jet_file.h"
 #include "platform/jet/jet_table.h"
 #include "platform/jet/jet_value.h"
 
 namespace jet {
+
+class code_page_encoder;
 
 // A real index: the entries on index pages behind one or more logical indexes.
 struct real_index_image {
@@ -31,9 +34,11 @@ struct tdef_image {
     std::uint32_t rows = 0;
     std::uint32_t next_auto_number = 0;
     std::uint8_t table_type = 0x4E; // 0x4E user, 0x53 system
+    file_format format = file_format::jet4;
+    const code_page_encoder* text = nullptr; // Jet3: the file's code page for names
 };
 
-// The whole definition as one buffer (Jet4/ACE layout), its 8-byte page header included; the writer
+// The whole definition as one buffer (the layout of `t.format`), its 8-byte page header included; the writer
 // spreads it over pages.
 bytes build_tdef(const tdef_image& t);
 

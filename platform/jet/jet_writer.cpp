@@ -8,6 +8,7 @@
 
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_rc4.h"
+#include "platform/jet/jet_write3.h"
 
 namespace jet {
 
@@ -15,7 +16,6 @@ namespace {
 
 constexpr std::size_t map_row_size = 69;           // one usage map: type byte, start page, 64 bytes of map
 constexpr std::size_t map_bitmap_bytes = map_row_size - 5;
-constexpr std::size_t data_header = 14;            // data page: type, flags, free space, owner, 4 unknown, row count
 constexpr std::size_t max_rows_per_page = 255;
 constexpr std::size_t long_value_inline = 64;
 constexpr std::int32_t root_id = 0x0F000000;
@@ -63,12 +63,21 @@ index_spec idx(const wchar_t* name, std::vector<std::wstring> cols, bool primary
 }
 
 // A fresh data page (owner: a table definition page, or "LVAL" for long values, or 0 for usage maps).
+// Where a data page keeps its row count and where its row offsets start: the page size tells the layout
+// (2 KiB pages are Jet3's).
+const format_layout& data_layout(const std::vector<std::uint8_t>& pg)
+{
+    return layout_for(pg.size() == layout_for(file_format::jet3).page_size ? file_format::jet3 : file_format::jet4);
+}
+std::size_t rows_at(const std::vector<std::uint8_t>& pg) { return data_layout(pg).data_rows_at; }
+std::size_t offsets_at(const std::vector<std::uint8_t>& pg) { return data_layout(pg).data_offsets_at; }
+
 void init_data_page(std::vector<std::uint8_t>& pg, std::uint32_t owner)
 {
     std::fill(pg.begin(), pg.end(), 0);
     pg[0] = 0x01;
     pg[1] = 0x01;
-    put16(pg.data() + 2, static_cast<std::uint32_t>(pg.size() - data_header));
+    put16(pg.data() + 2, static_cast<std::uint32_t>(pg.size() - offsets_at(pg)));
     put32(pg.data() + 4, owner);
 }
 
@@ -85,6 +94,27 @@ std::size_t fixed_width(const column_def& c)
     return n ? n : c.length;
 }
 
+// A column of an Access 97 file: text one byte a character in the file's code page; no decimal, large
+// number or complex types.
+void narrow_column(column_def& c, const code_page_encoder& text)
+{
+    if (c.type == column_type::numeric || c.type == column_type::big_int || c.type == column_type::complex)
+        throw error(err_type_conversion, std::string("An Access 97 database has no ") + type_name(c.type) + " columns ('" +
+                                             message_text(c.name) + "').");
+    if (c.type == column_type::text) c.length = static_cast<std::uint16_t>((c.length + 1) / 2);
+    c.code_page = static_cast<std::uint16_t>(text.code_page());
+    c.ext_flags = 0;
+    c.sort_version = 0;
+}
+
+// Names and property texts of an Access 97 file are kept in its code page: one it cannot hold is refused
+// before anything is written (`text` is null for the other formats, which take any text).
+void check_narrow(const code_page_encoder* text, const std::wstring& s)
+{
+    bytes b;
+    if (text) text->encode_or_throw(s, "the name or text '" + message_text(s) + "'", b);
+}
+
 bool fixed_type(column_type t)
 {
     switch (t) {
@@ -95,16 +125,17 @@ bool fixed_type(column_type t)
 
 } // namespace
 
-database_writer::database_writer(const std::string& path, file_format format, double created)
+database_writer::database_writer(const std::string& path, file_format format, double created, int code_page)
     : format_(format), created_(created), store_(path, layout_for(format))
 {
+    if (format == file_format::jet3) narrow_text_ = std::make_unique<code_page_encoder>(code_page);
 }
 
-std::unique_ptr<database_writer> database_writer::create(const std::string& path, file_format format, double created)
+std::unique_ptr<database_writer> database_writer::create(const std::string& path, file_format format, double created,
+                                                         int code_page)
 {
-    if (format == file_format::jet3)
-        throw error(err_unrecognized_format, "Writing Access 95/97 files is not supported ('" + path + "').");
-    std::unique_ptr<database_writer> w(new database_writer(path, format, created));
+    if (format == file_format::jet3) code_page_encoder check(code_page); // refused before the file is made
+    std::unique_ptr<database_writer> w(new database_writer(path, format, created, code_page));
     try {
         w->build_system();
         w->flush();
@@ -156,10 +187,10 @@ void database_writer::build_system()
         std::size_t end = pg.size();
         for (int r = 0; r < 2; ++r) {
             end -= map_row_size;
-            put16(pg.data() + data_header + 2 * r, static_cast<std::uint32_t>(end));
+            put16(pg.data() + offsets_at(pg) + 2 * r, static_cast<std::uint32_t>(end));
         }
-        put16(pg.data() + 12, 2);
-        put16(pg.data() + 2, static_cast<std::uint32_t>(pg.size() - data_header - 2 * (2 + map_row_size)));
+        put16(pg.data() + rows_at(pg), 2);
+        put16(pg.data() + 2, static_cast<std::uint32_t>(pg.size() - offsets_at(pg) - 2 * (2 + map_row_size)));
     }
 
     using T = column_type;
@@ -209,7 +240,7 @@ void database_writer::build_system()
                   {idx(L"Id", {L"Id"}, true, true), idx(L"ParentIdId", {L"ParentId", L"Id"}, false, true),
                    idx(L"ParentIdName", {L"ParentId", L"Name"}, false, true)},
                   true, 0x0000000Au);
-    } else {
+    } else if (format_ == file_format::jet4) {
         column_spec data = col(L"Data", T::unknown_11, 3992);
         add_table(L"MSysAccessObjects", {data, col(L"ID", T::long_integer)}, {idx(L"AOIndex", {L"ID"}, true, true)},
                   true, 0x00000002u);
@@ -234,10 +265,10 @@ void database_writer::build_system()
         property p;
         p.name = L"AccessVersion";
         p.type = column_type::text;
-        p.data = value(std::wstring(format_ == file_format::ace ? L"12.0" : L"09.50"));
+        p.data = value(std::wstring(format_ == file_format::ace ? L"12.0" : format_ == file_format::jet4 ? L"09.50" : L"07.53"));
         m.items.push_back(p);
         db_props.maps.push_back(m);
-        containers_.back().lvprop = encode_properties(db_props);
+        containers_.back().lvprop = encode_properties(db_props, narrow_text_.get());
     }
     const wchar_t* access_containers[] = {L"DataAccessPages", L"Forms", L"Modules", L"Reports", L"Scripts", L"SysRel"};
     std::int32_t next = static_cast<std::int32_t>(0x80000000u);
@@ -278,16 +309,16 @@ const table_def& database_writer::table(std::wstring_view name) const
 row_pointer database_writer::new_map_row()
 {
     std::vector<std::uint8_t>* pg = map_page_ ? &store_.page(map_page_) : nullptr;
-    if (!pg || free_space(*pg) < map_row_size + 2 || rd16(pg->data() + 12) >= max_rows_per_page) {
+    if (!pg || free_space(*pg) < map_row_size + 2 || rd16(pg->data() + rows_at(*pg)) >= max_rows_per_page) {
         map_page_ = store_.allocate();
         pg = &store_.page(map_page_);
         init_data_page(*pg, 0);
     }
-    std::uint16_t n = rd16(pg->data() + 12);
-    std::size_t end = n == 0 ? pg->size() : (rd16(pg->data() + data_header + 2 * (n - 1)) & 0x1FFF);
+    std::uint16_t n = rd16(pg->data() + rows_at(*pg));
+    std::size_t end = n == 0 ? pg->size() : (rd16(pg->data() + offsets_at(*pg) + 2 * (n - 1)) & 0x1FFF);
     std::size_t start = end - map_row_size;
-    put16(pg->data() + data_header + 2 * n, static_cast<std::uint32_t>(start));
-    put16(pg->data() + 12, n + 1u);
+    put16(pg->data() + offsets_at(*pg) + 2 * n, static_cast<std::uint32_t>(start));
+    put16(pg->data() + rows_at(*pg), n + 1u);
     put16(pg->data() + 2, static_cast<std::uint32_t>(free_space(*pg) - map_row_size - 2));
     return {map_page_, static_cast<std::uint8_t>(n)};
 }
@@ -329,7 +360,7 @@ void database_writer::write_map_row(row_pointer at, const std::vector<std::uint3
         }
     }
     auto& pg = store_.page(at.page);
-    std::size_t off = rd16(pg.data() + data_header + 2 * at.row) & 0x1FFF;
+    std::size_t off = rd16(pg.data() + offsets_at(pg) + 2 * at.row) & 0x1FFF;
     std::memcpy(pg.data() + off, row, map_row_size);
 }
 
@@ -366,6 +397,9 @@ database_writer::table_state& database_writer::add_table(const std::wstring& nam
                                                          std::uint32_t flags)
 {
     if (find_or_null(name)) throw error(err_table_exists, "Table '" + narrow(name) + "' already exists.");
+    check_narrow(narrow_text_.get(), name);
+    for (const auto& c : columns) check_narrow(narrow_text_.get(), c.name);
+    for (const auto& x : indexes) check_narrow(narrow_text_.get(), x.name);
     if (indexes.size() > max_indexes)
         throw error(err_too_many_indexes, "Too many indexes on table '" + narrow(name) + "'.");
     if (columns.empty() || columns.size() > 255)
@@ -409,6 +443,7 @@ database_writer::table_state& database_writer::add_table(const std::wstring& nam
         case column_type::boolean: c.length = 1; break;
         default: c.length = static_cast<std::uint16_t>(stored_fixed_size(s.type) ? stored_fixed_size(s.type) : s.length);
         }
+        if (narrow_text_) narrow_column(c, *narrow_text_);
         if (c.fixed()) {
             c.fixed_offset = fixed_at;
             fixed_at = static_cast<std::uint16_t>(fixed_at + fixed_width(c));
@@ -476,6 +511,12 @@ void database_writer::create_table(const std::wstring& name, const std::vector<c
                                    const std::vector<index_spec>& indexes, const property_map& table_properties)
 {
     guarded([&] {
+        if (narrow_text_) {
+            property_maps texts;
+            texts.maps.push_back(table_properties);
+            for (const auto& c : columns) texts.maps.push_back(c.properties);
+            (void)encode_properties(texts, narrow_text_.get());
+        }
         table_state& t = add_table(name, columns, indexes, false, 0);
         property_map own = table_properties;
         own.name.clear();
@@ -491,6 +532,7 @@ void database_writer::add_index(const std::wstring& table, const index_spec& s)
 {
     guarded([&] {
         table_state& t = find(table);
+        check_narrow(narrow_text_.get(), s.name);
         if (t.def.indexes.size() >= max_indexes)
             throw error(err_too_many_indexes, "Too many indexes on table '" + narrow(table) + "'.");
         for (const auto& x : t.def.indexes)
@@ -539,9 +581,9 @@ std::uint32_t database_writer::place_on_page(std::uint32_t& current, std::vector
                                              std::vector<std::uint32_t>* spare)
 {
     const std::size_t need = row.size() + 2;
-    if (need > store_.page_size() - data_header) throw error(err_record_too_large, "Record is too large.");
+    if (need > store_.page_size() - store_.layout().data_offsets_at) throw error(err_record_too_large, "Record is too large.");
     std::vector<std::uint8_t>* pg = current ? &store_.page(current) : nullptr;
-    if (!pg || free_space(*pg) < need || rd16(pg->data() + 12) >= max_rows_per_page) {
+    if (!pg || free_space(*pg) < need || rd16(pg->data() + rows_at(*pg)) >= max_rows_per_page) {
         if (current && (!spare)) store_.retire(current);
         if (spare && !spare->empty()) {
             current = spare->front();
@@ -553,12 +595,12 @@ std::uint32_t database_writer::place_on_page(std::uint32_t& current, std::vector
         pg = &store_.page(current);
         init_data_page(*pg, owner_field);
     }
-    std::uint16_t n = rd16(pg->data() + 12);
-    std::size_t end = n == 0 ? pg->size() : (rd16(pg->data() + data_header + 2 * (n - 1)) & 0x1FFF);
+    std::uint16_t n = rd16(pg->data() + rows_at(*pg));
+    std::size_t end = n == 0 ? pg->size() : (rd16(pg->data() + offsets_at(*pg) + 2 * (n - 1)) & 0x1FFF);
     std::size_t start = end - row.size();
     std::memcpy(pg->data() + start, row.data(), row.size());
-    put16(pg->data() + data_header + 2 * n, static_cast<std::uint32_t>(start));
-    put16(pg->data() + 12, n + 1u);
+    put16(pg->data() + offsets_at(*pg) + 2 * n, static_cast<std::uint32_t>(start));
+    put16(pg->data() + rows_at(*pg), n + 1u);
     put16(pg->data() + 2, static_cast<std::uint32_t>(free_space(*pg) - need));
     row_number = static_cast<std::uint8_t>(n);
     return current;
@@ -586,7 +628,7 @@ void database_writer::store_long_value(table_state& t, const column_def& c, std:
             t.lv_pages[slot].push_back(p);
         return row_pointer{p, r};
     };
-    const std::size_t single_max = store_.page_size() - data_header - 2;
+    const std::size_t single_max = store_.page_size() - store_.layout().data_offsets_at - 2;
     std::uint32_t length = static_cast<std::uint32_t>(data.size());
     if (data.size() <= single_max) {
         row_pointer at = place(bytes(data.begin(), data.end()));
@@ -663,11 +705,17 @@ void database_writer::append(const std::wstring& table, std::vector<value>& row)
         std::vector<bool> generated = check_row(t, row);
         check_unique(t, row, generated);
         bytes encoded;
-        encode_row(t.def, row, long_value_inline,
-                   [&](const column_def& c, std::span<const std::uint8_t> data, std::uint8_t ref[12]) {
-                       store_long_value(t, c, data, ref);
-                   },
-                   encoded);
+        try {
+            encode_row(t.def, row, long_value_inline,
+                       [&](const column_def& c, std::span<const std::uint8_t> data, std::uint8_t ref[12]) {
+                           store_long_value(t, c, data, ref);
+                       },
+                       encoded, narrow_text_.get());
+        } catch (const error& e) {
+            // A value an Access 97 file cannot take (text outside its code page): say which row.
+            if (!narrow_text_ || e.code() != err_type_conversion) throw;
+            throw error(e.code(), std::string(e.what()) + " (row " + std::to_string(t.rows + 1) + ")");
+        }
         row_pointer at = place_row(t, encoded);
         index_row(t, row, at);
         store_.trim(cache_pages);
@@ -700,7 +748,7 @@ void database_writer::rewrite_rows(table_state& t, const std::vector<std::vector
                    [&](const column_def& c, std::span<const std::uint8_t> data, std::uint8_t ref[12]) {
                        store_long_value(t, c, data, ref);
                    },
-                   encoded);
+                   encoded, narrow_text_.get());
         std::uint8_t rn = 0;
         std::uint32_t p = place_on_page(t.cur_data, t.data_pages, encoded, t.def.tdef_page, rn, &spare);
         where.push_back({p, rn});
@@ -780,6 +828,7 @@ void database_writer::add_relationship(const relationship_def& r)
     guarded([&] {
         table_state& child = find(r.table);
         table_state& parent = find(r.ref_table);
+        check_narrow(narrow_text_.get(), r.name);
         if (r.columns.empty() || r.columns.size() != r.ref_columns.size() || r.columns.size() > 10)
             throw error(err_type_conversion, "Relationship '" + narrow(r.name) + "' needs matching columns.");
         for (const auto& x : relationships_)
@@ -861,6 +910,8 @@ void database_writer::write_tdef(table_state& t)
     img.rows = t.rows;
     img.next_auto_number = t.next_auto > 1 ? t.next_auto - 1 : 0;
     img.table_type = t.def.table_type;
+    img.format = format_;
+    img.text = narrow_text_.get();
     bytes b = build_tdef(img);
     const std::size_t ps = store_.page_size();
     std::size_t pages = b.size() <= ps ? 1 : 1 + (b.size() - ps + (ps - 8) - 1) / (ps - 8);
@@ -877,7 +928,8 @@ void database_writer::write_tdef(table_state& t)
         if (i == 0) {
             n = std::min(ps, b.size());
             std::memcpy(pg.data(), b.data(), n);
-            put16(pg.data() + 2, static_cast<std::uint32_t>(b.size() + 8 <= ps ? ps - b.size() : 0));
+            if (format_ != file_format::jet3) // Jet3 keeps "VC" there
+                put16(pg.data() + 2, static_cast<std::uint32_t>(b.size() + 8 <= ps ? ps - b.size() : 0));
         } else {
             pg[0] = 0x02;
             pg[1] = 0x01;
@@ -891,6 +943,10 @@ void database_writer::write_tdef(table_state& t)
 
 void database_writer::write_header()
 {
+    if (narrow_text_) {
+        store_.write_now(0, jet3_header_page(narrow_text_->code_page()));
+        return;
+    }
     std::vector<std::uint8_t> h(store_.page_size(), 0);
     h[1] = 0x01;
     std::memcpy(h.data() + 4, format_ == file_format::ace ? "Standard ACE DB" : "Standard Jet DB", 15);
@@ -940,7 +996,7 @@ void database_writer::flush()
         for (const auto& c : containers_) add(c.id, c.parent, c.name, c.type, c.flags, c.lvprop, created_);
         for (const auto& t : tables_)
             add(static_cast<std::int32_t>(t->def.tdef_page), tables_id, t->def.name, 1, t->flags,
-                t->props.maps.empty() ? bytes() : encode_properties(t->props), t->created);
+                t->props.maps.empty() ? bytes() : encode_properties(t->props, narrow_text_.get()), t->created);
         rewrite_rows(objects, rows);
 
         table_state& rels = find(L"MSysRelationships");

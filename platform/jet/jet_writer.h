@@ -18,6 +18,8 @@
 
 namespace jet {
 
+class code_page_encoder;
+
 // A relationship: `table`'s `columns` refer to `ref_table`'s `ref_columns` (a unique index there).
 struct relationship_def {
     std::wstring name;
@@ -57,9 +59,11 @@ struct index_spec {
 // first flush, and after any failed write, the file does not open as a database.
 class database_writer {
 public:
-    // Creates `path`, which must not exist. `created` is the creation date (days since 1899-12-30).
+    // Creates `path`, which must not exist. `created` is the creation date (days since 1899-12-30);
+    // `code_page` is the one Jet3 files keep their text in (single-byte code pages only).
     // Throws jet::error; on failure nothing is left at `path`.
-    static std::unique_ptr<database_writer> create(const std::string& path, file_format format, double created);
+    static std::unique_ptr<database_writer> create(const std::string& path, file_format format, double created,
+                                                   int code_page = 1252);
     ~database_writer();
     database_writer(const database_writer&) = delete;
     database_writer& operator=(const database_writer&) = delete;
@@ -95,7 +99,7 @@ private:
     struct table_state;
     struct catalog_row;
 
-    database_writer(const std::string& path, file_format format, double created);
+    database_writer(const std::string& path, file_format format, double created, int code_page);
     void build_system();
     table_state& add_table(const std::wstring& name, const std::vector<column_spec>& columns,
                            const std::vector<index_spec>& indexes, bool system, std::uint32_t flags);
@@ -128,6 +132,7 @@ private:
     file_format format_;
     double created_;
     page_store store_;
+    std::unique_ptr<code_page_encoder> narrow_text_; // Jet3 only: text in the file's code page
     bool broken_ = false;
     bool dirty_ = true;
     std::vector<std::unique_ptr<table_state>> tables_;

@@ -108,9 +108,11 @@ bool ui_get_file_name(ui_file_request& request)
     ui_run_on_gui([&]() {
         ui_ensure_application();
         QString start = QString::fromStdWString(request.initial_dir);
-        if (!request.file.empty())
-            start = start.isEmpty() ? QString::fromStdWString(request.file)
-                                    : start + QLatin1Char('/') + QString::fromStdWString(request.file);
+        if (!request.file.empty()) {
+            if (!start.isEmpty() && !start.endsWith(QLatin1Char('/')))
+                start += QLatin1Char('/');
+            start += QString::fromStdWString(request.file);
+        }
         const QString title = QString::fromStdWString(request.title);
         const QString filter = QString::fromStdWString(ui_filter_to_text(request.filter));
         QString path = request.save

@@ -893,6 +893,7 @@ void ui_message_dialog::on_init()
     row->addWidget(icon, 0, Qt::AlignTop);
     auto* label = new QLabel(QString::fromStdWString(m_text), w);
     label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);   // a long message grows downwards, not off the screen
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addWidget(label, 1);
     layout->addLayout(row);

@@ -18,7 +18,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
 #include "platform/ui/ui_misc.h"
-#include "support/keyboard.h"
+#include "tests/support/keyboard.h"
 
 namespace {
 

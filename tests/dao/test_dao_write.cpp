@@ -16,7 +16,7 @@ t_ftd column(const std::wstring& name, VARTYPE vt, uint32_t size = 0, bool not_n
     return t_ftd(size, name, vt, not_null, auto_num);
 }
 
-// A new database through the engine of one generation (0: Access 2000, 3: Access 2007 and later).
+// A new database through the engine of one generation (1: Access 97, 0: Access 2000, 3: Access 2007 and later).
 std::unique_ptr<udb_database> create(dao_engine& engine, int version, const std::string& path)
 {
     EXPECT_TRUE(engine.set_version_if(version));
@@ -81,12 +81,12 @@ TEST(DaoTypes, NativeTypesAndValueAdjustments)
     EXPECT_TRUE(dao_get_valid_variant(ole_variant(7)).is_empty());
 }
 
-TEST(DaoWrite, TablesRowsIndexesAndDeletionInBothFormats)
+TEST(DaoWrite, TablesRowsIndexesAndDeletionInEveryFormat)
 {
-    for (int version : {0, 3}) {
+    for (int version : {1, 0, 3}) {
         SCOPED_TRACE(version);
         scratch_cwd dir;
-        const std::string path = dir.path() + (version == 0 ? "/new.mdb" : "/new.accdb");
+        const std::string path = dir.path() + (version == 3 ? "/new.accdb" : "/new.mdb");
         dao_engine engine(1, 0);
         auto db = create(engine, version, path);
         ASSERT_NE(db, nullptr);
@@ -135,6 +135,7 @@ TEST(DaoWrite, TablesRowsIndexesAndDeletionInBothFormats)
         db.reset();
 
         auto jdb = jet::database::open(path);
+        EXPECT_EQ(jdb->format(), version == 1 ? jet::file_format::jet3 : version == 0 ? jet::file_format::jet4 : jet::file_format::ace);
         EXPECT_EQ(jdb->find(L"Scrap"), nullptr);
         auto t = jdb->table(L"Items");
         ASSERT_EQ(t->columns.size(), 4u);

@@ -1154,8 +1154,9 @@ TEST_F(WizardTest, ANonAccessFileGetsOneErrorAndTheFinishPageSaysWhereTheScriptI
     w.files.set_text(1004, (tmp / "notes.sql").wstring());
     w.shell.press_next();
     EXPECT_EQ(w.active_id(), 106);
-    ASSERT_EQ(boxes.size(), 1u) << tk_to_utf8(last_text());
+    ASSERT_EQ(boxes.size(), 1u) << tk_to_utf8(last_text());   // no help box after it
     EXPECT_EQ(boxes[0].caption, L"Veltrane 6.3 Error");
+    EXPECT_EQ(boxes[0].text.rfind(L"Cannot recognize MS Access database format.", 0), 0u) << tk_to_utf8(last_text());
 
     w.converter.destination = (tmp / "notes.sql").wstring();
     ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));

@@ -250,12 +250,23 @@ TEST(DaoWrite, OpenedFilesStayReadOnly)
     var name(std::wstring(L"T")), zero(0L), empty{std::wstring()};
     ptr<_DAOTableDef> t;
     EXPECT_EQ(db->CreateTableDef(name.v, zero.v, empty.v, empty.v, t.out()), dao_hresult(daoErrNotSupported));
+}
+
+// The Jet 3.5 engine's CreateDatabase (option 0) writes its own generation: an Access 97 file.
+TEST(DaoWrite, TheAccess97EngineCreatesAccess97Files)
+{
     auto e35 = engine(CLSID_DAODBEngine35);
     drav_test::scratch_dir dir("dao-write");
+    const std::string path = (dir.path() / "old.mdb").string();
     HRESULT hr = S_OK;
-    EXPECT_FALSE(create(e35.get(), (dir.path() / "old.mdb").string(), &hr));
-    EXPECT_EQ(hr, dao_hresult(daoErrNotSupported));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "old.mdb"));
+    {
+        auto db = create(e35.get(), path, &hr);
+        ASSERT_TRUE(db);
+        EXPECT_EQ(hr, S_OK);
+    }
+    EXPECT_EQ(jet::database::open(path)->format(), jet::file_format::jet3);
+    EXPECT_FALSE(create(e35.get(), path, &hr));
+    EXPECT_EQ(hr, dao_hresult(3204)); // "Database already exists."
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DaoWrite, ::testing::Values(false, true),

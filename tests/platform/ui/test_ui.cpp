@@ -16,7 +16,7 @@
 #include "platform/ui/ui_misc.h"
 #include "platform/ui/ui_sheet.h"
 #include "platform/ui/ui_window.h"
-#include "support/keyboard.h"
+#include "tests/support/keyboard.h"
 
 namespace {
 
@@ -472,6 +472,18 @@ TEST_F(UiTest, SheetEscapeAsksThePageAndAFittedDialogStaysOnTheScreen)
     keyboard::press(w, Qt::Key_Escape);
     EXPECT_TRUE(sheet.is_ended());
     EXPECT_EQ(sheet.result(), 1);
+
+    // A long message wraps inside the screen.
+    bool box_fits = false;
+    keyboard::when_modal_shows([&](QWidget* box) {
+        box_fits = box->screen()->availableGeometry().contains(box->frameGeometry());
+        keyboard::press(box, Qt::Key_Return);
+    });
+    std::wstring message;
+    for (int i = 0; i < 300; ++i)
+        message += L"Orders, record #" + std::to_wstring(i) + L": value too long. ";
+    EXPECT_EQ(ui_message_box(message, L"Error", MB_OK | MB_ICONERROR), IDOK);
+    EXPECT_TRUE(box_fits);
 
     // A window that asks for more room than the screen has is cut to the screen.
     QWidget big;
