@@ -12,6 +12,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
+#include "TK/tk_signal.h"
 #include "TK/tk_utils.h"
 #include "platform/ui/ui_misc.h"
 #include "platform/ui/ui_window.h"
@@ -41,6 +42,7 @@ void wizard_shell::initialize_if()
     if (QWidget* w = window())
         w->setWindowIcon(w->style()->standardIcon(QStyle::SP_DriveHDIcon));
     center();
+    ui_property_sheet::start_timer(wizard_signal_timer_id, 200);
     m_initialized.store(true);
 }
 
@@ -96,6 +98,14 @@ void wizard_shell::kill_timer()
 
 void wizard_shell::on_timer(int timer_id)
 {
+    if (timer_id == wizard_signal_timer_id) {
+        // A stop signal closes the wizard once no conversion runs (a running one stops first).
+        if (const int signal = tk_stop_signal(); signal && !is_timer_running()) {
+            tk_log_write(3, "Stopped by signal %d", signal);
+            end(128 + signal);
+        }
+        return;
+    }
     // The conversion timer goes to the page that is showing.
     if (timer_id == wizard_timer_id && m_current)
         m_current->on_timer(timer_id);

@@ -13,6 +13,8 @@ class ui_page;
 
 // The id of the conversion's progress timer.
 constexpr int wizard_timer_id = 0x10000;
+// The id of the timer that watches for a stop signal.
+constexpr int wizard_signal_timer_id = 0x10001;
 
 class wizard_shell : public tk_singleton<wizard_shell>, public ui_property_sheet {
 public:

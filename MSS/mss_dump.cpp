@@ -11,6 +11,7 @@
 #include "MSS/odb_exce.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
+#include "TK/tk_utils.h"
 #include "platform/win/win_utf.h"
 
 namespace {
@@ -24,46 +25,20 @@ const char* const kGenericError =
     "Generic error occurred while migrating the data.\n"
     "Please send the log file to technical support for help.";
 
-// The same text with "*/", "/*" and line breaks made harmless inside a block comment.
+// The narrow UTF-8 forms of the comment, literal and name rules.
 std::string comment_safe(const std::string& s)
 {
-    std::string r;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '\r' || c == '\n') {
-            r += ' ';
-        } else if ((c == '*' || c == '/') && i + 1 < s.size() && s[i + 1] == (c == '*' ? '/' : '*')) {
-            r += c;
-            r += ' ';
-        } else {
-            r += c;
-        }
-    }
-    return r;
+    return tk_to_utf8(mss_comment_safe(tk_utf8_to_wstring(s)));
 }
 
-// 'text' with quotes doubled, for narrow UTF-8 text.
 std::string quote_string_a(const std::string& s)
 {
-    std::string r = "'";
-    for (char c : s) {
-        r += c;
-        if (c == '\'')
-            r += '\'';
-    }
-    return r + "'";
+    return tk_to_utf8(mss_quote_string(tk_utf8_to_wstring(s)));
 }
 
-// [name] with "]" doubled, for narrow UTF-8 text.
 std::string quote_name_a(const std::string& s)
 {
-    std::string r = "[";
-    for (char c : s) {
-        r += c;
-        if (c == ']')
-            r += ']';
-    }
-    return r + "]";
+    return tk_to_utf8(mss_quote_name(tk_utf8_to_wstring(s)));
 }
 
 std::wstring join_quoted(const std::vector<std::wstring>& names)
@@ -137,16 +112,11 @@ mss_dump_options::mss_dump_options()
 // ---------------------------------------------------------------------------
 // mss_dmp_database
 
-mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_options& options)
-    : udb_database(path, 1, 0), path_(path), options_(options)
+mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link)
+    : udb_database(path, 1, 0), file_(mss_to_utf8(path), through_link), path_(path), options_(options)
 {
     const std::string apath = mss_to_utf8(path);
     tk_log_write(2, "mss_dmp_database::ctor(%s)", apath.c_str());
-    out_.open(apath, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out_.is_open()) {
-        tk_log_write(2, "Failed to open file");
-        throw tk_exception("Cannot create file '" + apath + "'", 1);
-    }
 
     if (options_.comments) {
         std::string shown = apath;
@@ -204,25 +174,22 @@ mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_opti
 mss_dmp_database::~mss_dmp_database()
 {
     tk_log_write(2, "mss_dmp_database::dtor");
-    out_.close();
-    if (out_.fail())
-        tk_log_write(3, "Failed to write file '%s'", mss_to_utf8(path_).c_str());
 }
 
 void mss_dmp_database::flush()
 {
-    out_.flush();
-    if (!out_)
-        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
+    file_.flush();
+}
+
+void mss_dmp_database::finish()
+{
+    tk_log_write(2, "mss_dmp_database::finish");
+    file_.complete();
 }
 
 void mss_dmp_database::write_raw(const std::string& bytes)
 {
-    if (!out_)
-        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
-    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out_)
-        throw tk_exception("Cannot write to file '" + mss_to_utf8(path_) + "'", 1);
+    file_.write(bytes.data(), bytes.size());
 }
 
 void mss_dmp_database::write_w(const std::wstring& text)
@@ -698,7 +665,7 @@ void mss_dmp_recordset::build_literals(udb_record& record)
 }
 
 // A long value written straight into the file, piece by piece: bytes as hexadecimal digits, text
-// as one literal (split around lines a script runner would take for a batch end).
+// as one literal (split where a script runner would act on it).
 void mss_dmp_recordset::stream_value(const udb_field& field, big_kind kind)
 {
     const size_t total = field.get_size();
@@ -724,12 +691,18 @@ void mss_dmp_recordset::stream_value(const udb_field& field, big_kind kind)
         const std::wstring text = field.to_wstring();
         const bool national = mss_get_engine_flags().unicode;
         const wchar_t* prefix = national ? L"N" : L"";
-        const bool split = mss_has_batch_separator_line(text);
+        mss_literal_scanner scanner(text);
+        const bool split = scanner.needs_split();
         if (split)
-            db_->write_raw(national ? "(CAST(N'' AS NVARCHAR(MAX)) + " : "(CAST('' AS VARCHAR(MAX)) + ");
-        db_->write_raw(national ? "N'" : "'");
-        for (size_t pos = 0; pos < text.size(); pos += kPiece)
-            db_->write_w(mss_quote_piece(text.substr(pos, kPiece), prefix, split));
+            db_->write_w(mss_split_literal_open(national));
+        else
+            db_->write_raw(national ? "N'" : "'");
+        std::wstring piece;
+        for (size_t pos = 0; pos < text.size(); pos += kPiece) {
+            piece.clear();
+            scanner.append(piece, pos, std::min(text.size(), pos + kPiece), prefix, split);
+            db_->write_w(piece);
+        }
         db_->write_raw(split ? "')" : "'");
     }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "MSS/mss_lit.h"
+#include "MSS/mss_sfile.h"
 #include "UDB/udb_db.h"
 
 // What the script holds besides the rows.
@@ -66,7 +67,8 @@ class mss_dmp_database : public udb_database {
 public:
     // Creates or truncates the file and writes the header; a file that cannot be
     // created is an error of level 1.
-    mss_dmp_database(const std::wstring& path, const mss_dump_options& options);
+    // through_link: the user named a link, and the script is written through it.
+    mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link = false);
     ~mss_dmp_database() override;
 
     void create_schema(const std::wstring& name) override;
@@ -90,12 +92,14 @@ public:
     void write_w(const std::wstring& text);
     // Hands the written text to the system; a failure is an error of level 1.
     void flush();
+    // Completes the script; until then a script cut short is removed when the object goes.
+    void finish() override;
 
 private:
     void create_clustered_index(const std::wstring& table, const udb_schema& columns);
     std::wstring default_clause(const t_ftd& column) const;
 
-    std::ofstream out_;
+    mss_script_file file_;
     std::wstring path_;
     mss_dump_options options_;
     bool clustered_written_ = false;

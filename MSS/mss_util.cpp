@@ -199,101 +199,147 @@ bool is_not_a_number_text(const std::wstring& t)
 
 namespace {
 
-// Position of the next CR or LF at or after from; npos when there is none.
-size_t next_line_break(const std::wstring& text, size_t from)
+// Characters that a tool running the script, or an editor, may take for the end of a line.
+bool is_line_break(wchar_t c)
 {
-    for (size_t i = from; i < text.size(); ++i)
-        if (text[i] == L'\r' || text[i] == L'\n')
-            return i;
-    return std::wstring::npos;
+    return c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f' || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
-} // namespace
-
-bool mss_has_batch_separator_line(const std::wstring& text)
+// Characters a tool may skip before a command word: blanks, control characters and
+// every Unicode space.
+bool is_blank(wchar_t c)
 {
-    // The first line follows the opening quote and can never stand alone.
-    size_t start = next_line_break(text, 0);
-    while (start != std::wstring::npos) {
-        size_t i = start + 1;
-        size_t end = next_line_break(text, i);
-        if (end == std::wstring::npos)
-            end = text.size();
-        while (i < end && (text[i] == L' ' || text[i] == L'\t'))
-            ++i;
-        if (end - i >= 2 && std::towupper(text[i]) == L'G' && std::towupper(text[i + 1]) == L'O') {
-            const size_t j = i + 2;
-            if (j == end || text[j] == L' ' || text[j] == L'\t' || text[j] == L'-' || text[j] == L'/' ||
-                std::iswdigit(text[j]))
-                return true;
-        }
-        start = end < text.size() ? end : std::wstring::npos;
-    }
+    return c <= 0x20 || is_line_break(c) || c == 0x7F || (c >= 0x80 && c <= 0xA0) || c == 0x1680 || c == 0x180E ||
+           (c >= 0x2000 && c <= 0x200B) || c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF ||
+           std::iswspace(static_cast<wint_t>(c));
+}
+
+bool starts_with_ascii_word(const std::wstring& text, size_t pos, const wchar_t* word)
+{
+    for (; *word; ++word, ++pos)
+        if (pos >= text.size() || std::towupper(text[pos]) != static_cast<wint_t>(*word))
+            return false;
+    return true;
+}
+
+// Does a line starting at pos begin with something that a tool running the script acts on:
+// the batch separator, a command of the script runners (":r", "!!", EXIT, QUIT, RESET, ED)?
+// Every word that merely begins like one counts too.
+bool begins_with_command(const std::wstring& text, size_t pos)
+{
+    if (pos >= text.size())
+        return false;
+    if (text[pos] == L':' || text[pos] == L'!')
+        return true;
+    static const wchar_t* const words[] = {L"GO", L"ED", L"EXIT", L"QUIT", L"RESET"};
+    for (const wchar_t* w : words)
+        if (starts_with_ascii_word(text, pos, w))
+            return true;
     return false;
 }
 
-namespace {
+} // namespace
 
-void append_quoted_piece(std::wstring& r, const std::wstring& text, const wchar_t* pre, bool split_lines)
+mss_literal_scanner::mss_literal_scanner(const std::wstring& text) : text_(text) {}
+
+mss_literal_scanner::escape mss_literal_scanner::at(size_t i)
+{
+    const wchar_t c = text_[i];
+    if (c == 0)
+        return escape::code;
+    if (c == L'(' && i > 0 && text_[i - 1] == L'$')
+        return escape::split;
+    if (!is_line_break(c))
+        return escape::none;
+    // Every line break of a run of blanks and breaks shares the verdict on what follows the run.
+    if (i < run_start_ || i >= run_end_) {
+        size_t j = i;
+        while (j < text_.size() && text_[j] != 0 && is_blank(text_[j]))
+            ++j;
+        run_start_ = i;
+        run_end_ = j;
+        run_command_ = begins_with_command(text_, j);
+    }
+    return run_command_ ? escape::code : escape::none;
+}
+
+bool mss_literal_scanner::needs_split()
+{
+    for (size_t i = 0; i < text_.size(); ++i)
+        if (at(i) != escape::none)
+            return true;
+    return false;
+}
+
+void mss_literal_scanner::append(std::wstring& r, size_t from, size_t to, const wchar_t* pre, bool split)
 {
     const bool national = std::wcscmp(pre, L"N") == 0;
     // Runs of ordinary characters are copied whole.
-    size_t run = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const wchar_t c = text[i];
+    size_t run = from;
+    for (size_t i = from; i < to; ++i) {
+        const wchar_t c = text_[i];
         if (c == L'\'') {
-            r.append(text, run, i + 1 - run);
+            r.append(text_, run, i + 1 - run);
             r += L'\'';
             run = i + 1;
-        } else if (split_lines && (c == L'\r' || c == L'\n')) {
-            r.append(text, run, i - run);
-            r += L"' + ";
-            r += national ? L"NCHAR(" : L"CHAR(";
-            r += c == L'\r' ? L"13" : L"10";
-            r += L") + ";
-            r += pre;
-            r += L"'";
-            run = i + 1;
+            continue;
         }
+        if (!split)
+            continue;
+        const escape e = at(i);
+        if (e == escape::none)
+            continue;
+        r.append(text_, run, i - run);
+        r += L"' + ";
+        if (e == escape::code) {
+            const unsigned code = static_cast<unsigned>(c);
+            r += national || code > 255 ? L"NCHAR(" : L"CHAR(";
+            r += std::to_wstring(code);
+            r += L") + ";
+            run = i + 1;
+        } else {
+            run = i;
+        }
+        r += pre;
+        r += L"'";
     }
-    r.append(text, run, text.size() - run);
+    r.append(text_, run, to - run);
 }
 
-} // namespace
-
-std::wstring mss_quote_piece(const std::wstring& text, const wchar_t* prefix, bool split_lines)
+bool mss_is_control_char(wchar_t c)
 {
-    std::wstring r;
-    r.reserve(text.size() + 2);
-    append_quoted_piece(r, text, prefix ? prefix : L"", split_lines);
-    return r;
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+bool mss_literal_needs_split(const std::wstring& text)
+{
+    return mss_literal_scanner(text).needs_split();
 }
 
 std::wstring mss_quote_string(const std::wstring& text, const wchar_t* prefix)
 {
     const wchar_t* pre = prefix ? prefix : L"";
     std::wstring r;
-    if (mss_has_batch_separator_line(text)) {
-        // A line of the text would read as "GO" to the tools that run the script: its
-        // line breaks are written as characters, so that no line of the literal stands alone.
-        const bool national = std::wcscmp(pre, L"N") == 0;
-        r = L"(CAST(";
-        r += pre;
-        r += L"'' AS ";
-        r += national ? L"NVARCHAR(MAX)" : L"VARCHAR(MAX)";
-        r += L") + ";
-        r += pre;
-        r += L"'";
-        append_quoted_piece(r, text, pre, true);
+    mss_literal_scanner scanner(text);
+    if (scanner.needs_split()) {
+        // The characters that must not stand raw in the script are written as character
+        // codes between closed pieces of the literal.
+        r = mss_split_literal_open(std::wcscmp(pre, L"N") == 0);
+        scanner.append(r, 0, text.size(), pre, true);
         r += L"')";
         return r;
     }
     r.reserve(text.size() + std::wcslen(pre) + 4);
     r += pre;
     r += L'\'';
-    append_quoted_piece(r, text, pre, false);
+    scanner.append(r, 0, text.size(), pre, false);
     r += L'\'';
     return r;
+}
+
+std::wstring mss_split_literal_open(bool national)
+{
+    return national ? L"(CAST(N'' AS NVARCHAR(MAX)) + N'" : L"(CAST('' AS VARCHAR(MAX)) + '";
 }
 
 ole_variant mssql_get_safe_variant(const ole_variant& v)
@@ -465,7 +511,9 @@ std::wstring mss_quote_name(const std::wstring& name)
     r.reserve(name.size() + 2);
     r += L'[';
     for (wchar_t c : name) {
-        r += c;
+        // A line break or control character has no place in a script: it could end the
+        // line inside the name, or act on the terminal that shows the statement.
+        r += mss_is_control_char(c) ? L'_' : c;
         if (c == L']')
             r += L']';
     }
@@ -780,10 +828,11 @@ std::wstring mss_comment_safe(const std::wstring& text)
     r.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const wchar_t c = text[i];
-        if (c == L'\r' || c == L'\n') {
+        if (mss_is_control_char(c)) {
             r += L' ';
         } else if ((c == L'*' && i + 1 < text.size() && text[i + 1] == L'/') ||
-                   (c == L'/' && i + 1 < text.size() && text[i + 1] == L'*')) {
+                   (c == L'/' && i + 1 < text.size() && text[i + 1] == L'*') ||
+                   (c == L'$' && i + 1 < text.size() && text[i + 1] == L'(')) {
             r += c;
             r += L' ';
         } else {

@@ -48,19 +48,44 @@ std::wstring to_mssql_str(const std::wstring& text, VARTYPE vt, bool guid_column
 // Literal for one field value stored into the given destination column.
 std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd);
 
-// 'text' with embedded quotes doubled; prefix "N" gives a national literal. A text with a
-// line that would read as a "GO" batch separator is written as a concatenation instead.
+// 'text' with embedded quotes doubled; prefix "N" gives a national literal. A text that
+// would put into the script something a tool running it acts on (a line starting with "GO"
+// or a runner command, "$(", a NUL) is written as a concatenation instead: those line
+// breaks and NULs as character codes, "$(" split between two pieces.
 std::wstring mss_quote_string(const std::wstring& text, const wchar_t* prefix = L"");
-// Would a line of the text, written into a literal, stand alone as a batch separator?
-bool mss_has_batch_separator_line(const std::wstring& text);
-// The inside of a literal: quotes doubled; with split_lines, each line break closes the
-// literal and is added as a character (the caller opens and closes the whole).
-std::wstring mss_quote_piece(const std::wstring& text, const wchar_t* prefix, bool split_lines);
+// C0 and C1 control characters, DEL, and the Unicode line and paragraph separators.
+bool mss_is_control_char(wchar_t c);
+// Must the text be written as a concatenation?
+bool mss_literal_needs_split(const std::wstring& text);
+// The opening of the concatenation form, up to and including the first piece's quote;
+// the caller closes it with "')".
+std::wstring mss_split_literal_open(bool national);
+
+// Finds, in one text, the characters that may not stand raw inside a literal, and writes
+// the inside of the literal piece by piece.
+class mss_literal_scanner {
+public:
+    enum class escape { none, code, split };
+    explicit mss_literal_scanner(const std::wstring& text);
+    // How the character at i is written in the concatenation form.
+    escape at(size_t i);
+    bool needs_split();
+    // The inside of the literal for text[from, to): quotes doubled; with split, each escaped
+    // character closes the piece (a character code follows) and opens the next one.
+    void append(std::wstring& out, size_t from, size_t to, const wchar_t* prefix, bool split);
+
+private:
+    const std::wstring& text_;
+    size_t run_start_ = 0;     // the last scanned run of blanks and line breaks
+    size_t run_end_ = 0;       // end of the last scanned run of blanks and line breaks
+    bool run_command_ = false; // a command word follows that run
+};
 
 // ---------------------------------------------------------------------------
 // Names.
 
-// The name as one bracketed identifier; "]" inside is doubled.
+// The name as one bracketed identifier; "]" inside is doubled, control characters and
+// line breaks become "_".
 std::wstring mss_quote_name(const std::wstring& name);
 
 // Splits an owner-qualified name ([owner].[table], owner.table or table). Always true.
@@ -85,7 +110,7 @@ std::wstring gen_idx_name2();
 
 bool mss_starts_with(const std::wstring& text, const std::wstring& prefix, bool case_sensitive);
 
-// Text with every "*/", "/*" and line break made harmless for a block comment.
+// Text with every "*/", "/*", "$(" and control character made harmless for a block comment.
 std::wstring mss_comment_safe(const std::wstring& text);
 
 // Compares one pattern with a stretch of another text, ignoring case.

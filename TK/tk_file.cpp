@@ -164,3 +164,21 @@ void tk_stdio_file::put_at(std::uint64_t offset, const void* bytes, std::size_t 
     if (std::fflush(m_stream) != 0)
         fail(tk_msg_file_write);
 }
+
+bool tk_write_all(int fd, const void* bytes, std::size_t length)
+{
+    const char* p = static_cast<const char*>(bytes);
+    while (length > 0) {
+        const ssize_t n = ::write(fd, p, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        p += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}

@@ -57,3 +57,7 @@ private:
     void seek(std::uint64_t offset, int whence, int failure_row);
     void write_block(const void* bytes, std::size_t length);
 };
+
+// Writes all bytes to a file descriptor, again after an interrupted or short write;
+// false (errno set) on a failure.
+bool tk_write_all(int fd, const void* bytes, std::size_t length);

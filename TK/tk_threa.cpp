@@ -19,7 +19,7 @@ void tk_thread_functor::operator()()
 void tk_thread_functor::idle()
 {
     std::unique_lock<std::mutex> lock(m_stop_mutex);
-    m_stop_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop.load(); });
+    m_stop_cv.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_requested(); });
 }
 
 void tk_thread_functor::request_stop()

@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "TK/tk_signal.h"
+
 // The work a tk_thread runs. The default operator() is an idle loop: it calls
 // idle() until is_done() holds or a stop is requested, then on_done().
 //
@@ -28,9 +30,9 @@ public:
     virtual void idle();
     virtual void on_done() {}
 
-    // Safe from any thread.
+    // Safe from any thread. A stop signal of the program (tk_signal.h) is a request too.
     void request_stop();
-    bool stop_requested() const { return m_stop.load(); }
+    bool stop_requested() const { return m_stop.load() || tk_stop_signal() != 0; }
     // Clears a stop request before the work runs again (tk_thread::start does it).
     void reset_stop() { m_stop.store(false); }
 

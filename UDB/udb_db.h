@@ -154,6 +154,9 @@ public:
     udb_database(const udb_database&) = delete;
     udb_database& operator=(const udb_database&) = delete;
 
+    // Completes a destination after the last entry of a run; a failure is an error. A
+    // destination that goes without it may treat what it holds as cut short.
+    virtual void finish() {}
     virtual void create_schema(const std::wstring& schema_name);
     // A writer recordset for a new table, ready for append_record.
     virtual std::unique_ptr<udb_recordset> create_table(const std::wstring& name,

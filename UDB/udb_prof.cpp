@@ -4,7 +4,11 @@
 #include <fstream>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include "TK/tk_excep.h"
+#include "TK/tk_file.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 
@@ -231,12 +235,13 @@ void udb_profile::store(const std::wstring& path) const
         text += "\r\n";
     }
     const std::string narrow = tk_to_string(path, -1);
-    std::ofstream out(narrow, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (out)
-        out.close();
-    if (!out) {
+    // The profile holds the server password: only its owner may read it, also when an
+    // older file of wider rights is overwritten.
+    const int fd = ::open(narrow.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = fd >= 0 && ::fchmod(fd, 0600) == 0 && tk_write_all(fd, text.data(), text.size());
+    if (fd >= 0)
+        ok = ::close(fd) == 0 && ok;
+    if (!ok) {
         tk_log_write(3, "Cannot store the profile to '%s'", narrow.c_str());
         throw tk_exception("Cannot store the profile file '%s'.", narrow.c_str(), 1);
     }

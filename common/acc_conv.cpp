@@ -168,6 +168,7 @@ void dravlen_convertor::run()
         error_handler::ref().set_context(std::wstring());
         tables_done = 0;
         total_tables = 0;
+        dst_db->finish();
         dst_db.reset();
         src_db.reset();
     } catch (const dao_required_exception&) {
@@ -378,6 +379,8 @@ void dravlen_convertor::check_dest()
     // Only a plain file is deleted. A link (/dev/stdout, say) stays: the script is written
     // through it, and deleting it would take the link itself away.
     std::error_code ec;
+    // Only a link found here is followed when the script is created: one planted later is not.
+    dest_is_link_ = std::filesystem::is_symlink(dest, ec);
     if (std::filesystem::symlink_status(dest, ec).type() == std::filesystem::file_type::regular) {
         if (::unlink(tk_to_utf8(dest).c_str()) != 0) {
             SetLastErrorFromErrno();
@@ -394,7 +397,7 @@ std::unique_ptr<udb_database> dravlen_convertor::open_dest()
         return std::unique_ptr<udb_database>(engine.create_db(destination));
     }
     dump_options.banner = get_title();
-    return std::make_unique<mss_dmp_database>(destination, dump_options);
+    return std::make_unique<mss_dmp_database>(destination, dump_options, dest_is_link_);
 }
 
 void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)

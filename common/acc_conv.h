@@ -135,6 +135,7 @@ private:
     bool console_;
     run_frontend* frontend_ = nullptr;
     std::atomic<run_outcome> outcome_{run_outcome::none};
+    bool dest_is_link_ = false; // check_dest found the script's path to be a link
 };
 
 // Checks that a script destination can be written; raises level-1 errors otherwise.

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "MSS/mss_util.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 
@@ -20,8 +21,13 @@ bool is_silent()
 
 std::string console_text(const std::wstring& text)
 {
+    // Control characters of a name would act on the terminal: they are shown as "?".
+    std::wstring shown = text;
+    for (wchar_t& c : shown)
+        if (mss_is_control_char(c))
+            c = L'?';
     std::string out;
-    if (!tk_unicode_to_ansi3(text.c_str(), out))
+    if (!tk_unicode_to_ansi3(shown.c_str(), out))
         out.clear();
     return out;
 }
@@ -65,8 +71,10 @@ void console_error_handler::handle(const tk_exception& e, bool)
     std::string message = build_message(e);
     tk_log_write(3, "Error:\n%s", message.c_str());
     for (char& c : message)
-        if (c == '\n')
+        if (c == '\n' || c == '\r' || c == '\t')
             c = ' ';
+        else if ((c >= 0 && c < 0x20) || c == 0x7F)
+            c = '?';
     if (!quiet) {
         std::cout << "Error:" << std::endl << message << std::endl;
         // Standard output gone (a closed pipe): the report still reaches the user.

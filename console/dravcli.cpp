@@ -7,8 +7,10 @@
 #include <string>
 
 #include "TK/tk_cmdli.h"
+#include "TK/tk_core.h"
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
+#include "TK/tk_signal.h"
 #include "TK/tk_utils.h"
 #include "common/acc_conv.h"
 #include "console/con_err.h"
@@ -265,6 +267,9 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "");
     // A reader that goes away makes writes fail (EPIPE) instead of ending the process unheard.
     std::signal(SIGPIPE, SIG_IGN);
+    // Passwords pass through this process: no core dump may keep them.
+    tk_disable_core_dumps();
+    tk_install_stop_signals();
     tk_logger logger(nullptr, false, 3, false);
     console_error_handler handler;
     dravlen_convertor conv(true);
@@ -294,6 +299,13 @@ int main(int argc, char** argv)
             }
             conv.check_dest();
             conv();
+            if (const int signal = tk_stop_signal()) {
+                // Stopped by the signal: the run removed what it had begun.
+                tk_log_write(3, "Stopped by signal %d", signal);
+                if (!conv.silent)
+                    std::cerr << "Stopped by signal " << signal << std::endl;
+                return 128 + signal;
+            }
             // Anything not converted, and a cancelled run, is no success.
             if (!frontend.run_succeeded(conv.outcome()))
                 return -1;

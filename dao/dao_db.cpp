@@ -472,7 +472,14 @@ std::unique_ptr<udb_recordset> dao_database::get_table(const std::wstring& name,
                  rs);
         return std::make_unique<dao_recordset>(this, name, rs.get(), table.get());
     }
-    ole_com_ptr<_DAOQueryDef> query = temp_query(L"SELECT * FROM [" + name + L"]");
+    // Inside the brackets a "]" of the name is written twice.
+    std::wstring bracketed = L"[";
+    for (wchar_t c : name) {
+        bracketed += c;
+        if (c == L']')
+            bracketed += L']';
+    }
+    ole_com_ptr<_DAOQueryDef> query = temp_query(L"SELECT * FROM " + bracketed + L"]");
     tk_log_write(1, "Right after src->CreateQueryDef");
     ole_com_ptr<DAORecordset> rs;
     dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset),

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "TK/tk_file.h"
 #include "TK/tk_log.h"
@@ -182,6 +183,10 @@ int acc_dao_version::get_version()
     tk_unicode_to_ansi3(m_path.c_str(), path);
     const char* const not_access = "File '%s' does not comply with MS Access format.";
 
+    // A pipe or a device would hang the read or never end: only a plain file is a database.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw tk_exception("File '%s' is not a regular file.", path.c_str(), 1);
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         // Say why: a file that is not there, or one that may not be read, is no format question.
@@ -404,9 +409,23 @@ std::unique_ptr<udb_database> dao_engine::open_db(const std::wstring& path, int 
     else
         hr = m_engine->OpenDatabase(name, options, read_only, connect_var, &db);
     VariantClear(&connect_var);
+    if (FAILED(hr)) {
+        // "Not a valid password.", a damaged header...: the user learns which file it is.
+        dao_exception e;
+        e.name_file(path);
+        throw e;
+    }
     dao_call(hr, db);
     tk_log_write(2, "Right after OpenDatabase call");
     return std::make_unique<dao_database>(path, db.get(), mode);
+}
+
+void dao_exception::name_file(const std::wstring& path)
+{
+    std::string name;
+    tk_unicode_to_ansi3(path.c_str(), name);
+    if (message().find(name) == std::string::npos)
+        set_message(message() + " (file '" + name + "')");
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -18,6 +18,8 @@ public:
     // Reads the registered engine's current error; when that cannot be read a plain
     // tk_exception of level 1 is thrown instead.
     dao_exception();
+    // Names the file the error is about, unless the message already does.
+    void name_file(const std::wstring& path);
 };
 
 // The database file needs an engine generation that cannot be loaded.

@@ -28,7 +28,7 @@ bool starts_word(const std::wstring& s, const wchar_t* w)
     return s.size() == n || !std::iswalnum(s[n]);
 }
 
-// "SELECT * FROM name" or "SELECT * FROM [name]": the table name, else empty.
+// "SELECT * FROM name" or "SELECT * FROM [name]" ("]]" inside for "]"): the table name, else empty.
 std::wstring star_table(const std::wstring& sql)
 {
     std::wstring s = trim(sql);
@@ -40,9 +40,19 @@ std::wstring star_table(const std::wstring& sql)
     s = trim(s.substr(4));
     if (s.empty()) return {};
     if (s[0] == L'[') {
-        std::size_t e = s.find(L']');
-        if (e == std::wstring::npos || e + 1 != s.size()) return {};
-        return s.substr(1, e - 1);
+        // Inside the brackets "]]" stands for "]".
+        std::wstring name;
+        for (std::size_t i = 1; i < s.size(); ++i) {
+            if (s[i] != L']') {
+                name += s[i];
+            } else if (i + 1 < s.size() && s[i + 1] == L']') {
+                name += L']';
+                ++i;
+            } else {
+                return i + 1 == s.size() ? name : std::wstring();
+            }
+        }
+        return {};
     }
     for (wchar_t c : s)
         if (!(std::iswalnum(c) || c == L'_')) return {};

@@ -63,7 +63,8 @@ const format_layout& layout_for(file_format f) { return f == file_format::jet3 ?
 
 page_file::page_file(const std::string& path, const std::wstring& password) : path_(path)
 {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO must be refused below, not waited on.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
         int e = errno;
         if (e == ENOENT || e == ENOTDIR)

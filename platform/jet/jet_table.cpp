@@ -148,7 +148,12 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
         if (col.type != column_type::numeric) col.precision = col.scale = 0;
     }
     pos = col_start + static_cast<std::size_t>(ncols) * L.column_def_size;
-    for (std::uint16_t i = 0; i < ncols; ++i) t.columns[i].name = r.name(pos);
+    for (std::uint16_t i = 0; i < ncols; ++i) {
+        t.columns[i].name = r.name(pos);
+        if (t.columns[i].name.empty())
+            file.corrupt("column " + std::to_string(i + 1) + " of table '" + std::string(name.begin(), name.end()) +
+                         "' has no name");
+    }
 
     // Real indexes: columns and flags.
     struct real_index {

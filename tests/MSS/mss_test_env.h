@@ -1,6 +1,8 @@
 // Engine settings for the T-SQL tests: installed for one scope, the previous ones restored after.
 #pragma once
 #include <vector>
+#include <gtest/gtest.h>
+#include "MSS/mss_dump.h"
 #include "MSS/mss_util.h"
 
 class mss_test_engine {
@@ -60,3 +62,18 @@ inline ole_variant null_variant()
     v.set_null();
     return v;
 }
+
+// A script destination completed when it goes, after the recordsets declared after it have
+// written their last statements (as the run completes it after the last entry).
+class completed_dump : public mss_dmp_database {
+public:
+    using mss_dmp_database::mss_dmp_database;
+    ~completed_dump() override
+    {
+        try {
+            finish();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+        }
+    }
+};

@@ -30,7 +30,7 @@ std::vector<table_result> convert(const std::string& source, const std::string& 
     mss_dump_options options;
     options.banner = "corpus test";
     options.create_database = true;
-    mss_dmp_database dst(tk_utf8_to_wstring(out), options);
+    completed_dump dst(tk_utf8_to_wstring(out), options);
     std::vector<table_result> result;
     for (const std::wstring& table : src->get_tables()) {
         std::unique_ptr<udb_recordset> rs = src->get_table(table, 1);

@@ -19,7 +19,7 @@ TEST(MssDumpWrite, LongAndNonAsciiTextArrivesAsUtf8)
     std::uintmax_t header = 0;
     {
         mss_dump_options options;
-        mss_dmp_database db(path.wstring(), options);
+        completed_dump db(path.wstring(), options);
         db.flush();
         header = std::filesystem::file_size(path);
         db.write_w(text);

@@ -110,6 +110,6 @@ TEST(MssLiteralTrace, QuotesAndLineBreaksInTextLiterals)
     EXPECT_EQ(mss_quote_string(L"''", nullptr), L"''''''");
     EXPECT_EQ(mss_quote_string(L"a\r\nb'", L"N"), L"N'a\r\nb'''");
     EXPECT_EQ(mss_quote_string(L"it's\nGO\r", L"N"),
-              L"(CAST(N'' AS NVARCHAR(MAX)) + N'it''s' + NCHAR(10) + N'GO' + NCHAR(13) + N'')");
+              L"(CAST(N'' AS NVARCHAR(MAX)) + N'it''s' + NCHAR(10) + N'GO\r')");
     EXPECT_EQ(mss_quote_string(L"x\ngo", nullptr), L"(CAST('' AS VARCHAR(MAX)) + 'x' + CHAR(10) + 'go')");
 }

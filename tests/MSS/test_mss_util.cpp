@@ -1,4 +1,5 @@
 // T-SQL column types, value literals and name handling.
+#include <algorithm>
 #include <cmath>
 #include <cwctype>
 #include <limits>
@@ -95,16 +96,8 @@ TEST(MssLiteral, TextQuotesAndNationalPrefix)
     EXPECT_EQ(to_mssql_str(L"", VT_BSTR), L"''");
     EXPECT_EQ(to_mssql_str(L"'); DROP TABLE x; --", VT_BSTR), L"N'''); DROP TABLE x; --'");
     EXPECT_EQ(to_mssql_str(L"a\r\nb */ c", VT_BSTR), L"N'a\r\nb */ c'");
-    EXPECT_EQ(to_mssql_str(L"a\r\nGOOD\ngoto", VT_BSTR), L"N'a\r\nGOOD\ngoto'");
-    // A line that tools running "GO" batches would take for a separator never stands alone.
-    EXPECT_EQ(to_mssql_str(L"x'\r\n go\r\nDROP TABLE t", VT_BSTR),
-              L"(CAST(N'' AS NVARCHAR(MAX)) + N'x''' + NCHAR(13) + N'' + NCHAR(10) + N' go' + NCHAR(13) + N'' + "
-              L"NCHAR(10) + N'DROP TABLE t')");
-    EXPECT_EQ(mss_quote_string(L"a\nGO 2"), L"(CAST('' AS VARCHAR(MAX)) + 'a' + CHAR(10) + 'GO 2')");
-    EXPECT_TRUE(mss_has_batch_separator_line(L"a\nGO"));
-    EXPECT_TRUE(mss_has_batch_separator_line(L"a\n\tgo--x"));
-    EXPECT_FALSE(mss_has_batch_separator_line(L"GO\nx"));
-    EXPECT_FALSE(mss_has_batch_separator_line(L"a\nGOTO x"));
+    EXPECT_EQ(to_mssql_str(L"a\r\nb\ngoto", VT_BSTR), L"(CAST(N'' AS NVARCHAR(MAX)) + N'a\r\nb' + NCHAR(10) + N'goto')");
+    EXPECT_EQ(to_mssql_str(L"GO\r\nbye", VT_BSTR), L"N'GO\r\nbye'"); // the first line follows the quote
     {
         mss_test_engine ansi(false);
         EXPECT_EQ(to_mssql_str(L"it's", VT_BSTR), L"'it''s'");
@@ -115,6 +108,66 @@ TEST(MssLiteral, TextQuotesAndNationalPrefix)
     EXPECT_EQ(to_mssql_str(L"1; DROP TABLE x", VT_I4), L"'1; DROP TABLE x'");
     EXPECT_EQ(to_mssql_str(L"nan", VT_R8), L"NULL");
     EXPECT_EQ(to_mssql_str(L"-inf", VT_R8), L"NULL");
+}
+
+// No tool that runs the script may find, inside a literal, a line it acts on, a variable
+// reference or a NUL; the value still arrives whole.
+TEST(MssLiteral, NothingInsideALiteralReachesTheScriptRunner)
+{
+    mss_test_engine engine;
+    const std::wstring open = L"(CAST(N'' AS NVARCHAR(MAX)) + N'";
+    // Every blank and line break the runners know, before the separator and the commands.
+    for (const wchar_t* blank : {L"", L" ", L"\t", L"\f", L"\v", L"\r", L" \f\v\t", L"\u00A0", L"\u3000", L"\uFEFF"}) {
+        for (const wchar_t* word : {L"GO", L"go 5", L"Go--x", L":r /etc/passwd", L"!! rm x", L"exit(select 1)",
+                                    L"QUIT", L"reset", L"ed"}) {
+            const std::wstring text = std::wstring(L"x\n") + blank + word;
+            const std::wstring lit = to_mssql_str(text, VT_BSTR);
+            std::wstring expected = open + L"x' + NCHAR(10) + N'";
+            for (const wchar_t* b = blank; *b; ++b) // every break of the run is written as a code
+                if (*b == L'\r' || *b == L'\f' || *b == L'\v')
+                    expected += L"' + NCHAR(" + std::to_wstring(static_cast<unsigned>(*b)) + L") + N'";
+                else
+                    expected += *b;
+            expected += std::wstring(word) + L"')";
+            EXPECT_EQ(lit, expected);
+        }
+    }
+    for (const wchar_t* brk : {L"\r", L"\v", L"\f", L"\x85", L"\u2028", L"\u2029"})
+        EXPECT_EQ(to_mssql_str(std::wstring(L"x") + brk + L"GO", VT_BSTR),
+                  open + L"x' + NCHAR(" + std::to_wstring(static_cast<unsigned>(brk[0])) + L") + N'GO')");
+    // Every break of the run before the command is written as a code; blank lines between too.
+    EXPECT_EQ(to_mssql_str(L"x'\r\n \r\nGO\r\nDROP TABLE t", VT_BSTR),
+              open + L"x''' + NCHAR(13) + N'' + NCHAR(10) + N' ' + NCHAR(13) + N'' + NCHAR(10) + N'GO\r\nDROP TABLE t')");
+    EXPECT_EQ(mss_quote_string(L"a\nGO 2"), L"(CAST('' AS VARCHAR(MAX)) + 'a' + CHAR(10) + 'GO 2')");
+    EXPECT_EQ(mss_quote_string(L"a\u2028GO"), L"(CAST('' AS VARCHAR(MAX)) + 'a' + NCHAR(8232) + 'GO')");
+    // Ordinary lines stay as they are.
+    EXPECT_EQ(to_mssql_str(L"Dear Sir,\r\n\r\nthanks.\r\n", VT_BSTR), L"N'Dear Sir,\r\n\r\nthanks.\r\n'");
+    EXPECT_FALSE(mss_literal_needs_split(L"a\n\tx\fy\vz $ ( $x"));
+    // sqlcmd's variables and a NUL.
+    EXPECT_EQ(to_mssql_str(L"$(HOME) and $(", VT_BSTR), open + L"$' + N'(HOME) and $' + N'(')");
+    EXPECT_EQ(to_mssql_str(std::wstring(L"a\0b", 3), VT_BSTR), open + L"a' + NCHAR(0) + N'b')");
+    EXPECT_EQ(to_mssql_str(std::wstring(L"\0", 1), VT_BSTR), open + L"' + NCHAR(0) + N'')");
+    {
+        mss_test_engine ansi(false);
+        EXPECT_EQ(to_mssql_str(std::wstring(L"a\0$(b", 5), VT_BSTR),
+                  L"(CAST('' AS VARCHAR(MAX)) + 'a' + CHAR(0) + '$' + '(b')");
+    }
+    // The same text written piece by piece: pieces may cut through "$(" and a line-break run.
+    const std::wstring text = std::wstring(L"ab$(c\r\n  \r\ngo\0x'y", 17);
+    mss_literal_scanner whole(text);
+    std::wstring one;
+    whole.append(one, 0, text.size(), L"N", true);
+    EXPECT_EQ(one, L"ab$' + N'(c' + NCHAR(13) + N'' + NCHAR(10) + N'  ' + NCHAR(13) + N'' + NCHAR(10) + N'go' + NCHAR(0) + N'x''y");
+    for (size_t piece = 1; piece < 6; ++piece) {
+        mss_literal_scanner scanner(text);
+        std::wstring parts;
+        for (size_t pos = 0; pos < text.size(); pos += piece)
+            scanner.append(parts, pos, std::min(text.size(), pos + piece), L"N", true);
+        EXPECT_EQ(parts, one) << piece;
+    }
+    // A long run of line breaks is looked at once, not once per line break.
+    const std::wstring breaks = L"x" + std::wstring(2000000, L'\n') + L"GO";
+    EXPECT_EQ(to_mssql_str(breaks, VT_BSTR).size(), open.size() + 1 + 2000000 * 18 + 4);
 }
 
 TEST(MssLiteral, GuidOnlyForGuidColumns)
@@ -216,6 +269,8 @@ TEST(MssNames, QuoteSplitSimplify)
     // A name that arrives in brackets is quoted like any other.
     EXPECT_EQ(mss_quote_name(L"[t]"), L"[[t]]]");
     EXPECT_EQ(mss_quote_name(L"a]; DROP TABLE x; --"), L"[a]]; DROP TABLE x; --]");
+    // No line break or control character reaches the script inside a name.
+    EXPECT_EQ(mss_quote_name(L"a\r\nGO\r\nDROP TABLE t\x1b[31m\x85\u2028\x7f"), L"[a__GO__DROP TABLE t_[31m___]");
 
     std::wstring t, o;
     EXPECT_TRUE(mss_split_tab_name(L"[a.b]", t, o));
@@ -313,6 +368,7 @@ TEST(MssNames, SmallHelpers)
     EXPECT_EQ(c.compare(L"x now", 2), -1); // pattern reaching the end is no match
     EXPECT_NE(c.compare(L"x nox()", 2), 0);
     EXPECT_EQ(mss_comment_safe(L"a*/b/*c\r\nd"), L"a* /b/ *c  d");
+    EXPECT_EQ(mss_comment_safe(L"$(x)\f\v\x1b\u2028"), L"$ (x)    ");
 }
 
 TEST(MssValidator, AcceptableNames)

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "TK/tk_excep.h"
@@ -155,6 +156,21 @@ TEST_F(UdbProfile, Failures)
             EXPECT_EQ(e.level(), 1);
         }
     }
+}
+
+// A profile holds the server password: readable by its owner only, also over an older file.
+TEST_F(UdbProfile, StoredForTheOwnerOnly)
+{
+    const mode_t old_mask = ::umask(0);
+    write("old.qel", "[Generic settings]\r\n");
+    fs::permissions(dir / "old.qel", fs::perms(0666));
+    udb_profile p;
+    p.store(path("new.qel"));
+    p.store(path("old.qel"));
+    ::umask(old_mask);
+    EXPECT_EQ(fs::status(dir / "new.qel").permissions(), fs::perms(0600));
+    EXPECT_EQ(fs::status(dir / "old.qel").permissions(), fs::perms(0600));
+    EXPECT_NE(read("old.qel").find("[Selected Views]"), std::string::npos);
 }
 
 class converter : public udb_converter {};

@@ -7,6 +7,7 @@
 // - a complex column becomes one value: the first attachment's data, the multi-value items joined
 //   by "; ", the newest text of an append-only memo; none at all is NULL;
 // - a table whose name SQL Server would not take bare (Access's "~TMPCLP..." tables) gets a leading "_".
+#include <cwchar>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -172,8 +173,58 @@ private:
                 return;
         }
     }
+    // The body of one quoted piece at i_ (the quote itself), appended to text.
+    void quoted_piece(std::wstring& text)
+    {
+        for (++i_; i_ < s_.size(); ++i_) {
+            if (s_[i_] == L'\'') {
+                if (i_ + 1 < s_.size() && s_[i_ + 1] == L'\'') {
+                    text += L'\'';
+                    ++i_;
+                    continue;
+                }
+                ++i_;
+                return;
+            }
+            text += s_[i_];
+        }
+        throw std::runtime_error("open literal");
+    }
+    bool at(const wchar_t* w) const { return s_.compare(i_, std::wcslen(w), w) == 0; }
+
+    // "(CAST(N'' AS NVARCHAR(MAX)) + N'..' + NCHAR(10) + ... )": a text written in pieces.
+    literal concatenation()
+    {
+        literal v;
+        v.type = literal::text_k;
+        v.n_prefix = at(L"(CAST(N'");
+        const std::size_t head = s_.find(L"(MAX))", i_);
+        if (head == std::wstring::npos)
+            throw std::runtime_error("bad concatenation");
+        i_ = head + 6;
+        while (at(L" + ")) {
+            i_ += 3;
+            if (at(L"NCHAR(") || at(L"CHAR(")) {
+                i_ = s_.find(L'(', i_) + 1;
+                const std::size_t end = s_.find(L')', i_);
+                v.text += static_cast<wchar_t>(std::stoul(s_.substr(i_, end - i_)));
+                i_ = end + 1;
+                continue;
+            }
+            if (s_[i_] == L'N')
+                ++i_;
+            quoted_piece(v.text);
+        }
+        if (!at(L")"))
+            throw std::runtime_error("open concatenation");
+        ++i_;
+        return v;
+    }
+
     literal value()
     {
+        if (at(L"(CAST("))
+            return concatenation();
         literal v;
         if (s_[i_] == L'N' && i_ + 1 < s_.size() && s_[i_ + 1] == L'\'') {
             v.n_prefix = true;
@@ -181,19 +232,8 @@ private:
         }
         if (s_[i_] == L'\'') {
             v.type = literal::text_k;
-            for (++i_; i_ < s_.size(); ++i_) {
-                if (s_[i_] == L'\'') {
-                    if (i_ + 1 < s_.size() && s_[i_ + 1] == L'\'') {
-                        v.text += L'\'';
-                        ++i_;
-                        continue;
-                    }
-                    ++i_;
-                    return v;
-                }
-                v.text += s_[i_];
-            }
-            throw std::runtime_error("open literal");
+            quoted_piece(v.text);
+            return v;
         }
         // Anything else runs to the next comma or closing parenthesis outside parentheses and quotes
         // (numbers, NULL, 0x.., function forms).

@@ -3,9 +3,11 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -58,9 +60,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    run_result run(const std::vector<std::string>& args)
+    // shell: commands run before the program in the same shell (limits, "timeout 60", ...).
+    run_result run(const std::vector<std::string>& args, const std::string& shell = "")
     {
-        std::string cmd = "cd " + quote(dir.string()) + " && DRAV_REGISTRY_FILE=" +
+        std::string cmd = "cd " + quote(dir.string()) + " && " + shell + " DRAV_REGISTRY_FILE=" +
                           quote((dir / "registry").string()) + " " +
                           quote(std::string(DRAV_BINARY_DIR) + "/dravcli");
         for (const auto& a : args)
@@ -331,4 +334,143 @@ TEST_F(Dravcli, ProfileSuppliesSettings)
     EXPECT_TRUE(fs::exists(dir / "given.sql"));
     EXPECT_FALSE(fs::exists(dir / "from-profile.sql"));
     EXPECT_EQ(read_all(dir / "given.sql").find("INSERT INTO"), std::string::npos);
+}
+
+// A source that is not a plain file (a FIFO) is refused with a message; the run does not wait on it.
+TEST_F(Dravcli, NonRegularSourceIsRefused)
+{
+    ASSERT_EQ(::mkfifo((dir / "pipe.mdb").c_str(), 0600), 0);
+    run_result r = run({"--src=pipe.mdb", "--dest=out.sql", "--script"}, "timeout 60 env");
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find("pipe.mdb' is not a regular file"), std::string::npos) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.sql"));
+}
+
+// The file system fills up while the script is written: an error naming the file, exit
+// code not 0, and no cut script left looking whole.
+TEST_F(Dravcli, DiskFullEndsTheRunAndRemovesTheScript)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    // Room for the temporary workgroup file (140 KiB), not for the script of 100,000 rows.
+    run_result r = run({"--src=" + src, "--dest=out.sql", "--script", "--skip_idx"},
+                       "trap '' XFSZ; ulimit -f 1024;");
+    EXPECT_NE(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Cannot write to file"), std::string::npos) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.sql"));
+    EXPECT_EQ(leftovers(dir, {"out.txt", "err.txt", "registry", "registry.lock"}), std::vector<std::string>());
+}
+
+// SIGINT, SIGTERM or SIGHUP in the middle of a run: the run stops at the next row, the cut
+// script and the temporary workgroup file are removed, and the exit code tells the signal.
+TEST_F(Dravcli, StopSignalEndsTheRunCleanly)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        int out_pipe[2];
+        ASSERT_EQ(::pipe(out_pipe), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::dup2(out_pipe[1], 1);
+            ::close(out_pipe[0]);
+            ::close(out_pipe[1]);
+            if (::chdir(dir.c_str()) != 0)
+                ::_exit(127);
+            ::setenv("DRAV_REGISTRY_FILE", (dir / "registry").c_str(), 1);
+            const std::string prog = std::string(DRAV_BINARY_DIR) + "/dravcli";
+            const std::string src_arg = "--src=" + src;
+            ::execl(prog.c_str(), prog.c_str(), src_arg.c_str(), "--dest=out.sql", "--script",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out_pipe[1]);
+        // Signalled once the rows of a table are being copied.
+        std::string out;
+        char buf[256];
+        ssize_t n;
+        while (out.find("Converting table") == std::string::npos && (n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
+            out.append(buf, static_cast<size_t>(n));
+        ::kill(pid, sig);
+        while ((n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
+            out.append(buf, static_cast<size_t>(n));
+        ::close(out_pipe[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status) << "\n" << out;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + sig) << out;
+        EXPECT_FALSE(fs::exists(dir / "out.sql")) << sig;
+        EXPECT_EQ(leftovers(dir, {"registry", "registry.lock"}), std::vector<std::string>()) << sig;
+    }
+}
+
+namespace {
+
+// The small Jet3 seed database with some of its bytes replaced.
+void write_mutated_seed(const fs::path& out, const std::vector<std::pair<std::size_t, std::string>>& patches)
+{
+    std::string bytes = read_all(fs::path(DRAV_SOURCE_DIR) / "fuzz/seeds/jet3_plain.mdb");
+    for (const auto& [offset, text] : patches) {
+        ASSERT_LE(offset + text.size(), bytes.size());
+        bytes.replace(offset, text.size(), text);
+    }
+    std::ofstream(out, std::ios::binary) << bytes;
+}
+
+// Offsets in the seed: the catalog's name of table "Things", the length byte and the text of
+// its column "name".
+constexpr std::size_t kTableName = 9919;
+constexpr std::size_t kColumnNameLength = 10541;
+constexpr std::size_t kColumnName = 10542;
+
+} // namespace
+
+// Names from a crafted file: "]" in a table name, a line break with "GO" in a column name, an
+// escape sequence for the terminal. The table is read and written whole; nothing raw reaches the
+// script or the console.
+TEST_F(Dravcli, HostileNamesFromACraftedFile)
+{
+    ASSERT_EQ(read_all(fs::path(DRAV_SOURCE_DIR) / "fuzz/seeds/jet3_plain.mdb").substr(kTableName, 6), "Things");
+    write_mutated_seed(dir / "bracket.mdb", {{kTableName, "Thi]gs"}, {kColumnName, "\nGO\n"}});
+    run_result r = run({"--src=bracket.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Converting table Thi]gs(4 records)"), std::string::npos) << r.out;
+    std::string script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("CREATE TABLE [dbo].[Thi]]gs]"), std::string::npos) << script;
+    EXPECT_NE(script.find("INSERT INTO [dbo].[Thi]]gs] ("), std::string::npos) << script;
+    EXPECT_NE(script.find("[_GO_]"), std::string::npos) << script;
+    EXPECT_EQ(script.find("\nGO\n]"), std::string::npos);
+
+    write_mutated_seed(dir / "escape.mdb", {{kTableName, "T\x1b[31m"}});
+    r = run({"--src=escape.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Converting table T?[31m"), std::string::npos) << r.out;
+    script = read_all(dir / "out.sql");
+    EXPECT_EQ(script.find('\x1b'), std::string::npos);
+    EXPECT_NE(script.find("[T_[31m]"), std::string::npos) << script;
+}
+
+// A damaged file: the message names the file and what is wrong, never an internal error.
+TEST_F(Dravcli, DamagedFileIsNamed)
+{
+    write_mutated_seed(dir / "noname.mdb", {{kColumnNameLength, std::string(1, '\0')}});
+    run_result r = run({"--src=noname.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.out.find("Internal error"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("noname.mdb"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("has no name"), std::string::npos) << r.out;
+
+    // A header that does not decode.
+    std::string bytes = read_all(fs::path(DRAV_SOURCE_DIR) / "fuzz/seeds/jet3_plain.mdb");
+    bytes[20] = 7;
+    std::ofstream(dir / "header.mdb", std::ios::binary) << bytes;
+    r = run({"--src=header.mdb", "--dest=out.sql", "--script"});
+    EXPECT_NE(r.code, 0) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find("header.mdb"), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(Dravcli, WrongPasswordNamesTheFile)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/password/data/V2003_with-password.mdb");
+    run_result r = run({"--src=" + src, "--dest=out.sql", "--script"});
+    EXPECT_NE(r.out.find("Not a valid password. (file '" + src + "')"), std::string::npos) << r.out;
 }

@@ -869,7 +869,7 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
         EXPECT_EQ(w.active_id(), 106);
         // Refused before the user is asked about the old script, which stays.
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].text, L"Not a valid password.");
+        EXPECT_EQ(boxes[0].text, L"Not a valid password. (file '" + tk_to_wstring(src) + L"')");
         EXPECT_EQ(drav_test::read_file(script), "old");
     }
     // Back and forth on the pages keeps what was typed (for this start of the program only).
@@ -1061,7 +1061,7 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
         w.files.set_text(1004, db);
         w.shell.press_next();
         EXPECT_EQ(w.active_id(), 106);
-        EXPECT_EQ(last_text(), L"Not a valid password.");
+        EXPECT_EQ(last_text(), L"Not a valid password. (file '" + tk_to_wstring(locked) + L"')");
         EXPECT_EQ(std::count(dialogs.begin(), dialogs.end(), 121), 0);
 
         // "Overwrite the entire database" chosen: the database stays until the run.

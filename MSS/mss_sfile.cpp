@@ -1,0 +1,144 @@
+// The script file: created anew, written through a buffer, and either completed or removed.
+#include "MSS/mss_sfile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "TK/tk_excep.h"
+#include "TK/tk_file.h"
+#include "TK/tk_log.h"
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 20;
+
+int create_exclusive(const std::string& path)
+{
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd >= 0 || errno != EEXIST)
+        return fd;
+    // Something is at the path: a plain file or a link is removed (the link itself, never
+    // what it points to) and the creation tried once more; anything else is kept.
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) {
+        errno = EEXIST;
+        return -1;
+    }
+    if (::unlink(path.c_str()) != 0)
+        return -1;
+    return ::open(path.c_str(), flags, 0666);
+}
+
+} // namespace
+
+mss_script_file::mss_script_file(const std::string& path, bool through_link) : path_(path)
+{
+    struct stat st;
+    linked_ = through_link && ::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    fd_ = linked_ ? ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666) : create_exclusive(path_);
+    if (fd_ < 0) {
+        const int error = errno;
+        tk_log_write(2, "Failed to open file");
+        throw tk_exception("Cannot create file '" + path_ + "': " + std::strerror(error), 1);
+    }
+    if (::fstat(fd_, &st) == 0) {
+        dev_ = st.st_dev;
+        ino_ = st.st_ino;
+    }
+    buffer_.reserve(kBufferSize);
+}
+
+mss_script_file::~mss_script_file()
+{
+    if (fd_ >= 0)
+        discard();
+}
+
+void mss_script_file::discard()
+{
+    if (!linked_) {
+        ::close(fd_);
+        fd_ = -1;
+        remove_unfinished();
+        return;
+    }
+    // Through the user's link: a file keeps only the note, a pipe gets it after what it has.
+    static const char note[] = "\r\n/* This script is incomplete: the conversion stopped before its end. */\r\n";
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) == 0)
+        ::lseek(fd_, 0, SEEK_SET);
+    else if (!error_)
+        tk_write_all(fd_, buffer_.data(), buffer_.size());
+    const bool marked = tk_write_all(fd_, note, sizeof note - 1);
+    ::close(fd_);
+    fd_ = -1;
+    tk_log_write(3, marked ? "The script '%s' is incomplete: marked so" : "The script '%s' is incomplete",
+                 path_.c_str());
+}
+
+void mss_script_file::remove_unfinished()
+{
+    // Only the file this object created is removed.
+    struct stat st;
+    if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_ && ::unlink(path_.c_str()) == 0)
+        tk_log_write(3, "The script '%s' is incomplete: removed", path_.c_str());
+    else
+        tk_log_write(3, "The script '%s' is incomplete and could not be removed", path_.c_str());
+}
+
+void mss_script_file::fail(int error)
+{
+    if (!error_)
+        error_ = error ? error : EIO;
+    throw tk_exception("Cannot write to file '" + path_ + "': " + std::strerror(error_), 1);
+}
+
+void mss_script_file::write(const char* bytes, std::size_t length)
+{
+    if (error_ || fd_ < 0)
+        fail(error_ ? error_ : EBADF);
+    if (buffer_.size() + length > kBufferSize) {
+        flush();
+        if (length > kBufferSize) {
+            if (!tk_write_all(fd_, bytes, length))
+                fail(errno);
+            return;
+        }
+    }
+    buffer_.append(bytes, length);
+}
+
+void mss_script_file::flush()
+{
+    if (error_ || fd_ < 0)
+        fail(error_ ? error_ : EBADF);
+    if (buffer_.empty())
+        return;
+    const bool ok = tk_write_all(fd_, buffer_.data(), buffer_.size());
+    buffer_.clear();
+    if (!ok)
+        fail(errno);
+}
+
+void mss_script_file::complete()
+{
+    flush();
+    // Space the system only promised fails here, not after the run reported success.
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
+        const int error = errno;
+        discard();
+        fail(error);
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int error = errno;
+        if (!linked_)
+            remove_unfinished();
+        fail(error);
+    }
+}

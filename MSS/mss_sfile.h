@@ -1,0 +1,39 @@
+// The script file: created anew, written through a buffer, and either completed or removed.
+#pragma once
+#include <string>
+#include <sys/types.h>
+
+// A script file that never writes through a link planted at its path or into a file that was
+// already there: it is created exclusively (a plain file or link found at the path is removed
+// first; anything else is refused). Only when the user named a link on purpose is the script
+// written through it (to a file, /dev/stdout...). Every failure is a level-1 tk_exception naming
+// the file; after a failed write every later write fails too. A script not completed when the
+// object goes never looks whole: a file of our own is removed; written through a link, a file
+// is emptied and a pipe gets a closing comment, which says that the script is incomplete.
+class mss_script_file {
+public:
+    explicit mss_script_file(const std::string& path, bool through_link = false);
+    ~mss_script_file();
+    mss_script_file(const mss_script_file&) = delete;
+    mss_script_file& operator=(const mss_script_file&) = delete;
+
+    void write(const char* bytes, std::size_t length);
+    // Hands the buffered bytes to the system.
+    void flush();
+    // Flushes, syncs and closes the file: from then on it is kept.
+    void complete();
+
+private:
+    [[noreturn]] void fail(int error);
+    // The file of a run that did not complete: removed, or marked through the link.
+    void discard();
+    void remove_unfinished();
+
+    std::string path_;
+    int fd_ = -1;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+    bool linked_ = false; // written through a link the user named
+    std::string buffer_;
+    int error_ = 0; // errno of the first failure
+};
