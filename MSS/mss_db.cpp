@@ -161,6 +161,7 @@ std::unique_ptr<udb_recordset> mss_database::create_table(const std::wstring& na
     std::unique_ptr<udb_recordset> result;
     if ((open_mode & 0x08) && exists) {
         result = get_table(name, 8);
+        appended_tables.push_back(name);
     } else if (exists) {
         throw odb_exception(std::wstring(L"The specified table already exists"));
     } else {
@@ -325,6 +326,11 @@ void mss_database::create_index(const std::wstring& table, const udb_schema& sch
 void mss_database::create_indexes(const std::wstring& table, const udb_schema& schema, const udb_indexes& indexes)
 {
     tk_log_write_w(2, L"mss_database::create_indexes(%ls)", table.c_str());
+    if (std::find(appended_tables.begin(), appended_tables.end(), table) != appended_tables.end()) {
+        // Rows were added to a table that was there: its keys and indexes stay as they are.
+        tk_log_write_w(2, L"Indexes of the existing table %ls are kept", table.c_str());
+        return;
+    }
     udb_database::create_indexes(table, schema, indexes);
     if (!clustered_done && mss_get_engine_flags().version == 100)
         create_clustered_index(table, schema);

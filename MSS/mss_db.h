@@ -59,6 +59,8 @@ private:
     std::unique_ptr<udb_recordset> select(const std::wstring& sql);
 
     bool clustered_done = false;
+    // Tables this object found on the server and appends to (merge): their keys and indexes are theirs.
+    std::vector<std::wstring> appended_tables;
     // Simplified table name (owner.table) -> column -> DATA_TYPE.
     std::map<std::wstring, std::map<std::wstring, std::wstring>> column_types;
 };

@@ -17,3 +17,15 @@ void mss_report_error(const std::wstring& context, const tk_exception& e, bool i
     (void)is_final;
     tk_log_write(3, "%s", e.what());
 }
+
+void mss_report_row_error(const std::wstring& table, std::uint64_t row, const tk_exception& e)
+{
+    error_handler::count_failure();
+    if (error_handler* handler = error_handler::get()) {
+        handler->set_record_context(table, row);
+        handler->handle(e, false);
+        return;
+    }
+    tk_log_write_w(3, L"%ls, record #%llu", table.c_str(), static_cast<unsigned long long>(row));
+    tk_log_write(3, "%s", e.what());
+}

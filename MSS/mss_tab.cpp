@@ -6,6 +6,7 @@
 #include <map>
 
 #include "MSS/mss_engi.h"
+#include "MSS/mss_report.h"
 #include "MSS/mss_util.h"
 #include "MSS/odb_exce.h"
 #include "MSS/odb_mdat.h"
@@ -21,6 +22,10 @@
 namespace {
 
 const wchar_t* const no_conform = L"The structure of data source does not conform to the destination table.";
+
+// INSERT statements that travel in one round trip, at most.
+constexpr std::size_t rows_per_trip = 100;
+constexpr std::size_t chars_per_trip = 1u << 20;
 
 [[noreturn]] void fail(HRESULT hr, int flag)
 {
@@ -324,6 +329,7 @@ mss_table::~mss_table()
     try {
         mss_engine& engine = mss_engine::ref();
         tk_log_write(2, "mss_table::dtor(b_identity=%d)", static_cast<int>(b_identity));
+        flush_rows();
         tk_log_write(2, "fast_load=%d", static_cast<int>(engine.is_fast_load()));
         // A bulk load in progress holds the connection: it ends before any statement.
         tk_log_write(2, "Right before fl.close_table");
@@ -794,6 +800,7 @@ void mss_table::append_record(udb_record& record)
                      static_cast<int>(schema.size()));
         throw tk_exception(no_conform, 0);
     }
+    ++rows_seen;
     if (!mss_engine::ref().is_fast_load() || fl_failed) {
         slow_record(record);
     } else {
@@ -818,12 +825,12 @@ void mss_table::slow_record(udb_record& record)
     }
     if (record.size() != schema.size())
         throw tk_exception(no_conform, 0);
-    std::wstring sql;
-    if (b_identity) {
-        sql = L"SET IDENTITY_INSERT " + name + L" ON;";
+    if (b_identity && !identity_sent) {
+        // Once a table: the switch holds for the session until the writer turns it off.
+        run(L"SET IDENTITY_INSERT " + name + L" ON;");
         identity_sent = true;
     }
-    sql += L"INSERT INTO " + name + L"(";
+    std::wstring sql = L"INSERT INTO " + name + L"(";
     if (!literals)
         literals = std::make_unique<mss_literal_writer>();
     std::wstring values;
@@ -844,7 +851,53 @@ void mss_table::slow_record(udb_record& record)
     sql += L")";
     sql += L" VALUES( " + values + L")";
     tk_log_write_w(2, L"Run SQL query: %ls\n", sql.c_str());
-    run(sql);
+    pending_chars += sql.size();
+    pending_rows.push_back(std::move(sql));
+    pending_numbers.push_back(rows_seen);
+    if (pending_rows.size() >= rows_per_trip || pending_chars >= chars_per_trip)
+        flush_rows();
+}
+
+void mss_table::flush_rows()
+{
+    if (pending_rows.empty())
+        return;
+    std::vector<std::wstring> rows;
+    std::vector<std::uint64_t> numbers;
+    rows.swap(pending_rows);
+    numbers.swap(pending_numbers);
+    pending_chars = 0;
+    if (rows.size() > 1) {
+        // Still one statement a row, all in one transaction that any failure takes back whole.
+        std::wstring batch = L"SET XACT_ABORT ON; BEGIN TRANSACTION;\n";
+        for (const auto& r : rows)
+            batch += r + L";\n";
+        batch += L"COMMIT TRANSACTION; SET XACT_ABORT OFF;";
+        try {
+            run(batch);
+            return;
+        } catch (const odb_exception& e) {
+            tk_log_write(2, "A batch of %d rows failed, sending them one by one: %s", static_cast<int>(rows.size()),
+                         e.what());
+        }
+        try {
+            run(L"IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION; SET XACT_ABORT OFF;");
+        } catch (const odb_exception& e) {
+            tk_log_write(2, "Rollback: %s", e.what());
+        }
+    }
+    // One by one: each failing row is reported with its number, the others are stored.
+    std::wstring table, owner;
+    mss_split_tab_name(name, table, owner);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        try {
+            run(rows[i]);
+        } catch (const odb_exception& e) {
+            if (record_count > 0)
+                --record_count;   // counted when it was handed over
+            mss_report_row_error(table, numbers[i], e);
+        }
+    }
 }
 
 void mss_table::fast_append(udb_record& record)
@@ -1228,6 +1281,7 @@ std::wstring mss_table::update_statement(udb_record& record, const std::wstring&
 
 void mss_table::update(udb_record& record)
 {
+    flush_rows();
     tk_log_write(2, "mss_table::update(n_u_index=%d)", n_u_index);
     tk_log_write(2, "indexes.size=%d", static_cast<int>(indexes.size()));
     if (n_u_index < 0 || static_cast<std::size_t>(n_u_index) >= indexes.size()) {
@@ -1248,6 +1302,7 @@ void mss_table::update(udb_record& record)
 
 void mss_table::update(const std::wstring& key)
 {
+    flush_rows();
     if (key.empty()) {
         tk_log_write_w(3, L"ERROR: key for update cannot be empty (table '%ls')", name.c_str());
         return;
@@ -1277,6 +1332,7 @@ void mss_table::update(const std::wstring& key)
 
 void mss_table::delete_key(const std::wstring& key)
 {
+    flush_rows();
     tk_log_write_w(2, L"mss_table::delete_key(%ls)", key.c_str());
     try {
         std::wstring where = get_filter_subquery(key);
@@ -1294,6 +1350,7 @@ void mss_table::delete_key(const std::wstring& key)
 
 void mss_table::delete_key(udb_record& record)
 {
+    flush_rows();
     tk_log_write(1, "mss_table::delete_key");
     try {
         std::wstring where;

@@ -78,6 +78,8 @@ private:
     void read_included_columns(const std::wstring& table, const std::wstring& owner);
     void fast_append(udb_record& record);
     void slow_record(udb_record& record);
+    // Sends the waiting INSERT statements in one round trip; a failing row is reported on its own.
+    void flush_rows();
     void bind_field(udb_record& record, std::size_t i);
     void run(const std::wstring& sql);
     std::wstring update_statement(udb_record& record, const std::wstring& where, const udb_index* key);
@@ -92,4 +94,8 @@ private:
     odb_command command;
     mss_fast_load fast_load;
     std::unique_ptr<mss_literal_writer> literals;   // made at the first row stored by INSERT
+    std::uint64_t rows_seen = 0;                  // rows handed to append_record so far
+    std::vector<std::wstring> pending_rows;       // INSERT statements not sent yet
+    std::vector<std::uint64_t> pending_numbers;   // their row numbers, for reports
+    std::size_t pending_chars = 0;
 };

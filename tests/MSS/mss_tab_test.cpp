@@ -5,6 +5,8 @@
 #include "MSS/mss_tab.h"
 #include "MSS/odb_exce.h"
 #include "mss_fake.h"
+#include "TK/tk_errco.h"
+#include "TK/tk_errh.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +38,20 @@ ole_variant null_value()
 
 } // namespace
 
-TEST(MssTable, InsertStatementsRowByRow)
+namespace {
+// Keeps every report instead of showing it.
+class recording_handler : public error_handler {
+public:
+    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
+    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
+    std::vector<std::string> messages;
+};
+
+const wchar_t* const batch_head = L"SET XACT_ABORT ON; BEGIN TRANSACTION;\n";
+const wchar_t* const batch_tail = L"COMMIT TRANSACTION; SET XACT_ABORT OFF;";
+} // namespace
+
+TEST(MssTable, InsertStatementsTravelInBatches)
 {
     mss_fake::engine_scope scope(18, false, false);
     auto* s = new mss_fake::session();
@@ -50,7 +65,6 @@ TEST(MssTable, InsertStatementsRowByRow)
         record r;
         r.add(L"id", ole_variant(7)).add(L"name", ole_variant(std::wstring(L"O'Hara"))).add(L"note", null_value());
         t.append_record(r);
-        EXPECT_EQ(s->statements.back(), L"INSERT INTO [dbo].[people]([id], [name], [note]) VALUES( 7, 'O''Hara', NULL)");
         EXPECT_EQ(t.get_record_count(), 1u);
 
         // Fields are matched by name, whatever their order in the record.
@@ -58,11 +72,11 @@ TEST(MssTable, InsertStatementsRowByRow)
         swapped.add(L"note", ole_variant(std::wstring(L"x"))).add(L"id", ole_variant(8)).add(L"name",
                                                                                           ole_variant(std::wstring(L"b")));
         t.append_record(swapped);
-        EXPECT_EQ(s->statements.back(), L"INSERT INTO [dbo].[people]([id], [name], [note]) VALUES( 8, 'b', 'x')");
         EXPECT_EQ(t.get_record_count(), 2u);
+        // The rows wait for their round trip.
+        EXPECT_TRUE(s->with(L"INSERT INTO").empty());
 
-        // One field too many: nothing is sent, nothing counted.
-        std::size_t before = s->statements.size();
+        // One field too many: nothing is kept, nothing counted.
         record wide;
         wide.add(L"id", ole_variant(1)).add(L"name", ole_variant(1)).add(L"note", ole_variant(1)).add(L"x", ole_variant(1));
         try {
@@ -76,31 +90,69 @@ TEST(MssTable, InsertStatementsRowByRow)
         record renamed;
         renamed.add(L"id", ole_variant(1)).add(L"nom", ole_variant(1)).add(L"note", ole_variant(1));
         EXPECT_THROW(t.append_record(renamed), tk_exception);
-        EXPECT_EQ(s->statements.size(), before);
         EXPECT_EQ(t.get_record_count(), 2u);
-
-        // A server error reaches the caller and the row is not counted.
-        s->answer = [](const std::wstring& sql, mss_fake::result& r) {
-            if (sql.rfind(L"INSERT", 0) != 0)
-                return false;
-            r = failure(DB_E_INTEGRITYVIOLATION, L"Violation of PRIMARY KEY constraint");
-            return true;
-        };
-        record dup;
-        dup.add(L"id", ole_variant(7)).add(L"name", null_value()).add(L"note", null_value());
-        try {
-            t.append_record(dup);
-            FAIL() << "a refused row was reported as stored";
-        } catch (const odb_exception& e) {
-            EXPECT_NE(std::string(e.what()).find("PRIMARY KEY"), std::string::npos);
-        }
-        EXPECT_EQ(t.get_record_count(), 2u);
-        s->answer = nullptr;
     }
+    // The end of the table sends them: one INSERT statement a row, in one transaction.
+    auto sent = s->with(L"INSERT INTO");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], std::wstring(batch_head) +
+                           L"INSERT INTO [dbo].[people]([id], [name], [note]) VALUES( 7, 'O''Hara', NULL);\n"
+                           L"INSERT INTO [dbo].[people]([id], [name], [note]) VALUES( 8, 'b', 'x');\n" +
+                           batch_tail);
+
+    // A full batch goes at once.
+    s->statements.clear();
+    {
+        mss_table t(L"[dbo].[people]", s, schema, nullptr);
+        record r;
+        r.add(L"id", ole_variant(1)).add(L"name", null_value()).add(L"note", null_value());
+        for (int i = 0; i < 100; ++i)
+            t.append_record(r);
+        EXPECT_EQ(s->with(L"INSERT INTO").size(), 1u);
+    }
+    EXPECT_EQ(s->with(L"INSERT INTO").size(), 1u);
     s->Release();
 }
 
-TEST(MssTable, IdentityTablesSwitchInsertOnPerRowAndOffAtTheEnd)
+TEST(MssTable, AFailingRowIsReportedOnItsOwnAndTheOthersAreStored)
+{
+    recording_handler handler;
+    mss_fake::engine_scope scope(18, false, false);
+    auto* s = new mss_fake::session();
+    udb_schema schema;
+    schema.push_back(column(L"id", VT_I4, 4));
+    // The server refuses the row with id 7, and so the whole batch that holds it.
+    s->answer = [](const std::wstring& sql, mss_fake::result& r) {
+        if (sql.find(L"VALUES( 7)") == std::wstring::npos)
+            return false;
+        r = failure(DB_E_INTEGRITYVIOLATION, L"Violation of PRIMARY KEY constraint");
+        return true;
+    };
+    {
+        mss_table t(L"[dbo].[people]", s, schema, nullptr);
+        for (int id : {6, 7, 8}) {
+            record r;
+            r.add(L"id", ole_variant(id));
+            t.append_record(r);
+        }
+    }
+    ASSERT_EQ(handler.messages.size(), 1u);
+    EXPECT_NE(handler.messages[0].find("people, record #2: "), std::string::npos) << handler.messages[0];
+    EXPECT_NE(handler.messages[0].find("integrity"), std::string::npos) << handler.messages[0];
+    // The batch, the rollback of what it left, then each row on its own.
+    std::size_t b = 0;
+    while (b < s->statements.size() && s->statements[b].rfind(batch_head, 0) != 0)
+        ++b;
+    ASSERT_EQ(s->statements.size(), b + 5);
+    EXPECT_EQ(s->statements[b + 1], L"IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION; SET XACT_ABORT OFF;");
+    EXPECT_EQ(s->statements[b + 2], L"INSERT INTO [dbo].[people]([id]) VALUES( 6)");
+    EXPECT_EQ(s->statements[b + 3], L"INSERT INTO [dbo].[people]([id]) VALUES( 7)");
+    EXPECT_EQ(s->statements[b + 4], L"INSERT INTO [dbo].[people]([id]) VALUES( 8)");
+    s->answer = nullptr;
+    s->Release();
+}
+
+TEST(MssTable, IdentityTablesSwitchInsertOnOnceAndOffAtTheEnd)
 {
     mss_fake::engine_scope scope;
     auto* s = new mss_fake::session();
@@ -114,12 +166,16 @@ TEST(MssTable, IdentityTablesSwitchInsertOnPerRowAndOffAtTheEnd)
         r.add(L"id", ole_variant(1)).add(L"v", ole_variant(2.5));
         t.append_record(r);
         t.append_record(r);
-        auto inserts = s->with(L"INSERT INTO");
-        ASSERT_EQ(inserts.size(), 2u);
-        for (const auto& sql : inserts)
-            EXPECT_EQ(sql, L"SET IDENTITY_INSERT [dbo].[t] ON;INSERT INTO [dbo].[t]([id], [v]) VALUES( 1, 2.5000000000000000e+00)");
     }
-    EXPECT_EQ(s->statements.back(), L"SET IDENTITY_INSERT [dbo].[t] OFF;");
+    auto switches = s->with(L"IDENTITY_INSERT");
+    ASSERT_EQ(switches.size(), 2u);
+    EXPECT_EQ(switches[0], L"SET IDENTITY_INSERT [dbo].[t] ON;");
+    EXPECT_EQ(switches[1], L"SET IDENTITY_INSERT [dbo].[t] OFF;");
+    EXPECT_EQ(s->statements.back(), switches[1]);
+    auto inserts = s->with(L"INSERT INTO");
+    ASSERT_EQ(inserts.size(), 1u);
+    const std::wstring row = L"INSERT INTO [dbo].[t]([id], [v]) VALUES( 1, 2.5000000000000000e+00);\n";
+    EXPECT_EQ(inserts[0], batch_head + row + row + batch_tail);
     s->Release();
 }
 
@@ -141,10 +197,10 @@ TEST(MssTable, BulkLoadThatCannotOpenFallsBackToInsert)
         r[0]->value() = ole_variant(6);
         t.append_record(r);
         EXPECT_EQ(t.get_record_count(), 2u);
-        auto inserts = s->with(L"INSERT INTO");
-        ASSERT_EQ(inserts.size(), 2u);
-        EXPECT_EQ(inserts[1], L"INSERT INTO [dbo].[t]([id]) VALUES( 6)");
     }
+    auto inserts = s->with(L"INSERT INTO");
+    ASSERT_EQ(inserts.size(), 1u);
+    EXPECT_NE(inserts[0].find(L"INSERT INTO [dbo].[t]([id]) VALUES( 6);"), std::wstring::npos);
     // Without an identity column nothing switches identity inserts.
     EXPECT_TRUE(s->with(L"IDENTITY_INSERT").empty());
 
@@ -160,7 +216,7 @@ TEST(MssTable, BulkLoadThatCannotOpenFallsBackToInsert)
     auto switches = s->with(L"IDENTITY_INSERT");
     ASSERT_EQ(switches.size(), 4u);
     EXPECT_EQ(switches[1], L"SET IDENTITY_INSERT [dbo].[a] OFF;");
-    EXPECT_EQ(switches[2].rfind(L"SET IDENTITY_INSERT [dbo].[b] ON;INSERT", 0), 0u);
+    EXPECT_EQ(switches[2], L"SET IDENTITY_INSERT [dbo].[b] ON;");
     s->Release();
 }
 

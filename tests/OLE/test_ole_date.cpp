@@ -218,3 +218,20 @@ TEST(OleDate, YearsBeyond9999AreRefused)
     DATE d = 0;
     EXPECT_FALSE(big.to_variant_time(d));
 }
+
+TEST(OleDate, MillisecondsAloneArePrintedAndKeptAsSuch)
+{
+    SYSTEMTIME t{};
+    t.wYear = 2020;
+    t.wMonth = 12;
+    t.wDay = 25;
+    t.wHour = 12;
+    t.wMilliseconds = 123;
+    const ole_date d(t);
+    EXPECT_EQ("2020-12-25 12:00:00.123", d.to_string(6));
+    DATE v = 0;
+    ASSERT_TRUE(d.to_variant_time(v));
+    EXPECT_NEAR(v, 44190.5 + 0.123 / 86400, 1e-9);
+    // A marker after a fraction of a second, in lower case too.
+    EXPECT_EQ("0000-00-00 22:00:30.250000", parsed("10:00:30.25 pm"));
+}

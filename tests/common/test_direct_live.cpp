@@ -77,7 +77,7 @@ protected:
     // A run of the user's: the source into the named database, or into a script file when
     // `script` is set. Returns the run's reports.
     std::vector<std::string> run(const std::string& src, const std::wstring& db, int mode = 0,
-                                 const fs::path& script = {})
+                                 const fs::path& script = {}, const std::vector<std::wstring>& tables = {})
     {
         recording_handler handler;
         quiet_frontend frontend;
@@ -86,6 +86,7 @@ protected:
             conv.set_frontend(&frontend);
             conv.source = tk_utf8_to_wstring(src);
             conv.mode = mode;
+            conv.selected_tables = tables;
             conv.direct = script.empty();
             if (conv.direct) {
                 conv.destination = db;
@@ -107,10 +108,14 @@ protected:
         return handler.messages;
     }
 
-    // Runs a script's GO batches in a fresh database.
+    // Runs a script's GO batches in a fresh database. The test server loses track of a database
+    // that is used while another one is being made ('schema "<db>_dbo" does not exist'): the
+    // whole run takes its turn.
     void run_script(const fs::path& script, const std::wstring& db)
     {
-        create(db);
+        drav_test::server_turn turn;
+        exec(L"master", L"CREATE DATABASE " + mss_quote_name(db));
+        made.push_back(db);
         auto c = drav_test::live_connect(live, db);
         std::istringstream in(drav_test::read_file(script));
         std::string line, batch;
@@ -297,7 +302,11 @@ TEST_P(DirectLiveFile, ArrivesValueByValueAndEqualsTheScriptRoad)
     // can convert side by side: the test server makes one database at a time.
     const std::wstring direct = drav_test::unique_db_name(L"drav_live_d");
     create(direct);
-    const auto reports = run(src, direct, 1);
+    std::vector<std::string> reports;
+    {
+        drav_test::server_turn turn;   // see run_script
+        reports = run(src, direct, 1);
+    }
     EXPECT_TRUE(reports.empty()) << rel << ": " << (reports.empty() ? "" : reports.front());
     auto dc = drav_test::live_connect(live, direct);
     const int values = compare_file(rel, *dc, tables_of(*dc));
@@ -331,3 +340,62 @@ INSTANTIATE_TEST_SUITE_P(CorpusFile, DirectLiveFile,
                                                                                             : value_files()),
                          test_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(DirectLiveFile);
+
+// What each mode keeps of a target that holds an edited row, an extra row and an extra table.
+TEST_F(DirectLive, ModesKeepWhatTheyPromise)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    const std::wstring db = drav_test::unique_db_name(L"drav_live_m");
+    const std::vector<std::wstring> only{L"Table1"};
+    struct state {
+        long rows, edited, extra;
+        bool extra_table;
+    };
+    auto prepare = [&] {
+        drav_test::server_turn turn;   // mode 0 drops and makes the database
+        EXPECT_TRUE(run(src, db, 0, {}, only).empty());
+        exec(db, L"UPDATE dbo.Table1 SET B = N'edited' WHERE A = N'a'; "
+                 L"INSERT INTO dbo.Table1 (A, B) VALUES (N'extra', N'row'); "
+                 L"CREATE TABLE dbo.Extra (x INT); INSERT INTO dbo.Extra VALUES (7)");
+    };
+    auto now = [&] {
+        auto c = drav_test::live_connect(live, db);
+        auto n = [&](const std::wstring& sql) { return std::stol(drav_test::live_rows(*c, sql).at(0).at(0)); };
+        return state{n(L"SELECT COUNT(*) FROM dbo.Table1"), n(L"SELECT COUNT(*) FROM dbo.Table1 WHERE B = N'edited'"),
+                     n(L"SELECT COUNT(*) FROM dbo.Table1 WHERE A = N'extra'"),
+                     n(L"SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'Extra'") == 1};
+    };
+    const struct {
+        int mode;
+        state want;
+    } cases[] = {
+        {0, {2, 0, 0, false}},   // the whole database anew
+        {1, {2, 0, 0, true}},    // the source's tables anew, other tables kept
+        {2, {3, 1, 1, true}},    // existing tables skipped
+        {3, {3, 1, 1, true}},    // what is there kept; source rows its unique index refuses are reported
+    };
+    for (const auto& c : cases) {
+        prepare();
+        std::vector<std::string> reports;
+        if (c.mode == 0) {
+            drav_test::server_turn turn;
+            reports = run(src, db, 0, {}, only);
+        } else {
+            reports = run(src, db, c.mode, {}, only);
+        }
+        if (c.mode == 3) {
+            // Both source rows are already there by Table1's unique index: each is reported on
+            // its own, with its number.
+            ASSERT_EQ(reports.size(), 2u);
+            EXPECT_NE(reports[0].find("Table1, record #1: "), std::string::npos) << reports[0];
+            EXPECT_NE(reports[1].find("Table1, record #2: "), std::string::npos) << reports[1];
+        } else {
+            EXPECT_TRUE(reports.empty()) << "mode " << c.mode << ": " << (reports.empty() ? "" : reports.front());
+        }
+        const state s = now();
+        EXPECT_EQ(s.rows, c.want.rows) << "mode " << c.mode;
+        EXPECT_EQ(s.edited, c.want.edited) << "mode " << c.mode;
+        EXPECT_EQ(s.extra, c.want.extra) << "mode " << c.mode;
+        EXPECT_EQ(s.extra_table, c.want.extra_table) << "mode " << c.mode;
+    }
+}
