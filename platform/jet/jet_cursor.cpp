@@ -192,6 +192,16 @@ struct row_cursor::usage_walk {
         }
     }
 
+    // How many of the pages right after the one next() gave are in the map too (at most limit),
+    // as far as the current bitmap tells.
+    std::uint32_t following(std::uint32_t limit) const
+    {
+        std::uint32_t k = 0;
+        for (std::size_t b = bit; k < limit && b < bitmap.size() * 8 && (bitmap[b / 8] & (1u << (b % 8))); ++b)
+            ++k;
+        return k;
+    }
+
     bool next(std::uint32_t& page)
     {
         for (;;) {
@@ -253,6 +263,8 @@ void row_cursor::select(std::vector<bool> wanted)
 void row_cursor::reset()
 {
     walk_ = std::make_unique<usage_walk>(*file_, table_->owned_pages);
+    run_ = nullptr;
+    run_count_ = 0;
     cur_page_ = nullptr;
     rows_on_page_ = 0;
     row_ = 0;
@@ -281,7 +293,13 @@ bool row_cursor::next_page()
     const format_layout& L = file_->layout();
     std::uint32_t p;
     while (walk_->next(p)) {
-        const std::uint8_t* pg = file_->page(p, page_buf_);
+        // Pages that follow one another in the map are read in runs.
+        if (!run_ || p < run_first_ || p - run_first_ >= run_count_) {
+            run_count_ = 1 + walk_->following(run_pages - 1);
+            run_ = file_->pages(p, run_count_, page_buf_);
+            run_first_ = p;
+        }
+        const std::uint8_t* pg = run_ + static_cast<std::size_t>(p - run_first_) * L.page_size;
         if (pg[0] != 0x01 || rd32(pg + 4) != table_->tdef_page) continue;
         unsigned n = rd16(pg + L.data_rows_at);
         if (L.data_offsets_at + 2u * n > L.page_size)

@@ -68,6 +68,9 @@ private:
     std::vector<std::uint8_t> page_buf_, hop_buf_, lv_buf_;
     bytes lv_bytes_;
     std::vector<std::uint32_t> var_offsets_;
+    static constexpr std::uint32_t run_pages = 16;   // data pages read at a time, at most
+    const std::uint8_t* run_ = nullptr;               // the pages read last, from run_first_ on
+    std::uint32_t run_first_ = 0, run_count_ = 0;
     const std::uint8_t* cur_page_ = nullptr;
     std::uint32_t page_ = 0;
     unsigned row_ = 0;

@@ -206,6 +206,25 @@ const std::uint8_t* page_file::page(std::uint32_t n, std::vector<std::uint8_t>& 
     return scratch.data();
 }
 
+const std::uint8_t* page_file::pages(std::uint32_t first, std::uint32_t& count, std::vector<std::uint8_t>& scratch) const
+{
+    if (first >= page_count_) corrupt("page " + std::to_string(first) + " lies past the end of the file");
+    count = std::max<std::uint32_t>(1, std::min(count, page_count_ - first));
+    if (first == 0) {
+        count = 1;
+        return header_page_.data();
+    }
+    const std::size_t size = layout_.page_size;
+    const std::size_t offset = static_cast<std::size_t>(first) * size;
+    if (map_ && !cipher_) return map_ + offset;
+    scratch.resize(size * count);
+    read_raw(offset, size * count, scratch.data());
+    if (cipher_)
+        for (std::uint32_t i = 0; i < count; ++i)
+            cipher_->decrypt(first + i, std::span<std::uint8_t>(scratch.data() + i * size, size));
+    return scratch.data();
+}
+
 void page_file::decode_text(const std::uint8_t* p, std::size_t n, std::wstring& out) const
 {
     if (jet3_text_)

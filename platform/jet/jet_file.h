@@ -94,6 +94,9 @@ public:
     // The bytes of page `n` (page_size of them), read (and for encoded files decoded) into `scratch`;
     // in-memory images hand out a view. Throws a corrupt-file error for a page past the end.
     const std::uint8_t* page(std::uint32_t n, std::vector<std::uint8_t>& scratch) const;
+    // Pages first to first + count - 1 one after the other, read in one go (and decoded page by
+    // page) into `scratch`; count is cut to the pages the file has (page 0 always comes alone).
+    const std::uint8_t* pages(std::uint32_t first, std::uint32_t& count, std::vector<std::uint8_t>& scratch) const;
 
     // The header page with its scrambled part decoded.
     const std::vector<std::uint8_t>& header_page() const { return header_page_; }
