@@ -38,4 +38,4 @@ for (const file of process.argv.slice(2).filter((a) => a !== '--system')) {
     failed = true;
   }
 }
-process.exit(failed ? 1 : 0);
+process.exitCode = failed ? 1 : 0; // not process.exit(): it can cut off output still going down a pipe
