@@ -9,41 +9,20 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_table.h"
 #include "platform/jet/jet_writer.h"
 
 namespace {
 
 using jet::column_type;
 
-jet::column_spec col(const wchar_t* name, column_type t, std::uint16_t length = 0)
-{
-    jet::column_spec c;
-    c.name = name;
-    c.type = t;
-    c.length = length;
-    return c;
-}
-
 std::unique_ptr<jet::database_writer> new_wide(const std::string& path, jet::file_format f)
 {
-    std::filesystem::remove(path);
-    auto w = jet::database_writer::create(path, f, 45000);
-    auto id = col(L"ID", column_type::long_integer);
-    id.auto_number = true;
-    auto price = col(L"Price", column_type::numeric);
-    price.precision = 18;
-    price.scale = 4;
-    jet::index_spec pk;
-    pk.name = L"PrimaryKey";
-    pk.columns = {{L"ID", true}};
-    pk.primary = true;
-    w->create_table(L"Wide",
-                    {id, col(L"Quantity", column_type::long_integer), col(L"Ratio", column_type::double_),
-                     col(L"Amount", column_type::currency), col(L"Created", column_type::datetime),
-                     col(L"Name", column_type::text, 50), col(L"Address", column_type::text, 120),
-                     col(L"Active", column_type::boolean), price, col(L"Notes", column_type::memo)},
-                    {pk});
-    return w;
+    return bench::new_keyed_table(path, f, L"Wide", {bench::counter_id(), bench::col(L"Quantity", column_type::long_integer),
+                                  bench::col(L"Ratio", column_type::double_), bench::col(L"Amount", column_type::currency),
+                                  bench::col(L"Created", column_type::datetime), bench::col(L"Name", column_type::text, 50),
+                                  bench::col(L"Address", column_type::text, 120), bench::col(L"Active", column_type::boolean),
+                                  bench::decimal_18_4(L"Price"), bench::col(L"Notes", column_type::memo)});
 }
 
 // Deterministic pseudo-random numbers (so both files hold the same values).

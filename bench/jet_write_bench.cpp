@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/jet/jet_database.h"
+#include "bench_table.h"
 #include "platform/jet/jet_writer.h"
 
 namespace {
@@ -28,37 +29,15 @@ long peak_rss_kib()
 
 std::size_t heap_in_use() { return mallinfo2().uordblks; }
 
-jet::column_spec col(const wchar_t* name, column_type t, std::uint16_t length = 0)
-{
-    jet::column_spec c;
-    c.name = name;
-    c.type = t;
-    c.length = length;
-    return c;
-}
-
 // Big as Access made it: counter key, text, currency, double, date, Yes/No, integer, decimal(18,4),
 // GUID, memo.
 std::unique_ptr<jet::database_writer> new_big(const std::string& path, jet::file_format f)
 {
-    std::filesystem::remove(path);
-    auto w = jet::database_writer::create(path, f, 45000);
-    auto id = col(L"ID", column_type::long_integer);
-    id.auto_number = true;
-    auto price = col(L"Price", column_type::numeric);
-    price.precision = 18;
-    price.scale = 4;
-    jet::index_spec pk;
-    pk.name = L"PrimaryKey";
-    pk.columns = {{L"ID", true}};
-    pk.primary = true;
-    w->create_table(L"Big",
-                    {id, col(L"Name", column_type::text, 100), col(L"Amount", column_type::currency),
-                     col(L"Ratio", column_type::double_), col(L"Created", column_type::datetime),
-                     col(L"Flag", column_type::boolean), col(L"Qty", column_type::integer), price,
-                     col(L"Guid", column_type::guid), col(L"Notes", column_type::memo)},
-                    {pk});
-    return w;
+    return bench::new_keyed_table(path, f, L"Big", {bench::counter_id(), bench::col(L"Name", column_type::text, 100),
+                                  bench::col(L"Amount", column_type::currency), bench::col(L"Ratio", column_type::double_),
+                                  bench::col(L"Created", column_type::datetime), bench::col(L"Flag", column_type::boolean),
+                                  bench::col(L"Qty", column_type::integer), bench::decimal_18_4(L"Price"),
+                                  bench::col(L"Guid", column_type::guid), bench::col(L"Notes", column_type::memo)});
 }
 
 struct result {
