@@ -116,8 +116,10 @@ TEST(MssLiteral, NothingInsideALiteralReachesTheScriptRunner)
 {
     mss_test_engine engine;
     const std::wstring open = L"(CAST(N'' AS NVARCHAR(MAX)) + N'";
-    // Every blank and line break the runners know, before the separator and the commands.
-    for (const wchar_t* blank : {L"", L" ", L"\t", L"\f", L"\v", L"\r", L" \f\v\t", L"\u00A0", L"\u3000", L"\uFEFF"}) {
+    // Every blank and line break the runners know, before the separator and the commands; a
+    // runner may also pass over control characters.
+    for (const wchar_t* blank : {L"", L" ", L"\t", L"\f", L"\v", L"\r", L" \f\v\t", L"\u00A0", L"\u3000", L"\uFEFF",
+                                 L"\x01", L"\x1F\x08"}) {
         for (const wchar_t* word : {L"GO", L"go 5", L"Go--x", L":r /etc/passwd", L"!! rm x", L"exit(select 1)",
                                     L"QUIT", L"reset", L"ed"}) {
             const std::wstring text = std::wstring(L"x\n") + blank + word;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -347,6 +348,36 @@ TEST_F(Dravcli, ProfileSuppliesSettings)
     EXPECT_TRUE(fs::exists(dir / "given.sql"));
     EXPECT_FALSE(fs::exists(dir / "from-profile.sql"));
     EXPECT_EQ(read_all(dir / "given.sql").find("INSERT INTO"), std::string::npos);
+}
+
+// The tables a script creates, by name, with how often each is created.
+std::map<std::string, int> created_tables(const std::string& script)
+{
+    std::map<std::string, int> names;
+    const std::string head = "CREATE TABLE [dbo].[";
+    for (std::size_t at = script.find(head); at != std::string::npos; at = script.find(head, at + 1))
+        ++names[script.substr(at + head.size(), script.find(']', at + head.size()) - at - head.size())];
+    return names;
+}
+
+// A query of the profile named like a table, another named like the name the table then gets:
+// every entry ends up in a table of its own.
+TEST_F(Dravcli, NoTwoEntriesOfARunShareATable)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    std::ofstream(dir / "p.qel") << "[Generic settings]\nsrc=" << src << "\ndest=out.sql\n"
+                                 << "[MS SQL Server settings]\ndirect mode=0\n"
+                                 << "[Selected Tables]\nTable1=SELECT A FROM Table1 WHERE C > 0\n"
+                                 << "_Table1=SELECT B FROM Table1\n";
+    std::ofstream(dir / "tables.txt") << "Table1\n";
+    run_result r = run({"--profile=p.qel", "--tab_file=tables.txt"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const auto created = created_tables(read_all(dir / "out.sql"));
+    ASSERT_EQ(created.size(), 3u) << r.out;
+    for (const auto& [name, times] : created)
+        EXPECT_EQ(times, 1) << name;
+    EXPECT_EQ(created.count("Table1"), 1u);
+    EXPECT_EQ(created.count("_Table1"), 1u);
 }
 
 // A source that is not a plain file (a FIFO) is refused with a message; the run does not wait on it.

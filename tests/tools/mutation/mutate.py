@@ -12,6 +12,11 @@ mutant a line:
 A mutant's text must occur exactly once. For each mutant the file is changed, the targets are
 rebuilt and the test command is run in the build folder: a failing test catches the mutant; a
 mutant that does not compile is reported and left out of the share. The file is always put back.
+
+Tests that cannot find what they need skip, and a skipped test catches nothing: run it with the
+test data reachable (DRAV_TESTDATA, else the build's default folder) and the test server's
+environment set (TSQL_* and DRAV_TEST_MSSQL_*, see tests/support/live_server.h), as the script
+warns when they are missing.
 """
 import argparse
 import os
@@ -81,11 +86,26 @@ def check_list(path, build):
     return caught, survived, invalid
 
 
+def warn_missing_parts(build):
+    cache = os.path.join(build, "CMakeCache.txt")
+    data = os.environ.get("DRAV_TESTDATA", "")
+    if not data and os.path.exists(cache):
+        with open(cache, encoding="utf-8") as f:
+            for line in f:
+                if line.startswith("DRAV_TESTDATA:"):
+                    data = line.partition("=")[2].strip()
+    if not data or not os.path.isdir(data):
+        print(f"warning: no test data at '{data}' (set DRAV_TESTDATA): its tests will skip")
+    if not os.environ.get("TSQL_HOST") or not os.environ.get("DRAV_TEST_MSSQL_SERVER"):
+        print("warning: no test server in the environment (TSQL_*, DRAV_TEST_MSSQL_*): live tests will skip")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("lists", nargs="+")
     args = parser.parse_args()
+    warn_missing_parts(args.build)
     total_caught = total = 0
     for path in args.lists:
         print(path)
