@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/live_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
 
@@ -40,13 +42,16 @@ protected:
         if (env("TSQL_HOST").empty())
             GTEST_SKIP() << "no T-SQL test server (TSQL_HOST)";
         db = "drav_tidy_" + std::to_string(::getpid());
+        drav_test::server_turn turn;
         sql("", "IF DB_ID('" + db + "') IS NOT NULL DROP DATABASE " + db);
         sql("", "CREATE DATABASE " + db);
     }
     void TearDown() override
     {
-        if (!db.empty())
-            sql("", "DROP DATABASE " + db);
+        if (db.empty())
+            return;
+        drav_test::server_turn turn;
+        sql("", "DROP DATABASE " + db);
     }
 
     // Runs one statement with the FreeTDS batch tool; its output, or "ERROR" when it failed.
@@ -82,6 +87,10 @@ protected:
                                 " --src=" + quote(src) + " --dest=" + quote(db) + " --mode=" + std::to_string(mode) +
                                 " --mssqlh=" + quote(env("TSQL_HOST") + "," + env("TSQL_PORT")) + " --mssqlu=" +
                                 quote(env("TSQL_USER")) + " --mssqlp=" + quote(env("TSQL_PASSWORD")) + " >out.txt 2>&1 </dev/null";
+        // Mode 0 drops the database and makes it again.
+        std::optional<drav_test::server_turn> turn;
+        if (mode == 0)
+            turn.emplace();
         const int status = std::system(cmd.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1000, drav_test::read_file(scratch.path() / "out.txt")};
     }
@@ -162,6 +171,24 @@ TEST_F(DravcliLive, CheckingRefusesATableOfOtherColumnsAndKeepsItsRows)
               std::string::npos) << out;
     EXPECT_EQ(rows("Table1"), 5) << out;
     EXPECT_EQ(rows("Keep"), 1);
+}
+
+TEST_F(DravcliLive, CheckingRefusesATableWhoseColumnCannotHoldTheSourceValues)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    // The source's Table1 column for column, but its first text column holds 3 characters, not 50:
+    // the table is refused whole (the source's second row, "a", would fit), the run goes on.
+    sql(db, "CREATE TABLE Table1 (A nvarchar(3), B nvarchar(100), C tinyint, D smallint, E int, F float, "
+            "G datetime, H money, I bit NOT NULL)");
+    sql(db, "INSERT INTO Table1 VALUES (N'old', N'row', 1, 1, 1, 1, '2000-01-01', 1, 1)");
+    ASSERT_EQ(rows("Table1"), 1);
+    const auto [code, out] = convert(src, 3);
+    EXPECT_NE(code, 0) << out;
+    EXPECT_NE(out.find("Table1: The structure of data source does not conform to the destination table."),
+              std::string::npos) << out;
+    EXPECT_EQ(out.find("Table1, record #"), std::string::npos) << out;
+    EXPECT_EQ(rows("Table1"), 1) << out;
+    EXPECT_EQ(rows("Table2"), 0) << out;
 }
 
 } // namespace
