@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/live_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
 
@@ -40,11 +41,13 @@ protected:
         if (env("TSQL_HOST").empty())
             GTEST_SKIP() << "no T-SQL test server (TSQL_HOST)";
         db = "drav_tidy_" + std::to_string(::getpid());
+        drav_test::server_turn turn;
         sql("", "IF DB_ID('" + db + "') IS NOT NULL DROP DATABASE " + db);
         sql("", "CREATE DATABASE " + db);
     }
     void TearDown() override
     {
+        drav_test::server_turn turn;
         if (!db.empty())
             sql("", "DROP DATABASE " + db);
         if (!login.empty())
@@ -85,6 +88,8 @@ protected:
     std::pair<int, std::string> convert_as(const std::string& src, int mode, const std::string& user,
                                            const std::string& password)
     {
+        // Mode 0 drops and creates the database, which Babelfish does not do beside another.
+        drav_test::server_turn turn;
         const std::string cmd = "cd " + quote(scratch.str()) + " && " + quote(std::string(DRAV_BINARY_DIR) + "/dravcli") +
                                 " --src=" + quote(src) + " --dest=" + quote(db) + " --mode=" + std::to_string(mode) +
                                 " --mssqlh=" + quote(env("TSQL_HOST") + "," + env("TSQL_PORT")) + " --mssqlu=" +
