@@ -8,62 +8,49 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/support/live_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
+#include "tests/support/tsql_server.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string env(const char* name)
-{
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-std::string quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using drav_test::shell_quote;
 
 class DravcliLive : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (env("TSQL_HOST").empty())
+        if (!server.available())
             GTEST_SKIP() << "no T-SQL test server (TSQL_HOST)";
         db = "drav_tidy_" + std::to_string(::getpid());
+        drav_test::server_turn turn;
         sql("", "IF DB_ID('" + db + "') IS NOT NULL DROP DATABASE " + db);
         sql("", "CREATE DATABASE " + db);
     }
     void TearDown() override
     {
-        if (!db.empty())
+        if (!db.empty()) {
+            drav_test::server_turn turn;
             sql("", "DROP DATABASE " + db);
+        }
     }
 
     // Runs one statement with the FreeTDS batch tool; its output, or "ERROR" when it failed.
     std::string sql(const std::string& database, const std::string& statement)
     {
-        std::string cmd = "printf '%s\\n' " + quote(statement) + " | bsqldb -q -S " +
-                          quote(env("TSQL_HOST") + ":" + env("TSQL_PORT")) + " -U " + quote(env("TSQL_USER")) +
-                          " -P " + quote(env("TSQL_PASSWORD")) + (database.empty() ? "" : " -D " + quote(database)) +
-                          " 2>/dev/null";
-        std::string out;
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p)
-            return "ERROR";
-        char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-            out.append(buf, n);
-        return ::pclose(p) == 0 ? out : "ERROR";
+        const auto r = drav_test::run_command(
+            "{ printf '%s\\n' " + shell_quote(statement) + " | bsqldb -q -S " +
+            shell_quote(server.host + ":" + server.port) + " -U " + shell_quote(server.user) + " -P " +
+            shell_quote(server.password) + (database.empty() ? "" : " -D " + shell_quote(database)) + " 2>/dev/null; }");
+        return r.status == 0 ? r.text : "ERROR";
     }
 
     // Rows of a table of the test database; -1 when it does not exist.
@@ -75,13 +62,18 @@ protected:
         return std::atoi(out.c_str() + out.find_first_not_of(" \n"));
     }
 
-    // One run of the console program into the test database; its exit status and output.
+    // One run of the console program into the test database; its exit status and output. Mode 0
+    // drops and makes the database, which the server does one at a time.
     std::pair<int, std::string> convert(const std::string& src, int mode)
     {
-        const std::string cmd = "cd " + quote(scratch.str()) + " && " + quote(std::string(DRAV_BINARY_DIR) + "/dravcli") +
-                                " --src=" + quote(src) + " --dest=" + quote(db) + " --mode=" + std::to_string(mode) +
-                                " --mssqlh=" + quote(env("TSQL_HOST") + "," + env("TSQL_PORT")) + " --mssqlu=" +
-                                quote(env("TSQL_USER")) + " --mssqlp=" + quote(env("TSQL_PASSWORD")) + " >out.txt 2>&1 </dev/null";
+        std::optional<drav_test::server_turn> turn;
+        if (mode == 0)
+            turn.emplace();
+        const std::string cmd = "cd " + shell_quote(scratch.str()) + " && " +
+                                shell_quote(std::string(DRAV_BINARY_DIR) + "/dravcli") + " --src=" + shell_quote(src) +
+                                " --dest=" + shell_quote(db) + " --mode=" + std::to_string(mode) + " --mssqlh=" +
+                                shell_quote(server.host + "," + server.port) + " --mssqlu=" + shell_quote(server.user) +
+                                " --mssqlp=" + shell_quote(server.password) + " >out.txt 2>&1 </dev/null";
         const int status = std::system(cmd.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1000, drav_test::read_file(scratch.path() / "out.txt")};
     }
@@ -97,6 +89,7 @@ protected:
         ASSERT_EQ(rows("Table1"), 5);
     }
 
+    const drav_test::tsql_server server = drav_test::tsql_server_from_env();
     drav_test::scratch_dir scratch{"dravcli-live"};
     std::string db;
 };
