@@ -3,6 +3,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "MSS/mss_util.h"
 #include "OLE/ole_var.h"
@@ -33,11 +37,21 @@ char* digits_of(u128 v, char* end)
         for (int k = 0; k < 19; ++k, chunk /= 10)
             *--end = static_cast<char>('0' + chunk % 10);
     }
+    // The rest two digits at a time.
+    static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                    "8081828384858687888990919293949596979899";
     std::uint64_t low = static_cast<std::uint64_t>(v);
-    do {
-        *--end = static_cast<char>('0' + low % 10);
-        low /= 10;
-    } while (low);
+    for (; low >= 100; low /= 100) {
+        end -= 2;
+        std::memcpy(end, pairs + 2 * (low % 100), 2);
+    }
+    if (low >= 10) {
+        end -= 2;
+        std::memcpy(end, pairs + 2 * low, 2);
+    } else {
+        *--end = static_cast<char>('0' + low);
+    }
     return end;
 }
 
@@ -125,6 +139,33 @@ inline bool is_special(const wchar_t* s, std::size_t i, std::size_t n)
     return c == L'$' && i + 1 < n && s[i + 1] == L'(';
 }
 
+// Copies the leading characters of s[pos, end) that stand for themselves in a literal (printable
+// ASCII other than the quote and "$") to o, four at a time; returns the position after them.
+inline std::size_t put_plain_run(const wchar_t* s, std::size_t pos, std::size_t end, char*& o)
+{
+#if defined(__SSE2__)
+    static_assert(sizeof(wchar_t) == 4, "wide characters are UTF-32");
+    const __m128i below = _mm_set1_epi32(0x20), above = _mm_set1_epi32(0x7F);
+    const __m128i quote = _mm_set1_epi32('\''), dollar = _mm_set1_epi32('$');
+    for (; pos + 4 <= end; pos += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
+        const __m128i out_of_range = _mm_or_si128(_mm_cmplt_epi32(v, below), _mm_cmpgt_epi32(v, above));
+        const __m128i own = _mm_or_si128(_mm_cmpeq_epi32(v, quote), _mm_cmpeq_epi32(v, dollar));
+        if (_mm_movemask_epi8(_mm_or_si128(out_of_range, own)) != 0)
+            break;
+        const __m128i words = _mm_packs_epi32(v, v);
+        const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+        std::memcpy(o, &bytes, 4);
+        o += 4;
+    }
+#else
+    (void)s;
+    (void)end;
+    (void)o;
+#endif
+    return pos;
+}
+
 // The text between quotes with its quotes doubled; false (out partly written) when it holds a
 // character of its own spelling.
 bool put_quoted(std::string& out, const wchar_t* s, std::size_t n)
@@ -135,7 +176,7 @@ bool put_quoted(std::string& out, const wchar_t* s, std::size_t n)
     for (std::size_t pos = 0; pos < n;) {
         const std::size_t end = std::min(n, pos + 256);
         char* o = buf;
-        for (; pos < end; ++pos) {
+        while ((pos = put_plain_run(s, pos, end, o)) < end) {
             const wchar_t c = s[pos];
             if (static_cast<unsigned long>(c) < 0x80) {
                 if (static_cast<unsigned long>(c) < 0x20 || (c == L'$' && is_special(s, pos, n)))
@@ -146,8 +187,9 @@ bool put_quoted(std::string& out, const wchar_t* s, std::size_t n)
             } else {
                 if (is_special(s, pos, n))
                     return false;
-                o = win_utf8_put(static_cast<char32_t>(s[pos]), o);
+                o = win_utf8_put(static_cast<char32_t>(c), o);
             }
+            ++pos;
         }
         out.append(buf, static_cast<std::size_t>(o - buf));
     }

@@ -109,6 +109,8 @@ DAOProperties* make_properties(ctx_ptr ctx, prop_list props);
 // A jet value as DAO gives it: text BSTR, VT_DATE, VT_CY, VT_DECIMAL, VT_BOOL, VT_ARRAY|VT_UI1,
 // GUID "{guid {...}}", VT_NULL ...
 void to_variant(const jet::value& v, short dao_type, VARIANT* out);
+// The same over a VARIANT that holds an earlier value: a text into an earlier text's storage.
+void to_variant_reusing(const jet::value& v, short dao_type, VARIANT* inout);
 // The DAO type of a stored column type.
 short dao_type_of(const jet::column_def& c, jet::complex_kind kind);
 // DAO's size of a column of that type.
@@ -131,6 +133,33 @@ struct column_info {
     std::wstring foreign_name;  // relation fields
     prop_list custom;           // Description, Format, Caption ...
 };
+// The getters of a field that a column_info describes (definition, new and recordset fields):
+// `Derived` gives it by `const column_info& info() const`.
+template <class Derived>
+class info_field : public object<_DAOField> {
+public:
+    HRESULT get_Name(BSTR* p) override { return put_bstr(p, c().name); }
+    HRESULT get_Type(short* p) override { if (!p) return E_POINTER; *p = c().type; return S_OK; }
+    HRESULT get_Size(long* p) override { if (!p) return E_POINTER; *p = c().size; return S_OK; }
+    HRESULT get_Attributes(long* p) override { if (!p) return E_POINTER; *p = c().attributes; return S_OK; }
+    HRESULT get_OrdinalPosition(short* p) override { if (!p) return E_POINTER; *p = c().ordinal; return S_OK; }
+    HRESULT get_Required(VARIANT_BOOL* p) override { return put_bool(p, c().required); }
+    HRESULT get_AllowZeroLength(VARIANT_BOOL* p) override { return put_bool(p, c().allow_zero_length); }
+    HRESULT get_DefaultValue(VARIANT* p) override
+    {
+        if (!p) return E_POINTER;
+        to_variant(jet::value(c().default_value), dbText, p);
+        return S_OK;
+    }
+    HRESULT get_ValidationRule(BSTR* p) override { return put_bstr(p, c().validation_rule); }
+    HRESULT get_SourceTable(BSTR* p) override { return put_bstr(p, c().source_table); }
+    HRESULT get_SourceField(BSTR* p) override { return put_bstr(p, c().source_field); }
+    HRESULT get_ForeignName(BSTR* p) override { return put_bstr(p, c().foreign_name); }
+
+private:
+    const column_info& c() const { return static_cast<const Derived*>(this)->info(); }
+};
+
 // The columns of a table definition.
 std::vector<column_info> table_columns(const jet::database& db, const jet::table_def& t,
                                        const jet::complex_columns* complex);
@@ -152,6 +181,12 @@ public:
     virtual long count() = 0;
     // Value of column i of the current row, in DAO form, into out.
     virtual void value(std::size_t i, VARIANT* out) = 0;
+    // The same into a VARIANT holding an earlier value, which is released or reused.
+    virtual void value_into(std::size_t i, VARIANT* inout)
+    {
+        VariantClear(inout);
+        value(i, inout);
+    }
 };
 
 // Rows held in memory.
