@@ -69,13 +69,17 @@ void put_exact(S& out, bool negative, u128 magnitude, unsigned scale)
     char* last = end;
     while (last > point && last[-1] == '0')
         --last;
-    if (negative && magnitude != 0)
-        put(out, "-");
-    put(out, first, static_cast<std::size_t>(point - first));
     if (last > point) {
-        put(out, ".");
-        put(out, point, static_cast<std::size_t>(last - point));
+        // The whole part moves one place to the left to make room for the point.
+        std::memmove(first - 1, first, static_cast<std::size_t>(point - first));
+        --first;
+        point[-1] = '.';
+    } else {
+        last = point;
     }
+    if (negative && magnitude != 0)
+        *--first = '-';
+    put(out, first, static_cast<std::size_t>(last - first));
 }
 
 template <class S>
@@ -86,13 +90,12 @@ void put_integer(S& out, long long v)
     put(out, buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
-template <class S>
-void put_number(S& out, int v, int width)
+// The last width decimal digits of v at o; returns the end.
+char* put_number(char* o, int v, int width)
 {
-    char buf[8];
     for (int i = width - 1; i >= 0; --i, v /= 10)
-        buf[i] = static_cast<char>('0' + v % 10);
-    put(out, buf, static_cast<std::size_t>(width));
+        o[i] = static_cast<char>('0' + v % 10);
+    return o + width;
 }
 
 // A date printed to milliseconds between quotes; false when the value needs the general road
@@ -105,27 +108,30 @@ bool put_date(S& out, const ole_date& date)
     if ((kind != ole_date::date_time && kind != ole_date::date_only) || date.microseconds() % 1000 != 0 ||
         t.wYear < 100 || t.wYear > 9999 || t.wMonth == 0 || t.wDay == 0)
         return false;
-    put(out, "'");
-    put_number(out, t.wYear, 4);
-    put(out, "-");
-    put_number(out, t.wMonth, 2);
-    put(out, "-");
-    put_number(out, t.wDay, 2);
+    char buf[32];   // 'yyyy-mm-dd hh:mm:ss.fff'
+    char* o = buf;
+    *o++ = '\'';
+    o = put_number(o, t.wYear, 4);
+    *o++ = '-';
+    o = put_number(o, t.wMonth, 2);
+    *o++ = '-';
+    o = put_number(o, t.wDay, 2);
     const bool midnight = t.wHour == 0 && t.wMinute == 0 && t.wSecond == 0 && t.wMilliseconds == 0 &&
                           date.microseconds() == 0;
     if (kind == ole_date::date_time && !midnight) {
-        put(out, " ");
-        put_number(out, t.wHour % 24, 2);
-        put(out, ":");
-        put_number(out, t.wMinute, 2);
-        put(out, ":");
-        put_number(out, t.wSecond, 2);
+        *o++ = ' ';
+        o = put_number(o, t.wHour % 24, 2);
+        *o++ = ':';
+        o = put_number(o, t.wMinute, 2);
+        *o++ = ':';
+        o = put_number(o, t.wSecond, 2);
         if (t.wMilliseconds != 0 || date.microseconds() != 0) {
-            put(out, ".");
-            put_number(out, t.wMilliseconds, 3);
+            *o++ = '.';
+            o = put_number(o, t.wMilliseconds, 3);
         }
     }
-    put(out, "'");
+    *o++ = '\'';
+    put(out, buf, static_cast<std::size_t>(o - buf));
     return true;
 }
 
