@@ -106,6 +106,9 @@ TEST(MssLiteral, TextQuotesAndNationalPrefix)
     EXPECT_EQ(to_mssql_str(L"-1.5000000000000000e+00", VT_R8), L"-1.5000000000000000e+00");
     // A numeric type never carries text into the statement unquoted.
     EXPECT_EQ(to_mssql_str(L"1; DROP TABLE x", VT_I4), L"'1; DROP TABLE x'");
+    // Signs, points and exponents without a digit are no number ("e5" bare would name a column).
+    for (const wchar_t* no_digit : {L"-", L"+", L".", L"-.", L"e5", L".E+7"})
+        EXPECT_EQ(to_mssql_str(no_digit, VT_R8), L"'" + std::wstring(no_digit) + L"'");
     EXPECT_EQ(to_mssql_str(L"nan", VT_R8), L"NULL");
     EXPECT_EQ(to_mssql_str(L"-inf", VT_R8), L"NULL");
 }
