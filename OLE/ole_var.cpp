@@ -568,12 +568,17 @@ void ole_variant::take(VARIANT& value)
     destroy();
     std::memcpy(static_cast<void*>(&m_var), &value, sizeof(VARIANT));
     VariantInit(&value);
-    if (m_var.vt == VT_I8)
-        m_i8 = m_var.llVal;
-    else if (m_var.vt == VT_UI8)
-        m_ui8 = m_var.ullVal;
-    else if (m_var.vt == VT_DATE)
+    sync_kept();
+}
+
+void ole_variant::sync_kept()
+{
+    m_i8 = m_var.vt == VT_I8 ? m_var.llVal : 0;
+    m_ui8 = m_var.vt == VT_UI8 ? m_var.ullVal : 0;
+    if (m_var.vt == VT_DATE)
         m_date = ole_date(m_var);
+    else
+        m_date = ole_date();
 }
 
 size_t ole_variant::get_safe_array_size(const SAFEARRAY* array)

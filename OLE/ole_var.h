@@ -95,6 +95,21 @@ public:
     // Takes over the VARIANT's contents (a text's string, an array, a plain value) without
     // copying them; the VARIANT is left VT_EMPTY.
     void take(VARIANT& value);
+    // Lets read overwrite the VARIANT in place, then brings the kept 64-bit integer and date up to
+    // date. read gets the VARIANT with the value before, which it releases (VariantClear) or reuses
+    // (a text's storage through SysReAllocStringLen); it must leave a valid VARIANT, also when it
+    // throws.
+    template <class Read>
+    void refill(Read&& read)
+    {
+        try {
+            read(m_var);
+        } catch (...) {
+            sync_kept();
+            throw;
+        }
+        sync_kept();
+    }
     // Element count of a one-dimensional array, 0 otherwise.
     static size_t get_safe_array_size(const SAFEARRAY* array);
     // Binary value's bytes (null and 0 for other types).
@@ -129,6 +144,7 @@ public:
 private:
     std::wstring to_text(bool plain) const;   // to_wstring; plain: through ole_variant::to_string
     void destroy();
+    void sync_kept();   // m_i8, m_ui8 and m_date from the VARIANT
     void copy_from(const ole_variant& other);
     void set_date(const ole_date& date);
     void set_i8(int64_t v);

@@ -8,6 +8,7 @@
 #include "TK/tk_fname.h"
 #include "TK/tk_utils.h"
 #include "platform/win/winbase.h"
+#include "platform/win/win_utf.h"
 #include "platform/win/winnls.h"
 
 namespace {
@@ -76,15 +77,7 @@ std::wstring glibc_wide_format(const wchar_t* format)
 // rather than losing the line.
 std::string line_utf8(const wchar_t* text, std::size_t length)
 {
-    std::wstring clean(text, length);
-    for (wchar_t& c : clean) {
-        const auto v = static_cast<std::uint32_t>(c);
-        if (v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
-            c = static_cast<wchar_t>(0xFFFD);
-    }
-    std::string out;
-    win_from_wide(CP_UTF8, clean, out);
-    return out;
+    return win_utf8_from_wide(std::wstring_view(text, length));
 }
 
 // The character set narrow arguments of wide lines (%S) are read in: the

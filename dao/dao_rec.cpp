@@ -138,12 +138,62 @@ dao_field::dao_field(_DAOField* field, bool definition)
 
 void dao_field::refresh()
 {
+    if (reads_in_place()) {
+        read_in_place();
+        return;
+    }
     value() = ole_variant();
     read_value();
 }
 
+bool dao_field::reads_in_place() const
+{
+    // Complex columns hand out recordsets and GUIDs come wrapped: they take the general road.
+    return !m_complex && m_dao_type != dbGUID;
+}
+
+// The value read into the field's own VARIANT, a text into the storage of the row before.
+void dao_field::read_in_place()
+{
+    HRESULT hr = S_OK;
+    refill([&](VARIANT& v) { hr = m_field->ReadValue(&v); });
+    dao_call(hr);
+    const VARIANT& v = variant();
+    tk_log_write(1, "src.vt=%d", static_cast<int>(v.vt));
+    if (v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) {
+        clear();
+        throw_unreadable();
+    }
+    trace_plain(v);
+    if (traces_values())
+        tk_log_write(1, "Got DAO field: %s", ole_variant::to_string().c_str());
+}
+
+void dao_field::throw_unreadable() const
+{
+    tk_log_write_w(2, L"Column '%s' of type %d holds an object that cannot be read", name.c_str(), m_dao_type);
+    throw tk_exception(L"The value of column '" + name + L"' cannot be read.", 0);
+}
+
+void dao_field::trace_plain(const VARIANT& v) const
+{
+    if (v.vt == VT_NULL) {
+        tk_log_write(1, "*** NULL *** ");
+    } else if (v.vt == VT_DATE && tk_log_may_write(2)) {
+        // The check only feeds the trace.
+        tk_log_write(1, "Special processing for VT_DATE");
+        SYSTEMTIME st{};
+        if (!VariantTimeToSystemTime(v.date, &st))
+            tk_log_write(2, "Failed to convert VARIANT->SYSTEMTIME");
+    }
+}
+
 void dao_field::read_value()
 {
+    if (reads_in_place()) {
+        read_in_place();
+        return;
+    }
     VARIANT v;
     VariantInit(&v);
     dao_call(m_field->get_Value(&v));
@@ -164,19 +214,9 @@ void dao_field::read_value()
         }
     } else if (v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) {
         VariantClear(&v);
-        tk_log_write_w(2, L"Column '%s' of type %d holds an object that cannot be read",
-                       name.c_str(), m_dao_type);
-        throw tk_exception(L"The value of column '" + name + L"' cannot be read.", 0);
+        throw_unreadable();
     } else {
-        if (v.vt == VT_NULL) {
-            tk_log_write(1, "*** NULL *** ");
-        } else if (v.vt == VT_DATE && tk_log_may_write(2)) {
-            // The check only feeds the trace.
-            tk_log_write(1, "Special processing for VT_DATE");
-            SYSTEMTIME st{};
-            if (!VariantTimeToSystemTime(v.date, &st))
-                tk_log_write(2, "Failed to convert VARIANT->SYSTEMTIME");
-        }
+        trace_plain(v);
         try {
             value().take(v);   // v is left empty or cleared
         } catch (...) {
@@ -261,11 +301,16 @@ dao_field::~dao_field() = default;
 
 VARTYPE dao_field::get_type() const
 {
-    tk_log_write(1, "dao_field::get_type");
+    // Asked several times for every value: the trace is tested once.
+    const bool trace = tk_log_may_write(1);
+    if (trace)
+        tk_log_write(1, "dao_field::get_type");
     if (!is_empty()) {
-        tk_log_write(1, "Use ole_variant::get_type");
         const VARTYPE vt = ole_variant::get_type();
-        tk_log_write(1, "vt1=%08X", static_cast<unsigned>(vt));
+        if (trace) {
+            tk_log_write(1, "Use ole_variant::get_type");
+            tk_log_write(1, "vt1=%08X", static_cast<unsigned>(vt));
+        }
         return vt;
     }
     if (m_field.is_empty())

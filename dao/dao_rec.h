@@ -37,6 +37,10 @@ public:
 
 private:
     void read_value();
+    bool reads_in_place() const;
+    void read_in_place();
+    [[noreturn]] void throw_unreadable() const;
+    void trace_plain(const VARIANT& v) const;
     void read_attachment(const VARIANT& value);
     void read_multi_value(const VARIANT& value);
 

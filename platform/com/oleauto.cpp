@@ -1,6 +1,7 @@
 // OLE Automation substitute: BSTR, byte SAFEARRAYs and VARIANT lifetime.
 #include "platform/com/oleauto.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -66,6 +67,27 @@ int SysReAllocStringLen(BSTR* ps, const OLECHAR* s, unsigned int len)
 {
     if (!ps)
         return 0;
+    // The block is resized where it stands (mostly without moving) unless the new text comes from
+    // the old one, which must stay readable while it is copied.
+    const BSTR old = *ps;
+    const auto at = [](const OLECHAR* p) { return reinterpret_cast<std::uintptr_t>(p); };
+    const bool from_old = old && s && at(s) >= at(old) && at(s) <= at(old + SysStringLen(old));
+    constexpr size_t max_len = (std::numeric_limits<uint32_t>::max() / sizeof(OLECHAR)) - 1;
+    if (old && !from_old && len <= max_len) {
+        char* block = static_cast<char*>(
+            std::realloc(reinterpret_cast<char*>(old) - bstr_header, bstr_header + (size_t(len) + 1) * sizeof(OLECHAR)));
+        if (!block)
+            return 0;   // the old text stays as it was
+        BSTR out = reinterpret_cast<BSTR>(block + bstr_header);
+        bstr_bytes(out) = static_cast<uint32_t>(len * sizeof(OLECHAR));
+        if (s)
+            std::wmemcpy(out, s, len);
+        else
+            std::wmemset(out, 0, len);
+        out[len] = 0;
+        *ps = out;
+        return 1;
+    }
     BSTR n = SysAllocStringLen(s, len);
     if (!n)
         return 0;

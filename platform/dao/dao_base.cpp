@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <new>
 
 #include "platform/dao/dao_internal.h"
 
@@ -221,6 +222,25 @@ void to_variant(const jet::value& v, short dao_type, VARIANT* out)
         return;
     }
     }
+}
+
+void to_variant_reusing(const jet::value& v, short dao_type, VARIANT* inout)
+{
+    if (v.type() == jet::value::text_k && inout->vt == VT_BSTR) {
+        const std::wstring& s = v.as_text();
+        if (!SysReAllocStringLen(&inout->bstrVal, s.data(), static_cast<unsigned>(s.size())))
+            throw std::bad_alloc();
+        return;
+    }
+    switch (inout->vt) {
+    case VT_EMPTY: case VT_NULL: case VT_BOOL: case VT_I1: case VT_UI1: case VT_I2: case VT_UI2:
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_I8: case VT_UI8: case VT_R4:
+    case VT_R8: case VT_CY: case VT_DATE: case VT_DECIMAL:
+        break;   // nothing to release
+    default:
+        VariantClear(inout);
+    }
+    to_variant(v, dao_type, inout);
 }
 
 short dao_type_of(const jet::column_def& c, jet::complex_kind kind)

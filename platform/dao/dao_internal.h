@@ -109,6 +109,8 @@ DAOProperties* make_properties(ctx_ptr ctx, prop_list props);
 // A jet value as DAO gives it: text BSTR, VT_DATE, VT_CY, VT_DECIMAL, VT_BOOL, VT_ARRAY|VT_UI1,
 // GUID "{guid {...}}", VT_NULL ...
 void to_variant(const jet::value& v, short dao_type, VARIANT* out);
+// The same over a VARIANT that holds an earlier value: a text into an earlier text's storage.
+void to_variant_reusing(const jet::value& v, short dao_type, VARIANT* inout);
 // The DAO type of a stored column type.
 short dao_type_of(const jet::column_def& c, jet::complex_kind kind);
 // DAO's size of a column of that type.
@@ -152,6 +154,12 @@ public:
     virtual long count() = 0;
     // Value of column i of the current row, in DAO form, into out.
     virtual void value(std::size_t i, VARIANT* out) = 0;
+    // The same into a VARIANT holding an earlier value, which is released or reused.
+    virtual void value_into(std::size_t i, VARIANT* inout)
+    {
+        VariantClear(inout);
+        value(i, inout);
+    }
 };
 
 // Rows held in memory.

@@ -54,6 +54,21 @@ public:
         }
         return S_OK;
     }
+    HRESULT ReadValue(VARIANT* p) override
+    {
+        if (!p) return E_POINTER;
+        if (!rs_->has_row()) {
+            VariantClear(p);
+            return rs_->ctx->fail(daoErrNoCurrentRecord);
+        }
+        try {
+            rs_->src->value_into(i_, p);
+        } catch (...) {
+            VariantClear(p);
+            return fail_from_exception(*rs_->ctx);
+        }
+        return S_OK;
+    }
     HRESULT get_Properties(DAOProperties** pp) override
     {
         _DAOField* f = make_def_field(rs_->ctx, c());
@@ -279,6 +294,16 @@ public:
             return;
         }
         to_variant(v, cols_[i].type, out);
+    }
+    void value_into(std::size_t i, VARIANT* inout) override
+    {
+        const std::size_t n = map_[i];
+        const jet::column_type t = t_->columns[n].type;
+        if (t == jet::column_type::complex || t == jet::column_type::ext_datetime) {
+            row_source::value_into(i, inout);
+            return;
+        }
+        to_variant_reusing(cur_[n], cols_[i].type, inout);
     }
 
 private:

@@ -338,6 +338,15 @@ struct _DAOField : IDispatch {
     virtual HRESULT put_DefaultValue(VARIANT var) = 0;
     virtual HRESULT put_Attributes(long l) = 0;
     virtual HRESULT put_ForeignName(BSTR bstr) = 0;
+    // Not in DAO: Value into a VARIANT the caller keeps from row to row, which holds an earlier
+    // value: it is released, or for a text followed by a text its storage is reused. Left VT_EMPTY
+    // on failure.
+    virtual HRESULT ReadValue(VARIANT* pvar)
+    {
+        if (!pvar) return E_POINTER;
+        VariantClear(pvar);
+        return get_Value(pvar);
+    }
 };
 
 struct DAOIndexes : IDispatch {

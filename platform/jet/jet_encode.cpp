@@ -4,6 +4,7 @@
 
 #include "platform/jet/jet_error.h"
 #include "platform/jet/jet_write3.h"
+#include "platform/win/win_utf.h"
 
 namespace jet {
 
@@ -77,18 +78,11 @@ std::size_t utf16_length(const std::wstring& s)
 void encode_utf16(const std::wstring& s, bytes& out)
 {
     for (wchar_t wc : s) {
-        std::uint32_t c = static_cast<std::uint32_t>(wc);
-        if (c > 0x10FFFF) c = 0xFFFD;
-        if (c > 0xFFFF) {
-            c -= 0x10000;
-            std::uint32_t hi = 0xD800 + (c >> 10), lo = 0xDC00 + (c & 0x3FF);
-            out.push_back(static_cast<std::uint8_t>(hi));
-            out.push_back(static_cast<std::uint8_t>(hi >> 8));
-            out.push_back(static_cast<std::uint8_t>(lo));
-            out.push_back(static_cast<std::uint8_t>(lo >> 8));
-        } else {
-            out.push_back(static_cast<std::uint8_t>(c));
-            out.push_back(static_cast<std::uint8_t>(c >> 8));
+        char16_t units[2];
+        const int n = win_utf16_put_verbatim(static_cast<char32_t>(wc), units);
+        for (int k = 0; k < n; ++k) {
+            out.push_back(static_cast<std::uint8_t>(units[k]));
+            out.push_back(static_cast<std::uint8_t>(units[k] >> 8));
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "platform/jet/jet_error.h"
 #include "platform/jet/jet_text.h"
 #include "platform/jet/jet_write3.h"
+#include "platform/win/win_utf.h"
 
 namespace jet {
 
@@ -84,30 +85,7 @@ void append_offsets(const std::vector<std::size_t>& offsets, bytes& out, std::si
 
 } // namespace
 
-std::string message_text(std::wstring_view w)
-{
-    std::string s;
-    for (wchar_t wc : w) {
-        std::uint32_t c = static_cast<std::uint32_t>(wc);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            s.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            s.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            s.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            s.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            s.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            s.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            s.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            s.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            s.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            s.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return s;
-}
+std::string message_text(std::wstring_view w) { return win_utf8_from_wide(w); }
 
 code_page_encoder::code_page_encoder(int code_page) : code_page_(code_page)
 {

@@ -4,12 +4,15 @@
 #include <iconv.h>
 #include <vector>
 
+#include "platform/win/win_utf.h"
+
 namespace jet {
 
 namespace {
 
 // Writes UTF-16 code units as UTF-32 characters straight into a buffer, joining surrogate pairs
-// (also across the runs of a compressed text); an unpaired surrogate is kept as it stands.
+// (also across the runs of a compressed text); an unpaired surrogate is kept as it stands, so
+// that the text is given back as the file holds it.
 class utf16_sink {
 public:
     explicit utf16_sink(wchar_t* out) : o_(out) {}
@@ -17,15 +20,15 @@ public:
     void put(char32_t u)
     {
         if (high_) {
-            if (u >= 0xDC00 && u <= 0xDFFF) {
-                *o_++ = static_cast<wchar_t>(0x10000 + ((high_ - 0xD800) << 10) + (u - 0xDC00));
+            if (win_utf16_is_tail(u)) {
+                *o_++ = static_cast<wchar_t>(win_utf16_join(high_, u));
                 high_ = 0;
                 return;
             }
             *o_++ = static_cast<wchar_t>(high_);
             high_ = 0;
         }
-        if (u >= 0xD800 && u <= 0xDBFF)
+        if (win_utf16_is_lead(u))
             high_ = u;
         else
             *o_++ = static_cast<wchar_t>(u);

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/win/win_utf.h"
+
 namespace jet {
 
 namespace {
@@ -21,14 +23,8 @@ std::u16string key_units(std::wstring_view text)
     std::u16string u;
     u.reserve(text.size());
     for (wchar_t w : text) {
-        auto c = static_cast<std::uint32_t>(w);
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-            c -= 0x10000;
-            u.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            u.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            u.push_back(static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c));
-        }
+        char16_t units[2];
+        u.append(units, static_cast<std::size_t>(win_utf16_put_verbatim(static_cast<char32_t>(w), units)));
         if (u.size() >= max_key_text_units) break;
     }
     if (u.size() > max_key_text_units) u.resize(max_key_text_units);

@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <mutex>
 
+#include "platform/oledb/odbc_dsn.h"
 #include "platform/win/win_utf.h"
 
 namespace odbc {
@@ -330,10 +331,50 @@ static std::wstring local_if_empty(const std::wstring& host)
     return host.empty() ? std::wstring(L"localhost") : host;
 }
 
+namespace {
+
+// Host and port as FreeTDS takes them apart ("host,port" for the others).
+struct freetds_address {
+    std::wstring host;
+    std::wstring port;   // empty: the server's browser tells it
+};
+
+freetds_address freetds_address_of(const std::wstring& server)
+{
+    freetds_address a{server, {}};
+    if (auto comma = a.host.rfind(L','); comma != std::wstring::npos) {
+        a.port = a.host.substr(comma + 1);
+        a.host.resize(comma);
+    }
+    // FreeTDS knows no default port of its own: a host alone is the server's usual 1433,
+    // unless it names an instance ("host\\name"), whose port the server's browser tells.
+    if (a.port.empty() && a.host.find(L'\\') == std::wstring::npos)
+        a.port = L"1433";
+    a.host = local_if_empty(a.host);
+    return a;
+}
+
+} // namespace
+
+bool own_connection_text(const std::wstring& server)
+{
+    return istarts(server, L"DSN=") || istarts(server, L"DRIVER=") || istarts(server, L"FILEDSN=");
+}
+
+bool login_needs_data_source(const std::wstring& driver, const login& l)
+{
+    if (own_connection_text(l.server) || !is_freetds(driver) || l.user.empty())
+        return false;
+    for (const std::wstring* v : {&l.user, &l.password, &l.database})
+        if (v->find(L'}') != std::wstring::npos)
+            return true;
+    return false;
+}
+
 std::wstring build_connection_string(const std::wstring& driver, const login& l)
 {
     std::wstring cs;
-    bool own = istarts(l.server, L"DSN=") || istarts(l.server, L"DRIVER=") || istarts(l.server, L"FILEDSN=");
+    const bool own = own_connection_text(l.server);
     if (own) {
         // The user's own data source or driver text; our attributes follow it.
         cs = l.server;
@@ -342,19 +383,10 @@ std::wstring build_connection_string(const std::wstring& driver, const login& l)
     } else {
         append_attr(cs, L"DRIVER", driver);
         if (is_freetds(driver)) {
-            std::wstring host = l.server;
-            std::wstring port;
-            if (auto comma = host.rfind(L','); comma != std::wstring::npos) {
-                port = host.substr(comma + 1);
-                host = host.substr(0, comma);
-            }
-            append_attr(cs, L"SERVER", local_if_empty(host));
-            // FreeTDS knows no default port of its own: a host alone is the server's usual 1433,
-            // unless it names an instance ("host\\name"), whose port the server's browser tells.
-            if (port.empty() && host.find(L'\\') == std::wstring::npos)
-                port = L"1433";
-            if (!port.empty())
-                append_attr(cs, L"PORT", port);
+            const freetds_address a = freetds_address_of(l.server);
+            append_attr(cs, L"SERVER", a.host);
+            if (!a.port.empty())
+                append_attr(cs, L"PORT", a.port);
             cs += L"TDS_Version=7.4;ClientCharset=UTF-8;";
         } else {
             append_attr(cs, L"SERVER", local_if_empty(l.server));
@@ -420,9 +452,11 @@ connection::connection() = default;
 
 connection::~connection() { close(); }
 
-void connection::open(const std::wstring& cs, int login_timeout_s, bool bulk_copy)
+namespace {
+
+// A connection handle with the settings that must precede the connect.
+SQLHDBC new_connection_handle(int login_timeout_s, bool bulk_copy)
 {
-    close();
     SQLHDBC dbc = SQL_NULL_HDBC;
     if (!ok(SQLAllocHandle(SQL_HANDLE_DBC, environment(), &dbc)))
         throw_diag(SQL_HANDLE_ENV, environment(), "SQLAllocHandle(DBC)");
@@ -431,22 +465,68 @@ void connection::open(const std::wstring& cs, int login_timeout_s, bool bulk_cop
         constexpr SQLINTEGER attr_bulk_copy = 1219;   // the SQL Server drivers' switch for bcp
         SQLSetConnectAttr(dbc, attr_bulk_copy, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), SQL_IS_UINTEGER);
     }
+    return dbc;
+}
+
+// Throws the diagnostics of a failed connect and frees its handle.
+[[noreturn]] void connect_failed(SQLHDBC dbc)
+{
+    auto recs = read_diagnostics(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    if (recs.empty()) {
+        diag_record d;
+        d.sqlstate = "08001";
+        d.message = L"Cannot connect to the data source";
+        recs.push_back(std::move(d));
+    }
+    std::int32_t code = hresult_for(recs);
+    throw error(code, std::move(recs));
+}
+
+// What the private data source of a FreeTDS login holds: everything but the secrets.
+temporary_data_source::attributes freetds_source_attributes(const std::wstring& driver, const login& l)
+{
+    const freetds_address a = freetds_address_of(l.server);
+    temporary_data_source::attributes attrs{{L"Driver", driver}, {L"Server", a.host}};
+    if (!a.port.empty())
+        attrs.emplace_back(L"Port", a.port);
+    attrs.emplace_back(L"TDS_Version", L"7.4");
+    attrs.emplace_back(L"ClientCharset", L"UTF-8");
+    if (!l.database.empty())
+        attrs.emplace_back(L"Database", l.database);
+    return attrs;
+}
+
+} // namespace
+
+void connection::open(const std::wstring& cs, int login_timeout_s, bool bulk_copy)
+{
+    close();
+    SQLHDBC dbc = new_connection_handle(login_timeout_s, bulk_copy);
     wbuf w(cs);
     SQLWCHAR outbuf[1024];
     SQLSMALLINT outlen = 0;
     SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, w.p(), w.len(), outbuf, 1024, &outlen, SQL_DRIVER_NOPROMPT);
-    if (!ok(rc)) {
-        auto recs = read_diagnostics(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        if (recs.empty()) {
-            diag_record d;
-            d.sqlstate = "08001";
-            d.message = L"Cannot connect to the data source";
-            recs.push_back(std::move(d));
-        }
-        std::int32_t code = hresult_for(recs);
-        throw error(code, std::move(recs));
+    if (!ok(rc))
+        connect_failed(dbc);
+    dbc_ = dbc;
+    open_ = true;
+}
+
+void connection::open(const std::wstring& driver, const login& l, int login_timeout_s, bool bulk_copy)
+{
+    if (!login_needs_data_source(driver, l)) {
+        open(build_connection_string(driver, l), login_timeout_s, bulk_copy);
+        return;
     }
+    // The user and password go to the driver apart from any text it parses.
+    close();
+    temporary_data_source source(freetds_source_attributes(driver, l));
+    SQLHDBC dbc = new_connection_handle(login_timeout_s, bulk_copy);
+    wbuf dsn(source.name()), uid(l.user), pwd(l.password);
+    SQLRETURN rc = SQLConnectW(dbc, dsn.p(), SQL_NTS, uid.p(), SQL_NTS, pwd.p(), SQL_NTS);
+    if (!ok(rc))
+        connect_failed(dbc);
     dbc_ = dbc;
     open_ = true;
 }

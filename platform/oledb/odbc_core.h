@@ -103,8 +103,14 @@ std::vector<std::wstring> sqlserver_driver_candidates();
 std::vector<std::wstring> installed_sqlserver_drivers();
 bool is_freetds(const std::wstring& driver);
 
+// The server field holds the user's own connection text ("DSN=...", "DRIVER=...", "FILEDSN=...").
+bool own_connection_text(const std::wstring& server);
 // Connection string for one driver (or the user's own DSN/driver text in server).
 std::wstring build_connection_string(const std::wstring& driver, const login& l);
+// True when the login cannot travel in the driver's connection string: FreeTDS 1.3 reads a
+// braced value up to the first "};" and knows no "}}" escape, so a "}" in the user, password or
+// database must reach it another way (connection::open with the login does so).
+bool login_needs_data_source(const std::wstring& driver, const login& l);
 // The same with the password replaced, for log lines.
 std::wstring masked_connection_string(const std::wstring& cs);
 
@@ -129,6 +135,10 @@ public:
     // Connects; throws odbc::error. bulk_copy asks the driver, before it connects, to allow
     // its bulk-copy functions on the connection (a driver without them connects all the same).
     void open(const std::wstring& connection_string, int login_timeout_s = 15, bool bulk_copy = false);
+    // Connects one login through the driver (empty driver: the user's own text in l.server).
+    // A login that cannot travel in the connection string connects through a private data source
+    // that holds no secret, with the user and password handed over apart (SQLConnect).
+    void open(const std::wstring& driver, const login& l, int login_timeout_s = 15, bool bulk_copy = false);
     void close() noexcept;
     bool is_open() const noexcept { return open_; }
     void* handle() const noexcept { return dbc_; }

@@ -18,15 +18,6 @@ bool iequal(const std::wstring& a, const std::wstring& b)
     return true;
 }
 
-bool own_connection_text(const std::wstring& server)
-{
-    auto starts = [&](const wchar_t* p) {
-        std::wstring pre(p);
-        return server.size() >= pre.size() && iequal(server.substr(0, pre.size()), pre);
-    };
-    return starts(L"DSN=") || starts(L"DRIVER=") || starts(L"FILEDSN=");
-}
-
 // Which drivers a provider class stands for.
 enum class provider_kind { microsoft, freetds, any };
 
@@ -278,7 +269,7 @@ public:
             l.password.clear();
         }
         std::vector<std::wstring> drivers;
-        if (own_connection_text(l.server))
+        if (odbc::own_connection_text(l.server))
             drivers.push_back(std::wstring());
         else
             drivers = drivers_for(kind_);
@@ -287,7 +278,7 @@ public:
         auto conn = std::make_shared<odbc::connection>();
         for (std::size_t i = 0; i < drivers.size(); ++i) {
             try {
-                conn->open(odbc::build_connection_string(drivers[i], l), 15, true);
+                conn->open(drivers[i], l, 15, true);
                 state_->conn = conn;
                 std::wstring name = conn->driver_name();
                 state_->source = drivers[i].empty() ? (name.empty() ? state_->source : name) : drivers[i];

@@ -9,13 +9,6 @@ constexpr unsigned utf8_tail_bits = 6;
 constexpr unsigned char utf8_tail_mark = 0x80;
 constexpr unsigned char utf8_tail_mask = 0x3F;
 
-// UTF-16: the first unit of a pair lies in [lead_first, tail_first), the second in [tail_first, tail_end).
-constexpr char32_t lead_first = 0xD800;
-constexpr char32_t tail_first = 0xDC00;
-constexpr char32_t tail_end = 0xE000;
-constexpr char32_t pair_base = 0x10000;
-constexpr unsigned pair_bits = 10;
-
 char tail(char32_t c, unsigned shift)
 {
     return static_cast<char>(utf8_tail_mark | ((c >> shift) & utf8_tail_mask));
@@ -153,16 +146,7 @@ bool win_wide_from_utf8_strict(std::string_view text, std::wstring& out)
 
 int win_utf16_put(char32_t c, char16_t out[2])
 {
-    if (!win_is_scalar(c))
-        c = win_replacement_char;
-    if (c < pair_base) {
-        out[0] = static_cast<char16_t>(c);
-        return 1;
-    }
-    c -= pair_base;
-    out[0] = static_cast<char16_t>(lead_first + (c >> pair_bits));
-    out[1] = static_cast<char16_t>(tail_first + (c & ((1u << pair_bits) - 1)));
-    return 2;
+    return win_utf16_put_verbatim(win_is_scalar(c) ? c : win_replacement_char, out);
 }
 
 void win_utf16_append(std::u16string& out, std::wstring_view text)
@@ -184,12 +168,10 @@ std::u16string win_utf16_from_wide(std::wstring_view text)
 char32_t win_utf16_next(std::u16string_view text, std::size_t& i, bool& valid)
 {
     const char32_t c = text[i++];
-    if (c < lead_first || c >= tail_end)
+    if (c < win_utf16_lead_first || c >= win_utf16_tail_end)
         return c;
-    if (c < tail_first && i < text.size() && text[i] >= tail_first && text[i] < tail_end) {
-        const char32_t low = text[i++];
-        return pair_base + ((c - lead_first) << pair_bits) + (low - tail_first);
-    }
+    if (win_utf16_is_lead(c) && i < text.size() && win_utf16_is_tail(text[i]))
+        return win_utf16_join(c, text[i++]);
     valid = false;
     return win_replacement_char;
 }

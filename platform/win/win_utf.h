@@ -51,3 +51,39 @@ std::u16string win_utf16_from_wide(std::wstring_view text);
 char32_t win_utf16_next(std::u16string_view text, std::size_t& i, bool& valid);
 std::wstring win_wide_from_utf16(std::u16string_view text);
 bool win_wide_from_utf16_strict(std::u16string_view text, std::wstring& out);
+
+// ---- UTF-16 units, verbatim -----------------------------------------------
+// For stored text that must come back as it was written (the Access file reader and writer): a
+// surrogate without its partner passes as its own value both ways, and meets the rule above only
+// when the text leaves through the forms above.
+
+constexpr char32_t win_utf16_lead_first = 0xD800;   // first unit of a pair: [lead_first, tail_first)
+constexpr char32_t win_utf16_tail_first = 0xDC00;   // second unit of a pair: [tail_first, tail_end)
+constexpr char32_t win_utf16_tail_end = 0xE000;
+constexpr char32_t win_utf16_pair_base = 0x10000;   // the first character written as a pair
+constexpr unsigned win_utf16_pair_bits = 10;        // bits each unit of a pair carries
+
+constexpr bool win_utf16_is_lead(char32_t u) { return u >= win_utf16_lead_first && u < win_utf16_tail_first; }
+constexpr bool win_utf16_is_tail(char32_t u) { return u >= win_utf16_tail_first && u < win_utf16_tail_end; }
+
+// The character a lead and a tail unit stand for together.
+constexpr char32_t win_utf16_join(char32_t lead, char32_t tail)
+{
+    return win_utf16_pair_base + ((lead - win_utf16_lead_first) << win_utf16_pair_bits) + (tail - win_utf16_tail_first);
+}
+
+// Writes the units of one wide character at out and returns their count: a pair above U+FFFF,
+// else one unit (a lone surrogate as itself); above U+10FFFF, U+FFFD.
+constexpr int win_utf16_put_verbatim(char32_t c, char16_t out[2])
+{
+    if (c > 0x10FFFF)
+        c = win_replacement_char;
+    if (c < win_utf16_pair_base) {
+        out[0] = static_cast<char16_t>(c);
+        return 1;
+    }
+    c -= win_utf16_pair_base;
+    out[0] = static_cast<char16_t>(win_utf16_lead_first + (c >> win_utf16_pair_bits));
+    out[1] = static_cast<char16_t>(win_utf16_tail_first + (c & ((1u << win_utf16_pair_bits) - 1)));
+    return 2;
+}

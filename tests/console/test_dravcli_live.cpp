@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/live_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
 
@@ -40,13 +41,17 @@ protected:
         if (env("TSQL_HOST").empty())
             GTEST_SKIP() << "no T-SQL test server (TSQL_HOST)";
         db = "drav_tidy_" + std::to_string(::getpid());
+        drav_test::server_turn turn;
         sql("", "IF DB_ID('" + db + "') IS NOT NULL DROP DATABASE " + db);
         sql("", "CREATE DATABASE " + db);
     }
     void TearDown() override
     {
+        drav_test::server_turn turn;
         if (!db.empty())
             sql("", "DROP DATABASE " + db);
+        if (!login.empty())
+            sql("", "DROP LOGIN [" + login + "]");
     }
 
     // Runs one statement with the FreeTDS batch tool; its output, or "ERROR" when it failed.
@@ -78,10 +83,17 @@ protected:
     // One run of the console program into the test database; its exit status and output.
     std::pair<int, std::string> convert(const std::string& src, int mode)
     {
+        return convert_as(src, mode, env("TSQL_USER"), env("TSQL_PASSWORD"));
+    }
+    std::pair<int, std::string> convert_as(const std::string& src, int mode, const std::string& user,
+                                           const std::string& password)
+    {
+        // Mode 0 drops and creates the database, which Babelfish does not do beside another.
+        drav_test::server_turn turn;
         const std::string cmd = "cd " + quote(scratch.str()) + " && " + quote(std::string(DRAV_BINARY_DIR) + "/dravcli") +
                                 " --src=" + quote(src) + " --dest=" + quote(db) + " --mode=" + std::to_string(mode) +
                                 " --mssqlh=" + quote(env("TSQL_HOST") + "," + env("TSQL_PORT")) + " --mssqlu=" +
-                                quote(env("TSQL_USER")) + " --mssqlp=" + quote(env("TSQL_PASSWORD")) + " >out.txt 2>&1 </dev/null";
+                                quote(user) + " --mssqlp=" + quote(password) + " >out.txt 2>&1 </dev/null";
         const int status = std::system(cmd.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1000, drav_test::read_file(scratch.path() / "out.txt")};
     }
@@ -99,6 +111,7 @@ protected:
 
     drav_test::scratch_dir scratch{"dravcli-live"};
     std::string db;
+    std::string login;   // a login the test made, dropped after the database
 };
 
 const char* const source = "mdb-reader/data/V2003/test.mdb";
@@ -162,6 +175,24 @@ TEST_F(DravcliLive, CheckingRefusesATableOfOtherColumnsAndKeepsItsRows)
               std::string::npos) << out;
     EXPECT_EQ(rows("Table1"), 5) << out;
     EXPECT_EQ(rows("Keep"), 1);
+}
+
+// Braces, separators and blanks in a login's name and password must reach the server as typed,
+// whatever the driver makes of a connection string (FreeTDS 1.3 ends a braced value at "};").
+TEST_F(DravcliLive, ALoginWithBracesAndSeparatorsInNameAndPasswordConverts)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    login = "{drav_" + std::to_string(::getpid()) + "};u=1 x}";
+    const std::string password = "{p}w; x=y {z}};q}";
+    ASSERT_NE(sql("", "CREATE LOGIN [" + login + "] WITH PASSWORD = '" + password + "'"), "ERROR");
+    ASSERT_NE(sql("", "ALTER SERVER ROLE sysadmin ADD MEMBER [" + login + "]"), "ERROR");
+    const auto [code, out] = convert_as(src, 0, login, password);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_EQ(rows("Table1"), 2) << out;
+    // The password is checked, not bypassed.
+    const auto [refused, why] = convert_as(src, 0, login, password + "x");
+    EXPECT_NE(refused, 0) << why;
+    EXPECT_NE(why.find("Invalid user name or password."), std::string::npos) << why;
 }
 
 } // namespace

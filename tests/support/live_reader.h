@@ -25,7 +25,7 @@ inline std::unique_ptr<odbc::connection> live_connect(const live_server& s, cons
     if (drivers.empty() && !own)
         throw std::runtime_error("no SQL Server ODBC driver installed");
     auto c = std::make_unique<odbc::connection>();
-    c->open(odbc::build_connection_string(own ? std::wstring() : drivers.front(), l));
+    c->open(own ? std::wstring() : drivers.front(), l);
     return c;
 }
 

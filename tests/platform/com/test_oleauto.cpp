@@ -78,6 +78,29 @@ TEST(Bstr, LengthPrefixedAndNullReadsEmpty)
     EXPECT_EQ(nullptr, SysAllocString(nullptr));
 }
 
+// Resizing keeps the text whole whether it grows, shrinks, is copied from inside itself or is
+// left unset (zeros).
+TEST(Bstr, ReallocatedTextGrowsShrinksAndCopiesFromItself)
+{
+    BSTR b = SysAllocString(L"abcdef");
+    ASSERT_EQ(1, SysReAllocStringLen(&b, L"a much longer text than before", 30));
+    EXPECT_EQ(std::wstring(L"a much longer text than before"), std::wstring(b, SysStringLen(b)));
+    EXPECT_EQ(L'\0', b[30]);
+    ASSERT_EQ(1, SysReAllocStringLen(&b, b + 2, 4));   // from inside the old text
+    EXPECT_EQ(std::wstring(L"much"), std::wstring(b, SysStringLen(b)));
+    ASSERT_EQ(1, SysReAllocStringLen(&b, L"", 0));
+    EXPECT_EQ(0u, SysStringLen(b));
+    EXPECT_EQ(L'\0', b[0]);
+    ASSERT_EQ(1, SysReAllocStringLen(&b, nullptr, 3));
+    EXPECT_EQ(std::wstring(3, L'\0'), std::wstring(b, SysStringLen(b)));
+    SysFreeString(b);
+    BSTR none = nullptr;
+    ASSERT_EQ(1, SysReAllocStringLen(&none, L"new", 3));
+    EXPECT_EQ(std::wstring(L"new"), std::wstring(none, SysStringLen(none)));
+    SysFreeString(none);
+    EXPECT_EQ(0, SysReAllocStringLen(nullptr, L"x", 1));
+}
+
 TEST(SafeArray, ByteVectorLifetimeBoundsAndRedim)
 {
     SAFEARRAY* sa = SafeArrayCreateVector(VT_UI1, 0, 4);

@@ -171,6 +171,51 @@ TEST(DaoEngine, CollectionsAndRecordsetsReportDaoErrors)
     EXPECT_EQ(rs->MoveFirst(), dao_hresult(daoErrInvalidOperation));
 }
 
+// A VARIANT kept from row to row gets the very values a fresh read gives, whatever the types
+// before (a text after a text reuses its storage, a text after NULL, a number after a text...).
+TEST(DaoEngine, ValuesReadIntoAKeptVariantEqualFreshReads)
+{
+    for (const char* file : {"mdb-reader/data/V2003/test.mdb", "mdb-reader/data/V2010/test.accdb"}) {
+        DRAV_TESTDATA_OR_SKIP(path, file);
+        auto e = engine();
+        auto db = open(e.get(), path);
+        ASSERT_TRUE(db);
+        ptr<DAORecordset> rs;
+        bstr sql(L"SELECT * FROM [Table1]");
+        var type(static_cast<long>(dbOpenDynaset)), opt(static_cast<long>(dbReadOnly)), lock;
+        ASSERT_EQ(db->OpenRecordset(sql.b, type.v, opt.v, lock.v, rs.out()), S_OK);
+        ptr<DAOFields> flds;
+        ASSERT_EQ(rs->get_Fields(flds.out()), S_OK);
+        short count = 0;
+        ASSERT_EQ(flds->get_Count(&count), S_OK);
+        std::vector<ptr<_DAOField>> fields(static_cast<std::size_t>(count));
+        std::vector<VARIANT> kept(fields.size());
+        for (short i = 0; i < count; ++i) {
+            var at(static_cast<long>(i));
+            ASSERT_EQ(flds->get_Item(at.v, fields[i].out()), S_OK);
+            VariantInit(&kept[i]);
+        }
+        int rows = 0;
+        for (VARIANT_BOOL eof = 0; rs->get_EOF(&eof), !eof; rs->MoveNext(), ++rows) {
+            // Each row twice: into the earlier row's values, then into the same ones again.
+            for (int pass = 0; pass < 2; ++pass)
+                for (std::size_t i = 0; i < fields.size(); ++i) {
+                    var fresh;
+                    ASSERT_EQ(fields[i]->get_Value(&fresh.v), S_OK);
+                    ASSERT_EQ(fields[i]->ReadValue(&kept[i]), S_OK);
+                    EXPECT_EQ(kept[i].vt, fresh.v.vt) << file << " column " << i;
+                    EXPECT_TRUE(to_value(kept[i]) == to_value(fresh.v)) << file << " column " << i;
+                }
+        }
+        EXPECT_GT(rows, 1);
+        // Past the end: an error, and nothing left in the VARIANT.
+        EXPECT_EQ(fields[0]->ReadValue(&kept[0]), dao_hresult(daoErrNoCurrentRecord));
+        EXPECT_EQ(kept[0].vt, VT_EMPTY);
+        for (VARIANT& v : kept)
+            VariantClear(&v);
+    }
+}
+
 TEST(DaoWorkgroup, BlankImagesAreWorkgroupFilesWithTheAdminAccount)
 {
     auto old = dao_blank_workgroup_image(true);

@@ -105,4 +105,25 @@ TEST(WinUtf, Utf16SurrogatesWithoutTheirPartnerBecomeReplacements)
     EXPECT_EQ(out, L"kept");
 }
 
+TEST(WinUtf, VerbatimUtf16UnitsKeepALoneSurrogateBothWays)
+{
+    for (const sample& s : samples) {
+        char16_t units[2];
+        const int n = win_utf16_put_verbatim(s.c, units);
+        EXPECT_EQ(std::u16string(units, static_cast<std::size_t>(n)), s.utf16) << static_cast<unsigned>(s.c);
+        if (n == 2) {
+            EXPECT_TRUE(win_utf16_is_lead(units[0]) && win_utf16_is_tail(units[1]));
+            EXPECT_EQ(win_utf16_join(units[0], units[1]), s.c);
+        }
+    }
+    char16_t units[2];
+    for (char32_t lone : {char32_t(0xD800), char32_t(0xDBFF), char32_t(0xDC00), char32_t(0xDFFF)}) {
+        ASSERT_EQ(win_utf16_put_verbatim(lone, units), 1);
+        EXPECT_EQ(units[0], lone);
+    }
+    ASSERT_EQ(win_utf16_put_verbatim(0x110000, units), 1);
+    EXPECT_EQ(units[0], win_replacement_char);
+    EXPECT_FALSE(win_utf16_is_lead(0xDC00) || win_utf16_is_tail(0xDBFF) || win_utf16_is_tail(0xE000));
+}
+
 } // namespace

@@ -65,7 +65,11 @@ std::vector<jet::value> sample_row(int i)
     d.negative = i % 2 == 1;
     std::wstring memo(static_cast<std::size_t>(i) * 1500, L'\u0416'); // long values: inline, one page, chains
     jet::bytes blob(static_cast<std::size_t>(i) * 3000, static_cast<std::uint8_t>(i));
-    return {jet::value(), jet::value(std::wstring(L"row ") + std::to_wstring(i) + (i == 2 ? L" \u65e5\u672c" : L"")),
+    // Text beyond Latin-1; beyond the BMP (a surrogate pair in the file) and a lone surrogate, kept as it stands.
+    std::wstring name = L"row " + std::to_wstring(i);
+    if (i == 2) name += L" \u65e5\u672c";
+    if (i == 3) name += std::wstring(L" \U0001F600") + static_cast<wchar_t>(0xD83D) + L"x";
+    return {jet::value(), jet::value(name),
             jet::value(i % 2 == 0), jet::value(static_cast<std::uint8_t>(i)), jet::value(static_cast<std::int16_t>(-i)),
             jet::value(jet::currency{i * 10000LL + 5}), jet::value(1.5f * static_cast<float>(i)),
             jet::value(3.25 * i), jet::value(jet::date_time{40000.5 + i}), jet::value(g), jet::value(d),

@@ -3,6 +3,7 @@
 // DRAV_TEST_MSSQL_DSN names an ODBC data source of a real server.
 #include "MSS/mss_db.h"
 #include "MSS/mss_engi.h"
+#include "support/live_reader.h"
 #include "support/live_server.h"
 #include "MSS/odb_exce.h"
 #include "odb_support.h"
@@ -11,6 +12,8 @@
 
 #include <cstdlib>
 #include <ctime>
+
+#include <unistd.h>
 
 TEST(MssEngine, SingletonAndDefaults)
 {
@@ -106,4 +109,37 @@ TEST(MssEngineLive, ConnectListCreateDrop)
     EXPECT_TRUE(engine.is_db_exist(name));
     engine.delete_db(name);
     EXPECT_FALSE(engine.is_db_exist(name));
+}
+
+// Braces, separators and blanks in a login's name and password reach the server as typed,
+// whatever the driver makes of a connection string (FreeTDS 1.3 ends a braced value at "};").
+TEST(MssEngineLive, ALoginWithBracesAndSeparatorsConnects)
+{
+    DRAV_LIVE_SERVER_OR_SKIP(live);
+    if (live.user.empty())
+        GTEST_SKIP() << "the live server is reached with a Windows login";
+    const std::wstring name = L"{drav_" + std::to_wstring(::getpid()) + L"};u=1 x}";
+    const std::wstring password = L"{p}w; x=y {z}};q}";
+    auto admin = drav_test::live_connect(live, L"master");
+    odbc::statement(*admin).execute_all(L"CREATE LOGIN [" + name + L"] WITH PASSWORD = N'" + password + L"'");
+    struct drop_login {
+        odbc::connection& c;
+        const std::wstring& name;
+        ~drop_login()
+        {
+            try {
+                odbc::statement(c).execute_all(L"DROP LOGIN [" + name + L"]");
+            } catch (const odbc::error& e) {
+                ADD_FAILURE() << "DROP LOGIN: " << e.what();
+            }
+        }
+    } drop{*admin, name};
+
+    mss_engine engine(1);
+    engine.connect(live.server, name, password, false);
+    EXPECT_TRUE(engine.is_connected());
+    EXPECT_TRUE(engine.is_db_exist(L"master"));
+    mss_engine refused(1);
+    EXPECT_THROW(refused.connect(live.server, name, password + L"x", false), tk_exception);
+    EXPECT_FALSE(refused.is_connected());
 }

@@ -1,10 +1,17 @@
 // The unixODBC layer against Debian's SQLite ODBC driver and FreeTDS.
 #include "platform/oledb/odbc_core.h"
+#include "platform/oledb/odbc_dsn.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/scratch.h"
 
 using namespace odbc;
 
@@ -112,6 +119,127 @@ TEST(OdbcConnectionString, AHostWithoutPortIsTheUsualPort)
     EXPECT_EQ(build_connection_string(L"FreeTDS", l).find(L"PORT="), std::wstring::npos);
     l.server = L"host,14331";
     EXPECT_NE(build_connection_string(L"FreeTDS", l).find(L"SERVER={host};PORT={14331};"), std::wstring::npos);
+}
+
+TEST(OdbcConnectionString, ABraceInAFreeTdsLoginTravelsApartFromTheString)
+{
+    // FreeTDS 1.3 ends a braced value at the first "};" and knows no "}}" escape.
+    login l;
+    l.server = L"host,1433";
+    l.user = L"sa";
+    l.password = L"a;b={c d";
+    EXPECT_FALSE(login_needs_data_source(L"FreeTDS", l));   // the braced value holds it
+    l.password = L"{a}; b";
+    EXPECT_TRUE(login_needs_data_source(L"FreeTDS", l));
+    EXPECT_FALSE(login_needs_data_source(L"ODBC Driver 18 for SQL Server", l));   // knows "}}"
+    l.password = L"p";
+    l.user = L"u}";
+    EXPECT_TRUE(login_needs_data_source(L"FreeTDS", l));
+    l.user = L"u";
+    l.database = L"Sales}";
+    EXPECT_TRUE(login_needs_data_source(L"FreeTDS", l));
+    // The user's own data source text and a Windows login keep the string.
+    l.server = L"DSN=live";
+    EXPECT_FALSE(login_needs_data_source(L"FreeTDS", l));
+    l.server = L"host";
+    l.user.clear();
+    EXPECT_FALSE(login_needs_data_source(L"FreeTDS", l));
+}
+
+namespace {
+
+// Files left in a folder.
+std::size_t files_in(const std::filesystem::path& dir)
+{
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
+
+std::string text_of(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// TMPDIR points into a scratch folder and ODBCINI at the user's own file while it lives.
+struct private_tmp {
+    drav_test::scratch_dir dir{"odbc-dsn", drav_test::scratch_dir::plain_folder};
+    std::string users_ini = dir.str("users.ini");
+    private_tmp()
+    {
+        ::setenv("TMPDIR", dir.str().c_str(), 1);
+        ::setenv("ODBCINI", users_ini.c_str(), 1);
+    }
+    ~private_tmp()
+    {
+        ::unsetenv("TMPDIR");
+        ::unsetenv("ODBCINI");
+    }
+    bool odbcini_restored() const
+    {
+        const char* v = std::getenv("ODBCINI");
+        return v && v == users_ini;
+    }
+};
+
+} // namespace
+
+TEST(OdbcDataSource, APrivateDataSourceIsFoundAndLeavesNothingBehind)
+{
+    private_tmp tmp;
+    const std::string db = temp_db("private_dsn");
+    {
+        temporary_data_source src({{L"Driver", L"SQLite3"}, {L"Database", from_utf8(db)}});
+        struct stat st {};
+        ASSERT_EQ(::lstat(src.path().c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_EQ(std::filesystem::path(src.path()).parent_path(), tmp.dir.path());
+        EXPECT_EQ(std::string(std::getenv("ODBCINI")), src.path());
+        EXPECT_EQ(text_of(src.path()), "[" + to_utf8(src.name()) + "]\nDriver = SQLite3\nDatabase = " + db + "\n");
+        if (has_driver(L"SQLite3")) {
+            // The driver manager finds the source by its name alone.
+            connection c;
+            c.open(L"DSN=" + src.name() + L";");
+            statement(c).execute_all(L"CREATE TABLE t (x int)");
+        }
+    }
+    EXPECT_TRUE(tmp.odbcini_restored());
+    EXPECT_EQ(files_in(tmp.dir.path()), 0u);
+
+    // A line break would let a value add lines of its own (another Driver library); blanks at
+    // either end would be trimmed. Both are refused before any file is made.
+    for (const wchar_t* bad : {L"host\nDriver = /tmp/evil.so", L"host\r", L" host", L"host "})
+        EXPECT_THROW(temporary_data_source(temporary_data_source::attributes{{L"Server", bad}}), error);
+    EXPECT_TRUE(tmp.odbcini_restored());
+    EXPECT_EQ(files_in(tmp.dir.path()), 0u);
+}
+
+TEST(OdbcConnect, AFreeTdsLoginWithBracesReachesTheDriverThroughItsPrivateSource)
+{
+    if (!has_driver(L"FreeTDS"))
+        GTEST_SKIP() << "FreeTDS not installed";
+    private_tmp tmp;
+    login l;
+    l.server = L"127.0.0.1,1";
+    l.user = L"{u};x=1";
+    l.password = L"{p}w; x=y {z}};q}";
+    ASSERT_TRUE(login_needs_data_source(L"FreeTDS", l));
+    connection c;
+    try {
+        c.open(L"FreeTDS", l, 5);
+        FAIL() << "connected to a closed port";
+    } catch (const error& e) {
+        // The driver was found and tried the port the source names: a network failure, not an
+        // unknown data source (IM002) or driver.
+        ASSERT_FALSE(e.records().empty());
+        EXPECT_EQ(e.records()[0].sqlstate.substr(0, 2), "08") << e.what();
+        EXPECT_FALSE(driver_missing(e));
+    }
+    EXPECT_FALSE(c.is_open());
+    EXPECT_TRUE(tmp.odbcini_restored());
+    EXPECT_EQ(files_in(tmp.dir.path()), 0u);
 }
 
 TEST(OdbcDrivers, CandidatesPutTheEnvironmentFirst)
