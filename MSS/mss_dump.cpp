@@ -638,14 +638,19 @@ void mss_dmp_recordset::check_row(udb_record& record)
     }
 }
 
-// The row's literals, one after the other in a buffer that keeps its room from row to row; long
+// The row's literals, separated by ", " in a buffer that keeps its room from row to row; long
 // values are only marked, to be streamed.
 void mss_dmp_recordset::build_literals(udb_record& record)
 {
     row_.clear();
+    starts_.resize(columns_.size());
     ends_.resize(columns_.size());
     big_.assign(columns_.size(), big_kind::none);
+    row_is_big_ = false;
     for (size_t i = 0; i < columns_.size(); ++i) {
+        if (i)
+            row_ += ", ";
+        starts_[i] = row_.size();
         const udb_field* f = record[i];
         if (!f)
             TK_MAIL_ASSERT();
@@ -660,6 +665,8 @@ void mss_dmp_recordset::build_literals(udb_record& record)
         }
         if (big_[i] == big_kind::none)
             literals_.append(row_, *f, *columns_[i]);
+        else
+            row_is_big_ = true;
         ends_[i] = row_.size();
     }
 }
@@ -724,16 +731,34 @@ void mss_dmp_recordset::append_record(udb_record& record)
     }
 
     const bool statement_open = rows_pending_ > 0;
+    if (!row_is_big_) {
+        // The usual row: its literals go to the buffer as they stand.
+        if (!statement_open)
+            out_ += head_;
+        out_ += statement_open ? ", (" : " VALUES (";
+        out_ += row_;
+        out_ += ')';
+        if (rows_pending_ < kRowsPerInsert - 1)
+            ++rows_pending_;
+        else
+            close_statement();
+        return;
+    }
+    append_big_row(record, statement_open);
+}
+
+// A row with values to stream: each streamed value ends the statement before it and the row ends
+// its own.
+void mss_dmp_recordset::append_big_row(udb_record& record, bool statement_open)
+{
     std::string& values = values_;
     values.assign(statement_open ? ", (" : " VALUES (");
     bool head_pending = !statement_open;   // the INSERT's head is still to be written for this row
-    bool row_is_big = false;
     for (size_t i = 0; i < columns_.size(); ++i) {
         if (i)
             values += ", ";
         if (big_[i] == big_kind::none) {
-            const size_t begin = i ? ends_[i - 1] : 0;
-            values.append(row_, begin, ends_[i] - begin);
+            values.append(row_, starts_[i], ends_[i] - starts_[i]);
             continue;
         }
         // Stream the value: what was built so far first, each piece on its own line, then the
@@ -750,16 +775,10 @@ void mss_dmp_recordset::append_record(udb_record& record)
         head_pending = false;
         values.clear();
         rows_pending_ = 0;
-        row_is_big = true;
         stream_value(*record[i], big_[i]);
     }
 
-    if (head_pending)
-        out_ += head_;
-    out_ += values;
+    out_ += values;   // the rest of the row, after its last streamed value
     out_ += ')';
-    if (!row_is_big && rows_pending_ < kRowsPerInsert - 1)
-        ++rows_pending_;
-    else
-        close_statement();
+    close_statement();
 }

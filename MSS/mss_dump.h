@@ -42,6 +42,7 @@ private:
     void check_row(udb_record& record);
     void build_literals(udb_record& record);
     void stream_value(const udb_field& field, big_kind kind);
+    void append_big_row(udb_record& record, bool statement_open);
 
     mss_dmp_database* db_;
     std::vector<std::unique_ptr<t_ftd>> columns_;
@@ -54,9 +55,11 @@ private:
     std::size_t statement_start_ = 0;       // where the open statement begins in out_
     std::string head_;                      // "INSERT INTO ... (columns)"
     std::vector<std::wstring> orig_names_;  // source name of each column
-    std::string row_;                       // the row's literals, one after the other
+    std::string row_;                       // the row's literals, separated by ", "
+    std::vector<std::size_t> starts_;       // where each literal starts in row_
     std::vector<std::size_t> ends_;         // where each literal ends in row_
     std::vector<big_kind> big_;             // which of the row's values are streamed
+    bool row_is_big_ = false;               // is any of them?
     std::string values_;                    // the row's "(...)" part
     mss_literal_writer literals_;
     const mss_dump_options& options_;

@@ -3,6 +3,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "MSS/mss_util.h"
 #include "OLE/ole_var.h"
@@ -33,11 +37,21 @@ char* digits_of(u128 v, char* end)
         for (int k = 0; k < 19; ++k, chunk /= 10)
             *--end = static_cast<char>('0' + chunk % 10);
     }
+    // The rest two digits at a time.
+    static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                    "8081828384858687888990919293949596979899";
     std::uint64_t low = static_cast<std::uint64_t>(v);
-    do {
-        *--end = static_cast<char>('0' + low % 10);
-        low /= 10;
-    } while (low);
+    for (; low >= 100; low /= 100) {
+        end -= 2;
+        std::memcpy(end, pairs + 2 * (low % 100), 2);
+    }
+    if (low >= 10) {
+        end -= 2;
+        std::memcpy(end, pairs + 2 * low, 2);
+    } else {
+        *--end = static_cast<char>('0' + low);
+    }
     return end;
 }
 
@@ -55,13 +69,17 @@ void put_exact(S& out, bool negative, u128 magnitude, unsigned scale)
     char* last = end;
     while (last > point && last[-1] == '0')
         --last;
-    if (negative && magnitude != 0)
-        put(out, "-");
-    put(out, first, static_cast<std::size_t>(point - first));
     if (last > point) {
-        put(out, ".");
-        put(out, point, static_cast<std::size_t>(last - point));
+        // The whole part moves one place to the left to make room for the point.
+        std::memmove(first - 1, first, static_cast<std::size_t>(point - first));
+        --first;
+        point[-1] = '.';
+    } else {
+        last = point;
     }
+    if (negative && magnitude != 0)
+        *--first = '-';
+    put(out, first, static_cast<std::size_t>(last - first));
 }
 
 template <class S>
@@ -72,13 +90,12 @@ void put_integer(S& out, long long v)
     put(out, buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
-template <class S>
-void put_number(S& out, int v, int width)
+// The last width decimal digits of v at o; returns the end.
+char* put_number(char* o, int v, int width)
 {
-    char buf[8];
     for (int i = width - 1; i >= 0; --i, v /= 10)
-        buf[i] = static_cast<char>('0' + v % 10);
-    put(out, buf, static_cast<std::size_t>(width));
+        o[i] = static_cast<char>('0' + v % 10);
+    return o + width;
 }
 
 // A date printed to milliseconds between quotes; false when the value needs the general road
@@ -91,27 +108,30 @@ bool put_date(S& out, const ole_date& date)
     if ((kind != ole_date::date_time && kind != ole_date::date_only) || date.microseconds() % 1000 != 0 ||
         t.wYear < 100 || t.wYear > 9999 || t.wMonth == 0 || t.wDay == 0)
         return false;
-    put(out, "'");
-    put_number(out, t.wYear, 4);
-    put(out, "-");
-    put_number(out, t.wMonth, 2);
-    put(out, "-");
-    put_number(out, t.wDay, 2);
+    char buf[32];   // 'yyyy-mm-dd hh:mm:ss.fff'
+    char* o = buf;
+    *o++ = '\'';
+    o = put_number(o, t.wYear, 4);
+    *o++ = '-';
+    o = put_number(o, t.wMonth, 2);
+    *o++ = '-';
+    o = put_number(o, t.wDay, 2);
     const bool midnight = t.wHour == 0 && t.wMinute == 0 && t.wSecond == 0 && t.wMilliseconds == 0 &&
                           date.microseconds() == 0;
     if (kind == ole_date::date_time && !midnight) {
-        put(out, " ");
-        put_number(out, t.wHour % 24, 2);
-        put(out, ":");
-        put_number(out, t.wMinute, 2);
-        put(out, ":");
-        put_number(out, t.wSecond, 2);
+        *o++ = ' ';
+        o = put_number(o, t.wHour % 24, 2);
+        *o++ = ':';
+        o = put_number(o, t.wMinute, 2);
+        *o++ = ':';
+        o = put_number(o, t.wSecond, 2);
         if (t.wMilliseconds != 0 || date.microseconds() != 0) {
-            put(out, ".");
-            put_number(out, t.wMilliseconds, 3);
+            *o++ = '.';
+            o = put_number(o, t.wMilliseconds, 3);
         }
     }
-    put(out, "'");
+    *o++ = '\'';
+    put(out, buf, static_cast<std::size_t>(o - buf));
     return true;
 }
 
@@ -125,6 +145,33 @@ inline bool is_special(const wchar_t* s, std::size_t i, std::size_t n)
     return c == L'$' && i + 1 < n && s[i + 1] == L'(';
 }
 
+// Copies the leading characters of s[pos, end) that stand for themselves in a literal (printable
+// ASCII other than the quote and "$") to o, four at a time; returns the position after them.
+inline std::size_t put_plain_run(const wchar_t* s, std::size_t pos, std::size_t end, char*& o)
+{
+#if defined(__SSE2__)
+    static_assert(sizeof(wchar_t) == 4, "wide characters are UTF-32");
+    const __m128i below = _mm_set1_epi32(0x20), above = _mm_set1_epi32(0x7F);
+    const __m128i quote = _mm_set1_epi32('\''), dollar = _mm_set1_epi32('$');
+    for (; pos + 4 <= end; pos += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
+        const __m128i out_of_range = _mm_or_si128(_mm_cmplt_epi32(v, below), _mm_cmpgt_epi32(v, above));
+        const __m128i own = _mm_or_si128(_mm_cmpeq_epi32(v, quote), _mm_cmpeq_epi32(v, dollar));
+        if (_mm_movemask_epi8(_mm_or_si128(out_of_range, own)) != 0)
+            break;
+        const __m128i words = _mm_packs_epi32(v, v);
+        const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+        std::memcpy(o, &bytes, 4);
+        o += 4;
+    }
+#else
+    (void)s;
+    (void)end;
+    (void)o;
+#endif
+    return pos;
+}
+
 // The text between quotes with its quotes doubled; false (out partly written) when it holds a
 // character of its own spelling.
 bool put_quoted(std::string& out, const wchar_t* s, std::size_t n)
@@ -135,7 +182,7 @@ bool put_quoted(std::string& out, const wchar_t* s, std::size_t n)
     for (std::size_t pos = 0; pos < n;) {
         const std::size_t end = std::min(n, pos + 256);
         char* o = buf;
-        for (; pos < end; ++pos) {
+        while ((pos = put_plain_run(s, pos, end, o)) < end) {
             const wchar_t c = s[pos];
             if (static_cast<unsigned long>(c) < 0x80) {
                 if (static_cast<unsigned long>(c) < 0x20 || (c == L'$' && is_special(s, pos, n)))
@@ -146,8 +193,9 @@ bool put_quoted(std::string& out, const wchar_t* s, std::size_t n)
             } else {
                 if (is_special(s, pos, n))
                     return false;
-                o = win_utf8_put(static_cast<char32_t>(s[pos]), o);
+                o = win_utf8_put(static_cast<char32_t>(c), o);
             }
+            ++pos;
         }
         out.append(buf, static_cast<std::size_t>(o - buf));
     }

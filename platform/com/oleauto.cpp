@@ -9,7 +9,8 @@
 #include <new>
 
 // ---------------------------------------------------------------------------
-// BSTR: [uint32 byte length][characters][NUL], the pointer names the first character.
+// BSTR: [uint32 byte length][uint32 room][characters][NUL], the pointer names the first character;
+// room is the characters the block has space for (its NUL apart).
 
 namespace {
 
@@ -18,6 +19,11 @@ constexpr size_t bstr_header = sizeof(uint64_t); // keeps the characters 8-align
 uint32_t& bstr_bytes(BSTR s)
 {
     return *reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(s) - bstr_header);
+}
+
+uint32_t& bstr_room(BSTR s)
+{
+    return *reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(s) - bstr_header + sizeof(uint32_t));
 }
 
 } // namespace
@@ -32,6 +38,7 @@ BSTR SysAllocStringLen(const OLECHAR* s, unsigned int len)
         return nullptr;
     BSTR out = reinterpret_cast<BSTR>(block + bstr_header);
     bstr_bytes(out) = static_cast<uint32_t>(len * sizeof(OLECHAR));
+    bstr_room(out) = len;
     if (s)
         std::wmemcpy(out, s, len);
     else
@@ -67,18 +74,23 @@ int SysReAllocStringLen(BSTR* ps, const OLECHAR* s, unsigned int len)
 {
     if (!ps)
         return 0;
-    // The block is resized where it stands (mostly without moving) unless the new text comes from
-    // the old one, which must stay readable while it is copied.
+    // The text goes into the old block when it has room, else the block is resized where it stands
+    // (mostly without moving); not so when the new text comes from the old one, which must stay
+    // readable while it is copied.
     const BSTR old = *ps;
     const auto at = [](const OLECHAR* p) { return reinterpret_cast<std::uintptr_t>(p); };
-    const bool from_old = old && s && at(s) >= at(old) && at(s) <= at(old + SysStringLen(old));
+    const bool from_old = old && s && at(s) >= at(old) && at(s) <= at(old + bstr_room(old));
     constexpr size_t max_len = (std::numeric_limits<uint32_t>::max() / sizeof(OLECHAR)) - 1;
     if (old && !from_old && len <= max_len) {
-        char* block = static_cast<char*>(
-            std::realloc(reinterpret_cast<char*>(old) - bstr_header, bstr_header + (size_t(len) + 1) * sizeof(OLECHAR)));
-        if (!block)
-            return 0;   // the old text stays as it was
-        BSTR out = reinterpret_cast<BSTR>(block + bstr_header);
+        BSTR out = old;
+        if (len > bstr_room(old)) {
+            char* block = static_cast<char*>(std::realloc(reinterpret_cast<char*>(old) - bstr_header,
+                                                          bstr_header + (size_t(len) + 1) * sizeof(OLECHAR)));
+            if (!block)
+                return 0;   // the old text stays as it was
+            out = reinterpret_cast<BSTR>(block + bstr_header);
+            bstr_room(out) = len;
+        }
         bstr_bytes(out) = static_cast<uint32_t>(len * sizeof(OLECHAR));
         if (s)
             std::wmemcpy(out, s, len);

@@ -66,26 +66,10 @@ prop_list field_props(const column_info& c)
 }
 
 // ---------------------------------------------------------------------------
-class def_field : public object<_DAOField> {
+class def_field : public info_field<def_field> {
 public:
     def_field(ctx_ptr ctx, column_info c) : ctx_(std::move(ctx)), c_(std::move(c)) {}
-    HRESULT get_Name(BSTR* p) override { return put_bstr(p, c_.name); }
-    HRESULT get_Type(short* p) override { if (!p) return E_POINTER; *p = c_.type; return S_OK; }
-    HRESULT get_Size(long* p) override { if (!p) return E_POINTER; *p = c_.size; return S_OK; }
-    HRESULT get_Attributes(long* p) override { if (!p) return E_POINTER; *p = c_.attributes; return S_OK; }
-    HRESULT get_OrdinalPosition(short* p) override { if (!p) return E_POINTER; *p = c_.ordinal; return S_OK; }
-    HRESULT get_Required(VARIANT_BOOL* p) override { return put_bool(p, c_.required); }
-    HRESULT get_AllowZeroLength(VARIANT_BOOL* p) override { return put_bool(p, c_.allow_zero_length); }
-    HRESULT get_DefaultValue(VARIANT* p) override
-    {
-        if (!p) return E_POINTER;
-        to_variant(jet::value(c_.default_value), dbText, p);
-        return S_OK;
-    }
-    HRESULT get_ValidationRule(BSTR* p) override { return put_bstr(p, c_.validation_rule); }
-    HRESULT get_SourceTable(BSTR* p) override { return put_bstr(p, c_.source_table); }
-    HRESULT get_SourceField(BSTR* p) override { return put_bstr(p, c_.source_field); }
-    HRESULT get_ForeignName(BSTR* p) override { return put_bstr(p, c_.foreign_name); }
+    const column_info& info() const { return c_; }
     HRESULT get_Value(VARIANT* p) override
     {
         if (p) VariantInit(p);

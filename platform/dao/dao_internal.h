@@ -133,6 +133,33 @@ struct column_info {
     std::wstring foreign_name;  // relation fields
     prop_list custom;           // Description, Format, Caption ...
 };
+// The getters of a field that a column_info describes (definition, new and recordset fields):
+// `Derived` gives it by `const column_info& info() const`.
+template <class Derived>
+class info_field : public object<_DAOField> {
+public:
+    HRESULT get_Name(BSTR* p) override { return put_bstr(p, c().name); }
+    HRESULT get_Type(short* p) override { if (!p) return E_POINTER; *p = c().type; return S_OK; }
+    HRESULT get_Size(long* p) override { if (!p) return E_POINTER; *p = c().size; return S_OK; }
+    HRESULT get_Attributes(long* p) override { if (!p) return E_POINTER; *p = c().attributes; return S_OK; }
+    HRESULT get_OrdinalPosition(short* p) override { if (!p) return E_POINTER; *p = c().ordinal; return S_OK; }
+    HRESULT get_Required(VARIANT_BOOL* p) override { return put_bool(p, c().required); }
+    HRESULT get_AllowZeroLength(VARIANT_BOOL* p) override { return put_bool(p, c().allow_zero_length); }
+    HRESULT get_DefaultValue(VARIANT* p) override
+    {
+        if (!p) return E_POINTER;
+        to_variant(jet::value(c().default_value), dbText, p);
+        return S_OK;
+    }
+    HRESULT get_ValidationRule(BSTR* p) override { return put_bstr(p, c().validation_rule); }
+    HRESULT get_SourceTable(BSTR* p) override { return put_bstr(p, c().source_table); }
+    HRESULT get_SourceField(BSTR* p) override { return put_bstr(p, c().source_field); }
+    HRESULT get_ForeignName(BSTR* p) override { return put_bstr(p, c().foreign_name); }
+
+private:
+    const column_info& c() const { return static_cast<const Derived*>(this)->info(); }
+};
+
 // The columns of a table definition.
 std::vector<column_info> table_columns(const jet::database& db, const jet::table_def& t,
                                        const jet::complex_columns* complex);

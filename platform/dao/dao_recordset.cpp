@@ -20,27 +20,11 @@ struct rs_core {
 };
 using core_ptr = std::shared_ptr<rs_core>;
 
-class rs_field : public object<_DAOField> {
+class rs_field : public info_field<rs_field> {
 public:
     rs_field(core_ptr rs, std::size_t i) : rs_(std::move(rs)), i_(i) {}
-    const column_info& c() const { return rs_->src->columns()[i_]; }
-    HRESULT get_Name(BSTR* p) override { return put_bstr(p, c().name); }
-    HRESULT get_Type(short* p) override { if (!p) return E_POINTER; *p = c().type; return S_OK; }
-    HRESULT get_Size(long* p) override { if (!p) return E_POINTER; *p = c().size; return S_OK; }
-    HRESULT get_Attributes(long* p) override { if (!p) return E_POINTER; *p = c().attributes; return S_OK; }
-    HRESULT get_OrdinalPosition(short* p) override { if (!p) return E_POINTER; *p = c().ordinal; return S_OK; }
-    HRESULT get_Required(VARIANT_BOOL* p) override { return put_bool(p, c().required); }
-    HRESULT get_AllowZeroLength(VARIANT_BOOL* p) override { return put_bool(p, c().allow_zero_length); }
-    HRESULT get_DefaultValue(VARIANT* p) override
-    {
-        if (!p) return E_POINTER;
-        to_variant(jet::value(c().default_value), dbText, p);
-        return S_OK;
-    }
-    HRESULT get_ValidationRule(BSTR* p) override { return put_bstr(p, c().validation_rule); }
-    HRESULT get_SourceTable(BSTR* p) override { return put_bstr(p, c().source_table); }
-    HRESULT get_SourceField(BSTR* p) override { return put_bstr(p, c().source_field); }
-    HRESULT get_ForeignName(BSTR* p) override { return put_bstr(p, L""); }
+    const column_info& info() const { return rs_->src->columns()[i_]; }
+    HRESULT get_ForeignName(BSTR* p) override { return put_bstr(p, L""); }   // relation fields only
     HRESULT get_Value(VARIANT* p) override
     {
         if (!p) return E_POINTER;
@@ -71,7 +55,7 @@ public:
     }
     HRESULT get_Properties(DAOProperties** pp) override
     {
-        _DAOField* f = make_def_field(rs_->ctx, c());
+        _DAOField* f = make_def_field(rs_->ctx, info());
         HRESULT hr = f->get_Properties(pp);
         f->Release();
         return hr;

@@ -25,7 +25,7 @@ double now_as_date()
 }
 
 // A field of a new definition (table, index or relation) with its settable properties.
-class new_field : public object<_DAOField> {
+class new_field : public info_field<new_field> {
 public:
     new_field(ctx_ptr ctx, std::wstring name, short type, long size) : ctx_(std::move(ctx))
     {
@@ -34,26 +34,10 @@ public:
         c_.size = size;
     }
     column_info& info() { return c_; }
+    const column_info& info() const { return c_; }
     int precision = 18;
     int scale = 0;
 
-    HRESULT get_Name(BSTR* p) override { return put_bstr(p, c_.name); }
-    HRESULT get_Type(short* p) override { if (!p) return E_POINTER; *p = c_.type; return S_OK; }
-    HRESULT get_Size(long* p) override { if (!p) return E_POINTER; *p = c_.size; return S_OK; }
-    HRESULT get_Attributes(long* p) override { if (!p) return E_POINTER; *p = c_.attributes; return S_OK; }
-    HRESULT get_OrdinalPosition(short* p) override { if (!p) return E_POINTER; *p = c_.ordinal; return S_OK; }
-    HRESULT get_Required(VARIANT_BOOL* p) override { return put_bool(p, c_.required); }
-    HRESULT get_AllowZeroLength(VARIANT_BOOL* p) override { return put_bool(p, c_.allow_zero_length); }
-    HRESULT get_DefaultValue(VARIANT* p) override
-    {
-        if (!p) return E_POINTER;
-        to_variant(jet::value(c_.default_value), dbText, p);
-        return S_OK;
-    }
-    HRESULT get_ValidationRule(BSTR* p) override { return put_bstr(p, c_.validation_rule); }
-    HRESULT get_SourceTable(BSTR* p) override { return put_bstr(p, L""); }
-    HRESULT get_SourceField(BSTR* p) override { return put_bstr(p, L""); }
-    HRESULT get_ForeignName(BSTR* p) override { return put_bstr(p, c_.foreign_name); }
     HRESULT get_Value(VARIANT*) override { return ctx_->fail(daoErrInvalidOperation); }
     HRESULT get_Properties(DAOProperties** pp) override;
     HRESULT put_Value(VARIANT) override { return ctx_->fail(daoErrInvalidOperation); }
@@ -377,8 +361,8 @@ public:
         r.ref_table = table_;
         r.grbit = static_cast<std::uint32_t>(attributes_);
         for (const auto* f : fields_->items()) {
-            r.ref_columns.push_back(const_cast<new_field*>(f)->info().name);
-            r.columns.push_back(const_cast<new_field*>(f)->info().foreign_name);
+            r.ref_columns.push_back(f->info().name);
+            r.columns.push_back(f->info().foreign_name);
         }
         return r;
     }

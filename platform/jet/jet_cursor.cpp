@@ -108,7 +108,7 @@ void decode_value(const page_file& file, column_type type, const std::uint8_t* p
 }
 
 void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, bytes& out,
-                     std::vector<std::uint8_t>& scratch)
+                     long_value_page& cache)
 {
     out.clear();
     if (ref.size() < 12) file.corrupt("a long value reference is " + std::to_string(ref.size()) + " bytes long");
@@ -125,7 +125,12 @@ void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, b
     std::uint32_t page = rd24(ref.data() + 5);
     const format_layout& L = file.layout();
     auto locate = [&](std::uint32_t pg_no, unsigned r, std::size_t& s, std::size_t& e) {
-        const std::uint8_t* pg = file.page(pg_no, scratch);
+        if (cache.number != pg_no || !cache.bytes) {
+            cache.number = 0;   // until the page is read whole
+            cache.bytes = file.page(pg_no, cache.scratch);
+            cache.number = pg_no;
+        }
+        const std::uint8_t* pg = cache.bytes;
         if (pg[0] != 0x01) file.corrupt("long value page " + std::to_string(pg_no) + " is not a data page");
         unsigned nrows = rd16(pg + L.data_rows_at);
         if (r >= nrows || L.data_offsets_at + 2u * nrows > L.page_size)
@@ -451,7 +456,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
                 if (c.type == column_type::memo) out.set_text(); else out.set_binary();
                 continue;
             }
-            read_long_value(f, std::span<const std::uint8_t>(p, n), lv_bytes_, lv_buf_);
+            read_long_value(f, std::span<const std::uint8_t>(p, n), lv_bytes_, lv_page_);
             if (c.type == column_type::memo) {
                 std::wstring& s = out.set_text();
                 f.decode_text(lv_bytes_.data(), lv_bytes_.size(), s);
@@ -469,7 +474,7 @@ void row_cursor::decode_calculated(const column_def& c, const std::uint8_t* p, s
 {
     const page_file& f = *file_;
     if (c.type == column_type::memo || c.type == column_type::ole) {
-        read_long_value(f, std::span<const std::uint8_t>(p, n), lv_bytes_, lv_buf_);
+        read_long_value(f, std::span<const std::uint8_t>(p, n), lv_bytes_, lv_page_);
         p = lv_bytes_.data();
         n = lv_bytes_.size();
     }

@@ -12,10 +12,24 @@ namespace jet {
 
 class page_file;
 
+// The last page a cursor read long values from, kept for the next value: most lie side by side.
+// Moves keep the buffer (and so the view into it); copies are refused.
+struct long_value_page {
+    long_value_page() = default;
+    long_value_page(const long_value_page&) = delete;
+    long_value_page& operator=(const long_value_page&) = delete;
+    long_value_page(long_value_page&&) noexcept = default;
+    long_value_page& operator=(long_value_page&&) noexcept = default;
+
+    std::vector<std::uint8_t> scratch;
+    std::uint32_t number = 0;              // 0: none (page 0 is the header)
+    const std::uint8_t* bytes = nullptr;
+};
+
 // Reads the whole of a memo/OLE value from its 12-byte reference (and inline bytes) into `out`.
-// `scratch` is a page buffer of the caller's. Throws jet::error (err_corrupt) for a broken chain.
+// `cache` is the caller's page buffer. Throws jet::error (err_corrupt) for a broken chain.
 void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, bytes& out,
-                     std::vector<std::uint8_t>& scratch);
+                     long_value_page& cache);
 
 // Decodes one stored value of a fixed-size or variable-size (not long) type into `out`.
 // Used for rows and for property values. `col` gives precision and scale of numeric values.
@@ -65,7 +79,8 @@ private:
     std::unique_ptr<usage_walk> walk_;
     std::vector<value> values_;
     std::vector<bool> wanted_;
-    std::vector<std::uint8_t> page_buf_, hop_buf_, lv_buf_;
+    std::vector<std::uint8_t> page_buf_, hop_buf_;
+    long_value_page lv_page_;
     bytes lv_bytes_;
     std::vector<std::uint32_t> var_offsets_;
     static constexpr std::uint32_t run_pages = 16;   // data pages read at a time, at most

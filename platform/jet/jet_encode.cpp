@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/jet/jet_error.h"
+#include "platform/jet/jet_put.h"
 #include "platform/jet/jet_write3.h"
 #include "platform/win/win_utf.h"
 
@@ -10,29 +11,10 @@ namespace jet {
 
 namespace {
 
-void put16(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void put32(std::uint8_t* p, std::uint32_t v)
-{
-    put16(p, v);
-    put16(p + 2, v >> 16);
-}
-
-std::string narrow(const std::wstring& w)
-{
-    std::string s;
-    for (wchar_t c : w) s.push_back(c > 0 && c < 0x80 ? static_cast<char>(c) : '?');
-    return s;
-}
-
 [[noreturn]] void mismatch(const column_def& c, const value& v)
 {
-    throw error(err_type_conversion, "Data type conversion error: column '" + narrow(c.name) + "' (" +
-                                         type_name(c.type) + ") cannot take the value " + narrow(v.to_wstring()) + ".");
+    throw error(err_type_conversion, "Data type conversion error: column '" + ascii_text(c.name) + "' (" +
+                                         type_name(c.type) + ") cannot take the value " + ascii_text(v.to_wstring()) + ".");
 }
 
 using u128 = unsigned __int128;
@@ -162,7 +144,7 @@ void encode_fixed(const column_def& c, const value& v, std::uint8_t* out)
         want(value::decimal_k);
         u128 m;
         if (!rescale(v.as_decimal(), c.scale, c.precision, m))
-            throw error(err_field_too_small, "The field '" + narrow(c.name) + "' is too small to accept the value " +
+            throw error(err_field_too_small, "The field '" + ascii_text(c.name) + "' is too small to accept the value " +
                                                  v.as_decimal().to_string() + ".");
         out[0] = v.as_decimal().negative && m != 0 ? 0x80 : 0x00;
         std::uint64_t hi = static_cast<std::uint64_t>(m >> 64), lo = static_cast<std::uint64_t>(m);
@@ -185,7 +167,7 @@ void variable_bytes(const column_def& c, const value& v, bytes& out)
     case column_type::text: {
         if (v.type() != value::text_k) mismatch(c, v);
         if (utf16_length(v.as_text()) * 2 > c.length)
-            throw error(err_field_too_small, "The field '" + narrow(c.name) +
+            throw error(err_field_too_small, "The field '" + ascii_text(c.name) +
                                                  "' is too small to accept the amount of data you attempted to add.");
         encode_text(v.as_text(), c.compressed_unicode(), out);
         return;
@@ -198,7 +180,7 @@ void variable_bytes(const column_def& c, const value& v, bytes& out)
     case column_type::ole:
         if (v.type() != value::binary_k) mismatch(c, v);
         if (c.type == column_type::binary && v.as_binary().size() > c.length)
-            throw error(err_field_too_small, "The field '" + narrow(c.name) +
+            throw error(err_field_too_small, "The field '" + ascii_text(c.name) +
                                                  "' is too small to accept the amount of data you attempted to add.");
         out.insert(out.end(), v.as_binary().begin(), v.as_binary().end());
         return;
@@ -208,26 +190,31 @@ void variable_bytes(const column_def& c, const value& v, bytes& out)
 
 } // namespace
 
-void encode_row(const table_def& t, const std::vector<value>& row, std::size_t inline_limit,
-                const long_value_sink& sink, bytes& out, const code_page_encoder* jet3_text)
+std::string ascii_text(std::wstring_view s)
 {
-    if (jet3_text) {
-        encode_row_jet3(t, row, *jet3_text, inline_limit, sink, out);
-        return;
-    }
-    out.clear();
-    std::uint16_t ncols = 0;
-    std::size_t fixed_end = 0;
-    for (const auto& c : t.columns) {
-        ncols = std::max<std::uint16_t>(ncols, static_cast<std::uint16_t>(c.number + 1));
-        if (c.fixed()) fixed_end = std::max(fixed_end, c.fixed_offset + stored_fixed_size(c.type));
-    }
-    const std::size_t mask_size = (ncols + 7u) / 8u;
-    std::vector<std::uint8_t> mask(mask_size, 0);
-    out.resize(2 + fixed_end, 0);
-    put16(out.data(), ncols);
+    std::string out;
+    for (wchar_t c : s) out.push_back(c > 0 && c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
 
-    // Fixed values at their offsets; booleans only in the mask.
+namespace row_parts {
+
+row_shape shape_of(const table_def& t)
+{
+    row_shape r;
+    for (const auto& c : t.columns) {
+        r.columns = std::max<std::size_t>(r.columns, c.number + 1u);
+        if (c.fixed())
+            r.fixed_end = std::max(r.fixed_end, c.fixed_offset + stored_fixed_size(c.type));
+        else
+            r.any_variable = true;
+    }
+    return r;
+}
+
+void put_fixed_values(const table_def& t, const std::vector<value>& row, std::uint8_t* fixed,
+                      std::vector<std::uint8_t>& mask, mismatch_fn mismatch)
+{
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
         const column_def& c = t.columns[i];
         const value& v = row[i];
@@ -237,45 +224,72 @@ void encode_row(const table_def& t, const std::vector<value>& row, std::size_t i
             continue;
         }
         if (!c.fixed() || v.is_null()) continue;
-        encode_fixed(c, v, out.data() + 2 + c.fixed_offset);
+        encode_fixed(c, v, fixed + c.fixed_offset);
         mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
     }
+}
+
+std::vector<variable_slot> variable_slots(const table_def& t)
+{
+    std::vector<variable_slot> slots(t.var_columns);
+    for (std::size_t i = 0; i < t.columns.size(); ++i)
+        if (!t.columns[i].fixed() && t.columns[i].var_index < slots.size())
+            slots[t.columns[i].var_index] = {&t.columns[i], i};
+    return slots;
+}
+
+void append_variable(const column_def& c, const bytes& data, std::size_t inline_limit, const long_value_sink& sink,
+                     bytes& out, name_fn name)
+{
+    if (c.type == column_type::memo || c.type == column_type::ole) {
+        std::uint8_t ref[12] = {};
+        if (data.size() <= inline_limit) {
+            put32(ref, static_cast<std::uint32_t>(data.size()) | 0x80000000u);
+            out.insert(out.end(), ref, ref + 12);
+            out.insert(out.end(), data.begin(), data.end());
+        } else {
+            if (data.size() > 0x3FFFFFFF)
+                throw error(err_field_too_small, "A value of column '" + name(c.name) + "' is too long.");
+            sink(c, std::span<const std::uint8_t>(data.data(), data.size()), ref);
+            out.insert(out.end(), ref, ref + 12);
+        }
+    } else {
+        out.insert(out.end(), data.begin(), data.end());
+    }
+    if (out.size() > 0xFFFF) throw error(err_record_too_large, "Record is too large.");
+}
+
+} // namespace row_parts
+
+void encode_row(const table_def& t, const std::vector<value>& row, std::size_t inline_limit,
+                const long_value_sink& sink, bytes& out, const code_page_encoder* jet3_text)
+{
+    if (jet3_text) {
+        encode_row_jet3(t, row, *jet3_text, inline_limit, sink, out);
+        return;
+    }
+    out.clear();
+    const row_parts::row_shape shape = row_parts::shape_of(t);
+    const auto ncols = static_cast<std::uint16_t>(shape.columns);
+    std::vector<std::uint8_t> mask((ncols + 7u) / 8u, 0);
+    out.resize(2 + shape.fixed_end, 0);
+    put16(out.data(), ncols);
+    row_parts::put_fixed_values(t, row, out.data() + 2, mask, mismatch);
 
     // Variable values in var_index order, each starting where the previous one ended.
-    std::vector<const column_def*> vars(t.var_columns, nullptr);
-    std::vector<std::size_t> vpos(t.var_columns, 0);
-    for (std::size_t i = 0; i < t.columns.size(); ++i)
-        if (!t.columns[i].fixed() && t.columns[i].var_index < vars.size()) {
-            vars[t.columns[i].var_index] = &t.columns[i];
-            vpos[t.columns[i].var_index] = i;
-        }
+    const std::vector<row_parts::variable_slot> vars = row_parts::variable_slots(t);
     std::vector<std::uint16_t> starts(vars.size() + 1, 0);
     bytes data;
     for (std::size_t k = 0; k < vars.size(); ++k) {
         starts[k] = static_cast<std::uint16_t>(std::min<std::size_t>(out.size(), 0xFFFF));
-        const column_def* c = vars[k];
+        const column_def* c = vars[k].column;
         if (!c) continue;
-        const value& v = row[vpos[k]];
+        const value& v = row[vars[k].at];
         if (v.is_null()) continue;
         mask[c->number / 8] |= static_cast<std::uint8_t>(1u << (c->number % 8));
         data.clear();
         variable_bytes(*c, v, data);
-        if (c->type == column_type::memo || c->type == column_type::ole) {
-            std::uint8_t ref[12] = {};
-            if (data.size() <= inline_limit) {
-                put32(ref, static_cast<std::uint32_t>(data.size()) | 0x80000000u);
-                out.insert(out.end(), ref, ref + 12);
-                out.insert(out.end(), data.begin(), data.end());
-            } else {
-                if (data.size() > 0x3FFFFFFF)
-                    throw error(err_field_too_small, "A value of column '" + narrow(c->name) + "' is too long.");
-                sink(*c, std::span<const std::uint8_t>(data.data(), data.size()), ref);
-                out.insert(out.end(), ref, ref + 12);
-            }
-        } else {
-            out.insert(out.end(), data.begin(), data.end());
-        }
-        if (out.size() > 0xFFFF) throw error(err_record_too_large, "Record is too large.");
+        row_parts::append_variable(*c, data, inline_limit, sink, out, ascii_text);
     }
     starts[vars.size()] = static_cast<std::uint16_t>(out.size());
 

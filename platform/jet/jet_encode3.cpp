@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "platform/jet/jet_error.h"
+#include "platform/jet/jet_put.h"
 #include "platform/jet/jet_text.h"
 #include "platform/jet/jet_write3.h"
 #include "platform/win/win_utf.h"
@@ -18,7 +19,7 @@ std::string code_point(char32_t c)
     return buf;
 }
 
-[[noreturn]] void mismatch(const column_def& c)
+[[noreturn]] void mismatch(const column_def& c, const value& = value())
 {
     throw error(err_type_conversion, "Data type conversion error: column '" + message_text(c.name) + "' (" + type_name(c.type) +
                                          ") cannot take a value of that kind.");
@@ -50,11 +51,6 @@ void variable_bytes3(const table_def& t, const column_def& c, const value& v, co
         return;
     default: mismatch(c);
     }
-}
-
-void put32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // The tail of a Jet3 row after its data: the end-of-data offset and the value offsets (low bytes,
@@ -138,67 +134,29 @@ void encode_row_jet3(const table_def& t, const std::vector<value>& row, const co
                      std::size_t inline_limit, const long_value_sink& sink, bytes& out)
 {
     out.clear();
-    std::size_t ncols = 0, fixed_end = 0;
-    bool any_var = false;
-    for (const auto& c : t.columns) {
-        ncols = std::max<std::size_t>(ncols, c.number + 1u);
-        if (c.fixed()) fixed_end = std::max(fixed_end, c.fixed_offset + stored_fixed_size(c.type));
-        else any_var = true;
-    }
-    if (ncols > 255) throw error(err_record_too_large, "A table of an Access 97 database has at most 255 columns.");
-    const std::size_t mask_size = (ncols + 7) / 8;
+    const row_parts::row_shape shape = row_parts::shape_of(t);
+    if (shape.columns > 255) throw error(err_record_too_large, "A table of an Access 97 database has at most 255 columns.");
+    const std::size_t mask_size = (shape.columns + 7) / 8;
     std::vector<std::uint8_t> mask(mask_size, 0);
-    out.resize(1 + fixed_end, 0);
-    out[0] = static_cast<std::uint8_t>(ncols);
-
-    for (std::size_t i = 0; i < t.columns.size(); ++i) {
-        const column_def& c = t.columns[i];
-        const value& v = row[i];
-        if (c.type == column_type::boolean) {
-            if (!v.is_null() && v.type() != value::boolean_k) mismatch(c);
-            if (!v.is_null() && v.as_bool()) set_bit(mask, c.number);
-            continue;
-        }
-        if (!c.fixed() || v.is_null()) continue;
-        encode_fixed(c, v, out.data() + 1 + c.fixed_offset);
-        set_bit(mask, c.number);
-    }
-    if (!any_var) {
+    out.resize(1 + shape.fixed_end, 0);
+    out[0] = static_cast<std::uint8_t>(shape.columns);
+    row_parts::put_fixed_values(t, row, out.data() + 1, mask, mismatch);
+    if (!shape.any_variable) {
         out.insert(out.end(), mask.begin(), mask.end());
         return;
     }
 
-    std::vector<const column_def*> vars(t.var_columns, nullptr);
-    std::vector<std::size_t> where(t.var_columns, 0);
-    for (std::size_t i = 0; i < t.columns.size(); ++i)
-        if (!t.columns[i].fixed() && t.columns[i].var_index < vars.size()) {
-            vars[t.columns[i].var_index] = &t.columns[i];
-            where[t.columns[i].var_index] = i;
-        }
+    const std::vector<row_parts::variable_slot> vars = row_parts::variable_slots(t);
     std::vector<std::size_t> offsets(vars.size() + 1, 0);
     bytes data;
     for (std::size_t k = 0; k < vars.size(); ++k) {
         offsets[k] = out.size();
-        const column_def* c = vars[k];
-        if (!c || row[where[k]].is_null()) continue;
+        const column_def* c = vars[k].column;
+        if (!c || row[vars[k].at].is_null()) continue;
         set_bit(mask, c->number);
         data.clear();
-        variable_bytes3(t, *c, row[where[k]], text, data);
-        if (c->type == column_type::memo || c->type == column_type::ole) {
-            std::uint8_t ref[12] = {};
-            if (data.size() <= inline_limit) {
-                put32(ref, static_cast<std::uint32_t>(data.size()) | 0x80000000u);
-                out.insert(out.end(), ref, ref + 12);
-                out.insert(out.end(), data.begin(), data.end());
-            } else {
-                if (data.size() > 0x3FFFFFFF) throw error(err_field_too_small, "A value of column '" + message_text(c->name) + "' is too long.");
-                sink(*c, std::span<const std::uint8_t>(data.data(), data.size()), ref);
-                out.insert(out.end(), ref, ref + 12);
-            }
-        } else {
-            out.insert(out.end(), data.begin(), data.end());
-        }
-        if (out.size() > 0xFFFF) throw error(err_record_too_large, "Record is too large.");
+        variable_bytes3(t, *c, row[vars[k].at], text, data);
+        row_parts::append_variable(*c, data, inline_limit, sink, out, message_text);
     }
     offsets[vars.size()] = out.size();
     append_offsets(offsets, out, mask_size);

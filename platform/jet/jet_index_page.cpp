@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/jet/jet_put.h"
+
 namespace jet {
 
 namespace {
@@ -12,11 +14,6 @@ namespace {
 // after the prefix length is a flag of Access's own (set on some intermediate pages), kept zero here.
 const index_page_layout jet3_index = {2048, 8, 12, 16, 20, 1, 22, 226, 248};
 const index_page_layout jet4_index = {4096, 12, 16, 20, 24, 2, 27, 453, 480};
-
-void put32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 std::size_t trailer_size(bool leaf) { return leaf ? 4 : 8; }
 

@@ -1,20 +1,12 @@
 #include "platform/jet/jet_encode.h"
 #include "platform/jet/jet_props.h"
+#include "platform/jet/jet_put.h"
 #include "platform/jet/jet_write3.h"
 
 namespace jet {
 
 namespace {
 
-void put16(bytes& b, std::uint32_t v)
-{
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void put32_at(bytes& b, std::size_t at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 // Text of a property block: UTF-16LE, or the code page of a Jet3 file.
 void put_text(const std::wstring& s, const code_page_encoder* jet3_text, bytes& out)
 {
@@ -77,7 +69,7 @@ bytes encode_properties(const property_maps& maps, const code_page_encoder* jet3
     out.resize(out.size() + 4);
     put16(out, 0x80);
     for (const auto& n : names) put_name(out, n, jet3_text);
-    put32_at(out, start, static_cast<std::uint32_t>(out.size() - start));
+    put32(out.data() + start, static_cast<std::uint32_t>(out.size() - start));
 
     for (const auto& m : maps.maps) {
         start = out.size();
@@ -86,7 +78,7 @@ bytes encode_properties(const property_maps& maps, const code_page_encoder* jet3
         std::size_t name_start = out.size();
         out.resize(out.size() + 4);
         put_name(out, m.name, jet3_text);
-        put32_at(out, name_start, static_cast<std::uint32_t>(out.size() - name_start));
+        put32(out.data() + name_start, static_cast<std::uint32_t>(out.size() - name_start));
         for (const auto& p : m.items) {
             bytes d = property_data(p, jet3_text);
             put16(out, static_cast<std::uint32_t>(8 + d.size()));
@@ -96,7 +88,7 @@ bytes encode_properties(const property_maps& maps, const code_page_encoder* jet3
             put16(out, static_cast<std::uint32_t>(d.size()));
             out.insert(out.end(), d.begin(), d.end());
         }
-        put32_at(out, start, static_cast<std::uint32_t>(out.size() - start));
+        put32(out.data() + start, static_cast<std::uint32_t>(out.size() - start));
     }
     return out;
 }

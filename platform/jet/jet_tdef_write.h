@@ -42,4 +42,21 @@ struct tdef_image {
 // spreads it over pages.
 bytes build_tdef(const tdef_image& t);
 
+// Parts that both layouts (Jet4/ACE and Jet3) write alike.
+namespace tdef_parts {
+
+// The counts after the header fields: columns, variable columns, columns again, logical and real
+// indexes; then the table's owned and free page maps.
+void put_counts(bytes& b, const table_def& d, std::size_t reals);
+// A real index's ten column slots: column number and order, 0xFFFF for an unused slot.
+void put_index_columns(bytes& b, const real_index_image& r);
+// What a logical index refers to: for a foreign key the other table's index and page and the cascade
+// flags, else no table, then `plain_flags` twice.
+void put_index_reference(bytes& b, const index_def& x, std::uint8_t plain_flags);
+// The end: the long-value usage maps, the end mark, eight zero bytes; and the length of the whole
+// (after the 8-byte page header) into bytes 8-11.
+void finish(bytes& b, const tdef_image& t);
+
+} // namespace tdef_parts
+
 } // namespace jet

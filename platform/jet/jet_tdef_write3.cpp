@@ -1,27 +1,12 @@
 #include "platform/jet/jet_tdef_write.h"
+
+#include "platform/jet/jet_put.h"
 #include "platform/jet/jet_write3.h"
 
 namespace jet {
 
 namespace {
 
-void put8(bytes& b, std::uint8_t v) { b.push_back(v); }
-void put16(bytes& b, std::uint32_t v)
-{
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void put32(bytes& b, std::uint32_t v)
-{
-    put16(b, v);
-    put16(b, v >> 16);
-}
-void put_pointer(bytes& b, row_pointer p)
-{
-    put8(b, p.row);
-    put8(b, static_cast<std::uint8_t>(p.page));
-    put16(b, p.page >> 8);
-}
 // A name: one length byte, then the name in the code page (at most 64 bytes, as Access allows).
 void put_name(bytes& b, const std::wstring& name, const code_page_encoder& text)
 {
@@ -55,9 +40,6 @@ bytes build_tdef_jet3(const tdef_image& t, const code_page_encoder& text)
 {
     const table_def& d = *t.def;
     const bool user = t.table_type == 0x4E;
-    std::uint16_t var_count = 0;
-    for (const auto& c : d.columns)
-        if (!c.fixed()) ++var_count;
     bytes b;
     b.reserve(2048);
     put8(b, 0x02);
@@ -69,13 +51,7 @@ bytes build_tdef_jet3(const tdef_image& t, const code_page_encoder& text)
     put32(b, t.rows);
     put32(b, t.next_auto_number);
     put8(b, t.table_type);
-    put16(b, static_cast<std::uint32_t>(d.columns.size()));
-    put16(b, var_count);
-    put16(b, static_cast<std::uint32_t>(d.columns.size()));
-    put32(b, static_cast<std::uint32_t>(d.indexes.size()));
-    put32(b, static_cast<std::uint32_t>(t.reals.size()));
-    put_pointer(b, d.owned_pages);
-    put_pointer(b, d.free_pages);
+    tdef_parts::put_counts(b, d, t.reals.size());
     for (std::size_t i = 0; i < t.reals.size(); ++i) {
         put32(b, 0);
         put32(b, t.rows);
@@ -87,15 +63,7 @@ bytes build_tdef_jet3(const tdef_image& t, const code_page_encoder& text)
     }
     for (const auto& c : d.columns) put_name(b, c.name, text);
     for (const auto& r : t.reals) {
-        for (std::size_t k = 0; k < 10; ++k) {
-            if (k < r.columns.size()) {
-                put16(b, r.columns[k].number);
-                put8(b, r.columns[k].ascending ? 0x01 : 0x00);
-            } else {
-                put16(b, 0xFFFF);
-                put8(b, 0);
-            }
-        }
+        tdef_parts::put_index_columns(b, r);
         put_pointer(b, r.map);
         put32(b, r.root);
         put8(b, r.flags);
@@ -103,31 +71,11 @@ bytes build_tdef_jet3(const tdef_image& t, const code_page_encoder& text)
     for (const auto& x : d.indexes) {
         put32(b, static_cast<std::uint32_t>(x.number));
         put32(b, static_cast<std::uint32_t>(x.real_index));
-        if (x.foreign()) {
-            put8(b, x.ref_table_type);
-            put32(b, static_cast<std::uint32_t>(x.ref_index));
-            put32(b, x.ref_table_page);
-            put8(b, x.cascade_updates ? 0x01 : 0x00);
-            put8(b, static_cast<std::uint8_t>((x.cascade_deletes ? 0x01 : 0x00) | (x.cascade_null ? 0x02 : 0x00)));
-        } else {
-            put8(b, 0);
-            put32(b, 0xFFFFFFFFu);
-            put32(b, 0);
-            put8(b, 0x04);
-            put8(b, 0x04);
-        }
+        tdef_parts::put_index_reference(b, x, 0x04);   // Jet3 marks a plain index 04 04
         put8(b, x.kind);
     }
     for (const auto& x : d.indexes) put_name(b, x.name, text);
-    for (const auto& lv : t.long_values) {
-        put16(b, lv.column_number);
-        put_pointer(b, lv.owned);
-        put_pointer(b, lv.free);
-    }
-    put16(b, 0xFFFF);
-    b.resize(b.size() + 8, 0);
-    std::uint32_t len = static_cast<std::uint32_t>(b.size() - 8);
-    for (int i = 0; i < 4; ++i) b[8 + i] = static_cast<std::uint8_t>(len >> (8 * i));
+    tdef_parts::finish(b, t);
     return b;
 }
 

@@ -1,8 +1,12 @@
 #include "platform/jet/jet_text.h"
 
 #include <cerrno>
+#include <cstring>
 #include <iconv.h>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/win/win_utf.h"
 
@@ -42,6 +46,54 @@ public:
         }
         *o_++ = static_cast<wchar_t>(b);
     }
+    // A run of one-byte characters, widened 16 at a time where the processor allows.
+    void put_bytes(const std::uint8_t* b, std::size_t n)
+    {
+        if (n == 0)
+            return;
+        put_byte(*b++);
+        --n;
+        std::size_t k = 0;
+#if defined(__SSE2__)
+        static_assert(sizeof(wchar_t) == 4, "wide characters are UTF-32");
+        const __m128i zero = _mm_setzero_si128();
+        for (; k + 16 <= n; k += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
+            const __m128i lo = _mm_unpacklo_epi8(v, zero);
+            const __m128i hi = _mm_unpackhi_epi8(v, zero);
+            __m128i* o = reinterpret_cast<__m128i*>(o_ + k);
+            _mm_storeu_si128(o, _mm_unpacklo_epi16(lo, zero));
+            _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(lo, zero));
+            _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(hi, zero));
+            _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(hi, zero));
+        }
+#endif
+        for (; k < n; ++k)
+            o_[k] = static_cast<wchar_t>(b[k]);
+        o_ += n;
+    }
+    // count UTF-16 code units, little-endian; eight at a time while none is a surrogate.
+    void put_units(const std::uint8_t* p, std::size_t count)
+    {
+        std::size_t k = 0;
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
+        const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+        while (!high_ && k + 8 <= count) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * k));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate)) != 0)
+                break;
+            __m128i* o = reinterpret_cast<__m128i*>(o_);
+            _mm_storeu_si128(o, _mm_unpacklo_epi16(v, zero));
+            _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(v, zero));
+            o_ += 8;
+            k += 8;
+        }
+#endif
+        for (; k < count; ++k)
+            put(static_cast<char32_t>(p[2 * k] | (p[2 * k + 1] << 8)));
+    }
     wchar_t* finish()
     {
         if (high_)
@@ -71,10 +123,7 @@ void decode_into(std::wstring& out, std::size_t max_chars, Decode decode)
 
 void append_utf16le(const std::uint8_t* p, std::size_t n, std::wstring& out)
 {
-    decode_into(out, n / 2, [&](utf16_sink& sink) {
-        for (std::size_t i = 0; i + 1 < n; i += 2)
-            sink.put(static_cast<char32_t>(p[i] | (p[i + 1] << 8)));
-    });
+    decode_into(out, n / 2, [&](utf16_sink& sink) { sink.put_units(p, n / 2); });
 }
 
 void decode_unicode_text(const std::uint8_t* p, std::size_t n, std::wstring& out)
@@ -93,8 +142,10 @@ void decode_unicode_text(const std::uint8_t* p, std::size_t n, std::wstring& out
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
-                sink.put_byte(p[i]);
-                ++i;
+                const void* zero = std::memchr(p + i, 0, n - i);
+                const std::size_t end = zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) : n;
+                sink.put_bytes(p + i, end - i);
+                i = end;
             } else {
                 if (i + 1 >= n) break;
                 sink.put(static_cast<char32_t>(p[i] | (p[i + 1] << 8)));

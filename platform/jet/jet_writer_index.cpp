@@ -13,13 +13,6 @@ namespace jet {
 
 namespace {
 
-std::string narrow(std::wstring_view w)
-{
-    std::string s;
-    for (wchar_t c : w) s.push_back(c > 0 && c < 0x80 ? static_cast<char>(c) : '?');
-    return s;
-}
-
 // The writer's pages as one index's B-tree sees them: new pages are recorded as the index's own, and
 // pages an earlier tree of the index left behind are used again first. (The index's page list is named
 // by position: the table's lists grow as indexes are added.)
@@ -95,7 +88,7 @@ void database_writer::check_unique(table_state& t, const std::vector<value>& row
             const value& v = row[k.positions[0]];
             if (v.type() == value::int32_k && t.counter_taken(v.as_int32()))
                 throw error(err_duplicate_key,
-                            "The changes you requested to the table '" + narrow(t.def.name) +
+                            "The changes you requested to the table '" + ascii_text(t.def.name) +
                                 "' were not successful because they would create duplicate values in the index, "
                                 "primary key, or relationship.");
         }
@@ -105,7 +98,7 @@ void database_writer::check_unique(table_state& t, const std::vector<value>& row
         const std::string probe(key.begin(), key.end());
         if (t.pending_keys[i].count(probe) || (t.tree_entries[i] > 0 && key_exists(t, i, key)))
             throw error(err_duplicate_key,
-                        "The changes you requested to the table '" + narrow(t.def.name) +
+                        "The changes you requested to the table '" + ascii_text(t.def.name) +
                             "' were not successful because they would create duplicate values in the index, "
                             "primary key, or relationship.");
     }
@@ -226,7 +219,7 @@ void database_writer::fill_index(table_state& t, std::size_t real)
     }
     std::sort(entries.begin(), entries.end());
     if (unique && has_duplicate_key(k, entries))
-        throw error(err_duplicate_key, "The unique index cannot be made on table '" + narrow(t.def.name) +
+        throw error(err_duplicate_key, "The unique index cannot be made on table '" + ascii_text(t.def.name) +
                                            "': its rows hold duplicate values.");
     t.tree_entries[real] = entries.size();
     build_tree(t, real, std::move(entries));

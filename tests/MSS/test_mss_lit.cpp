@@ -177,6 +177,31 @@ TEST(MssDirectLiteral, RandomNumbersAndDatesMatchTheGeneralRoad)
     EXPECT_GT(d.direct * 2, d.values);
 }
 
+// Texts of every length up to past one encoding piece, of long plain runs broken at every offset
+// by the characters of their own spelling.
+TEST(MssDirectLiteral, RandomTextsMatchTheGeneralRoad)
+{
+    quiet_log log;
+    std::mt19937_64 rng(20261210);
+    const wchar_t odd[] = {L'\'', L'$', L'(', L'\n', L'\r', L'\x01', L'\x1f', L'\x7f', L'\x80', L'\u00e9',
+                           L'\u0085', L'\u2028', L'\u2029', L'\xD800', L'\xDFFF', L'\U0001F600', L' ', L'~',
+                           static_cast<wchar_t>(0x110000), static_cast<wchar_t>(-5)};
+    for (bool unicode : {true, false}) {
+        mss_test_engine engine(unicode);
+        differ d;
+        for (int i = 0; i < 3000; ++i) {
+            std::wstring t;
+            const std::size_t n = rng() % 300;
+            const unsigned odds = static_cast<unsigned>(rng() % 4);   // how often an odd one comes
+            for (std::size_t k = 0; k < n; ++k)
+                t += odds && rng() % (8 * odds) == 0 ? odd[rng() % std::size(odd)]
+                                                     : static_cast<wchar_t>(0x20 + rng() % 0x5F);
+            d.check(ole_variant(t), VT_BSTR);
+        }
+        EXPECT_GT(d.direct, 100);
+    }
+}
+
 TEST(MssDirectLiteral, TracingOrCustomRulesTakeTheGeneralRoad)
 {
     mss_test_engine engine;

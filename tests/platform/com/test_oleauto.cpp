@@ -91,8 +91,13 @@ TEST(Bstr, ReallocatedTextGrowsShrinksAndCopiesFromItself)
     ASSERT_EQ(1, SysReAllocStringLen(&b, L"", 0));
     EXPECT_EQ(0u, SysStringLen(b));
     EXPECT_EQ(L'\0', b[0]);
+    ASSERT_EQ(1, SysReAllocStringLen(&b, L"abc", 3));   // within the room it had
+    EXPECT_EQ(std::wstring(L"abc"), std::wstring(b, SysStringLen(b)));
+    EXPECT_EQ(L'\0', b[3]);
     ASSERT_EQ(1, SysReAllocStringLen(&b, nullptr, 3));
     EXPECT_EQ(std::wstring(3, L'\0'), std::wstring(b, SysStringLen(b)));
+    ASSERT_EQ(1, SysReAllocStringLen(&b, L"grown past its room", 19));
+    EXPECT_EQ(std::wstring(L"grown past its room"), std::wstring(b, SysStringLen(b)));
     SysFreeString(b);
     BSTR none = nullptr;
     ASSERT_EQ(1, SysReAllocStringLen(&none, L"new", 3));

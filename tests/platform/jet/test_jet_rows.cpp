@@ -6,6 +6,7 @@
 #include <fstream>
 #include <unistd.h>
 #include <map>
+#include <random>
 #include <iterator>
 
 #include "platform/jet/jet_database.h"
@@ -177,6 +178,62 @@ TEST(JetValues, TextForms)
     const std::uint8_t ru[] = {0xC0, 0xFF};
     cyr.decode(ru, sizeof ru, s);
     EXPECT_EQ(s, L"\u0410\u044F");
+}
+
+// Long texts in both stored forms, surrogates (paired, lone, split across runs) at every offset,
+// against a decoder of one unit at a time.
+TEST(JetValues, LongTextsDecodeAsUnitByUnit)
+{
+    std::mt19937 rng(20261210);
+    const std::uint16_t odd[] = {0xD83D, 0xDE01, 0xDBFF, 0xDC00, 0x00E9, 0x4E2D, 0x0100, 0xFFFF};
+    for (int i = 0; i < 2000; ++i) {
+        std::vector<std::uint16_t> units(rng() % 90);
+        for (auto& u : units) u = rng() % 6 == 0 ? odd[rng() % std::size(odd)] : 0x20 + rng() % 0x5F;
+        // The expected text: pairs joined, lone halves kept.
+        std::wstring want;
+        for (std::size_t k = 0; k < units.size(); ++k) {
+            const std::uint16_t u = units[k];
+            if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units.size() && units[k + 1] >= 0xDC00 && units[k + 1] <= 0xDFFF) {
+                want += static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (units[k + 1] - 0xDC00));
+                ++k;
+            } else {
+                want += static_cast<wchar_t>(u);
+            }
+        }
+        // Plain form.
+        std::vector<std::uint8_t> plain;
+        for (std::uint16_t u : units) {
+            plain.push_back(static_cast<std::uint8_t>(u & 0xFF));
+            plain.push_back(static_cast<std::uint8_t>(u >> 8));
+        }
+        if (plain.size() >= 2 && plain[0] == 0xFF && plain[1] == 0xFE) continue;
+        std::wstring got = L"<";
+        jet::decode_unicode_text(plain.data(), plain.size(), got);
+        EXPECT_EQ(got, L"<" + want);
+        // Compressed form: one-byte runs for units below 0x100 without a zero byte, the rest
+        // as plain units; a zero byte switches.
+        std::vector<std::uint8_t> packed = {0xFF, 0xFE};
+        bool one_byte = true;
+        bool packable = true;
+        for (std::uint16_t u : units) {
+            const bool small = u < 0x100;
+            if (!small && ((u & 0xFF) == 0 || (u >> 8) == 0)) packable = false;
+            if (small != one_byte) {
+                packed.push_back(0);
+                one_byte = small;
+            }
+            if (small) {
+                packed.push_back(static_cast<std::uint8_t>(u));
+            } else {
+                packed.push_back(static_cast<std::uint8_t>(u & 0xFF));
+                packed.push_back(static_cast<std::uint8_t>(u >> 8));
+            }
+        }
+        if (!packable) continue;
+        got.clear();
+        jet::decode_unicode_text(packed.data(), packed.size(), got);
+        EXPECT_EQ(got, want);
+    }
 }
 
 TEST(JetValues, DecimalsDatesGuids)
