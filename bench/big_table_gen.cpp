@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "bench_table.h"
 #include "platform/jet/jet_writer.h"
+#include "writer_tables.h"
 
 namespace {
 
@@ -18,11 +18,11 @@ using jet::column_type;
 
 std::unique_ptr<jet::database_writer> new_wide(const std::string& path, jet::file_format f)
 {
-    return bench::new_keyed_table(path, f, L"Wide", {bench::counter_id(), bench::col(L"Quantity", column_type::long_integer),
-                                  bench::col(L"Ratio", column_type::double_), bench::col(L"Amount", column_type::currency),
-                                  bench::col(L"Created", column_type::datetime), bench::col(L"Name", column_type::text, 50),
-                                  bench::col(L"Address", column_type::text, 120), bench::col(L"Active", column_type::boolean),
-                                  bench::decimal_18_4(L"Price"), bench::col(L"Notes", column_type::memo)});
+    return drav_test::new_keyed_table(path, f, L"Wide", {drav_test::counter_id(), drav_test::col(L"Quantity", column_type::long_integer),
+                                  drav_test::col(L"Ratio", column_type::double_), drav_test::col(L"Amount", column_type::currency),
+                                  drav_test::col(L"Created", column_type::datetime), drav_test::col(L"Name", column_type::text, 50),
+                                  drav_test::col(L"Address", column_type::text, 120), drav_test::col(L"Active", column_type::boolean),
+                                  drav_test::decimal_18_4(L"Price"), drav_test::col(L"Notes", column_type::memo)});
 }
 
 // Deterministic pseudo-random numbers (so both files hold the same values).

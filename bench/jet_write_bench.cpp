@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "platform/jet/jet_database.h"
-#include "bench_table.h"
 #include "platform/jet/jet_writer.h"
+#include "writer_tables.h"
 
 namespace {
 
@@ -33,11 +33,11 @@ std::size_t heap_in_use() { return mallinfo2().uordblks; }
 // GUID, memo.
 std::unique_ptr<jet::database_writer> new_big(const std::string& path, jet::file_format f)
 {
-    return bench::new_keyed_table(path, f, L"Big", {bench::counter_id(), bench::col(L"Name", column_type::text, 100),
-                                  bench::col(L"Amount", column_type::currency), bench::col(L"Ratio", column_type::double_),
-                                  bench::col(L"Created", column_type::datetime), bench::col(L"Flag", column_type::boolean),
-                                  bench::col(L"Qty", column_type::integer), bench::decimal_18_4(L"Price"),
-                                  bench::col(L"Guid", column_type::guid), bench::col(L"Notes", column_type::memo)});
+    return drav_test::new_keyed_table(path, f, L"Big", {drav_test::counter_id(), drav_test::col(L"Name", column_type::text, 100),
+                                  drav_test::col(L"Amount", column_type::currency), drav_test::col(L"Ratio", column_type::double_),
+                                  drav_test::col(L"Created", column_type::datetime), drav_test::col(L"Flag", column_type::boolean),
+                                  drav_test::col(L"Qty", column_type::integer), drav_test::decimal_18_4(L"Price"),
+                                  drav_test::col(L"Guid", column_type::guid), drav_test::col(L"Notes", column_type::memo)});
 }
 
 struct result {

@@ -35,6 +35,21 @@ const wchar_t* masked(const std::wstring& password)
     return password.empty() ? L"" : L"********";
 }
 
+// A value as the connect text carries it: in braces ("}" doubled) when it holds a ";" or starts
+// with "{", which would otherwise end it early or be read as braces.
+std::wstring connect_text_value(const std::wstring& v)
+{
+    if (v.find(L';') == std::wstring::npos && (v.empty() || v.front() != L'{'))
+        return v;
+    std::wstring r = L"{";
+    for (wchar_t c : v) {
+        r += c;
+        if (c == L'}')
+            r += L'}';
+    }
+    return r + L"}";
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -393,7 +408,7 @@ std::unique_ptr<udb_database> dao_engine::open_db(const std::wstring& path, int 
 
     std::wstring connect;
     if (!password.empty())
-        connect = L";pwd=" + password;
+        connect = L";pwd=" + connect_text_value(password);
 
     tk_log_write(2, "Open database using DAO engine");
     dao_bstr name(path);

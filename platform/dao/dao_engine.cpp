@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <utility>
 #include <sys/stat.h>
 
 #include "platform/dao/dao_accsql.h"
@@ -34,16 +36,48 @@ bool is_file(const std::string& p)
     return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The value of one key of a connect text (";pwd=..."), case ignored.
+// A value of a connect text in braces ("{a;b}}c}" is "a;b}c") and where the text goes on after
+// it; nothing when the braces do not close just before a ";" or the end.
+std::optional<std::pair<std::wstring, std::size_t>> braced_value(const std::wstring& connect, std::size_t open)
+{
+    std::wstring value;
+    for (std::size_t j = open + 1; j < connect.size(); ++j) {
+        if (connect[j] != L'}') {
+            value += connect[j];
+        } else if (j + 1 < connect.size() && connect[j + 1] == L'}') {
+            value += L'}';
+            ++j;
+        } else if (j + 1 == connect.size() || connect[j + 1] == L';') {
+            return std::make_pair(std::move(value), j + 1);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// The value of one key of a connect text (";pwd=..."), case ignored. A value ends at the next
+// ";" unless it is in braces, which let it hold ";", "=" and braces ("}}" for a "}" inside).
 std::wstring connect_value(const std::wstring& connect, const std::wstring& key)
 {
     std::size_t i = 0;
-    while (i <= connect.size()) {
-        std::size_t end = connect.find(L';', i);
-        if (end == std::wstring::npos) end = connect.size();
-        std::wstring part = connect.substr(i, end - i);
-        std::size_t eq = part.find(L'=');
-        if (eq != std::wstring::npos && jet::same_name(part.substr(0, eq), key)) return part.substr(eq + 1);
+    while (i < connect.size()) {
+        std::size_t semi = std::min(connect.find(L';', i), connect.size());
+        std::size_t eq = connect.find(L'=', i);
+        if (eq == std::wstring::npos) break;
+        if (semi < eq) {   // a part without a key, like the leading one of ";pwd=..."
+            i = semi + 1;
+            continue;
+        }
+        std::wstring value = connect.substr(eq + 1, semi - eq - 1);
+        std::size_t end = semi;
+        if (eq + 1 < connect.size() && connect[eq + 1] == L'{') {
+            if (auto b = braced_value(connect, eq + 1)) {
+                value = std::move(b->first);
+                end = b->second;
+            }
+        }
+        if (jet::same_name(connect.substr(i, eq - i), key)) return value;
         i = end + 1;
     }
     return {};

@@ -252,6 +252,26 @@ TEST_F(Dravcli, PasswordProtectedSource)
     }
 }
 
+// A database password holding what a connect text uses for its own structure reaches the file
+// whole: the run converts like the unprotected twin, and a password cut at the ";" is refused.
+TEST_F(Dravcli, APasswordWithSeparatorsAndBracesConvertsLikeTheTwin)
+{
+    DRAV_TESTDATA_OR_SKIP(twin, "mdb-reader/password/data/V2003_no-password.mdb");
+    const std::string image = read_all(twin);
+    const auto locked = drav_test::with_jet4_password(std::vector<std::uint8_t>(image.begin(), image.end()),
+                                                      u"{p;w=d}; x}");
+    std::ofstream(dir / "locked.mdb", std::ios::binary)
+        .write(reinterpret_cast<const char*>(locked.data()), static_cast<std::streamsize>(locked.size()));
+    run_result r = run({"--src=" + twin, "--dest=twin.sql", "--script"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    r = run({"--src=locked.mdb", "--srcp={p;w=d}; x}", "--dest=out.sql", "--script"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(drav_test::script_body(read_all(dir / "out.sql")), drav_test::script_body(read_all(dir / "twin.sql")));
+    r = run({"--src=locked.mdb", "--srcp={p", "--dest=cut.sql", "--script"});
+    EXPECT_EQ(r.code, 255);
+    EXPECT_NE(r.out.find("Not a valid password."), std::string::npos) << r.out;
+}
+
 TEST_F(Dravcli, EveryProtectedCorpusFileConvertsWithItsPasswordLikeItsTwin)
 {
     int converted = 0;

@@ -1,7 +1,7 @@
 // The real T-SQL server of the live suites, and a skip when none is named.
 // DRAV_TEST_MSSQL_DSN names an ODBC data source; else DRAV_TEST_MSSQL_SERVER gives the host as
 // --mssqlh takes it (host, host,port). DRAV_TEST_MSSQL_USER and DRAV_TEST_MSSQL_PASSWORD give a
-// SQL login (none: Windows login).
+// SQL login (none: Windows login). FreeTDS's own tools against the same server: tsql_server.h.
 #pragma once
 #include <fcntl.h>
 #include <sys/file.h>
@@ -64,8 +64,9 @@ inline std::wstring unique_db_name(const std::wstring& stem)
            std::to_wstring(++counter);
 }
 
-// Babelfish refuses to create or drop databases side by side ("tuple concurrently updated"): the
-// live suites, which run in parallel, take turns for that. Held while it lives.
+// Babelfish refuses to create or drop databases side by side ("tuple concurrently updated", or a
+// new database without its "<db>_dbo" schema): every live suite, which ctest runs in parallel,
+// takes turns for that, around whatever creates or drops one (a mode-0 run too). Held while it lives.
 class server_turn {
 public:
     server_turn() : fd_(::open("/tmp/drav-live-server.lock", O_CREAT | O_RDWR, 0666))

@@ -23,6 +23,7 @@
 #include "TK/tk_utils.h"
 #include "platform/ui/ui_misc.h"
 #include "tests/support/keyboard.h"
+#include "tests/support/live_server.h"
 #include "tests/support/protected.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
@@ -976,29 +977,13 @@ TEST_F(WizardTest, AScriptIntoAPipeWithoutReaderFailsTheRunInsteadOfEndingThePro
 
 namespace {
 
-// The T-SQL test server named by the environment its start script writes (TSQL_HOST, TSQL_PORT,
-// TSQL_USER, TSQL_PASSWORD); empty host when there is none.
-struct live_server {
-    std::wstring host, user, password;
-};
-
-live_server live_server_from_env()
-{
-    auto env = [](const char* name) { return std::getenv(name) ? tk_to_wstring(std::getenv(name)) : std::wstring(); };
-    live_server s;
-    if (env("TSQL_HOST").empty())
-        return s;
-    s.host = env("TSQL_HOST") + (env("TSQL_PORT").empty() ? L"" : L"," + env("TSQL_PORT"));
-    s.user = env("TSQL_USER");
-    s.password = env("TSQL_PASSWORD");
-    return s;
-}
+using drav_test::live_server;
 
 // The tables of a server database; empty when it does not exist.
 std::vector<std::wstring> server_tables(const live_server& s, const std::wstring& db)
 {
     mss_engine engine(1);
-    engine.connect(s.host, s.user, s.password, false);
+    s.connect(engine, false);
     if (!engine.is_db_exist(db))
         return {};
     std::unique_ptr<mss_database> d(engine.open_db(db, 40, std::wstring()));
@@ -1018,13 +1003,14 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
 {
     DRAV_TESTDATA_OR_SKIP(mdb, "mdb-reader/data/V2003/test.mdb");
     DRAV_TESTDATA_OR_SKIP(locked, drav_test::protected_files[1].path);
-    const live_server s = live_server_from_env();
-    if (s.host.empty())
-        GTEST_SKIP() << "no T-SQL test server (TSQL_HOST)";
+    DRAV_LIVE_SERVER_OR_SKIP(s);
+    if (s.server.rfind(L"DSN=", 0) == 0)
+        GTEST_SKIP() << "the wizard's server field takes a host, not a data source";
     const std::wstring db = L"drav_front_" + std::to_wstring(getpid());
     {
+        drav_test::server_turn turn;
         mss_engine engine(1);
-        engine.connect(s.host, s.user, s.password, false);
+        s.connect(engine, false);
         if (engine.is_db_exist(db))
             engine.delete_db(db);
         std::unique_ptr<mss_database> d(engine.create_db(db));
@@ -1048,7 +1034,7 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
         w.shell.create();
         w.shell.press_next();
         ASSERT_EQ(w.active_id(), 118);
-        w.mssql.set_text(1014, s.host);
+        w.mssql.set_text(1014, s.server);
         w.mssql.press(1330);
         w.mssql.set_text(1012, s.user);
         w.mssql.set_text(1013, s.password);
@@ -1076,13 +1062,15 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
         // Whether every table arrives is the direct road's own matter (its tests); here the run
         // must have begun on the open source before the old database went.
         w.tables.press(1102);
+        drav_test::server_turn turn;   // the run drops and makes the database
         w.shell.press_next();
         ui_wait_while([&]() { return w.active_id() != 116; });
         EXPECT_NE(w.converter.outcome(), run_outcome::cancelled);
     }
     EXPECT_FALSE(has_table(server_tables(s, db), L"kept_table"));   // the run replaced the database
+    drav_test::server_turn turn;
     mss_engine engine(1);
-    engine.connect(s.host, s.user, s.password, false);
+    s.connect(engine, false);
     engine.delete_db(db);
 }
 

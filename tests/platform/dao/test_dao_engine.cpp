@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "tests/platform/dao/dao_test_util.h"
+#include "tests/support/protected.h"
 
 using namespace daotest;
 
@@ -94,6 +95,30 @@ TEST(DaoEngine, OpeningErrorsCarryTheEngineNumbersAndTexts)
     EXPECT_EQ(try_open(e.get(), tiny, L"", db), dao_hresult(daoErrUnrecognizedFormat));
     std::remove(junk.c_str());
     std::remove(tiny.c_str());
+}
+
+// A database password may hold anything a connect text uses for its own structure: in braces
+// ("}" doubled) it arrives whole; a value without braces still ends at the next ";".
+TEST(DaoEngine, APasswordWithSeparatorsAndBracesOpensWhenBraced)
+{
+    DRAV_TESTDATA_OR_SKIP(plain, "mdb-reader/password/data/V2003_no-password.mdb");
+    std::ifstream in(plain, std::ios::binary);
+    const std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string locked = temp_file("separators.mdb", drav_test::with_jet4_password(image, u"{p;w=d}; x}"));
+    const std::string simple = temp_file("equals.mdb", drav_test::with_jet4_password(image, u"a=b}c"));
+    auto e = engine();
+    ptr<DAODatabase> db;
+    for (const wchar_t* c : {L";pwd={{p;w=d}}; x}}}", L"MS Access;PWD={{p;w=d}}; x}}};other=1"})
+        EXPECT_EQ(try_open(e.get(), locked, c, db), S_OK) << narrow(c) << narrow(last_error(e.get()).second);
+    for (const wchar_t* c : {L";pwd={p;w=d}; x}", L";pwd={p", L";pwd={{p;w=d}}; x}}}x"}) {
+        EXPECT_EQ(try_open(e.get(), locked, c, db), dao_hresult(daoErrBadPassword)) << narrow(c);
+        EXPECT_EQ(last_error(e.get()).second, L"Not a valid password.");
+    }
+    // Without a ";" or a leading "{" nothing changes: "=" and "}" are part of the value.
+    EXPECT_EQ(try_open(e.get(), simple, L";pwd=a=b}c", db), S_OK) << narrow(last_error(e.get()).second);
+    EXPECT_EQ(try_open(e.get(), simple, L";pwd=a=b}c;x=1", db), S_OK) << narrow(last_error(e.get()).second);
+    std::remove(locked.c_str());
+    std::remove(simple.c_str());
 }
 
 TEST(DaoEngine, CollectionsAndRecordsetsReportDaoErrors)

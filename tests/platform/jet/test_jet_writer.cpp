@@ -14,45 +14,24 @@
 #include "tests/support/access_check.h"
 #include "tests/support/index_check.h"
 #include "tests/support/scratch.h"
+#include "tests/support/writer_tables.h"
 
 namespace {
 
+using drav_test::col;
 using jet::column_type;
-
-jet::column_spec column(const wchar_t* name, column_type t, std::uint16_t length = 0)
-{
-    jet::column_spec c;
-    c.name = name;
-    c.type = t;
-    c.length = length;
-    return c;
-}
-
-jet::property required_prop(bool on)
-{
-    jet::property p;
-    p.name = L"Required";
-    p.type = column_type::boolean;
-    p.data = jet::value(on);
-    return p;
-}
 
 // A table of every common type, with a counter key, written in both formats.
 std::vector<jet::column_spec> all_types()
 {
-    auto id = column(L"ID", column_type::long_integer);
-    id.auto_number = true;
-    auto dec = column(L"Amount", column_type::numeric);
-    dec.precision = 18;
-    dec.scale = 4;
-    auto name = column(L"Name", column_type::text, 100);
-    name.properties.items.push_back(required_prop(true));
-    return {id, name, column(L"Flag", column_type::boolean), column(L"Small", column_type::byte),
-            column(L"Int", column_type::integer), column(L"Money", column_type::currency),
-            column(L"Real", column_type::single), column(L"Dbl", column_type::double_),
-            column(L"When", column_type::datetime), column(L"Key", column_type::guid), dec,
-            column(L"Notes", column_type::memo), column(L"Blob", column_type::ole),
-            column(L"Raw", column_type::binary, 16)};
+    auto name = col(L"Name", column_type::text, 100);
+    name.properties.items.push_back(drav_test::bool_property(L"Required", true));
+    return {drav_test::counter_id(), name, col(L"Flag", column_type::boolean), col(L"Small", column_type::byte),
+            col(L"Int", column_type::integer), col(L"Money", column_type::currency),
+            col(L"Real", column_type::single), col(L"Dbl", column_type::double_),
+            col(L"When", column_type::datetime), col(L"Key", column_type::guid), drav_test::decimal_18_4(L"Amount"),
+            col(L"Notes", column_type::memo), col(L"Blob", column_type::ole),
+            col(L"Raw", column_type::binary, 16)};
 }
 
 std::vector<jet::value> sample_row(int i)
@@ -87,15 +66,9 @@ TEST_P(JetWriter, WritesTablesThatEveryReaderReadsBack)
     const std::string path = (dir.path() / file_name()).string();
     {
         auto w = jet::database_writer::create(path, GetParam(), 45000.25);
-        jet::index_spec pk;
-        pk.name = L"PrimaryKey";
-        pk.columns = {{L"ID", true}};
-        pk.primary = true;
-        jet::index_spec by_name;
-        by_name.name = L"ByName";
-        by_name.columns = {{L"Name", true}, {L"When", false}};
-        by_name.unique = true;
-        w->create_table(L"Things", all_types(), {pk, by_name});
+        w->create_table(L"Things", all_types(),
+                        {drav_test::primary_key_on_id(),
+                         drav_test::index(L"ByName", {{L"Name", true}, {L"When", false}}, false, true)});
         for (int i = 0; i < 6; ++i) {
             auto row = sample_row(i);
             w->append(L"Things", row);
@@ -160,15 +133,10 @@ TEST_P(JetWriter, IndexesFollowTheRowsThroughPageSplits)
     const std::string path = (dir.path() / file_name()).string();
     {
         auto w = jet::database_writer::create(path, GetParam(), 45000);
-        auto id = column(L"ID", column_type::long_integer);
-        auto code = column(L"Code", column_type::text, 40);
-        jet::index_spec pk, by_code;
-        pk.name = L"PrimaryKey";
-        pk.columns = {{L"ID", true}};
-        pk.primary = true;
-        by_code.name = L"ByCode";
-        by_code.columns = {{L"Code", true}};
-        w->create_table(L"Keys", {id, code}, {pk, by_code});
+        auto id = col(L"ID", column_type::long_integer);
+        auto code = col(L"Code", column_type::text, 40);
+        const jet::index_spec by_code = drav_test::index(L"ByCode", {{L"Code", true}});
+        w->create_table(L"Keys", {id, code}, {drav_test::primary_key_on_id(), by_code});
         // Keys out of order, so that inserts split pages in the middle of each tree.
         for (int i = 0; i < 5000; ++i) {
             int n = (i * 7919) % 5000;
@@ -237,7 +205,7 @@ int write_until_full(const std::string& path, rlim_t limit, bool flush_first)
         ::setrlimit(RLIMIT_FSIZE, &r);
         try {
             auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
-            w->create_table(L"Big", {column(L"Blob", column_type::ole)}, {});
+            w->create_table(L"Big", {col(L"Blob", column_type::ole)}, {});
             if (flush_first) w->flush();
             for (int i = 0; i < 1000; ++i) {
                 std::vector<jet::value> row = {jet::value(jet::bytes(5000, static_cast<std::uint8_t>(i)))};
@@ -278,18 +246,18 @@ TEST(JetWriterFailures, RefusedNamesWriteNothing)
     drav_test::scratch_dir dir("jet-writer");
     const std::string path = (dir.path() / "names.mdb").string();
     auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
-    w->create_table(L"Good", {column(L"A", column_type::long_integer)}, {});
+    w->create_table(L"Good", {col(L"A", column_type::long_integer)}, {});
     for (const wchar_t* bad : {L"", L" lead", L"a.b", L"a!b", L"[x]", L"a`b", L"tab\there"}) {
         try {
-            w->create_table(bad, {column(L"A", column_type::long_integer)}, {});
+            w->create_table(bad, {col(L"A", column_type::long_integer)}, {});
             ADD_FAILURE() << "a table name was taken";
         } catch (const jet::error& e) {
             EXPECT_EQ(e.code(), jet::err_invalid_name);
         }
     }
-    EXPECT_THROW(w->create_table(L"T", {column(L"x.y", column_type::long_integer)}, {}), jet::error);
-    EXPECT_THROW(w->create_table(std::wstring(65, L'n'), {column(L"A", column_type::long_integer)}, {}), jet::error);
-    EXPECT_THROW(w->create_table(L"good", {column(L"A", column_type::long_integer)}, {}), jet::error); // exists
+    EXPECT_THROW(w->create_table(L"T", {col(L"x.y", column_type::long_integer)}, {}), jet::error);
+    EXPECT_THROW(w->create_table(std::wstring(65, L'n'), {col(L"A", column_type::long_integer)}, {}), jet::error);
+    EXPECT_THROW(w->create_table(L"good", {col(L"A", column_type::long_integer)}, {}), jet::error); // exists
     w->flush();
     auto db = jet::database::open(path);
     ASSERT_EQ(db->tables().size(), 1u);

@@ -12,37 +12,25 @@
 #include "tests/support/access_check.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
+#include "tests/support/writer_tables.h"
 
 namespace {
 
+using drav_test::col;
+using drav_test::index;
 using jet::column_type;
 using jet::value;
 
-jet::column_spec column(const std::wstring& name, column_type t, std::uint16_t length = 0)
-{
-    jet::column_spec c;
-    c.name = name;
-    c.type = t;
-    c.length = length;
-    return c;
-}
-
 std::vector<jet::column_spec> all_types()
 {
-    auto id = column(L"ID", column_type::long_integer);
-    id.auto_number = true;
-    auto name = column(L"Name", column_type::text, 100);
-    jet::property req;
-    req.name = L"Required";
-    req.type = column_type::boolean;
-    req.data = value(true);
-    name.properties.items.push_back(req);
-    return {id, name, column(L"Flag", column_type::boolean), column(L"Small", column_type::byte),
-            column(L"Int", column_type::integer), column(L"Money", column_type::currency),
-            column(L"Real", column_type::single), column(L"Dbl", column_type::double_),
-            column(L"When", column_type::datetime), column(L"Key", column_type::guid),
-            column(L"Notes", column_type::memo), column(L"Blob", column_type::ole),
-            column(L"Raw", column_type::binary, 16)};
+    auto name = col(L"Name", column_type::text, 100);
+    name.properties.items.push_back(drav_test::bool_property(L"Required", true));
+    return {drav_test::counter_id(), name, col(L"Flag", column_type::boolean), col(L"Small", column_type::byte),
+            col(L"Int", column_type::integer), col(L"Money", column_type::currency),
+            col(L"Real", column_type::single), col(L"Dbl", column_type::double_),
+            col(L"When", column_type::datetime), col(L"Key", column_type::guid),
+            col(L"Notes", column_type::memo), col(L"Blob", column_type::ole),
+            col(L"Raw", column_type::binary, 16)};
 }
 
 // Text of code page 1252 beyond ASCII (the euro sign and curly quotes sit in 0x80-0x9F).
@@ -56,16 +44,6 @@ std::vector<value> sample_row(int i)
             value(1.5f * static_cast<float>(i)), value(3.25 * i), value(jet::date_time{40000.5 + i}), value(g),
             value(memo), value(jet::bytes(static_cast<std::size_t>(i) * 1100, static_cast<std::uint8_t>(i))),
             value(jet::bytes{1, 2, 3})};
-}
-
-jet::index_spec index(const wchar_t* name, std::vector<std::pair<std::wstring, bool>> cols, bool primary, bool unique)
-{
-    jet::index_spec x;
-    x.name = name;
-    x.columns = std::move(cols);
-    x.primary = primary;
-    x.unique = unique;
-    return x;
 }
 
 // Text values whose lengths make offsets cross 256-byte steps anywhere in a row, nulls between them.
@@ -107,8 +85,8 @@ TEST(JetWriter3, WritesAccess97FilesThatEveryReaderReadsBack)
             EXPECT_EQ(row[0], value(static_cast<std::int32_t>(i + 1)));
             things.push_back(row);
         }
-        std::vector<jet::column_spec> wcols = {column(L"N", column_type::long_integer)};
-        for (int c = 0; c < 7; ++c) wcols.push_back(column(L"T" + std::to_wstring(c), column_type::text, 510));
+        std::vector<jet::column_spec> wcols = {col(L"N", column_type::long_integer)};
+        for (int c = 0; c < 7; ++c) wcols.push_back(col(L"T" + std::to_wstring(c), column_type::text, 510));
         w->create_table(L"Wide", wcols, {index(L"ByT0", {{L"T0", true}, {L"N", true}}, false, false)});
         for (int r = 0; r < 80; ++r) {
             std::vector<value> row = {value(static_cast<std::int32_t>(r))};
@@ -120,7 +98,7 @@ TEST(JetWriter3, WritesAccess97FilesThatEveryReaderReadsBack)
             wide.push_back(row);
         }
         std::vector<jet::column_spec> mcols;
-        for (int c = 0; c < many_cols; ++c) mcols.push_back(column(L"C" + std::to_wstring(c), column_type::text, 40));
+        for (int c = 0; c < many_cols; ++c) mcols.push_back(col(L"C" + std::to_wstring(c), column_type::text, 40));
         w->create_table(L"Many", mcols, {});
         for (int r = 0; r < 40; ++r) {
             std::vector<value> row;
@@ -186,7 +164,7 @@ TEST(JetWriter3, TextOutsideTheCodePageIsRefusedNamingTableColumnAndRow)
     const std::string path = (dir.path() / "refuse97.mdb").string();
     {
         auto w = jet::database_writer::create(path, jet::file_format::jet3, 45000.25);
-        w->create_table(L"People", {column(L"Name", column_type::text, 100), column(L"Bio", column_type::memo)}, {});
+        w->create_table(L"People", {col(L"Name", column_type::text, 100), col(L"Bio", column_type::memo)}, {});
         std::vector<value> ok = {value(std::wstring(L"Zo\u00EB")), value(std::wstring(L"fine"))};
         w->append(L"People", ok);
         std::vector<value> bad = {value(std::wstring(L"ok")), value(std::wstring(L"Tokyo \u6771\u4EAC"))};
@@ -202,8 +180,8 @@ TEST(JetWriter3, TextOutsideTheCodePageIsRefusedNamingTableColumnAndRow)
             EXPECT_NE(m.find("U+6771"), std::string::npos) << m;
         }
         // A name the code page cannot hold is refused too, before anything is written.
-        EXPECT_THROW(w->create_table(L"\u8868", {column(L"A", column_type::integer)}, {}), jet::error);
-        EXPECT_THROW(w->create_table(L"Dec", {column(L"D", column_type::numeric)}, {}), jet::error);
+        EXPECT_THROW(w->create_table(L"\u8868", {col(L"A", column_type::integer)}, {}), jet::error);
+        EXPECT_THROW(w->create_table(L"Dec", {col(L"D", column_type::numeric)}, {}), jet::error);
         w->append(L"People", ok);
     }
     auto db = jet::database::open(path);
@@ -222,7 +200,7 @@ TEST(JetWriter3, RowsWhoseJumpTableReadersCannotPlaceAreRefused)
     {
         auto w = jet::database_writer::create(path, jet::file_format::jet3, 45000.25);
         std::vector<jet::column_spec> cols;
-        for (int c = 0; c < n; ++c) cols.push_back(column(L"C" + std::to_wstring(c), column_type::text, 20));
+        for (int c = 0; c < n; ++c) cols.push_back(col(L"C" + std::to_wstring(c), column_type::text, 20));
         w->create_table(L"T", cols, {});
         auto row_of = [&](int total) {
             std::vector<value> row(n);

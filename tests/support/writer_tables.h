@@ -1,0 +1,77 @@
+// Columns, indexes and tables for files written with our Access writer: shared by the writer tests and
+// the benchmarks that write tables.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/jet/jet_writer.h"
+
+namespace drav_test {
+
+inline jet::column_spec col(std::wstring name, jet::column_type t, std::uint16_t length = 0)
+{
+    jet::column_spec c;
+    c.name = std::move(name);
+    c.type = t;
+    c.length = length;
+    return c;
+}
+
+// The auto-number key column "ID".
+inline jet::column_spec counter_id()
+{
+    auto id = col(L"ID", jet::column_type::long_integer);
+    id.auto_number = true;
+    return id;
+}
+
+// A decimal(18,4) column.
+inline jet::column_spec decimal_18_4(const wchar_t* name)
+{
+    auto c = col(name, jet::column_type::numeric);
+    c.precision = 18;
+    c.scale = 4;
+    return c;
+}
+
+// A Yes/No property (Required, AllowZeroLength ...).
+inline jet::property bool_property(const wchar_t* name, bool on)
+{
+    jet::property p;
+    p.name = name;
+    p.type = jet::column_type::boolean;
+    p.data = jet::value(on);
+    return p;
+}
+
+inline jet::index_spec index(const wchar_t* name, std::vector<std::pair<std::wstring, bool>> columns,
+                             bool primary = false, bool unique = false)
+{
+    jet::index_spec x;
+    x.name = name;
+    x.columns = std::move(columns);
+    x.primary = primary;
+    x.unique = unique;
+    return x;
+}
+
+// The primary key "PrimaryKey" over the "ID" column.
+inline jet::index_spec primary_key_on_id() { return index(L"PrimaryKey", {{L"ID", true}}, true); }
+
+// A new file (any old one removed) holding one table whose primary key is its "ID" column.
+inline std::unique_ptr<jet::database_writer> new_keyed_table(const std::string& path, jet::file_format f,
+                                                             const wchar_t* table,
+                                                             std::vector<jet::column_spec> columns)
+{
+    std::filesystem::remove(path);
+    auto w = jet::database_writer::create(path, f, 45000);
+    w->create_table(table, std::move(columns), {primary_key_on_id()});
+    return w;
+}
+
+} // namespace drav_test
