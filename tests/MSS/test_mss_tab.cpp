@@ -39,13 +39,7 @@ ole_variant null_value()
 } // namespace
 
 namespace {
-// Keeps every report instead of showing it.
-class recording_handler : public error_handler {
-public:
-    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
-    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
-    std::vector<std::string> messages;
-};
+using mss_fake::recording_handler;
 
 const wchar_t* const batch_head = L"SET XACT_ABORT ON; BEGIN TRANSACTION;\n";
 const wchar_t* const batch_tail = L"COMMIT TRANSACTION; SET XACT_ABORT OFF;";
