@@ -1136,10 +1136,80 @@ void bind_text(mss_fast_load& fl, const ole_variant& value, const t_ftd& ftd, DB
     fl.bind_data2(u16.data(), n * 2, col);
 }
 
+// Numbers, money and Yes/No in the binary form of their bound column; false for any other kind.
+bool bind_number(mss_fast_load& fl, const ole_variant& value, VARTYPE vt, bool as_float, DBORDINAL col)
+{
+    switch (vt) {
+    case VT_I2:
+    case VT_I1: {
+        std::int16_t v = static_cast<std::int16_t>(value.to_long());
+        tk_log_write(1, "Got VT_I1/2: %d", static_cast<int>(v));
+        fl.bind_data2(&v, sizeof v, col);
+        return true;
+    }
+    case VT_I4:
+    case VT_UI2:
+    case VT_INT: {
+        std::int32_t v = static_cast<std::int32_t>(value.to_i8());
+        tk_log_write(1, "Got VT_UI2/I4: %d", static_cast<int>(v));
+        fl.bind_data2(&v, sizeof v, col);
+        return true;
+    }
+    case VT_R4:
+    case VT_R8:
+        if (as_float) {
+            float v = value.to_float();
+            tk_log_write(1, "Got VT_R4: %f", static_cast<double>(v));
+            fl.bind_data2(&v, sizeof v, col);
+        } else {
+            double v = value.to_double();
+            tk_log_write(1, "Got VT_R8: %lg", v);
+            fl.bind_data2(&v, sizeof v, col);
+        }
+        return true;
+    case VT_CY: {
+        ole_variant cy = value;
+        if (cy.get_type() != VT_CY)
+            cy.change_type(VT_CY);
+        std::int64_t v = cy.variant().cyVal.int64;
+        fl.bind_data2(&v, sizeof v, col);
+        return true;
+    }
+    case VT_BOOL: {
+        unsigned char v = value.to_bool() ? 1 : 0;
+        tk_log_write(1, "Got VT_BOOL: %d", static_cast<int>(v));
+        fl.bind_data2(&v, 1, col);
+        return true;
+    }
+    case VT_UI1: {
+        unsigned char v = static_cast<unsigned char>(value.to_long());
+        tk_log_write(1, "Got VT_UI1: %d", static_cast<int>(v));
+        fl.bind_data2(&v, 1, col);
+        return true;
+    }
+    case VT_UI4:
+    case VT_I8:
+    case VT_UINT: {
+        std::int64_t v = value.to_i8();
+        tk_log_write(1, "Got VT_I8: %lld", static_cast<long long>(v));
+        fl.bind_data2(&v, sizeof v, col);
+        return true;
+    }
+    case VT_UI8: {
+        std::uint64_t v = value.to_ui8();
+        tk_log_write(1, "Got VT_UI8: %llu", static_cast<unsigned long long>(v));
+        fl.bind_data2(&v, sizeof v, col);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 // Binds one value of a bulk-loaded row: missing values first, then by the kind of binding the
-// column has (numbers and booleans here, dates, decimals, bytes and text each in their own step).
+// column has (dates, decimals, bytes, numbers and text each in their own step).
 void mss_table::bind_field(udb_record& record, std::size_t i)
 {
     const DBORDINAL col = i + 1;
@@ -1163,79 +1233,20 @@ void mss_table::bind_field(udb_record& record, std::size_t i)
         }
     }
     switch (vt) {
-    case VT_I2:
-    case VT_I1: {
-        std::int16_t v = static_cast<std::int16_t>(value.to_long());
-        tk_log_write(1, "Got VT_I1/2: %d", static_cast<int>(v));
-        fast_load.bind_data2(&v, sizeof v, col);
-        return;
-    }
-    case VT_I4:
-    case VT_UI2:
-    case VT_INT: {
-        std::int32_t v = static_cast<std::int32_t>(value.to_i8());
-        tk_log_write(1, "Got VT_UI2/I4: %d", static_cast<int>(v));
-        fast_load.bind_data2(&v, sizeof v, col);
-        return;
-    }
-    case VT_R4:
-    case VT_R8:
-        if (as_float) {
-            float v = value.to_float();
-            tk_log_write(1, "Got VT_R4: %f", static_cast<double>(v));
-            fast_load.bind_data2(&v, sizeof v, col);
-        } else {
-            double v = value.to_double();
-            tk_log_write(1, "Got VT_R8: %lg", v);
-            fast_load.bind_data2(&v, sizeof v, col);
-        }
-        return;
-    case VT_CY: {
-        ole_variant cy = value;
-        if (cy.get_type() != VT_CY)
-            cy.change_type(VT_CY);
-        std::int64_t v = cy.variant().cyVal.int64;
-        fast_load.bind_data2(&v, sizeof v, col);
-        return;
-    }
     case VT_DATE:
         bind_date(fast_load, value, ftd, bound, col, engine_flags.version);
         return;
-    case VT_BOOL: {
-        unsigned char v = value.to_bool() ? 1 : 0;
-        tk_log_write(1, "Got VT_BOOL: %d", static_cast<int>(v));
-        fast_load.bind_data2(&v, 1, col);
-        return;
-    }
     case VT_DECIMAL:
         bind_decimal(fast_load, value, ftd, col);
         return;
-    case VT_UI1: {
-        unsigned char v = static_cast<unsigned char>(value.to_long());
-        tk_log_write(1, "Got VT_UI1: %d", static_cast<int>(v));
-        fast_load.bind_data2(&v, 1, col);
-        return;
-    }
-    case VT_UI4:
-    case VT_I8:
-    case VT_UINT: {
-        std::int64_t v = value.to_i8();
-        tk_log_write(1, "Got VT_I8: %lld", static_cast<long long>(v));
-        fast_load.bind_data2(&v, sizeof v, col);
-        return;
-    }
-    case VT_UI8: {
-        std::uint64_t v = value.to_ui8();
-        tk_log_write(1, "Got VT_UI8: %llu", static_cast<unsigned long long>(v));
-        fast_load.bind_data2(&v, sizeof v, col);
-        return;
-    }
     case VT_BLOB:
     case VT_BLOB_OBJECT:
     case VT_ARRAY | VT_UI1:
         bind_bytes(fast_load, value, col);
         return;
     default:
+        if (bind_number(fast_load, value, vt, as_float, col))
+            return;
         break;
     }
     bind_text(fast_load, value, ftd, col, engine_flags.unicode);

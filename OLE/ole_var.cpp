@@ -781,6 +781,53 @@ bool text_to_bool(const std::string& t)
     return !read_atol(t, v) || v != 0;
 }
 
+// Real numbers, money and decimals from text (a decimal comma taken as a point). Money that does not
+// read stays empty; a decimal that does not read falls back to a double.
+ole_variant fraction_from_string(const std::string& text, VARTYPE type)
+{
+    switch (type) {
+    case VT_R4:
+    case VT_R8: {
+        std::string s = text;
+        replace_commas(s);
+        double d = 0;
+        float f = 0;
+        if (type == VT_R4 ? !read_atof(s, f) : !read_atof(s, d)) {
+            tk_log_write(2, "Value '%s' does not fit type %d", text.c_str(), int(type));
+            cast_failed();
+        }
+        return type == VT_R4 ? ole_variant(f) : ole_variant(d);
+    }
+    case VT_CY: {
+        const std::wstring w = number_text(text);
+        CY cy{};
+        HRESULT hr = VarCyFromStr(w.c_str(), LOCALE_EN_US, 0, &cy);
+        if (FAILED(hr)) {
+            tk_log_write(2, "VarCyFromStr failed: %08X", static_cast<unsigned>(hr));
+            return ole_variant();
+        }
+        return ole_variant::from_currency(cy.int64);
+    }
+    case VT_DECIMAL: {
+        std::string s = text;
+        replace_commas(s);
+        const std::wstring w = number_text(text);
+        DECIMAL d{};
+        HRESULT hr = VarDecFromStr(w.c_str(), LOCALE_EN_US, 0, &d);
+        if (FAILED(hr)) {
+            tk_log_write(2, "ERROR: VarDecFromStr for '%s' failed (hr=%08X)", s.c_str(), static_cast<unsigned>(hr));
+            double v = 0;
+            if (!read_atof(s, v))
+                cast_failed();
+            return ole_variant(v);
+        }
+        return ole_variant::from_decimal(d);
+    }
+    default:
+        return ole_variant();
+    }
+}
+
 } // namespace
 
 ole_variant ole_variant::from_string(const std::string& text, VARTYPE type)
@@ -814,46 +861,10 @@ ole_variant ole_variant::from_string(const std::string& text, VARTYPE type)
         return out;
     }
     case VT_R4:
-    case VT_R8: {
-        std::string s = text;
-        replace_commas(s);
-        double d = 0;
-        float f = 0;
-        if (type == VT_R4 ? !read_atof(s, f) : !read_atof(s, d)) {
-            tk_log_write(2, "Value '%s' does not fit type %d", text.c_str(), int(type));
-            cast_failed();
-        }
-        if (type == VT_R4)
-            out = ole_variant(f);
-        else
-            out = ole_variant(d);
-        return out;
-    }
-    case VT_CY: {
-        const std::wstring w = number_text(text);
-        CY cy{};
-        HRESULT hr = VarCyFromStr(w.c_str(), LOCALE_EN_US, 0, &cy);
-        if (FAILED(hr)) {
-            tk_log_write(2, "VarCyFromStr failed: %08X", static_cast<unsigned>(hr));
-            return out;
-        }
-        return from_currency(cy.int64);
-    }
-    case VT_DECIMAL: {
-        std::string s = text;
-        replace_commas(s);
-        const std::wstring w = number_text(text);
-        DECIMAL d{};
-        HRESULT hr = VarDecFromStr(w.c_str(), LOCALE_EN_US, 0, &d);
-        if (FAILED(hr)) {
-            tk_log_write(2, "ERROR: VarDecFromStr for '%s' failed (hr=%08X)", s.c_str(), static_cast<unsigned>(hr));
-            double v = 0;
-            if (!read_atof(s, v))
-                cast_failed();
-            return ole_variant(v);
-        }
-        return from_decimal(d);
-    }
+    case VT_R8:
+    case VT_CY:
+    case VT_DECIMAL:
+        return fraction_from_string(text, type);
     case VT_DATE: {
         ole_date date(text);
         if (date.is_valid())

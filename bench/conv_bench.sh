@@ -78,6 +78,8 @@ export -f mdbtools_script
 
 rate() { awk "BEGIN{ s=$2; if (s < 0.001) s = 0.001; printf \"%.0f\", $1 / s }"; }
 
+# Elapsed ratios suffer from other work on the machine; its load is printed beside the figures.
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 for db in "$@"; do
     db=$(cd "$(dirname "$db")" && pwd)/$(basename "$db")
     rows=0
@@ -105,3 +107,4 @@ for db in "$@"; do
             x, xc, (x >= 15 && xc >= 15) ? "reached" : (x >= 15 || xc >= 15) ? "reached by one measure" : "not reached",
             k / 1024, (k < 32768) ? "reached" : "not reached" }'
 done
+echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -209,6 +209,29 @@ run_outcome dravlen_convertor::settle_outcome(run_outcome ended) const
     return ended;
 }
 
+// Copies every row of the table; a row the destination refuses is reported with its number and
+// the copy goes on. Rows are read to the end whatever the stored count says: counts can be stale.
+void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name)
+{
+    src.reset();
+    while (!src.is_eof()) {
+        if (stop_requested())
+            throw tk_final_exception();
+        tk_log_write(1, "Converting %d record", static_cast<int>(current_record.load()));
+        try {
+            udb_record* record = src.get_item();
+            dst.append_record(*record);
+        } catch (const odb_exception& e) {
+            error_handler& h = error_handler::ref();
+            error_handler::count_failure();
+            h.set_record_context(name, current_record + 1);
+            h.handle(e, false);
+        }
+        src.next();
+        ++current_record;
+    }
+}
+
 void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
                                       mss_tn_validator& validator, const std::wstring& name,
                                       const std::wstring& sql)
@@ -277,24 +300,7 @@ void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
             return;
         }
 
-        // Rows are read to the end whatever the stored count says: counts can be stale.
-        src->reset();
-        while (!src->is_eof()) {
-            if (stop_requested())
-                throw tk_final_exception();
-            tk_log_write(1, "Converting %d record", static_cast<int>(current_record.load()));
-            try {
-                udb_record* record = src->get_item();
-                dst->append_record(*record);
-            } catch (const odb_exception& e) {
-                error_handler& h = error_handler::ref();
-                error_handler::count_failure();
-                h.set_record_context(name, current_record + 1);
-                h.handle(e, false);
-            }
-            src->next();
-            ++current_record;
-        }
+        copy_rows(*src, *dst, name);
         dst.reset();
         if (!skip_indexes)
             dest.create_indexes(dest_name, src->get_schema(), src->get_indexes());

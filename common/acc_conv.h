@@ -131,6 +131,7 @@ private:
     run_outcome settle_outcome(run_outcome ended) const;
     void convert_entry(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
                        const std::wstring& name, const std::wstring& sql);
+    void copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name);
 
     bool console_;
     run_frontend* frontend_ = nullptr;
