@@ -23,8 +23,11 @@ namespace {
 
 const wchar_t* const no_conform = L"The structure of data source does not conform to the destination table.";
 
-// INSERT statements that travel in one round trip, at most.
-constexpr std::size_t rows_per_trip = 100;
+// Rows that travel in one round trip, at most, and rows one INSERT statement carries: the
+// server's cost is in parsing, and a row in a list of rows costs it half of a row with its
+// own statement.
+constexpr std::size_t rows_per_trip = 1000;
+constexpr std::size_t rows_per_statement = 100;
 constexpr std::size_t chars_per_trip = 1u << 20;
 
 [[noreturn]] void fail(HRESULT hr, int flag)
@@ -830,10 +833,15 @@ void mss_table::slow_record(udb_record& record)
         run(L"SET IDENTITY_INSERT " + name + L" ON;");
         identity_sent = true;
     }
-    std::wstring sql = L"INSERT INTO " + name + L"(";
     if (!literals)
         literals = std::make_unique<mss_literal_writer>();
-    std::wstring values;
+    if (insert_head.empty()) {
+        insert_head = L"INSERT INTO " + name + L"(";
+        for (std::size_t i = 0; i < schema.size(); ++i)
+            insert_head += (i > 0 ? L", " : L"") + mss_quote_name(schema[i]->name);
+        insert_head += L") VALUES";
+    }
+    std::wstring values = L"( ";
     for (std::size_t i = 0; i < schema.size(); ++i) {
         const t_ftd* ftd = schema[i];
         udb_field* fld = record.get_field(ftd->name);
@@ -841,21 +849,40 @@ void mss_table::slow_record(udb_record& record)
             tk_log_write_w(2, L"Field %ls not found", ftd->name.c_str());
             throw tk_exception(no_conform, 0);
         }
-        if (i > 0) {
-            sql += L", ";
+        if (i > 0)
             values += L", ";
-        }
-        sql += mss_quote_name(ftd->name);
         literals->append(values, *fld, *ftd);
     }
-    sql += L")";
-    sql += L" VALUES( " + values + L")";
-    tk_log_write_w(2, L"Run SQL query: %ls\n", sql.c_str());
-    pending_chars += sql.size();
-    pending_rows.push_back(std::move(sql));
+    values += L")";
+    tk_log_write_w(2, L"Run SQL query: %ls%ls\n", insert_head.c_str(), values.c_str());
+    pending_chars += values.size();
+    pending_rows.push_back(std::move(values));
     pending_numbers.push_back(rows_seen);
     if (pending_rows.size() >= rows_per_trip || pending_chars >= chars_per_trip)
         flush_rows();
+}
+
+std::wstring mss_table::insert_statement(const std::vector<std::wstring>& rows, std::size_t from,
+                                         std::size_t to) const
+{
+    std::wstring sql = insert_head;
+    for (std::size_t i = from; i < to; ++i) {
+        if (i > from)
+            sql += L",";
+        sql += rows[i];
+    }
+    return sql;
+}
+
+bool mss_table::try_run(const std::wstring& sql, const char* what)
+{
+    try {
+        run(sql);
+        return true;
+    } catch (const odb_exception& e) {
+        tk_log_write(2, "%s failed: %s", what, e.what());
+        return false;
+    }
 }
 
 void mss_table::flush_rows()
@@ -867,31 +894,42 @@ void mss_table::flush_rows()
     rows.swap(pending_rows);
     numbers.swap(pending_numbers);
     pending_chars = 0;
-    if (rows.size() > 1) {
-        // Still one statement a row, all in one transaction that any failure takes back whole.
-        std::wstring batch = L"SET XACT_ABORT ON; BEGIN TRANSACTION;\n";
-        for (const auto& r : rows)
-            batch += r + L";\n";
-        batch += L"COMMIT TRANSACTION; SET XACT_ABORT OFF;";
-        try {
-            run(batch);
-            return;
-        } catch (const odb_exception& e) {
-            tk_log_write(2, "A batch of %d rows failed, sending them one by one: %s", static_cast<int>(rows.size()),
-                         e.what());
-        }
-        try {
-            run(L"IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION; SET XACT_ABORT OFF;");
-        } catch (const odb_exception& e) {
-            tk_log_write(2, "Rollback: %s", e.what());
-        }
+    if (rows.size() == 1) {
+        insert_one_by_one(rows, numbers, 0, 1);
+        return;
     }
-    // One by one: each failing row is reported with its number, the others are stored.
+    // Each statement takes a run of rows; the statements go in one transaction that any failure
+    // takes back whole.
+    std::wstring batch = L"SET XACT_ABORT ON; BEGIN TRANSACTION;\n";
+    for (std::size_t from = 0; from < rows.size(); from += rows_per_statement)
+        batch += insert_statement(rows, from, std::min(rows.size(), from + rows_per_statement)) + L";\n";
+    batch += L"COMMIT TRANSACTION; SET XACT_ABORT OFF;";
+    if (try_run(batch, "A batch of rows"))
+        return;
+    try {
+        run(L"IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION; SET XACT_ABORT OFF;");
+    } catch (const odb_exception& e) {
+        tk_log_write(2, "Rollback: %s", e.what());
+    }
+    // Then each statement on its own (a statement that fails stores none of its rows), and the
+    // rows of a failing one one by one.
+    const bool one_statement = rows.size() <= rows_per_statement;
+    for (std::size_t from = 0; from < rows.size(); from += rows_per_statement) {
+        const std::size_t to = std::min(rows.size(), from + rows_per_statement);
+        if (one_statement || !try_run(insert_statement(rows, from, to), "A statement of rows"))
+            insert_one_by_one(rows, numbers, from, to);
+    }
+}
+
+void mss_table::insert_one_by_one(const std::vector<std::wstring>& rows, const std::vector<std::uint64_t>& numbers,
+                                  std::size_t from, std::size_t to)
+{
+    // Each failing row is reported with its number, the others are stored.
     std::wstring table, owner;
     mss_split_tab_name(name, table, owner);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (std::size_t i = from; i < to; ++i) {
         try {
-            run(rows[i]);
+            run(insert_statement(rows, i, i + 1));
         } catch (const odb_exception& e) {
             if (record_count > 0)
                 --record_count;   // counted when it was handed over

@@ -78,8 +78,16 @@ private:
     void read_included_columns(const std::wstring& table, const std::wstring& owner);
     void fast_append(udb_record& record);
     void slow_record(udb_record& record);
-    // Sends the waiting INSERT statements in one round trip; a failing row is reported on its own.
+    // Sends the waiting rows in one round trip, a run of rows to an INSERT statement; when that
+    // fails, each statement on its own and the rows of a failing one one by one, so a failing row
+    // is reported on its own and the others are stored.
     void flush_rows();
+    // The INSERT statement of rows [from, to) of the waiting ones.
+    std::wstring insert_statement(const std::vector<std::wstring>& rows, std::size_t from, std::size_t to) const;
+    void insert_one_by_one(const std::vector<std::wstring>& rows, const std::vector<std::uint64_t>& numbers,
+                           std::size_t from, std::size_t to);
+    // Runs a statement; false (and a log line) when the server refuses it.
+    bool try_run(const std::wstring& sql, const char* what);
     void bind_field(udb_record& record, std::size_t i);
     void run(const std::wstring& sql);
     std::wstring update_statement(udb_record& record, const std::wstring& where, const udb_index* key);
@@ -95,7 +103,8 @@ private:
     mss_fast_load fast_load;
     std::unique_ptr<mss_literal_writer> literals;   // made at the first row stored by INSERT
     std::uint64_t rows_seen = 0;                  // rows handed to append_record so far
-    std::vector<std::wstring> pending_rows;       // INSERT statements not sent yet
+    std::wstring insert_head;                     // "INSERT INTO table(columns) VALUES"
+    std::vector<std::wstring> pending_rows;       // values of rows not sent yet, "( v1, v2)"
     std::vector<std::uint64_t> pending_numbers;   // their row numbers, for reports
     std::size_t pending_chars = 0;
 };

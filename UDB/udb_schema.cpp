@@ -14,6 +14,13 @@ bool is_binary(VARTYPE vt)
     return vt == VT_BLOB || vt == VT_BLOB_OBJECT || vt == (VT_ARRAY | VT_UI1);
 }
 
+// A GUID column: text marked as such (Access gives it 38 characters, with braces; a server's
+// uniqueidentifier column reads as 36).
+bool is_guid(const t_ftd& f)
+{
+    return is_text(f.vartype) && f.dw_reserved == 1;
+}
+
 bool is_number_dest(VARTYPE vt)
 {
     return (vt >= 2 && vt <= 6) || vt == 11 || vt == 14 || (vt >= 16 && vt <= 23);
@@ -74,6 +81,11 @@ bool t_ftd::conform_to(const t_ftd& d) const
     tk_log_write(1, "that.type=%d", int(d.vartype));
     if (*this == d) {
         tk_log_write(1, "Src and dest columns are identical");
+        return true;
+    }
+    if (is_guid(*this) && is_guid(d)) {
+        // Every GUID fits a GUID column, whatever the length of its text form.
+        tk_log_write(1, "Src and dest columns are both GUID");
         return true;
     }
     const VARTYPE dv = d.vartype;

@@ -125,12 +125,17 @@ void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, b
     std::uint32_t page = rd24(ref.data() + 5);
     const format_layout& L = file.layout();
     auto locate = [&](std::uint32_t pg_no, unsigned r, std::size_t& s, std::size_t& e) {
-        if (cache.number != pg_no || !cache.bytes) {
-            cache.number = 0;   // until the page is read whole
-            cache.bytes = file.page(pg_no, cache.scratch);
-            cache.number = pg_no;
+        const std::uint8_t* pg;
+        if (cache.run && pg_no - cache.run_first < cache.run_count) {
+            pg = cache.run + static_cast<std::size_t>(pg_no - cache.run_first) * L.page_size;
+        } else {
+            if (cache.number != pg_no || !cache.bytes) {
+                cache.number = 0;   // until the page is read whole
+                cache.bytes = file.page(pg_no, cache.scratch);
+                cache.number = pg_no;
+            }
+            pg = cache.bytes;
         }
-        const std::uint8_t* pg = cache.bytes;
         if (pg[0] != 0x01) file.corrupt("long value page " + std::to_string(pg_no) + " is not a data page");
         unsigned nrows = rd16(pg + L.data_rows_at);
         if (r >= nrows || L.data_offsets_at + 2u * nrows > L.page_size)
@@ -198,14 +203,20 @@ struct row_cursor::usage_walk {
         }
     }
 
-    // How many of the pages right after the one next() gave are in the map too (at most limit),
-    // as far as the current bitmap tells.
+    // How many pages right after the one next() gave are worth reading with it (at most limit),
+    // as far as the current bitmap tells: up to the farthest one in the map, gaps included (other
+    // tables' pages, long values), while at least half of the pages read are in the map.
     std::uint32_t following(std::uint32_t limit) const
     {
-        std::uint32_t k = 0;
-        for (std::size_t b = bit; k < limit && b < bitmap.size() * 8 && (bitmap[b / 8] & (1u << (b % 8))); ++b)
-            ++k;
-        return k;
+        std::uint32_t owned = 1, worth = 0;
+        for (std::uint32_t k = 1; k <= limit; ++k) {
+            const std::size_t b = bit + k - 1;
+            if (b >= bitmap.size() * 8)
+                break;
+            if ((bitmap[b / 8] & (1u << (b % 8))) != 0 && 2 * ++owned >= k + 1)
+                worth = k;
+        }
+        return worth;
     }
 
     bool next(std::uint32_t& page)
@@ -271,6 +282,7 @@ void row_cursor::reset()
     walk_ = std::make_unique<usage_walk>(*file_, table_->owned_pages);
     run_ = nullptr;
     run_count_ = 0;
+    lv_page_.run = nullptr;
     cur_page_ = nullptr;
     rows_on_page_ = 0;
     row_ = 0;
@@ -299,11 +311,15 @@ bool row_cursor::next_page()
     const format_layout& L = file_->layout();
     std::uint32_t p;
     while (walk_->next(p)) {
-        // Pages that follow one another in the map are read in runs.
+        // Pages close to one another in the map are read in runs.
         if (!run_ || p < run_first_ || p - run_first_ >= run_count_) {
             run_count_ = 1 + walk_->following(run_pages - 1);
+            lv_page_.run = nullptr;   // until the new run is whole
             run_ = file_->pages(p, run_count_, page_buf_);
             run_first_ = p;
+            lv_page_.run = run_;
+            lv_page_.run_first = p;
+            lv_page_.run_count = run_count_;
         }
         const std::uint8_t* pg = run_ + static_cast<std::size_t>(p - run_first_) * L.page_size;
         if (pg[0] != 0x01 || rd32(pg + 4) != table_->tdef_page) continue;

@@ -24,6 +24,10 @@ struct long_value_page {
     std::vector<std::uint8_t> scratch;
     std::uint32_t number = 0;              // 0: none (page 0 is the header)
     const std::uint8_t* bytes = nullptr;
+    // The run of pages the cursor read last (long values often lie among its rows), valid until
+    // it reads the next run; null when none.
+    const std::uint8_t* run = nullptr;
+    std::uint32_t run_first = 0, run_count = 0;
 };
 
 // Reads the whole of a memo/OLE value from its 12-byte reference (and inline bytes) into `out`.
@@ -87,7 +91,7 @@ private:
     bytes lv_bytes_;
     std::vector<std::uint32_t> var_offsets_;
     static constexpr std::size_t kept_long_bytes = 1u << 20;   // long-value buffer kept between rows, at most
-    static constexpr std::uint32_t run_pages = 16;   // data pages read at a time, at most
+    static constexpr std::uint32_t run_pages = 16;   // pages read at a time, at most
     const std::uint8_t* run_ = nullptr;               // the pages read last, from run_first_ on
     std::uint32_t run_first_ = 0, run_count_ = 0;
     const std::uint8_t* cur_page_ = nullptr;

@@ -1,6 +1,8 @@
 // The bulk-load rowset over ODBC: rows go through the driver's bulk-copy functions
 // when it has them (Commit(FALSE) ends a batch, Commit(TRUE) the load); otherwise
 // through one prepared INSERT with a parameter per column, each row on its own.
+// A row with a value longer than the driver's bulk copy carries waits for the end of
+// its batch and then goes as an INSERT.
 #include "platform/oledb/oledb_fastload.h"
 
 #include <cstdio>
@@ -149,7 +151,16 @@ public:
         : conn_(c), table_(std::move(table)), cols_(std::move(cols)), keep_identity_(keep_identity)
     {
     }
-    ~fast_load_rowset() override = default;
+    ~fast_load_rowset() override
+    {
+        // As a bulk load left open ends with its rows stored, so do the rows that wait for it.
+        try {
+            end_bulk();
+            insert_deferred();
+        } catch (const odbc::error&) {
+            // No one is left to hear of it: the owner ends every load with Commit(TRUE).
+        }
+    }
 
     HRESULT GetColumnInfo(DBORDINAL* count, DBCOLUMNINFO** info, OLECHAR** strings) override
     {
@@ -228,11 +239,13 @@ public:
         try {
             conn_.claim(nullptr);
             std::vector<odbc::param_value> params = read_row(bindings, static_cast<const unsigned char*>(data));
-            if (send_bulk(bindings, params))
-                return S_OK;
-            if (!prepared_ || prepared_for_ != h)
-                prepare(bindings, h);
-            stmt_->execute(params);
+            if (!bulk_possible(bindings)) {
+                insert(bindings, h, params);
+            } else if (carried(params)) {
+                send_bulk(bindings, params);
+            } else {
+                defer(bindings, h, std::move(params));
+            }
             return S_OK;
         } catch (const odbc::error& e) {
             return report(e, source_name);
@@ -241,14 +254,12 @@ public:
 
     HRESULT Commit(BOOL done) override
     {
-        // Without bulk copy the rows are in the table as soon as InsertRow returns.
-        if (!bulk_)
-            return S_OK;
         try {
-            if (done) {
-                auto ending = std::move(bulk_);
-                ending->done();
-            } else {
+            if (done || !deferred_.empty()) {
+                // The waiting rows need the connection: the load ends, the next row starts another.
+                end_bulk();
+                insert_deferred();
+            } else if (bulk_) {
                 bulk_->batch();
             }
             return S_OK;
@@ -386,32 +397,32 @@ private:
         }
     }
 
-    // Sends the row by the driver's bulk copy when it has one and every table column is bound;
-    // false when the row is to go as an INSERT. A row with a value longer than the driver's bulk
-    // copy carries ends the load so far; the next row starts a new one.
-    bool send_bulk(const std::vector<DBBINDING>& bindings, const std::vector<odbc::param_value>& params)
+    // True when rows of these bindings can go by the driver's bulk copy: it has one and every
+    // table column is bound.
+    bool bulk_possible(const std::vector<DBBINDING>& bindings)
     {
         if (!api_tried_) {
             api_tried_ = true;
             if (bindings.size() == cols_.size())
                 api_ = odbc::bulk_api_for(conn_);
         }
-        if (!api_ || bindings.size() != cols_.size())
-            return false;
+        return api_ && bindings.size() == cols_.size();
+    }
+
+    // True when no value of the row is longer than the driver's bulk copy carries.
+    bool carried(const std::vector<odbc::param_value>& params) const
+    {
+        for (const odbc::param_value& p : params)
+            if (!p.null && p.bytes.size() > api_->value_limit())
+                return false;
+        return true;
+    }
+
+    void send_bulk(const std::vector<DBBINDING>& bindings, const std::vector<odbc::param_value>& params)
+    {
         std::vector<odbc::bulk_value> values(cols_.size());
-        bool carried = true;
-        for (std::size_t i = 0; i < bindings.size(); ++i) {
-            const odbc::param_value& p = params[i];
-            carried = carried && (p.null || p.bytes.size() <= api_->value_limit());
-            values[bindings[i].iOrdinal - 1] = bulk_form(p);
-        }
-        if (!carried) {
-            if (bulk_) {
-                auto ending = std::move(bulk_);
-                ending->done();
-            }
-            return false;
-        }
+        for (std::size_t i = 0; i < bindings.size(); ++i)
+            values[bindings[i].iOrdinal - 1] = bulk_form(params[i]);
         if (!bulk_) {
             std::vector<bool> binary;
             for (const auto& c : cols_)
@@ -419,7 +430,55 @@ private:
             bulk_ = std::make_unique<odbc::bulk_copy>(conn_, *api_, table_, binary, keep_identity_);
         }
         bulk_->send_row(values);
-        return true;
+    }
+
+    void end_bulk()
+    {
+        if (bulk_) {
+            auto ending = std::move(bulk_);
+            ending->done();
+        }
+    }
+
+    // Keeps a row for the end of the batch; rows waiting beyond a bound end the batch at once.
+    void defer(const std::vector<DBBINDING>& bindings, HACCESSOR h, std::vector<odbc::param_value> params)
+    {
+        for (const odbc::param_value& p : params)
+            deferred_bytes_ += p.bytes.size();
+        deferred_.push_back(deferred_row{bindings, h, std::move(params)});
+        if (deferred_bytes_ >= deferred_limit) {
+            end_bulk();
+            insert_deferred();
+        }
+    }
+
+    // The waiting rows, each by its INSERT; every row is tried, and the failures are reported
+    // together.
+    void insert_deferred()
+    {
+        std::vector<deferred_row> rows;
+        rows.swap(deferred_);
+        deferred_bytes_ = 0;
+        std::int32_t code = 0;
+        std::vector<odbc::diag_record> failures;
+        for (deferred_row& r : rows) {
+            try {
+                insert(r.bindings, r.accessor, r.params);
+            } catch (const odbc::error& e) {
+                if (code == 0)
+                    code = e.code();
+                failures.insert(failures.end(), e.records().begin(), e.records().end());
+            }
+        }
+        if (code != 0)
+            throw odbc::error(code, std::move(failures));
+    }
+
+    void insert(const std::vector<DBBINDING>& bindings, HACCESSOR h, std::vector<odbc::param_value>& params)
+    {
+        if (!prepared_ || prepared_for_ != h)
+            prepare(bindings, h);
+        stmt_->execute(params);
     }
 
     // The row's values in binding order (a long value's stream is read here, once).
@@ -442,6 +501,15 @@ private:
     bool api_tried_ = false;
     std::unique_ptr<odbc::bulk_api> api_;
     std::unique_ptr<odbc::bulk_copy> bulk_;   // declared after the functions it uses
+    struct deferred_row {
+        std::vector<DBBINDING> bindings;
+        HACCESSOR accessor;
+        std::vector<odbc::param_value> params;
+    };
+    // Rows too long for the bulk copy, waiting for the end of the batch.
+    std::vector<deferred_row> deferred_;
+    std::size_t deferred_bytes_ = 0;
+    static constexpr std::size_t deferred_limit = 1u << 20;
 };
 
 } // namespace

@@ -8,10 +8,20 @@
 
 #include "MSS/mss_engi.h"
 #include "MSS/mss_util.h"
+#include "TK/tk_errco.h"
+#include "TK/tk_errh.h"
 #include "platform/oledb/oledb.h"
 #include "platform/oledb/oledb_impl.h"
 
 namespace mss_fake {
+
+// Keeps every report instead of showing it.
+class recording_handler : public error_handler {
+public:
+    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
+    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
+    std::vector<std::string> messages;
+};
 
 // One scripted result: columns and rows of text, or a failure.
 struct result {

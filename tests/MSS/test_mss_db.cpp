@@ -149,15 +149,7 @@ TEST(MssDatabase, IndexesKeysAndFilters)
     }
 }
 
-namespace {
-// Keeps every report instead of showing it.
-class recording_handler : public error_handler {
-public:
-    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
-    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
-    std::vector<std::string> messages;
-};
-} // namespace
+using mss_fake::recording_handler;
 
 TEST(MssDatabase, AnIndexTheServerRefusesIsReported)
 {

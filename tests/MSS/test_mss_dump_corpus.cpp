@@ -24,7 +24,7 @@ struct table_result {
 // does: table definition, rows, then indexes. Returns the tables with their row counts.
 std::vector<table_result> convert(const std::string& source, const std::string& out)
 {
-    daotests::scratch_cwd cwd;
+    drav_test::scratch_dir cwd("mss-dump");
     dao_engine engine(1, 0);
     std::unique_ptr<udb_database> src = daotests::open_corpus(engine, source);
     mss_dump_options options;

@@ -239,7 +239,7 @@ TEST(MssDirectLiteral, EveryCorpusValueMatchesTheGeneralRoad)
         SCOPED_TRACE(rel);
         const bool secret =
             rel.find("with-password") != std::string::npos || rel.find("encryption/") != std::string::npos;
-        daotests::scratch_cwd dir;
+        drav_test::scratch_dir dir("mss-lit");
         dao_engine dao(1, 0);
         std::unique_ptr<udb_database> db;
         try {

@@ -39,13 +39,7 @@ ole_variant null_value()
 } // namespace
 
 namespace {
-// Keeps every report instead of showing it.
-class recording_handler : public error_handler {
-public:
-    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
-    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
-    std::vector<std::string> messages;
-};
+using mss_fake::recording_handler;
 
 const wchar_t* const batch_head = L"SET XACT_ABORT ON; BEGIN TRANSACTION;\n";
 const wchar_t* const batch_tail = L"COMMIT TRANSACTION; SET XACT_ABORT OFF;";
@@ -92,25 +86,34 @@ TEST(MssTable, InsertStatementsTravelInBatches)
         EXPECT_THROW(t.append_record(renamed), tk_exception);
         EXPECT_EQ(t.get_record_count(), 2u);
     }
-    // The end of the table sends them: one INSERT statement a row, in one transaction.
+    // The end of the table sends them: one INSERT statement with both rows, in one transaction.
     auto sent = s->with(L"INSERT INTO");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0], std::wstring(batch_head) +
-                           L"INSERT INTO [dbo].[people]([id], [name], [note]) VALUES( 7, 'O''Hara', NULL);\n"
-                           L"INSERT INTO [dbo].[people]([id], [name], [note]) VALUES( 8, 'b', 'x');\n" +
+                           L"INSERT INTO [dbo].[people]([id], [name], [note]) VALUES( 7, 'O''Hara', NULL),( 8, 'b', 'x');\n" +
                            batch_tail);
 
-    // A full batch goes at once.
+    // A full round trip goes at once: 1000 rows, 100 to a statement.
     s->statements.clear();
     {
         mss_table t(L"[dbo].[people]", s, schema, nullptr);
         record r;
         r.add(L"id", ole_variant(1)).add(L"name", null_value()).add(L"note", null_value());
-        for (int i = 0; i < 100; ++i)
+        for (int i = 0; i < 1001; ++i)
             t.append_record(r);
-        EXPECT_EQ(s->with(L"INSERT INTO").size(), 1u);
+        ASSERT_EQ(s->with(L"INSERT INTO").size(), 1u);
+        const std::wstring trip = s->with(L"INSERT INTO")[0];
+        std::size_t statements = 0, rows = 0;
+        for (std::size_t at = trip.find(L"INSERT INTO"); at != std::wstring::npos; at = trip.find(L"INSERT INTO", at + 1))
+            ++statements;
+        for (std::size_t at = trip.find(L"( 1, NULL, NULL)"); at != std::wstring::npos; at = trip.find(L"( 1, NULL", at + 1))
+            ++rows;
+        EXPECT_EQ(statements, 10u);
+        EXPECT_EQ(rows, 1000u);
     }
-    EXPECT_EQ(s->with(L"INSERT INTO").size(), 1u);
+    // The last row alone, without a transaction.
+    ASSERT_EQ(s->with(L"INSERT INTO").size(), 2u);
+    EXPECT_EQ(s->with(L"INSERT INTO")[1], L"INSERT INTO [dbo].[people]([id], [name], [note]) VALUES( 1, NULL, NULL)");
     s->Release();
 }
 
@@ -123,7 +126,7 @@ TEST(MssTable, AFailingRowIsReportedOnItsOwnAndTheOthersAreStored)
     schema.push_back(column(L"id", VT_I4, 4));
     // The server refuses the row with id 7, and so the whole batch that holds it.
     s->answer = [](const std::wstring& sql, mss_fake::result& r) {
-        if (sql.find(L"VALUES( 7)") == std::wstring::npos)
+        if (sql.find(L"( 7)") == std::wstring::npos)
             return false;
         r = failure(DB_E_INTEGRITYVIOLATION, L"Violation of PRIMARY KEY constraint");
         return true;
@@ -152,6 +155,48 @@ TEST(MssTable, AFailingRowIsReportedOnItsOwnAndTheOthersAreStored)
     s->Release();
 }
 
+TEST(MssTable, AFailingStatementIsSentAgainRowByRowAndTheOtherStatementsStand)
+{
+    recording_handler handler;
+    mss_fake::engine_scope scope(18, false, false);
+    auto* s = new mss_fake::session();
+    udb_schema schema;
+    schema.push_back(column(L"id", VT_I4, 4));
+    // The server refuses row 150 and whatever statement holds it.
+    s->answer = [](const std::wstring& sql, mss_fake::result& r) {
+        if (sql.find(L"( 150)") == std::wstring::npos)
+            return false;
+        r = failure(DB_E_INTEGRITYVIOLATION, L"Violation of PRIMARY KEY constraint");
+        return true;
+    };
+    {
+        mss_table t(L"[dbo].[people]", s, schema, nullptr);
+        for (int id = 1; id <= 250; ++id) {
+            record r;
+            r.add(L"id", ole_variant(id));
+            t.append_record(r);
+        }
+        EXPECT_EQ(t.get_record_count(), 250u);
+    }
+    ASSERT_EQ(handler.messages.size(), 1u);
+    EXPECT_NE(handler.messages[0].find("people, record #150: "), std::string::npos) << handler.messages[0];
+    // The round trip, its rollback; rows 1-100 as one statement, 101-200 refused as one and then
+    // sent row by row, 201-250 as one.
+    std::size_t b = 0;
+    while (b < s->statements.size() && s->statements[b].rfind(batch_head, 0) != 0)
+        ++b;
+    ASSERT_EQ(s->statements.size(), b + 1 + 1 + 1 + 1 + 100 + 1);
+    EXPECT_EQ(s->statements[b + 1], L"IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION; SET XACT_ABORT OFF;");
+    EXPECT_EQ(s->statements[b + 2].rfind(L"INSERT INTO [dbo].[people]([id]) VALUES( 1),( 2),", 0), 0u);
+    EXPECT_NE(s->statements[b + 2].find(L",( 100)"), std::wstring::npos);
+    EXPECT_EQ(s->statements[b + 3].rfind(L"INSERT INTO [dbo].[people]([id]) VALUES( 101),", 0), 0u);
+    EXPECT_EQ(s->statements[b + 4], L"INSERT INTO [dbo].[people]([id]) VALUES( 101)");
+    EXPECT_EQ(s->statements[b + 103], L"INSERT INTO [dbo].[people]([id]) VALUES( 200)");
+    EXPECT_EQ(s->statements[b + 104].rfind(L"INSERT INTO [dbo].[people]([id]) VALUES( 201),", 0), 0u);
+    s->answer = nullptr;
+    s->Release();
+}
+
 TEST(MssTable, IdentityTablesSwitchInsertOnOnceAndOffAtTheEnd)
 {
     mss_fake::engine_scope scope;
@@ -174,8 +219,8 @@ TEST(MssTable, IdentityTablesSwitchInsertOnOnceAndOffAtTheEnd)
     EXPECT_EQ(s->statements.back(), switches[1]);
     auto inserts = s->with(L"INSERT INTO");
     ASSERT_EQ(inserts.size(), 1u);
-    const std::wstring row = L"INSERT INTO [dbo].[t]([id], [v]) VALUES( 1, 2.5000000000000000e+00);\n";
-    EXPECT_EQ(inserts[0], batch_head + row + row + batch_tail);
+    const std::wstring row = L"( 1, 2.5000000000000000e+00)";
+    EXPECT_EQ(inserts[0], std::wstring(batch_head) + L"INSERT INTO [dbo].[t]([id], [v]) VALUES" + row + L"," + row + L";\n" + batch_tail);
     s->Release();
 }
 
@@ -200,7 +245,7 @@ TEST(MssTable, BulkLoadThatCannotOpenFallsBackToInsert)
     }
     auto inserts = s->with(L"INSERT INTO");
     ASSERT_EQ(inserts.size(), 1u);
-    EXPECT_NE(inserts[0].find(L"INSERT INTO [dbo].[t]([id]) VALUES( 6);"), std::wstring::npos);
+    EXPECT_NE(inserts[0].find(L"INSERT INTO [dbo].[t]([id]) VALUES( 5),( 6);"), std::wstring::npos);
     // Without an identity column nothing switches identity inserts.
     EXPECT_TRUE(s->with(L"IDENTITY_INSERT").empty());
 

@@ -31,6 +31,21 @@ TEST(UdbConformity, Columns)
     EXPECT_FALSE(conforms(col(L"a", VT_BSTR, 5), col(L"a", VT_I4)));
 }
 
+TEST(UdbConformity, GuidColumns)
+{
+    // Access's GUID column (text of 38 characters, with braces) into the server's uniqueidentifier
+    // column (read back as 36): every GUID fits.
+    t_ftd access = t_ftd(38, L"g", VT_BSTR, false, false, ole_variant(), 1);
+    t_ftd server = t_ftd(36, L"g", VT_BSTR, false, false, ole_variant(), 1);
+    EXPECT_TRUE(conforms(access, server));
+    EXPECT_TRUE(conforms(server, access));
+    // Into plain text the size rule holds as for any text.
+    EXPECT_FALSE(conforms(access, col(L"g", VT_BSTR, 36)));
+    EXPECT_TRUE(conforms(access, col(L"g", VT_BSTR, 38)));
+    // Plain text is no GUID.
+    EXPECT_FALSE(conforms(col(L"g", VT_BSTR, 38), server));
+}
+
 TEST(UdbConformity, SameTypeDifferentSizes)
 {
     // Two columns of one type are not identical whatever their sizes.

@@ -341,6 +341,27 @@ INSTANTIATE_TEST_SUITE_P(CorpusFile, DirectLiveFile,
                          test_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(DirectLiveFile);
 
+// Merge mode takes a table whose GUID column the run itself made a uniqueidentifier column; the
+// rows there stay.
+TEST_F(DirectLive, MergeModeTakesATableWithAGuidColumn)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    const std::wstring db = drav_test::unique_db_name(L"drav_live_g");
+    const std::vector<std::wstring> only{L"Table4"};
+    {
+        drav_test::server_turn turn;
+        EXPECT_TRUE(run(src, db, 0, {}, only).empty());
+    }
+    exec(db, L"INSERT INTO dbo.Table4 (name, data) VALUES (N'kept', '6F9619FF-8B86-D011-B42D-00C04FC964FF')");
+    const auto reports = run(src, db, 3, {}, only);
+    EXPECT_TRUE(reports.empty()) << (reports.empty() ? "" : reports.front());
+    auto c = drav_test::live_connect(live, db);
+    EXPECT_EQ(drav_test::live_rows(*c, L"SELECT COUNT(*) FROM dbo.Table4 WHERE data = '6F9619FF-8B86-D011-B42D-00C04FC964FF'")
+                  .at(0)
+                  .at(0),
+              L"1");
+}
+
 // What each mode keeps of a target that holds an edited row, an extra row and an extra table.
 TEST_F(DirectLive, ModesKeepWhatTheyPromise)
 {

@@ -1,12 +1,10 @@
-// Shared pieces of the Access reader tests: a scratch working folder, opening corpus files through
-// the engine, and reader values back in the expected files' notation.
+// Shared pieces of the Access reader tests: opening corpus files through the engine, and reader
+// values back in the expected files' notation (scratch folders come from tests/support/scratch.h).
 #pragma once
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,45 +13,10 @@
 #include "dao/dao_engi.h"
 #include "dao/dao_recs.h"
 #include "tests/support/complex_expected.h"
+#include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
 
 namespace daotests {
-
-// A fresh empty folder made the working folder for one test (the blank workgroup file is
-// written into the working folder); the previous one is restored afterwards.
-class scratch_cwd {
-public:
-    scratch_cwd()
-    {
-        std::string templ = (std::filesystem::temp_directory_path() / "drav-dao-XXXXXX").string();
-        if (!mkdtemp(templ.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = templ;
-        m_old = std::filesystem::current_path();
-        std::filesystem::current_path(m_path);
-        setenv("DRAV_REGISTRY_FILE", (m_path + "/registry.ini").c_str(), 1);
-    }
-    ~scratch_cwd()
-    {
-        std::error_code ec;
-        std::filesystem::current_path(m_old, ec);
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::string& path() const { return m_path; }
-    // Names in the folder, the registry file aside.
-    std::vector<std::string> entries() const
-    {
-        std::vector<std::string> out;
-        for (const auto& e : std::filesystem::directory_iterator(m_path))
-            if (e.path().filename() != "registry.ini")
-                out.push_back(e.path().filename().string());
-        return out;
-    }
-
-private:
-    std::string m_path;
-    std::filesystem::path m_old;
-};
 
 inline std::wstring wide(const std::string& s)
 {

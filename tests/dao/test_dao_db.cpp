@@ -5,7 +5,7 @@
 #include "tests/dao/dao_test_env.h"
 
 using daotests::open_corpus;
-using daotests::scratch_cwd;
+using drav_test::scratch_dir;
 using daotests::wide;
 
 namespace {
@@ -69,7 +69,7 @@ TEST(DaoDatabase, TablesOfEveryCorpusFileMatchTheExpectedSchema)
             continue;
         SCOPED_TRACE(rel);
         const std::wstring password = rel.find("with-password") != std::string::npos ? L"password" : L"";
-        scratch_cwd dir;
+        scratch_dir dir("dao-db");
         dao_engine engine(1, 0);
         std::unique_ptr<udb_database> db;
         try {
@@ -97,7 +97,7 @@ TEST(DaoDatabase, TablesOfEveryCorpusFileMatchTheExpectedSchema)
 TEST(DaoDatabase, LinkedTablesAreNeitherListedNorReturned)
 {
     DRAV_TESTDATA_OR_SKIP(path, "jackcess/V2007/linkerTestV2007.accdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-db");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path);
     EXPECT_TRUE(db->is_table_exist(L"Table1"));
@@ -111,7 +111,7 @@ TEST(DaoDatabase, LinkedTablesAreNeitherListedNorReturned)
 TEST(DaoDatabase, ForeignKeysFromTheRelationshipTable)
 {
     DRAV_TESTDATA_OR_SKIP(path, "jackcess/V2003/indexTestV2003.mdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-db");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path);
     const udb_relationships& rels = db->relationships;
@@ -149,7 +149,7 @@ TEST(DaoDatabase, SavedQueriesAreReadUnlessSkipped)
                 expected_names.insert(q["name"].text);
     ASSERT_FALSE(expected_names.empty());
 
-    scratch_cwd dir;
+    scratch_dir dir("dao-db");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path, 0x01);
     std::set<std::wstring> names;
@@ -168,7 +168,7 @@ TEST(DaoDatabase, SavedQueriesAreReadUnlessSkipped)
 TEST(DaoDatabase, UserQueriesCountTheirRows)
 {
     DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/real/ASampleDatabase.accdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-db");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path, 0x81);
     auto& dao = as_dao(*db);
@@ -252,7 +252,7 @@ TEST(DaoDatabase, EveryCorpusFileReadsWhole)
         SCOPED_TRACE(rel);
         const bool secret = rel.find("with-password") != std::string::npos ||
                             rel.find("encryption/") != std::string::npos;
-        scratch_cwd dir;
+        scratch_dir dir("dao-db");
         dao_engine engine(1, 0);
         std::unique_ptr<udb_database> db;
         try {

@@ -5,7 +5,7 @@
 #include "TK/tk_log.h"
 #include "tests/dao/dao_test_env.h"
 
-using daotests::scratch_cwd;
+using drav_test::scratch_dir;
 using daotests::wide;
 
 namespace {
@@ -63,7 +63,7 @@ private:
 
 TEST(AccDaoVersion, FormatByteChoosesTheGeneration)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     const std::pair<int, int> cases[] = {{0, 1}, {1, 0}, {2, 3}, {3, 3}, {4, 3}, {5, 3}, {6, 3}};
     for (auto [byte, version] : cases) {
         write_format_file("f.mdb", byte);
@@ -73,7 +73,7 @@ TEST(AccDaoVersion, FormatByteChoosesTheGeneration)
 
 TEST(AccDaoVersion, ShortFilesAreNotAccessFilesAndMissingOnesAreSaidToBeMissing)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     write_format_file("short.mdb", 0, 20);
     EXPECT_EQ(message_of([] { acc_dao_version(L"short.mdb").get_version(); }),
               "File 'short.mdb' does not comply with MS Access format.");
@@ -99,7 +99,7 @@ TEST(AccDaoVersion, CorpusFilesByFormat)
 
 TEST(DaoEngine, SingletonAndVersionLoading)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     dao_engine engine(1, 0);
     EXPECT_EQ(tk_singleton<dao_engine>::get(), &engine);
     EXPECT_EQ(engine.get_version(), 4);
@@ -119,7 +119,7 @@ TEST(DaoEngine, SingletonAndVersionLoading)
 
 TEST(DaoEngine, UnavailableGenerationsAndFallbacks)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     write_format_file("jet3.mdb", 0);
     write_format_file("jet4.mdb", 1);
     write_format_file("ace.accdb", 2);
@@ -158,7 +158,7 @@ TEST(DaoEngine, UnavailableGenerationsAndFallbacks)
 
 TEST(DaoCheckSysdb, HeaderRules)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     std::string bytes(1040, '\0');
     bytes[0] = 0x77, bytes[1] = 0x2C, bytes[2] = 0x53, bytes[3] = 0x20;
     write_file("a2.mdw", bytes);
@@ -189,7 +189,7 @@ TEST(DaoCheckSysdb, HeaderRules)
 
 TEST(DaoCheckSysdb, BlankImagesAreWorkgroupsAndDatabasesAreNot)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     EXPECT_EQ(blank_system_db::jet3().size(), 131072u);
     EXPECT_EQ(blank_system_db::jet4().size(), 143360u);
     write_file("b3.mdw", std::string(blank_system_db::jet3().begin(), blank_system_db::jet3().end()));
@@ -204,7 +204,7 @@ TEST(DaoCheckSysdb, BlankImagesAreWorkgroupsAndDatabasesAreNot)
 
 TEST(DaoGenerator, TakesTheFirstFreeNameAndCleansUp)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     write_file("~tmp0000", "x");
     write_file("~tmp0001", "x");
     {
@@ -227,7 +227,7 @@ TEST(DaoGenerator, TakesTheFirstFreeNameAndCleansUp)
 
 TEST(DaoGenerator, DirectoriesAndLinksTakeNamesToo)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     std::filesystem::create_directory("~tmp0000");
     std::filesystem::create_symlink("elsewhere/target", "~tmp0001");  // dangling
     write_file("victim", "keep me");
@@ -245,7 +245,7 @@ TEST(DaoGenerator, DirectoriesAndLinksTakeNamesToo)
 TEST(DaoEngine, AnonymousWorkgroupLivesWithTheEngine)
 {
     DRAV_TESTDATA_OR_SKIP(path, "jackcess/V1997/testV1997.mdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     {
         dao_engine engine(1, 0);
         auto db = daotests::open_corpus(engine, path);
@@ -267,7 +267,7 @@ TEST(DaoEngine, AnonymousWorkgroupLivesWithTheEngine)
 
 TEST(DaoEngine, PreconditionsAreInternalErrors)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     dao_engine engine(1, 0);
     EXPECT_THROW(engine.set_anonymous_sys_db(), tk_mail_assertion);
     EXPECT_THROW(engine.open_db(L"x.mdb", 1, L""), tk_mail_assertion);
@@ -279,7 +279,7 @@ TEST(DaoEngine, PreconditionsAreInternalErrors)
 TEST(DaoEngine, DatabasePasswords)
 {
     DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/password/data/V2000_with-password.mdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     dao_engine engine(1, 0);
     engine.set_version_smart(wide(path));
     engine.set_anonymous_sys_db();
@@ -308,8 +308,8 @@ TEST(DaoEngine, DatabasePasswords)
 TEST(DaoEngine, PasswordsNeverReachTheLog)
 {
     DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/password/data/V2003_with-password.mdb");
-    scratch_cwd dir;
-    const std::string log_name = dir.path() + "/trace.log";
+    scratch_dir dir("dao-engine");
+    const std::string log_name = dir.str("trace.log");
     {
         tk_logger logger(log_name.c_str(), true, 1, false);
         dao_engine engine(1, 0);
@@ -328,7 +328,7 @@ TEST(DaoEngine, PasswordsNeverReachTheLog)
 TEST(DaoEngine, WorkgroupUserOpensTheDatabase)
 {
     DRAV_TESTDATA_OR_SKIP(path, "jackcess/V2003/testV2003.mdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     const auto& image = blank_system_db::jet4();
     write_file("group.mdw", std::string(image.begin(), image.end()));
     dao_engine engine(1, 0);
@@ -342,7 +342,7 @@ TEST(DaoEngine, WorkgroupUserOpensTheDatabase)
 
 TEST(DaoEngine, WorkgroupRefusesAnUnknownUser)
 {
-    scratch_cwd dir;
+    scratch_dir dir("dao-engine");
     const auto& image = blank_system_db::jet4();
     write_file("group.mdw", std::string(image.begin(), image.end()));
     dao_engine engine(1, 0);

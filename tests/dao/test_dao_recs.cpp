@@ -2,7 +2,7 @@
 #include "tests/dao/dao_test_env.h"
 
 using daotests::open_corpus;
-using daotests::scratch_cwd;
+using drav_test::scratch_dir;
 using daotests::wide;
 
 namespace {
@@ -150,7 +150,7 @@ TEST(DaoRecordset, EveryTableReadsAsTheExpectedRows)
             continue;
         SCOPED_TRACE(rel);
         const auto lines = expected::read_lines(exp);
-        scratch_cwd dir;
+        scratch_dir dir("dao-recs");
         dao_engine engine(1, 0);
         const std::wstring password =
             std::string(rel).find("with-password") != std::string::npos ? L"password" : L"";
@@ -202,7 +202,7 @@ TEST(DaoRecordset, EveryTableReadsAsTheExpectedRows)
 TEST(DaoRecordset, ColumnTypesSizesAndKeys)
 {
     DRAV_TESTDATA_OR_SKIP(path, "jackcess/V2003/testV2003.mdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-recs");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path);
     auto t1 = db->get_table(L"Table1", 1);
@@ -246,7 +246,7 @@ TEST(DaoRecordset, LargeNumberCurrencyAndDecimalColumns)
 {
     DRAV_TESTDATA_OR_SKIP(bigint, "mdb-reader/data/V2016/bigint.accdb");
     DRAV_TESTDATA_OR_SKIP(numeric, "mdb-reader/data/V2010/numeric.accdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-recs");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, bigint);
     auto rs = db->get_table(L"Table", 1);
@@ -279,7 +279,7 @@ TEST(DaoRecordset, DecimalColumnsKeepTheirDigits)
                 if (c["type"].text != L"NUMERIC" || c["calc"].b)
                     continue;
                 SCOPED_TRACE(rel + " " + expected::narrow(c["name"].text));
-                scratch_cwd dir;
+                scratch_dir dir("dao-recs");
                 dao_engine engine(1, 0);
                 auto db = open_corpus(engine, path, 0x81);
                 auto rs = db->get_table(t["name"].text, 1);
@@ -298,7 +298,7 @@ TEST(DaoRecordset, DecimalColumnsKeepTheirDigits)
 TEST(DaoRecordset, AttachmentColumns)
 {
     DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/V2016/attachments.accdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-recs");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path);
     auto rs = db->get_table(L"Table1", 1);
@@ -330,7 +330,7 @@ TEST(DaoRecordset, AttachmentColumns)
 TEST(DaoRecordset, ForeignKeyIndexesAreNotIndexes)
 {
     DRAV_TESTDATA_OR_SKIP(path, "jackcess/V2003/indexTestV2003.mdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-recs");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path);
     auto rs = db->get_table(L"Table1", 1);
@@ -345,7 +345,7 @@ TEST(DaoRecordset, ForeignKeyIndexesAreNotIndexes)
 TEST(DaoField, DayZeroPrintsAsTime)
 {
     DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/data/real/ASampleDatabase.accdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-recs");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path, 0x81);
     auto rs = db->get_query(L"Times",
@@ -366,7 +366,7 @@ TEST(DaoField, DayZeroPrintsAsTime)
 TEST(DaoField, AValueThatCannotBeReadIsAnError)
 {
     DRAV_TESTDATA_OR_SKIP(path, "jackcess/V2003/testV2003.mdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-recs");
     dao_engine engine(1, 0);
     engine.set_version_smart(wide(path));
     engine.set_anonymous_sys_db();
@@ -410,7 +410,7 @@ TEST(DaoField, AValueThatCannotBeReadIsAnError)
 TEST(DaoRecordset, ComplexColumnsAreNoCountersAndCarryNoKeys)
 {
     DRAV_TESTDATA_OR_SKIP(path, "jackcess/V2010/complexDataTestV2010.accdb");
-    scratch_cwd dir;
+    scratch_dir dir("dao-recs");
     dao_engine engine(1, 0);
     auto db = open_corpus(engine, path, 0x81);
     auto rs = db->get_table(L"Table1", 1);

@@ -7,7 +7,7 @@
 #include "platform/jet/jet_database.h"
 #include "tests/dao/dao_test_env.h"
 
-using daotests::scratch_cwd;
+using drav_test::scratch_dir;
 
 namespace {
 
@@ -85,8 +85,8 @@ TEST(DaoWrite, TablesRowsIndexesAndDeletionInEveryFormat)
 {
     for (int version : {1, 0, 3}) {
         SCOPED_TRACE(version);
-        scratch_cwd dir;
-        const std::string path = dir.path() + (version == 3 ? "/new.accdb" : "/new.mdb");
+        scratch_dir dir("dao-write");
+        const std::string path = dir.str(version == 3 ? "new.accdb" : "new.mdb");
         dao_engine engine(1, 0);
         auto db = create(engine, version, path);
         ASSERT_NE(db, nullptr);
@@ -167,8 +167,8 @@ TEST(DaoWrite, TablesRowsIndexesAndDeletionInEveryFormat)
 
 TEST(DaoWrite, ForeignKeysGetTheUniqueIndexTheyNeed)
 {
-    scratch_cwd dir;
-    const std::string path = dir.path() + "/rel.mdb";
+    scratch_dir dir("dao-write");
+    const std::string path = dir.str("rel.mdb");
     dao_engine engine(1, 0);
     auto db = create(engine, 0, path);
     udb_schema parent;

@@ -13,7 +13,7 @@
 #include "tests/dao/dao_test_env.h"
 #include "tests/support/access_check.h"
 
-using daotests::scratch_cwd;
+using drav_test::scratch_dir;
 
 namespace {
 
@@ -122,7 +122,7 @@ TEST(DaoWrite3, EveryCorpusTableCopiedIntoAccess97ReadsBackEqual)
     int files = 0, tables = 0;
     long rows = 0, cells = 0, refused = 0;
     std::vector<std::string> written;
-    scratch_cwd out_dir;
+    scratch_dir out_dir("dao-write3");
     for (const auto& e : fs::recursive_directory_iterator(base)) {
         const std::string ext = e.path().extension().string();
         const std::string rel = fs::relative(e.path(), base).string();
@@ -132,10 +132,10 @@ TEST(DaoWrite3, EveryCorpusTableCopiedIntoAccess97ReadsBackEqual)
         std::string stem = rel;
         for (auto& ch : stem)
             if (ch == '/' || ch == '.') ch = '_';
-        const std::string p3 = out_dir.path() + "/" + stem + "_97.mdb", p4 = out_dir.path() + "/" + stem + "_2000.mdb";
+        const std::string p3 = out_dir.str(stem + "_97.mdb"), p4 = out_dir.str(stem + "_2000.mdb");
         copy_report r3, r4;
         {
-            scratch_cwd dir;
+            scratch_dir dir("dao-write3");
             dao_engine reader(1, 0), engine97(1, 0), engine2000(1, 0);
             auto src = daotests::open_corpus(reader, e.path().string(), 0x01, secret ? L"password" : L"");
             ASSERT_TRUE(engine97.set_version_if(1));
@@ -191,8 +191,8 @@ TEST(DaoWrite3, EveryCorpusTableCopiedIntoAccess97ReadsBackEqual)
 
 TEST(DaoWrite3, TextOutsideTheCodePageIsAnErrorNamingTableColumnAndRow)
 {
-    scratch_cwd dir;
-    const std::string path = dir.path() + "/people97.mdb";
+    scratch_dir dir("dao-write3");
+    const std::string path = dir.str("people97.mdb");
     {
         dao_engine engine(1, 0);
         ASSERT_TRUE(engine.set_version_if(1));

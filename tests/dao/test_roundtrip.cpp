@@ -10,7 +10,7 @@
 #include "tests/support/access_check.h"
 #include "tests/support/index_check.h"
 
-using daotests::scratch_cwd;
+using drav_test::scratch_dir;
 using daotests::to_value;
 using daotests::wide;
 
@@ -114,7 +114,7 @@ TEST(RoundTrip, EveryCorpusTableWrittenInBothFormatsReadsBackEqual)
     const std::filesystem::path root = drav_test::testdata_dir();
     if (!std::filesystem::exists(root)) GTEST_SKIP() << "test data not found";
     int files = 0, cells = 0;
-    scratch_cwd outputs;
+    scratch_dir outputs("roundtrip");
     std::vector<std::string> written;
     std::map<std::string, std::vector<std::pair<std::string, long>>> expected_counts;
     for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
@@ -128,7 +128,7 @@ TEST(RoundTrip, EveryCorpusTableWrittenInBothFormatsReadsBackEqual)
         std::vector<table_copy> tables;
         std::string skipped;
         try {
-            scratch_cwd src_dir;
+            scratch_dir src_dir("roundtrip");
             tables = read_source(p, skipped);
         } catch (const std::exception& x) {
             ADD_FAILURE() << "cannot read: " << x.what();
@@ -136,8 +136,8 @@ TEST(RoundTrip, EveryCorpusTableWrittenInBothFormatsReadsBackEqual)
         }
         for (int version : {0, 3}) {
             SCOPED_TRACE(version);
-            scratch_cwd dir;
-            const std::string out = outputs.path() + "/" + std::to_string(files) + (version == 0 ? ".mdb" : ".accdb");
+            scratch_dir dir("roundtrip");
+            const std::string out = outputs.str(std::to_string(files) + (version == 0 ? ".mdb" : ".accdb"));
             try {
                 dao_engine engine(1, 0);
                 write_copy(engine, version, out, tables);

@@ -36,8 +36,8 @@ std::vector<std::wstring> contents(const std::string& path)
 
 TEST(Sample, TheProgramWritesWhatIsCommitted)
 {
-    daotests::scratch_cwd dir;
-    const std::string made = dir.path() + "/sample.mdb";
+    drav_test::scratch_dir dir("sample");
+    const std::string made = dir.str("sample.mdb");
     int status = 0;
     std::string out = drav_test::run_command(drav_test::shell_quote(std::string(DRAV_BINARY_DIR) + "/tests/make_sample") +
                                                  " " + drav_test::shell_quote(made),
@@ -77,7 +77,7 @@ TEST(Sample, EveryReaderReadsIt)
 
 TEST(Sample, ItsRelationshipsReadBackAsForeignKeys)
 {
-    daotests::scratch_cwd dir;
+    drav_test::scratch_dir dir("sample");
     dao_engine engine(1, 0);
     auto db = daotests::open_corpus(engine, committed);
     EXPECT_EQ(db->relationships.size(), 3u);

@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -35,7 +37,8 @@ inline bool running_as_root()
 
 // A new folder named after the prefix, the process and the running test. As a working folder
 // (the default) it is the current folder while it lives and DRAV_REGISTRY_FILE points into it,
-// so no test touches the user's settings; a plain folder changes neither.
+// so no test touches the user's settings; a plain folder changes neither. Both are put back as
+// they were when it goes, so working folders may nest.
 class scratch_dir {
 public:
     enum use { working_folder, plain_folder };
@@ -43,6 +46,8 @@ public:
     explicit scratch_dir(const std::string& prefix, use how = working_folder)
         : old_cwd_(std::filesystem::current_path()), working_(how == working_folder)
     {
+        if (const char* old = std::getenv("DRAV_REGISTRY_FILE"))
+            old_registry_ = old;
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = prefix + "-" + std::to_string(::getpid()) + "-" + (test ? test->name() : "") + "-XXXXXX";
         for (char& c : name)
@@ -53,7 +58,7 @@ public:
             throw std::runtime_error("cannot make the scratch folder " + templ);
         path_ = templ;
         if (working_) {
-            ::setenv("DRAV_REGISTRY_FILE", (path_ / "registry").c_str(), 1);
+            ::setenv("DRAV_REGISTRY_FILE", (path_ / registry_name).c_str(), 1);
             std::filesystem::current_path(path_);
         }
     }
@@ -62,7 +67,10 @@ public:
         std::error_code ec;
         if (working_) {
             std::filesystem::current_path(old_cwd_, ec);
-            ::unsetenv("DRAV_REGISTRY_FILE");
+            if (old_registry_)
+                ::setenv("DRAV_REGISTRY_FILE", old_registry_->c_str(), 1);
+            else
+                ::unsetenv("DRAV_REGISTRY_FILE");
         }
         // Give back write permission that a test may have taken away.
         for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
@@ -77,10 +85,22 @@ public:
     const std::filesystem::path& path() const { return path_; }
     // The folder, or a name inside it, as text.
     std::string str(const std::string& name = "") const { return name.empty() ? path_.string() : (path_ / name).string(); }
+    // Names in the folder, the registry file aside.
+    std::vector<std::string> entries() const
+    {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(path_))
+            if (e.path().filename() != registry_name)
+                out.push_back(e.path().filename().string());
+        return out;
+    }
 
 private:
+    static constexpr const char* registry_name = "registry";
+
     std::filesystem::path path_;
     std::filesystem::path old_cwd_;
+    std::optional<std::string> old_registry_;
     bool working_;
 };
 
