@@ -159,7 +159,7 @@ std::unique_ptr<bulk_api> bulk_api_for(connection& c)
 
 bulk_copy::bulk_copy(connection& c, bulk_api& api, const std::wstring& table, const std::vector<bool>& binary_columns,
                      bool keep_identity)
-    : conn_(c), api_(api), binary_(binary_columns), cells_(binary_columns.size())
+    : conn_(c), api_(api), binary_(binary_columns), cells_(binary_columns.size()), at_(binary_columns.size())
 {
     if (!api_.init(conn_.handle(), to_utf16(table)))
         fail("bcp_init");
@@ -198,9 +198,10 @@ void bulk_copy::send_row(const std::vector<bulk_value>& row)
         if (!bound_) {
             if (!api_.bind(conn_.handle(), cell.data(), binary_[i] ? type_binary : type_char, column))
                 fail("bcp_bind");
-        } else if (!api_.colptr(conn_.handle(), cell.data(), column)) {
+        } else if (cell.data() != at_[i] && !api_.colptr(conn_.handle(), cell.data(), column)) {
             fail("bcp_colptr");
         }
+        at_[i] = cell.data();   // the driver reads the value there until told otherwise
     }
     bound_ = true;
     if (!api_.sendrow(conn_.handle()))

@@ -58,6 +58,7 @@ private:
     bulk_api& api_;
     std::vector<bool> binary_;
     std::vector<std::vector<unsigned char>> cells_;   // per column: 4-byte length, then the value
+    std::vector<const unsigned char*> at_;            // per column: where the driver reads it
     bool bound_ = false;
     bool done_ = false;
 };

@@ -5,6 +5,7 @@
 // its batch and then goes as an INSERT.
 #include "platform/oledb/oledb_fastload.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -95,18 +96,21 @@ odbc::bulk_value bulk_form(const odbc::param_value& p)
         std::memcpy(&value, b, sizeof value);
         return value;
     };
+    // Integers and doubles in their shortest exact form (a double's reads back as the same double).
+    auto put_number = [&](auto value) {
+        auto r = std::to_chars(text, text + sizeof text, value);
+        v.bytes.assign(text, r.ptr);
+    };
     switch (p.kind) {
-    case param_kind::i16: put(std::snprintf(text, sizeof text, "%d", read(std::int16_t{}))); break;
-    case param_kind::i32: put(std::snprintf(text, sizeof text, "%d", read(std::int32_t{}))); break;
-    case param_kind::i64: put(std::snprintf(text, sizeof text, "%lld", static_cast<long long>(read(std::int64_t{})))); break;
-    case param_kind::u64:
-        put(std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(read(std::uint64_t{}))));
-        break;
+    case param_kind::i16: put_number(read(std::int16_t{})); break;
+    case param_kind::i32: put_number(read(std::int32_t{})); break;
+    case param_kind::i64: put_number(read(std::int64_t{})); break;
+    case param_kind::u64: put_number(read(std::uint64_t{})); break;
     case param_kind::u8: put(std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(b[0]))); break;
     case param_kind::bit: put(std::snprintf(text, sizeof text, "%d", b[0] ? 1 : 0)); break;
-    // Nine and seventeen significant digits name a float and a double exactly.
+    // Nine significant digits name a float exactly, read as a double first or not.
     case param_kind::f32: put(std::snprintf(text, sizeof text, "%.9g", static_cast<double>(read(float{})))); break;
-    case param_kind::f64: put(std::snprintf(text, sizeof text, "%.17g", read(double{}))); break;
+    case param_kind::f64: put_number(read(double{})); break;
     case param_kind::date: {
         const auto d = read(DBDATE{});
         put(std::snprintf(text, sizeof text, "%04d-%02u-%02u", d.year, static_cast<unsigned>(d.month),

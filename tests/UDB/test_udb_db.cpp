@@ -6,6 +6,7 @@
 
 #include "TK/tk_excep.h"
 #include "UDB/udb_db.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -112,8 +113,8 @@ TEST(UdbEngine, FileTests)
             return nullptr;
         }
     } e;
-    const auto dir = std::filesystem::temp_directory_path() / ("udb_engine_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const drav_test::scratch_dir scratch("udb-engine", drav_test::scratch_dir::plain_folder);
+    const auto& dir = scratch.path();
     const auto file = dir / "x.mdb";
     std::ofstream(file) << "x";
     EXPECT_TRUE(e.is_db_exist(file.wstring()));
@@ -121,7 +122,6 @@ TEST(UdbEngine, FileTests)
     EXPECT_NE(e.delete_db(file.wstring()), 0);
     EXPECT_FALSE(e.is_db_exist(file.wstring()));
     EXPECT_THROW(e.delete_db(file.wstring()), tk_exception);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(UdbRecordset, ConvertRecordToDestinationTypes)

@@ -11,6 +11,7 @@
 #include "UDB/udb_conv.h"
 #include "UDB/udb_prof.h"
 #include "UDB/udb_rule.h"
+#include "tests/support/scratch.h"
 
 namespace {
 
@@ -18,15 +19,6 @@ namespace fs = std::filesystem;
 
 class UdbProfile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() /
-              ("udb_prof_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     std::wstring path(const char* name) const { return (dir / name).wstring(); }
 
     void write(const char* name, const std::string& bytes) const
@@ -40,7 +32,8 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    fs::path dir;
+    const drav_test::scratch_dir scratch{"udb-prof", drav_test::scratch_dir::plain_folder};
+    const fs::path dir = scratch.path();
 };
 
 TEST_F(UdbProfile, EmptyProfileStoresTheStandardSections)

@@ -17,6 +17,7 @@
 
 #include "tests/support/protected.h"
 #include "tests/support/testdata.h"
+#include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -50,16 +51,6 @@ std::string quote(const std::string& s)
 
 class Dravcli : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() /
-              ("dravcli-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // shell: commands run before the program in the same shell (limits, "timeout 60", ...).
     run_result run(const std::vector<std::string>& args, const std::string& shell = "")
     {
@@ -78,7 +69,8 @@ protected:
         return r;
     }
 
-    fs::path dir;
+    const drav_test::scratch_dir scratch{"dravcli", drav_test::scratch_dir::plain_folder};
+    const fs::path dir = scratch.path();
 };
 
 // Files left in the working folder by a run, apart from the ones the test made.

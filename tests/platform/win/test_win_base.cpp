@@ -11,6 +11,7 @@
 
 #include "platform/win/winbase.h"
 #include "platform/win/winerror.h"
+#include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -84,8 +85,8 @@ TEST(WinBase, LocalTimeMatchesTheClock)
 
 TEST(WinBase, AttributesTellDirectoryAndReadOnly)
 {
-    const std::string dir = fs::temp_directory_path() / ("drav-win-" + std::to_string(getpid()));
-    fs::create_directory(dir);
+    const drav_test::scratch_dir scratch("drav-win", drav_test::scratch_dir::plain_folder);
+    const std::string dir = scratch.str();
     const std::string file = dir + "/f.txt";
     std::ofstream(file) << "x";
 
@@ -104,7 +105,6 @@ TEST(WinBase, AttributesTellDirectoryAndReadOnly)
     if (geteuid() != 0) {
         EXPECT_FALSE(win_check_access(file.c_str(), GENERIC_WRITE));
     }
-    fs::remove_all(dir);
 }
 
 namespace {

@@ -1,5 +1,6 @@
 // The per-user registry file: values, error numbers, type checks, crash safety and two writers.
 #include "platform/win/winreg.h"
+#include "tests/support/scratch.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -28,17 +29,13 @@ class registry_file : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/drav_reg_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        dir_ = scratch_.str();
         file_ = dir_ + "/reg";
         setenv("DRAV_REGISTRY_FILE", file_.c_str(), 1);
     }
     void TearDown() override
     {
         unsetenv("DRAV_REGISTRY_FILE");
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
 
     HKEY create(const char* sub = "Software\\Quillbrook\\Veltrane", DWORD* disp = nullptr)
@@ -77,6 +74,7 @@ protected:
         return r;
     }
 
+    drav_test::scratch_dir scratch_{"drav-reg", drav_test::scratch_dir::plain_folder};
     std::string dir_;
     std::string file_;
 };
