@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/scratch.h"
+
 namespace {
 
 // Owns one interface pointer for the test's duration.
@@ -450,8 +452,8 @@ TEST(OleDbProvider, ClosedPortIsAConnectionErrorAfterAMissingDriver)
     if (tds.empty())
         GTEST_SKIP() << "FreeTDS not installed";
     // A private driver list: one driver whose library is missing, then FreeTDS.
-    std::string dir = temp_path("odbcini");
-    std::filesystem::create_directories(dir);
+    drav_test::scratch_dir scratch("odbcini", drav_test::scratch_dir::plain_folder);
+    const std::string dir = scratch.str();
     {
         std::ofstream ini(dir + "/odbcinst.ini");
         ini << "[Broken Driver]\nDriver=/nonexistent/libbroken.so\n\n[FreeTDS]\nDriver=" << tds << "\n";
