@@ -695,7 +695,13 @@ void mss_dmp_recordset::stream_value(const udb_field& field, big_kind kind)
             pos += got;
         }
     } else {
-        const std::wstring text = field.to_wstring();
+        // A text the field keeps is read where it lies; only another kind is turned into one.
+        std::wstring converted;
+        std::wstring_view text = field.text_view();
+        if (field.ole_variant::get_type() != VT_BSTR) {
+            converted = field.to_wstring();
+            text = converted;
+        }
         const bool national = mss_get_engine_flags().unicode;
         const wchar_t* prefix = national ? L"N" : L"";
         mss_literal_scanner scanner(text);

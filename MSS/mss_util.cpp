@@ -214,7 +214,7 @@ bool is_blank(wchar_t c)
            std::iswspace(static_cast<wint_t>(c));
 }
 
-bool starts_with_ascii_word(const std::wstring& text, size_t pos, const wchar_t* word)
+bool starts_with_ascii_word(std::wstring_view text, size_t pos, const wchar_t* word)
 {
     for (; *word; ++word, ++pos)
         if (pos >= text.size() || std::towupper(text[pos]) != static_cast<wint_t>(*word))
@@ -225,7 +225,7 @@ bool starts_with_ascii_word(const std::wstring& text, size_t pos, const wchar_t*
 // Does a line starting at pos begin with something that a tool running the script acts on:
 // the batch separator, a command of the script runners (":r", "!!", EXIT, QUIT, RESET, ED)?
 // Every word that merely begins like one counts too.
-bool begins_with_command(const std::wstring& text, size_t pos)
+bool begins_with_command(std::wstring_view text, size_t pos)
 {
     if (pos >= text.size())
         return false;
@@ -240,7 +240,7 @@ bool begins_with_command(const std::wstring& text, size_t pos)
 
 } // namespace
 
-mss_literal_scanner::mss_literal_scanner(const std::wstring& text) : text_(text) {}
+mss_literal_scanner::mss_literal_scanner(std::wstring_view text) : text_(text) {}
 
 mss_literal_scanner::escape mss_literal_scanner::at(size_t i)
 {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <string_view>
 #include "platform/com/oleauto.h"
 
 class ole_variant;
@@ -66,7 +67,7 @@ std::wstring mss_split_literal_open(bool national);
 class mss_literal_scanner {
 public:
     enum class escape { none, code, split };
-    explicit mss_literal_scanner(const std::wstring& text);
+    explicit mss_literal_scanner(std::wstring_view text);
     // How the character at i is written in the concatenation form.
     escape at(size_t i);
     bool needs_split();
@@ -75,7 +76,7 @@ public:
     void append(std::wstring& out, size_t from, size_t to, const wchar_t* prefix, bool split);
 
 private:
-    const std::wstring& text_;
+    std::wstring_view text_;
     size_t run_start_ = 0;     // the last scanned run of blanks and line breaks
     size_t run_end_ = 0;       // end of the last scanned run of blanks and line breaks
     bool run_command_ = false; // a command word follows that run

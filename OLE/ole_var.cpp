@@ -601,6 +601,13 @@ size_t ole_variant::binary_size() const
     return is_binary() ? get_safe_array_size(m_var.parray) : 0;
 }
 
+std::wstring_view ole_variant::text_view() const
+{
+    if (m_var.vt != VT_BSTR || !m_var.bstrVal)
+        return {};
+    return std::wstring_view(m_var.bstrVal, SysStringLen(m_var.bstrVal));
+}
+
 size_t ole_variant::get_at(size_t position, size_t length, std::string& out) const
 {
     out.clear();

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "OLE/ole_date.h"
@@ -112,6 +113,9 @@ public:
     }
     // Element count of a one-dimensional array, 0 otherwise.
     static size_t get_safe_array_size(const SAFEARRAY* array);
+    // A text's characters where the value keeps them (its full length, NULs included); empty for
+    // other types. Valid until the value changes.
+    std::wstring_view text_view() const;
     // Binary value's bytes (null and 0 for other types).
     const unsigned char* binary_data() const;
     size_t binary_size() const;

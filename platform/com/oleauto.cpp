@@ -78,6 +78,12 @@ int SysReAllocStringLen(BSTR* ps, const OLECHAR* s, unsigned int len)
     // (mostly without moving); not so when the new text comes from the old one, which must stay
     // readable while it is copied.
     const BSTR old = *ps;
+    if (old && s == old && len <= bstr_room(old)) {
+        // The text's own start, no longer than its room: only the length changes.
+        bstr_bytes(old) = static_cast<uint32_t>(len * sizeof(OLECHAR));
+        old[len] = 0;
+        return 1;
+    }
     const auto at = [](const OLECHAR* p) { return reinterpret_cast<std::uintptr_t>(p); };
     const bool from_old = old && s && at(s) >= at(old) && at(s) <= at(old + bstr_room(old));
     constexpr size_t max_len = (std::numeric_limits<uint32_t>::max() / sizeof(OLECHAR)) - 1;

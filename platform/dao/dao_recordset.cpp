@@ -1,7 +1,10 @@
 // Recordsets: a current row over a row source, its live Fields, table sources read from the file.
 #include <algorithm>
+#include <limits>
+#include <new>
 
 #include "platform/dao/dao_internal.h"
+#include "platform/jet/jet_file.h"
 
 namespace daoimpl {
 
@@ -234,6 +237,7 @@ public:
     table_source(ctx_ptr ctx, std::shared_ptr<const jet::database> db, std::shared_ptr<const jet::table_def> t)
         : ctx_(std::move(ctx)), db_(std::move(db)), t_(std::move(t)), cur_(db_->rows(t_))
     {
+        cur_.keep_long_text_stored(true);   // decoded where the value is handed over
         for (const auto& c : t_->columns)
             if (c.type == jet::column_type::complex) {
                 cx_ = std::make_unique<jet::complex_columns>(db_, t_);
@@ -277,20 +281,52 @@ public:
             to_variant(jet::value(jet::date_time{x.to_ole_date()}), dbDate, out);
             return;
         }
+        if (stored_text(c, v)) {
+            VariantInit(out);
+            stored_text_into(v.as_binary(), out);
+            return;
+        }
         to_variant(v, cols_[i].type, out);
     }
     void value_into(std::size_t i, VARIANT* inout) override
     {
         const std::size_t n = map_[i];
-        const jet::column_type t = t_->columns[n].type;
-        if (t == jet::column_type::complex || t == jet::column_type::ext_datetime) {
+        const jet::column_def& c = t_->columns[n];
+        if (c.type == jet::column_type::complex || c.type == jet::column_type::ext_datetime) {
             row_source::value_into(i, inout);
+            return;
+        }
+        if (stored_text(c, cur_[n])) {
+            stored_text_into(cur_[n].as_binary(), inout);
             return;
         }
         to_variant_reusing(cur_[n], cols_[i].type, inout);
     }
 
 private:
+    // A memo value the cursor left as its stored bytes.
+    static bool stored_text(const jet::column_def& c, const jet::value& v)
+    {
+        return c.type == jet::column_type::memo && v.type() == jet::value::binary_k;
+    }
+    // Decodes a memo's stored bytes straight into the VARIANT's text, whose storage is reused
+    // when it has room: the text is held once, however long.
+    void stored_text_into(const jet::bytes& stored, VARIANT* inout) const
+    {
+        const jet::page_file& f = db_->file();
+        const std::size_t room = f.text_room(stored.data(), stored.size());
+        if (inout->vt != VT_BSTR) {
+            VariantClear(inout);
+            inout->vt = VT_BSTR;
+            inout->bstrVal = nullptr;
+        }
+        if (room > std::numeric_limits<unsigned>::max() ||
+            !SysReAllocStringLen(&inout->bstrVal, nullptr, static_cast<unsigned>(room)))
+            throw std::bad_alloc();
+        const std::size_t n = f.decode_text(stored.data(), stored.size(), inout->bstrVal);
+        SysReAllocStringLen(&inout->bstrVal, inout->bstrVal, static_cast<unsigned>(n));   // shortens in place
+    }
+
     void complex_value(std::size_t n, const jet::value& v, VARIANT* out)
     {
         std::int32_t key = static_cast<std::int32_t>(v.to_int64());

@@ -153,7 +153,8 @@ void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, b
         return;
     }
     // A chain of rows: each starts with the location of the next one.
-    out.reserve(std::min<std::size_t>(length, 16u * 1024 * 1024));
+    // Room for the whole value at once, but never more than the file itself could hold.
+    out.reserve(std::min<std::size_t>(length, static_cast<std::size_t>(file.page_count()) * L.page_size));
     std::uint32_t hops = 0;
     while (out.size() < length) {
         if (page == 0 || ++hops > file.page_count())
@@ -473,13 +474,15 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
                 continue;
             }
             read_long_value(f, std::span<const std::uint8_t>(p, n), lv_bytes_, lv_page_);
-            if (c.type == column_type::memo) {
+            if (c.type == column_type::memo && !long_text_stored_) {
                 std::wstring& s = out.set_text();
                 f.decode_text(lv_bytes_.data(), lv_bytes_.size(), s);
             } else {
                 bytes& b = out.set_binary();
                 b.swap(lv_bytes_);
             }
+            // A very long value's buffer is not kept for the rows after it.
+            if (lv_bytes_.capacity() > kept_long_bytes) bytes().swap(lv_bytes_);
             continue;
         }
         decode_value(f, c.type, p, n, out, c.precision, c.scale);

@@ -67,6 +67,9 @@ public:
 
     // Limits decoding to the columns marked true (others stay null); the default decodes all.
     void select(std::vector<bool> wanted);
+    // Memo values come out as their stored bytes (a binary value) for the caller to decode with
+    // page_file::decode_text where it keeps the text: a very long text is then held once.
+    void keep_long_text_stored(bool on) { long_text_stored_ = on; }
 
 private:
     bool next_page();
@@ -87,6 +90,7 @@ private:
     long_value_page lv_page_;
     bytes lv_bytes_;
     std::vector<std::uint32_t> var_offsets_;
+    static constexpr std::size_t kept_long_bytes = 1u << 20;   // long-value buffer kept between rows, at most
     static constexpr std::uint32_t run_pages = 16;   // pages read at a time, at most
     const std::uint8_t* run_ = nullptr;               // the pages read last, from run_first_ on
     std::uint32_t run_first_ = 0, run_count_ = 0;
@@ -95,6 +99,7 @@ private:
     unsigned row_ = 0;
     unsigned rows_on_page_ = 0;
     bool has_var_ = false;
+    bool long_text_stored_ = false;
 };
 
 } // namespace jet

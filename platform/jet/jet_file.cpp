@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cwchar>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -231,6 +232,22 @@ void page_file::decode_text(const std::uint8_t* p, std::size_t n, std::wstring& 
         jet3_text_->decode(p, n, out);
     else
         decode_unicode_text(p, n, out);
+}
+
+std::size_t page_file::text_room(const std::uint8_t* p, std::size_t n) const
+{
+    return jet3_text_ ? n : unicode_text_room(p, n);   // a code page gives at most a character a byte
+}
+
+std::size_t page_file::decode_text(const std::uint8_t* p, std::size_t n, wchar_t* out) const
+{
+    if (!jet3_text_)
+        return decode_unicode_text(p, n, out);
+    std::wstring text;
+    jet3_text_->decode(p, n, text);
+    const std::size_t count = std::min(text.size(), n);
+    std::wmemcpy(out, text.data(), count);
+    return count;
 }
 
 } // namespace jet

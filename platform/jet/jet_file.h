@@ -103,6 +103,10 @@ public:
 
     // Text decoding for the file: UCS-2 for Jet4/ACE, the header's code page for Jet3.
     void decode_text(const std::uint8_t* p, std::size_t n, std::wstring& out) const;
+    // The characters decode_text may give at most for n stored bytes, and the decoding into a
+    // buffer with that room (the characters written): a long text goes straight where it is kept.
+    std::size_t text_room(const std::uint8_t* p, std::size_t n) const;
+    std::size_t decode_text(const std::uint8_t* p, std::size_t n, wchar_t* out) const;
 
     // A jet::error (err_corrupt) naming the file and what is wrong.
     [[noreturn]] void corrupt(const std::string& what) const;

@@ -126,33 +126,50 @@ void append_utf16le(const std::uint8_t* p, std::size_t n, std::wstring& out)
     decode_into(out, n / 2, [&](utf16_sink& sink) { sink.put_units(p, n / 2); });
 }
 
-void decode_unicode_text(const std::uint8_t* p, std::size_t n, std::wstring& out)
+static bool compressed_text(const std::uint8_t* p, std::size_t n)
 {
-    if (n < 2 || p[0] != 0xFF || p[1] != 0xFE) {
-        append_utf16le(p, n, out);
-        return;
+    return n >= 2 && p[0] == 0xFF && p[1] == 0xFE;
+}
+
+std::size_t unicode_text_room(const std::uint8_t* p, std::size_t n)
+{
+    return compressed_text(p, n) ? n : n / 2;
+}
+
+std::size_t decode_unicode_text(const std::uint8_t* p, std::size_t n, wchar_t* out)
+{
+    utf16_sink sink(out);
+    if (!compressed_text(p, n)) {
+        sink.put_units(p, n / 2);
+        return static_cast<std::size_t>(sink.finish() - out);
     }
     // Compressed form: runs of one-byte characters (high byte zero) and of plain UTF-16 units,
     // switched by a zero byte. At most one character per byte.
-    decode_into(out, n, [&](utf16_sink& sink) {
-        bool compressed = true;
-        std::size_t i = 2;
-        while (i < n) {
-            if (p[i] == 0) {
-                compressed = !compressed;
-                ++i;
-            } else if (compressed) {
-                const void* zero = std::memchr(p + i, 0, n - i);
-                const std::size_t end = zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) : n;
-                sink.put_bytes(p + i, end - i);
-                i = end;
-            } else {
-                if (i + 1 >= n) break;
-                sink.put(static_cast<char32_t>(p[i] | (p[i + 1] << 8)));
-                i += 2;
-            }
+    bool compressed = true;
+    std::size_t i = 2;
+    while (i < n) {
+        if (p[i] == 0) {
+            compressed = !compressed;
+            ++i;
+        } else if (compressed) {
+            const void* zero = std::memchr(p + i, 0, n - i);
+            const std::size_t end = zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - p) : n;
+            sink.put_bytes(p + i, end - i);
+            i = end;
+        } else {
+            if (i + 1 >= n) break;
+            sink.put(static_cast<char32_t>(p[i] | (p[i + 1] << 8)));
+            i += 2;
         }
-    });
+    }
+    return static_cast<std::size_t>(sink.finish() - out);
+}
+
+void decode_unicode_text(const std::uint8_t* p, std::size_t n, std::wstring& out)
+{
+    const std::size_t base = out.size();
+    out.resize(base + unicode_text_room(p, n));
+    out.resize(base + decode_unicode_text(p, n, out.data() + base));
 }
 
 namespace {

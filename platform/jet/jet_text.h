@@ -13,6 +13,10 @@ void append_utf16le(const std::uint8_t* p, std::size_t n, std::wstring& out);
 
 // Decodes a Jet4/ACE text value: compressed when it starts with FF FE, else UTF-16LE.
 void decode_unicode_text(const std::uint8_t* p, std::size_t n, std::wstring& out);
+// The characters decoding n stored bytes of a Jet4/ACE text may give at most.
+std::size_t unicode_text_room(const std::uint8_t* p, std::size_t n);
+// The same into a buffer with room for unicode_text_room(p, n) characters; the characters written.
+std::size_t decode_unicode_text(const std::uint8_t* p, std::size_t n, wchar_t* out);
 
 // Decoder for the 8-bit (or double-byte) text of Jet3 files in one Windows code page.
 class code_page_text {

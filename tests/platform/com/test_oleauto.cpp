@@ -98,6 +98,15 @@ TEST(Bstr, ReallocatedTextGrowsShrinksAndCopiesFromItself)
     EXPECT_EQ(std::wstring(3, L'\0'), std::wstring(b, SysStringLen(b)));
     ASSERT_EQ(1, SysReAllocStringLen(&b, L"grown past its room", 19));
     EXPECT_EQ(std::wstring(L"grown past its room"), std::wstring(b, SysStringLen(b)));
+    // Shortened onto its own start (a text decoded into more room than it needed): in place.
+    const BSTR before = b;
+    ASSERT_EQ(1, SysReAllocStringLen(&b, b, 5));
+    EXPECT_EQ(before, b);
+    EXPECT_EQ(std::wstring(L"grown"), std::wstring(b, SysStringLen(b)));
+    EXPECT_EQ(L'\0', b[5]);
+    ASSERT_EQ(1, SysReAllocStringLen(&b, b, 19));   // within its room again: what lies there stays
+    EXPECT_EQ(19u, SysStringLen(b));
+    EXPECT_EQ(std::wstring(L"grown"), std::wstring(b, 5));
     SysFreeString(b);
     BSTR none = nullptr;
     ASSERT_EQ(1, SysReAllocStringLen(&none, L"new", 3));
