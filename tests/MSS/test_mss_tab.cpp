@@ -43,6 +43,17 @@ using mss_fake::recording_handler;
 
 const wchar_t* const batch_head = L"SET XACT_ABORT ON; BEGIN TRANSACTION;\n";
 const wchar_t* const batch_tail = L"COMMIT TRANSACTION; SET XACT_ABORT OFF;";
+
+// The server refuses, as a key violation, whatever statement holds the row with this id.
+void refuse_row(mss_fake::session* s, int id)
+{
+    s->answer = [marker = L"( " + std::to_wstring(id) + L")"](const std::wstring& sql, mss_fake::result& r) {
+        if (sql.find(marker) == std::wstring::npos)
+            return false;
+        r = failure(DB_E_INTEGRITYVIOLATION, L"Violation of PRIMARY KEY constraint");
+        return true;
+    };
+}
 } // namespace
 
 TEST(MssTable, InsertStatementsTravelInBatches)
@@ -125,12 +136,7 @@ TEST(MssTable, AFailingRowIsReportedOnItsOwnAndTheOthersAreStored)
     udb_schema schema;
     schema.push_back(column(L"id", VT_I4, 4));
     // The server refuses the row with id 7, and so the whole batch that holds it.
-    s->answer = [](const std::wstring& sql, mss_fake::result& r) {
-        if (sql.find(L"( 7)") == std::wstring::npos)
-            return false;
-        r = failure(DB_E_INTEGRITYVIOLATION, L"Violation of PRIMARY KEY constraint");
-        return true;
-    };
+    refuse_row(s, 7);
     {
         mss_table t(L"[dbo].[people]", s, schema, nullptr);
         for (int id : {6, 7, 8}) {
@@ -163,12 +169,7 @@ TEST(MssTable, AFailingStatementIsSentAgainRowByRowAndTheOtherStatementsStand)
     udb_schema schema;
     schema.push_back(column(L"id", VT_I4, 4));
     // The server refuses row 150 and whatever statement holds it.
-    s->answer = [](const std::wstring& sql, mss_fake::result& r) {
-        if (sql.find(L"( 150)") == std::wstring::npos)
-            return false;
-        r = failure(DB_E_INTEGRITYVIOLATION, L"Violation of PRIMARY KEY constraint");
-        return true;
-    };
+    refuse_row(s, 150);
     {
         mss_table t(L"[dbo].[people]", s, schema, nullptr);
         for (int id = 1; id <= 250; ++id) {
