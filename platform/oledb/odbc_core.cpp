@@ -361,14 +361,35 @@ bool own_connection_text(const std::wstring& server)
     return istarts(server, L"DSN=") || istarts(server, L"DRIVER=") || istarts(server, L"FILEDSN=");
 }
 
-bool login_needs_data_source(const std::wstring& driver, const login& l)
+namespace {
+
+bool login_holds_brace(const login& l)
 {
-    if (own_connection_text(l.server) || !is_freetds(driver) || l.user.empty())
-        return false;
     for (const std::wstring* v : {&l.user, &l.password, &l.database})
         if (v->find(L'}') != std::wstring::npos)
             return true;
     return false;
+}
+
+} // namespace
+
+bool login_needs_data_source(const std::wstring& driver, const login& l)
+{
+    if (own_connection_text(l.server) || !is_freetds(driver) || l.user.empty())
+        return false;
+    return login_holds_brace(l);
+}
+
+std::wstring bare_data_source_name(const std::wstring& server)
+{
+    if (!istarts(server, L"DSN="))
+        return {};
+    std::wstring name = server.substr(4);
+    if (!name.empty() && name.back() == L';')
+        name.pop_back();
+    if (name.empty() || name.find_first_of(L";={}") != std::wstring::npos)
+        return {};
+    return name;
 }
 
 std::wstring build_connection_string(const std::wstring& driver, const login& l)
@@ -515,15 +536,32 @@ void connection::open(const std::wstring& cs, int login_timeout_s, bool bulk_cop
 
 void connection::open(const std::wstring& driver, const login& l, int login_timeout_s, bool bulk_copy)
 {
-    if (!login_needs_data_source(driver, l)) {
-        open(build_connection_string(driver, l), login_timeout_s, bulk_copy);
+    // The user and password go to the driver apart from any text it parses: through a
+    // private data source, or through the user's own one when the server names one alone.
+    if (login_needs_data_source(driver, l)) {
+        temporary_data_source source(freetds_source_attributes(driver, l));
+        connect_apart(source.name(), {{}, l.user, l.password, {}}, login_timeout_s, bulk_copy);
         return;
     }
-    // The user and password go to the driver apart from any text it parses.
+    const std::wstring dsn = bare_data_source_name(l.server);
+    if (!dsn.empty() && !l.user.empty() && login_holds_brace(l)) {
+        connect_apart(dsn, l, login_timeout_s, bulk_copy);
+        return;
+    }
+    open(build_connection_string(driver, l), login_timeout_s, bulk_copy);
+}
+
+void connection::connect_apart(const std::wstring& dsn_name, const login& l, int login_timeout_s, bool bulk_copy)
+{
     close();
-    temporary_data_source source(freetds_source_attributes(driver, l));
     SQLHDBC dbc = new_connection_handle(login_timeout_s, bulk_copy);
-    wbuf dsn(source.name()), uid(l.user), pwd(l.password);
+    if (!l.database.empty()) {
+        // The database the login starts in, without a connection string to carry it.
+        wbuf db(l.database);
+        if (!ok(SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, db.p(), SQL_NTS)))
+            connect_failed(dbc);
+    }
+    wbuf dsn(dsn_name), uid(l.user), pwd(l.password);
     SQLRETURN rc = SQLConnectW(dbc, dsn.p(), SQL_NTS, uid.p(), SQL_NTS, pwd.p(), SQL_NTS);
     if (!ok(rc))
         connect_failed(dbc);

@@ -111,6 +111,8 @@ std::wstring build_connection_string(const std::wstring& driver, const login& l)
 // braced value up to the first "};" and knows no "}}" escape, so a "}" in the user, password or
 // database must reach it another way (connection::open with the login does so).
 bool login_needs_data_source(const std::wstring& driver, const login& l);
+// The data source's name when the server text is "DSN=name" and nothing else; else empty.
+std::wstring bare_data_source_name(const std::wstring& server);
 // The same with the password replaced, for log lines.
 std::wstring masked_connection_string(const std::wstring& cs);
 
@@ -137,7 +139,8 @@ public:
     void open(const std::wstring& connection_string, int login_timeout_s = 15, bool bulk_copy = false);
     // Connects one login through the driver (empty driver: the user's own text in l.server).
     // A login that cannot travel in the connection string connects through a private data source
-    // that holds no secret, with the user and password handed over apart (SQLConnect).
+    // that holds no secret, with the user and password handed over apart (SQLConnect); so does
+    // such a login given with the user's own "DSN=name".
     void open(const std::wstring& driver, const login& l, int login_timeout_s = 15, bool bulk_copy = false);
     void close() noexcept;
     bool is_open() const noexcept { return open_; }
@@ -149,6 +152,8 @@ public:
     void claim(result_holder* h);
     void unclaim(result_holder* h) noexcept;
 private:
+    // SQLConnect to a named data source, the login's user and password handed over apart.
+    void connect_apart(const std::wstring& dsn_name, const login& l, int login_timeout_s, bool bulk_copy);
     void* dbc_ = nullptr;
     bool open_ = false;
     result_holder* active_ = nullptr;

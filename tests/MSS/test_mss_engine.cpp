@@ -6,6 +6,7 @@
 #include "support/live_reader.h"
 #include "support/live_server.h"
 #include "MSS/odb_exce.h"
+#include "platform/oledb/odbc_dsn.h"
 #include "odb_support.h"
 
 #include <gtest/gtest.h>
@@ -142,4 +143,23 @@ TEST(MssEngineLive, ALoginWithBracesAndSeparatorsConnects)
     mss_engine refused(1);
     EXPECT_THROW(refused.connect(live.server, name, password + L"x", false), tk_exception);
     EXPECT_FALSE(refused.is_connected());
+
+    // The same login through the user's own data source, named alone ("DSN=name"), starts in
+    // the database asked for.
+    const auto drivers = odbc::installed_sqlserver_drivers();
+    if (odbc::own_connection_text(live.server) || drivers.empty() || !odbc::is_freetds(drivers.front()))
+        return;
+    std::wstring host = live.server, port = L"1433";
+    if (auto comma = host.rfind(L','); comma != std::wstring::npos) {
+        port = host.substr(comma + 1);
+        host.resize(comma);
+    }
+    odbc::temporary_data_source own({{L"Driver", drivers.front()}, {L"Server", host}, {L"Port", port},
+                                     {L"TDS_Version", L"7.4"}, {L"ClientCharset", L"UTF-8"}});
+    odbc::connection c;
+    c.open(std::wstring(), odbc::login{L"DSN=" + own.name() + L";", name, password, L"tempdb"});
+    EXPECT_EQ(drav_test::live_rows(c, L"SELECT DB_NAME()"), (std::vector<std::vector<std::wstring>>{{L"tempdb"}}));
+    odbc::connection wrong;
+    EXPECT_THROW(wrong.open(std::wstring(), odbc::login{L"DSN=" + own.name(), name, password + L"x", {}}),
+                 odbc::error);
 }

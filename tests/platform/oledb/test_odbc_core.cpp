@@ -142,9 +142,16 @@ TEST(OdbcConnectionString, ABraceInAFreeTdsLoginTravelsApartFromTheString)
     l.user = L"u";
     l.database = L"Sales}";
     EXPECT_TRUE(login_needs_data_source(L"FreeTDS", l));
-    // The user's own data source text and a Windows login keep the string.
+    // The user's own data source text and a Windows login keep the string; a data source named
+    // alone can take the login apart (SQLConnect), one with more settings cannot.
     l.server = L"DSN=live";
     EXPECT_FALSE(login_needs_data_source(L"FreeTDS", l));
+    EXPECT_EQ(bare_data_source_name(L"DSN=live"), L"live");
+    EXPECT_EQ(bare_data_source_name(L"dsn=live;"), L"live");
+    EXPECT_EQ(bare_data_source_name(L"DSN=live;Database=x"), L"");
+    EXPECT_EQ(bare_data_source_name(L"DSN={live}"), L"");
+    EXPECT_EQ(bare_data_source_name(L"DRIVER=FreeTDS"), L"");
+    EXPECT_EQ(bare_data_source_name(L"DSN="), L"");
     l.server = L"host";
     l.user.clear();
     EXPECT_FALSE(login_needs_data_source(L"FreeTDS", l));
