@@ -804,21 +804,48 @@ void mss_table::append_record(udb_record& record)
         throw tk_exception(no_conform, 0);
     }
     ++rows_seen;
+    bool handed_over = true;
     if (!mss_engine::ref().is_fast_load() || fl_failed) {
-        slow_record(record);
+        handed_over = slow_record(record);
     } else {
         try {
             fast_append(record);
         } catch (const mss_fl_failed_exception&) {
             tk_log_write(1, "Got mss_fl_failed_exception, switch to slow_append");
             fl_failed = true;
-            slow_record(record);
+            handed_over = slow_record(record);
         }
     }
-    ++record_count;
+    if (handed_over)
+        ++record_count;
 }
 
-void mss_table::slow_record(udb_record& record)
+namespace {
+
+// A text or binary value of at least this many characters or bytes goes to the server as a
+// parameter of its row's own statement, read in pieces from the field, not as literal text
+// (which would take several times the value's size on its way).
+constexpr std::size_t long_value_size = 1u << 18;
+
+// The field's value as a long parameter when it is one (no custom rule may claim it).
+bool long_value_of(const udb_field& field, odb_long_value& out)
+{
+    const VARIANT& v = field.variant();
+    if (udb_custom_conversion::has_rules() || field.get_type() != v.vt)
+        return false;
+    if (v.vt == VT_BSTR) {
+        out = odb_long_value{v.bstrVal, nullptr, SysStringLen(v.bstrVal)};
+    } else if (field.is_binary()) {
+        out = odb_long_value{nullptr, field.binary_data(), field.binary_size()};
+    } else {
+        return false;
+    }
+    return out.size >= long_value_size;
+}
+
+} // namespace
+
+bool mss_table::slow_record(udb_record& record)
 {
     tk_log_write(1, "mss_table::slow_record(schema size=%d, record size=%d", static_cast<int>(schema.size()),
                  static_cast<int>(record.size()));
@@ -842,6 +869,7 @@ void mss_table::slow_record(udb_record& record)
         insert_head += L") VALUES";
     }
     std::wstring values = L"( ";
+    std::vector<odb_long_value> long_values;
     for (std::size_t i = 0; i < schema.size(); ++i) {
         const t_ftd* ftd = schema[i];
         udb_field* fld = record.get_field(ftd->name);
@@ -851,15 +879,38 @@ void mss_table::slow_record(udb_record& record)
         }
         if (i > 0)
             values += L", ";
-        literals->append(values, *fld, *ftd);
+        odb_long_value long_value;
+        if (long_value_of(*fld, long_value)) {
+            values += L"?";
+            long_values.push_back(long_value);
+        } else {
+            literals->append(values, *fld, *ftd);
+        }
     }
     values += L")";
     tk_log_write_w(2, L"Run SQL query: %ls%ls\n", insert_head.c_str(), values.c_str());
+    if (!long_values.empty())
+        return insert_long_row(values, long_values);
     pending_chars += values.size();
     pending_rows.push_back(std::move(values));
     pending_numbers.push_back(rows_seen);
     if (pending_rows.size() >= rows_per_trip || pending_chars >= chars_per_trip)
         flush_rows();
+    return true;
+}
+
+bool mss_table::insert_long_row(const std::wstring& values, const std::vector<odb_long_value>& long_values)
+{
+    flush_rows();   // the rows before it keep their order
+    try {
+        command.execute(insert_head + values, long_values);
+        return true;
+    } catch (const odb_exception& e) {
+        std::wstring table, owner;
+        mss_split_tab_name(name, table, owner);
+        mss_report_row_error(table, rows_seen, e);
+        return false;
+    }
 }
 
 std::wstring mss_table::insert_statement(const std::vector<std::wstring>& rows, std::size_t from,

@@ -77,7 +77,10 @@ private:
     void init_indexes2(const std::wstring& table, const std::wstring& owner);
     void read_included_columns(const std::wstring& table, const std::wstring& owner);
     void fast_append(udb_record& record);
-    void slow_record(udb_record& record);
+    // Stores a row by INSERT; false when it was refused (and reported) at once.
+    bool slow_record(udb_record& record);
+    // Stores a row holding long values as parameters, in its own statement.
+    bool insert_long_row(const std::wstring& values, const std::vector<odb_long_value>& long_values);
     // Sends the waiting rows in one round trip, a run of rows to an INSERT statement; when that
     // fails, each statement on its own and the rows of a failing one one by one, so a failing row
     // is reported on its own and the others are stored.

@@ -1,5 +1,7 @@
 #include "MSS/odb_recs.h"
 
+#include <cstddef>
+
 #include "MSS/odb_exce.h"
 #include "MSS/odb_rec.h"
 #include "TK/tk_log.h"
@@ -68,6 +70,53 @@ void odb_command::execute(const std::wstring& sql, IRowset** result)
     if (FAILED(hr))
         fail(hr);
     tk_log_write(2, "Step #2");
+}
+
+void odb_command::execute(const std::wstring& sql, const std::vector<odb_long_value>& values)
+{
+    tk_log_write(2, "odb_command::execute with %d long values", static_cast<int>(values.size()));
+    HRESULT hr = command_text->SetCommandText(DBGUID_DBSQL, sql.c_str());
+    if (FAILED(hr))
+        fail(hr);
+    // One parameter set: for each value its address, its length in bytes and its status.
+    struct slot {
+        const void* data;
+        DBLENGTH length;
+        DBSTATUS status;
+    };
+    std::vector<slot> row(values.size());
+    std::vector<DBBINDING> bindings(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const odb_long_value& v = values[i];
+        row[i].data = v.text ? static_cast<const void*>(v.text) : static_cast<const void*>(v.bytes);
+        row[i].length = v.text ? v.size * sizeof(wchar_t) : v.size;
+        row[i].status = DBSTATUS_S_OK;
+        DBBINDING& b = bindings[i];
+        b = DBBINDING{};
+        b.iOrdinal = i + 1;
+        b.obValue = i * sizeof(slot) + offsetof(slot, data);
+        b.obLength = i * sizeof(slot) + offsetof(slot, length);
+        b.obStatus = i * sizeof(slot) + offsetof(slot, status);
+        b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+        b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
+        b.eParamIO = DBPARAMIO_INPUT;
+        b.cbMaxLen = sizeof(void*);
+        b.wType = static_cast<DBTYPE>((v.text ? DBTYPE_WSTR : DBTYPE_BYTES) | DBTYPE_BYREF);
+    }
+    ole_com_ptr<IAccessor> accessor;
+    hr = command_text->QueryInterface(IID_IAccessor, reinterpret_cast<void**>(&accessor));
+    if (FAILED(hr))
+        fail(hr);
+    HACCESSOR handle = DB_NULL_HACCESSOR;
+    hr = accessor->CreateAccessor(DBACCESSOR_PARAMETERDATA, bindings.size(), bindings.data(),
+                                  row.size() * sizeof(slot), &handle, nullptr);
+    if (FAILED(hr))
+        fail(hr);
+    DBPARAMS params{row.data(), 1, handle};
+    hr = command_text->Execute(nullptr, IID_NULL, &params, nullptr, nullptr);
+    accessor->ReleaseAccessor(handle, nullptr);
+    if (FAILED(hr))
+        fail(hr);
 }
 
 // ---------------------------------------------------------------- odb_recordset

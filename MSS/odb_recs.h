@@ -2,12 +2,20 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "MSS/odb_acc.h"
 #include "MSS/odb_rec.h"
 #include "OLE/ole_ptr.h"
 #include "UDB/udb_db.h"
 #include "platform/oledb/oledb.h"
+
+// A long value for a statement's parameter marker, bound where it lies: text or bytes.
+struct odb_long_value {
+    const wchar_t* text = nullptr;          // text when set, else bytes
+    const unsigned char* bytes = nullptr;
+    std::size_t size = 0;                   // characters or bytes
+};
 
 // Runs T-SQL statements on one session.
 class odb_command {
@@ -22,6 +30,9 @@ public:
     // Runs the statement; with a result pointer, hands back its rowset (owned
     // by the caller; null when the statement gave no result set).
     void execute(const std::wstring& sql, IRowset** result = nullptr);
+    // Runs a statement whose parameter markers ("?") take the values in order; the provider sends
+    // each from where it lies, in pieces, without a copy of the whole.
+    void execute(const std::wstring& sql, const std::vector<odb_long_value>& values);
 
 private:
     void create_command();

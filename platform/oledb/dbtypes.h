@@ -42,6 +42,7 @@ enum : DBTYPE {
     DBTYPE_DBTIMESTAMPOFFSET = 146,
     DBTYPE_FILETIME = 64,
     DBTYPE_VARNUMERIC = 139,
+    DBTYPE_BYREF = 0x4000,   // with another type: the value is a pointer to that type's data
 };
 
 enum : DBSTATUS {

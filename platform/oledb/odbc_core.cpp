@@ -781,6 +781,11 @@ bool statement::execute(const std::wstring& sql)
     wbuf w(sql);
     check(SQLExecDirectW(stmt_, w.p(), w.ilen()), "SQLExecDirect");
     cursor_ = true;
+    return first_result();
+}
+
+bool statement::first_result()
+{
     for (;;) {
         SQLSMALLINT n = 0;
         check(SQLNumResultCols(stmt_, &n), "SQLNumResultCols");
@@ -801,6 +806,104 @@ void statement::execute_all(const std::wstring& sql)
 {
     if (execute(sql))
         finish();
+}
+
+namespace {
+
+// Long values go to the driver in pieces of this many characters or bytes.
+constexpr std::size_t piece_size = 1u << 18;
+
+// The UTF-16 form of text[pos, pos + piece_size) into piece.
+void utf16_piece(const long_param& p, std::size_t pos, std::u16string& piece)
+{
+    piece.clear();
+    win_utf16_append(piece, std::wstring_view(p.text + pos, std::min(piece_size, p.size - pos)));
+}
+
+// The size a value takes at the driver: UTF-16 units of text, or bytes.
+std::size_t sent_size(const long_param& p)
+{
+    if (!p.text)
+        return p.size;
+    std::size_t units = 0;
+    std::u16string piece;
+    for (std::size_t pos = 0; pos < p.size; pos += piece_size) {
+        utf16_piece(p, pos, piece);
+        units += piece.size();
+    }
+    return units;
+}
+
+} // namespace
+
+void statement::execute_streamed(const std::wstring& sql, const std::vector<long_param>& params)
+{
+    close_cursor();
+    // The bindings point into this call: they go when it ends, however it ends.
+    struct unbind {
+        void* stmt;
+        ~unbind() { SQLFreeStmt(stmt, SQL_RESET_PARAMS); }
+    } unbind_at_end{stmt_};
+    std::vector<SQLLEN> indicators(params.size());
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const long_param& p = params[i];
+        const std::size_t size = p.null ? 0 : sent_size(p);
+        const SQLLEN bytes = static_cast<SQLLEN>(p.text ? 2 * size : size);
+        indicators[i] = p.null ? SQL_NULL_DATA : SQL_LEN_DATA_AT_EXEC(bytes);
+        // The parameter's token is its number: SQLParamData hands it back when the value is due.
+        check(SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
+                               p.text ? SQL_C_WCHAR : SQL_C_BINARY, p.text ? SQL_WLONGVARCHAR : SQL_LONGVARBINARY,
+                               std::max<std::size_t>(size, 1), 0,
+                               reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(i + 1)), 0, &indicators[i]),
+              "SQLBindParameter");
+    }
+    wbuf w(sql);
+    SQLRETURN rc = SQLExecDirectW(stmt_, w.p(), w.ilen());
+    cursor_ = true;
+    while (rc == SQL_NEED_DATA) {
+        SQLPOINTER token = nullptr;
+        rc = SQLParamData(stmt_, &token);
+        const std::uintptr_t n = reinterpret_cast<std::uintptr_t>(token);
+        if (rc != SQL_NEED_DATA)
+            break;
+        if (n < 1 || n > params.size()) {
+            SQLCancel(stmt_);
+            check(SQL_ERROR, "SQLParamData");
+        }
+        put_value(params[n - 1]);
+    }
+    check(rc, "SQLExecDirect");
+    if (first_result())
+        finish();
+}
+
+void statement::put_value(const long_param& p)
+{
+    const auto put = [this](const void* data, std::size_t bytes) {
+        const SQLRETURN rc = SQLPutData(stmt_, const_cast<void*>(data), static_cast<SQLLEN>(bytes));
+        if (ok(rc))
+            return;
+        try {
+            check(rc, "SQLPutData");
+        } catch (...) {
+            SQLCancel(stmt_);   // the statement waits for data still
+            throw;
+        }
+    };
+    if (p.size == 0) {
+        static const unsigned char none = 0;
+        put(&none, 0);
+        return;
+    }
+    std::u16string piece;
+    for (std::size_t pos = 0; pos < p.size; pos += piece_size) {
+        if (p.text) {
+            utf16_piece(p, pos, piece);
+            put(piece.data(), 2 * piece.size());
+        } else {
+            put(p.bytes + pos, std::min(piece_size, p.size - pos));
+        }
+    }
 }
 
 void statement::finish()

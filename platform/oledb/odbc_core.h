@@ -188,6 +188,15 @@ struct cell {
 };
 using row = std::vector<cell>;
 
+// A long parameter value sent in pieces from where it lies: wide text (converted to UTF-16
+// a piece at a time) or bytes. Neither is copied whole.
+struct long_param {
+    bool null = false;
+    const wchar_t* text = nullptr;        // text when set, else bytes
+    const unsigned char* bytes = nullptr;
+    std::size_t size = 0;                 // characters or bytes
+};
+
 // One statement handle on a connection.
 class statement {
 public:
@@ -203,6 +212,9 @@ public:
     bool execute(const std::wstring& sql);
     // Runs a batch and drains every result.
     void execute_all(const std::wstring& sql);
+    // Runs a batch whose parameter markers take the values in order, each sent in pieces while
+    // the statement runs, and drains every result.
+    void execute_streamed(const std::wstring& sql, const std::vector<long_param>& params);
     // Catalogue functions; each leaves a result with columns.
     void tables(const std::wstring* schema, const std::wstring* table, const std::wstring* type);
     void primary_keys(const std::wstring* schema, const std::wstring& table);
@@ -220,6 +232,8 @@ public:
     bool has_cursor() const noexcept { return cursor_; }
 private:
     void check(short rc, const char* what);
+    bool first_result();
+    void put_value(const long_param& p);
     void describe();
     void read_cell(unsigned short col, const column_desc& d, cell& c);
     connection& conn_;

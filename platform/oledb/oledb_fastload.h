@@ -42,7 +42,6 @@ struct DBOBJECT {
     IID iid;
 };
 
-constexpr DBTYPE DBTYPE_BYREF = 0x4000;
 constexpr std::uint32_t STGM_READ = 0;
 
 // SQL Server rowset properties of a bulk-load rowset.

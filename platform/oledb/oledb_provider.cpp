@@ -2,6 +2,7 @@
 // commands, the data-initialisation service and the conversion library.
 #include "platform/oledb/oledb_impl.h"
 
+#include <cstring>
 #include <cwctype>
 #include <mutex>
 
@@ -156,8 +157,10 @@ private:
     std::shared_ptr<source_state> state_;
 };
 
-// One command object: a text and its execution.
-class command : public com_object<ICommandText> {
+// One command object: a text, its parameter accessors and its execution. Parameters are long
+// values bound by reference (DBTYPE_WSTR or DBTYPE_BYTES with DBTYPE_BYREF, the length in bytes),
+// sent to the driver in pieces from where the caller holds them.
+class command : public com_object<ICommandText, IAccessor> {
 public:
     explicit command(std::shared_ptr<source_state> st) : state_(std::move(st)) {}
 
@@ -168,7 +171,7 @@ public:
             AddRef();
             return S_OK;
         }
-        return com_object<ICommandText>::QueryInterface(riid, ppv);
+        return com_object<ICommandText, IAccessor>::QueryInterface(riid, ppv);
     }
 
     HRESULT SetCommandText(REFGUID, LPCOLESTR text) override
@@ -178,7 +181,41 @@ public:
         return S_OK;
     }
 
-    HRESULT Execute(IUnknown* outer, REFIID riid, DBPARAMS*, DBROWCOUNT* affected, IUnknown** out) override
+    HRESULT CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM n, const DBBINDING b[], DBLENGTH, HACCESSOR* h,
+                           DBBINDSTATUS status[]) override
+    {
+        if (!h || (n && !b) || !(flags & DBACCESSOR_PARAMETERDATA))
+            return E_INVALIDARG;
+        *h = DB_NULL_HACCESSOR;
+        bool bad = false;
+        for (DBCOUNTITEM i = 0; i < n; ++i) {
+            const DBTYPE t = b[i].wType;
+            const bool ordinal_ok = b[i].iOrdinal == i + 1;
+            const bool type_ok = (t == (DBTYPE_WSTR | DBTYPE_BYREF) || t == (DBTYPE_BYTES | DBTYPE_BYREF)) &&
+                                 (b[i].dwPart & DBPART_VALUE) && (b[i].dwPart & DBPART_LENGTH);
+            if (status)
+                status[i] = !ordinal_ok ? DBBINDSTATUS_BADORDINAL
+                                        : type_ok ? DBBINDSTATUS_OK : DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+            bad = bad || !ordinal_ok || !type_ok;
+        }
+        if (bad)
+            return DB_E_ERRORSOCCURRED;
+        accessors_.emplace_back(b, b + n);
+        *h = accessors_.size();
+        return S_OK;
+    }
+
+    HRESULT ReleaseAccessor(HACCESSOR h, DBREFCOUNT* refs) override
+    {
+        if (refs)
+            *refs = 0;
+        if (h == DB_NULL_HACCESSOR || h > accessors_.size() || accessors_[h - 1].empty())
+            return DB_E_BADACCESSORHANDLE;
+        accessors_[h - 1].clear();
+        return S_OK;
+    }
+
+    HRESULT Execute(IUnknown* outer, REFIID riid, DBPARAMS* params, DBROWCOUNT* affected, IUnknown** out) override
     {
         if (out)
             *out = nullptr;
@@ -188,9 +225,19 @@ public:
             return CLASS_E_NOAGGREGATION;
         if (!has_text_)
             return report(DB_E_NOCOMMAND, L"No command text was set.", state_->source);
+        std::vector<odbc::long_param> values;
+        if (params && !read_params(*params, values))
+            return report(DB_E_BADACCESSORHANDLE, L"The parameter values do not match an accessor.", state_->source);
         try {
             state_->conn->claim(nullptr);
             auto stmt = std::make_unique<odbc::statement>(*state_->conn);
+            if (params) {
+                if (out && !IsEqualIID(riid, IID_NULL))
+                    return report(DB_E_NOTSUPPORTED, L"A command with parameters gives no rowset.",
+                                  state_->source);
+                stmt->execute_streamed(text_, values);
+                return S_OK;
+            }
             if (!out || IsEqualIID(riid, IID_NULL)) {
                 // Every result of the batch is drained so that a failing later
                 // statement is reported.
@@ -206,9 +253,41 @@ public:
     }
 
 private:
+    // The values of one parameter set as its accessor describes them; false for an unknown accessor.
+    bool read_params(const DBPARAMS& params, std::vector<odbc::long_param>& values) const
+    {
+        const HACCESSOR h = params.hAccessor;
+        if (h == DB_NULL_HACCESSOR || h > accessors_.size() || params.cParamSets != 1 || !params.pData)
+            return false;
+        const auto* row = static_cast<const unsigned char*>(params.pData);
+        for (const DBBINDING& b : accessors_[h - 1]) {
+            odbc::long_param p;
+            DBSTATUS status = DBSTATUS_S_OK;
+            if (b.dwPart & DBPART_STATUS)
+                std::memcpy(&status, row + b.obStatus, sizeof status);
+            DBLENGTH length = 0;
+            std::memcpy(&length, row + b.obLength, sizeof length);
+            const void* data = nullptr;
+            std::memcpy(&data, row + b.obValue, sizeof data);
+            p.null = status == DBSTATUS_S_ISNULL;
+            if (b.wType == (DBTYPE_WSTR | DBTYPE_BYREF)) {
+                p.text = static_cast<const wchar_t*>(data);
+                p.size = length / sizeof(wchar_t);
+            } else {
+                p.bytes = static_cast<const unsigned char*>(data);
+                p.size = length;
+            }
+            if (!p.null && p.size && !data)
+                return false;
+            values.push_back(p);
+        }
+        return true;
+    }
+
     std::shared_ptr<source_state> state_;
     std::wstring text_;
     bool has_text_ = false;
+    std::vector<std::vector<DBBINDING>> accessors_;
 };
 
 HRESULT session::CreateCommand(IUnknown* outer, REFIID riid, IUnknown** out)

@@ -27,6 +27,8 @@
 #include "support/live_server.h"
 #include "support/scratch.h"
 #include "support/testdata.h"
+#include "support/writer_tables.h"
+#include "platform/jet/jet_writer.h"
 
 namespace fs = std::filesystem;
 using expected::json;
@@ -419,4 +421,81 @@ TEST_F(DirectLive, ModesKeepWhatTheyPromise)
         EXPECT_EQ(s.extra, c.want.extra) << "mode " << c.mode;
         EXPECT_EQ(s.extra_table, c.want.extra_table) << "mode " << c.mode;
     }
+}
+
+// Long values go as parameters of their row's own statement, read from the field in pieces: a
+// long memo (characters beyond the BMP, quotes, "?", line breaks, "$(") and long OLE values arrive
+// exactly, beside a short row and a text full of parameter-marker look-alikes; a long row the
+// server refuses is reported on its own with its number, and the other rows go on.
+// Babelfish refuses the NUL character in text (PostgreSQL text cannot hold it): there the long memo
+// with a NUL is refused and reported; SQL Server takes it.
+TEST_F(DirectLive, LongValuesArriveExactlyAndARefusedOneIsReportedOnItsOwn)
+{
+    const std::string src = (scratch.path() / "long.mdb").string();
+    std::wstring memo;
+    const std::wstring piece = L"caf\u00e9 \U0001F600 it's ?-- /*?*/ [?] $(x)\r\n";
+    while (memo.size() < 400000)
+        memo += piece;
+    const std::wstring memo_nul = memo + std::wstring(1, L'\0') + L"end";
+    jet::bytes ole(1500000);
+    std::uint32_t x = 2463534242u;
+    for (auto& b : ole) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<std::uint8_t>(x);
+    }
+    const std::wstring label = L"?'?[?]\"?\" -- ? /* ?";
+    {
+        auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Long",
+                                            {drav_test::counter_id(), drav_test::col(L"Notes", jet::column_type::memo),
+                                             drav_test::col(L"Picture", jet::column_type::ole),
+                                             drav_test::col(L"Label", jet::column_type::text, 100)});
+        auto append = [&](std::vector<jet::value> row) { w->append(L"Long", row); };
+        append({jet::value(), jet::value(memo), jet::value(ole), jet::value(label)});
+        append({jet::value(), jet::value(std::wstring(L"short")), jet::value(jet::bytes{1, 2}), jet::value(label)});
+        append({jet::value(), jet::value(), jet::value(ole), jet::value()});
+        append({jet::value(), jet::value(memo_nul), jet::value(), jet::value()});
+        w->flush();
+    }
+    const std::wstring db = drav_test::unique_db_name(L"drav_live_l");
+    {
+        drav_test::server_turn turn;
+        const auto reports = run(src, db);
+        if (babelfish) {
+            ASSERT_EQ(reports.size(), 1u);
+            EXPECT_NE(reports[0].find("Long, record #4: "), std::string::npos) << reports[0];
+        } else {
+            EXPECT_TRUE(reports.empty()) << (reports.empty() ? "" : reports.front());
+        }
+    }
+    auto c = drav_test::live_connect(live, db);
+    {
+        odbc::statement st(*c);
+        ASSERT_TRUE(st.execute(L"SELECT Notes, Picture, Label FROM dbo.Long ORDER BY ID"));
+        std::vector<odbc::row> rows;
+        for (odbc::row r; st.fetch(r);)
+            rows.push_back(r);
+        ASSERT_EQ(rows.size(), babelfish ? 3u : 4u);
+        EXPECT_TRUE(odbc::from_utf16(rows[0][0].text) == memo) << "the long memo differs";
+        EXPECT_TRUE(rows[0][1].bytes == ole) << "the long OLE value differs";
+        EXPECT_EQ(odbc::from_utf16(rows[0][2].text), label);
+        EXPECT_EQ(odbc::from_utf16(rows[1][0].text), L"short");
+        EXPECT_EQ(rows[1][1].bytes, (std::vector<unsigned char>{1, 2}));
+        EXPECT_EQ(odbc::from_utf16(rows[1][2].text), label);
+        EXPECT_TRUE(rows[2][0].null);
+        EXPECT_TRUE(rows[2][1].bytes == ole) << "the second long OLE value differs";
+        EXPECT_TRUE(rows[2][2].null);
+        if (rows.size() > 3) {
+            EXPECT_TRUE(odbc::from_utf16(rows[3][0].text) == memo_nul) << "the long memo with a NUL differs";
+        }
+    }
+    // Merging again: the key refuses the rows that are there, each reported with its own number.
+    exec(db, L"DELETE FROM dbo.Long WHERE ID = 3");
+    const auto reports = run(src, db, 3);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_NE(reports[0].find("Long, record #1: "), std::string::npos) << reports[0];
+    EXPECT_NE(reports[1].find("Long, record #2: "), std::string::npos) << reports[1];
+    EXPECT_NE(reports[2].find("Long, record #4: "), std::string::npos) << reports[2];
+    EXPECT_EQ(drav_test::live_rows(*c, L"SELECT COUNT(*) FROM dbo.Long").at(0).at(0), babelfish ? L"3" : L"4");
 }
