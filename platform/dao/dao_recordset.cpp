@@ -255,10 +255,12 @@ public:
             cur_.reset();
             at_ = -1;
             more_ = true;
+            dropped_.clear();
         }
         while (at_ < n && more_) {
             more_ = cur_.next();
             if (more_) ++at_;
+            dropped_.clear();
         }
         return more_ && at_ == n;
     }
@@ -271,7 +273,7 @@ public:
     {
         std::size_t n = map_[i];
         const jet::column_def& c = t_->columns[n];
-        const jet::value& v = cur_[n];
+        const jet::value& v = current(n);
         if (c.type == jet::column_type::complex && cx_ && !v.is_null()) {
             complex_value(n, v, out);
             return;
@@ -296,14 +298,31 @@ public:
             row_source::value_into(i, inout);
             return;
         }
-        if (stored_text(c, cur_[n])) {
-            stored_text_into(cur_[n].as_binary(), inout);
-            return;
+        const jet::value& v = current(n);
+        if (stored_text(c, v)) {
+            stored_text_into(v.as_binary(), inout);
+        } else {
+            to_variant_reusing(v, cols_[i].type, inout);
         }
-        to_variant_reusing(cur_[n], cols_[i].type, inout);
+        // A long value handed over is held by the caller alone from now on.
+        if (c.type == jet::column_type::memo || c.type == jet::column_type::ole) {
+            cur_.drop(n);
+            dropped_.resize(t_->columns.size());
+            dropped_[n] = true;
+        }
     }
 
 private:
+    // The current row's value of column n, the row read again when that value was let go.
+    const jet::value& current(std::size_t n)
+    {
+        if (n < dropped_.size() && dropped_[n]) {
+            cur_.reread();
+            dropped_.clear();
+        }
+        return cur_[n];
+    }
+
     // A memo value the cursor left as its stored bytes.
     static bool stored_text(const jet::column_def& c, const jet::value& v)
     {
@@ -395,6 +414,7 @@ private:
     std::vector<std::size_t> map_;
     long at_ = -1;
     bool more_ = true;
+    std::vector<bool> dropped_;   // long values of the current row let go after they were handed over
     long total_ = -1;
 };
 

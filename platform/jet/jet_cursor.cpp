@@ -359,32 +359,47 @@ bool row_cursor::next()
             if (!next_page()) return false;
             continue;
         }
-        unsigned r = row_++;
-        std::size_t s, e;
-        std::uint16_t flags;
-        row_bounds(cur_page_, r, s, e, flags, page_);
-        if (flags & deleted_flag) continue;   // deleted rows, and the targets of overflow pointers
-        if (!(flags & overflow_flag)) {
-            decode_row(cur_page_ + s, e - s);
-            return true;
-        }
-        // Follow the overflow pointer(s) to where the row now lives.
-        const std::uint8_t* pg = cur_page_;
-        std::uint32_t hops = 0;
-        std::uint32_t at_page = page_;
-        while (flags & overflow_flag) {
-            if (e - s < 4) file_->corrupt("an overflow row pointer on page " + std::to_string(at_page) + " is too short");
-            unsigned next_row = pg[s];
-            std::uint32_t next_page_no = rd24(pg + s + 1);
-            if (++hops > 64) file_->corrupt("overflow rows loop");
-            pg = file_->page(next_page_no, hop_buf_);
-            if (pg[0] != 0x01) file_->corrupt("an overflow row points at page " + std::to_string(next_page_no) + ", not a data page");
-            at_page = next_page_no;
-            row_bounds(pg, next_row, s, e, flags, at_page);
-        }
-        decode_row(pg + s, e - s);
+        if (read_row(row_++)) return true;
+    }
+}
+
+void row_cursor::reread()
+{
+    if (!cur_page_ || row_ == 0 || !read_row(row_ - 1))
+        throw error(err_no_current_row, "No current record.");
+}
+
+void row_cursor::drop(std::size_t column)
+{
+    if (column < values_.size()) values_[column] = value();
+}
+
+bool row_cursor::read_row(unsigned r)
+{
+    std::size_t s, e;
+    std::uint16_t flags;
+    row_bounds(cur_page_, r, s, e, flags, page_);
+    if (flags & deleted_flag) return false;   // deleted rows, and the targets of overflow pointers
+    if (!(flags & overflow_flag)) {
+        decode_row(cur_page_ + s, e - s);
         return true;
     }
+    // Follow the overflow pointer(s) to where the row now lives.
+    const std::uint8_t* pg = cur_page_;
+    std::uint32_t hops = 0;
+    std::uint32_t at_page = page_;
+    while (flags & overflow_flag) {
+        if (e - s < 4) file_->corrupt("an overflow row pointer on page " + std::to_string(at_page) + " is too short");
+        unsigned next_row = pg[s];
+        std::uint32_t next_page_no = rd24(pg + s + 1);
+        if (++hops > 64) file_->corrupt("overflow rows loop");
+        pg = file_->page(next_page_no, hop_buf_);
+        if (pg[0] != 0x01) file_->corrupt("an overflow row points at page " + std::to_string(next_page_no) + ", not a data page");
+        at_page = next_page_no;
+        row_bounds(pg, next_row, s, e, flags, at_page);
+    }
+    decode_row(pg + s, e - s);
+    return true;
 }
 
 void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)

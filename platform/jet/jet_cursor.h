@@ -70,10 +70,17 @@ public:
     // Memo values come out as their stored bytes (a binary value) for the caller to decode with
     // page_file::decode_text where it keeps the text: a very long text is then held once.
     void keep_long_text_stored(bool on) { long_text_stored_ = on; }
+    // Lets go of the current row's value of a column (it reads as null), so that a long value a
+    // caller has taken into its own form is not held twice; reread() brings it back.
+    void drop(std::size_t column);
+    // Decodes the current row again.
+    void reread();
 
 private:
     bool next_page();
     bool load_row(std::uint32_t page, unsigned row, const std::uint8_t* pg);
+    // Decodes row r of the current page (following overflow pointers); false for a deleted one.
+    bool read_row(unsigned r);
     void decode_row(const std::uint8_t* row, std::size_t len);
     void decode_calculated(const column_def& c, const std::uint8_t* p, std::size_t n, value& out);
     const std::uint8_t* row_bounds(const std::uint8_t* pg, unsigned row, std::size_t& start, std::size_t& end,

@@ -13,6 +13,7 @@ enum error_code : int {
     err_corrupt             = 3049,
     err_io                  = 3043,
     err_password_required   = 3031,
+    err_no_current_row      = 3021,   // "No current record."
 };
 
 // Raised by the reader for unreadable, corrupt, protected or missing files.
