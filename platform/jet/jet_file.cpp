@@ -241,13 +241,7 @@ std::size_t page_file::text_room(const std::uint8_t* p, std::size_t n) const
 
 std::size_t page_file::decode_text(const std::uint8_t* p, std::size_t n, wchar_t* out) const
 {
-    if (!jet3_text_)
-        return decode_unicode_text(p, n, out);
-    std::wstring text;
-    jet3_text_->decode(p, n, text);
-    const std::size_t count = std::min(text.size(), n);
-    std::wmemcpy(out, text.data(), count);
-    return count;
+    return jet3_text_ ? jet3_text_->decode(p, n, out) : decode_unicode_text(p, n, out);
 }
 
 } // namespace jet

@@ -1,5 +1,6 @@
 #include "platform/jet/jet_text.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
@@ -221,35 +222,36 @@ code_page_text::~code_page_text() = default;
 
 void code_page_text::decode(const std::uint8_t* p, std::size_t n, std::wstring& out) const
 {
-    if (!double_byte_) {
-        out.reserve(out.size() + n);
-        for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<wchar_t>(table_[p[i]]));
-        return;
-    }
-    iconv_t cd = iconv_open("UTF-32LE", iconv_name_.c_str());
+    const std::size_t base = out.size();
+    out.resize(base + n);
+    out.resize(base + decode(p, n, out.data() + base));
+}
+
+std::size_t code_page_text::decode(const std::uint8_t* p, std::size_t n, wchar_t* out) const
+{
+    static_assert(sizeof(wchar_t) == 4 && std::endian::native == std::endian::little,
+                  "wide characters are UTF-32LE in memory");
+    iconv_t cd = double_byte_ ? iconv_open("UTF-32LE", iconv_name_.c_str()) : reinterpret_cast<iconv_t>(-1);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
-        for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<wchar_t>(table_[p[i]]));
-        return;
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<wchar_t>(table_[p[i]]);
+        return n;
     }
-    std::vector<std::uint8_t> buf(4 * n + 8);
     char* ip = const_cast<char*>(reinterpret_cast<const char*>(p));
-    std::size_t il = n;
+    char* op = reinterpret_cast<char*>(out);
+    std::size_t il = n, ol = 4 * n;
     while (il > 0) {
-        char* op = reinterpret_cast<char*>(buf.data());
-        std::size_t ol = buf.size();
-        std::size_t r = iconv(cd, &ip, &il, &op, &ol);
-        std::size_t produced = (buf.size() - ol) / 4;
-        for (std::size_t k = 0; k < produced; ++k)
-            out.push_back(static_cast<wchar_t>(buf[4 * k] | (buf[4 * k + 1] << 8) | (buf[4 * k + 2] << 16) |
-                                               (buf[4 * k + 3] << 24)));
-        if (r == static_cast<std::size_t>(-1) && il > 0) {
-            // An invalid or cut-off sequence: keep the byte as the replacement character and go on.
-            out.push_back(L'\uFFFD');
-            ++ip;
-            --il;
-        }
+        if (iconv(cd, &ip, &il, &op, &ol) != static_cast<std::size_t>(-1) || errno == E2BIG || ol < 4)
+            break;   // all read, or no room (a byte gives at most one character: not to be)
+        // An invalid or cut-off sequence: keep the byte as the replacement character and go on.
+        const wchar_t replacement = L'\uFFFD';
+        std::memcpy(op, &replacement, 4);
+        op += 4;
+        ol -= 4;
+        ++ip;
+        --il;
     }
     iconv_close(cd);
+    return (4 * n - ol) / 4;
 }
 
 } // namespace jet

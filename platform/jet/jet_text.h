@@ -27,7 +27,11 @@ public:
     code_page_text& operator=(const code_page_text&) = delete;
 
     int code_page() const { return code_page_; }
+    // Appends the text of n stored bytes to out.
     void decode(const std::uint8_t* p, std::size_t n, std::wstring& out) const;
+    // The same into a buffer with room for n characters (a byte gives at most one); the
+    // characters written.
+    std::size_t decode(const std::uint8_t* p, std::size_t n, wchar_t* out) const;
 
 private:
     int code_page_;

@@ -178,6 +178,25 @@ TEST(JetValues, TextForms)
     const std::uint8_t ru[] = {0xC0, 0xFF};
     cyr.decode(ru, sizeof ru, s);
     EXPECT_EQ(s, L"\u0410\u044F");
+    // A double-byte page: a pair gives one character, a byte of no character and a cut-off lead
+    // byte the replacement character each; the buffer form (room for a character a byte) writes
+    // the same text after what the string form appends.
+    jet::code_page_text sjis(932);
+    s = L">";
+    const std::uint8_t jp[] = {'a', 0x82, 0xA0, 0xFF, 'b', 0x82};
+    sjis.decode(jp, sizeof jp, s);
+    EXPECT_EQ(s, L">a\u3042\uFFFDb\uFFFD");
+    for (const jet::code_page_text* page : {&cp, &cyr, &sjis}) {
+        for (const auto& stored : {std::vector<std::uint8_t>(ansi, ansi + sizeof ansi),
+                                   std::vector<std::uint8_t>(jp, jp + sizeof jp), std::vector<std::uint8_t>()}) {
+            std::wstring want;
+            page->decode(stored.data(), stored.size(), want);
+            std::wstring room(stored.size() + 1, L'#');
+            const std::size_t n = page->decode(stored.data(), stored.size(), room.data());
+            EXPECT_EQ(room.substr(0, n), want) << page->code_page();
+            EXPECT_EQ(room[stored.size()], L'#') << "written past the room";
+        }
+    }
 }
 
 // Long texts in both stored forms, surrogates (paired, lone, split across runs) at every offset,
