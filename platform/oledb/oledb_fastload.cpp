@@ -19,6 +19,7 @@
 #include "platform/oledb/odbc_core.h"
 #include "platform/oledb/odbc_insert.h"
 #include "platform/oledb/oledb_impl.h"
+#include "platform/win/win_utf.h"
 
 namespace {
 
@@ -59,7 +60,9 @@ std::string numeric_text(const DB_NUMERIC& n)
         parts[i] = static_cast<std::uint32_t>(n.val[4 * i]) | (static_cast<std::uint32_t>(n.val[4 * i + 1]) << 8) |
                    (static_cast<std::uint32_t>(n.val[4 * i + 2]) << 16) |
                    (static_cast<std::uint32_t>(n.val[4 * i + 3]) << 24);
-    std::string digits;
+    // The digits from the last, by long division in 32-bit parts.
+    char digits[48];
+    char* first = digits + sizeof digits;
     for (;;) {
         bool zero = true;
         std::uint64_t rem = 0;
@@ -70,86 +73,126 @@ std::string numeric_text(const DB_NUMERIC& n)
             if (parts[i])
                 zero = false;
         }
-        digits.insert(digits.begin(), static_cast<char>('0' + rem));
+        *--first = static_cast<char>('0' + rem);
         if (zero)
             break;
     }
-    while (digits.size() <= n.scale)
-        digits.insert(digits.begin(), '0');
+    // A scale of up to 255 digits may need zeros before them.
+    std::string text(first, digits + sizeof digits);
+    if (text.size() <= n.scale)
+        text.insert(0, n.scale + 1 - text.size(), '0');
     if (n.scale)
-        digits.insert(digits.end() - n.scale, '.');
+        text.insert(text.end() - n.scale, '.');
     if (n.sign == 0)
-        digits.insert(digits.begin(), '-');
-    return digits;
+        text.insert(text.begin(), '-');
+    return text;
+}
+
+// Writes value in decimal, with zeros before it up to width digits; returns the end.
+char* put_padded(char* out, unsigned value, int width)
+{
+    char digits[16];
+    auto r = std::to_chars(digits, digits + sizeof digits, value);
+    for (int pad = width - static_cast<int>(r.ptr - digits); pad > 0; --pad)
+        *out++ = '0';
+    return std::copy(digits, r.ptr, out);
+}
+
+// "yyyy-mm-dd" (a year before 1 as printf writes it).
+char* put_date(char* out, int year, unsigned month, unsigned day)
+{
+    if (year < 0)
+        out += std::snprintf(out, 8, "%04d", year);
+    else
+        out = put_padded(out, static_cast<unsigned>(year), 4);
+    *out++ = '-';
+    out = put_padded(out, month, 2);
+    *out++ = '-';
+    return put_padded(out, day, 2);
+}
+
+// "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" of a GUID.
+char* put_guid(char* out, const GUID& g)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    auto put_hex = [&](std::uint32_t v, int digits) {
+        for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+            *out++ = hex[(v >> shift) & 0xF];
+    };
+    put_hex(g.Data1, 8);
+    *out++ = '-';
+    put_hex(g.Data2, 4);
+    *out++ = '-';
+    put_hex(g.Data3, 4);
+    *out++ = '-';
+    for (int i = 0; i < 8; ++i) {
+        if (i == 2)
+            *out++ = '-';
+        put_hex(g.Data4[i], 2);
+    }
+    return out;
 }
 
 // The text form in which the driver's bulk copy takes a value (it converts it to the column's
-// type itself), or the bytes of a binary value.
-odbc::bulk_value bulk_form(const odbc::param_value& p)
+// type itself), or the bytes of a binary value; written over v (its room is reused row after row).
+void bulk_form(const odbc::param_value& p, odbc::bulk_value& v)
 {
     using odbc::param_kind;
-    odbc::bulk_value v;
     v.null = p.null;
+    v.binary = p.kind == param_kind::binary;
     if (p.null)
-        return v;
+        return;
     const unsigned char* b = p.bytes.data();
     char text[64];
-    auto put = [&](int n) { v.bytes.assign(text, static_cast<std::size_t>(n)); };
+    char* end = text;
     auto read = [&](auto value) {
         std::memcpy(&value, b, sizeof value);
         return value;
     };
     // Integers and doubles in their shortest exact form (a double's reads back as the same double).
-    auto put_number = [&](auto value) {
-        auto r = std::to_chars(text, text + sizeof text, value);
-        v.bytes.assign(text, r.ptr);
-    };
+    auto put_number = [&](auto value) { end = std::to_chars(text, text + sizeof text, value).ptr; };
     switch (p.kind) {
     case param_kind::i16: put_number(read(std::int16_t{})); break;
     case param_kind::i32: put_number(read(std::int32_t{})); break;
     case param_kind::i64: put_number(read(std::int64_t{})); break;
     case param_kind::u64: put_number(read(std::uint64_t{})); break;
-    case param_kind::u8: put(std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(b[0]))); break;
-    case param_kind::bit: put(std::snprintf(text, sizeof text, "%d", b[0] ? 1 : 0)); break;
+    case param_kind::u8: put_number(static_cast<unsigned>(b[0])); break;
+    case param_kind::bit: put_number(b[0] ? 1 : 0); break;
     // Nine significant digits name a float exactly, read as a double first or not.
-    case param_kind::f32: put(std::snprintf(text, sizeof text, "%.9g", static_cast<double>(read(float{})))); break;
+    case param_kind::f32:
+        end = std::to_chars(text, text + sizeof text, static_cast<double>(read(float{})), std::chars_format::general, 9).ptr;
+        break;
     case param_kind::f64: put_number(read(double{})); break;
     case param_kind::date: {
         const auto d = read(DBDATE{});
-        put(std::snprintf(text, sizeof text, "%04d-%02u-%02u", d.year, static_cast<unsigned>(d.month),
-                          static_cast<unsigned>(d.day)));
+        end = put_date(text, d.year, d.month, d.day);
         break;
     }
     case param_kind::timestamp: {
         const auto t = read(DBTIMESTAMP{});
-        put(std::snprintf(text, sizeof text, "%04d-%02u-%02u %02u:%02u:%02u.%07u", t.year,
-                          static_cast<unsigned>(t.month), static_cast<unsigned>(t.day), static_cast<unsigned>(t.hour),
-                          static_cast<unsigned>(t.minute), static_cast<unsigned>(t.second),
-                          static_cast<unsigned>(t.fraction / 100)));
+        end = put_date(text, t.year, t.month, t.day);
+        *end++ = ' ';
+        end = put_padded(end, t.hour, 2);
+        *end++ = ':';
+        end = put_padded(end, t.minute, 2);
+        *end++ = ':';
+        end = put_padded(end, t.second, 2);
+        *end++ = '.';
+        end = put_padded(end, t.fraction / 100, 7);
         break;
     }
-    case param_kind::guid: {
-        GUID g = read(GUID{});
-        put(std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                          static_cast<unsigned>(g.Data1), static_cast<unsigned>(g.Data2),
-                          static_cast<unsigned>(g.Data3), g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                          g.Data4[5], g.Data4[6], g.Data4[7]));
-        break;
-    }
+    case param_kind::guid: end = put_guid(text, read(GUID{})); break;
     case param_kind::wtext:
-        v.bytes = odbc::to_utf8(odbc::from_utf16(reinterpret_cast<const char16_t*>(b), p.bytes.size() / 2));
-        break;
+        win_utf8_from_utf16(std::u16string_view(reinterpret_cast<const char16_t*>(b), p.bytes.size() / 2), v.bytes);
+        return;
     case param_kind::binary:
-        v.binary = true;
-        v.bytes.assign(p.bytes.begin(), p.bytes.end());
-        break;
     case param_kind::decimal_text:
     case param_kind::time_text:
     case param_kind::text:
         v.bytes.assign(p.bytes.begin(), p.bytes.end());
-        break;
+        return;
     }
-    return v;
+    v.bytes.assign(text, end);
 }
 
 class fast_load_rowset : public com_object<IRowsetFastLoad, IColumnsInfo, IAccessor> {
@@ -245,13 +288,14 @@ public:
         const auto& bindings = accessors_[h - 1];
         try {
             conn_.claim(nullptr);
-            std::vector<odbc::param_value> params = read_row(bindings, static_cast<const unsigned char*>(data));
+            read_row(bindings, static_cast<const unsigned char*>(data));
             if (!bulk_possible(bindings)) {
-                insert(bindings, h, params);
-            } else if (carried(params)) {
-                send_bulk(bindings, params);
+                insert(bindings, h, row_);
+            } else if (carried(row_)) {
+                send_bulk(bindings, row_);
             } else {
-                defer(bindings, h, std::move(params));
+                defer(bindings, h, std::move(row_));
+                row_.clear();
             }
             return S_OK;
         } catch (const odbc::error& e) {
@@ -333,6 +377,8 @@ private:
             // The column's own kind still tells the driver the parameter's type.
             p.kind = col.binary() ? param_kind::binary : param_kind::wtext;
             p.column_size = 1;
+            p.digits = 0;
+            p.bytes.clear();
             return;
         }
         switch (b.wType) {
@@ -443,16 +489,16 @@ private:
 
     void send_bulk(const std::vector<DBBINDING>& bindings, const std::vector<odbc::param_value>& params)
     {
-        std::vector<odbc::bulk_value> values(cols_.size());
+        bulk_row_.resize(cols_.size());
         for (std::size_t i = 0; i < bindings.size(); ++i)
-            values[bindings[i].iOrdinal - 1] = bulk_form(params[i]);
+            bulk_form(params[i], bulk_row_[bindings[i].iOrdinal - 1]);
         if (!bulk_) {
             std::vector<bool> binary;
             for (const auto& c : cols_)
                 binary.push_back(c.binary());
             bulk_ = std::make_unique<odbc::bulk_copy>(conn_, *api_, table_, binary, keep_identity_);
         }
-        bulk_->send_row(values);
+        bulk_->send_row(bulk_row_);
     }
 
     void end_bulk()
@@ -565,19 +611,22 @@ private:
         stmt_->execute(params);
     }
 
-    // The row's values in binding order (a long value's stream is read here, once).
-    std::vector<odbc::param_value> read_row(const std::vector<DBBINDING>& bindings, const unsigned char* row)
+    // The row's values into row_, in binding order (a long value's stream is read here, once).
+    void read_row(const std::vector<DBBINDING>& bindings, const unsigned char* row)
     {
-        std::vector<odbc::param_value> params(bindings.size());
+        row_.resize(bindings.size());
         for (std::size_t i = 0; i < bindings.size(); ++i)
-            read_value(bindings[i], cols_[bindings[i].iOrdinal - 1], row, params[i]);
-        return params;
+            read_value(bindings[i], cols_[bindings[i].iOrdinal - 1], row, row_[i]);
     }
 
     odbc::connection& conn_;
     std::wstring table_;
     std::vector<odbc::column_desc> cols_;
     std::vector<std::vector<DBBINDING>> accessors_;
+    // The values of the row being inserted, and their bulk-copy forms: kept, so that their room
+    // serves row after row.
+    std::vector<odbc::param_value> row_;
+    std::vector<odbc::bulk_value> bulk_row_;
     std::unique_ptr<odbc::prepared_statement> stmt_;
     bool prepared_ = false;
     HACCESSOR prepared_for_ = DB_NULL_HACCESSOR;

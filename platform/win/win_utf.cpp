@@ -176,6 +176,24 @@ char32_t win_utf16_next(std::u16string_view text, std::size_t& i, bool& valid)
     return win_replacement_char;
 }
 
+void win_utf8_from_utf16(std::u16string_view text, std::string& out)
+{
+    // A unit gives at most three bytes, a pair of units four.
+    out.resize(text.size() * 3);
+    char* end = out.data();
+    bool valid = true;
+    for (std::size_t i = 0; i < text.size();) {
+        const char16_t u = text[i];
+        if (u < 0x80) {
+            *end++ = static_cast<char>(u);
+            ++i;
+        } else {
+            end = win_utf8_put(win_utf16_next(text, i, valid), end);
+        }
+    }
+    out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
 std::wstring win_wide_from_utf16(std::u16string_view text)
 {
     std::wstring out;

@@ -51,6 +51,8 @@ std::u16string win_utf16_from_wide(std::wstring_view text);
 char32_t win_utf16_next(std::u16string_view text, std::size_t& i, bool& valid);
 std::wstring win_wide_from_utf16(std::u16string_view text);
 bool win_wide_from_utf16_strict(std::u16string_view text, std::wstring& out);
+// The UTF-8 form of UTF-16 text, in place of out's content (its room is reused).
+void win_utf8_from_utf16(std::u16string_view text, std::string& out);
 
 // ---- UTF-16 units, verbatim -----------------------------------------------
 // For stored text that must come back as it was written (the Access file reader and writer): a

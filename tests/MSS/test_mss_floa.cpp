@@ -463,6 +463,113 @@ TEST(MssDestinationLive, TablesRowsAndIndexes)
     engine.delete_db(name);
 }
 
+// The bulk copy takes values as text: every kind of value arrives as the INSERT path stores it.
+TEST(MssDestinationLive, BulkLoadStoresEachKindOfValueAsTheInsertPath)
+{
+    DRAV_LIVE_SERVER_OR_SKIP(live);
+    mss_engine engine(1);
+    live.connect(engine, true);
+    std::wstring name = drav_test::unique_db_name(L"drav_kinds");
+    std::unique_ptr<mss_database> db;
+    {
+        drav_test::server_turn turn;
+        db.reset(engine.create_db(name));
+    }
+    ASSERT_TRUE(db);
+    udb_schema schema;
+    schema.push_back(new t_ftd(4, L"id", VT_I4, true, true));
+    schema.push_back(new t_ftd(0, L"g", VT_BSTR, false, false, ole_variant(), 1));
+    schema.push_back(new t_ftd(0, L"made", VT_DATE, false, false));
+    auto* amount = new t_ftd(0, L"amount", VT_DECIMAL, false, false);
+    amount->precision = 18;
+    amount->scale = 4;
+    schema.push_back(amount);
+    schema.push_back(new t_ftd(8, L"cash", VT_CY, false, false));
+    schema.push_back(new t_ftd(8, L"ratio", VT_R8, false, false));
+    schema.push_back(new t_ftd(4, L"single", VT_R4, false, false));
+    schema.push_back(new t_ftd(2, L"ok", VT_BOOL, true, false));
+    schema.push_back(new t_ftd(2, L"small", VT_I2, false, false));
+    schema.push_back(new t_ftd(50, L"name", VT_BSTR, false, false));
+    struct kinds {
+        const wchar_t* guid;
+        const wchar_t* made;
+        const wchar_t* amount;
+        long long cash;
+        double ratio;
+        float single;
+        bool ok;
+        short small;
+        std::wstring name;
+    };
+    const kinds rows[] = {
+        {L"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", L"2021-03-04 05:06:07", L"-1234.5678", -123456, 0.1, 0.1f, true,
+         -7, L"it's \u00E9\u20AC" + std::wstring(1, static_cast<wchar_t>(0x1F600))},
+        {L"{FFFFFFFF-0000-0001-FFFF-00000000000A}", L"1900-01-01 23:59:59", L"99999999999999.9999",
+         -12345678901234LL, -1.0e300, 3.4e38f, false, 32767, L""},
+        {L"{00000000-0000-0000-0000-000000000000}", L"9999-12-31", L"0.0001", 0, 1.5e-300, -1.17549435e-38f, true,
+         -32768, std::wstring(50, L'z')},
+    };
+    for (bool fast : {false, true}) {
+        db->enable_fast_load(fast);
+        const std::wstring tname = fast ? L"bulk" : L"rows";
+        auto t = db->create_table(tname, schema, udb_indexes());
+        int id = 0;
+        for (const kinds& k : rows) {
+            udb_record r;
+            r.push_back(new udb_field(L"id", 0, ole_variant(++id)));
+            r.push_back(new udb_field(L"g", 0, ole_variant(k.guid)));
+            r.push_back(new udb_field(L"made", 0, ole_variant(ole_date(std::wstring(k.made)))));
+            r.push_back(new udb_field(L"amount", 0, ole_variant::from_wstring(k.amount, VT_DECIMAL)));
+            r.push_back(new udb_field(L"cash", 0, ole_variant::from_currency(k.cash)));
+            r.push_back(new udb_field(L"ratio", 0, ole_variant(k.ratio)));
+            r.push_back(new udb_field(L"single", 0, ole_variant(k.single)));
+            r.push_back(new udb_field(L"ok", 0, ole_variant(k.ok)));
+            r.push_back(new udb_field(L"small", 0, ole_variant(k.small)));
+            r.push_back(new udb_field(L"name", 0, ole_variant(k.name)));
+            t->append_record(r);
+        }
+        // A row of NULLs where the columns allow them.
+        udb_record r;
+        r.push_back(new udb_field(L"id", 0, ole_variant(++id)));
+        for (std::size_t i = 1; i < schema.size(); ++i) {
+            ole_variant none;
+            if (schema[i]->name != L"ok")
+                none.set_null();
+            else
+                none = ole_variant(false);
+            r.push_back(new udb_field(schema[i]->name, 0, none));
+        }
+        t->append_record(r);
+    }
+    auto text_of = [&](const std::wstring& tname) {
+        std::vector<std::vector<std::wstring>> out;
+        auto rs = db->query(L"SELECT id, CAST(g AS VARCHAR(36)), CONVERT(VARCHAR(30), made, 121), "
+                            L"CAST(amount AS VARCHAR(40)), CAST(CAST(cash AS DECIMAL(19, 4)) AS VARCHAR(40)), "
+                            L"CONVERT(VARCHAR(40), ratio, 3), CONVERT(VARCHAR(40), single, 3), ok, small, name, "
+                            L"CASE WHEN name IS NULL THEN 1 ELSE 0 END FROM " +
+                            mss_get_safe_tname(tname) + L" ORDER BY id");
+        for (rs->reset(); !rs->is_eof(); rs->next()) {
+            std::vector<std::wstring> row;
+            for (std::size_t i = 0; i < rs->get_item()->size(); ++i)
+                row.push_back((*rs->get_item())[i]->to_wstring());
+            out.push_back(std::move(row));
+        }
+        return out;
+    };
+    const auto inserted = text_of(L"rows"), bulk = text_of(L"bulk");
+    ASSERT_EQ(inserted.size(), 4u);
+    EXPECT_EQ(bulk, inserted);
+    EXPECT_EQ(inserted[0][1], L"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");
+    EXPECT_EQ(inserted[0][3], L"-1234.5678");
+    EXPECT_EQ(inserted[1][4], L"-1234567890.1234");
+    EXPECT_EQ(inserted[0][9], rows[0].name);
+    EXPECT_EQ(inserted[1][10], L"0") << "an empty text is no NULL";
+    EXPECT_EQ(inserted[3][10], L"1");
+    db.reset();
+    drav_test::server_turn turn;
+    engine.delete_db(name);
+}
+
 // Through FreeTDS a value longer than its bulk copy carries goes by INSERT, with the other such
 // rows, several to a statement, at the end of the load; the rows around them stay in the load,
 // a refused one is reported on its own and the others of its statement arrive.

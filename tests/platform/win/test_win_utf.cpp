@@ -36,6 +36,9 @@ TEST(WinUtf, EveryLengthBoundaryEncodesExactlyAndComesBack)
         EXPECT_EQ(win_utf16_from_wide(w), s.utf16);
         EXPECT_EQ(win_wide_from_utf8(s.utf8), w);
         EXPECT_EQ(win_wide_from_utf16(s.utf16), w);
+        std::string direct = "old content";
+        win_utf8_from_utf16(s.utf16, direct);
+        EXPECT_EQ(direct, s.utf8);
         std::wstring strict;
         EXPECT_TRUE(win_wide_from_utf8_strict(s.utf8, strict));
         EXPECT_EQ(strict, w);
@@ -100,6 +103,9 @@ TEST(WinUtf, Utf16SurrogatesWithoutTheirPartnerBecomeReplacements)
     EXPECT_EQ(win_wide_from_utf16(std::u16string{high}), L"\xFFFD");
     EXPECT_EQ(win_wide_from_utf16(std::u16string{low, high}), L"\xFFFD\xFFFD");
     EXPECT_EQ(win_wide_from_utf16(std::u16string{high, u'a', low}), L"\xFFFD" L"a\xFFFD");
+    std::string utf8;
+    win_utf8_from_utf16(std::u16string{high, u'a', low, high, low}, utf8);
+    EXPECT_EQ(utf8, "\xEF\xBF\xBD" "a\xEF\xBF\xBD\xF0\x9F\x98\x80");
     std::wstring out = L"kept";
     EXPECT_FALSE(win_wide_from_utf16_strict(std::u16string{u'a', high}, out));
     EXPECT_EQ(out, L"kept");
