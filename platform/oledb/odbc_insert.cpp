@@ -46,10 +46,19 @@ void prepared_statement::check(short rc, const char* what)
 
 void prepared_statement::execute(std::vector<param_value>& values)
 {
+    std::vector<param_value*> all;
+    all.reserve(values.size());
+    for (param_value& v : values)
+        all.push_back(&v);
+    execute(all);
+}
+
+void prepared_statement::execute(const std::vector<param_value*>& values)
+{
     std::vector<SQLLEN> indicators(values.size());
     SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        param_value& v = values[i];
+        param_value& v = *values[i];
         SQLSMALLINT c_type = SQL_C_CHAR, sql_type = SQL_VARCHAR;
         SQLULEN size = v.column_size;
         const std::size_t n = v.bytes.size();

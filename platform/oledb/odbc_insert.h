@@ -1,5 +1,5 @@
-// A prepared, parameterised statement on an ODBC connection, executed once per
-// row with typed parameter values (the bulk-load rowset's sending side).
+// A prepared, parameterised statement on an ODBC connection, executed with typed parameter
+// values for one row or several (the bulk-load rowset's sending side).
 #pragma once
 #include <string>
 #include <vector>
@@ -37,6 +37,9 @@ public:
 
     // Binds the values and runs the statement; throws odbc::error. Every result is drained.
     void execute(std::vector<param_value>& values);
+    // The same with the values of several rows, one after another, for a statement with a
+    // parameter for each of them.
+    void execute(const std::vector<param_value*>& values);
 
 private:
     void check(short rc, const char* what);

@@ -1,10 +1,13 @@
 // The bulk-load rowset over ODBC: rows go through the driver's bulk-copy functions
 // when it has them (Commit(FALSE) ends a batch, Commit(TRUE) the load); otherwise
 // through one prepared INSERT with a parameter per column, each row on its own.
-// A row with a value longer than the driver's bulk copy carries waits for the end of
-// its batch and then goes as an INSERT.
+// A row with a value longer than the driver's bulk copy carries waits, and then goes with
+// the other waiting rows as multi-row INSERTs: at the end of the load when the load keeps
+// the rows' identity values, else at the end of its batch (the server numbers rows as they
+// arrive).
 #include "platform/oledb/oledb_fastload.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -259,7 +262,7 @@ public:
     HRESULT Commit(BOOL done) override
     {
         try {
-            if (done || !deferred_.empty()) {
+            if (done || (!deferred_.empty() && !keep_identity_)) {
                 // The waiting rows need the connection: the load ends, the next row starts another.
                 end_bulk();
                 insert_deferred();
@@ -273,7 +276,24 @@ public:
     }
 
 private:
+    // A row too long for the bulk copy, waiting for its INSERT.
+    struct deferred_row {
+        std::vector<DBBINDING> bindings;
+        HACCESSOR accessor;
+        std::vector<odbc::param_value> params;
+        std::size_t bytes;   // of its values
+    };
+
     void prepare(const std::vector<DBBINDING>& bindings, HACCESSOR h)
+    {
+        stmt_.reset();
+        stmt_ = std::make_unique<odbc::prepared_statement>(conn_, insert_text(bindings, 1));
+        prepared_ = true;
+        prepared_for_ = h;
+    }
+
+    // INSERT of the bound columns with a parameter for each value of `rows` rows.
+    std::wstring insert_text(const std::vector<DBBINDING>& bindings, std::size_t rows) const
     {
         std::wstring names, marks;
         for (const DBBINDING& b : bindings) {
@@ -284,11 +304,10 @@ private:
             names += quoted_column(cols_[b.iOrdinal - 1].name);
             marks += L"?";
         }
-        stmt_.reset();
-        stmt_ = std::make_unique<odbc::prepared_statement>(
-            conn_, L"INSERT INTO " + quoted_table(table_) + L" (" + names + L") VALUES (" + marks + L")");
-        prepared_ = true;
-        prepared_for_ = h;
+        std::wstring sql = L"INSERT INTO " + quoted_table(table_) + L" (" + names + L") VALUES ";
+        for (std::size_t i = 0; i < rows; ++i)
+            sql += (i ? L", (" : L"(") + marks + L")";
+        return sql;
     }
 
     // The parameter value of one bound column of the row buffer.
@@ -444,38 +463,99 @@ private:
         }
     }
 
-    // Keeps a row for the end of the batch; rows waiting beyond a bound end the batch at once.
+    // Keeps a row for later; rows waiting beyond a bound go at once (the load ends, the next
+    // row starts another).
     void defer(const std::vector<DBBINDING>& bindings, HACCESSOR h, std::vector<odbc::param_value> params)
     {
+        std::size_t bytes = 0;
         for (const odbc::param_value& p : params)
-            deferred_bytes_ += p.bytes.size();
-        deferred_.push_back(deferred_row{bindings, h, std::move(params)});
+            bytes += p.bytes.size();
+        deferred_bytes_ += bytes;
+        deferred_.push_back(deferred_row{bindings, h, std::move(params), bytes});
         if (deferred_bytes_ >= deferred_limit) {
             end_bulk();
             insert_deferred();
         }
     }
 
-    // The waiting rows, each by its INSERT; every row is tried, and the failures are reported
-    // together.
+    // Failures of waiting rows, gathered to be reported together.
+    struct failures {
+        std::int32_t code = 0;
+        std::vector<odbc::diag_record> records;
+        void add(const odbc::error& e)
+        {
+            if (code == 0)
+                code = e.code();
+            records.insert(records.end(), e.records().begin(), e.records().end());
+        }
+    };
+
+    // The waiting rows, in order, several to an INSERT; every row is tried, and the failures
+    // are reported together.
     void insert_deferred()
     {
         std::vector<deferred_row> rows;
         rows.swap(deferred_);
         deferred_bytes_ = 0;
-        std::int32_t code = 0;
-        std::vector<odbc::diag_record> failures;
-        for (deferred_row& r : rows) {
+        failures failed;
+        for (std::size_t at = 0; at < rows.size();) {
+            const std::size_t n = statement_rows(rows, at);
+            insert_together(rows, at, n, failed);
+            at += n;
+        }
+        if (failed.code != 0)
+            throw odbc::error(failed.code, std::move(failed.records));
+    }
+
+    // How many waiting rows from `at` go in one statement: rows of one accessor, within the
+    // server's number of parameters and a bound of bytes.
+    static std::size_t statement_rows(const std::vector<deferred_row>& rows, std::size_t at)
+    {
+        const std::size_t most = std::min(rows_per_statement, max_parameters / std::max<std::size_t>(1, rows[at].params.size()));
+        std::size_t n = 1, bytes = rows[at].bytes;
+        while (at + n < rows.size() && n < most && rows[at + n].accessor == rows[at].accessor &&
+               bytes + rows[at + n].bytes <= statement_bytes) {
+            bytes += rows[at + n].bytes;
+            ++n;
+        }
+        return n;
+    }
+
+    // Rows [at, at + n) by one INSERT. A statement is stored whole or not at all: a refused one
+    // is sent again row by row, so that only the rows the server refuses fail, each on its own.
+    void insert_together(std::vector<deferred_row>& rows, std::size_t at, std::size_t n, failures& failed)
+    {
+        if (n > 1) {
+            std::vector<odbc::param_value*> values;
+            for (std::size_t i = at; i < at + n; ++i)
+                for (odbc::param_value& p : rows[i].params)
+                    values.push_back(&p);
             try {
-                insert(r.bindings, r.accessor, r.params);
-            } catch (const odbc::error& e) {
-                if (code == 0)
-                    code = e.code();
-                failures.insert(failures.end(), e.records().begin(), e.records().end());
+                joint_statement(rows[at], n).execute(values);
+                return;
+            } catch (const odbc::error&) {
+                // Not lost: the rows' own failures, if any, follow from the resending.
             }
         }
-        if (code != 0)
-            throw odbc::error(code, std::move(failures));
+        for (std::size_t i = at; i < at + n; ++i) {
+            try {
+                insert(rows[i].bindings, rows[i].accessor, rows[i].params);
+            } catch (const odbc::error& e) {
+                failed.add(e);
+            }
+        }
+    }
+
+    // The INSERT of n rows of the row's accessor, prepared once for each accessor and count.
+    odbc::prepared_statement& joint_statement(const deferred_row& row, std::size_t n)
+    {
+        if (!joint_ || joint_for_ != row.accessor || joint_rows_ != n) {
+            joint_.reset();
+            joint_ = std::make_unique<odbc::prepared_statement>(conn_, insert_text(row.bindings, n));
+            joint_for_ = row.accessor;
+            joint_rows_ = n;
+        }
+        return *joint_;
     }
 
     void insert(const std::vector<DBBINDING>& bindings, HACCESSOR h, std::vector<odbc::param_value>& params)
@@ -505,15 +585,16 @@ private:
     bool api_tried_ = false;
     std::unique_ptr<odbc::bulk_api> api_;
     std::unique_ptr<odbc::bulk_copy> bulk_;   // declared after the functions it uses
-    struct deferred_row {
-        std::vector<DBBINDING> bindings;
-        HACCESSOR accessor;
-        std::vector<odbc::param_value> params;
-    };
-    // Rows too long for the bulk copy, waiting for the end of the batch.
     std::vector<deferred_row> deferred_;
     std::size_t deferred_bytes_ = 0;
-    static constexpr std::size_t deferred_limit = 1u << 20;
+    static constexpr std::size_t deferred_limit = 16u << 20;
+    // The multi-row INSERT last used for them.
+    std::unique_ptr<odbc::prepared_statement> joint_;
+    HACCESSOR joint_for_ = DB_NULL_HACCESSOR;
+    std::size_t joint_rows_ = 0;
+    static constexpr std::size_t rows_per_statement = 100;
+    static constexpr std::size_t max_parameters = 2000;   // the server takes 2,100 at most
+    static constexpr std::size_t statement_bytes = 4u << 20;
 };
 
 } // namespace

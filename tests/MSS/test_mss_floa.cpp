@@ -463,8 +463,9 @@ TEST(MssDestinationLive, TablesRowsAndIndexes)
     engine.delete_db(name);
 }
 
-// Through FreeTDS a value longer than its bulk copy carries goes as an INSERT at the end of the
-// batch; the rows around it stay in the load, and a refused one is reported.
+// Through FreeTDS a value longer than its bulk copy carries goes by INSERT, with the other such
+// rows, several to a statement, at the end of the load; the rows around them stay in the load,
+// a refused one is reported on its own and the others of its statement arrive.
 TEST(MssDestinationLive, BulkLoadRowsWithLongValues)
 {
     DRAV_LIVE_SERVER_OR_SKIP(live);
@@ -486,36 +487,42 @@ TEST(MssDestinationLive, BulkLoadRowsWithLongValues)
     indexes.push_back(udb_index(L"pk_t", {L"id"}, true, true));
     db->create_table(L"t", schema, udb_indexes()).reset();
     db->create_indexes(L"t", schema, indexes);
-    // Ids 1-300, every tenth memo 3000 characters (6000 bytes as the server keeps them); the last
-    // long row repeats id 10.
+    // Ids 1-3000, every tenth memo 3000 characters (6000 bytes as the server keeps them): more
+    // long rows than one statement takes. A long row among them repeats id 10.
+    const int ids = 3000, repeat_after = 1500;
     std::size_t long_chars = 0;
     {
         auto t = db->get_table2(L"t", schema);
-        for (int i = 1; i <= 301; ++i) {
-            const bool is_long = i % 10 == 0 || i == 301;
+        auto append = [&](int id, bool is_long) {
             udb_record r;
-            r.push_back(new udb_field(L"id", 0, ole_variant(i == 301 ? 10 : i)));
-            r.push_back(new udb_field(L"memo", 0, ole_variant(std::wstring(is_long ? 3000 : 5, L'a' + i % 26))));
+            r.push_back(new udb_field(L"id", 0, ole_variant(id)));
+            r.push_back(new udb_field(L"memo", 0, ole_variant(std::wstring(is_long ? 3000 : 5, L'a' + id % 26))));
             try {
                 t->append_record(r);
             } catch (const tk_exception& e) {
                 // A batch that ends with this row may carry a failure of one before it.
                 handler.messages.push_back(e.what());
             }
-            if (is_long && i != 301)
+        };
+        for (int i = 1; i <= ids; ++i) {
+            const bool is_long = i % 10 == 0;
+            append(i, is_long);
+            if (is_long)
                 long_chars += 3000;
+            if (i == repeat_after)
+                append(10, true);
         }
     }
-    // The repeated id is refused (when its batch ends), and only it.
-    ASSERT_EQ(handler.messages.size(), 1u);
+    // The repeated id is refused (when the load ends), and only it.
+    ASSERT_EQ(handler.messages.size(), 1u) << testing::PrintToString(handler.messages);
     auto rs = db->query(L"SELECT COUNT(*), SUM(CAST(id AS BIGINT)), SUM(CAST(LEN(memo) AS BIGINT)), "
                         L"SUM(CASE WHEN LEN(memo) = 3000 THEN 1 ELSE 0 END) FROM " + mss_get_safe_tname(L"t"));
     rs->reset();
     udb_record* row = rs->get_item();
-    EXPECT_EQ((*row)[0]->to_wstring(), L"300");
-    EXPECT_EQ((*row)[1]->to_wstring(), std::to_wstring(300 * 301 / 2));
-    EXPECT_EQ((*row)[2]->to_wstring(), std::to_wstring(long_chars + 270 * 5));
-    EXPECT_EQ((*row)[3]->to_wstring(), L"30");
+    EXPECT_EQ((*row)[0]->to_wstring(), std::to_wstring(ids));
+    EXPECT_EQ((*row)[1]->to_wstring(), std::to_wstring(ids * (ids + 1) / 2));
+    EXPECT_EQ((*row)[2]->to_wstring(), std::to_wstring(long_chars + (ids - ids / 10) * 5));
+    EXPECT_EQ((*row)[3]->to_wstring(), std::to_wstring(ids / 10));
     rs.reset();
     db.reset();
     drav_test::server_turn turn;
