@@ -419,3 +419,41 @@ TEST(OdbcConnect, UnknownDriverAndClosedPortFail)
     }
     EXPECT_FALSE(c.is_open());
 }
+
+// Long parameter values go to the driver in pieces while the statement runs: text (a character
+// beyond the BMP astride a piece boundary, quotes and "?"), bytes with zeros, NULL and empty
+// values arrive as they were; a refused statement raises the driver's error. (The SQLite driver
+// ends a text at a NUL character: the live direct-road test sends one to SQL Server.)
+TEST(OdbcSqlite, LongParametersArriveWholeFromPieces)
+{
+    NEED_SQLITE();
+    connection c;
+    c.open(sqlite_cs(temp_db("streamed")));
+    statement st(c);
+    st.execute_all(L"CREATE TABLE t (id INTEGER PRIMARY KEY, txt TEXT, bin BLOB)");
+    std::wstring text(700000, L'a');
+    for (std::size_t i = 0; i < text.size(); i += 997)
+        text[i] = i % 2 ? L'\'' : L'?';
+    text[(1u << 18) - 1] = static_cast<wchar_t>(0x1F600);
+    text[1u << 18] = L'\u00e9';
+    std::vector<unsigned char> bytes(900000);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>((i * 131) >> 3);
+    const auto text_param = [](const std::wstring& s) { return long_param{false, s.data(), nullptr, s.size()}; };
+    const std::wstring empty;
+    st.execute_streamed(L"INSERT INTO t VALUES (1, ?, ?)",
+                        {text_param(text), long_param{false, nullptr, bytes.data(), bytes.size()}});
+    st.execute_streamed(L"INSERT INTO t VALUES (2, ?, ?)",
+                        {text_param(empty), long_param{true, nullptr, nullptr, 0}});
+    EXPECT_THROW(st.execute_streamed(L"INSERT INTO t VALUES (1, ?, NULL)", {text_param(text)}), error);
+    ASSERT_TRUE(st.execute(L"SELECT txt, bin FROM t ORDER BY id"));
+    row r;
+    ASSERT_TRUE(st.fetch(r));
+    EXPECT_TRUE(from_utf16(r[0].text) == text) << "the long text differs";
+    EXPECT_TRUE(r[1].bytes == bytes) << "the long bytes differ";
+    ASSERT_TRUE(st.fetch(r));
+    EXPECT_FALSE(r[0].null);
+    EXPECT_TRUE(r[0].text.empty());
+    EXPECT_TRUE(r[1].null);
+    EXPECT_FALSE(st.fetch(r));
+}

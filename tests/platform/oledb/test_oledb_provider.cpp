@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -511,4 +512,65 @@ TEST_F(OleDbSqlite, OpenRowsetQuotesTableNames)
     last_error();
     ptr<IRowset> kept;
     EXPECT_EQ(open(L"keep", &kept.p), S_OK);
+}
+
+// A command's parameters bound by reference (wide text or bytes, length in bytes, a NULL status)
+// reach the statement's markers; other bindings and unknown accessors are refused.
+TEST_F(OleDbSqlite, CommandParametersBoundByReference)
+{
+    ASSERT_EQ(run(L"CREATE TABLE p (txt TEXT, bin BLOB, other TEXT)"), S_OK);
+    ptr<IDBCreateCommand> cc;
+    ASSERT_EQ(session_->QueryInterface(IID_IDBCreateCommand, cc.vout()), S_OK);
+    ptr<ICommandText> text;
+    ASSERT_EQ(cc->CreateCommand(nullptr, IID_ICommandText, text.out()), S_OK);
+    ASSERT_EQ(text->SetCommandText(DBGUID_DBSQL, L"INSERT INTO p VALUES (?, ?, ?)"), S_OK);
+    ptr<IAccessor> acc;
+    ASSERT_EQ(text->QueryInterface(IID_IAccessor, acc.vout()), S_OK);
+    struct slot {
+        const void* data;
+        DBLENGTH length;
+        DBSTATUS status;
+    };
+    DBBINDING b[3];
+    for (DBORDINAL i = 0; i < 3; ++i) {
+        std::memset(&b[i], 0, sizeof b[i]);
+        b[i].iOrdinal = i + 1;
+        b[i].obValue = i * sizeof(slot) + offsetof(slot, data);
+        b[i].obLength = i * sizeof(slot) + offsetof(slot, length);
+        b[i].obStatus = i * sizeof(slot) + offsetof(slot, status);
+        b[i].dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+        b[i].eParamIO = DBPARAMIO_INPUT;
+        b[i].wType = DBTYPE_WSTR | DBTYPE_BYREF;
+    }
+    b[1].wType = DBTYPE_BYTES | DBTYPE_BYREF;
+    HACCESSOR h = 0;
+    DBBINDSTATUS status[3];
+    b[2].wType = DBTYPE_I4;
+    EXPECT_EQ(acc->CreateAccessor(DBACCESSOR_PARAMETERDATA, 3, b, 3 * sizeof(slot), &h, status), DB_E_ERRORSOCCURRED);
+    EXPECT_EQ(status[2], DBBINDSTATUS_UNSUPPORTEDCONVERSION);
+    b[2].wType = DBTYPE_WSTR | DBTYPE_BYREF;
+    ASSERT_EQ(acc->CreateAccessor(DBACCESSOR_PARAMETERDATA, 3, b, 3 * sizeof(slot), &h, status), S_OK);
+
+    const std::wstring words = std::wstring(300000, L'w') + static_cast<wchar_t>(0x1F600);
+    const std::vector<unsigned char> bytes(400000, 0x5A);
+    slot row[3] = {{words.data(), words.size() * sizeof(wchar_t), DBSTATUS_S_OK},
+                   {bytes.data(), bytes.size(), DBSTATUS_S_OK},
+                   {nullptr, 0, DBSTATUS_S_ISNULL}};
+    DBPARAMS params{row, 1, h};
+    EXPECT_EQ(text->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), S_OK) << last_error();
+    DBPARAMS unknown{row, 1, h + 1};
+    EXPECT_EQ(text->Execute(nullptr, IID_NULL, &unknown, nullptr, nullptr), DB_E_BADACCESSORHANDLE);
+    EXPECT_EQ(acc->ReleaseAccessor(h, nullptr), S_OK);
+
+    ptr<IRowset> rs;
+    ASSERT_EQ(run(L"SELECT length(txt), substr(txt, 300001), length(bin), hex(substr(bin, 1, 2)), other IS NULL FROM p",
+                  &rs.p),
+              S_OK);
+    const auto rows = read_all(rs.p);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].text, L"300001");
+    EXPECT_EQ(rows[0][1].text, std::wstring(1, static_cast<wchar_t>(0x1F600)));
+    EXPECT_EQ(rows[0][2].text, L"400000");
+    EXPECT_EQ(rows[0][3].text, L"5A5A");
+    EXPECT_EQ(rows[0][4].text, L"1");
 }
