@@ -84,19 +84,6 @@ std::wstring memo_text(std::size_t n)
     return s;
 }
 
-jet::bytes ole_bytes(std::size_t n)
-{
-    jet::bytes b(n);
-    std::uint64_t x = 0x9E3779B97F4A7C15ULL;
-    for (auto& c : b) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        c = static_cast<std::uint8_t>(x);
-    }
-    return b;
-}
-
 void write_file(const std::string& path, const jet::value& v)
 {
     auto w = drav_test::new_keyed_table(path, jet::file_format::jet4, L"Long",
@@ -115,7 +102,7 @@ bool write_apart(const std::string& path, bool text, std::size_t n)
     const pid_t pid = ::fork();
     if (pid == 0) {
         try {
-            write_file(path, text ? jet::value(memo_text(n)) : jet::value(ole_bytes(n)));
+            write_file(path, text ? jet::value(memo_text(n)) : jet::value(drav_test::noise_bytes(n)));
         } catch (const std::exception& e) {
             std::fprintf(stderr, "writing %s: %s\n", path.c_str(), e.what());
             ::_exit(1);

@@ -264,28 +264,23 @@ public:
         }
         if (bad)
             return DB_E_ERRORSOCCURRED;
-        accessors_.emplace_back(b, b + n);
-        *h = accessors_.size();
+        *h = accessors_.add(b, n);
         return S_OK;
     }
 
     HRESULT ReleaseAccessor(HACCESSOR h, DBREFCOUNT* refs) override
     {
-        if (refs)
-            *refs = 0;
-        if (h == DB_NULL_HACCESSOR || h > accessors_.size() || accessors_[h - 1].empty())
-            return DB_E_BADACCESSORHANDLE;
-        accessors_[h - 1].clear();
-        return S_OK;
+        return accessors_.release(h, refs);
     }
 
     HRESULT InsertRow(HACCESSOR h, void* data) override
     {
-        if (h == DB_NULL_HACCESSOR || h > accessors_.size())
+        const std::vector<DBBINDING>* known = accessors_.find(h);
+        if (!known)
             return report(DB_E_BADACCESSORHANDLE, L"Unknown accessor.", source_name);
         if (!data)
             return E_INVALIDARG;
-        const auto& bindings = accessors_[h - 1];
+        const auto& bindings = *known;
         try {
             conn_.claim(nullptr);
             read_row(bindings, static_cast<const unsigned char*>(data));
@@ -622,7 +617,7 @@ private:
     odbc::connection& conn_;
     std::wstring table_;
     std::vector<odbc::column_desc> cols_;
-    std::vector<std::vector<DBBINDING>> accessors_;
+    accessor_table accessors_;
     // The values of the row being inserted, and their bulk-copy forms: kept, so that their room
     // serves row after row.
     std::vector<odbc::param_value> row_;

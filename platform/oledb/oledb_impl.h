@@ -1,5 +1,6 @@
 // Internals shared by the ODBC-backed OLE DB provider's source files.
 #pragma once
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,34 @@ struct source_state {
     std::shared_ptr<odbc::connection> conn;
     bool fast_load = false;
     std::wstring source = L"SQL Server ODBC provider";
+};
+
+// The accessors one object has handed out, each a copy of its bindings under a handle of its
+// own. A released handle is unknown from then on; handles are never used twice.
+class accessor_table {
+public:
+    HACCESSOR add(const DBBINDING* b, DBCOUNTITEM n)
+    {
+        const HACCESSOR h = ++last_;
+        list_[h].assign(b, b + n);
+        return h;
+    }
+    // The bindings of a handle in use; null for an unknown or released one.
+    const std::vector<DBBINDING>* find(HACCESSOR h) const
+    {
+        auto a = list_.find(h);
+        return a == list_.end() ? nullptr : &a->second;
+    }
+    HRESULT release(HACCESSOR h, DBREFCOUNT* refs)
+    {
+        if (refs)
+            *refs = 0;
+        return list_.erase(h) ? S_OK : DB_E_BADACCESSORHANDLE;
+    }
+
+private:
+    std::map<HACCESSOR, std::vector<DBBINDING>> list_;
+    HACCESSOR last_ = DB_NULL_HACCESSOR;
 };
 
 // Puts the failure into the calling thread's error object; returns its code.

@@ -200,19 +200,13 @@ public:
         }
         if (bad)
             return DB_E_ERRORSOCCURRED;
-        accessors_.emplace_back(b, b + n);
-        *h = accessors_.size();
+        *h = accessors_.add(b, n);
         return S_OK;
     }
 
     HRESULT ReleaseAccessor(HACCESSOR h, DBREFCOUNT* refs) override
     {
-        if (refs)
-            *refs = 0;
-        if (h == DB_NULL_HACCESSOR || h > accessors_.size() || accessors_[h - 1].empty())
-            return DB_E_BADACCESSORHANDLE;
-        accessors_[h - 1].clear();
-        return S_OK;
+        return accessors_.release(h, refs);
     }
 
     HRESULT Execute(IUnknown* outer, REFIID riid, DBPARAMS* params, DBROWCOUNT* affected, IUnknown** out) override
@@ -257,10 +251,11 @@ private:
     bool read_params(const DBPARAMS& params, std::vector<odbc::long_param>& values) const
     {
         const HACCESSOR h = params.hAccessor;
-        if (h == DB_NULL_HACCESSOR || h > accessors_.size() || params.cParamSets != 1 || !params.pData)
+        const std::vector<DBBINDING>* bindings = accessors_.find(h);
+        if (!bindings || params.cParamSets != 1 || !params.pData)
             return false;
         const auto* row = static_cast<const unsigned char*>(params.pData);
-        for (const DBBINDING& b : accessors_[h - 1]) {
+        for (const DBBINDING& b : *bindings) {
             odbc::long_param p;
             DBSTATUS status = DBSTATUS_S_OK;
             if (b.dwPart & DBPART_STATUS)
@@ -287,7 +282,7 @@ private:
     std::shared_ptr<source_state> state_;
     std::wstring text_;
     bool has_text_ = false;
-    std::vector<std::vector<DBBINDING>> accessors_;
+    accessor_table accessors_;
 };
 
 HRESULT session::CreateCommand(IUnknown* outer, REFIID riid, IUnknown** out)

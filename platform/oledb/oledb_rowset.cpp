@@ -251,17 +251,13 @@ public:
         }
         if (bad)
             return report(DB_E_ERRORSOCCURRED, L"The accessor has bindings this rowset cannot serve.", source());
-        HACCESSOR h = ++last_accessor_;
-        accessors_[h].assign(b, b + n);
-        *out = h;
+        *out = accessors_.add(b, n);
         return S_OK;
     }
 
     HRESULT ReleaseAccessor(HACCESSOR h, DBREFCOUNT* refs) override
     {
-        if (refs)
-            *refs = 0;
-        return accessors_.erase(h) ? S_OK : DB_E_BADACCESSORHANDLE;
+        return accessors_.release(h, refs);
     }
 
     // IRowset
@@ -270,13 +266,13 @@ public:
         auto r = rows_.find(h);
         if (r == rows_.end())
             return DB_E_BADROWHANDLE;
-        auto a = accessors_.find(acc);
-        if (a == accessors_.end())
+        const std::vector<DBBINDING>* bindings = accessors_.find(acc);
+        if (!bindings)
             return DB_E_BADACCESSORHANDLE;
-        if (!data && !a->second.empty())
+        if (!data && !bindings->empty())
             return E_INVALIDARG;
         std::size_t errors = 0;
-        for (const auto& b : a->second) {
+        for (const auto& b : *bindings) {
             std::size_t i = b.iOrdinal - 1;
             static const odbc::cell null_cell;
             const odbc::cell& c = i < r->second.size() ? r->second[i] : null_cell;
@@ -286,7 +282,7 @@ public:
         }
         if (errors == 0)
             return S_OK;
-        return errors == a->second.size() ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+        return errors == bindings->size() ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
     }
 
     HRESULT GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT n, DBCOUNTITEM* obtained,
@@ -408,8 +404,7 @@ private:
     std::optional<odbc::error> pending_;
     std::map<HROW, odbc::row> rows_;
     HROW last_row_ = 0;
-    std::map<HACCESSOR, std::vector<DBBINDING>> accessors_;
-    HACCESSOR last_accessor_ = 0;
+    accessor_table accessors_;
 };
 
 template <class T>

@@ -418,17 +418,41 @@ TEST(MssTableOdbc, BulkLoadDatesDecimalsAndFlags)
 
 // ---------------------------------------------------------------- live server
 
-TEST(MssDestinationLive, TablesRowsAndIndexes)
-{
-    DRAV_LIVE_SERVER_OR_SKIP(live);
-    mss_engine engine(1);
-    live.connect(engine, true);
-    std::wstring name = drav_test::unique_db_name(L"drav_dest");
+namespace {
+
+// A new database on the live server for one test, with the engine connected for bulk loads;
+// dropped at the test's end.
+struct live_database {
+    mss_engine engine{1};
+    std::wstring name;
     std::unique_ptr<mss_database> db;
+
+    live_database(const drav_test::live_server& live, const std::wstring& stem)
+        : name(drav_test::unique_db_name(stem))
     {
+        live.connect(engine, true);
         drav_test::server_turn turn;
         db.reset(engine.create_db(name));
     }
+    ~live_database()
+    {
+        db.reset();
+        drav_test::server_turn turn;
+        try {
+            engine.delete_db(name);
+        } catch (const tk_exception& e) {
+            ADD_FAILURE() << "delete_db: " << e.what();
+        }
+    }
+};
+
+} // namespace
+
+TEST(MssDestinationLive, TablesRowsAndIndexes)
+{
+    DRAV_LIVE_SERVER_OR_SKIP(live);
+    live_database target(live, L"drav_dest");
+    auto& db = target.db;
     ASSERT_TRUE(db);
     udb_schema schema;
     schema.push_back(new t_ftd(4, L"id", VT_I4, true, true));
@@ -458,23 +482,14 @@ TEST(MssDestinationLive, TablesRowsAndIndexes)
         EXPECT_EQ((*row)[0]->to_wstring(), L"20");
         EXPECT_EQ((*row)[1]->to_wstring(), L"105000");
     }
-    db.reset();
-    drav_test::server_turn turn;
-    engine.delete_db(name);
 }
 
 // The bulk copy takes values as text: every kind of value arrives as the INSERT path stores it.
 TEST(MssDestinationLive, BulkLoadStoresEachKindOfValueAsTheInsertPath)
 {
     DRAV_LIVE_SERVER_OR_SKIP(live);
-    mss_engine engine(1);
-    live.connect(engine, true);
-    std::wstring name = drav_test::unique_db_name(L"drav_kinds");
-    std::unique_ptr<mss_database> db;
-    {
-        drav_test::server_turn turn;
-        db.reset(engine.create_db(name));
-    }
+    live_database target(live, L"drav_kinds");
+    auto& db = target.db;
     ASSERT_TRUE(db);
     udb_schema schema;
     schema.push_back(new t_ftd(4, L"id", VT_I4, true, true));
@@ -565,9 +580,6 @@ TEST(MssDestinationLive, BulkLoadStoresEachKindOfValueAsTheInsertPath)
     EXPECT_EQ(inserted[0][9], rows[0].name);
     EXPECT_EQ(inserted[1][10], L"0") << "an empty text is no NULL";
     EXPECT_EQ(inserted[3][10], L"1");
-    db.reset();
-    drav_test::server_turn turn;
-    engine.delete_db(name);
 }
 
 // Through FreeTDS a value longer than its bulk copy carries goes by INSERT, with the other such
@@ -577,14 +589,8 @@ TEST(MssDestinationLive, BulkLoadRowsWithLongValues)
 {
     DRAV_LIVE_SERVER_OR_SKIP(live);
     mss_fake::recording_handler handler;
-    mss_engine engine(1);
-    live.connect(engine, true);
-    std::wstring name = drav_test::unique_db_name(L"drav_long");
-    std::unique_ptr<mss_database> db;
-    {
-        drav_test::server_turn turn;
-        db.reset(engine.create_db(name));
-    }
+    live_database target(live, L"drav_long");
+    auto& db = target.db;
     ASSERT_TRUE(db);
     db->enable_fast_load(true);
     udb_schema schema;
@@ -631,7 +637,4 @@ TEST(MssDestinationLive, BulkLoadRowsWithLongValues)
     EXPECT_EQ((*row)[2]->to_wstring(), std::to_wstring(long_chars + (ids - ids / 10) * 5));
     EXPECT_EQ((*row)[3]->to_wstring(), std::to_wstring(ids / 10));
     rs.reset();
-    db.reset();
-    drav_test::server_turn turn;
-    engine.delete_db(name);
 }

@@ -437,14 +437,7 @@ TEST_F(DirectLive, LongValuesArriveExactlyAndARefusedOneIsReportedOnItsOwn)
     while (memo.size() < 400000)
         memo += piece;
     const std::wstring memo_nul = memo + std::wstring(1, L'\0') + L"end";
-    jet::bytes ole(1500000);
-    std::uint32_t x = 2463534242u;
-    for (auto& b : ole) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<std::uint8_t>(x);
-    }
+    const jet::bytes ole = drav_test::noise_bytes(1500000);
     const std::wstring label = L"?'?[?]\"?\" -- ? /* ?";
     {
         auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Long",

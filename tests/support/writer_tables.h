@@ -22,6 +22,20 @@ inline jet::column_spec col(std::wstring name, jet::column_type t, std::uint16_t
     return c;
 }
 
+// n bytes that look random and are the same on every run (xorshift), for OLE values.
+inline jet::bytes noise_bytes(std::size_t n)
+{
+    jet::bytes b(n);
+    std::uint64_t x = 0x9E3779B97F4A7C15ULL;
+    for (auto& c : b) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        c = static_cast<std::uint8_t>(x);
+    }
+    return b;
+}
+
 // The auto-number key column "ID".
 inline jet::column_spec counter_id()
 {

@@ -561,6 +561,9 @@ TEST_F(OleDbSqlite, CommandParametersBoundByReference)
     DBPARAMS unknown{row, 1, h + 1};
     EXPECT_EQ(text->Execute(nullptr, IID_NULL, &unknown, nullptr, nullptr), DB_E_BADACCESSORHANDLE);
     EXPECT_EQ(acc->ReleaseAccessor(h, nullptr), S_OK);
+    // A released accessor is unknown from then on.
+    EXPECT_EQ(text->Execute(nullptr, IID_NULL, &params, nullptr, nullptr), DB_E_BADACCESSORHANDLE);
+    EXPECT_EQ(acc->ReleaseAccessor(h, nullptr), DB_E_BADACCESSORHANDLE);
 
     ptr<IRowset> rs;
     ASSERT_EQ(run(L"SELECT length(txt), substr(txt, 300001), length(bin), hex(substr(bin, 1, 2)), other IS NULL FROM p",
