@@ -69,6 +69,7 @@ protected:
         if (!s)
             GTEST_SKIP() << "no live T-SQL server (DRAV_TEST_MSSQL_DSN / _SERVER)";
         live = *s;
+        use.emplace();
     }
     void TearDown() override
     {
@@ -176,6 +177,7 @@ protected:
     }
 
     drav_test::live_server live;
+    std::optional<drav_test::server_use> use;   // the whole test, but for its turns
     std::vector<std::wstring> made;
     bool babelfish = false;
     tk_logger logger{nullptr, false, 3, false};

@@ -41,9 +41,12 @@ protected:
         if (env("TSQL_HOST").empty())
             GTEST_SKIP() << "no T-SQL test server (TSQL_HOST)";
         db = "drav_tidy_" + std::to_string(::getpid());
-        drav_test::server_turn turn;
-        sql("", "IF DB_ID('" + db + "') IS NOT NULL DROP DATABASE " + db);
-        sql("", "CREATE DATABASE " + db);
+        {
+            drav_test::server_turn turn;
+            sql("", "IF DB_ID('" + db + "') IS NOT NULL DROP DATABASE " + db);
+            sql("", "CREATE DATABASE " + db);
+        }
+        use.emplace();
     }
     void TearDown() override
     {
@@ -112,6 +115,7 @@ protected:
     drav_test::scratch_dir scratch{"dravcli-live"};
     std::string db;
     std::string login;   // a login the test made, dropped after the database
+    std::optional<drav_test::server_use> use;   // the whole test, but for its turns
 };
 
 const char* const source = "mdb-reader/data/V2003/test.mdb";

@@ -64,13 +64,63 @@ inline std::wstring unique_db_name(const std::wstring& stem)
            std::to_wstring(++counter);
 }
 
+inline int live_server_lock()
+{
+    return ::open("/tmp/drav-live-server.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+}
+
+// Work in the server's databases: side by side with other such work, never while a database is
+// made or dropped (Babelfish then loses track of a database in use: 'schema "<db>_dbo" does not
+// exist'). A live test holds one for its whole body; a server_turn taken meanwhile on the same
+// thread lets it go for the turn's length.
+class server_use {
+public:
+    server_use() : fd_(live_server_lock())
+    {
+        hold();
+        current() = this;
+    }
+    ~server_use()
+    {
+        if (current() == this)
+            current() = nullptr;
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    server_use(const server_use&) = delete;
+    server_use& operator=(const server_use&) = delete;
+
+    void hold()
+    {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_SH);
+    }
+    void let_go()
+    {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_UN);
+    }
+    // The one this thread holds, if any.
+    static server_use*& current()
+    {
+        thread_local server_use* held = nullptr;
+        return held;
+    }
+
+private:
+    int fd_;
+};
+
 // Babelfish refuses to create or drop databases side by side ("tuple concurrently updated", or a
 // new database without its "<db>_dbo" schema): every live suite, which ctest runs in parallel,
-// takes turns for that, around whatever creates or drops one (a mode-0 run too). Held while it lives.
+// takes turns for that, around whatever creates or drops one (a mode-0 run too), alone on the
+// server. Held while it lives.
 class server_turn {
 public:
-    server_turn() : fd_(::open("/tmp/drav-live-server.lock", O_CREAT | O_RDWR, 0666))
+    server_turn() : paused_(server_use::current()), fd_(live_server_lock())
     {
+        if (paused_)
+            paused_->let_go();
         if (fd_ >= 0)
             ::flock(fd_, LOCK_EX);
     }
@@ -78,11 +128,14 @@ public:
     {
         if (fd_ >= 0)
             ::close(fd_);
+        if (paused_)
+            paused_->hold();
     }
     server_turn(const server_turn&) = delete;
     server_turn& operator=(const server_turn&) = delete;
 
 private:
+    server_use* paused_;
     int fd_;
 };
 
@@ -99,4 +152,5 @@ template <class Engine> bool is_babelfish(const Engine& engine)
 #define DRAV_LIVE_SERVER_OR_SKIP(var)                                                        \
     const auto var##_opt = ::drav_test::live_mssql();                                       \
     if (!var##_opt) GTEST_SKIP() << "no live T-SQL server (DRAV_TEST_MSSQL_DSN / _SERVER)"; \
+    ::drav_test::server_use var##_use;                                                      \
     const ::drav_test::live_server& var = *var##_opt
