@@ -820,17 +820,16 @@ void utf16_piece(const long_param& p, std::size_t pos, std::u16string& piece)
     win_utf16_append(piece, std::wstring_view(p.text + pos, std::min(piece_size, p.size - pos)));
 }
 
-// The size a value takes at the driver: UTF-16 units of text, or bytes.
+// The size a value takes at the driver: UTF-16 units of text (counted, the text is converted
+// only as it is sent), or bytes.
 std::size_t sent_size(const long_param& p)
 {
     if (!p.text)
         return p.size;
     std::size_t units = 0;
-    std::u16string piece;
-    for (std::size_t pos = 0; pos < p.size; pos += piece_size) {
-        utf16_piece(p, pos, piece);
-        units += piece.size();
-    }
+    char16_t unit[2];
+    for (std::size_t i = 0; i < p.size; ++i)
+        units += static_cast<std::size_t>(win_utf16_put(static_cast<char32_t>(p.text[i]), unit));
     return units;
 }
 

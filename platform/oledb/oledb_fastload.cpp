@@ -30,26 +30,7 @@ const wchar_t* const source_name = L"SQL Server ODBC provider";
 // A table name in brackets unless it already is.
 std::wstring quoted_table(const std::wstring& name)
 {
-    if (!name.empty() && name.front() == L'[')
-        return name;
-    std::wstring q = L"[";
-    for (wchar_t c : name) {
-        q += c;
-        if (c == L']')
-            q += L']';
-    }
-    return q + L"]";
-}
-
-std::wstring quoted_column(const std::wstring& name)
-{
-    std::wstring q = L"[";
-    for (wchar_t c : name) {
-        q += c;
-        if (c == L']')
-            q += L']';
-    }
-    return q + L"]";
+    return !name.empty() && name.front() == L'[' ? name : bracket_name(name);
 }
 
 // Decimal text of an unsigned 128-bit little-endian mantissa with a scale.
@@ -340,7 +321,7 @@ private:
                 names += L", ";
                 marks += L", ";
             }
-            names += quoted_column(cols_[b.iOrdinal - 1].name);
+            names += bracket_name(cols_[b.iOrdinal - 1].name);
             marks += L"?";
         }
         std::wstring sql = L"INSERT INTO " + quoted_table(table_) + L" (" + names + L") VALUES ";

@@ -45,6 +45,9 @@ private:
     HACCESSOR last_ = DB_NULL_HACCESSOR;
 };
 
+// One identifier in brackets, "]" doubled inside.
+std::wstring bracket_name(const std::wstring& name);
+
 // Puts the failure into the calling thread's error object; returns its code.
 HRESULT report(const odbc::error& e, const std::wstring& source);
 HRESULT report(HRESULT hr, const std::wstring& message, const std::wstring& source);

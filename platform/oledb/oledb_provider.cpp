@@ -7,6 +7,18 @@
 #include <mutex>
 
 namespace oledb_impl {
+
+std::wstring bracket_name(const std::wstring& name)
+{
+    std::wstring r = L"[";
+    for (wchar_t c : name) {
+        r.push_back(c);
+        if (c == L']')
+            r.push_back(L']');
+    }
+    return r + L"]";
+}
+
 namespace {
 
 bool iequal(const std::wstring& a, const std::wstring& b)
@@ -41,18 +53,6 @@ std::wstring variant_text(const VARIANT& v)
 }
 
 class command;
-
-// One identifier in brackets, "]" doubled inside.
-std::wstring bracket_name(const std::wstring& name)
-{
-    std::wstring r = L"[";
-    for (wchar_t c : name) {
-        r.push_back(c);
-        if (c == L']')
-            r.push_back(L']');
-    }
-    return r + L"]";
-}
 
 // True for a well-formed bracketed name of one or more parts ([a].[b]); such a
 // name is used as written, anything else is bracketed as one identifier.
