@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -182,38 +183,38 @@ INSTANTIATE_TEST_SUITE_P(Formats, JetWriter, ::testing::Values(jet::file_format:
 
 namespace {
 
-// Whether a file is there and opens as a database.
-bool opens(const std::string& path)
-{
-    try {
-        jet::database::open(path);
-        return true;
-    } catch (const jet::error&) {
-        return false;
-    }
-}
-
-// In a child process whose files may not grow past `limit` bytes: a new database with one table,
-// then rows with long values until the writer fails. Returns the child's exit status: 0 when a
-// write failed with a jet::error, 1 when every write went through, 2 on anything else.
-int write_until_full(const std::string& path, rlim_t limit, bool flush_first)
+// In a child process whose files may not grow past `limit` bytes (0: no limit of its own, the disk's):
+// a new database with the table "First" of 300 keyed rows, flushed; then the table "Second" with rows
+// of long values, flushed after each row (`flush_each`) or only at the end, until a write fails. The
+// number of Second's rows that a flush saved goes to `saved`. Returns the child's exit status: 0 when
+// a write failed with the disk error 3043, 1 when every write went through, 2 on anything else.
+int write_until_full(const std::string& path, rlim_t limit, bool flush_each, const std::string& saved)
 {
     pid_t pid = ::fork();
     if (pid == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit r{limit, limit};
-        ::setrlimit(RLIMIT_FSIZE, &r);
+        if (limit) ::setrlimit(RLIMIT_FSIZE, &r);
+        int flushed = 0;
         try {
-            auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
-            w->create_table(L"Big", {col(L"Blob", column_type::ole)}, {});
-            if (flush_first) w->flush();
-            for (int i = 0; i < 1000; ++i) {
-                std::vector<jet::value> row = {jet::value(jet::bytes(5000, static_cast<std::uint8_t>(i)))};
-                w->append(L"Big", row);
+            auto w = drav_test::new_keyed_table(path, jet::file_format::jet4, L"First",
+                                                {col(L"ID", column_type::long_integer), col(L"Note", column_type::memo)});
+            for (int i = 0; i < 300; ++i) {
+                std::vector<jet::value> row = {jet::value(static_cast<std::int32_t>(i)), jet::value(std::wstring(i, L'n'))};
+                w->append(L"First", row);
             }
             w->flush();
-        } catch (const jet::error&) {
-            ::_exit(0);
+            w->create_table(L"Second", {drav_test::counter_id(), col(L"Blob", column_type::ole)},
+                            {drav_test::primary_key_on_id()});
+            for (int i = 0; i < 1000; ++i) {
+                std::vector<jet::value> row = {jet::value(), jet::value(jet::bytes(5000, static_cast<std::uint8_t>(i)))};
+                w->append(L"Second", row);
+                if (flush_each) w->flush(), flushed = i + 1;
+            }
+            w->flush();
+        } catch (const jet::error& e) {
+            drav_test::write_file(saved, std::to_string(flushed));
+            ::_exit(e.code() == jet::err_io ? 0 : 2);
         } catch (...) {
             ::_exit(2);
         }
@@ -224,21 +225,62 @@ int write_until_full(const std::string& path, rlim_t limit, bool flush_first)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The file holds First whole and Second with exactly the rows a flush saved, by every reader.
+void expect_saved_state(const std::string& path, const std::string& saved_file)
+{
+    const long saved = std::stol("0" + drav_test::read_file(saved_file));
+    std::shared_ptr<jet::database> db;
+    ASSERT_NO_THROW(db = jet::database::open(path)) << path;
+    EXPECT_EQ(db->count_rows(L"First"), 300u);
+    drav_test::expect_indexes_match_rows(*db, L"First");
+    EXPECT_EQ(db->tables().size(), saved ? 2u : 1u);
+    if (saved) {
+        EXPECT_EQ(db->count_rows(L"Second"), static_cast<std::uint64_t>(saved));
+        drav_test::expect_indexes_match_rows(*db, L"Second");
+    }
+    auto tools = drav_test::mdbtools_read(path, "First");
+    if (tools.available) {
+        EXPECT_TRUE(tools.ok) << tools.version << tools.schema << tools.csv;
+    }
+    auto other = drav_test::mdb_reader_read(path);
+    if (!other.available) return;
+    EXPECT_TRUE(other.ok) << other.error;
+    EXPECT_EQ(other.counts["First"], 300);
+    if (saved) {
+        EXPECT_EQ(other.counts["Second"], saved);
+    }
+}
+
 } // namespace
 
-TEST(JetWriterFailures, AFullDiskLeavesNoFileThatOpensAsWhole)
+TEST(JetWriterFailures, AFailedWriteKeepsWhatTheLastFlushSaved)
 {
     drav_test::scratch_dir dir("jet-writer");
+    const std::string saved = dir.str("saved.txt");
     // Too small for even the empty database: nothing is left.
-    const std::string tiny = (dir.path() / "tiny.mdb").string();
-    EXPECT_EQ(write_until_full(tiny, 20000, false), 0);
+    const std::string tiny = dir.str("tiny.mdb");
+    EXPECT_EQ(write_until_full(tiny, 20000, false, saved), 0);
     EXPECT_FALSE(std::filesystem::exists(tiny));
-    // Room for the database but not the rows: the file does not open as a database.
-    for (bool flush_first : {false, true}) {
-        const std::string path = (dir.path() / (flush_first ? "flushed.mdb" : "new.mdb")).string();
-        EXPECT_EQ(write_until_full(path, 400000, flush_first), 0);
-        EXPECT_FALSE(opens(path)) << path;
+    // A file-size limit met while the second table is written, before its first flush or between
+    // flushes (then in the middle of a row or of a flush that rewrites saved pages).
+    for (bool flush_each : {false, true}) {
+        const std::string path = dir.str(flush_each ? "each.mdb" : "end.mdb");
+        EXPECT_EQ(write_until_full(path, 900000, flush_each, saved), 0);
+        EXPECT_TRUE(!flush_each || std::stol(drav_test::read_file(saved)) > 10);
+        expect_saved_state(path, saved);
     }
+    // A full disk: a small memory file system, where this process may mount one.
+    const auto small = dir.path() / "small";
+    std::filesystem::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=900k") != 0) GTEST_SKIP() << "cannot mount a small file system here";
+    for (bool flush_each : {false, true}) {
+        const std::string path = (small / (flush_each ? "each.mdb" : "end.mdb")).string();
+        EXPECT_EQ(write_until_full(path, 0, flush_each, saved), 0);
+        EXPECT_TRUE(!flush_each || std::stol(drav_test::read_file(saved)) > 10);
+        expect_saved_state(path, saved);
+        std::filesystem::remove(path);
+    }
+    ::umount(small.c_str());
 }
 
 TEST(JetWriterFailures, RefusedNamesWriteNothing)
