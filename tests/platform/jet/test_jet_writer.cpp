@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <csignal>
 #include <sys/mount.h>
@@ -304,4 +306,107 @@ TEST(JetWriterFailures, RefusedNamesWriteNothing)
     auto db = jet::database::open(path);
     ASSERT_EQ(db->tables().size(), 1u);
     EXPECT_EQ(db->tables()[0]->name, L"Good");
+}
+
+namespace {
+
+// The pages an inline usage map row lists: the global map of free pages is row 0 of page 1.
+std::set<std::uint32_t> free_pages_of(const std::string& file)
+{
+    const std::string b = drav_test::read_file(file);
+    const auto& l = jet::layout_for(jet::file_format::jet4);
+    std::set<std::uint32_t> out;
+    if (b.size() < 2 * l.page_size) return out;
+    const auto* pg = reinterpret_cast<const std::uint8_t*>(b.data()) + l.page_size;
+    const std::size_t at = jet::rd16(pg + l.data_offsets_at) & 0x1FFF;
+    EXPECT_EQ(pg[at], 0) << "the free-page map is not an inline map";
+    const std::uint32_t start = jet::rd32(pg + at + 1);
+    for (std::uint32_t i = 0; i < 64 * 8; ++i)
+        if (pg[at + 5 + i / 8] & (1u << (i % 8))) out.insert(start + i);
+    return out;
+}
+
+// The data pages (type 1) that the table definition at page `tdef` owns.
+std::set<std::uint32_t> data_pages_of(const std::string& file, std::uint32_t tdef)
+{
+    const std::string b = drav_test::read_file(file);
+    const std::size_t ps = jet::layout_for(jet::file_format::jet4).page_size;
+    std::set<std::uint32_t> out;
+    for (std::size_t n = 0; (n + 1) * ps <= b.size(); ++n) {
+        const auto* pg = reinterpret_cast<const std::uint8_t*>(b.data()) + n * ps;
+        if (pg[0] == 0x01 && jet::rd32(pg + 4) == tdef) out.insert(static_cast<std::uint32_t>(n));
+    }
+    return out;
+}
+
+} // namespace
+
+// Fields of the file that no round trip through our own reader compares: relationship flags as the
+// table definitions keep them, names of the longest length, and a deleted table's pages.
+TEST(JetWriterFields, RelationshipFlagsLongestNamesAndDeletedTables)
+{
+    drav_test::scratch_dir dir("jet-writer");
+    const std::string path = dir.str("fields.mdb");
+    const std::wstring parent(64, L'P'), key(64, L'K'), pk_name(64, L'I'), updates(255, L'u');
+    {
+        auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
+        w->create_table(parent, {col(key, column_type::long_integer)}, {drav_test::index(pk_name.c_str(), {{key, true}}, true)});
+        w->create_table(L"Child", {col(L"A", column_type::long_integer), col(L"B", column_type::long_integer),
+                                   col(L"C", column_type::long_integer)}, {});
+        EXPECT_THROW(w->create_table(std::wstring(65, L'x'), {col(L"A", column_type::long_integer)}, {}), jet::error);
+        EXPECT_THROW(w->create_table(L"T65", {col(std::wstring(65, L'c'), column_type::long_integer)}, {}), jet::error);
+        // Enforced with cascading updates; enforced with cascading deletes; not enforced.
+        w->add_relationship({updates, L"Child", parent, {L"A"}, {key}, 0x100});
+        w->add_relationship({L"Deletes", L"Child", parent, {L"B"}, {key}, 0x1000});
+        w->add_relationship({L"Loose", L"Child", parent, {L"C"}, {key}, 0x2});
+        EXPECT_THROW(w->add_relationship({std::wstring(256, L'v'), L"Child", parent, {L"C"}, {key}, 0x2}), jet::error);
+        w->flush();
+    }
+    // A table with rows that is then deleted: its pages go to the free-page map, emptied.
+    const std::string path2 = dir.str("deleted.mdb");
+    {
+        auto w = jet::database_writer::create(path2, jet::file_format::jet4, 45000);
+        w->create_table(L"Scrap", {col(L"Raw", column_type::binary, 32)}, {});
+        for (int i = 0; i < 400; ++i) {
+            std::vector<jet::value> row = {jet::value(jet::bytes{'S', 'C', 'R', 'A', 'P', '-', 'R', 'O', 'W', '-', 'M', 'A', 'R', 'K'})};
+            w->append(L"Scrap", row);
+        }
+        w->flush();
+        EXPECT_NE(drav_test::read_file(path2).find("SCRAP-ROW-MARK"), std::string::npos);
+        const std::uint32_t scrap_tdef = jet::database::open(path2)->table(L"Scrap")->tdef_page;
+        const std::set<std::uint32_t> pages = data_pages_of(path2, scrap_tdef);
+        EXPECT_GE(pages.size(), 2u);
+        w->delete_table(L"Scrap");
+        w->flush();
+        const std::set<std::uint32_t> free = free_pages_of(path2);
+        for (std::uint32_t p : pages) EXPECT_TRUE(free.count(p)) << "data page " << p << " of the deleted table is not free";
+        EXPECT_TRUE(free.count(scrap_tdef)) << "its definition page is not free";
+    }
+    EXPECT_EQ(drav_test::read_file(path2).find("SCRAP-ROW-MARK"), std::string::npos) << "the deleted rows stay in the file";
+    EXPECT_EQ(jet::database::open(path2)->find(L"Scrap"), nullptr);
+
+    auto db = jet::database::open(path);
+    auto child = db->table(L"Child");
+    std::map<std::wstring, const jet::index_def*> fks;
+    for (const auto& x : child->indexes)
+        if (x.foreign()) fks[child->columns[x.columns.at(0).number].name] = &x;
+    ASSERT_EQ(fks.size(), 2u) << "only the enforced relationships have foreign-key indexes";
+    ASSERT_TRUE(fks.count(L"A") && fks.count(L"B"));
+    EXPECT_TRUE(fks[L"A"]->cascade_updates);
+    EXPECT_FALSE(fks[L"A"]->cascade_deletes);
+    EXPECT_FALSE(fks[L"B"]->cascade_updates);
+    EXPECT_TRUE(fks[L"B"]->cascade_deletes);
+    EXPECT_EQ(db->table(parent)->indexes.size(), 3u); // the key and one back-reference per enforced relationship
+    EXPECT_EQ(db->count_rows(L"MSysRelationships"), 3u);
+
+    int status = 0;
+    drav_test::run_command("command -v mdb-schema", &status);
+    if (status != 0) return;
+    const std::string schema = drav_test::run_command("mdb-schema --indexes --relations " + drav_test::shell_quote(path) + " mysql");
+    const std::string p8(parent.begin(), parent.end()), k8(key.begin(), key.end());
+    const std::string ref = " REFERENCES `" + p8 + "`(`" + k8 + "`)";
+    EXPECT_NE(schema.find("ALTER TABLE `" + p8 + "` ADD PRIMARY KEY (`" + k8 + "`);"), std::string::npos) << schema;
+    EXPECT_NE(schema.find("FOREIGN KEY (`A`)" + ref + " ON UPDATE CASCADE;"), std::string::npos) << schema;
+    EXPECT_NE(schema.find("FOREIGN KEY (`B`)" + ref + " ON DELETE CASCADE;"), std::string::npos) << schema;
+    EXPECT_EQ(schema.find("FOREIGN KEY (`C`)"), std::string::npos) << schema;
 }
