@@ -410,3 +410,64 @@ TEST(JetWriterFields, RelationshipFlagsLongestNamesAndDeletedTables)
     EXPECT_NE(schema.find("FOREIGN KEY (`B`)" + ref + " ON DELETE CASCADE;"), std::string::npos) << schema;
     EXPECT_EQ(schema.find("FOREIGN KEY (`C`)"), std::string::npos) << schema;
 }
+
+namespace {
+
+jet::value dec(std::int64_t unscaled, std::uint8_t scale)
+{
+    jet::decimal d;
+    d.negative = unscaled < 0;
+    d.lo = static_cast<std::uint64_t>(unscaled < 0 ? -unscaled : unscaled);
+    d.scale = scale;
+    return jet::value(d);
+}
+
+} // namespace
+
+// Values and keys that other readers and Access judge: decimals rounded to the column's scale (half
+// away from zero), a unique descending index that takes any number of nulls as Access does, and a
+// Long property four bytes wide.
+TEST(JetWriterFields, DecimalRoundingNullKeysAndLongProperties)
+{
+    drav_test::scratch_dir dir("jet-writer");
+    const std::string path = dir.str("values.mdb");
+    {
+        auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
+        auto amount = col(L"Amount", column_type::numeric);
+        amount.precision = 18;
+        amount.scale = 2;
+        jet::property wide;
+        wide.name = L"Wide";
+        wide.type = column_type::long_integer;
+        wide.data = jet::value(std::int32_t{-1234567});
+        amount.properties.items.push_back(wide);
+        w->create_table(L"Nums", {col(L"N", column_type::long_integer), amount, col(L"Opt", column_type::long_integer)},
+                        {drav_test::index(L"ByOpt", {{L"Opt", false}}, false, true)});
+        const jet::value amounts[] = {dec(1005, 3), dec(-2345, 3), dec(7994, 3), dec(-125, 3)};
+        for (int i = 0; i < 4; ++i) {
+            std::vector<jet::value> row = {jet::value(std::int32_t{i}), amounts[i], i < 3 ? jet::value() : jet::value(std::int32_t{5})};
+            EXPECT_NO_THROW(w->append(L"Nums", row)) << "row " << i; // nulls in a unique descending index
+        }
+        std::vector<jet::value> dup = {jet::value(std::int32_t{9}), jet::value(), jet::value(std::int32_t{5})};
+        EXPECT_THROW(w->append(L"Nums", dup), jet::error);
+        w->flush();
+    }
+    auto db = jet::database::open(path);
+    EXPECT_EQ(db->count_rows(L"Nums"), 4u);
+    EXPECT_EQ(db->table(L"Nums")->columns[1].properties.get(L"Wide"), jet::value(std::int32_t{-1234567}));
+    drav_test::expect_indexes_match_rows(*db, L"Nums");
+    const std::vector<std::string> want = {"1.01", "-2.35", "7.99", "-0.13"};
+    auto tools = drav_test::mdbtools_read(path, "Nums");
+    if (tools.available) {
+        EXPECT_TRUE(tools.ok) << tools.csv;
+        for (const auto& v : want) EXPECT_NE(tools.csv.find("," + v), std::string::npos) << v << "\n" << tools.csv;
+        const std::string props = drav_test::run_command("mdb-prop " + drav_test::shell_quote(path) + " Nums");
+        EXPECT_NE(props.find("name: Amount\n\tWide: -1234567\n"), std::string::npos) << props;
+    }
+    auto other = drav_test::mdb_reader_read(path);
+    if (!other.available) return;
+    EXPECT_TRUE(other.ok) << other.error;
+    ASSERT_EQ(other.rows["Nums"].size(), 4u);
+    for (std::size_t i = 0; i < want.size(); ++i)
+        EXPECT_NE(other.rows["Nums"][i].find("\"" + want[i] + "\""), std::string::npos) << other.rows["Nums"][i];
+}
