@@ -190,6 +190,51 @@ TEST(JetWriter3, TextOutsideTheCodePageIsRefusedNamingTableColumnAndRow)
     EXPECT_THROW(jet::code_page_encoder(932), jet::error); // double-byte code pages are not written
 }
 
+// Each column of an Access 97 file names the file's code page, as in the files Access wrote; text
+// in a code page other than 1252 reads back through mdbtools.
+TEST(JetWriter3, ColumnsNameTheFileCodePage)
+{
+    drav_test::scratch_dir dir("jet-writer3");
+    const std::string path = (dir.path() / "cyrillic97.mdb").string();
+    const std::wstring word = L"\u041C\u043E\u0441\u043A\u0432\u0430"; // Moscow
+    {
+        auto w = jet::database_writer::create(path, jet::file_format::jet3, 45000.25, 1251);
+        w->create_table(L"Cities", {col(L"ID", column_type::long_integer), col(L"Name", column_type::text, 40),
+                                    col(L"Notes", column_type::memo)}, {});
+        std::vector<value> row = {value(std::int32_t{1}), value(word), value(word + L" " + word)};
+        w->append(L"Cities", row);
+        w->flush();
+    }
+    auto db = jet::database::open(path);
+    EXPECT_EQ(db->header().code_page, 1251);
+    for (const auto& c : db->table(L"Cities")->columns) EXPECT_EQ(c.code_page, 1251) << c.number;
+    auto tools = drav_test::mdbtools_read(path, "Cities");
+    if (tools.available) {
+        EXPECT_TRUE(tools.ok) << tools.csv;
+        EXPECT_NE(tools.csv.find("\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0"), std::string::npos) << tools.csv;
+    }
+
+    const std::string corpus = drav_test::testdata_dir();
+    if (!std::filesystem::exists(corpus)) GTEST_SKIP() << "test data not found: " << corpus;
+    int columns = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(corpus)) {
+        if (e.path().extension() != ".mdb") continue;
+        std::shared_ptr<jet::database> access;
+        try {
+            access = drav_test::open_any(e.path().string());
+        } catch (const jet::error&) {
+            continue;
+        }
+        if (access->format() != jet::file_format::jet3) continue;
+        for (const jet::catalog_entry* ce : access->tables(false))
+            for (const auto& c : access->table(ce->name)->columns) {
+                ++columns;
+                EXPECT_EQ(c.code_page, access->header().code_page) << e.path();
+            }
+    }
+    EXPECT_GT(columns, 10);
+}
+
 // A row whose offset table no reader could find (readers count its jump bytes from the row's length) is
 // refused as too large rather than written to be misread; its neighbours are stored.
 TEST(JetWriter3, RowsWhoseJumpTableReadersCannotPlaceAreRefused)
