@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_write3.h"
@@ -190,6 +193,23 @@ TEST(JetWriter3, TextOutsideTheCodePageIsRefusedNamingTableColumnAndRow)
     EXPECT_THROW(jet::code_page_encoder(932), jet::error); // double-byte code pages are not written
 }
 
+// The Access 97 files of the test data that open, by path.
+std::vector<std::pair<std::string, std::shared_ptr<jet::database>>> corpus_access97(const std::string& dir)
+{
+    std::vector<std::pair<std::string, std::shared_ptr<jet::database>>> out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+        if (e.path().extension() != ".mdb") continue;
+        std::shared_ptr<jet::database> db;
+        try {
+            db = drav_test::open_any(e.path().string());
+        } catch (const jet::error&) {
+            continue;
+        }
+        if (db->format() == jet::file_format::jet3) out.emplace_back(e.path().string(), db);
+    }
+    return out;
+}
+
 // Each column of an Access 97 file names the file's code page, as in the files Access wrote; text
 // in a code page other than 1252 reads back through mdbtools.
 TEST(JetWriter3, ColumnsNameTheFileCodePage)
@@ -217,21 +237,12 @@ TEST(JetWriter3, ColumnsNameTheFileCodePage)
     const std::string corpus = drav_test::testdata_dir();
     if (!std::filesystem::exists(corpus)) GTEST_SKIP() << "test data not found: " << corpus;
     int columns = 0;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(corpus)) {
-        if (e.path().extension() != ".mdb") continue;
-        std::shared_ptr<jet::database> access;
-        try {
-            access = drav_test::open_any(e.path().string());
-        } catch (const jet::error&) {
-            continue;
-        }
-        if (access->format() != jet::file_format::jet3) continue;
+    for (const auto& [where, access] : corpus_access97(corpus))
         for (const jet::catalog_entry* ce : access->tables(false))
             for (const auto& c : access->table(ce->name)->columns) {
                 ++columns;
-                EXPECT_EQ(c.code_page, access->header().code_page) << e.path();
+                EXPECT_EQ(c.code_page, access->header().code_page) << where;
             }
-    }
     EXPECT_GT(columns, 10);
 }
 
@@ -286,19 +297,11 @@ TEST(JetWriter3, CorpusAccess97IndexesHoldTheKeysWeEncode)
     const std::string dir = drav_test::testdata_dir();
     if (!std::filesystem::exists(dir)) GTEST_SKIP() << "test data not found: " << dir;
     drav_test::index_tally tally;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
-        if (e.path().extension() != ".mdb") continue;
-        std::shared_ptr<jet::database> db;
-        try {
-            db = drav_test::open_any(e.path().string());
-        } catch (const jet::error&) {
-            continue;
-        }
-        if (db->format() != jet::file_format::jet3) continue;
+    for (const auto& [where, db] : corpus_access97(dir)) {
         ++tally.files;
         for (const jet::catalog_entry* ce : db->tables(true)) {
             auto t = db->table(ce->name);
-            if (t && t->tdef_page != 0) drav_test::check_index_keys(*db, *t, e.path().string(), tally);
+            if (t && t->tdef_page != 0) drav_test::check_index_keys(*db, *t, where, tally);
         }
     }
     std::printf("Access 97 files %d, indexes %d (not encodable %d), keys %ld; mismatched indexes %d, keys %ld\n",
