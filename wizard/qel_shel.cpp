@@ -98,6 +98,20 @@ const tk_error_entry dao_texts[] = {
     {68957, "Data type conversion error.\nSee the 'Support' page of the product documentation for help."},
 };
 
+// Connects with the named database. One that the server does not have yet is made by the run:
+// then the login alone is checked, and only a database that is there yet refused stops the user.
+void connect_to_database(dravlen_convertor& c, const std::wstring& db)
+{
+    try {
+        c.engine.connect(c.host, c.login, c.password, db, false);
+    } catch (const odb_exception&) {
+        c.engine.connect(c.host, c.login, c.password, false);
+        if (c.engine.is_db_exist(db))
+            throw;
+        tk_log_write_w(1, L"Database '%ls' does not exist yet: the run creates it", db.c_str());
+    }
+}
+
 } // namespace
 
 std::string qel_dao_error_text(std::int32_t code)
@@ -224,7 +238,7 @@ void connect_animation::operator()()
             if (db.empty())
                 c.engine.connect(c.host, c.login, c.password, false);
             else
-                c.engine.connect(c.host, c.login, c.password, db, false);
+                connect_to_database(c, db);
         }
         connected = true;
     } catch (const tk_exception& e) {

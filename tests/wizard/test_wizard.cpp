@@ -1071,9 +1071,12 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
         w.mssql.press(1330);
         w.mssql.set_text(1012, s.user);
         w.mssql.set_text(1013, s.password);
-        w.mssql.set_text(1002, L"");
+        // A database the server does not have yet: the login is checked, the run makes it.
+        const std::wstring fresh = db + L"_new";
+        w.mssql.set_text(1002, fresh);
         w.shell.press_next();
         ASSERT_EQ(w.active_id(), 106) << tk_to_string(last_text());
+        EXPECT_EQ(w.files.get_text(1004), fresh);
 
         // A source that does not open: refused before the database is even asked about.
         w.files.set_text(1003, tk_to_wstring(locked));
