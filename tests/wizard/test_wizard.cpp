@@ -1315,6 +1315,14 @@ TEST_F(WizardTest, ConnectionCheckTouchesItsTimerOnlyOnTheUserInterfaceThread)
     EXPECT_TRUE(keyboard::qt_warnings::containing("another thread").empty());
 }
 
+// From the welcome page along the script road (welcome, script settings, security) to page 106.
+void take_script_road_to_files(wizard_set& w)
+{
+    w.welcome.press(1330);
+    for (int i = 0; i < 3; ++i)
+        w.shell.press_next();
+}
+
 TEST_F(WizardTest, EachRoadKeepsItsDestinationAndALoadedProfileTakesItsRoad)
 {
     const std::wstring script = (tmp / "shop.sql").wstring();
@@ -1326,12 +1334,9 @@ TEST_F(WizardTest, EachRoadKeepsItsDestinationAndALoadedProfileTakesItsRoad)
         w.converter.destination = L"ShopDb";
         w.shell.create();
         // The script road starts from the source, not from the server's database name.
-        w.welcome.press(1330);
-        for (int i = 0; i < 3; ++i)
-            w.shell.press_next();
+        take_script_road_to_files(w);
         ASSERT_EQ(w.active_id(), 106);
         EXPECT_EQ(w.files.get_text(1004), script);
-        w.files.set_text(1004, script);
         for (int i = 0; i < 3; ++i)
             w.shell.press_back();
         ASSERT_EQ(w.active_id(), 103);
@@ -1341,9 +1346,7 @@ TEST_F(WizardTest, EachRoadKeepsItsDestinationAndALoadedProfileTakesItsRoad)
         ASSERT_EQ(w.active_id(), 118);
         EXPECT_EQ(w.mssql.get_text(1002), L"ShopDb");
         w.shell.press_back();
-        w.welcome.press(1330);
-        for (int i = 0; i < 3; ++i)
-            w.shell.press_next();
+        take_script_road_to_files(w);
         ASSERT_EQ(w.active_id(), 106);
         EXPECT_EQ(w.files.get_text(1004), script);
         w.shell.press_next();   // the source is not there: the page stays, the path is kept
@@ -1390,8 +1393,7 @@ TEST_F(WizardTest, EachRoadKeepsItsDestinationAndALoadedProfileTakesItsRoad)
     chosen = script_profile;
     w.welcome.press(1115);
     EXPECT_TRUE(w.welcome.is_checked(1330));
-    for (int i = 0; i < 3; ++i)
-        w.shell.press_next();
+    take_script_road_to_files(w);
     ASSERT_EQ(w.active_id(), 106);
     EXPECT_EQ(w.files.get_text(1311), L"&Destination T-SQL script path:");
     EXPECT_EQ(w.files.get_text(1004), script);
