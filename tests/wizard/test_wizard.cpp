@@ -1400,6 +1400,38 @@ TEST_F(WizardTest, EachRoadKeepsItsDestinationAndALoadedProfileTakesItsRoad)
     EXPECT_EQ(w.converter.other_destination, L"ShopDb");
 }
 
+TEST_F(WizardTest, AServerProfileLoadedAtTheKeyboardWhileExportIsChosenTakesTheServerRoad)
+{
+    const fs::path profile = tmp / "server.qel";
+    std::ofstream(profile) << "[Generic settings]\nsrc=/data/shop.mdb\ndest=Orders\n"
+                              "[MS SQL Server settings]\nserver=db-host\ndirect mode=1\n";
+    ui_set_file_hook([&](ui_file_request& r) {
+        r.file = profile.wstring();
+        return true;
+    });
+    wizard_set w;
+    w.converter.destination = L"ShopDb";
+    ui_set_modal_hook(nullptr);
+    bool export_chosen = false, migrate_shown = false;
+    std::wstring database;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        keyboard::press(sheet, Qt::Key_E, Qt::AltModifier);   // "&Export into local T-SQL script file"
+        export_chosen = w.welcome.is_checked(1330);
+        keyboard::press(sheet, Qt::Key_L, Qt::AltModifier);   // "&Load Settings..."
+        migrate_shown = w.welcome.is_checked(1329) && !w.welcome.is_checked(1330);
+        keyboard::press(sheet, Qt::Key_Return);
+        if (w.active_id() == 118)
+            database = w.mssql.get_text(1002);
+        keyboard::when_modal_shows([&](QWidget* box) { keyboard::press(box, Qt::Key_Y); }, sheet);
+        keyboard::press(sheet, Qt::Key_Escape);
+    });
+    EXPECT_EQ(w.shell.do_modal(), 1);
+    EXPECT_TRUE(export_chosen);
+    EXPECT_TRUE(migrate_shown);
+    EXPECT_EQ(database, L"Orders");   // not a script path made of it
+    EXPECT_TRUE(w.converter.direct);
+}
+
 TEST_F(WizardTest, WorkgroupSettingsApplyOnTheScriptRoadOnly)
 {
     DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
