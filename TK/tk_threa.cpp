@@ -54,6 +54,20 @@ void tk_converter::set_logfile(const std::string& path)
     logger->set_file(path);
 }
 
+void tk_converter::choose_logfile(const std::string& path)
+{
+    tk_log_write(1, "tk_convertor::choose_logfile(%s)", path.c_str());
+    if (!path.empty())
+        tk_logger::check_file(path);
+    logfile = path;
+}
+
+void tk_converter::open_logfile()
+{
+    if (!logfile.empty())
+        set_logfile(logfile);
+}
+
 // ---------------------------------------------------------------------------
 // tk_thread
 

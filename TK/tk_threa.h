@@ -56,6 +56,11 @@ public:
     // folder or a folder the user may not write to is refused with a level-1
     // tk_exception before logging is switched on.
     void set_logfile(const std::string& path);
+    // Checks the path as set_logfile does and remembers it, leaving the logger as it is: the
+    // log is switched on by open_logfile when the run starts. An empty path means no log.
+    void choose_logfile(const std::string& path);
+    // Makes the remembered log file the logger's (set_logfile); nothing when there is none.
+    void open_logfile();
 
     std::atomic<bool> finished{false};  // set when a conversion run ends; read by another thread
     bool silent = false;        // no questions, no message boxes

@@ -107,6 +107,10 @@ void dravlen_convertor::run()
     outcome_ = run_outcome::failed;   // until the run says otherwise
     if (error_handler* h = error_handler::get())
         h->reset_failures();
+    if (!open_run_log()) {
+        outcome_ = settle_outcome(run_outcome::failed);
+        return;
+    }
     init_conversion scope(&finished, false, frontend_);
     engine.set_view_owned(true);
     run_outcome ended = run_outcome::succeeded;
@@ -178,8 +182,9 @@ void dravlen_convertor::run()
             frontend_->run_failed();
         }
     } catch (const tk_final_exception&) {
-        // The user's Abort: nothing more to say.
+        // The user's Abort or a stop request: the log tells why the run ended early.
         ended = run_outcome::cancelled;
+        tk_log_write(3, "Conversion cancelled before it was complete");
     } catch (const tk_exception& e) {
         ended = run_outcome::failed;
         error_handler::ref().handle(e, true);
@@ -194,6 +199,21 @@ void dravlen_convertor::run()
         }
     }
     outcome_ = settle_outcome(ended);
+}
+
+// The log of a run is switched on as the run starts, so the pages before it leave the last
+// run's log as it was. A log that cannot be opened is reported and ends the run.
+bool dravlen_convertor::open_run_log()
+{
+    try {
+        open_logfile();
+        return true;
+    } catch (const tk_exception& e) {
+        error_handler::ref().handle(e, true);
+        if (frontend_)
+            frontend_->run_failed();
+        return false;
+    }
 }
 
 // A run that reached its end fails when any of its error scopes counted something not converted.
@@ -322,7 +342,7 @@ void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
 
 bool acc_converter_impl::applies_workgroup() const
 {
-    return use_workgroup && !ugl_file.empty() && !ugl_user.empty();
+    return use_workgroup && road_has_workgroup() && !ugl_file.empty() && !ugl_user.empty();
 }
 
 void acc_converter_impl::apply_workgroup(dao_engine& dao) const

@@ -46,9 +46,11 @@ public:
 // The Access side of the settings.
 class acc_converter_impl {
 public:
+    virtual ~acc_converter_impl() = default;
     // Opens the source once with the given settings and closes it again; raises on failure.
     void check_acc_base(const std::wstring& source, const std::wstring& password);
-    // Workgroup security applies when it is switched on and both a file and a user are given:
+    // Workgroup security applies when it is switched on, the road taken offers it, and both a
+    // file and a user are given:
     // one rule for the source check, the table list, the query test and the run.
     bool applies_workgroup() const;
     // The workgroup of applies_workgroup(), else the engine's blank one.
@@ -61,6 +63,10 @@ public:
     std::wstring ugl_file;
 
 protected:
+    // Whether the road taken offers the workgroup settings; a road that does not show them does
+    // not use them either.
+    virtual bool road_has_workgroup() const { return true; }
+
     std::wstring checked_source_;   // the source that check_acc_base accepted last
 };
 
@@ -123,11 +129,22 @@ public:
 
     void set_frontend(run_frontend* frontend) { frontend_ = frontend; }
 
+    // Takes the road into SQL Server (direct) or into a script: in the wizard each road keeps
+    // its own destination, and the one of the road taken comes back into `destination`.
+    void take_road(bool into_server);
+
     // true: into SQL Server; false: into a T-SQL script file.
     bool direct = true;
+    // The destination of the road not taken: the script path while direct, else the database.
+    std::wstring other_destination;
+
+protected:
+    // The wizard offers the workgroup settings on the script road only; the console on both.
+    bool road_has_workgroup() const override { return console_ || !direct; }
 
 private:
     void run();
+    bool open_run_log();
     run_outcome settle_outcome(run_outcome ended) const;
     void convert_entry(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
                        const std::wstring& name, const std::wstring& sql);

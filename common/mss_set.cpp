@@ -104,6 +104,7 @@ bool dravlen_convertor::serialize(bool store)
     ok &= key.exchange("as_dbo", as_dbo, store);
     engine.set_as_dbo(as_dbo);
     ok &= key.exchange("dest", destination, store);
+    ok &= key.exchange("dest_other", other_destination, store);
     ok &= key.exchange("direct", direct, store);
     ok &= key.exchange("dmp_ins_com", dump_options.comments, store);
     ok &= key.exchange("dmp_ins_db", dump_options.create_database, store);
@@ -167,14 +168,25 @@ bool mssql_converter_impl::store_profile(udb_profile& profile) const
     return true;
 }
 
+void dravlen_convertor::take_road(bool into_server)
+{
+    // The console's one destination is the one its command line names, on either road.
+    if (into_server != direct && !console_)
+        destination.swap(other_destination);
+    direct = into_server;
+}
+
+// The profile's road is taken first, so that its destination ("dest", as every profile has it)
+// lands on that road and the road left keeps its own.
 bool dravlen_convertor::load_profile(const udb_profile& profile)
 {
+    const std::wstring d = profile.get_value(mss_section, L"direct mode");
+    if (!d.empty())
+        take_road(d == L"1");
     udb_converter::load_profile(profile);
     if (!mssql_converter_impl::load_profile(profile))
         return false;
-    const std::wstring d = profile.get_value(mss_section, L"direct mode");
-    if (!d.empty())
-        direct = (d == L"1");
+    text_rule(profile, L"other destination", other_destination);
     return true;
 }
 
@@ -194,6 +206,8 @@ bool dravlen_convertor::store_profile(udb_profile& profile)
     if (!mssql_converter_impl::store_profile(profile))
         return false;
     profile.add_value(mss_section, L"direct mode", flag_text(direct));
+    if (!other_destination.empty())
+        profile.add_value(mss_section, L"other destination", other_destination);
     return true;
 }
 

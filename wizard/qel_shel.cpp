@@ -27,6 +27,11 @@ const wchar_t* const qel_error_text =
 const wchar_t* const qel_cancel_text =
     L"The conversion was cancelled before it was complete: the destination\nholds only part of the database.\n\n"
     L"Click 'Finish' to exit the wizard.";
+const wchar_t* const qel_script_success_text =
+    L"Wizard has written your MS Access database into\na T-SQL script successfully.\n\nClick 'Finish' to exit "
+    L"the wizard.";
+const wchar_t* const qel_script_cancel_text =
+    L"The conversion was cancelled before it was complete.\n\nClick 'Finish' to exit the wizard.";
 const wchar_t* const qel_no_tables_question = L"There are no tables selected. Continue anyway?";
 
 namespace {
@@ -93,6 +98,20 @@ const tk_error_entry dao_texts[] = {
     {68957, "Data type conversion error.\nSee the 'Support' page of the product documentation for help."},
 };
 
+// Connects with the named database. One that the server does not have yet is made by the run:
+// then the login alone is checked, and only a database that is there yet refused stops the user.
+void connect_to_database(dravlen_convertor& c, const std::wstring& db)
+{
+    try {
+        c.engine.connect(c.host, c.login, c.password, db, false);
+    } catch (const odb_exception&) {
+        c.engine.connect(c.host, c.login, c.password, false);
+        if (c.engine.is_db_exist(db))
+            throw;
+        tk_log_write_w(1, L"Database '%ls' does not exist yet: the run creates it", db.c_str());
+    }
+}
+
 } // namespace
 
 std::string qel_dao_error_text(std::int32_t code)
@@ -145,7 +164,7 @@ bool welcome_page::page_init()
 int welcome_page::on_next()
 {
     dravlen_convertor& c = conv("qel_shel", 62);
-    c.direct = is_checked(1329);
+    c.take_road(is_checked(1329));
     tk_log_write(1, "settind direct_mode to %d", c.direct ? 1 : 0);
     return c.direct ? 118 : 109;
 }
@@ -155,9 +174,14 @@ void welcome_page::help()
     shell().display_help(1021);
 }
 
+// The road chosen so far holds unless the profile names its own; the buttons then show it.
 void welcome_page::on_load()
 {
+    dravlen_convertor& c = conv("qel_shel", 62);
+    c.take_road(is_checked(1329));
     gui_load_profile<dravlen_convertor>(this, m_ext);
+    check(1329, c.direct);
+    check(1330, !c.direct);
 }
 
 void welcome_page::on_command(int id, int code)
@@ -214,7 +238,7 @@ void connect_animation::operator()()
             if (db.empty())
                 c.engine.connect(c.host, c.login, c.password, false);
             else
-                c.engine.connect(c.host, c.login, c.password, db, false);
+                connect_to_database(c, db);
         }
         connected = true;
     } catch (const tk_exception& e) {
@@ -553,7 +577,8 @@ void sel_file_page::store()
     c.source = get_text(1003);
     c.db_password = get_text(1007);
     c.destination = get_text(1004);
-    c.set_logfile(narrow(get_text(1006)));
+    // Only checked here: the log is opened when the run starts, so the last run's stays whole.
+    c.choose_logfile(narrow(get_text(1006)));
 }
 
 void sel_file_page::report(const std::exception_ptr& error)
@@ -962,6 +987,16 @@ void qel_sel_tables_page::on_command(int id, int code)
         on_edit_query();
     else
         sel_tables_page::on_command(id, code);
+}
+
+// ---------------------------------------------------------------------------------------------
+// qel_finish_page
+
+qel_finish_page::qel_finish_page(const std::wstring& success, const std::wstring& error, const std::wstring& cancel,
+                                 const std::wstring& extension)
+    : gui_finish_page_t(success, error, cancel, extension)
+{
+    set_script_texts(qel_script_success_text, qel_script_cancel_text);
 }
 
 // ---------------------------------------------------------------------------------------------

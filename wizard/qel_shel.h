@@ -195,12 +195,19 @@ protected:
     tk_thread_functor* get_functor() override;
 };
 
-using qel_finish_page = gui_finish_page_t<dravlen_convertor, 116>;
+// The last page, with the script road's own texts.
+class qel_finish_page : public gui_finish_page_t<dravlen_convertor, 116> {
+public:
+    qel_finish_page(const std::wstring& success, const std::wstring& error, const std::wstring& cancel,
+                    const std::wstring& extension);
+};
 
 // The wizard's texts.
 extern const wchar_t* const qel_success_text;
 extern const wchar_t* const qel_error_text;
 extern const wchar_t* const qel_cancel_text;
+extern const wchar_t* const qel_script_success_text;
+extern const wchar_t* const qel_script_cancel_text;
 extern const wchar_t* const qel_no_tables_question;
 
 // The DAO error texts of the file selection page ("" when the code has none).

@@ -383,6 +383,7 @@ TEST_F(WizardTest, FinishPageListsTheRunsErrorsReadOnlyAndDisablesCancelAndHelp)
     w.shell.add_error("first\nline");
     w.shell.add_error("second");
     ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
+    EXPECT_EQ(w.finish.get_text(1313, 0), L"Conversion Ended with Errors");
     EXPECT_EQ(w.finish.get_text(1314, 0), qel_error_text);
     EXPECT_TRUE(w.finish.is_visible(1016));
     EXPECT_EQ(w.finish.get_text(1016, 0), L"first line\n\nsecond\n\n");
@@ -397,6 +398,7 @@ TEST_F(WizardTest, FinishPageListsTheRunsErrorsReadOnlyAndDisablesCancelAndHelp)
     wizard_set ok;
     ok.shell.create();
     ASSERT_TRUE(ok.shell.set_cur_sel_by_id(116));
+    EXPECT_EQ(ok.finish.get_text(1313, 0), L"Conversion is Completed");
     EXPECT_EQ(ok.finish.get_text(1314, 0), qel_success_text);
     EXPECT_FALSE(ok.finish.is_visible(1016));
 }
@@ -487,17 +489,27 @@ TEST_F(WizardTest, QuickLaunchConvertsACorpusFileIntoAScript)
     std::ofstream(script) << "stale";   // an existing script is replaced
     std::vector<int> ids;
     int finish_seen = 0;
+    std::wstring heading, result, note;
     const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
         for (ui_page* p : shell.pages())
             ids.push_back(p->template_id());
         shell.create();
         ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
-        finish_seen = shell.active_page() ? shell.active_page()->template_id() : 0;
+        if (ui_page* p = shell.active_page()) {
+            finish_seen = p->template_id();
+            heading = p->get_text(1313, 0);
+            result = p->get_text(1314, 0);
+            note = p->get_text(1315, 0);
+        }
         shell.press_finish();
         return shell.result();
     });
     EXPECT_EQ(ids, (std::vector<int>{107, 116}));
     EXPECT_EQ(finish_seen, 116);
+    // A script was written, not a server database.
+    EXPECT_EQ(heading, L"Conversion is Completed");
+    EXPECT_EQ(result, qel_script_success_text);
+    EXPECT_EQ(note, L"The T-SQL script is in '" + script.wstring() + L"'.");
     EXPECT_EQ(rc, 0);
     std::ifstream in(script);
     std::stringstream text;
@@ -632,17 +644,21 @@ TEST_F(WizardTest, RunErrorsAreListedOnTheFinishPageAndTheRunGoesOn)
         else if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
             m->press(IDOK);
     };
-    std::wstring result, lines;
+    std::wstring heading, result, lines, note;
     const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
         shell.create();
         ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
         ui_page* finish = shell.active_page();
+        heading = finish->get_text(1313, 0);
         result = finish->get_text(1314, 0);
         lines = finish->get_text(1016, 0);
+        note = finish->get_text(1315, 0);
         shell.press_finish();
         return shell.result();
     });
+    EXPECT_EQ(heading, L"Conversion Ended with Errors");
     EXPECT_EQ(result, qel_error_text);
+    EXPECT_EQ(note, L"The T-SQL script in '" + script.wstring() + L"' is incomplete.");
     EXPECT_EQ(rc, -1);   // a query that was not converted makes the run a failure
     EXPECT_EQ(lines.rfind(L"Broken: ", 0), 0u) << tk_to_string(lines);
     EXPECT_EQ(lines.find(L'\n'), lines.size() - 2);   // one line, then the empty line
@@ -726,8 +742,10 @@ TEST_F(WizardTest, CancelDuringARunStopsTheRunInsteadOfClosingUnderIt)
         c.selected_queries = {{L"Broken", L"SELECT * FROM NoSuchTable"}};
         for (const auto& t : tables)
             c.selected_queries.emplace_back(t, L"");
+        c.logfile = (tmp / "stopped.log").string();
         ASSERT_TRUE(c.store_profile_file(profile.wstring()));
     }
+    std::ofstream(tmp / "stopped.log") << "the last run's log";
     wizard_shell* sheet = nullptr;
     bool cancelled = false;
     answer = [&](ui_dialog& d) {
@@ -747,19 +765,30 @@ TEST_F(WizardTest, CancelDuringARunStopsTheRunInsteadOfClosingUnderIt)
         }
     };
     bool ended_early = true;
-    std::wstring result;
+    std::wstring heading, result, note;
     const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
         sheet = &shell;
         shell.create();
         ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
         ended_early = shell.is_ended();
-        if (shell.active_page())
-            result = shell.active_page()->get_text(1314, 0);
+        if (ui_page* p = shell.active_page()) {
+            heading = p->get_text(1313, 0);
+            result = p->get_text(1314, 0);
+            note = p->get_text(1315, 0);
+        }
         shell.press_finish();
         return shell.result();
     });
     EXPECT_TRUE(cancelled);
-    EXPECT_EQ(result, qel_cancel_text);   // not the success text, and not only "some errors"
+    // Not the success text, and not only "some errors"; no script named that is not there.
+    EXPECT_EQ(heading, L"Conversion was Cancelled");
+    EXPECT_EQ(result, qel_script_cancel_text);
+    EXPECT_FALSE(fs::exists(script));
+    EXPECT_EQ(note, L"No T-SQL script was written.");
+    // The run's log replaced the last one and says the run was cut short.
+    const std::string log = drav_test::read_file(tmp / "stopped.log");
+    EXPECT_EQ(log.find("the last run's log"), std::string::npos);
+    EXPECT_NE(log.find("Conversion cancelled before it was complete"), std::string::npos) << log;
     EXPECT_EQ(rc, -1);
     EXPECT_FALSE(ended_early);   // the sheet stayed until the run had stopped
     bool asked = false;
@@ -814,7 +843,7 @@ TEST_F(WizardTest, ErrorsOfThePagesBeforeTheRunAreNotTheRunsErrors)
     });
     w.welcome.press(1115);   // a profile that is not there: reported on the welcome page
     EXPECT_EQ(w.shell.errors().size(), 1u);
-    EXPECT_EQ(run_through_pages(w, mdb, L"", tmp / "out.sql"), qel_success_text);
+    EXPECT_EQ(run_through_pages(w, mdb, L"", tmp / "out.sql"), qel_script_success_text);
     EXPECT_EQ(w.converter.outcome(), run_outcome::succeeded);
 }
 
@@ -828,7 +857,7 @@ TEST_F(WizardTest, EveryProtectedCorpusFileConvertsThroughThePagesWithItsPasswor
         const fs::path script = tmp / "protected.sql";
         fs::remove(script);
         boxes.clear();
-        EXPECT_EQ(convert_through_pages(src, tk_to_wstring(drav_test::corpus_db_password), script), qel_success_text)
+        EXPECT_EQ(convert_through_pages(src, tk_to_wstring(drav_test::corpus_db_password), script), qel_script_success_text)
             << f.path;
         for (const auto& b : boxes)
             ADD_FAILURE() << f.path << ": " << tk_to_string(b.text);
@@ -839,7 +868,7 @@ TEST_F(WizardTest, EveryProtectedCorpusFileConvertsThroughThePagesWithItsPasswor
             continue;
         const std::string twin = drav_test::testdata(f.twin);
         const fs::path twin_script = tmp / "twin.sql";
-        EXPECT_EQ(convert_through_pages(twin, L"", twin_script), qel_success_text) << f.twin;
+        EXPECT_EQ(convert_through_pages(twin, L"", twin_script), qel_script_success_text) << f.twin;
         EXPECT_EQ(drav_test::script_body(drav_test::read_file(twin_script)), drav_test::script_body(text)) << f.path;
     }
     if (converted == 0)
@@ -863,6 +892,7 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     w.files.set_text(1003, tk_to_wstring(src));
     w.files.set_text(1004, script.wstring());
     w.files.set_text(1006, (tmp / "wizard.log").wstring());
+    std::ofstream(tmp / "wizard.log") << "the last run's log";
     for (const wchar_t* wrong : {L"", L"N0tTheR1ght0ne"}) {
         boxes.clear();
         w.files.set_text(1007, wrong);
@@ -883,10 +913,9 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     w.shell.press_next();
     w.shell.press_cancel();
     EXPECT_EQ(drav_test::read_file(script), "old");
-    // The log was on all along and never saw the password.
-    const std::string log = drav_test::read_file(tmp / "wizard.log");
-    EXPECT_NE(log.find("Opening MS Access database"), std::string::npos);
-    EXPECT_EQ(log.find("N0tTheR1ght0ne"), std::string::npos);
+    // The log is the run's: refusals and a cancel before any run leave the last one whole.
+    EXPECT_EQ(drav_test::read_file(tmp / "wizard.log"), "the last run's log");
+    EXPECT_EQ(w.converter.logfile, (tmp / "wizard.log").string());
 }
 
 TEST_F(WizardTest, TestQueryAsksTheDatabaseAndShowsItsError)
@@ -1031,6 +1060,10 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
     {
         wizard_set w;
         w.converter.direct = true;
+        // Workgroup settings left from the script road (a file that is none) are not this road's.
+        w.converter.use_workgroup = true;
+        w.converter.ugl_file = tk_to_wstring(mdb);
+        w.converter.ugl_user = L"admin";
         w.shell.create();
         w.shell.press_next();
         ASSERT_EQ(w.active_id(), 118);
@@ -1038,9 +1071,12 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
         w.mssql.press(1330);
         w.mssql.set_text(1012, s.user);
         w.mssql.set_text(1013, s.password);
-        w.mssql.set_text(1002, L"");
+        // A database the server does not have yet: the login is checked, the run makes it.
+        const std::wstring fresh = db + L"_new";
+        w.mssql.set_text(1002, fresh);
         w.shell.press_next();
         ASSERT_EQ(w.active_id(), 106) << tk_to_string(last_text());
+        EXPECT_EQ(w.files.get_text(1004), fresh);
 
         // A source that does not open: refused before the database is even asked about.
         w.files.set_text(1003, tk_to_wstring(locked));
@@ -1147,6 +1183,7 @@ TEST_F(WizardTest, ANonAccessFileGetsOneErrorAndTheFinishPageSaysWhereTheScriptI
     EXPECT_EQ(boxes[0].text.rfind(L"Cannot recognize MS Access database format.", 0), 0u) << tk_to_utf8(last_text());
 
     w.converter.destination = (tmp / "notes.sql").wstring();
+    std::ofstream(tmp / "notes.sql") << "GO";
     ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
     EXPECT_TRUE(w.finish.is_visible(1315));
     EXPECT_EQ(w.finish.get_text(1315, 0), L"The T-SQL script is in '" + (tmp / "notes.sql").wstring() + L"'.");
@@ -1276,6 +1313,163 @@ TEST_F(WizardTest, ConnectionCheckTouchesItsTimerOnlyOnTheUserInterfaceThread)
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(keyboard::qt_warnings::containing("Timer").empty());
     EXPECT_TRUE(keyboard::qt_warnings::containing("another thread").empty());
+}
+
+// From the welcome page along the script road (welcome, script settings, security) to page 106.
+void take_script_road_to_files(wizard_set& w)
+{
+    w.welcome.press(1330);
+    for (int i = 0; i < 3; ++i)
+        w.shell.press_next();
+}
+
+TEST_F(WizardTest, EachRoadKeepsItsDestinationAndALoadedProfileTakesItsRoad)
+{
+    const std::wstring script = (tmp / "shop.sql").wstring();
+    const fs::path script_profile = tmp / "script.qel";
+    {
+        wizard_set w;
+        w.converter.direct = true;
+        w.converter.source = (tmp / "shop.mdb").wstring();
+        w.converter.destination = L"ShopDb";
+        w.shell.create();
+        // The script road starts from the source, not from the server's database name.
+        take_script_road_to_files(w);
+        ASSERT_EQ(w.active_id(), 106);
+        EXPECT_EQ(w.files.get_text(1004), script);
+        for (int i = 0; i < 3; ++i)
+            w.shell.press_back();
+        ASSERT_EQ(w.active_id(), 103);
+        // The server road shows its own database, and the script road its path again.
+        w.welcome.press(1329);
+        w.shell.press_next();
+        ASSERT_EQ(w.active_id(), 118);
+        EXPECT_EQ(w.mssql.get_text(1002), L"ShopDb");
+        w.shell.press_back();
+        take_script_road_to_files(w);
+        ASSERT_EQ(w.active_id(), 106);
+        EXPECT_EQ(w.files.get_text(1004), script);
+        w.shell.press_next();   // the source is not there: the page stays, the path is kept
+
+        ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
+        ui_set_file_hook([&](ui_file_request& r) {
+            r.file = script_profile.wstring();
+            return true;
+        });
+        w.finish.press(1116);
+    }
+    // The profile keeps "dest" for its own road, as older profiles do, and the other road's apart.
+    const std::string text = drav_test::read_file(script_profile);
+    EXPECT_NE(text.find("dest=" + tk_to_utf8(script) + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("direct mode=0\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("other destination=ShopDb\r\n"), std::string::npos) << text;
+
+    // A server-road profile as an older program writes it, loaded while "Export" is chosen.
+    const fs::path server_profile = tmp / "server.qel";
+    std::ofstream(server_profile) << "[Generic settings]\nsrc=/data/shop.mdb\ndest=Orders\n"
+                                     "[MS SQL Server settings]\nserver=db-host\ndirect mode=1\n";
+    wizard_set w;   // the last start's settings: the script road and both destinations
+    EXPECT_FALSE(w.converter.direct);
+    EXPECT_EQ(w.converter.destination, script);
+    EXPECT_EQ(w.converter.other_destination, L"ShopDb");
+    w.shell.create();
+    EXPECT_TRUE(w.welcome.is_checked(1330));
+    fs::path chosen = server_profile;
+    ui_set_file_hook([&](ui_file_request& r) {
+        r.file = chosen.wstring();
+        return true;
+    });
+    w.welcome.press(1115);
+    EXPECT_TRUE(w.welcome.is_checked(1329));
+    EXPECT_FALSE(w.welcome.is_checked(1330));
+    w.shell.press_next();
+    ASSERT_EQ(w.active_id(), 118);
+    EXPECT_EQ(w.mssql.get_text(1002), L"Orders");
+    EXPECT_EQ(w.mssql.get_text(1014), L"db-host");
+    EXPECT_EQ(w.converter.other_destination, script);   // the script road's path is kept
+
+    // The script profile, loaded while "Migrate" is chosen, brings its road back.
+    w.shell.press_back();
+    chosen = script_profile;
+    w.welcome.press(1115);
+    EXPECT_TRUE(w.welcome.is_checked(1330));
+    take_script_road_to_files(w);
+    ASSERT_EQ(w.active_id(), 106);
+    EXPECT_EQ(w.files.get_text(1311), L"&Destination T-SQL script path:");
+    EXPECT_EQ(w.files.get_text(1004), script);
+    EXPECT_EQ(w.converter.other_destination, L"ShopDb");
+}
+
+TEST_F(WizardTest, AServerProfileLoadedAtTheKeyboardWhileExportIsChosenTakesTheServerRoad)
+{
+    const fs::path profile = tmp / "server.qel";
+    std::ofstream(profile) << "[Generic settings]\nsrc=/data/shop.mdb\ndest=Orders\n"
+                              "[MS SQL Server settings]\nserver=db-host\ndirect mode=1\n";
+    ui_set_file_hook([&](ui_file_request& r) {
+        r.file = profile.wstring();
+        return true;
+    });
+    wizard_set w;
+    w.converter.destination = L"ShopDb";
+    ui_set_modal_hook(nullptr);
+    bool export_chosen = false, migrate_shown = false;
+    std::wstring database;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        keyboard::press(sheet, Qt::Key_E, Qt::AltModifier);   // "&Export into local T-SQL script file"
+        export_chosen = w.welcome.is_checked(1330);
+        keyboard::press(sheet, Qt::Key_L, Qt::AltModifier);   // "&Load Settings..."
+        migrate_shown = w.welcome.is_checked(1329) && !w.welcome.is_checked(1330);
+        keyboard::press(sheet, Qt::Key_Return);
+        if (w.active_id() == 118)
+            database = w.mssql.get_text(1002);
+        keyboard::when_modal_shows([&](QWidget* box) { keyboard::press(box, Qt::Key_Y); }, sheet);
+        keyboard::press(sheet, Qt::Key_Escape);
+    });
+    EXPECT_EQ(w.shell.do_modal(), 1);
+    EXPECT_TRUE(export_chosen);
+    EXPECT_TRUE(migrate_shown);
+    EXPECT_EQ(database, L"Orders");   // not a script path made of it
+    EXPECT_TRUE(w.converter.direct);
+}
+
+TEST_F(WizardTest, WorkgroupSettingsApplyOnTheScriptRoadOnly)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    wizard_set w;
+    // Left from an earlier script run: switched on, with a file that is no workgroup file.
+    w.converter.use_workgroup = true;
+    w.converter.ugl_file = tk_to_wstring(mdb);
+    w.converter.ugl_user = L"admin";
+    w.converter.source = tk_to_wstring(mdb);
+    w.shell.create();
+
+    // Script road: the file page refuses, and Back leads to the page that holds the settings.
+    w.welcome.press(1330);
+    w.shell.press_next();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    w.files.set_text(1004, (tmp / "out.sql").wstring());
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 106);
+    const std::wstring refusal = last_text();
+    EXPECT_TRUE(w.converter.applies_workgroup());
+    w.shell.press_back();
+    EXPECT_EQ(w.active_id(), 105);
+    EXPECT_TRUE(w.ugl.is_checked(1202));
+    EXPECT_EQ(w.ugl.get_text(1003), tk_to_wstring(mdb));
+
+    // Server road: the settings it never shows are neither checked nor used.
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(103));
+    w.welcome.press(1329);
+    w.shell.press_next();
+    ASSERT_EQ(w.active_id(), 118);
+    EXPECT_FALSE(w.converter.applies_workgroup());
+    boxes.clear();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(127));
+    EXPECT_TRUE(boxes.empty()) << tk_to_utf8(last_text());
+    EXPECT_GT(w.tables.lb_count(1317), 0);
+    EXPECT_TRUE(w.converter.use_workgroup);   // kept for the script road
+    EXPECT_EQ(refusal.rfind(L"Invalid workgroup information file. Return to the previous\nwizard page", 0), 0u)
+        << tk_to_utf8(refusal);
 }
 
 } // namespace
