@@ -332,9 +332,13 @@ public:
         }
         m_line->addWidget(w);
         m_only_buttons = m_only_buttons && qobject_cast<QPushButton*>(w) != nullptr;
+        // Lists and text boxes take the room left over.
+        if (qobject_cast<QAbstractScrollArea*>(w)) {
+            m_grid->setRowStretch(m_row, 1);
+            m_grows = true;
+        }
     }
-    void grows() { m_grows = true; }
-    // Without a control that takes the room left over, the rows stay together at the top.
+    // Without a list or text box to take the room left over, the rows stay together at the top.
     void finish()
     {
         close_line();
@@ -463,7 +467,6 @@ void ui_window::create_widgets(QWidget* host)
             e->setTabChangesFocus(true);
             e->installEventFilter(new event_relay(this, c.id, e));
             take_label(e);
-            form.grows();
             w = e;
             break;
         }
@@ -473,7 +476,6 @@ void ui_window::create_widgets(QWidget* host)
             take_label(l);
             QObject::connect(l, &QListWidget::itemDoubleClicked, host,
                              [this, id = c.id]() { dispatch(id, ui_dblclk); });
-            form.grows();
             w = l;
             break;
         }
@@ -930,11 +932,38 @@ std::wstring ui_dialog::caption() const
     return m_caption;
 }
 
+namespace {
+
+// A dialog as wide as its longest line of text and its title need, up to two thirds of the
+// screen: lines broken by hand stay as written and the title is not cut.
+void fit_texts(QWidget* dialog)
+{
+    QScreen* screen = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
+    const int cap = screen ? screen->availableGeometry().width() * 2 / 3 : 640;
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (!label->wordWrap() || label->textFormat() != Qt::PlainText)
+            continue;
+        const QFontMetrics text(label->font());
+        int widest = 0;
+        for (const QString& line : label->text().split(QLatin1Char('\n')))
+            widest = std::max(widest, text.horizontalAdvance(line));
+        label->setMinimumWidth(std::min(widest + 2, cap));
+    }
+    QFont bold = dialog->font();
+    bold.setBold(true);
+    // The window manager's frame adds its icon and buttons around the title.
+    const int title = QFontMetrics(bold).horizontalAdvance(dialog->windowTitle()) + 160;
+    dialog->setMinimumWidth(std::min(title, cap));
+}
+
+} // namespace
+
 void ui_dialog::center()
 {
     QWidget* w = widget();
     if (!w)
         return;
+    fit_texts(w);
     ui_fit_to_screen(w, 0, 0);
     QWidget* parent = QApplication::activeWindow();
     if (parent && parent != w)
@@ -990,28 +1019,6 @@ void ui_dialog::kill_timer(int timer_id)
 // ---------------------------------------------------------------------------------------------
 // Message boxes
 
-namespace {
-
-// A box as wide as its longest line and its title need, up to two thirds of the screen: lines
-// broken by hand stay as written and the title is not cut.
-void fit_message(QWidget* box, QLabel* label)
-{
-    QScreen* screen = box->screen() ? box->screen() : QGuiApplication::primaryScreen();
-    const int cap = screen ? screen->availableGeometry().width() * 2 / 3 : 640;
-    const QFontMetrics text(label->font());
-    int widest = 0;
-    for (const QString& line : label->text().split(QLatin1Char('\n')))
-        widest = std::max(widest, text.horizontalAdvance(line));
-    label->setMinimumWidth(std::min(widest + 2, cap));
-    QFont bold = box->font();
-    bold.setBold(true);
-    // The window manager's frame adds its icon and buttons around the title.
-    const int title = QFontMetrics(bold).horizontalAdvance(box->windowTitle()) + 160;
-    box->setMinimumWidth(std::min(title, cap));
-}
-
-} // namespace
-
 ui_message_dialog::ui_message_dialog(const std::wstring& text, const std::wstring& caption, unsigned flags)
     : ui_dialog(ui_message_template_id), m_text(text), m_flags(flags)
 {
@@ -1039,7 +1046,6 @@ void ui_message_dialog::on_init()
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addWidget(label, 1);
     layout->addLayout(row);
-    fit_message(w, label);
     auto* buttons = new QHBoxLayout();
     buttons->addStretch();
     auto add = [&](int id, const char* text, bool is_default) {
