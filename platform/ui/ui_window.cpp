@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QScreen>
 #include <QStyle>
@@ -939,7 +940,8 @@ namespace {
 void fit_texts(QWidget* dialog)
 {
     QScreen* screen = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
-    const int cap = screen ? screen->availableGeometry().width() * 2 / 3 : 640;
+    const int area = screen ? screen->availableGeometry().width() : 960;
+    const int cap = std::max(area * 2 / 3, std::min(area - 48, 520));
     for (QLabel* label : dialog->findChildren<QLabel*>()) {
         if (!label->wordWrap() || label->textFormat() != Qt::PlainText)
             continue;
@@ -947,6 +949,9 @@ void fit_texts(QWidget* dialog)
         int widest = 0;
         for (const QString& line : label->text().split(QLatin1Char('\n')))
             widest = std::max(widest, text.horizontalAdvance(line));
+        // Too wide for the screen: the lines of a paragraph flow as one, not broken twice.
+        if (widest > cap)
+            label->setText(label->text().remove(QLatin1Char('\r')).replace(QRegularExpression(QStringLiteral("(?<!\n)\n(?!\n)")), QStringLiteral(" ")));
         label->setMinimumWidth(std::min(widest + 2, cap));
     }
     QFont bold = dialog->font();
