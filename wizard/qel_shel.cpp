@@ -53,6 +53,8 @@ const char* const kerberos_hint =
 
 // The Access engine's "Not a valid password." (3031) as the file selection page sees it.
 constexpr std::int32_t bad_password = 0x10000 | 3031;
+// The provider's refused login ("Invalid user name or password.").
+constexpr std::int32_t login_refused = 0x80E4D;
 
 // The header of a step counted on the road the converter takes: the server road has no
 // Access security page (step 2 of the script road), so it has four steps.
@@ -319,7 +321,7 @@ bool mssql_settings_page::check_connection()
 
 int mssql_settings_page::field_at_fault() const
 {
-    if (animation.error_code == static_cast<std::int32_t>(0x80E4D))
+    if (animation.error_code == login_refused)
         return is_checked(1329) ? 1014 : 1012;
     // The server names the database it cannot open in quotes.
     const std::string db = narrow(db_name);

@@ -1283,13 +1283,14 @@ TEST_F(WizardTest, ConnectionCheckTouchesItsTimerOnlyOnTheUserInterfaceThread)
 
 namespace {
 
-// Calls step with the next modal box above `below`, passing over the connection's waiting dialog.
+// Calls step with the next modal box above `below`, passing over the connection's waiting
+// dialog (looked for again until a box other than those two shows).
 void when_box_shows(const std::function<void(QWidget*)>& step, QWidget* below)
 {
     keyboard::when_modal_shows(
-        [step](QWidget* box) {
+        [step, below](QWidget* box) {
             if (box->windowTitle() == QStringLiteral("Please wait"))
-                when_box_shows(step, box);
+                when_box_shows(step, below);
             else
                 step(box);
         },
@@ -1301,6 +1302,22 @@ void reactivate(QWidget* sheet)
 {
     sheet->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(sheet));
+}
+
+// Presses Enter (Next) on the sheet, answers the box that follows with the key and gives the
+// sheet back its activation; returns the box's texts.
+std::wstring next_answering(QWidget* sheet, Qt::Key answer)
+{
+    std::wstring seen;
+    when_box_shows(
+        [&seen, answer](QWidget* box) {
+            seen = label_texts(box);
+            keyboard::press(box, answer);
+        },
+        sheet);
+    keyboard::press(sheet, Qt::Key_Return);
+    reactivate(sheet);
+    return seen;
 }
 
 QString selected_text(const ui_window& page, int id)
@@ -1333,26 +1350,12 @@ TEST_F(WizardTest, TheFieldAtFaultTakesTheKeyboardAndATypedSourceTakesItsDestina
         kept = w.files.get_text(1004);
         w.files.focus(1007);
         keyboard::type(sheet, QStringLiteral("wrong"));
-        when_box_shows(
-            [&](QWidget* box) {
-                refusal = label_texts(box);
-                keyboard::press(box, Qt::Key_Return);
-            },
-            sheet);
-        keyboard::press(sheet, Qt::Key_Return);
-        reactivate(sheet);
+        refusal = next_answering(sheet, Qt::Key_Return);
         after_refusal = w.files.focused_id();
         selected = selected_text(w.files, 1007);
         // Typing now replaces the wrong password, masked, and the file path stays.
         keyboard::type(sheet, QString::fromStdString(drav_test::corpus_db_password));
-        when_box_shows(
-            [&](QWidget* box) {
-                question = label_texts(box);
-                keyboard::press(box, Qt::Key_N);
-            },
-            sheet);
-        keyboard::press(sheet, Qt::Key_Return);
-        reactivate(sheet);
+        question = next_answering(sheet, Qt::Key_N);
         after_question = w.files.focused_id();
         w.shell.end(0);
     });
@@ -1389,24 +1392,10 @@ TEST_F(WizardTest, ServerRoadStartsOnSqlLoginCountsFourStepsAndSendsTheKeyboardT
         after_alt_q = w.mssql.focused_id();
         keyboard::type(sheet, QStringLiteral("sa"));
         w.mssql.set_text(1014, L"127.0.0.1,1");   // nothing listens there
-        when_box_shows(
-            [&](QWidget* box) {
-                failure = label_texts(box);
-                keyboard::press(box, Qt::Key_Return);
-            },
-            sheet);
-        keyboard::press(sheet, Qt::Key_Return);
-        reactivate(sheet);
+        failure = next_answering(sheet, Qt::Key_Return);
         after_failure = w.mssql.focused_id();
         keyboard::press(sheet, Qt::Key_W, Qt::AltModifier);
-        when_box_shows(
-            [&](QWidget* box) {
-                windows_failure = label_texts(box);
-                keyboard::press(box, Qt::Key_Return);
-            },
-            sheet);
-        keyboard::press(sheet, Qt::Key_Return);
-        reactivate(sheet);
+        windows_failure = next_answering(sheet, Qt::Key_Return);
         // The pages after the server page count on the same road (boxes answered by the hook).
         ui_set_modal_hook([](ui_dialog& d) { d.end_dialog(IDOK); });
         for (int id : {106, 127})
@@ -1468,16 +1457,12 @@ TEST_F(WizardTest, LiveServerRefusalGivesTheKeyboardToTheLoginOrTheDatabase)
         w.mssql.set_text(1014, s.server);
         w.mssql.set_text(1012, s.user);
         w.mssql.set_text(1013, s.password + L"-wrong");
-        when_box_shows([&](QWidget* box) { keyboard::press(box, Qt::Key_Return); }, sheet);
-        keyboard::press(sheet, Qt::Key_Return);
-        reactivate(sheet);
+        next_answering(sheet, Qt::Key_Return);
         after_login = w.mssql.focused_id();
         selected_login = selected_text(w.mssql, 1012);
         w.mssql.set_text(1013, s.password);
         w.mssql.set_text(1002, L"drav_no_such_db_" + std::to_wstring(getpid()));
-        when_box_shows([&](QWidget* box) { keyboard::press(box, Qt::Key_Return); }, sheet);
-        keyboard::press(sheet, Qt::Key_Return);
-        reactivate(sheet);
+        next_answering(sheet, Qt::Key_Return);
         after_database = w.mssql.focused_id();
         selected_db = selected_text(w.mssql, 1002);
         w.shell.end(0);

@@ -49,25 +49,22 @@ protected:
             {IDOK, ui_kind::default_button, L"OK", true},
             {IDCANCEL, ui_kind::button, L"Cancel", true},
         }});
+        // A page laid out as a form: labelled fields, a label that names the field after it,
+        // trailing buttons, boxes and a lone button.
+        ui_register_template({9020, L"", {
+            {30, ui_kind::edit, L"&Source:"},
+            {31, ui_kind::button, L"Browse...", true},
+            {32, ui_kind::password, L"A much longer label of a &password:"},
+            {33, ui_kind::label, L"&Destination T-SQL script path:"},
+            {34, ui_kind::edit, L""},
+            {35, ui_kind::check, L"&One"},
+            {36, ui_kind::check, L"&Two"},
+            {37, ui_kind::button, L"&Load Settings..."},
+        }});
     }
     void TearDown() override { ui_set_modal_hook(nullptr); }
 };
 
-// A page laid out as a form: labelled fields, a label that names the field after it, trailing
-// buttons, boxes and a lone button.
-void register_form_template()
-{
-    ui_register_template({9020, L"", {
-        {30, ui_kind::edit, L"&Source:"},
-        {31, ui_kind::button, L"Browse...", true},
-        {32, ui_kind::password, L"A much longer label of a &password:"},
-        {33, ui_kind::label, L"&Destination T-SQL script path:"},
-        {34, ui_kind::edit, L""},
-        {35, ui_kind::check, L"&One"},
-        {36, ui_kind::check, L"&Two"},
-        {37, ui_kind::button, L"&Load Settings..."},
-    }});
-}
 
 class sample_dialog : public ui_dialog {
 public:
@@ -368,7 +365,6 @@ TEST_F(UiTest, ShortcutsMoveTheFocusEnterPressesTheDefaultButtonAndEscapeCancels
 
 TEST_F(UiTest, FormsAlignTheirFieldsKeepButtonsAtTheirSizeAndBoxesFitTitleAndLines)
 {
-    register_form_template();
     struct form_page : ui_window {
         form_page() : ui_window(9020) {}
         void on_command(int id, int code) override
