@@ -96,7 +96,7 @@ bool dravlen_convertor::serialize(bool store)
         dump_options.create_database = false;
         dump_options.create_table = true;
         dump_options.unicode = true;
-        secure_login = true;
+        secure_login = false;   // Windows authentication needs a Kerberos ticket here
         skip_indexes = false;
         only_definitions = false;
         use_workgroup = false;

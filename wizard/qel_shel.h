@@ -50,6 +50,9 @@ public:
     int frame() const { return m_frame; }
     int interval = 500;
     bool connected = false;
+    // Why the check failed, shown once the dialog has gone: the text and the error's code.
+    std::string error_text;
+    std::int32_t error_code = 0;
 
 private:
     int m_frame = 0;
@@ -77,6 +80,8 @@ protected:
 
 private:
     void store();
+    // The field that a failed check points at.
+    int field_at_fault() const;
 };
 
 // Step 1 (script): the script options.
@@ -122,6 +127,14 @@ public:
 private:
     void store();
     void report(const std::exception_ptr& error);
+    // Reports the error, gives the field at fault the focus and keeps the page (-1).
+    int refuse(const std::exception_ptr& error, int field);
+    // The destination that a source gives when the user has not named one of their own.
+    std::wstring default_destination(const std::wstring& source) const;
+    // Typing a new source takes along a destination that came from the old one.
+    void on_source_changed();
+
+    std::wstring m_source;   // the source the destination field was last filled from
 };
 
 // The choice for an existing server database: overwrite it, overwrite tables, skip or merge.
@@ -134,6 +147,9 @@ public:
     int mode = 0;
 
 private:
+    // Enter presses OK only for a choice that keeps what the database holds.
+    void guard_enter();
+
     std::wstring m_text;
     int m_help_id;
 };

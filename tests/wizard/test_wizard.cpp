@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <cstdlib>
@@ -230,7 +231,7 @@ TEST_F(WizardTest, FileSelectionPageChecksSourceAndDestinationAndOpensTheSource)
     w.files.set_text(1004, script.wstring());
     answer = [](ui_dialog& d) { d.press(IDNO); };
     w.shell.press_next();
-    EXPECT_EQ(last_text(), L"Destination file already exists. Overwrite?");
+    EXPECT_EQ(last_text(), L"Destination file already exists. Overwrite?\n\n" + script.wstring());
     EXPECT_EQ(w.active_id(), 106);
     EXPECT_TRUE(fs::exists(script));
 
@@ -1470,6 +1471,201 @@ TEST_F(WizardTest, WorkgroupSettingsApplyOnTheScriptRoadOnly)
     EXPECT_TRUE(w.converter.use_workgroup);   // kept for the script road
     EXPECT_EQ(refusal.rfind(L"Invalid workgroup information file. Return to the previous\nwizard page", 0), 0u)
         << tk_to_utf8(refusal);
+}
+
+} // namespace
+
+namespace {
+
+// Calls step with the next modal box above `below`, passing over the connection's waiting
+// dialog (looked for again until a box other than those two shows).
+void when_box_shows(const std::function<void(QWidget*)>& step, QWidget* below)
+{
+    keyboard::when_modal_shows(
+        [step, below](QWidget* box) {
+            if (box->windowTitle() == QStringLiteral("Please wait"))
+                when_box_shows(step, below);
+            else
+                step(box);
+        },
+        below);
+}
+
+// The window manager gives the sheet back its activation when a box has gone.
+void reactivate(QWidget* sheet)
+{
+    sheet->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(sheet));
+}
+
+// Presses Enter (Next) on the sheet, answers the box that follows with the key and gives the
+// sheet back its activation; returns the box's texts.
+std::wstring next_answering(QWidget* sheet, Qt::Key answer)
+{
+    std::wstring seen;
+    when_box_shows(
+        [&seen, answer](QWidget* box) {
+            seen = label_texts(box);
+            keyboard::press(box, answer);
+        },
+        sheet);
+    keyboard::press(sheet, Qt::Key_Return);
+    reactivate(sheet);
+    return seen;
+}
+
+QString selected_text(const ui_window& page, int id)
+{
+    auto* e = qobject_cast<QLineEdit*>(page.item(id));
+    return e ? e->selectedText() : QString();
+}
+
+TEST_F(WizardTest, TheFieldAtFaultTakesTheKeyboardAndATypedSourceTakesItsDestinationAlong)
+{
+    DRAV_TESTDATA_OR_SKIP(src, drav_test::protected_files[1].path);
+    const fs::path script = tmp / "kept.sql";
+    std::ofstream(script) << "old";
+    wizard_set w;
+    w.converter.direct = false;
+    ui_set_modal_hook(nullptr);
+    std::wstring followed, kept, refusal, question;
+    int after_refusal = 0, after_question = 0;
+    QString selected;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        w.shell.set_cur_sel_by_id(106);
+        w.files.focus(1003);
+        keyboard::type(sheet, QString::fromStdWString((tmp / "shop.mdb").wstring()));
+        followed = w.files.get_text(1004);
+        // A destination of the user's own stays when the source changes.
+        w.files.focus(1004);
+        keyboard::type(sheet, QString::fromStdWString(script.wstring()));
+        w.files.focus(1003);
+        keyboard::type(sheet, QString::fromStdString(src));
+        kept = w.files.get_text(1004);
+        w.files.focus(1007);
+        keyboard::type(sheet, QStringLiteral("wrong"));
+        refusal = next_answering(sheet, Qt::Key_Return);
+        after_refusal = w.files.focused_id();
+        selected = selected_text(w.files, 1007);
+        // Typing now replaces the wrong password, masked, and the file path stays.
+        keyboard::type(sheet, QString::fromStdString(drav_test::corpus_db_password));
+        question = next_answering(sheet, Qt::Key_N);
+        after_question = w.files.focused_id();
+        w.shell.end(0);
+    });
+    w.shell.do_modal();
+    EXPECT_EQ(followed, (tmp / "shop.sql").wstring());
+    EXPECT_EQ(kept, script.wstring());
+    EXPECT_NE(refusal.find(L"Not a valid password."), std::wstring::npos);
+    EXPECT_EQ(after_refusal, 1007);
+    EXPECT_EQ(selected, QStringLiteral("wrong"));
+    EXPECT_EQ(w.converter.db_password, tk_to_wstring(drav_test::corpus_db_password));
+    EXPECT_EQ(w.converter.source, tk_to_wstring(src));
+    // The question names the file it would overwrite; No leaves the keyboard on its name.
+    EXPECT_NE(question.find(L"Destination file already exists. Overwrite?"), std::wstring::npos);
+    EXPECT_NE(question.find(script.wstring()), std::wstring::npos);
+    EXPECT_EQ(after_question, 1004);
+    EXPECT_EQ(drav_test::read_file(script), "old");
+}
+
+TEST_F(WizardTest, ServerRoadStartsOnSqlLoginCountsFourStepsAndSendsTheKeyboardToTheLogin)
+{
+    wizard_set w;
+    EXPECT_FALSE(w.converter.secure_login);   // a first start
+    ui_set_modal_hook(nullptr);
+    std::vector<std::wstring> steps;
+    bool sql_login = false;
+    int after_alt_q = 0, after_failure = 0;
+    std::wstring failure, windows_failure;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        keyboard::press(sheet, Qt::Key_Return);   // the server road
+        steps.push_back(w.shell.active_page()->header_title());
+        sql_login = w.mssql.is_checked(1330) && w.mssql.is_enabled(1012);
+        keyboard::press(sheet, Qt::Key_W, Qt::AltModifier);
+        keyboard::press(sheet, Qt::Key_Q, Qt::AltModifier);
+        after_alt_q = w.mssql.focused_id();
+        keyboard::type(sheet, QStringLiteral("sa"));
+        w.mssql.set_text(1014, L"127.0.0.1,1");   // nothing listens there
+        failure = next_answering(sheet, Qt::Key_Return);
+        after_failure = w.mssql.focused_id();
+        keyboard::press(sheet, Qt::Key_W, Qt::AltModifier);
+        windows_failure = next_answering(sheet, Qt::Key_Return);
+        // The pages after the server page count on the same road (boxes answered by the hook).
+        ui_set_modal_hook([](ui_dialog& d) { d.end_dialog(IDOK); });
+        for (int id : {106, 127})
+            if (w.shell.set_cur_sel_by_id(id))
+                steps.push_back(w.shell.active_page()->header_title());
+        w.shell.end(0);
+    });
+    w.shell.do_modal();
+    EXPECT_TRUE(sql_login);
+    EXPECT_EQ(after_alt_q, 1012);
+    EXPECT_EQ(w.converter.login, L"sa");
+    EXPECT_TRUE(w.converter.password.empty());
+    EXPECT_EQ(after_failure, 1014);
+    EXPECT_EQ(failure.find(L"Kerberos"), std::wstring::npos);
+    EXPECT_NE(windows_failure.find(L"Kerberos ticket"), std::wstring::npos);
+    EXPECT_EQ(steps, (std::vector<std::wstring>{L"Step 1 of 4", L"Step 2 of 4", L"Step 3 of 4"}));
+}
+
+TEST_F(WizardTest, EnterInTheOverwriteDialogNeverDropsOrOverwrites)
+{
+    ui_set_modal_hook(nullptr);
+    // The letters of the choices pick them, Enter presses the default button.
+    auto answer = [](std::vector<Qt::Key> letters, int& mode) {
+        overwrite_dlg2<121> d(L"The destination database already exists.", 1012);
+        keyboard::when_modal_shows([&](QWidget* w) {
+            for (Qt::Key k : letters)
+                keyboard::press(w, k);
+            keyboard::press(w, Qt::Key_Return);
+        });
+        const int result = d.do_modal();
+        mode = d.mode;
+        return result;
+    };
+    int mode = -1;
+    EXPECT_EQ(answer({}, mode), 2);
+    EXPECT_EQ(answer({Qt::Key_T}, mode), 2);
+    EXPECT_EQ(answer({Qt::Key_S}, mode), 1);
+    EXPECT_EQ(mode, 2);
+    EXPECT_EQ(answer({Qt::Key_M}, mode), 1);
+    EXPECT_EQ(mode, 3);
+    EXPECT_EQ(answer({Qt::Key_M, Qt::Key_O}, mode), 2);
+    // Arrow keys move the choice as well.
+    EXPECT_EQ(answer({Qt::Key_Down, Qt::Key_Down}, mode), 1);
+    EXPECT_EQ(mode, 2);
+}
+
+TEST_F(WizardTest, LiveServerRefusalGivesTheKeyboardToTheLoginOrTheDatabase)
+{
+    DRAV_LIVE_SERVER_OR_SKIP(s);
+    if (s.server.rfind(L"DSN=", 0) == 0 || s.user.empty())
+        GTEST_SKIP() << "the wizard's server page takes a host and a SQL login";
+    wizard_set w;
+    ui_set_modal_hook(nullptr);
+    int after_login = 0, after_database = 0;
+    QString selected_login, selected_db;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        keyboard::press(sheet, Qt::Key_Return);
+        w.mssql.press(1330);
+        w.mssql.set_text(1014, s.server);
+        w.mssql.set_text(1012, s.user);
+        w.mssql.set_text(1013, s.password + L"-wrong");
+        next_answering(sheet, Qt::Key_Return);
+        after_login = w.mssql.focused_id();
+        selected_login = selected_text(w.mssql, 1012);
+        w.mssql.set_text(1013, s.password);
+        w.mssql.set_text(1002, L"drav_no_such_db_" + std::to_wstring(getpid()));
+        next_answering(sheet, Qt::Key_Return);
+        after_database = w.mssql.focused_id();
+        selected_db = selected_text(w.mssql, 1002);
+        w.shell.end(0);
+    });
+    w.shell.do_modal();
+    EXPECT_EQ(after_login, 1012);
+    EXPECT_EQ(selected_login, QString::fromStdWString(s.user));
+    EXPECT_EQ(after_database, 1002);
+    EXPECT_EQ(selected_db, QString::fromStdWString(L"drav_no_such_db_" + std::to_wstring(getpid())));
 }
 
 } // namespace
