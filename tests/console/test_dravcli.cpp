@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/dravcli_child.h"
 #include "tests/support/protected.h"
 #include "tests/support/testdata.h"
 #include "tests/support/scratch.h"
@@ -78,100 +79,6 @@ protected:
     // The runs' folder for temporary files.
     const drav_test::scratch_dir tmp_scratch{"dravcli-tmp", drav_test::scratch_dir::plain_folder};
     const fs::path tmp = tmp_scratch.path();
-};
-
-// A run of the program as a child process: standard output through a pipe that the test reads,
-// standard error into err.txt, the working and the temporary folder the test's own, and
-// optionally a file-size limit (with the signal that goes with it at its default).
-class child_run {
-public:
-    child_run(const fs::path& dir, const fs::path& tmp, const std::vector<std::string>& args,
-              rlim_t file_limit = RLIM_INFINITY)
-    {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        const std::string prog = std::string(DRAV_BINARY_DIR) + "/dravcli";
-        const std::string err = (dir / "err.txt").string(), registry = (dir / "registry").string();
-        std::vector<char*> argv{const_cast<char*>(prog.c_str())};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], 1);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(e, 2);
-            if (::chdir(dir.c_str()) != 0)
-                ::_exit(127);
-            ::setenv("DRAV_REGISTRY_FILE", registry.c_str(), 1);
-            ::setenv("TMPDIR", tmp.c_str(), 1);
-            ::signal(SIGXFSZ, SIG_DFL);
-            const struct rlimit limit{file_limit, file_limit};
-            if (file_limit != RLIM_INFINITY)
-                ::setrlimit(RLIMIT_FSIZE, &limit);
-            ::execv(prog.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        out_ = fds[0];
-    }
-    ~child_run()
-    {
-        if (out_ >= 0)
-            ::close(out_);
-        if (pid_ > 0 && !waited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    child_run(const child_run&) = delete;
-    child_run& operator=(const child_run&) = delete;
-
-    pid_t pid() const { return pid_; }
-    // Reads standard output until it holds the text or ends; what was read so far.
-    const std::string& read_until(const std::string& text)
-    {
-        while (out_text_.find(text) == std::string::npos && read_some())
-            ;
-        return out_text_;
-    }
-    // Reads standard output until it holds at least n bytes or ends.
-    const std::string& read_bytes(std::size_t n)
-    {
-        while (out_text_.size() < n && read_some())
-            ;
-        return out_text_;
-    }
-    // Reads standard output to its end and waits for the program: its exit code, or -1000 minus
-    // the signal that killed it.
-    int finish()
-    {
-        while (read_some())
-            ;
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        waited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
-    }
-    const std::string& out() const { return out_text_; }
-
-private:
-    bool read_some()
-    {
-        char buf[65536];
-        const ssize_t n = ::read(out_, buf, sizeof buf);
-        if (n > 0)
-            out_text_.append(buf, static_cast<size_t>(n));
-        return n > 0 || (n < 0 && errno == EINTR);
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    bool waited_ = false;
-    std::string out_text_;
 };
 
 // Files left in the working folder by a run, apart from the ones the test made.
@@ -512,7 +419,7 @@ TEST_F(Dravcli, DiskFullEndsTheRunAndRemovesTheScript)
     // Room for the temporary workgroup file (140 KiB), not for the script of 100,000 rows; then
     // room for neither.
     for (const rlim_t limit : {rlim_t(1) << 20, rlim_t(16) << 10}) {
-        child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script", "--skip_idx"}, limit);
+        drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script", "--skip_idx"}, limit);
         EXPECT_EQ(run.finish(), 255) << limit << run.out();
         EXPECT_NE(run.out().find("Big: Cannot write to file 'out.sql': " + std::string(std::strerror(ENOSPC))),
                   std::string::npos)
@@ -530,7 +437,7 @@ TEST_F(Dravcli, StopSignalEndsTheRunCleanly)
 {
     DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script"});
+        drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script"});
         // Signalled once the rows of a table are being copied.
         run.read_until("Converting table");
         if (sig == SIGINT) {
@@ -560,7 +467,7 @@ TEST_F(Dravcli, ASignalBeforeTheRunOrAfterItsEnd)
     DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
     ASSERT_EQ(::mkfifo((dir / "tables.fifo").c_str(), 0600), 0);
     {
-        child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script", "--tab_file=tables.fifo"});
+        drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script", "--tab_file=tables.fifo"});
         const int list = ::open((dir / "tables.fifo").c_str(), O_WRONLY);   // the program reads it now
         ASSERT_GE(list, 0);
         ::kill(run.pid(), SIGTERM);
@@ -576,7 +483,7 @@ TEST_F(Dravcli, ASignalBeforeTheRunOrAfterItsEnd)
     const std::vector<std::string> args{"--src=" + src, "--dest=/dev/stdout", "--script"};
     std::string whole;
     {
-        child_run run(dir, tmp, args);
+        drav_test::child_run run(dir, tmp, args);
         EXPECT_EQ(run.finish(), 0);
         whole = run.out();
         EXPECT_EQ(whole.rfind("/*\r\nFile name: /dev/stdout\r\n", 0), 0u);
@@ -589,7 +496,7 @@ TEST_F(Dravcli, ASignalBeforeTheRunOrAfterItsEnd)
     // again.
     bool signalled = false;
     for (int attempt = 0; attempt < 5 && !signalled; ++attempt) {
-        child_run run(dir, tmp, args);
+        drav_test::child_run run(dir, tmp, args);
         ASSERT_EQ(run.read_bytes(whole.size()).size(), whole.size());
         ::kill(run.pid(), SIGSTOP);
         siginfo_t info{};
