@@ -456,6 +456,12 @@ TEST_F(Dravcli, StopSignalEndsTheRunCleanly)
         EXPECT_EQ(leftovers(dir, {"err.txt", "registry", "registry.lock"}), std::vector<std::string>()) << sig;
         EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>()) << sig;
     }
+    // Started with SIGHUP ignored (nohup): the signal stays ignored and the run goes on to its end.
+    drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script"}, RLIM_INFINITY, SIGHUP);
+    run.read_until("Converting table");
+    ::kill(run.pid(), SIGHUP);
+    EXPECT_EQ(run.finish(), 0) << run.out();
+    EXPECT_NE(read_all(dir / "out.sql").find("ALTER TABLE [dbo].[Big] ADD PRIMARY KEY([ID])"), std::string::npos);
 }
 
 // The edges of a run. A signal that comes while the options are still being read (here: while the

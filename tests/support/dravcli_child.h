@@ -17,11 +17,12 @@ namespace drav_test {
 
 // A run of the program as a child process: standard output through a pipe that the test reads,
 // standard error into err.txt, the working and the temporary folder the test's own, and
-// optionally a file-size limit (with the signal that goes with it at its default).
+// optionally a file-size limit (with the signal that goes with it at its default) and a signal
+// that the program is started with ignored (as nohup does with SIGHUP).
 class child_run {
 public:
     child_run(const std::filesystem::path& dir, const std::filesystem::path& tmp, const std::vector<std::string>& args,
-              rlim_t file_limit = RLIM_INFINITY)
+              rlim_t file_limit = RLIM_INFINITY, int ignored_signal = 0)
     {
         int fds[2];
         if (::pipe(fds) != 0)
@@ -44,6 +45,8 @@ public:
             ::setenv("DRAV_REGISTRY_FILE", registry.c_str(), 1);
             ::setenv("TMPDIR", tmp.c_str(), 1);
             ::signal(SIGXFSZ, SIG_DFL);
+            if (ignored_signal)
+                ::signal(ignored_signal, SIG_IGN);
             const struct rlimit limit{file_limit, file_limit};
             if (file_limit != RLIM_INFINITY)
                 ::setrlimit(RLIMIT_FSIZE, &limit);
