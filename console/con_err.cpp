@@ -87,9 +87,7 @@ void console_exit(int code)
 
 void fatal_message(const std::string& text)
 {
-    tk_log_write(3, "%s", text.c_str());
-    if (!is_silent())
-        std::cerr << text << std::endl;
+    tell(text);
     console_exit(-1);
 }
 
@@ -165,8 +163,6 @@ bool console_frontend::run_succeeded(run_outcome outcome) const
         return true;
     const char* text = outcome == run_outcome::cancelled ? cancelled_text
                                                          : "There were some errors while converting the database.";
-    tk_log_write(3, "%s", text);
-    if (!is_silent())
-        std::cerr << text << std::endl;
+    tell(text);
     return false;
 }
