@@ -105,6 +105,7 @@ void dravlen_convertor::run()
 {
     finished = false;
     outcome_ = run_outcome::failed;   // until the run says otherwise
+    script_end_ = mss_script_end::none;
     if (error_handler* h = error_handler::get())
         h->reset_failures();
     if (!open_run_log()) {
@@ -126,6 +127,9 @@ void dravlen_convertor::run()
         tk_log_write_w(3, L"Opening MS Access database '%ls'", source.c_str());
         src_db = dao.open_db(source, source_mode_run, db_password);
 
+        // A stop asked for meanwhile comes before anything of the destination is touched.
+        if (stop_requested())
+            throw tk_final_exception();
         // Overwriting the entire database: it goes only now that the source is open.
         if (direct && mode == 0 && engine.is_db_exist(destination))
             engine.delete_db(destination);
@@ -269,6 +273,15 @@ void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
         return;
     }
 
+    const std::uint32_t failures = error_handler::ref().failures();
+    move_table(src_db, dest, validator, name, sql);
+    if (error_handler::ref().failures() != failures)
+        dest.table_incomplete(name);
+}
+
+void dravlen_convertor::move_table(udb_database& src_db, udb_database& dest, mss_tn_validator& validator,
+                                   const std::wstring& name, const std::wstring& sql)
+{
     std::unique_ptr<udb_recordset> src;
     std::unique_ptr<udb_recordset> dst;
     try {
@@ -423,7 +436,7 @@ std::unique_ptr<udb_database> dravlen_convertor::open_dest()
         return std::unique_ptr<udb_database>(engine.create_db(destination));
     }
     dump_options.banner = get_title();
-    return std::make_unique<mss_dmp_database>(destination, dump_options, dest_is_link_);
+    return std::make_unique<mss_dmp_database>(destination, dump_options, dest_is_link_, &script_end_);
 }
 
 void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)

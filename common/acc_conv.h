@@ -128,6 +128,8 @@ public:
     run_outcome outcome() const { return outcome_.load(); }
 
     void set_frontend(run_frontend* frontend) { frontend_ = frontend; }
+    // What became of the last run's script (none on the direct road).
+    mss_script_end script_end() const { return script_end_; }
 
     // Takes the road into SQL Server (direct) or into a script: in the wizard each road keeps
     // its own destination, and the one of the road taken comes back into `destination`.
@@ -148,12 +150,16 @@ private:
     run_outcome settle_outcome(run_outcome ended) const;
     void convert_entry(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
                        const std::wstring& name, const std::wstring& sql);
+    // The entry's table, rows and indexes; an error is reported and counted, and ends the entry.
+    void move_table(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
+                    const std::wstring& name, const std::wstring& sql);
     void copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name);
 
     bool console_;
     run_frontend* frontend_ = nullptr;
     std::atomic<run_outcome> outcome_{run_outcome::none};
     bool dest_is_link_ = false; // check_dest found the script's path to be a link
+    mss_script_end script_end_ = mss_script_end::none;
 };
 
 // Checks that a script destination can be written; raises level-1 errors otherwise.

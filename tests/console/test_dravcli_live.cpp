@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/dravcli_child.h"
 #include "tests/support/live_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
@@ -215,6 +216,50 @@ TEST_F(DravcliLive, ALoginWithBracesAndSeparatorsInNameAndPasswordConverts)
     const auto [refused, why] = convert_as(src, 0, login, password + "x");
     EXPECT_NE(refused, 0) << why;
     EXPECT_NE(why.find("Invalid user name or password."), std::string::npos) << why;
+}
+
+// The script written to standard output goes straight into a T-SQL runner: nothing but the
+// script reaches it (the progress lines go to standard error), and every row arrives.
+TEST_F(DravcliLive, TheSampleOnStandardOutputRunsInAScriptRunner)
+{
+    const std::string sample = std::string(DRAV_SOURCE_DIR) + "/examples/sample.mdb";
+    const std::string cmd = "cd " + quote(scratch.str()) + " && (DRAV_REGISTRY_FILE=registry " +
+                            quote(std::string(DRAV_BINARY_DIR) + "/dravcli") + " --src=" + quote(sample) +
+                            " --script --dest=/dev/stdout 2>err.txt; echo $? >code.txt) | bsqldb -S " +
+                            quote(env("TSQL_HOST") + ":" + env("TSQL_PORT")) + " -U " + quote(env("TSQL_USER")) +
+                            " -P " + quote(env("TSQL_PASSWORD")) + " -D " + quote(db) + " >runner.txt 2>&1";
+    const int status = std::system(cmd.c_str());
+    const std::string runner = drav_test::read_file(scratch.path() / "runner.txt");
+    EXPECT_EQ(status, 0) << runner;
+    EXPECT_EQ(drav_test::read_file(scratch.path() / "code.txt"), "0\n");
+    const std::string err = drav_test::read_file(scratch.path() / "err.txt");
+    EXPECT_NE(err.find("Converting table Customers(4 records)\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("Converting table OrderLines(3 records)\n"), std::string::npos) << err;
+    EXPECT_EQ(rows("Customers"), 4) << runner;
+    EXPECT_EQ(rows("Products"), 3) << runner;
+    EXPECT_EQ(rows("Orders"), 3) << runner;
+    EXPECT_EQ(rows("OrderLines"), 3) << runner;
+}
+
+// A stop signal in the middle of a load: the run stops at its next row, says that the database
+// holds only part of the source, and ends with 128 + the signal.
+TEST_F(DravcliLive, AStoppedLoadSaysTheDatabaseHoldsOnlyPartOfIt)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    fs::create_directories(scratch.path() / "tmp");
+    drav_test::child_run run(scratch.path(), scratch.path() / "tmp",
+                             {"--src=" + src, "--dest=" + db, "--mode=1", "--mssqlh=" + env("TSQL_HOST") + "," +
+                              env("TSQL_PORT"), "--mssqlu=" + env("TSQL_USER"), "--mssqlp=" + env("TSQL_PASSWORD")});
+    run.read_until("Converting table Big");
+    ::kill(run.pid(), SIGTERM);
+    EXPECT_EQ(run.finish(), 128 + SIGTERM) << run.out();
+    const std::string err = drav_test::read_file(scratch.path() / "err.txt");
+    EXPECT_NE(err.find("Stopped by signal 15\nThe conversion was cancelled: the destination holds only part of "
+                       "the database.\n"),
+              std::string::npos)
+        << run.out() << err;
+    EXPECT_LT(rows("Big"), 100000);
+    EXPECT_TRUE(fs::is_empty(scratch.path() / "tmp"));
 }
 
 } // namespace
