@@ -89,10 +89,11 @@ void prepared_statement::execute(const std::vector<param_value*>& values)
         if (!size)
             size = n ? n : 1;
         indicators[i] = v.null ? SQL_NULL_DATA : static_cast<SQLLEN>(n);
-        if (v.bytes.empty())
-            v.bytes.push_back(0);   // a valid address for an empty value
+        // An empty value points at a byte of its own: the value itself stays empty, also for a
+        // statement that sends it again.
+        static unsigned char none = 0;
         check(SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, c_type, sql_type, size,
-                               v.digits, v.bytes.data(), static_cast<SQLLEN>(v.bytes.size()), &indicators[i]),
+                               v.digits, n ? v.bytes.data() : &none, static_cast<SQLLEN>(n), &indicators[i]),
               "SQLBindParameter");
     }
     check(SQLExecute(stmt_), "SQLExecute");

@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/dravcli_child.h"
@@ -54,8 +56,14 @@ protected:
         drav_test::server_turn turn;
         if (!db.empty())
             sql("", "DROP DATABASE " + db);
-        if (!login.empty())
-            sql("", "DROP LOGIN [" + login + "]");
+        if (!login.empty()) {
+            // The program's session ends at the server a moment after the program: the login is
+            // dropped when none of its sessions remains.
+            const std::string sessions = "SELECT COUNT(*) FROM sys.dm_exec_sessions WHERE login_name = N'" + login + "'";
+            for (int i = 0; i < 300 && sql("", sessions).find_first_not_of(" 0\n") != std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_NE(sql("", "DROP LOGIN [" + login + "]"), "ERROR");
+        }
     }
 
     // Runs one statement with the FreeTDS batch tool; its output, or "ERROR" when it failed.
