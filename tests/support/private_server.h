@@ -57,14 +57,19 @@ public:
     // client finds its connection gone; the server recovers by itself for new ones.
     void cut_sessions() { signal_all("KILL", true); }
 
-    // One statement through the FreeTDS batch tool in the database; its output, or "ERROR".
-    std::string sql(const std::string& database, const std::string& statement) const
+    // The number a one-value query gives in the database; -1 when it fails.
+    long long number(const std::string& database, const std::string& query) const
     {
-        const run_output r = run_command("printf '%s\\n' " + shell_quote(statement) + " | bsqldb -q -S " +
+        const run_output r = run_command("printf '%s\\n' " + shell_quote(query) + " | bsqldb -q -S " +
                                          shell_quote(server.host + ":" + server.port) + " -U " +
                                          shell_quote(server.user) + " -P " + shell_quote(server.password) +
-                                         " -D " + shell_quote(database) + " 2>/dev/null");
-        return r.status == 0 ? r.text : "ERROR";
+                                         " -D " + shell_quote(database));
+        // The tool's notices ("Changed database context ...") come first.
+        const auto digits = r.text.find_last_of("0123456789");
+        if (r.status != 0 || digits == std::string::npos)
+            return -1;
+        const auto begin = r.text.find_last_not_of("0123456789", digits);
+        return std::atoll(r.text.c_str() + (begin == std::string::npos ? 0 : begin + 1));
     }
 
     tsql_server server;
