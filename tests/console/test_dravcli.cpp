@@ -459,6 +459,64 @@ TEST_F(Dravcli, StopSignalEndsTheRunCleanly)
     }
 }
 
+// The password options leave the process's argument memory (what `ps` and /proc/PID/cmdline show
+// every user) once read; a profile that keeps the server password where others can read it is
+// used all the same, with a warning that names it and its mode; one of mode 0600 gets none.
+TEST_F(Dravcli, PasswordsLeaveTheProcessListAndAProfileOthersCanReadIsWarnedOf)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    int out_pipe[2];
+    ASSERT_EQ(::pipe(out_pipe), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(out_pipe[1], 1);
+        ::close(out_pipe[0]);
+        ::close(out_pipe[1]);
+        if (::chdir(dir.c_str()) != 0)
+            ::_exit(127);
+        const std::string prog = std::string(DRAV_BINARY_DIR) + "/dravcli";
+        const std::string src_arg = "--src=" + src;
+        ::execl(prog.c_str(), prog.c_str(), src_arg.c_str(), "--dest=out.sql", "--script", "--mssqlp=SecretOne",
+                "--srcp=SecretTwo", "--uglp=SecretThree", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    std::string out;
+    char buf[256];
+    ssize_t n;
+    while (out.find("Converting table") == std::string::npos && (n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));
+    const std::string cmdline = read_all("/proc/" + std::to_string(pid) + "/cmdline");
+    ::kill(pid, SIGTERM);
+    while ((n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));
+    ::close(out_pipe[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    for (const char* secret : {"SecretOne", "SecretTwo", "SecretThree"})
+        EXPECT_EQ(cmdline.find(secret), std::string::npos) << secret;
+    EXPECT_NE(cmdline.find(std::string("--mssqlp=xxxxxxxxx") + '\0'), std::string::npos);
+    EXPECT_NE(cmdline.find("--dest=out.sql"), std::string::npos);
+
+    DRAV_TESTDATA_OR_SKIP(small, "mdb-reader/data/V2003/test.mdb");
+    std::ofstream(dir / "p.qel") << "[Generic settings]\nsrc=" << small << "\ndest=out.sql\n"
+                                 << "[MS SQL Server settings]\npassword=Secret\ndirect mode=0\n";
+    fs::permissions(dir / "p.qel", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                       fs::perms::others_read);
+    run_result r = run({"--profile=p.qel"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("Warning: the profile p.qel holds the server password and other users can read it "
+                         "(mode 0644)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out.sql"));
+    fs::permissions(dir / "p.qel", fs::perms::owner_read | fs::perms::owner_write);
+    r = run({"--profile=p.qel"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
+}
+
 namespace {
 
 // The small Jet3 seed database with some of its bytes replaced.
