@@ -945,6 +945,36 @@ TEST_F(WizardTest, QuickLaunchRefusesAFileThatIsNoProfileAndAModeOutsideTheFour)
     EXPECT_FALSE(fs::exists(tmp / "seven.sql"));
 }
 
+// A profile that keeps the server password where other users can read it: a warning box names
+// it and its mode before the wizard goes on; a profile of mode 0600 gives none.
+TEST_F(WizardTest, AProfileOthersCanReadWithThePasswordIsWarnedOf)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    const fs::path profile = tmp / "shared.qel";
+    std::ofstream(profile) << "[Generic settings]\nsrc=" << mdb << "\ndest=" << (tmp / "out.sql").string()
+                           << "\n[MS SQL Server settings]\npassword=Secret\ndirect mode=0\n";
+    for (const auto mode : {fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                            fs::perms::owner_read | fs::perms::owner_write}) {
+        fs::permissions(profile, mode);
+        boxes.clear();
+        bool sheet_ran = false;
+        dravlen_main(profile.string(), [&](wizard_shell&) {
+            sheet_ran = true;
+            return 0;
+        });
+        EXPECT_TRUE(sheet_ran);
+        if ((mode & fs::perms::group_read) == fs::perms::none) {
+            EXPECT_TRUE(boxes.empty()) << tk_to_string(last_text());
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, L"Warning");
+        EXPECT_EQ(boxes[0].text, L"Warning: the profile " + tk_to_wstring(profile.string()) +
+                                     L" holds the server password and other users can read it (mode 0640); make "
+                                     L"it readable by its owner alone (chmod 600).");
+    }
+}
+
 TEST_F(WizardTest, AScriptIntoAPipeWithoutReaderFailsTheRunInsteadOfEndingTheProgram)
 {
     DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
