@@ -8,30 +8,14 @@
 #include <string>
 #include <thread>
 
-#include "TK/tk_errh.h"
 #include "TK/tk_utils.h"
 #include "common/acc_conv.h"
 #include "support/private_server.h"
+#include "support/run_observers.h"
 #include "support/scratch.h"
 #include "support/testdata.h"
 
 namespace {
-
-class counting_handler : public error_handler {
-public:
-    counting_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
-    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
-    std::vector<std::string> messages;
-};
-
-class silent_frontend : public run_frontend {
-public:
-    void database_started(const std::wstring&, std::uint32_t) override {}
-    void table_missing(const std::wstring&) override {}
-    void table_started(const std::wstring&, std::uint64_t) override {}
-    void engine_required() override {}
-    void unexpected(const std::exception& e) override { ADD_FAILURE() << e.what(); }
-};
 
 // Cancel while the server hangs in the middle of a load: the run ends within seconds as a
 // cancelled run, with no refused rows reported for the statements the stop cut short.
@@ -44,8 +28,8 @@ TEST(StopLive, CancelEndsARunWhoseStatementWaitsOnAHungServer)
     ASSERT_TRUE(server.start()) << server.failure;
     const drav_test::scratch_dir scratch{"stop-live"};
 
-    counting_handler handler;
-    silent_frontend frontend;
+    drav_test::recording_handler handler;
+    drav_test::quiet_frontend frontend;
     dravlen_convertor conv(true);
     conv.set_frontend(&frontend);
     conv.source = tk_utf8_to_wstring(src);

@@ -70,6 +70,62 @@ protected:
         return r;
     }
 
+    // A run under way: its process and its standard output so far.
+    struct running {
+        pid_t pid = -1;
+        int out_fd = -1;
+        std::string out;
+    };
+
+    // Starts the program in the folder and reads its standard output up to its first
+    // "Converting table" line: the rows of a table are then being copied.
+    running start_copying(const std::vector<std::string>& args)
+    {
+        running r;
+        int out_pipe[2];
+        if (::pipe(out_pipe) != 0)
+            return r;
+        r.pid = ::fork();
+        if (r.pid == 0) {
+            ::dup2(out_pipe[1], 1);
+            ::close(out_pipe[0]);
+            ::close(out_pipe[1]);
+            if (::chdir(dir.c_str()) != 0)
+                ::_exit(127);
+            ::setenv("DRAV_REGISTRY_FILE", (dir / "registry").c_str(), 1);
+            std::vector<std::string> all = {std::string(DRAV_BINARY_DIR) + "/dravcli"};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (auto& a : all)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out_pipe[1]);
+        r.out_fd = out_pipe[0];
+        char buf[256];
+        ssize_t n;
+        while (r.out.find("Converting table") == std::string::npos && (n = ::read(r.out_fd, buf, sizeof buf)) > 0)
+            r.out.append(buf, static_cast<size_t>(n));
+        return r;
+    }
+
+    // Sends the signal, reads the rest of the output and returns the wait status (-1: no process).
+    static int stop(running& r, int sig)
+    {
+        if (r.pid <= 0)
+            return -1;
+        ::kill(r.pid, sig);
+        char buf[256];
+        ssize_t n;
+        while ((n = ::read(r.out_fd, buf, sizeof buf)) > 0)
+            r.out.append(buf, static_cast<size_t>(n));
+        ::close(r.out_fd);
+        int status = 0;
+        return ::waitpid(r.pid, &status, 0) == r.pid ? status : -1;
+    }
+
     const drav_test::scratch_dir scratch{"dravcli", drav_test::scratch_dir::plain_folder};
     const fs::path dir = scratch.path();
 };
@@ -422,36 +478,11 @@ TEST_F(Dravcli, StopSignalEndsTheRunCleanly)
 {
     DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        int out_pipe[2];
-        ASSERT_EQ(::pipe(out_pipe), 0);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::dup2(out_pipe[1], 1);
-            ::close(out_pipe[0]);
-            ::close(out_pipe[1]);
-            if (::chdir(dir.c_str()) != 0)
-                ::_exit(127);
-            ::setenv("DRAV_REGISTRY_FILE", (dir / "registry").c_str(), 1);
-            const std::string prog = std::string(DRAV_BINARY_DIR) + "/dravcli";
-            const std::string src_arg = "--src=" + src;
-            ::execl(prog.c_str(), prog.c_str(), src_arg.c_str(), "--dest=out.sql", "--script",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out_pipe[1]);
         // Signalled once the rows of a table are being copied.
-        std::string out;
-        char buf[256];
-        ssize_t n;
-        while (out.find("Converting table") == std::string::npos && (n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
-            out.append(buf, static_cast<size_t>(n));
-        ::kill(pid, sig);
-        while ((n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
-            out.append(buf, static_cast<size_t>(n));
-        ::close(out_pipe[0]);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        running copying = start_copying({"--src=" + src, "--dest=out.sql", "--script"});
+        ASSERT_GT(copying.pid, 0);
+        const int status = stop(copying, sig);
+        const std::string& out = copying.out;
         ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status) << "\n" << out;
         EXPECT_EQ(WEXITSTATUS(status), 128 + sig) << out;
         EXPECT_FALSE(fs::exists(dir / "out.sql")) << sig;
@@ -465,35 +496,11 @@ TEST_F(Dravcli, StopSignalEndsTheRunCleanly)
 TEST_F(Dravcli, PasswordsLeaveTheProcessListAndAProfileOthersCanReadIsWarnedOf)
 {
     DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
-    int out_pipe[2];
-    ASSERT_EQ(::pipe(out_pipe), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::dup2(out_pipe[1], 1);
-        ::close(out_pipe[0]);
-        ::close(out_pipe[1]);
-        if (::chdir(dir.c_str()) != 0)
-            ::_exit(127);
-        const std::string prog = std::string(DRAV_BINARY_DIR) + "/dravcli";
-        const std::string src_arg = "--src=" + src;
-        ::execl(prog.c_str(), prog.c_str(), src_arg.c_str(), "--dest=out.sql", "--script", "--mssqlp=SecretOne",
-                "--srcp=SecretTwo", "--uglp=SecretThree", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(out_pipe[1]);
-    std::string out;
-    char buf[256];
-    ssize_t n;
-    while (out.find("Converting table") == std::string::npos && (n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<size_t>(n));
-    const std::string cmdline = read_all("/proc/" + std::to_string(pid) + "/cmdline");
-    ::kill(pid, SIGTERM);
-    while ((n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<size_t>(n));
-    ::close(out_pipe[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    running copying = start_copying({"--src=" + src, "--dest=out.sql", "--script", "--mssqlp=SecretOne",
+                                 "--srcp=SecretTwo", "--uglp=SecretThree"});
+    ASSERT_GT(copying.pid, 0);
+    const std::string cmdline = read_all("/proc/" + std::to_string(copying.pid) + "/cmdline");
+    stop(copying, SIGTERM);
     for (const char* secret : {"SecretOne", "SecretTwo", "SecretThree"})
         EXPECT_EQ(cmdline.find(secret), std::string::npos) << secret;
     EXPECT_NE(cmdline.find(std::string("--mssqlp=xxxxxxxxx") + '\0'), std::string::npos);
