@@ -354,9 +354,10 @@ int mssql_settings_page::field_at_fault() const
 {
     if (animation.error_code == login_refused)
         return is_checked(1329) ? 1014 : 1012;
-    // The server names the database it cannot open in quotes.
+    // The server names the database it cannot open in quotes (double or single, as servers differ).
     const std::string db = narrow(db_name);
-    if (!db.empty() && animation.error_text.find('"' + db + '"') != std::string::npos)
+    const std::string& why = animation.error_text;
+    if (!db.empty() && (why.find('"' + db + '"') != std::string::npos || why.find('\'' + db + '\'') != std::string::npos))
         return 1002;
     return 1014;
 }
