@@ -221,8 +221,10 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
         try {
             udb_record* record = src.get_item();
             dst.append_record(*record);
+            report_changed_values(name);
         } catch (const odb_exception& e) {
             error_handler& h = error_handler::ref();
+            h.take_changed_values();   // the row is not stored: its report says so
             error_handler::count_failure();
             h.set_record_context(name, current_record + 1);
             h.handle(e, false);
@@ -230,6 +232,37 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
         src.next();
         ++current_record;
     }
+    check_rows_read(src, name);
+}
+
+// Values the destination changed to fit the server are reported one by one with their record,
+// as errors that let the run go on: the value stored is not the one read.
+void dravlen_convertor::report_changed_values(const std::wstring& name)
+{
+    error_handler& h = error_handler::ref();
+    for (const std::wstring& text : h.take_changed_values()) {
+        error_handler::count_failure();
+        h.set_record_context(name, current_record + 1);
+        h.handle(tk_exception(text, 0), false);
+    }
+}
+
+// A table whose file declares more rows than could be read has lost rows on the way (a damaged
+// page); a declared count below the rows read is only stale.
+void dravlen_convertor::check_rows_read(const udb_recordset& src, const std::wstring& name)
+{
+    const std::uint64_t read = current_record, declared = records_in_table;
+    if (src.is_query() || read >= declared)
+        return;
+    tk_log_write_w(3, L"Table %ls: %llu of %llu records read", name.c_str(), static_cast<unsigned long long>(read),
+                   static_cast<unsigned long long>(declared));
+    error_handler& h = error_handler::ref();
+    error_handler::count_failure();
+    h.set_context(name);
+    h.handle(tk_exception("The source file declares " + std::to_string(declared) + " records; " +
+                              std::to_string(read) + " could be read.",
+                          0),
+             false);
 }
 
 void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,

@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/live_server.h"
+#include "tests/support/writer_tables.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
 
@@ -197,6 +199,55 @@ TEST_F(DravcliLive, CheckingRefusesATableWhoseColumnCannotHoldTheSourceValues)
     EXPECT_EQ(out.find("Table1, record #"), std::string::npos) << out;
     EXPECT_EQ(rows("Table1"), 1) << out;
     EXPECT_EQ(rows("Table2"), 0) << out;
+}
+
+// A date-formatted column whose values hold times becomes DATETIME2 on the server too, and keeps
+// them; an existing pure-date column refuses it in the check mode, and the run says so.
+TEST_F(DravcliLive, DateFormattedColumnsHoldingTimesKeepThemOnTheServer)
+{
+    const std::string src = (scratch.path() / "times.mdb").string();
+    {
+        auto format = [](const wchar_t* name, const wchar_t* text) {
+            auto c = drav_test::col(name, jet::column_type::datetime);
+            jet::property p;
+            p.name = L"Format";
+            p.data = jet::value(std::wstring(text));
+            c.properties.items.push_back(p);
+            return c;
+        };
+        auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Orders",
+                                            {drav_test::counter_id(), format(L"Ordered", L"Short Date"),
+                                             format(L"Shipped", L"Short Date"), format(L"Starts", L"Long Time")});
+        auto date = [](double d) { return jet::value(jet::date_time{d}); };
+        std::vector<jet::value> row{jet::value(), date(45352.4375), date(45353), date(0.25)};
+        w->append(L"Orders", row);
+        w->flush();
+    }
+    auto [code, out] = convert(src, 0);
+    EXPECT_EQ(code, 0) << out;
+    const std::string types = sql(db, "SELECT COLUMN_NAME + ':' + DATA_TYPE FROM INFORMATION_SCHEMA.COLUMNS "
+                                      "WHERE TABLE_NAME = 'Orders' ORDER BY ORDINAL_POSITION");
+    EXPECT_NE(types.find("Ordered:datetime2"), std::string::npos) << types;
+    EXPECT_NE(types.find("Shipped:date"), std::string::npos) << types;
+    EXPECT_NE(types.find("Starts:time"), std::string::npos) << types;
+    const std::string ordered = sql(db, "SELECT CONVERT(varchar(19), Ordered, 120) FROM Orders");
+    EXPECT_NE(ordered.find("2024-03-01 10:30:00"), std::string::npos) << ordered;
+
+    // Mode 3 into a table whose Ordered column is a pure date: refused, nothing appended.
+    sql(db, "DROP TABLE Orders");
+    sql(db, "CREATE TABLE Orders (ID int, Ordered date, Shipped date, Starts time)");
+    std::tie(code, out) = convert(src, 3);
+    EXPECT_NE(code, 0) << out;
+    EXPECT_NE(out.find("Orders: The structure of data source does not conform to the destination table."),
+              std::string::npos) << out;
+    EXPECT_EQ(rows("Orders"), 0) << out;
+    // Into a table of date and time it conforms and the time arrives.
+    sql(db, "DROP TABLE Orders");
+    sql(db, "CREATE TABLE Orders (ID int, Ordered datetime2, Shipped date, Starts time)");
+    std::tie(code, out) = convert(src, 3);
+    EXPECT_EQ(code, 0) << out;
+    EXPECT_NE(sql(db, "SELECT CONVERT(varchar(19), Ordered, 120) FROM Orders").find("2024-03-01 10:30:00"),
+              std::string::npos);
 }
 
 // Braces, separators and blanks in a login's name and password must reach the server as typed,
