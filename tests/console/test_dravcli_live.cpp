@@ -202,7 +202,8 @@ TEST_F(DravcliLive, CheckingRefusesATableWhoseColumnCannotHoldTheSourceValues)
 }
 
 // A date-formatted column whose values hold times becomes DATETIME2 on the server too, and keeps
-// them; an existing pure-date column refuses it in the check mode, and the run says so.
+// them (a time-formatted one holding dates as well); an existing pure date or pure time column
+// refuses such a column in the check mode, and the run says so.
 TEST_F(DravcliLive, DateFormattedColumnsHoldingTimesKeepThemOnTheServer)
 {
     const std::string src = (scratch.path() / "times.mdb").string();
@@ -217,37 +218,40 @@ TEST_F(DravcliLive, DateFormattedColumnsHoldingTimesKeepThemOnTheServer)
         };
         auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Orders",
                                             {drav_test::counter_id(), format(L"Ordered", L"Short Date"),
-                                             format(L"Shipped", L"Short Date"), format(L"Starts", L"Long Time")});
+                                             format(L"Shipped", L"Short Date"), format(L"Starts", L"Long Time"),
+                                             format(L"Stamp", L"Medium Time")});
         auto date = [](double d) { return jet::value(jet::date_time{d}); };
-        std::vector<jet::value> row{jet::value(), date(45352.4375), date(45353), date(0.25)};
+        std::vector<jet::value> row{jet::value(), date(45352.4375), date(45353), date(0.25), date(45354.5)};
         w->append(L"Orders", row);
         w->flush();
     }
     auto [code, out] = convert(src, 0);
     EXPECT_EQ(code, 0) << out;
-    const std::string types = sql(db, "SELECT COLUMN_NAME + ':' + DATA_TYPE FROM INFORMATION_SCHEMA.COLUMNS "
-                                      "WHERE TABLE_NAME = 'Orders' ORDER BY ORDINAL_POSITION");
-    EXPECT_NE(types.find("Ordered:datetime2"), std::string::npos) << types;
-    EXPECT_NE(types.find("Shipped:date"), std::string::npos) << types;
-    EXPECT_NE(types.find("Starts:time"), std::string::npos) << types;
-    const std::string ordered = sql(db, "SELECT CONVERT(varchar(19), Ordered, 120) FROM Orders");
-    EXPECT_NE(ordered.find("2024-03-01 10:30:00"), std::string::npos) << ordered;
+    const std::string types = sql(db, "SELECT CAST(COLUMN_NAME + ':' + DATA_TYPE AS varchar(60)) FROM "
+                                      "INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'Orders'");
+    for (const char* want : {"Ordered:datetime2", "Shipped:date ", "Starts:time", "Stamp:datetime2"})
+        EXPECT_NE(types.find(want), std::string::npos) << want << "\n" << types;
+    const std::string kept =
+        "SELECT CAST(CONVERT(varchar(19), Ordered, 120) + ' ' + CONVERT(varchar(19), Stamp, 120) AS varchar(40)) FROM Orders";
+    EXPECT_NE(sql(db, kept).find("2024-03-01 10:30:00 2024-03-03 12:00:00"), std::string::npos) << sql(db, kept);
 
-    // Mode 3 into a table whose Ordered column is a pure date: refused, nothing appended.
+    // Mode 3 into a table whose column is a pure date, or a pure time: refused, nothing appended.
+    for (const char* columns : {"Ordered date, Shipped date, Starts time, Stamp datetime2",
+                                "Ordered datetime2, Shipped date, Starts time, Stamp time"}) {
+        sql(db, "DROP TABLE Orders");
+        sql(db, std::string("CREATE TABLE Orders (ID int, ") + columns + ")");
+        std::tie(code, out) = convert(src, 3);
+        EXPECT_NE(code, 0) << columns << "\n" << out;
+        EXPECT_NE(out.find("Orders: The structure of data source does not conform to the destination table."),
+                  std::string::npos) << columns << "\n" << out;
+        EXPECT_EQ(rows("Orders"), 0) << columns << "\n" << out;
+    }
+    // Into a table of dates and times it conforms and the times arrive.
     sql(db, "DROP TABLE Orders");
-    sql(db, "CREATE TABLE Orders (ID int, Ordered date, Shipped date, Starts time)");
-    std::tie(code, out) = convert(src, 3);
-    EXPECT_NE(code, 0) << out;
-    EXPECT_NE(out.find("Orders: The structure of data source does not conform to the destination table."),
-              std::string::npos) << out;
-    EXPECT_EQ(rows("Orders"), 0) << out;
-    // Into a table of date and time it conforms and the time arrives.
-    sql(db, "DROP TABLE Orders");
-    sql(db, "CREATE TABLE Orders (ID int, Ordered datetime2, Shipped date, Starts time)");
+    sql(db, "CREATE TABLE Orders (ID int, Ordered datetime2, Shipped date, Starts time, Stamp datetime2)");
     std::tie(code, out) = convert(src, 3);
     EXPECT_EQ(code, 0) << out;
-    EXPECT_NE(sql(db, "SELECT CONVERT(varchar(19), Ordered, 120) FROM Orders").find("2024-03-01 10:30:00"),
-              std::string::npos);
+    EXPECT_NE(sql(db, kept).find("2024-03-01 10:30:00 2024-03-03 12:00:00"), std::string::npos) << sql(db, kept);
 }
 
 // Braces, separators and blanks in a login's name and password must reach the server as typed,
