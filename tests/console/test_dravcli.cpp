@@ -275,6 +275,18 @@ TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
     EXPECT_NE(r.out.find("the catalogue (MSysObjects) declares "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Internal error"), std::string::npos) << r.out;
 
+    // Without the container that the tables hang below, no table can be told from another object.
+    page_image renamed = whole;
+    const std::string tables("T\0a\0b\0l\0e\0s\0", 12);
+    const std::size_t name_at = renamed.bytes.find(tables, catalogue.front() * renamed.page);
+    ASSERT_LT(name_at, (catalogue.front() + 1) * renamed.page);
+    renamed.bytes[name_at + 10] = 'x';
+    renamed.save(dir / "renamed.mdb");
+    r = run({"--src=renamed.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("the catalogue (MSysObjects) has no Tables container"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("renamed.mdb"), std::string::npos) << r.out;
+
     // The type byte of its Id column says text: the numbers are unreadable, not 0.
     auto db = jet::database::open((dir / "whole.mdb").string(), L"");
     auto def = db->table(L"MSysObjects");
