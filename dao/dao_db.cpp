@@ -89,16 +89,7 @@ std::wstring column_text(DAOFields* fields, int i)
 }
 
 // A table name in brackets; a "]" of the name is written twice.
-std::wstring bracketed_name(const std::wstring& name)
-{
-    std::wstring bracketed = L"[";
-    for (wchar_t c : name) {
-        bracketed += c;
-        if (c == L']')
-            bracketed += L']';
-    }
-    return bracketed + L"]";
-}
+std::wstring bracketed_name(const std::wstring& name) { return tk_enclose(name, L'[', L']'); }
 
 } // namespace
 

@@ -706,10 +706,7 @@ TEST_F(WizardTest, ValuesChangedToFitTheServerAreShownAndTheRunGoesOn)
     EXPECT_EQ(dialogs[1].rfind(L"N, record #3: the value 9.9999999999999694e-311 of column 'X'", 0), 0u)
         << tk_to_string(dialogs[1]);
     EXPECT_NE(lines.find(L"N, record #2: the value nan"), std::wstring::npos) << tk_to_string(lines);
-    std::ifstream in(script);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("2.2300000000000001e-308"), std::string::npos);   // the row went on
+    EXPECT_NE(drav_test::read_file(script).find("2.2300000000000001e-308"), std::string::npos);   // the row went on
 }
 
 } // namespace
