@@ -1,7 +1,6 @@
 #include "dao/dao_db.h"
 
 #include <cmath>
-
 #include <cstring>
 #include <ctime>
 #include <cwctype>
@@ -86,6 +85,32 @@ std::wstring column_text(DAOFields* fields, int i)
 {
     ole_variant value = column_value(fields, i);
     return value.is_null() || value.is_empty() ? std::wstring() : variant_text(value.variant());
+}
+
+// For each pure date (pure time) column, whether a row of rs (its columns in that order) holds a
+// time (a date other than day 0) that such a column would drop.
+std::vector<bool> beyond_kind(DAORecordset* rs, const std::vector<t_ftd*>& columns)
+{
+    std::vector<bool> beyond(columns.size(), false);
+    std::size_t left = columns.size();
+    VARIANT_BOOL eof = VARIANT_FALSE;
+    for (dao_call(rs->get_EOF(&eof)); !eof && left; dao_call(rs->get_EOF(&eof))) {
+        ole_com_ptr<DAOFields> fields;
+        dao_call(rs->get_Fields(&fields), fields);
+        for (std::size_t j = 0; j < columns.size(); ++j) {
+            const ole_variant value = column_value(fields.get(), static_cast<int>(j));
+            if (beyond[j] || value.get_type() != VT_DATE)
+                continue;
+            const double day = value.variant().date, whole = std::trunc(day);
+            const bool date_only = (columns[j]->dw_reserved & 3) == 2;
+            if (date_only ? day != whole : whole != 0) {
+                beyond[j] = true;
+                --left;
+            }
+        }
+        dao_call(rs->MoveNext());
+    }
+    return beyond;
 }
 
 // A table name in brackets; a "]" of the name is written twice.
@@ -510,25 +535,7 @@ void dao_database::widen_date_columns(udb_recordset& table)
     ole_com_ptr<_DAOQueryDef> query = temp_query(L"SELECT " + list + L" FROM " + bracketed_name(table.get_name()));
     ole_com_ptr<DAORecordset> rs;
     dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset), dao_var_int(dbReadOnly), dao_var_missing(), &rs), rs);
-    std::vector<bool> widen(columns.size(), false);
-    std::size_t left = columns.size();
-    VARIANT_BOOL eof = VARIANT_FALSE;
-    for (dao_call(rs->get_EOF(&eof)); !eof && left; dao_call(rs->get_EOF(&eof))) {
-        ole_com_ptr<DAOFields> fields;
-        dao_call(rs->get_Fields(&fields), fields);
-        for (std::size_t j = 0; j < columns.size(); ++j) {
-            const ole_variant value = column_value(fields.get(), static_cast<int>(j));
-            if (widen[j] || value.get_type() != VT_DATE)
-                continue;
-            const double day = value.variant().date, whole = std::trunc(day);
-            const bool date_only = (columns[j]->dw_reserved & 3) == 2;
-            if (date_only ? day != whole : whole != 0) {
-                widen[j] = true;
-                --left;
-            }
-        }
-        dao_call(rs->MoveNext());
-    }
+    const std::vector<bool> widen = beyond_kind(rs.get(), columns);
     rs->Close();
     for (std::size_t j = 0; j < columns.size(); ++j) {
         if (!widen[j])
