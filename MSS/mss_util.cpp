@@ -461,6 +461,18 @@ namespace {
 
 std::wstring field_literal(const udb_field* fld, const t_ftd* ftd, bool& changed);
 
+// A value as a report names it: its text, or a date beyond the calendar by its day number.
+std::wstring shown_value(const udb_field& fld)
+{
+    std::wstring text = fld.to_wstring();
+    if (text.empty() && fld.ole_variant::get_type() == VT_DATE) {
+        wchar_t days[40];
+        std::swprintf(days, 40, L"%.17g", fld.variant().date);
+        text = std::wstring(days) + L" days after 1899-12-30";
+    }
+    return text;
+}
+
 } // namespace
 
 std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
@@ -468,7 +480,7 @@ std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
     bool changed = false;
     std::wstring literal = field_literal(fld, ftd, changed);
     if (changed)
-        error_handler::note_changed_value(L"the value " + fld->to_wstring() + L" of column '" + fld->name +
+        error_handler::note_changed_value(L"the value " + shown_value(*fld) + L" of column '" + fld->name +
                                           L"' does not fit the server and was written as " + literal);
     return literal;
 }
@@ -506,6 +518,9 @@ std::wstring field_literal(const udb_field* fld, const t_ftd* ftd, bool& changed
         // plain text as well as in the field's own.
         if (own_vt == VT_DATE && big_year_digits(value_text))
             value_text = mssql_get_safe_variant(*fld, &changed).to_wstring();
+        // A date beyond the calendar's range has no text: it is written as NULL.
+        if (own_vt == VT_DATE && value_text.empty())
+            changed = true;
     }
     const bool guid_column = ftd->dw_reserved == 1 && !mss_is_binary_vt(ftd->vartype) && ftd->vartype != VT_DATE;
     std::wstring literal = to_mssql_str(value_text, fvt, guid_column);

@@ -382,20 +382,25 @@ TEST_F(Dravcli, ValuesChangedToFitTheServerAreReported)
     {
         auto w = drav_test::new_keyed_table((dir / "numbers.mdb").string(), jet::file_format::jet4, L"N",
                                             {drav_test::counter_id(), drav_test::col(L"X", jet::column_type::double_),
-                                             drav_test::col(L"S", jet::column_type::single)});
+                                             drav_test::col(L"S", jet::column_type::single),
+                                             drav_test::col(L"W", jet::column_type::datetime)});
         const double values[] = {1.5, std::nan(""), HUGE_VAL, -HUGE_VAL, 1e-310, 1.7976931348623157e308, -2.2e-308};
+        const jet::value day(jet::date_time{45352.5});
         for (double v : values) {
-            std::vector<jet::value> row{jet::value(), jet::value(v), jet::value(2.5f)};
+            std::vector<jet::value> row{jet::value(), jet::value(v), jet::value(2.5f), day};
             w->append(L"N", row);
         }
-        std::vector<jet::value> row{jet::value(), jet::value(0.0), jet::value(std::nanf(""))};
+        std::vector<jet::value> row{jet::value(), jet::value(0.0), jet::value(std::nanf("")), day};
+        w->append(L"N", row);
+        // A date past 9999-12-31, which no calendar of the server holds.
+        row = {jet::value(), jet::value(0.0), jet::value(2.5f), jet::value(jet::date_time{2958466.5})};
         w->append(L"N", row);
         w->flush();
     }
     run_result r = run({"--src=numbers.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;
     EXPECT_EQ(r.out.find("N, record #1:"), std::string::npos) << r.out;
-    for (int record = 2; record <= 8; ++record)
+    for (int record = 2; record <= 9; ++record)
         EXPECT_NE(r.out.find("Error:\nN, record #" + std::to_string(record) + ": the value "), std::string::npos)
             << record << "\n" << r.out;
     EXPECT_NE(r.out.find("of column 'X' does not fit the server and was written as NULL"), std::string::npos) << r.out;
@@ -406,6 +411,10 @@ TEST_F(Dravcli, ValuesChangedToFitTheServerAreReported)
                          "1.7900000000000000e+308"),
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("was written as -2.2300000000000001e-308"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("N, record #9: the value 2958466.5 days after 1899-12-30 of column 'W' does not fit the "
+                         "server and was written as NULL"),
+              std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("N, record #10"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("There were some errors while converting the database."), std::string::npos) << r.err;
     // Every row is in the script, with the values the reports name.
     const std::string script = read_all(dir / "out.sql");
