@@ -7,22 +7,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/jet/jet_database.h"
-#include "platform/jet/jet_file.h"
 #include "tests/support/protected.h"
 #include "tests/support/testdata.h"
 #include "tests/support/scratch.h"
 #include "tests/support/writer_tables.h"
+#include "platform/jet/jet_database.h"
+#include "platform/jet/jet_file.h"
 
 namespace fs = std::filesystem;
 
@@ -384,13 +384,14 @@ TEST_F(Dravcli, ValuesChangedToFitTheServerAreReported)
                                             {drav_test::counter_id(), drav_test::col(L"X", jet::column_type::double_),
                                              drav_test::col(L"S", jet::column_type::single),
                                              drav_test::col(L"W", jet::column_type::datetime)});
-        const double values[] = {1.5, std::nan(""), HUGE_VAL, -HUGE_VAL, 1e-310, 1.7976931348623157e308, -2.2e-308};
+        using num = std::numeric_limits<double>;
+        const double values[] = {1.5, num::quiet_NaN(), num::infinity(), -num::infinity(), 1e-310, num::max(), -2.2e-308};
         const jet::value day(jet::date_time{45352.5});
         for (double v : values) {
             std::vector<jet::value> row{jet::value(), jet::value(v), jet::value(2.5f), day};
             w->append(L"N", row);
         }
-        std::vector<jet::value> row{jet::value(), jet::value(0.0), jet::value(std::nanf("")), day};
+        std::vector<jet::value> row{jet::value(), jet::value(0.0), jet::value(std::numeric_limits<float>::quiet_NaN()), day};
         w->append(L"N", row);
         // A date past 9999-12-31, which no calendar of the server holds.
         row = {jet::value(), jet::value(0.0), jet::value(2.5f), jet::value(jet::date_time{2958466.5})};
