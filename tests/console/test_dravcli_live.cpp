@@ -10,13 +10,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "tests/support/live_server.h"
-#include "tests/support/writer_tables.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
+#include "tests/support/writer_tables.h"
 
 namespace fs = std::filesystem;
 
@@ -225,7 +224,7 @@ TEST_F(DravcliLive, DateFormattedColumnsHoldingTimesKeepThemOnTheServer)
         w->append(L"Orders", row);
         w->flush();
     }
-    auto [code, out] = convert(src, 0);
+    const auto [code, out] = convert(src, 0);
     EXPECT_EQ(code, 0) << out;
     const std::string types = sql(db, "SELECT CAST(COLUMN_NAME + ':' + DATA_TYPE AS varchar(60)) FROM "
                                       "INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'Orders'");
@@ -240,17 +239,17 @@ TEST_F(DravcliLive, DateFormattedColumnsHoldingTimesKeepThemOnTheServer)
                                 "Ordered datetime2, Shipped date, Starts time, Stamp time"}) {
         sql(db, "DROP TABLE Orders");
         sql(db, std::string("CREATE TABLE Orders (ID int, ") + columns + ")");
-        std::tie(code, out) = convert(src, 3);
-        EXPECT_NE(code, 0) << columns << "\n" << out;
-        EXPECT_NE(out.find("Orders: The structure of data source does not conform to the destination table."),
-                  std::string::npos) << columns << "\n" << out;
-        EXPECT_EQ(rows("Orders"), 0) << columns << "\n" << out;
+        const auto [refused, why] = convert(src, 3);
+        EXPECT_NE(refused, 0) << columns << "\n" << why;
+        EXPECT_NE(why.find("Orders: The structure of data source does not conform to the destination table."),
+                  std::string::npos) << columns << "\n" << why;
+        EXPECT_EQ(rows("Orders"), 0) << columns << "\n" << why;
     }
     // Into a table of dates and times it conforms and the times arrive.
     sql(db, "DROP TABLE Orders");
     sql(db, "CREATE TABLE Orders (ID int, Ordered datetime2, Shipped date, Starts time, Stamp datetime2)");
-    std::tie(code, out) = convert(src, 3);
-    EXPECT_EQ(code, 0) << out;
+    const auto [merged, said] = convert(src, 3);
+    EXPECT_EQ(merged, 0) << said;
     EXPECT_NE(sql(db, kept).find("2024-03-01 10:30:00 2024-03-03 12:00:00"), std::string::npos) << sql(db, kept);
 }
 
