@@ -2,6 +2,7 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -112,4 +113,25 @@ private:
     std::atomic<bool> m_running{false};
     bool m_owns_functor;
     tk_thread_functor* m_functor = nullptr;
+};
+
+// Watches for a stop request from a thread of its own while the work waits elsewhere (on a
+// server that does not answer, say): once the request holds, calls the action at once and again
+// every second, with the seconds since the request (0, 1, 2...), until the watcher is destroyed.
+class tk_stop_watcher {
+public:
+    tk_stop_watcher(std::function<bool()> stop_requested, std::function<void(int)> action);
+    ~tk_stop_watcher();
+    tk_stop_watcher(const tk_stop_watcher&) = delete;
+    tk_stop_watcher& operator=(const tk_stop_watcher&) = delete;
+
+private:
+    void watch();
+
+    std::function<bool()> stop_requested_;
+    std::function<void(int)> action_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool ending_ = false;
+    std::thread thread_;
 };

@@ -226,6 +226,9 @@ public:
 
     // Stores one row (writers).
     virtual void append_record(udb_record& record) = 0;
+    // Stores the rows a writer still holds back (gathered for one trip); its failures are raised
+    // here, where the destructor could only log them. Nothing by default.
+    virtual void flush() {}
     // Updates the row named by a key text / by the key fields of a record.
     virtual void update(const std::wstring& key);
     virtual void update(udb_record& record);

@@ -2,8 +2,10 @@
 
 #include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "MSS/mss_db.h"
+#include "MSS/mss_engi.h"
 #include "MSS/mss_vali.h"
 #include "MSS/odb_exce.h"
 #include "TK/tk_errco.h"
@@ -11,6 +13,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
+#include "TK/tk_threa.h"
 #include "TK/tk_utils.h"
 #include "UDB/udb_db.h"
 #include "dao/dao_engi.h"
@@ -61,6 +64,9 @@ bool same_name(const std::wstring& a, const std::wstring& b)
 }
 
 } // namespace
+
+// How long a cancelled statement may wait for its server before the connection is cut.
+constexpr int stop_grace_seconds = 3;
 
 // ---------------------------------------------------------------------------------------------
 // init_conversion
@@ -113,6 +119,12 @@ void dravlen_convertor::run()
         return;
     }
     init_conversion scope(&finished, false, frontend_);
+    // A stop request ends a statement that waits on the server as well: it is cancelled, and
+    // when a server that does not answer holds it still after a few seconds, its connection is cut.
+    std::optional<tk_stop_watcher> watcher;
+    if (direct)
+        watcher.emplace([this] { return stop_requested(); },
+                        [](int seconds) { mss_engine::cancel_statements(seconds >= stop_grace_seconds); });
     engine.set_view_owned(true);
     run_outcome ended = run_outcome::succeeded;
 
@@ -246,6 +258,11 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
             udb_record* record = src.get_item();
             dst.append_record(*record);
         } catch (const odb_exception& e) {
+            // A statement cancelled by the stop request is no refused row.
+            if (stop_requested())
+                throw tk_final_exception();
+            if (e.connection_lost())
+                throw mss_connection_lost_exception(e, name, current_record + 1);
             error_handler& h = error_handler::ref();
             error_handler::count_failure();
             h.set_record_context(name, current_record + 1);
@@ -254,6 +271,7 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
         src.next();
         ++current_record;
     }
+    dst.flush();
 }
 
 void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
@@ -342,6 +360,12 @@ void dravlen_convertor::move_table(udb_database& src_db, udb_database& dest, mss
     } catch (const tk_exception& e) {
         dst.reset();
         src.reset();
+        if (stop_requested())
+            throw tk_final_exception();
+        if (const auto* odb = dynamic_cast<const odb_exception*>(&e); odb && odb->connection_lost())
+            throw mss_connection_lost_exception(*odb, name, 0);
+        if (dynamic_cast<const mss_connection_lost_exception*>(&e))
+            throw;
         error_handler& h = error_handler::ref();
         error_handler::count_failure();
         h.set_context(name);

@@ -41,6 +41,8 @@ public:
     virtual void unexpected(const std::exception& e) = 0;
     // The run ended early on an error (after it was reported).
     virtual void run_failed() {}
+    // Something the user should know that stops nothing (a profile others can read, say).
+    virtual void warning(const std::wstring&) {}
 };
 
 // The Access side of the settings.

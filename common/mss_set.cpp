@@ -1,8 +1,13 @@
 // Converter settings: defaults, the registry values and the server keys of a profile.
 #include "common/acc_conv.h"
 
+#include <sys/stat.h>
+
+#include <cwchar>
+
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
+#include "TK/tk_utils.h"
 #include "UDB/udb_prof.h"
 #include "platform/win/winreg.h"
 
@@ -211,10 +216,34 @@ bool dravlen_convertor::store_profile(udb_profile& profile)
     return true;
 }
 
+namespace {
+
+// The warning for a profile that keeps the server password where other users can read it; empty
+// when the file keeps none or is its owner's alone.
+std::wstring exposed_password_warning(const udb_profile& profile, const std::wstring& path)
+{
+    if (profile.get_value(mss_section, L"password").empty())
+        return std::wstring();
+    struct stat st {};
+    if (::stat(tk_to_string(path, -1).c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IROTH)) == 0)
+        return std::wstring();
+    wchar_t mode[8];
+    std::swprintf(mode, 8, L"%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return L"Warning: the profile " + path + L" holds the server password and other users can read it (mode " +
+           mode + L"); make it readable by its owner alone (chmod 600).";
+}
+
+} // namespace
+
 bool dravlen_convertor::load_profile_file(const std::wstring& path)
 {
     udb_profile profile;
     profile.load(path);
+    if (const std::wstring warning = exposed_password_warning(profile, path); !warning.empty()) {
+        tk_log_write_w(3, L"%ls", warning.c_str());
+        if (frontend_ && !silent)
+            frontend_->warning(warning);
+    }
     return load_profile(profile);
 }
 

@@ -157,6 +157,11 @@ void console_frontend::unexpected(const std::exception& e)
         std::cerr << e.what() << std::endl;
 }
 
+void console_frontend::warning(const std::wstring& text)
+{
+    std::cerr << console_text(text) << std::endl;
+}
+
 bool console_frontend::run_succeeded(run_outcome outcome) const
 {
     if (outcome == run_outcome::succeeded)

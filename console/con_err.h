@@ -22,6 +22,7 @@ public:
     void table_started(const std::wstring& name, std::uint64_t records) override;
     void engine_required() override;
     void unexpected(const std::exception& e) override;
+    void warning(const std::wstring& text) override;
 
     // Says how a run that did not succeed ended (unless silent); true when it succeeded.
     bool run_succeeded(run_outcome outcome) const;

@@ -98,6 +98,14 @@ std::string loggable_argument(const std::string& arg)
     return arg;
 }
 
+// Overwrites a password option's value in the process's own argument memory, as soon as it has
+// been read: the process list (/proc/PID/cmdline) then no longer shows it to other users.
+void hide_argument_value(const char* value)
+{
+    for (char* c = const_cast<char*>(value); *c != '\0'; ++c)
+        *c = 'x';
+}
+
 std::string narrow_for_log(const std::wstring& text)
 {
     return console_text(text);
@@ -188,6 +196,7 @@ bool parse_cmd_line(int argc, char** argv)
             break;
         case opt_mssqlp:
             to_wide(value, pass);
+            hide_argument_value(value);
             break;
         case opt_profile:
             tk_log_write(1, "parse_cmd_line - got profile %s", value);
@@ -215,6 +224,7 @@ bool parse_cmd_line(int argc, char** argv)
             // Kept out of the log, the registry and profiles.
             tk_log_write(1, "parse_cmd_line - got srcp *****");
             to_wide(value, conv.db_password);
+            hide_argument_value(value);
             break;
         case opt_sysdb:
             to_wide(value, sysdb);
@@ -232,6 +242,7 @@ bool parse_cmd_line(int argc, char** argv)
             break;
         case opt_uglp:
             to_wide(value, ugl_pass);
+            hide_argument_value(value);
             break;
         default:
             break;

@@ -163,6 +163,13 @@ void gui_frontend::unexpected(const std::exception& e)
     wizard_shell::ref().add_error(e.what());
 }
 
+void gui_frontend::warning(const std::wstring& text)
+{
+    // A profile given on the command line is read before the wizard's window exists.
+    const std::wstring caption = wizard_shell::exists() ? wizard_shell::ref().caption(L"Warning") : L"Warning";
+    ui_message_box(text, caption, MB_OK | MB_ICONEXCLAMATION);
+}
+
 // ---------------------------------------------------------------------------------------------
 // welcome_page
 

@@ -20,6 +20,7 @@ public:
     void table_started(const std::wstring&, std::uint64_t) override {}
     void engine_required() override;
     void unexpected(const std::exception& e) override;
+    void warning(const std::wstring& text) override;
 };
 
 // Step 0: the scenario (server or script) and "Load Settings...".

@@ -21,15 +21,30 @@ prepared_statement::prepared_statement(connection& c, const std::wstring& sql) :
         throw error(hresult_for(read_diagnostics(SQL_HANDLE_DBC, conn_.handle())),
                     read_diagnostics(SQL_HANDLE_DBC, conn_.handle()));
     stmt_ = h;
-    std::u16string text = to_utf16(sql);
-    check(SQLPrepareW(stmt_, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())),
-          "SQLPrepare");
+    try {
+        track_statement(stmt_);
+    } catch (...) {
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+        throw;
+    }
+    try {
+        std::u16string text = to_utf16(sql);
+        check(SQLPrepareW(stmt_, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())),
+              "SQLPrepare");
+    } catch (...) {
+        // No destructor runs for a statement that was never made.
+        untrack_statement(stmt_);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+        throw;
+    }
 }
 
 prepared_statement::~prepared_statement()
 {
-    if (stmt_)
+    if (stmt_) {
+        untrack_statement(stmt_);
         SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    }
 }
 
 void prepared_statement::check(short rc, const char* what)

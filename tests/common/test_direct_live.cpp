@@ -25,6 +25,7 @@
 #include "TK/tk_errh.h"
 #include "support/live_reader.h"
 #include "support/live_server.h"
+#include "support/run_observers.h"
 #include "support/sample.h"
 #include "support/scratch.h"
 #include "support/testdata.h"
@@ -37,23 +38,8 @@ using namespace fidelity;
 
 namespace {
 
-class recording_handler : public error_handler {
-public:
-    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
-    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
-    std::vector<std::string> messages;
-};
-
-class quiet_frontend : public run_frontend {
-public:
-    void database_started(const std::wstring&, std::uint32_t) override {}
-    void table_missing(const std::wstring&) override {}
-    void table_started(const std::wstring&, std::uint64_t) override {}
-    void engine_required() override {}
-    void unexpected(const std::exception& e) override { ADD_FAILURE() << e.what(); }
-    void run_failed() override { failed = true; }
-    bool failed = false;
-};
+using drav_test::quiet_frontend;
+using drav_test::recording_handler;
 
 std::wstring lower(std::wstring s)
 {

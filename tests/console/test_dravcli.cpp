@@ -560,6 +560,44 @@ TEST_F(Dravcli, ATableCutShortIsNamedAtTheEndOfTheScript)
     EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>());
 }
 
+// The password options leave the process's argument memory (what `ps` and /proc/PID/cmdline show
+// every user) once read; a profile that keeps the server password where others can read it is
+// used all the same, with a warning that names it and its mode; one of mode 0600 gets none.
+TEST_F(Dravcli, PasswordsLeaveTheProcessListAndAProfileOthersCanReadIsWarnedOf)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    std::string cmdline;
+    {
+        drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script", "--mssqlp=SecretOne",
+                                            "--srcp=SecretTwo", "--uglp=SecretThree"});
+        run.read_until("Converting table");
+        cmdline = read_all("/proc/" + std::to_string(run.pid()) + "/cmdline");
+        ::kill(run.pid(), SIGTERM);
+        EXPECT_EQ(run.finish(), 128 + SIGTERM);
+    }
+    for (const char* secret : {"SecretOne", "SecretTwo", "SecretThree"})
+        EXPECT_EQ(cmdline.find(secret), std::string::npos) << secret;
+    EXPECT_NE(cmdline.find(std::string("--mssqlp=xxxxxxxxx") + '\0'), std::string::npos);
+    EXPECT_NE(cmdline.find("--dest=out.sql"), std::string::npos);
+
+    DRAV_TESTDATA_OR_SKIP(small, "mdb-reader/data/V2003/test.mdb");
+    std::ofstream(dir / "p.qel") << "[Generic settings]\nsrc=" << small << "\ndest=out.sql\n"
+                                 << "[MS SQL Server settings]\npassword=Secret\ndirect mode=0\n";
+    fs::permissions(dir / "p.qel", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                       fs::perms::others_read);
+    run_result r = run({"--profile=p.qel"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("Warning: the profile p.qel holds the server password and other users can read it "
+                         "(mode 0644)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out.sql"));
+    fs::permissions(dir / "p.qel", fs::perms::owner_read | fs::perms::owner_write);
+    r = run({"--profile=p.qel"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
+}
+
 namespace {
 
 // The small Jet3 seed database with some of its bytes replaced.

@@ -270,4 +270,21 @@ TEST_F(DravcliLive, AStoppedLoadSaysTheDatabaseHoldsOnlyPartOfIt)
     EXPECT_TRUE(fs::is_empty(scratch.path() / "tmp"));
 }
 
+// A login that may open the database but not create tables in its schema: the user reads the
+// server's own reason for each table, not a later "does not exist" of opening the table.
+TEST_F(DravcliLive, ATableTheServerRefusesToCreateIsReportedWithTheServersReason)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    login = "drav_norights_" + std::to_string(::getpid());
+    const std::string password = "No_rights_1433!";
+    ASSERT_NE(sql("", "CREATE LOGIN [" + login + "] WITH PASSWORD = '" + password + "'"), "ERROR");
+    ASSERT_NE(sql(db, "CREATE USER [" + login + "] FOR LOGIN [" + login + "]"), "ERROR");
+    const auto [code, out] = convert_as(src, 1, login, password);
+    EXPECT_NE(code, 0) << out;
+    EXPECT_NE(out.find("Table1: "), std::string::npos) << out;
+    EXPECT_NE(out.find("permission denied"), std::string::npos) << out;
+    EXPECT_EQ(out.find("does not exist"), std::string::npos) << out;
+    EXPECT_EQ(rows("Table1"), -1) << out;
+}
+
 } // namespace

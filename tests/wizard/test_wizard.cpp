@@ -24,6 +24,7 @@
 #include "TK/tk_utils.h"
 #include "platform/ui/ui_misc.h"
 #include "tests/support/keyboard.h"
+#include "tests/support/live_reader.h"
 #include "tests/support/live_server.h"
 #include "tests/support/protected.h"
 #include "tests/support/scratch.h"
@@ -975,6 +976,36 @@ TEST_F(WizardTest, QuickLaunchRefusesAFileThatIsNoProfileAndAModeOutsideTheFour)
     EXPECT_FALSE(fs::exists(tmp / "seven.sql"));
 }
 
+// A profile that keeps the server password where other users can read it: a warning box names
+// it and its mode before the wizard goes on; a profile of mode 0600 gives none.
+TEST_F(WizardTest, AProfileOthersCanReadWithThePasswordIsWarnedOf)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    const fs::path profile = tmp / "shared.qel";
+    std::ofstream(profile) << "[Generic settings]\nsrc=" << mdb << "\ndest=" << (tmp / "out.sql").string()
+                           << "\n[MS SQL Server settings]\npassword=Secret\ndirect mode=0\n";
+    for (const auto mode : {fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                            fs::perms::owner_read | fs::perms::owner_write}) {
+        fs::permissions(profile, mode);
+        boxes.clear();
+        bool sheet_ran = false;
+        dravlen_main(profile.string(), [&](wizard_shell&) {
+            sheet_ran = true;
+            return 0;
+        });
+        EXPECT_TRUE(sheet_ran);
+        if ((mode & fs::perms::group_read) == fs::perms::none) {
+            EXPECT_TRUE(boxes.empty()) << tk_to_string(last_text());
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, L"Warning");
+        EXPECT_EQ(boxes[0].text, L"Warning: the profile " + tk_to_wstring(profile.string()) +
+                                     L" holds the server password and other users can read it (mode 0640); make "
+                                     L"it readable by its owner alone (chmod 600).");
+    }
+}
+
 TEST_F(WizardTest, AScriptIntoAPipeWithoutReaderFailsTheRunInsteadOfEndingTheProgram)
 {
     DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
@@ -1641,31 +1672,51 @@ TEST_F(WizardTest, LiveServerRefusalGivesTheKeyboardToTheLoginOrTheDatabase)
     DRAV_LIVE_SERVER_OR_SKIP(s);
     if (s.server.rfind(L"DSN=", 0) == 0 || s.user.empty())
         GTEST_SKIP() << "the wizard's server page takes a host and a SQL login";
-    wizard_set w;
-    ui_set_modal_hook(nullptr);
+    // A database that is there but that a login of its own may not open: the run cannot make it,
+    // so the page stops on it. (A database not there yet passes: the run makes it.)
+    const std::wstring db = drav_test::unique_db_name(L"drav_refused");
+    const std::wstring login = L"drav_refused_" + std::to_wstring(getpid());
+    const std::wstring password = L"Refused_pw_1!";
+    auto admin = drav_test::live_connect(s, L"master");
+    {
+        drav_test::server_turn turn;
+        odbc::statement(*admin).execute_all(L"CREATE DATABASE [" + db + L"]");
+    }
+    odbc::statement(*admin).execute_all(L"CREATE LOGIN [" + login + L"] WITH PASSWORD = N'" + password + L"'");
     int after_login = 0, after_database = 0;
     QString selected_login, selected_db;
-    keyboard::when_modal_shows([&](QWidget* sheet) {
-        keyboard::press(sheet, Qt::Key_Return);
-        w.mssql.press(1330);
-        w.mssql.set_text(1014, s.server);
-        w.mssql.set_text(1012, s.user);
-        w.mssql.set_text(1013, s.password + L"-wrong");
-        next_answering(sheet, Qt::Key_Return);
-        after_login = w.mssql.focused_id();
-        selected_login = selected_text(w.mssql, 1012);
-        w.mssql.set_text(1013, s.password);
-        w.mssql.set_text(1002, L"drav_no_such_db_" + std::to_wstring(getpid()));
-        next_answering(sheet, Qt::Key_Return);
-        after_database = w.mssql.focused_id();
-        selected_db = selected_text(w.mssql, 1002);
-        w.shell.end(0);
-    });
-    w.shell.do_modal();
+    {
+        wizard_set w;
+        ui_set_modal_hook(nullptr);
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            keyboard::press(sheet, Qt::Key_Return);
+            w.mssql.press(1330);
+            w.mssql.set_text(1014, s.server);
+            w.mssql.set_text(1012, s.user);
+            w.mssql.set_text(1013, s.password + L"-wrong");
+            next_answering(sheet, Qt::Key_Return);
+            after_login = w.mssql.focused_id();
+            selected_login = selected_text(w.mssql, 1012);
+            w.mssql.set_text(1012, login);
+            w.mssql.set_text(1013, password);
+            w.mssql.set_text(1002, db);
+            next_answering(sheet, Qt::Key_Return);
+            after_database = w.mssql.focused_id();
+            selected_db = selected_text(w.mssql, 1002);
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    drav_test::wait_until_logged_out(*admin, login);
+    odbc::statement(*admin).execute_all(L"DROP LOGIN [" + login + L"]");
+    {
+        drav_test::server_turn turn;
+        odbc::statement(*admin).execute_all(L"DROP DATABASE [" + db + L"]");
+    }
     EXPECT_EQ(after_login, 1012);
     EXPECT_EQ(selected_login, QString::fromStdWString(s.user));
     EXPECT_EQ(after_database, 1002);
-    EXPECT_EQ(selected_db, QString::fromStdWString(L"drav_no_such_db_" + std::to_wstring(getpid())));
+    EXPECT_EQ(selected_db, QString::fromStdWString(db));
 }
 
 } // namespace
