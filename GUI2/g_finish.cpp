@@ -1,6 +1,7 @@
 #include "GUI2/g_finish.h"
 
 #include <cwchar>
+#include <filesystem>
 
 #include "TK/tk_utils.h"
 
@@ -56,6 +57,42 @@ void gui_finish_page::show_errors(const std::vector<std::string>& errors)
     set_read_only(1016, true);
 }
 
+void gui_finish_page::set_script_texts(const std::wstring& success_text, const std::wstring& cancel_text)
+{
+    m_script_success = success_text;
+    m_script_cancel = cancel_text;
+}
+
+// The heading and the text say how the run ended, in the words of the road it took.
+void gui_finish_page::show_result(gui_run_end end, bool with_errors)
+{
+    const bool script = script_road();
+    if (end == gui_run_end::cancelled) {
+        tk_log_write(1, "Display cancel-message");
+        set_text(1313, L"Conversion was Cancelled");
+        set_text(1314, script && !m_script_cancel.empty() ? m_script_cancel : m_cancel);
+    } else if (with_errors || end == gui_run_end::failed) {
+        tk_log_write(1, "Display errors");
+        set_text(1313, L"Conversion Ended with Errors");
+        set_text(1314, m_error);
+    } else {
+        tk_log_write(1, "Display success-message");
+        set_text(1313, L"Conversion is Completed");
+        set_text(1314, script && !m_script_success.empty() ? m_script_success : m_success);
+    }
+}
+
+std::wstring gui_script_note(const std::wstring& path, gui_run_end end)
+{
+    // A script cut short is removed by the run; one written through a link may stay.
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::path(path), ec))
+        return L"No T-SQL script was written.";
+    if (end != gui_run_end::succeeded)
+        return L"The T-SQL script in '" + path + L"' is incomplete.";
+    return L"The T-SQL script is in '" + path + L"'.";
+}
+
 bool gui_finish_page::page_init()
 {
     tk_log_write(1, "gui_finish_page::page_init");
@@ -65,17 +102,7 @@ bool gui_finish_page::page_init()
     tk_log_write(1, "wizard_shell::enable_button(%08X)", PSBTN_HELP);
     shell().enable_button(PSBTN_HELP, false);
     const std::vector<std::string> errors = shell().errors();
-    const gui_run_end end = run_end();
-    if (end == gui_run_end::cancelled) {
-        tk_log_write(1, "Display cancel-message");
-        set_text(1314, m_cancel);
-    } else if (!errors.empty() || end == gui_run_end::failed) {
-        tk_log_write(1, "Display errors");
-        set_text(1314, m_error);
-    } else {
-        tk_log_write(1, "Display success-message");
-        set_text(1314, m_success);
-    }
+    show_result(run_end(), !errors.empty());
     if (!errors.empty())
         show_errors(errors);
     const std::wstring note = output_note();

@@ -61,6 +61,8 @@ public:
     bool page_init() override;
     // A line under the result that says where the output went ("" for none).
     virtual std::wstring output_note() const { return std::wstring(); }
+    // The texts of a run into a script file (the others are the server road's).
+    void set_script_texts(const std::wstring& success_text, const std::wstring& cancel_text);
 
     const std::wstring& success_text() const { return m_success; }
     const std::wstring& error_text() const { return m_error; }
@@ -69,15 +71,23 @@ public:
 protected:
     // How the run ended; a run whose errors reached the shell's list has failed in any case.
     virtual gui_run_end run_end() const { return gui_run_end::succeeded; }
+    // True when the run wrote a script file.
+    virtual bool script_road() const { return false; }
 
     std::wstring m_success;
     std::wstring m_error;
     std::wstring m_cancel;
+    std::wstring m_script_success;
+    std::wstring m_script_cancel;
     std::wstring m_ext;
 
 private:
     void show_errors(const std::vector<std::string>& errors);
+    void show_result(gui_run_end end, bool with_errors);
 };
+
+// What became of a script: where it is, that it is incomplete, or that there is none.
+std::wstring gui_script_note(const std::wstring& path, gui_run_end end);
 
 template <class T_CONV, int ID>
 class gui_finish_page_t : public gui_finish_page {
@@ -92,7 +102,7 @@ public:
         const T_CONV& c = T_CONV::ref();
         if (c.direct || c.destination.empty())
             return std::wstring();
-        return L"The T-SQL script is in '" + c.destination + L"'.";
+        return gui_script_note(c.destination, run_end());
     }
 
     void on_command(int id, int code) override
@@ -110,4 +120,5 @@ protected:
             return gui_run_end::cancelled;
         return o == outcome::failed ? gui_run_end::failed : gui_run_end::succeeded;
     }
+    bool script_road() const override { return !T_CONV::ref().direct; }
 };

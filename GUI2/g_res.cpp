@@ -25,7 +25,6 @@ void load()
         c(1329, k::radio, L"&Migrate to MS SQL server directly"),
         c(1330, k::radio, L"&Export into local T-SQL script file"),
         c(1115, k::button, L"&Load Settings..."),
-        c(-2, k::label, L"\u2014"),
         c(1320, k::link, L""),
     }});
     ui_register_template({105, L"", {

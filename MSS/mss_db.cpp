@@ -167,9 +167,16 @@ std::unique_ptr<udb_recordset> mss_database::create_table(const std::wstring& na
         throw odb_exception(std::wstring(L"The specified table already exists"));
     } else {
         clustered_done = false;
-        do_create_table(name, schema, indexes);
+        const std::optional<odb_exception> refused = do_create_table(name, schema, indexes);
         // Listed once it opens: a table whose creation failed is not in the database.
-        result = get_table2(name, schema);
+        try {
+            result = get_table2(name, schema);
+        } catch (const tk_exception&) {
+            // The server's own reason, not the later "does not exist" of opening it.
+            if (refused)
+                throw *refused;
+            throw;
+        }
         tables.push_back(mss_simplify_tab_name(mss_get_safe_tname(name), L"."));
     }
     udb_schema& s = result->get_schema();
@@ -191,7 +198,8 @@ std::unique_ptr<udb_recordset> mss_database::create_table(const std::wstring& na
     return result;
 }
 
-void mss_database::do_create_table(const std::wstring& name, const udb_schema& schema, const udb_indexes& indexes)
+std::optional<odb_exception> mss_database::do_create_table(const std::wstring& name, const udb_schema& schema,
+                                                           const udb_indexes& indexes)
 {
     tk_log_write_w(2, L"mss_database::do_create_table(%ls)", name.c_str());
     std::wstring sql = L"CREATE TABLE " + mss_get_safe_tname(name) + L" (\r\n";
@@ -249,7 +257,9 @@ void mss_database::do_create_table(const std::wstring& name, const udb_schema& s
         execute(sql);
     } catch (const odb_exception& e) {
         tk_log_write(3, "Failed to create table: %s", e.what());
+        return e;
     }
+    return std::nullopt;
 }
 
 void mss_database::create_index(const std::wstring& table, const udb_schema& schema, const udb_index& index)

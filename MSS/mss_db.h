@@ -3,10 +3,12 @@
 #pragma once
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "MSS/odb_db.h"
+#include "MSS/odb_exce.h"
 
 class mss_table;
 
@@ -48,7 +50,9 @@ public:
     bool is_clustered_done() const { return clustered_done; }
 
 private:
-    void do_create_table(const std::wstring& name, const udb_schema& schema, const udb_indexes& indexes);
+    // Runs the CREATE TABLE; the server's refusal is logged and handed back (none: made).
+    std::optional<odb_exception> do_create_table(const std::wstring& name, const udb_schema& schema,
+                                                 const udb_indexes& indexes);
     void init_tables(const std::wstring& schema);
     void init_columns(const std::wstring& schema);
     void init_sequencies(const std::wstring& schema);

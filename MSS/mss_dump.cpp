@@ -112,8 +112,9 @@ mss_dump_options::mss_dump_options()
 // ---------------------------------------------------------------------------
 // mss_dmp_database
 
-mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link)
-    : udb_database(path, 1, 0), file_(mss_to_utf8(path), through_link), path_(path), options_(options)
+mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link,
+                                   mss_script_end* end)
+    : udb_database(path, 1, 0), file_(mss_to_utf8(path), through_link, end), path_(path), options_(options)
 {
     const std::string apath = mss_to_utf8(path);
     tk_log_write(2, "mss_dmp_database::ctor(%s)", apath.c_str());
@@ -184,7 +185,23 @@ void mss_dmp_database::flush()
 void mss_dmp_database::finish()
 {
     tk_log_write(2, "mss_dmp_database::finish");
+    // Whoever runs or reads the script later learns which tables it does not hold whole.
+    if (!incomplete_.empty()) {
+        write_raw("\r\n/*\r\nThese tables were not converted whole: their rows, or the whole table, are "
+                  "missing from this script.\r\n");
+        // "- " first: no name begins a line that a runner acts on ("GO", ":r").
+        for (const std::wstring& table : incomplete_)
+            write_w(L"\t- " + mss_comment_safe(table) + L"\r\n");
+        write_raw("*/\r\n");
+    }
     file_.complete();
+}
+
+void mss_dmp_database::table_incomplete(const std::wstring& table)
+{
+    tk_log_write_w(2, L"mss_dmp_database::table_incomplete(%ls)", table.c_str());
+    if (std::find(incomplete_.begin(), incomplete_.end(), table) == incomplete_.end())
+        incomplete_.push_back(table);
 }
 
 void mss_dmp_database::write_raw(const std::string& bytes)

@@ -71,7 +71,9 @@ public:
     // Creates or truncates the file and writes the header; a file that cannot be
     // created is an error of level 1.
     // through_link: the user named a link, and the script is written through it.
-    mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link = false);
+    // end, when given, learns what became of the file (mss_script_file).
+    mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link = false,
+                     mss_script_end* end = nullptr);
     ~mss_dmp_database() override;
 
     void create_schema(const std::wstring& name) override;
@@ -95,8 +97,10 @@ public:
     void write_w(const std::wstring& text);
     // Hands the written text to the system; a failure is an error of level 1.
     void flush();
-    // Completes the script; until then a script cut short is removed when the object goes.
+    // Completes the script, ending it with a comment naming the tables that are not whole;
+    // until then a script cut short is removed when the object goes.
     void finish() override;
+    void table_incomplete(const std::wstring& table) override;
 
 private:
     void create_clustered_index(const std::wstring& table, const udb_schema& columns);
@@ -106,6 +110,7 @@ private:
     std::wstring path_;
     mss_dump_options options_;
     bool clustered_written_ = false;
+    std::vector<std::wstring> incomplete_;   // tables the run did not convert whole
 };
 
 // UTF-8 form of a wide text.

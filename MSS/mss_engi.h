@@ -67,6 +67,10 @@ public:
     unsigned get_version(IUnknown* data_source);
     void init_db_contents(IUnknown* data_source);
 
+    // Cancels what every statement of the process is doing on its server; safe from any thread.
+    // With drop_connections the connections are cut as well (a server that does not answer).
+    static void cancel_statements(bool drop_connections);
+
     // The version code of an @@VERSION text.
     static unsigned parse_version(const std::wstring& text);
 

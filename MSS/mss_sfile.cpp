@@ -35,8 +35,29 @@ int create_exclusive(const std::string& path)
 
 } // namespace
 
-mss_script_file::mss_script_file(const std::string& path, bool through_link) : path_(path)
+std::string mss_script_end_text(mss_script_end end, const std::string& path)
 {
+    const std::string quoted = "'" + path + "'";
+    switch (end) {
+    case mss_script_end::removed:
+        return "The incomplete script " + quoted + " was removed.";
+    case mss_script_end::left:
+        return "The incomplete script " + quoted + " could not be removed: it holds only part of the database.";
+    case mss_script_end::emptied:
+        return "The file that " + quoted + " links to holds only a comment saying that the script is incomplete.";
+    case mss_script_end::marked:
+        return "The script written through " + quoted + " is incomplete and ends with a comment saying so.";
+    case mss_script_end::unmarked:
+        return "The script written through " + quoted + " is incomplete; the comment saying so could not be written.";
+    default:
+        return std::string();
+    }
+}
+
+mss_script_file::mss_script_file(const std::string& path, bool through_link, mss_script_end* end)
+    : path_(path), end_(end)
+{
+    set_end(mss_script_end::none);
     struct stat st;
     linked_ = through_link && ::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
     fd_ = linked_ ? ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666) : create_exclusive(path_);
@@ -58,6 +79,12 @@ mss_script_file::~mss_script_file()
         discard();
 }
 
+void mss_script_file::set_end(mss_script_end end)
+{
+    if (end_)
+        *end_ = end;
+}
+
 void mss_script_file::discard()
 {
     if (!linked_) {
@@ -69,13 +96,15 @@ void mss_script_file::discard()
     // Through the user's link: a file keeps only the note, a pipe gets it after what it has.
     static const char note[] = "\r\n/* This script is incomplete: the conversion stopped before its end. */\r\n";
     struct stat st;
-    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) == 0)
+    const bool emptied = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) == 0;
+    if (emptied)
         ::lseek(fd_, 0, SEEK_SET);
     else if (!error_)
         tk_write_all(fd_, buffer_.data(), buffer_.size());
     const bool marked = tk_write_all(fd_, note, sizeof note - 1);
     ::close(fd_);
     fd_ = -1;
+    set_end(!marked ? mss_script_end::unmarked : emptied ? mss_script_end::emptied : mss_script_end::marked);
     tk_log_write(3, marked ? "The script '%s' is incomplete: marked so" : "The script '%s' is incomplete",
                  path_.c_str());
 }
@@ -84,16 +113,22 @@ void mss_script_file::remove_unfinished()
 {
     // Only the file this object created is removed.
     struct stat st;
-    if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_ && ::unlink(path_.c_str()) == 0)
+    const bool removed =
+        ::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_ && ::unlink(path_.c_str()) == 0;
+    if (removed)
         tk_log_write(3, "The script '%s' is incomplete: removed", path_.c_str());
     else
         tk_log_write(3, "The script '%s' is incomplete and could not be removed", path_.c_str());
+    set_end(removed ? mss_script_end::removed : mss_script_end::left);
 }
 
 void mss_script_file::fail(int error)
 {
     if (!error_)
         error_ = error ? error : EIO;
+    // Beyond the file-size limit there is no room for the script: for the user, a full disk.
+    if (error_ == EFBIG)
+        error_ = ENOSPC;
     throw tk_exception("Cannot write to file '" + path_ + "': " + std::strerror(error_), 1);
 }
 
@@ -139,6 +174,9 @@ void mss_script_file::complete()
         const int error = errno;
         if (!linked_)
             remove_unfinished();
+        else
+            set_end(mss_script_end::unmarked);
         fail(error);
     }
+    set_end(mss_script_end::completed);
 }

@@ -3,6 +3,20 @@
 #include <string>
 #include <sys/types.h>
 
+// What became of a script file when its object went.
+enum class mss_script_end {
+    none,       // not created, or still open
+    completed,  // whole
+    removed,    // incomplete: removed
+    left,       // incomplete, and it could not be removed
+    emptied,    // incomplete, through a link to a file: that file holds only the note
+    marked,     // incomplete, through a link to a pipe or device: the note follows what was sent
+    unmarked,   // incomplete, through a link: the note could not be written
+};
+
+// One sentence for the user on what became of the script at path; empty for none and completed.
+std::string mss_script_end_text(mss_script_end end, const std::string& path);
+
 // A script file that never writes through a link planted at its path or into a file that was
 // already there: it is created exclusively (a plain file or link found at the path is removed
 // first; anything else is refused). Only when the user named a link on purpose is the script
@@ -10,9 +24,11 @@
 // the file; after a failed write every later write fails too. A script not completed when the
 // object goes never looks whole: a file of our own is removed; written through a link, a file
 // is emptied and a pipe gets a closing comment, which says that the script is incomplete.
+// A file-size limit (EFBIG) is reported as the full disk it is to the user.
 class mss_script_file {
 public:
-    explicit mss_script_file(const std::string& path, bool through_link = false);
+    // end, when given, learns what became of the file.
+    explicit mss_script_file(const std::string& path, bool through_link = false, mss_script_end* end = nullptr);
     ~mss_script_file();
     mss_script_file(const mss_script_file&) = delete;
     mss_script_file& operator=(const mss_script_file&) = delete;
@@ -28,6 +44,7 @@ private:
     // The file of a run that did not complete: removed, or marked through the link.
     void discard();
     void remove_unfinished();
+    void set_end(mss_script_end end);
 
     std::string path_;
     int fd_ = -1;
@@ -36,4 +53,5 @@ private:
     bool linked_ = false; // written through a link the user named
     std::string buffer_;
     int error_ = 0; // errno of the first failure
+    mss_script_end* end_ = nullptr;
 };

@@ -906,11 +906,21 @@ bool mss_table::insert_long_row(const std::wstring& values, const std::vector<od
         command.execute(insert_head + values, long_values);
         return true;
     } catch (const odb_exception& e) {
+        end_if_lost(e, rows_seen);
         std::wstring table, owner;
         mss_split_tab_name(name, table, owner);
         mss_report_row_error(table, rows_seen, e);
         return false;
     }
+}
+
+void mss_table::end_if_lost(const odb_exception& e, std::uint64_t row) const
+{
+    if (!e.connection_lost())
+        return;
+    std::wstring table, owner;
+    mss_split_tab_name(name, table, owner);
+    throw mss_connection_lost_exception(e, table, static_cast<long long>(row));
 }
 
 std::wstring mss_table::insert_statement(const std::vector<std::wstring>& rows, std::size_t from,
@@ -925,13 +935,14 @@ std::wstring mss_table::insert_statement(const std::vector<std::wstring>& rows, 
     return sql;
 }
 
-bool mss_table::try_run(const std::wstring& sql, const char* what)
+bool mss_table::try_run(const std::wstring& sql, const char* what, std::uint64_t first_row)
 {
     try {
         run(sql);
         return true;
     } catch (const odb_exception& e) {
         tk_log_write(2, "%s failed: %s", what, e.what());
+        end_if_lost(e, first_row);
         return false;
     }
 }
@@ -955,7 +966,7 @@ void mss_table::flush_rows()
     for (std::size_t from = 0; from < rows.size(); from += rows_per_statement)
         batch += insert_statement(rows, from, std::min(rows.size(), from + rows_per_statement)) + L";\n";
     batch += L"COMMIT TRANSACTION; SET XACT_ABORT OFF;";
-    if (try_run(batch, "A batch of rows"))
+    if (try_run(batch, "A batch of rows", numbers.front()))
         return;
     try {
         run(L"IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION; SET XACT_ABORT OFF;");
@@ -967,7 +978,7 @@ void mss_table::flush_rows()
     const bool one_statement = rows.size() <= rows_per_statement;
     for (std::size_t from = 0; from < rows.size(); from += rows_per_statement) {
         const std::size_t to = std::min(rows.size(), from + rows_per_statement);
-        if (one_statement || !try_run(insert_statement(rows, from, to), "A statement of rows"))
+        if (one_statement || !try_run(insert_statement(rows, from, to), "A statement of rows", numbers[from]))
             insert_one_by_one(rows, numbers, from, to);
     }
 }
@@ -982,6 +993,7 @@ void mss_table::insert_one_by_one(const std::vector<std::wstring>& rows, const s
         try {
             run(insert_statement(rows, i, i + 1));
         } catch (const odb_exception& e) {
+            end_if_lost(e, numbers[i]);
             if (record_count > 0)
                 --record_count;   // counted when it was handed over
             mss_report_row_error(table, numbers[i], e);

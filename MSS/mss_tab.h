@@ -7,6 +7,7 @@
 
 #include "MSS/mss_floa.h"
 #include "MSS/mss_lit.h"
+#include "MSS/odb_exce.h"
 #include "MSS/odb_recs.h"
 #include "OLE/ole_ptr.h"
 #include "UDB/udb_db.h"
@@ -55,6 +56,7 @@ public:
     ~mss_table() override;
 
     void append_record(udb_record& record) override;
+    void flush() override { flush_rows(); }
     void update(const std::wstring& key) override;
     void update(udb_record& record) override;
     void delete_key(const std::wstring& key) override;
@@ -89,8 +91,11 @@ private:
     std::wstring insert_statement(const std::vector<std::wstring>& rows, std::size_t from, std::size_t to) const;
     void insert_one_by_one(const std::vector<std::wstring>& rows, const std::vector<std::uint64_t>& numbers,
                            std::size_t from, std::size_t to);
-    // Runs a statement; false (and a log line) when the server refuses it.
-    bool try_run(const std::wstring& sql, const char* what);
+    // Runs a statement; false (and a log line) when the server refuses it. A lost connection
+    // ends the table at once, as lost at the given row.
+    bool try_run(const std::wstring& sql, const char* what, std::uint64_t first_row);
+    // Raises the run-ending error when the connection is gone (lost at the given row).
+    void end_if_lost(const odb_exception& e, std::uint64_t row) const;
     void bind_field(udb_record& record, std::size_t i);
     void run(const std::wstring& sql);
     std::wstring update_statement(udb_record& record, const std::wstring& where, const udb_index* key);

@@ -92,6 +92,7 @@ void odb_exception::extract_from_records2(IUnknown* unk, int flag)
             sql.p->GetSQLInfo(&state, &native);
             native_error = native;
             std::wstring wstate = take_bstr(state);
+            lost = lost || wstate.rfind(L"08", 0) == 0;
             tk_log_write(2, "SQLSTATE:\t%s", tk_to_string(wstate).c_str());
             tk_log_write(2, "Native Error:\t%ld", static_cast<long>(native));
         }
@@ -108,10 +109,22 @@ void odb_exception::extract_from_records2(IUnknown* unk, int flag)
     }
     if (message.empty())
         message = generic_text();
+    lost = lost || message.find("Communication link failure") != std::string::npos;
     set_message(message);
 }
 
 odb_exception::odb_exception(const std::wstring& text) : tk_exception(text, 0) {}
+
+mss_connection_lost_exception::mss_connection_lost_exception(const odb_exception& cause, const std::wstring& table,
+                                                             long long record)
+    : tk_exception(1)
+{
+    std::wstring where = L"table " + table;
+    if (record > 0)
+        where += L", record #" + std::to_wstring(record);
+    set_message(tk_to_string(L"The connection to the server was lost at " + where + L" (") + cause.what() +
+                "). The destination holds only part of the database.");
+}
 
 std::wstring odb_exception::GetErrorString()
 {

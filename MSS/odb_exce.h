@@ -19,6 +19,9 @@ public:
 
     const std::wstring& get_source() const noexcept { return source; }
     std::int32_t get_native_error() const noexcept { return native_error; }
+    // The connection to the server is gone (SQLSTATE class 08, or the driver's communication-link
+    // failure): nothing more can reach the server on it.
+    bool connection_lost() const noexcept { return lost; }
 
     // The descriptions of the thread's current error records, one per line.
     static std::wstring GetErrorString();
@@ -39,6 +42,14 @@ private:
 
     std::wstring source;
     std::int32_t native_error = 0;
+    bool lost = false;
+};
+
+// The connection to the server went away during a run: the run ends at once. The message names
+// the table and the record where it was lost (none: 0) and says what the destination holds.
+class mss_connection_lost_exception : public tk_exception {
+public:
+    mss_connection_lost_exception(const odb_exception& cause, const std::wstring& table, long long record);
 };
 
 // A login that reaches the server but may not open the database.

@@ -138,12 +138,8 @@ void tk_logger::set_time_stamps(bool on)
     m_time_stamps = on;
 }
 
-void tk_logger::set_file(const std::string& path)
+void tk_logger::check_file(const std::string& path)
 {
-    if (path.empty()) {
-        tk_log_write(1, "Filename is empty");
-        return;
-    }
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -157,6 +153,15 @@ void tk_logger::set_file(const std::string& path)
         throw tk_exception(tk_message(tk_msg_log_no_path), 1);
     if (!tk_check_access(folder, GENERIC_WRITE))
         throw tk_exception(tk_message(tk_msg_log_no_privilege), 1);
+}
+
+void tk_logger::set_file(const std::string& path)
+{
+    if (path.empty()) {
+        tk_log_write(1, "Filename is empty");
+        return;
+    }
+    check_file(path);
 
     std::lock_guard lock(m_mutex);
     m_file_name = path;

@@ -27,6 +27,8 @@ public:
     // directory, a read-only file, a missing folder or a folder the user
     // may not write to.
     void set_file(const std::string& path);
+    // The checks of set_file alone: throws as it does for a name that cannot be a log file.
+    static void check_file(const std::string& path);
 
     std::string file_name() const;
     int threshold() const { return m_threshold; }

@@ -24,8 +24,19 @@ void tk_install_stop_signals()
     sigemptyset(&action.sa_mask);
     // Interrupted system calls go on; the next stop check sees the flag.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the starter ignores stays ignored (nohup, a job started in the background).
+        struct sigaction old {};
+        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
         sigaction(s, &action, nullptr);
+    }
+}
+
+void tk_ignore_write_signals()
+{
+    for (int s : {SIGPIPE, SIGXFSZ})
+        std::signal(s, SIG_IGN);
 }
 
 int tk_stop_signal()

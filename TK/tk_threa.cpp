@@ -54,6 +54,20 @@ void tk_converter::set_logfile(const std::string& path)
     logger->set_file(path);
 }
 
+void tk_converter::choose_logfile(const std::string& path)
+{
+    tk_log_write(1, "tk_convertor::choose_logfile(%s)", path.c_str());
+    if (!path.empty())
+        tk_logger::check_file(path);
+    logfile = path;
+}
+
+void tk_converter::open_logfile()
+{
+    if (!logfile.empty())
+        set_logfile(logfile);
+}
+
 // ---------------------------------------------------------------------------
 // tk_thread
 
@@ -137,4 +151,43 @@ void tk_thread::join()
 {
     if (m_thread.joinable())
         m_thread.join();
+}
+
+// ---------------------------------------------------------------------------
+// tk_stop_watcher
+
+tk_stop_watcher::tk_stop_watcher(std::function<bool()> stop_requested, std::function<void(int)> action)
+    : stop_requested_(std::move(stop_requested)), action_(std::move(action))
+{
+    try {
+        thread_ = std::thread(&tk_stop_watcher::watch, this);
+    } catch (const std::system_error& e) {
+        throw tk_exception(std::string("Cannot start a thread: ") + e.what(), 1);
+    }
+}
+
+tk_stop_watcher::~tk_stop_watcher()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ending_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+}
+
+void tk_stop_watcher::watch()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto wait = std::chrono::milliseconds(100);
+    int seconds = 0;
+    while (!cv_.wait_for(lock, wait, [this] { return ending_; })) {
+        if (wait == std::chrono::milliseconds(100) && !stop_requested_())
+            continue;
+        tk_log_write(2, "tk_stop_watcher: stop requested %d s ago, ending the waits", seconds);
+        lock.unlock();
+        action_(seconds++);
+        lock.lock();
+        wait = std::chrono::seconds(1);
+    }
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -56,6 +57,11 @@ public:
     // folder or a folder the user may not write to is refused with a level-1
     // tk_exception before logging is switched on.
     void set_logfile(const std::string& path);
+    // Checks the path as set_logfile does and remembers it, leaving the logger as it is: the
+    // log is switched on by open_logfile when the run starts. An empty path means no log.
+    void choose_logfile(const std::string& path);
+    // Makes the remembered log file the logger's (set_logfile); nothing when there is none.
+    void open_logfile();
 
     std::atomic<bool> finished{false};  // set when a conversion run ends; read by another thread
     bool silent = false;        // no questions, no message boxes
@@ -107,4 +113,25 @@ private:
     std::atomic<bool> m_running{false};
     bool m_owns_functor;
     tk_thread_functor* m_functor = nullptr;
+};
+
+// Watches for a stop request from a thread of its own while the work waits elsewhere (on a
+// server that does not answer, say): once the request holds, calls the action at once and again
+// every second, with the seconds since the request (0, 1, 2...), until the watcher is destroyed.
+class tk_stop_watcher {
+public:
+    tk_stop_watcher(std::function<bool()> stop_requested, std::function<void(int)> action);
+    ~tk_stop_watcher();
+    tk_stop_watcher(const tk_stop_watcher&) = delete;
+    tk_stop_watcher& operator=(const tk_stop_watcher&) = delete;
+
+private:
+    void watch();
+
+    std::function<bool()> stop_requested_;
+    std::function<void(int)> action_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool ending_ = false;
+    std::thread thread_;
 };

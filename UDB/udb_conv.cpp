@@ -81,7 +81,7 @@ void udb_converter::load_profile(const udb_profile& profile)
     }
     if (const std::wstring v = profile.get_value(gs, L"logfile"); !v.empty()) {
         const std::string name = tk_to_string(v, -1);
-        set_logfile(name);
+        choose_logfile(name);
         tk_log_write(1, "Logfile=%s", name.c_str());
     }
     read_flag(profile.get_value(gs, L"only definitions"), only_definitions);

@@ -157,6 +157,9 @@ public:
     // Completes a destination after the last entry of a run; a failure is an error. A
     // destination that goes without it may treat what it holds as cut short.
     virtual void finish() {}
+    // The run did not convert this table whole (rows or the table itself are missing); a
+    // destination that can say so in what it leaves does.
+    virtual void table_incomplete(const std::wstring& /*table*/) {}
     virtual void create_schema(const std::wstring& schema_name);
     // A writer recordset for a new table, ready for append_record.
     virtual std::unique_ptr<udb_recordset> create_table(const std::wstring& name,
@@ -223,6 +226,9 @@ public:
 
     // Stores one row (writers).
     virtual void append_record(udb_record& record) = 0;
+    // Stores the rows a writer still holds back (gathered for one trip); its failures are raised
+    // here, where the destructor could only log them. Nothing by default.
+    virtual void flush() {}
     // Updates the row named by a key text / by the key fields of a record.
     virtual void update(const std::wstring& key);
     virtual void update(udb_record& record);

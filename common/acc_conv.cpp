@@ -2,8 +2,10 @@
 
 #include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "MSS/mss_db.h"
+#include "MSS/mss_engi.h"
 #include "MSS/mss_vali.h"
 #include "MSS/odb_exce.h"
 #include "TK/tk_errco.h"
@@ -11,6 +13,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_fname.h"
 #include "TK/tk_log.h"
+#include "TK/tk_threa.h"
 #include "TK/tk_utils.h"
 #include "UDB/udb_db.h"
 #include "dao/dao_engi.h"
@@ -62,6 +65,9 @@ bool same_name(const std::wstring& a, const std::wstring& b)
 
 } // namespace
 
+// How long a cancelled statement may wait for its server before the connection is cut.
+constexpr int stop_grace_seconds = 3;
+
 // ---------------------------------------------------------------------------------------------
 // init_conversion
 
@@ -105,9 +111,22 @@ void dravlen_convertor::run()
 {
     finished = false;
     outcome_ = run_outcome::failed;   // until the run says otherwise
-    if (error_handler* h = error_handler::get())
+    script_end_ = mss_script_end::none;
+    if (error_handler* h = error_handler::get()) {
         h->reset_failures();
+        h->take_changed_values();   // none of them belongs to this run
+    }
+    if (!open_run_log()) {
+        outcome_ = settle_outcome(run_outcome::failed);
+        return;
+    }
     init_conversion scope(&finished, false, frontend_);
+    // A stop request ends a statement that waits on the server as well: it is cancelled, and
+    // when a server that does not answer holds it still after a few seconds, its connection is cut.
+    std::optional<tk_stop_watcher> watcher;
+    if (direct)
+        watcher.emplace([this] { return stop_requested(); },
+                        [](int seconds) { mss_engine::cancel_statements(seconds >= stop_grace_seconds); });
     engine.set_view_owned(true);
     run_outcome ended = run_outcome::succeeded;
 
@@ -122,6 +141,9 @@ void dravlen_convertor::run()
         tk_log_write_w(3, L"Opening MS Access database '%ls'", source.c_str());
         src_db = dao.open_db(source, source_mode_run, db_password);
 
+        // A stop asked for meanwhile comes before anything of the destination is touched.
+        if (stop_requested())
+            throw tk_final_exception();
         // Overwriting the entire database: it goes only now that the source is open.
         if (direct && mode == 0 && engine.is_db_exist(destination))
             engine.delete_db(destination);
@@ -178,8 +200,9 @@ void dravlen_convertor::run()
             frontend_->run_failed();
         }
     } catch (const tk_final_exception&) {
-        // The user's Abort: nothing more to say.
+        // The user's Abort or a stop request: the log tells why the run ended early.
         ended = run_outcome::cancelled;
+        tk_log_write(3, "Conversion cancelled before it was complete");
     } catch (const tk_exception& e) {
         ended = run_outcome::failed;
         error_handler::ref().handle(e, true);
@@ -194,6 +217,21 @@ void dravlen_convertor::run()
         }
     }
     outcome_ = settle_outcome(ended);
+}
+
+// The log of a run is switched on as the run starts, so the pages before it leave the last
+// run's log as it was. A log that cannot be opened is reported and ends the run.
+bool dravlen_convertor::open_run_log()
+{
+    try {
+        open_logfile();
+        return true;
+    } catch (const tk_exception& e) {
+        error_handler::ref().handle(e, true);
+        if (frontend_)
+            frontend_->run_failed();
+        return false;
+    }
 }
 
 // A run that reached its end fails when any of its error scopes counted something not converted.
@@ -223,6 +261,11 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
             dst.append_record(*record);
             report_changed_values(name);
         } catch (const odb_exception& e) {
+            // A statement cancelled by the stop request is no refused row.
+            if (stop_requested())
+                throw tk_final_exception();
+            if (e.connection_lost())
+                throw mss_connection_lost_exception(e, name, current_record + 1);
             error_handler& h = error_handler::ref();
             h.take_changed_values();   // the row is not stored: its report says so
             error_handler::count_failure();
@@ -232,6 +275,7 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
         src.next();
         ++current_record;
     }
+    dst.flush();
     check_rows_read(src, name);
 }
 
@@ -282,6 +326,15 @@ void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
         return;
     }
 
+    const std::uint32_t failures = error_handler::ref().failures();
+    move_table(src_db, dest, validator, name, sql);
+    if (error_handler::ref().failures() != failures)
+        dest.table_incomplete(name);
+}
+
+void dravlen_convertor::move_table(udb_database& src_db, udb_database& dest, mss_tn_validator& validator,
+                                   const std::wstring& name, const std::wstring& sql)
+{
     std::unique_ptr<udb_recordset> src;
     std::unique_ptr<udb_recordset> dst;
     try {
@@ -342,6 +395,12 @@ void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
     } catch (const tk_exception& e) {
         dst.reset();
         src.reset();
+        if (stop_requested())
+            throw tk_final_exception();
+        if (const auto* odb = dynamic_cast<const odb_exception*>(&e); odb && odb->connection_lost())
+            throw mss_connection_lost_exception(*odb, name, 0);
+        if (dynamic_cast<const mss_connection_lost_exception*>(&e))
+            throw;
         error_handler& h = error_handler::ref();
         error_handler::count_failure();
         h.set_context(name);
@@ -355,7 +414,7 @@ void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,
 
 bool acc_converter_impl::applies_workgroup() const
 {
-    return use_workgroup && !ugl_file.empty() && !ugl_user.empty();
+    return use_workgroup && road_has_workgroup() && !ugl_file.empty() && !ugl_user.empty();
 }
 
 void acc_converter_impl::apply_workgroup(dao_engine& dao) const
@@ -436,7 +495,7 @@ std::unique_ptr<udb_database> dravlen_convertor::open_dest()
         return std::unique_ptr<udb_database>(engine.create_db(destination));
     }
     dump_options.banner = get_title();
-    return std::make_unique<mss_dmp_database>(destination, dump_options, dest_is_link_);
+    return std::make_unique<mss_dmp_database>(destination, dump_options, dest_is_link_, &script_end_);
 }
 
 void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)

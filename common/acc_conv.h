@@ -41,14 +41,18 @@ public:
     virtual void unexpected(const std::exception& e) = 0;
     // The run ended early on an error (after it was reported).
     virtual void run_failed() {}
+    // Something the user should know that stops nothing (a profile others can read, say).
+    virtual void warning(const std::wstring&) {}
 };
 
 // The Access side of the settings.
 class acc_converter_impl {
 public:
+    virtual ~acc_converter_impl() = default;
     // Opens the source once with the given settings and closes it again; raises on failure.
     void check_acc_base(const std::wstring& source, const std::wstring& password);
-    // Workgroup security applies when it is switched on and both a file and a user are given:
+    // Workgroup security applies when it is switched on, the road taken offers it, and both a
+    // file and a user are given:
     // one rule for the source check, the table list, the query test and the run.
     bool applies_workgroup() const;
     // The workgroup of applies_workgroup(), else the engine's blank one.
@@ -61,6 +65,10 @@ public:
     std::wstring ugl_file;
 
 protected:
+    // Whether the road taken offers the workgroup settings; a road that does not show them does
+    // not use them either.
+    virtual bool road_has_workgroup() const { return true; }
+
     std::wstring checked_source_;   // the source that check_acc_base accepted last
 };
 
@@ -122,15 +130,31 @@ public:
     run_outcome outcome() const { return outcome_.load(); }
 
     void set_frontend(run_frontend* frontend) { frontend_ = frontend; }
+    // What became of the last run's script (none on the direct road).
+    mss_script_end script_end() const { return script_end_; }
+
+    // Takes the road into SQL Server (direct) or into a script: in the wizard each road keeps
+    // its own destination, and the one of the road taken comes back into `destination`.
+    void take_road(bool into_server);
 
     // true: into SQL Server; false: into a T-SQL script file.
     bool direct = true;
+    // The destination of the road not taken: the script path while direct, else the database.
+    std::wstring other_destination;
+
+protected:
+    // The wizard offers the workgroup settings on the script road only; the console on both.
+    bool road_has_workgroup() const override { return console_ || !direct; }
 
 private:
     void run();
+    bool open_run_log();
     run_outcome settle_outcome(run_outcome ended) const;
     void convert_entry(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
                        const std::wstring& name, const std::wstring& sql);
+    // The entry's table, rows and indexes; an error is reported and counted, and ends the entry.
+    void move_table(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
+                    const std::wstring& name, const std::wstring& sql);
     void copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name);
     void report_changed_values(const std::wstring& name);
     void check_rows_read(const udb_recordset& src, const std::wstring& name);
@@ -139,6 +163,7 @@ private:
     run_frontend* frontend_ = nullptr;
     std::atomic<run_outcome> outcome_{run_outcome::none};
     bool dest_is_link_ = false; // check_dest found the script's path to be a link
+    mss_script_end script_end_ = mss_script_end::none;
 };
 
 // Checks that a script destination can be written; raises level-1 errors otherwise.

@@ -1,8 +1,13 @@
 // Converter settings: defaults, the registry values and the server keys of a profile.
 #include "common/acc_conv.h"
 
+#include <sys/stat.h>
+
+#include <cwchar>
+
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
+#include "TK/tk_utils.h"
 #include "UDB/udb_prof.h"
 #include "platform/win/winreg.h"
 
@@ -96,7 +101,7 @@ bool dravlen_convertor::serialize(bool store)
         dump_options.create_database = false;
         dump_options.create_table = true;
         dump_options.unicode = true;
-        secure_login = true;
+        secure_login = false;   // Windows authentication needs a Kerberos ticket here
         skip_indexes = false;
         only_definitions = false;
         use_workgroup = false;
@@ -104,6 +109,7 @@ bool dravlen_convertor::serialize(bool store)
     ok &= key.exchange("as_dbo", as_dbo, store);
     engine.set_as_dbo(as_dbo);
     ok &= key.exchange("dest", destination, store);
+    ok &= key.exchange("dest_other", other_destination, store);
     ok &= key.exchange("direct", direct, store);
     ok &= key.exchange("dmp_ins_com", dump_options.comments, store);
     ok &= key.exchange("dmp_ins_db", dump_options.create_database, store);
@@ -167,14 +173,25 @@ bool mssql_converter_impl::store_profile(udb_profile& profile) const
     return true;
 }
 
+void dravlen_convertor::take_road(bool into_server)
+{
+    // The console's one destination is the one its command line names, on either road.
+    if (into_server != direct && !console_)
+        destination.swap(other_destination);
+    direct = into_server;
+}
+
+// The profile's road is taken first, so that its destination ("dest", as every profile has it)
+// lands on that road and the road left keeps its own.
 bool dravlen_convertor::load_profile(const udb_profile& profile)
 {
+    const std::wstring d = profile.get_value(mss_section, L"direct mode");
+    if (!d.empty())
+        take_road(d == L"1");
     udb_converter::load_profile(profile);
     if (!mssql_converter_impl::load_profile(profile))
         return false;
-    const std::wstring d = profile.get_value(mss_section, L"direct mode");
-    if (!d.empty())
-        direct = (d == L"1");
+    text_rule(profile, L"other destination", other_destination);
     return true;
 }
 
@@ -194,13 +211,39 @@ bool dravlen_convertor::store_profile(udb_profile& profile)
     if (!mssql_converter_impl::store_profile(profile))
         return false;
     profile.add_value(mss_section, L"direct mode", flag_text(direct));
+    if (!other_destination.empty())
+        profile.add_value(mss_section, L"other destination", other_destination);
     return true;
 }
+
+namespace {
+
+// The warning for a profile that keeps the server password where other users can read it; empty
+// when the file keeps none or is its owner's alone.
+std::wstring exposed_password_warning(const udb_profile& profile, const std::wstring& path)
+{
+    if (profile.get_value(mss_section, L"password").empty())
+        return std::wstring();
+    struct stat st {};
+    if (::stat(tk_to_string(path, -1).c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IROTH)) == 0)
+        return std::wstring();
+    wchar_t mode[8];
+    std::swprintf(mode, 8, L"%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return L"Warning: the profile " + path + L" holds the server password and other users can read it (mode " +
+           mode + L"); make it readable by its owner alone (chmod 600).";
+}
+
+} // namespace
 
 bool dravlen_convertor::load_profile_file(const std::wstring& path)
 {
     udb_profile profile;
     profile.load(path);
+    if (const std::wstring warning = exposed_password_warning(profile, path); !warning.empty()) {
+        tk_log_write_w(3, L"%ls", warning.c_str());
+        if (frontend_ && !silent)
+            frontend_->warning(warning);
+    }
     return load_profile(profile);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "MSS/mss_sfile.h"
 #include "MSS/mss_util.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
@@ -17,7 +18,44 @@ bool is_silent()
     return c && c->silent;
 }
 
+bool g_out_to_stderr = false;
+
+const char* const cancelled_text = "The conversion was cancelled: the destination holds only part of the database.";
+
+// Logs the line and writes it to standard error unless silent.
+void tell(const std::string& line)
+{
+    tk_log_write(3, "%s", line.c_str());
+    if (!is_silent())
+        std::cerr << line << std::endl;
+}
+
 } // namespace
+
+void console_output_to_stderr()
+{
+    g_out_to_stderr = true;
+}
+
+std::ostream& console_out()
+{
+    return g_out_to_stderr ? std::cerr : std::cout;
+}
+
+int console_report_stop(int signal, bool run_began)
+{
+    tell("Stopped by signal " + std::to_string(signal));
+    const dravlen_convertor* c = dravlen_convertor::get();
+    if (!run_began || !c) {
+        tell("Nothing was converted.");
+    } else if (c->direct) {
+        tell(cancelled_text);
+    } else {
+        const std::string end = mss_script_end_text(c->script_end(), console_text(c->destination));
+        tell(end.empty() ? "No script was written." : end);
+    }
+    return 128 + signal;
+}
 
 std::string console_text(const std::wstring& text)
 {
@@ -34,7 +72,7 @@ std::string console_text(const std::wstring& text)
 
 bool console_output_written()
 {
-    if (std::cout.flush())
+    if (console_out().flush())
         return true;
     const char* const text = "Cannot write to standard output: the progress lines were not all written.";
     tk_log_write(3, "%s", text);
@@ -49,9 +87,7 @@ void console_exit(int code)
 
 void fatal_message(const std::string& text)
 {
-    tk_log_write(3, "%s", text.c_str());
-    if (!is_silent())
-        std::cerr << text << std::endl;
+    tell(text);
     console_exit(-1);
 }
 
@@ -65,7 +101,7 @@ void console_error_handler::handle(const tk_exception& e, bool)
     tk_log_write(2, "error_handler::handle");
     if (e.level() >= 2) {
         tk_log_write(3, "Internal error:\n%s", e.what());
-        std::cout << "Internal error: " << e.what() << std::endl;
+        console_out() << "Internal error: " << e.what() << std::endl;
         console_exit(-1);
     }
     std::string message = build_message(e);
@@ -76,9 +112,9 @@ void console_error_handler::handle(const tk_exception& e, bool)
         else if ((c >= 0 && c < 0x20) || c == 0x7F)
             c = '?';
     if (!quiet) {
-        std::cout << "Error:" << std::endl << message << std::endl;
+        console_out() << "Error:" << std::endl << message << std::endl;
         // Standard output gone (a closed pipe): the report still reaches the user.
-        if (!std::cout)
+        if (!console_out())
             std::cerr << "Error:" << std::endl << message << std::endl;
     }
     if (e.level() == 1) {
@@ -90,7 +126,7 @@ void console_error_handler::handle(const tk_exception& e, bool)
 
 void console_frontend::database_started(const std::wstring& source, std::uint32_t entries)
 {
-    std::cout << "Converting database " << console_text(source) << "(" << entries << " tables)"
+    console_out() << "Converting database " << console_text(source) << "(" << entries << " tables)"
               << std::endl;
 }
 
@@ -101,7 +137,7 @@ void console_frontend::table_missing(const std::wstring& name)
 
 void console_frontend::table_started(const std::wstring& name, std::uint64_t records)
 {
-    std::cout << "Converting table " << console_text(name) << "(" << records << " records)"
+    console_out() << "Converting table " << console_text(name) << "(" << records << " records)"
               << std::endl;
 }
 
@@ -121,15 +157,17 @@ void console_frontend::unexpected(const std::exception& e)
         std::cerr << e.what() << std::endl;
 }
 
+void console_frontend::warning(const std::wstring& text)
+{
+    std::cerr << console_text(text) << std::endl;
+}
+
 bool console_frontend::run_succeeded(run_outcome outcome) const
 {
     if (outcome == run_outcome::succeeded)
         return true;
-    const char* text = outcome == run_outcome::cancelled
-                           ? "The conversion was cancelled: the destination holds only part of the database."
-                           : "There were some errors while converting the database.";
-    tk_log_write(3, "%s", text);
-    if (!is_silent())
-        std::cerr << text << std::endl;
+    const char* text = outcome == run_outcome::cancelled ? cancelled_text
+                                                         : "There were some errors while converting the database.";
+    tell(text);
     return false;
 }

@@ -1,6 +1,7 @@
 // The console's error handler and run front end: reports on the console, never asks.
 #pragma once
 #include <cstdio>
+#include <ostream>
 #include <string>
 
 #include "TK/tk_errh.h"
@@ -21,6 +22,7 @@ public:
     void table_started(const std::wstring& name, std::uint64_t records) override;
     void engine_required() override;
     void unexpected(const std::exception& e) override;
+    void warning(const std::wstring& text) override;
 
     // Says how a run that did not succeed ended (unless silent); true when it succeeded.
     bool run_succeeded(run_outcome outcome) const;
@@ -41,6 +43,16 @@ struct console_exit_request {
 // False, after saying so on standard error and in the log, when a line could not be written to
 // standard output (a closed pipe, a full disk).
 bool console_output_written();
+
+// Where progress lines and error reports go: standard output, or standard error from
+// console_output_to_stderr() on (the script itself goes to standard output).
+std::ostream& console_out();
+void console_output_to_stderr();
+
+// Says on standard error (unless silent) and in the log that a stop signal ended the program and
+// what the stopped run left behind: nothing, part of a database, or what became of the script.
+// Returns the exit code, 128 + the signal.
+int console_report_stop(int signal, bool run_began);
 
 // The wide text in the locale's encoding; empty when it cannot be converted.
 std::string console_text(const std::wstring& text);

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
 
 #include "TK/tk_cmdli.h"
 #include "TK/tk_core.h"
@@ -97,6 +98,14 @@ std::string loggable_argument(const std::string& arg)
     return arg;
 }
 
+// Overwrites a password option's value in the process's own argument memory, as soon as it has
+// been read: the process list (/proc/PID/cmdline) then no longer shows it to other users.
+void hide_argument_value(const char* value)
+{
+    for (char* c = const_cast<char*>(value); *c != '\0'; ++c)
+        *c = 'x';
+}
+
 std::string narrow_for_log(const std::wstring& text)
 {
     return console_text(text);
@@ -187,6 +196,7 @@ bool parse_cmd_line(int argc, char** argv)
             break;
         case opt_mssqlp:
             to_wide(value, pass);
+            hide_argument_value(value);
             break;
         case opt_profile:
             tk_log_write(1, "parse_cmd_line - got profile %s", value);
@@ -214,6 +224,7 @@ bool parse_cmd_line(int argc, char** argv)
             // Kept out of the log, the registry and profiles.
             tk_log_write(1, "parse_cmd_line - got srcp *****");
             to_wide(value, conv.db_password);
+            hide_argument_value(value);
             break;
         case opt_sysdb:
             to_wide(value, sysdb);
@@ -231,6 +242,7 @@ bool parse_cmd_line(int argc, char** argv)
             break;
         case opt_uglp:
             to_wide(value, ugl_pass);
+            hide_argument_value(value);
             break;
         default:
             break;
@@ -262,14 +274,58 @@ bool parse_cmd_line(int argc, char** argv)
     return true;
 }
 
+// Is the script written where standard output goes (--dest=/dev/stdout, say)?
+bool script_goes_to_stdout(const dravlen_convertor& conv)
+{
+    struct stat dest {}, out {};
+    return !conv.direct && ::stat(tk_to_utf8(conv.destination).c_str(), &dest) == 0 && ::fstat(1, &out) == 0 &&
+           dest.st_dev == out.st_dev && dest.st_ino == out.st_ino;
+}
+
+// A stop signal that came before the run began ends the program here, with nothing done.
+void stop_if_signalled()
+{
+    if (const int signal = tk_stop_signal())
+        console_exit(console_report_stop(signal, false));
+}
+
+// The exit code of a run that returned. A signal counts only when it stopped the run: one that
+// came after the run had finished changes nothing.
+int run_exit_code(const dravlen_convertor& conv, const console_frontend& frontend)
+{
+    const int signal = tk_stop_signal();
+    if (signal && conv.outcome() == run_outcome::cancelled)
+        return console_report_stop(signal, true);
+    // Anything not converted, and a cancelled run, is no success.
+    if (!frontend.run_succeeded(conv.outcome()) || !console_output_written())
+        return -1;
+    return 0;
+}
+
+void connect_server(dravlen_convertor& conv)
+{
+    tk_log_write(2, "mssql_converter_impl::connect_mssql_server");
+    tk_log_write(2, "secure_login=%d", conv.secure_login ? 1 : 0);
+    if (conv.secure_login) {
+        tk_log_write(2, "mssql_host=%s", narrow_for_log(conv.host).c_str());
+        conv.engine.connect(conv.host, false);
+    } else {
+        // The password stays out of the log.
+        tk_log_write(2, "mssql_host=%s, mssql_user=%s, mssql_pass=%s\n", narrow_for_log(conv.host).c_str(),
+                     narrow_for_log(conv.login).c_str(), conv.password.empty() ? "" : "*****");
+        conv.engine.connect(conv.host, conv.login, conv.password, false);
+    }
+}
+
 int main(int argc, char** argv)
 {
+    // Before any work: a stop signal is heard from the first moment, and a write that fails
+    // (a reader gone, a file-size limit) is reported instead of ending the process unheard.
+    tk_install_stop_signals();
+    tk_ignore_write_signals();
     std::setlocale(LC_ALL, "");
-    // A reader that goes away makes writes fail (EPIPE) instead of ending the process unheard.
-    std::signal(SIGPIPE, SIG_IGN);
     // Passwords pass through this process: no core dump may keep them.
     tk_disable_core_dumps();
-    tk_install_stop_signals();
     tk_logger logger(nullptr, false, 3, false);
     console_error_handler handler;
     dravlen_convertor conv(true);
@@ -282,35 +338,19 @@ int main(int argc, char** argv)
         try {
             if (!parse_cmd_line(argc, argv))
                 usage();
+            // The script on standard output stays a script: every other line goes to standard error.
+            if (script_goes_to_stdout(conv))
+                console_output_to_stderr();
+            stop_if_signalled();
             conv.check_acc_base(conv.source, conv.db_password);
+            stop_if_signalled();
             if (conv.direct) {
-                tk_log_write(2, "mssql_converter_impl::connect_mssql_server");
-                tk_log_write(2, "secure_login=%d", conv.secure_login ? 1 : 0);
-                if (conv.secure_login) {
-                    tk_log_write(2, "mssql_host=%s", narrow_for_log(conv.host).c_str());
-                    conv.engine.connect(conv.host, false);
-                } else {
-                    // The password stays out of the log.
-                    tk_log_write(2, "mssql_host=%s, mssql_user=%s, mssql_pass=%s\n",
-                                 narrow_for_log(conv.host).c_str(), narrow_for_log(conv.login).c_str(),
-                                 conv.password.empty() ? "" : "*****");
-                    conv.engine.connect(conv.host, conv.login, conv.password, false);
-                }
+                connect_server(conv);
+                stop_if_signalled();
             }
             conv.check_dest();
             conv();
-            if (const int signal = tk_stop_signal()) {
-                // Stopped by the signal: the run removed what it had begun.
-                tk_log_write(3, "Stopped by signal %d", signal);
-                if (!conv.silent)
-                    std::cerr << "Stopped by signal " << signal << std::endl;
-                return 128 + signal;
-            }
-            // Anything not converted, and a cancelled run, is no success.
-            if (!frontend.run_succeeded(conv.outcome()))
-                return -1;
-            if (!console_output_written())
-                return -1;
+            return run_exit_code(conv, frontend);
         } catch (const tk_exception& e) {
             handler.handle(e, false);
             // Level 0 from the checks: nothing was converted.

@@ -9,6 +9,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
 #include "platform/dao/daoapi.h"
+#include "platform/win/winbase.h"
 #include "platform/win/winerror.h"
 
 const std::vector<std::uint8_t>& blank_system_db::jet3()
@@ -27,11 +28,12 @@ namespace {
 
 constexpr int name_count = 65536;
 
-std::string series_name(int i)
+// The run's temporary files go to the temporary folder, never into the working directory.
+std::string series_name(const std::string& folder, int i)
 {
     char buf[16];
     std::snprintf(buf, sizeof buf, "~tmp%04d", i);
-    return buf;
+    return folder + "/" + buf;
 }
 
 // Any directory entry (file, directory, link, even a dangling one) takes a name.
@@ -57,8 +59,9 @@ dao_generator::~dao_generator()
 std::string dao_generator::gen_name() const
 {
     tk_log_write(1, "dao_generator::gen_name");
+    const std::string folder = win_temp_folder();
     for (int i = 0; i < name_count; ++i) {
-        std::string name = series_name(i);
+        std::string name = series_name(folder, i);
         if (!name_taken(name))
             return name;
     }

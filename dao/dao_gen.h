@@ -12,8 +12,8 @@ struct blank_system_db {
     static const std::vector<std::uint8_t>& jet4();
 };
 
-// Owns one temporary file "~tmp%04d" in the current directory and deletes it (with the
-// engine's lock file) when destroyed.
+// Owns one temporary file "~tmp%04d" in the folder for temporary files (TMPDIR, else /tmp) and
+// deletes it (with the engine's lock file) when destroyed.
 class dao_generator {
 public:
     dao_generator() = default;
@@ -24,7 +24,7 @@ public:
     // Writes size bytes into a newly created file of a free name. The file is created
     // exclusively: an existing file, directory or link of that name is never used.
     void do_generate(std::size_t size, const void* data);
-    // The first name of the series that no directory entry of any kind takes.
+    // The path of the first name of the series that no directory entry of any kind takes.
     std::string gen_name() const;
 
     const std::string& get_name() const { return m_name; }

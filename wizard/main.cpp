@@ -7,9 +7,10 @@
 
 int main(int argc, char** argv)
 {
+    tk_install_stop_signals();
+    tk_ignore_write_signals();
     // Passwords pass through this process: no core dump may keep them.
     tk_disable_core_dumps();
-    tk_install_stop_signals();
     std::string tail;
     for (int i = 1; i < argc; ++i) {
         if (i > 1)

@@ -27,6 +27,11 @@ const wchar_t* const qel_error_text =
 const wchar_t* const qel_cancel_text =
     L"The conversion was cancelled before it was complete: the destination\nholds only part of the database.\n\n"
     L"Click 'Finish' to exit the wizard.";
+const wchar_t* const qel_script_success_text =
+    L"Wizard has written your MS Access database into\na T-SQL script successfully.\n\nClick 'Finish' to exit "
+    L"the wizard.";
+const wchar_t* const qel_script_cancel_text =
+    L"The conversion was cancelled before it was complete.\n\nClick 'Finish' to exit the wizard.";
 const wchar_t* const qel_no_tables_question = L"There are no tables selected. Continue anyway?";
 
 namespace {
@@ -44,6 +49,25 @@ std::string sql_error_text(const tk_exception& e)
     static const tk_error_converter texts(tk_sql_error_count, tk_sql_error_table);
     std::string text = texts.convert(e.code());
     return text.empty() ? std::string(e.what()) : text;
+}
+
+// What a failed Windows authentication needs on this system.
+const char* const kerberos_hint =
+    "\n\nWindows authentication on Linux needs a Kerberos ticket for the server (see kinit),\n"
+    "or choose SQL Server authentication.";
+
+// The Access engine's "Not a valid password." (3031) as the file selection page sees it.
+constexpr std::int32_t bad_password = 0x10000 | 3031;
+// The provider's refused login ("Invalid user name or password.").
+constexpr std::int32_t login_refused = 0x80E4D;
+
+// The header of a step counted on the road the converter takes: the server road has no
+// Access security page (step 2 of the script road), so it has four steps.
+std::wstring step_title(int script_step)
+{
+    const bool direct = dravlen_convertor::ref().direct;
+    const int step = direct && script_step > 2 ? script_step - 1 : script_step;
+    return L"Step " + std::to_wstring(step) + (direct ? L" of 4" : L" of 5");
 }
 
 std::string narrow(const std::wstring& text)
@@ -93,6 +117,20 @@ const tk_error_entry dao_texts[] = {
     {68957, "Data type conversion error.\nSee the 'Support' page of the product documentation for help."},
 };
 
+// Connects with the named database. One that the server does not have yet is made by the run:
+// then the login alone is checked, and only a database that is there yet refused stops the user.
+void connect_to_database(dravlen_convertor& c, const std::wstring& db)
+{
+    try {
+        c.engine.connect(c.host, c.login, c.password, db, false);
+    } catch (const odb_exception&) {
+        c.engine.connect(c.host, c.login, c.password, false);
+        if (c.engine.is_db_exist(db))
+            throw;
+        tk_log_write_w(1, L"Database '%ls' does not exist yet: the run creates it", db.c_str());
+    }
+}
+
 } // namespace
 
 std::string qel_dao_error_text(std::int32_t code)
@@ -125,6 +163,13 @@ void gui_frontend::unexpected(const std::exception& e)
     wizard_shell::ref().add_error(e.what());
 }
 
+void gui_frontend::warning(const std::wstring& text)
+{
+    // A profile given on the command line is read before the wizard's window exists.
+    const std::wstring caption = wizard_shell::exists() ? wizard_shell::ref().caption(L"Warning") : L"Warning";
+    ui_message_box(text, caption, MB_OK | MB_ICONEXCLAMATION);
+}
+
 // ---------------------------------------------------------------------------------------------
 // welcome_page
 
@@ -145,7 +190,7 @@ bool welcome_page::page_init()
 int welcome_page::on_next()
 {
     dravlen_convertor& c = conv("qel_shel", 62);
-    c.direct = is_checked(1329);
+    c.take_road(is_checked(1329));
     tk_log_write(1, "settind direct_mode to %d", c.direct ? 1 : 0);
     return c.direct ? 118 : 109;
 }
@@ -155,9 +200,14 @@ void welcome_page::help()
     shell().display_help(1021);
 }
 
+// The road chosen so far holds unless the profile names its own; the buttons then show it.
 void welcome_page::on_load()
 {
+    dravlen_convertor& c = conv("qel_shel", 62);
+    c.take_road(is_checked(1329));
     gui_load_profile<dravlen_convertor>(this, m_ext);
+    check(1329, c.direct);
+    check(1330, !c.direct);
 }
 
 void welcome_page::on_command(int id, int code)
@@ -195,6 +245,8 @@ void connect_animation::operator()()
     tk_log_write(1, "mssql_settings_page::animation::operator()");
     CoInitialize(nullptr);
     connected = false;
+    error_text.clear();
+    error_code = 0;
     try {
         dravlen_convertor& c = dravlen_convertor::ref();
         const std::wstring& db = c.destination;
@@ -214,7 +266,7 @@ void connect_animation::operator()()
             if (db.empty())
                 c.engine.connect(c.host, c.login, c.password, false);
             else
-                c.engine.connect(c.host, c.login, c.password, db, false);
+                connect_to_database(c, db);
         }
         connected = true;
     } catch (const tk_exception& e) {
@@ -223,8 +275,12 @@ void connect_animation::operator()()
             dlg.do_modal();
             std::_Exit(-1);
         }
-        // Provider errors and the engine's own refusals leave the user on the page.
-        wizard_shell::ref().error_narrow(sql_error_text(e));
+        // Provider errors and the engine's own refusals leave the user on the page; the box
+        // comes once the waiting dialog has gone.
+        error_text = sql_error_text(e);
+        error_code = e.code();
+        if (dravlen_convertor::ref().secure_login)
+            error_text += kerberos_hint;
     } catch (const std::exception& e) {
         wizard_shell::ref().error_narrow(e.what());
         std::_Exit(-1);
@@ -252,6 +308,7 @@ bool mssql_settings_page::page_init()
 {
     tk_log_write(1, "mssql_settings_page::page_init");
     dravlen_convertor& c = conv("mss_set", 57);
+    set_header_title(step_title(1));
     db_name = c.destination;
     tk_log_write_w(1, L"mss_db=%ls", db_name.c_str());
     tk_log_write(1, "mssql_settings_page<t_converter>::page_init");
@@ -288,14 +345,30 @@ bool mssql_settings_page::check_connection()
     ui_wait_while([this]() { return is_running(); });
     join();
     close();
+    if (!animation.connected && !animation.error_text.empty())
+        wizard_shell::ref().error_narrow(animation.error_text);
     return animation.connected;
+}
+
+int mssql_settings_page::field_at_fault() const
+{
+    if (animation.error_code == login_refused)
+        return is_checked(1329) ? 1014 : 1012;
+    // The server names the database it cannot open in quotes.
+    const std::string db = narrow(db_name);
+    if (!db.empty() && animation.error_text.find('"' + db + '"') != std::string::npos)
+        return 1002;
+    return 1014;
 }
 
 int mssql_settings_page::on_next()
 {
     store();
     conv("mss_set", 132).destination = db_name;
-    return check_connection() ? 106 : -1;
+    if (check_connection())
+        return 106;
+    focus(field_at_fault());
+    return -1;
 }
 
 int mssql_settings_page::on_back()
@@ -317,8 +390,9 @@ void mssql_settings_page::on_command(int id, int code)
         enable(1012, false);
         enable(1013, false);
     } else if (id == 1330) {
-        enable(1012, true);
         enable(1013, true);
+        enable(1012, true);
+        focus(1012);   // the login comes first
     }
 }
 
@@ -429,20 +503,24 @@ int ugl_page::on_next()
     if (!c.ugl_file.empty()) {
         if (!tk_is_file_exist2(c.ugl_file, tk_exist_file)) {
             shell().error(L"Workgroup information file does not exist.\r\nPlease verify the correct path was given.");
+            focus(1003);
             return -1;
         }
         if (!dao_check_sysdb(c.ugl_file)) {
             shell().error(L"The file does not comply with MS Access workgroup information\r\nfile format. Leave all "
                           L"the fields empty on this wizard page if your\r\ndatabase is not protected with MS "
                           L"Access user-level security.");
+            focus(1003);
             return -1;
         }
         if (c.ugl_user.empty()) {
             shell().message(L"You should enter user name");
+            focus(1004);
             return -1;
         }
     } else if (!c.ugl_user.empty()) {
         shell().message(L"You should enter path to MS Access workgroup information file");
+        focus(1003);
         return -1;
     }
     return 0;
@@ -490,8 +568,16 @@ void overwrite_dlg2<ID>::on_init()
     set_caption((wizard_shell::exists() ? wizard_shell::ref().title() : std::wstring()) + L" Warning");
     set_text(1320, m_text);
     check(1329, true);
+    guard_enter();
     center();
     ui_beep();
+}
+
+template <int ID>
+void overwrite_dlg2<ID>::guard_enter()
+{
+    // Overwriting the database or its tables destroys data: that takes a press of OK itself.
+    set_default_button(is_checked(1329) || is_checked(1330) ? IDCANCEL : IDOK);
 }
 
 template <int ID>
@@ -499,6 +585,8 @@ void overwrite_dlg2<ID>::on_command(int id, int code)
 {
     if (code != ui_clicked)
         return;
+    if (id >= 1329 && id <= 1332)
+        guard_enter();
     if (id == IDOK) {
         const int ids[] = {1329, 1330, 1331, 1332};
         for (int m = 0; m < 4; ++m) {
@@ -526,6 +614,7 @@ sel_file_page::sel_file_page() : wizard_page(L"Step 3 of 5", L"Select databases"
 bool sel_file_page::page_init()
 {
     dravlen_convertor& c = conv("qel_shel", 583);
+    set_header_title(step_title(3));
     check(1228, c.only_definitions);
     check(1226, c.skip_indexes);
     set_text(1311, c.direct ? L"MS &SQL database name:" : L"&Destination T-SQL script path:");
@@ -541,6 +630,7 @@ bool sel_file_page::page_init()
         if (!from.empty())
             set_text(1004, c.direct ? file_part(from) : script_path(from, c.source));
     }
+    m_source = get_text(1003);
     conv("qel_shel", 603);
     return true;
 }
@@ -553,7 +643,8 @@ void sel_file_page::store()
     c.source = get_text(1003);
     c.db_password = get_text(1007);
     c.destination = get_text(1004);
-    c.set_logfile(narrow(get_text(1006)));
+    // Only checked here: the log is opened when the run starts, so the last run's stays whole.
+    c.choose_logfile(narrow(get_text(1006)));
 }
 
 void sel_file_page::report(const std::exception_ptr& error)
@@ -584,47 +675,66 @@ int sel_file_page::on_next()
         report(std::current_exception());
         return -1;
     }
+    // Each refusal leaves the keyboard in the field to mend, its text selected.
     if (c.source.empty()) {
         shell().message(L"You should enter MS Access database name");
+        focus(1003);
         return -1;
     }
     if (c.destination.empty()) {
         shell().message(c.direct ? L"You should enter MS SQL database name" : L"You should enter T-SQL script file name");
+        focus(1004);
         return -1;
     }
     if (!tk_is_file_exist2(c.source, tk_exist_file)) {
         shell().error(L"Source file does not exist.\r\nPlease verify the correct path was given.");
+        focus(1003);
         return -1;
     }
     // Only the answers are taken here: an existing script is replaced and a database dropped
     // (mode 0) by the run, once it has opened the source, never on this page.
     try {
         c.check_acc_base(c.source, c.db_password);
+    } catch (const dao_exception& e) {
+        return refuse(std::current_exception(), e.code() == bad_password ? 1007 : 1003);
+    } catch (const dao_required_exception&) {
+        return refuse(std::current_exception(), 1003);
+    } catch (const tk_exception&) {
+        return refuse(std::current_exception(), 1003);
+    }
+    try {
         if (!c.direct) {
             common_check_dest(c.destination);
             if (tk_is_file_exist2(c.destination, tk_exist_file) &&
-                !shell().question(L"Destination file already exists. Overwrite?", MB_DEFBUTTON2))
+                !shell().question(L"Destination file already exists. Overwrite?\n\n" + c.destination, MB_DEFBUTTON2)) {
+                focus(1004);
                 return -1;
+            }
         } else if (c.engine.is_db_exist(c.destination)) {
             tk_log_write(1, "MS SQL DB exists...");
             overwrite_dlg2<121> dlg(L"The destination database already exists. Select one of the\noptions below. "
                                     L"Click 'Help' button for more information.",
                                     1012);
-            if (dlg.do_modal() != 1)
+            if (dlg.do_modal() != 1) {
+                focus(1004);
                 return -1;
+            }
             tk_log_write(1, "udb_converter::set_mode(%d)", dlg.mode);
             c.mode = dlg.mode;
         } else {
             tk_log_write(1, "Creating new MS SQL DB...");
         }
-    } catch (const dao_required_exception&) {
-        report(std::current_exception());
-        return -1;
     } catch (const tk_exception&) {
-        report(std::current_exception());
-        return -1;
+        return refuse(std::current_exception(), 1004);
     }
     return 127;
+}
+
+int sel_file_page::refuse(const std::exception_ptr& error, int field)
+{
+    report(error);
+    focus(field);
+    return -1;
 }
 
 int sel_file_page::on_back()
@@ -643,14 +753,35 @@ void sel_file_page::help()
     shell().display_help(1014);
 }
 
+std::wstring sel_file_page::default_destination(const std::wstring& source) const
+{
+    if (source.empty())
+        return std::wstring();
+    return conv("qel_shel", 555).direct ? file_part(source) : script_path(source, source);
+}
+
+void sel_file_page::on_source_changed()
+{
+    const std::wstring source = get_text(1003);
+    const std::wstring destination = get_text(1004);
+    // A destination the user named stays; one that came from the old source follows the new.
+    if (destination.empty() || destination == default_destination(m_source))
+        set_text(1004, default_destination(source));
+    m_source = source;
+}
+
 void sel_file_page::on_command(int id, int code)
 {
-    dravlen_convertor& c = conv("qel_shel", 555);
     if (id == 1004 && code == ui_setfocus) {
         const std::wstring source = get_text(1003);
         if (!source.empty() && get_text(1004).empty()) {
-            set_text(1004, c.direct ? file_part(source) : script_path(source, source));
+            set_text(1004, default_destination(source));
+            m_source = source;
         }
+        return;
+    }
+    if (id == 1003 && code == ui_changed) {
+        on_source_changed();
         return;
     }
     if (code != ui_clicked)
@@ -662,7 +793,8 @@ void sel_file_page::on_command(int id, int code)
                              L"Select MS Access database to convert", get_text(1003));
         if (dlg.run()) {
             set_text(1003, dlg.file_name());
-            set_text(1004, c.direct ? file_part(dlg.file_name()) : script_path(dlg.file_name(), dlg.file_name()));
+            set_text(1004, default_destination(dlg.file_name()));
+            m_source = dlg.file_name();
         }
         break;
     }
@@ -809,6 +941,7 @@ qel_sel_tables_page::qel_sel_tables_page(const std::wstring& question_text)
 bool qel_sel_tables_page::page_init()
 {
     dravlen_convertor& c = conv("tk_singl", 64);
+    set_header_title(step_title(4));
     set_text(1337, L"Select MS Access tables to convert into MS SQL format.");
     set_text(1334, L"&Available tables:");
     set_text(1312, L"&Selected tables:");
@@ -965,6 +1098,16 @@ void qel_sel_tables_page::on_command(int id, int code)
 }
 
 // ---------------------------------------------------------------------------------------------
+// qel_finish_page
+
+qel_finish_page::qel_finish_page(const std::wstring& success, const std::wstring& error, const std::wstring& cancel,
+                                 const std::wstring& extension)
+    : gui_finish_page_t(success, error, cancel, extension)
+{
+    set_script_texts(qel_script_success_text, qel_script_cancel_text);
+}
+
+// ---------------------------------------------------------------------------------------------
 // progress_page
 
 progress_page::progress_page() : wizard_page(L"Step 5 of 5", L"Database conversion is in progress") {}
@@ -985,6 +1128,7 @@ tk_thread_functor* progress_page::get_functor()
 bool progress_page::page_init()
 {
     tk_log_write(1, "progress_page::page_init");
+    set_header_title(step_title(5));
     if (ui_property_sheet* s = sheet())
         s->set_wizard_buttons(0);
     set_progress(1321, 0);

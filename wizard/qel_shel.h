@@ -20,6 +20,7 @@ public:
     void table_started(const std::wstring&, std::uint64_t) override {}
     void engine_required() override;
     void unexpected(const std::exception& e) override;
+    void warning(const std::wstring& text) override;
 };
 
 // Step 0: the scenario (server or script) and "Load Settings...".
@@ -50,6 +51,9 @@ public:
     int frame() const { return m_frame; }
     int interval = 500;
     bool connected = false;
+    // Why the check failed, shown once the dialog has gone: the text and the error's code.
+    std::string error_text;
+    std::int32_t error_code = 0;
 
 private:
     int m_frame = 0;
@@ -77,6 +81,8 @@ protected:
 
 private:
     void store();
+    // The field that a failed check points at.
+    int field_at_fault() const;
 };
 
 // Step 1 (script): the script options.
@@ -122,6 +128,14 @@ public:
 private:
     void store();
     void report(const std::exception_ptr& error);
+    // Reports the error, gives the field at fault the focus and keeps the page (-1).
+    int refuse(const std::exception_ptr& error, int field);
+    // The destination that a source gives when the user has not named one of their own.
+    std::wstring default_destination(const std::wstring& source) const;
+    // Typing a new source takes along a destination that came from the old one.
+    void on_source_changed();
+
+    std::wstring m_source;   // the source the destination field was last filled from
 };
 
 // The choice for an existing server database: overwrite it, overwrite tables, skip or merge.
@@ -134,6 +148,9 @@ public:
     int mode = 0;
 
 private:
+    // Enter presses OK only for a choice that keeps what the database holds.
+    void guard_enter();
+
     std::wstring m_text;
     int m_help_id;
 };
@@ -195,12 +212,19 @@ protected:
     tk_thread_functor* get_functor() override;
 };
 
-using qel_finish_page = gui_finish_page_t<dravlen_convertor, 116>;
+// The last page, with the script road's own texts.
+class qel_finish_page : public gui_finish_page_t<dravlen_convertor, 116> {
+public:
+    qel_finish_page(const std::wstring& success, const std::wstring& error, const std::wstring& cancel,
+                    const std::wstring& extension);
+};
 
 // The wizard's texts.
 extern const wchar_t* const qel_success_text;
 extern const wchar_t* const qel_error_text;
 extern const wchar_t* const qel_cancel_text;
+extern const wchar_t* const qel_script_success_text;
+extern const wchar_t* const qel_script_cancel_text;
 extern const wchar_t* const qel_no_tables_question;
 
 // The DAO error texts of the file selection page ("" when the code has none).

@@ -174,9 +174,9 @@ struct DAODBEngine : IDispatch {
     virtual HRESULT _30_CreateWorkspace(BSTR Name, BSTR UserName, BSTR Password, DAOWorkspace** ppwrk) = 0;
     // Opens in the default workspace (default user, "admin" unless set).
     virtual HRESULT OpenDatabase(BSTR Name, VARIANT Options, VARIANT ReadOnly, VARIANT Connect, DAODatabase** ppdb) = 0;
-    // Makes a new file: this engine's format (Access 2000 class: Jet4 .mdb; ACE class: Access 2007 .accdb),
-    // or dbVersion40 (64) / dbVersion120 (128) in Option; the Access 95/97 class cannot (3251). An existing
-    // file: 3204.
+    // Makes a new file: this engine's format (Access 95/97 class: Access 97 .mdb in code page 1252; Access
+    // 2000 class: Jet4 .mdb; ACE class: Access 2007 .accdb), or dbVersion30 (32) / dbVersion40 (64) /
+    // dbVersion120 (128) in Option. An existing file: 3204.
     virtual HRESULT CreateDatabase(BSTR Name, BSTR Locale, VARIANT Option, DAODatabase** ppdb) = 0;
 };
 using DBEngine = DAODBEngine;

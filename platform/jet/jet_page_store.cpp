@@ -1,5 +1,6 @@
 #include "platform/jet/jet_page_store.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -37,29 +38,50 @@ std::vector<std::uint8_t>& page_store::page(std::uint32_t n)
     if (it != cache_.end()) return it->second;
     if (n >= page_count_) throw error(err_corrupt, "Page " + std::to_string(n) + " of '" + path_ + "' does not exist.");
     std::vector<std::uint8_t> buf(layout_.page_size);
+    if (!read_at(n, buf.data())) fail("cannot read page " + std::to_string(n));
+    return cache_.emplace(n, std::move(buf)).first->second;
+}
+
+bool page_store::read_at(std::uint32_t n, std::uint8_t* p) noexcept
+{
+    const std::size_t size = layout_.page_size;
+    std::fill(p, p + size, std::uint8_t{0});
     std::size_t done = 0;
-    while (done < buf.size()) {
-        ssize_t r = ::pread(fd_, buf.data() + done, buf.size() - done,
-                            static_cast<off_t>(static_cast<std::uint64_t>(n) * layout_.page_size + done));
+    while (done < size) {
+        ssize_t r = ::pread(fd_, p + done, size - done, static_cast<off_t>(static_cast<std::uint64_t>(n) * size + done));
         if (r < 0 && errno == EINTR) continue;
-        if (r < 0) fail("cannot read page " + std::to_string(n));
+        if (r < 0) return false;
         if (r == 0) break; // a page allocated but never written reads as zeros
         done += static_cast<std::size_t>(r);
     }
-    return cache_.emplace(n, std::move(buf)).first->second;
+    return true;
+}
+
+void page_store::keep_before(std::uint32_t n)
+{
+    if (n >= saved_count_ || before_.count(n)) return;
+    std::vector<std::uint8_t> old(layout_.page_size);
+    if (!read_at(n, old.data())) fail("cannot read page " + std::to_string(n));
+    before_.emplace(n, std::move(old));
+}
+
+bool page_store::put_at(std::uint32_t n, const std::uint8_t* p) noexcept
+{
+    const std::size_t size = layout_.page_size;
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t w = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(static_cast<std::uint64_t>(n) * size + done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        done += static_cast<std::size_t>(w);
+    }
+    return true;
 }
 
 void page_store::write_at(std::uint32_t n, const std::uint8_t* p)
 {
-    std::size_t done = 0;
-    const std::size_t size = layout_.page_size;
-    while (done < size) {
-        ssize_t w = ::pwrite(fd_, p + done, size - done,
-                             static_cast<off_t>(static_cast<std::uint64_t>(n) * size + done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) fail("cannot write page " + std::to_string(n));
-        done += static_cast<std::size_t>(w);
-    }
+    keep_before(n);
+    if (!put_at(n, p)) fail("cannot write page " + std::to_string(n));
 }
 
 void page_store::retire(std::uint32_t n)
@@ -101,6 +123,25 @@ void page_store::trim(std::size_t max_pages)
             ++it;
         }
     }
+}
+
+void page_store::mark_saved()
+{
+    saved_count_ = page_count_;
+    before_.clear();
+}
+
+bool page_store::restore_saved() noexcept
+{
+    if (fd_ < 0) return false;
+    cache_.clear();
+    bool ok = saved_count_ > 0;
+    for (const auto& [n, bytes] : before_) ok = ok && put_at(n, bytes.data());
+    before_.clear();
+    if (ok) ok = ::ftruncate(fd_, static_cast<off_t>(static_cast<std::uint64_t>(saved_count_) * layout_.page_size)) == 0;
+    page_count_ = saved_count_;
+    if (!ok) spoil();
+    return ok;
 }
 
 void page_store::spoil() noexcept

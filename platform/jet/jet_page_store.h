@@ -38,11 +38,20 @@ public:
     void trim(std::size_t max_pages);
     // Writes the bytes of page 0 last of all (the header decides whether the file opens).
     void write_now(std::uint32_t n, const std::vector<std::uint8_t>& bytes);
-    // Overwrites the start of the header so that no reader takes a half-written file for a database.
-    void spoil() noexcept;
+    // Takes the file as it stands now as the state a failed write returns to (after a whole flush).
+    void mark_saved();
+    // Puts back the pages as they were at the last mark_saved() and cuts the file to that length, so
+    // that a failed write loses only what came after it. When that cannot be done (or nothing was ever
+    // saved), overwrites the start of the header so that no reader takes a half-written file for a
+    // database. False then.
+    bool restore_saved() noexcept;
 
 private:
     void write_at(std::uint32_t n, const std::uint8_t* p);
+    void keep_before(std::uint32_t n);
+    bool read_at(std::uint32_t n, std::uint8_t* p) noexcept;
+    bool put_at(std::uint32_t n, const std::uint8_t* p) noexcept;
+    void spoil() noexcept;
     [[noreturn]] void fail(const std::string& what) const;
 
     std::string path_;
@@ -50,6 +59,9 @@ private:
     int fd_ = -1;
     std::uint32_t page_count_ = 0;
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> cache_;
+    std::uint32_t saved_count_ = 0;
+    // The saved bytes of each saved page overwritten since: what restore_saved() writes back.
+    std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> before_;
 };
 
 } // namespace jet

@@ -147,8 +147,8 @@ database_writer::~database_writer()
     try {
         flush();
     } catch (...) {
-        // A destructor cannot report: the file is left unopenable rather than looking whole.
-        store_.spoil();
+        // A destructor cannot report: the file keeps what the last flush made whole.
+        store_.restore_saved();
     }
 }
 
@@ -161,7 +161,7 @@ void database_writer::guarded(F&& f)
     } catch (const error& e) {
         if (e.code() == err_io || e.code() == err_corrupt) {
             broken_ = true;
-            store_.spoil();
+            store_.restore_saved();
         }
         throw;
     }
@@ -1032,9 +1032,10 @@ void database_writer::flush()
         write_map_row(row_pointer{1, 0}, free_pages_, global_map_pages_);
         store_.flush();
         write_header();
+        store_.mark_saved();
     } catch (...) {
         broken_ = true;
-        store_.spoil();
+        store_.restore_saved();
         throw;
     }
     dirty_ = false;

@@ -55,8 +55,8 @@ struct index_spec {
 };
 
 // Writes one new database. Changes go to the file as they are made; flush() (and close()) write what
-// makes the file whole: catalogue, table definitions, usage maps and, last, the header page. Until the
-// first flush, and after any failed write, the file does not open as a database.
+// makes the file whole: catalogue, table definitions, usage maps and, last, the header page. A failed
+// write closes the writer and puts the file back as the last flush left it (create() makes the first).
 class database_writer {
 public:
     // Creates `path`, which must not exist. `created` is the creation date (days since 1899-12-30);

@@ -1,8 +1,10 @@
 #include "platform/oledb/odbc_core.h"
 
+#include <dirent.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -709,6 +711,73 @@ void map_column(column_desc& c)
 
 // ---------------------------------------------------------------- statement
 
+// ---------------------------------------------------------------- statements waiting on a server
+
+namespace {
+
+std::mutex& tracked_mutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::vector<void*>& tracked_statements()
+{
+    static std::vector<void*> handles;
+    return handles;
+}
+
+} // namespace
+
+void track_statement(void* stmt)
+{
+    std::lock_guard<std::mutex> lock(tracked_mutex());
+    tracked_statements().push_back(stmt);
+}
+
+void untrack_statement(void* stmt) noexcept
+{
+    std::lock_guard<std::mutex> lock(tracked_mutex());
+    auto& handles = tracked_statements();
+    handles.erase(std::remove(handles.begin(), handles.end(), stmt), handles.end());
+}
+
+int cancel_statements() noexcept
+{
+    // The lock keeps each handle alive while it is cancelled: its owner untracks it before freeing it.
+    std::lock_guard<std::mutex> lock(tracked_mutex());
+    for (void* stmt : tracked_statements())
+        SQLCancel(stmt);
+    return static_cast<int>(tracked_statements().size());
+}
+
+int drop_server_connections() noexcept
+{
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return 0;
+    int dropped = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd <= 2 || fd == ::dirfd(dir))
+            continue;
+        int type = 0;
+        socklen_t len = sizeof type;
+        sockaddr_storage peer{};
+        socklen_t peer_len = sizeof peer;
+        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM ||
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0 ||
+            (peer.ss_family != AF_INET && peer.ss_family != AF_INET6))
+            continue;
+        if (::shutdown(fd, SHUT_RDWR) == 0)
+            ++dropped;
+    }
+    ::closedir(dir);
+    return dropped;
+}
+
+// ---------------------------------------------------------------- statement
+
 statement::statement(connection& c) : conn_(c)
 {
     if (!c.is_open())
@@ -717,13 +786,21 @@ statement::statement(connection& c) : conn_(c)
     if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, c.handle(), &s)))
         throw_diag(SQL_HANDLE_DBC, c.handle(), "SQLAllocHandle(STMT)");
     stmt_ = s;
+    try {
+        track_statement(stmt_);
+    } catch (...) {
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+        throw;
+    }
 }
 
 statement::~statement()
 {
     close_cursor();
-    if (stmt_)
+    if (stmt_) {
+        untrack_statement(stmt_);
         SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    }
 }
 
 void statement::check(short rc, const char* what)

@@ -116,6 +116,18 @@ std::wstring bare_data_source_name(const std::wstring& server);
 // The same with the password replaced, for log lines.
 std::wstring masked_connection_string(const std::wstring& cs);
 
+// Statement handles that may wait on a server. Every statement is known from its allocation to
+// its release, so that another thread can end a wait (a stop request while the server hangs).
+void track_statement(void* stmt);
+void untrack_statement(void* stmt) noexcept;
+// Asks the driver to cancel what each known statement is doing (SQLCancel); safe from any thread.
+// Returns how many statements were asked.
+int cancel_statements() noexcept;
+// Shuts down the network connection of every server connection of the process (its TCP
+// sockets), so that a wait on a server that no longer answers, even after a cancel, ends with
+// a communication failure. For a stop only: the connections are then useless. Returns how many.
+int drop_server_connections() noexcept;
+
 class connection;
 
 // Something that holds the connection's one open result (no MARS) and can be

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/oledb/odbc_core.h"
+#include "platform/win/winbase.h"
 
 namespace odbc {
 
@@ -27,12 +28,6 @@ bool ini_safe(const std::wstring& v)
             return false;
     auto blank = [](wchar_t c) { return c == L' '; };
     return v.empty() || (!blank(v.front()) && !blank(v.back()));
-}
-
-std::string temp_folder()
-{
-    const char* t = std::getenv("TMPDIR");
-    return t && *t ? std::string(t) : std::string("/tmp");
 }
 
 void write_whole(int fd, const std::string& text, const std::string& path)
@@ -62,10 +57,10 @@ temporary_data_source::temporary_data_source(const attributes& attrs) : lock_(en
                                              L" holds characters the ODBC driver cannot be given.");
         text += to_utf8(key) + " = " + to_utf8(value) + "\n";
     }
-    std::string pattern = temp_folder() + "/drav-odbc-XXXXXX";
+    std::string pattern = win_temp_folder() + "/drav-odbc-XXXXXX";
     int fd = ::mkstemp(pattern.data());   // mode 0600, created exclusively
     if (fd < 0)
-        throw error(hr::fail, L"Cannot create a temporary data source in '" + from_utf8(temp_folder()) + L"': " +
+        throw error(hr::fail, L"Cannot create a temporary data source in '" + from_utf8(win_temp_folder()) + L"': " +
                                   from_utf8(std::strerror(errno)));
     path_ = pattern;
     try {

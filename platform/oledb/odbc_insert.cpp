@@ -21,15 +21,30 @@ prepared_statement::prepared_statement(connection& c, const std::wstring& sql) :
         throw error(hresult_for(read_diagnostics(SQL_HANDLE_DBC, conn_.handle())),
                     read_diagnostics(SQL_HANDLE_DBC, conn_.handle()));
     stmt_ = h;
-    std::u16string text = to_utf16(sql);
-    check(SQLPrepareW(stmt_, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())),
-          "SQLPrepare");
+    try {
+        track_statement(stmt_);
+    } catch (...) {
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+        throw;
+    }
+    try {
+        std::u16string text = to_utf16(sql);
+        check(SQLPrepareW(stmt_, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())),
+              "SQLPrepare");
+    } catch (...) {
+        // No destructor runs for a statement that was never made.
+        untrack_statement(stmt_);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+        throw;
+    }
 }
 
 prepared_statement::~prepared_statement()
 {
-    if (stmt_)
+    if (stmt_) {
+        untrack_statement(stmt_);
         SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    }
 }
 
 void prepared_statement::check(short rc, const char* what)
@@ -89,10 +104,11 @@ void prepared_statement::execute(const std::vector<param_value*>& values)
         if (!size)
             size = n ? n : 1;
         indicators[i] = v.null ? SQL_NULL_DATA : static_cast<SQLLEN>(n);
-        if (v.bytes.empty())
-            v.bytes.push_back(0);   // a valid address for an empty value
+        // An empty value points at a byte of its own: the value itself stays empty, also for a
+        // statement that sends it again.
+        static unsigned char none = 0;
         check(SQLBindParameter(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, c_type, sql_type, size,
-                               v.digits, v.bytes.data(), static_cast<SQLLEN>(v.bytes.size()), &indicators[i]),
+                               v.digits, n ? v.bytes.data() : &none, static_cast<SQLLEN>(n), &indicators[i]),
               "SQLBindParameter");
     }
     check(SQLExecute(stmt_), "SQLExecute");

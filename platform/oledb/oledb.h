@@ -312,3 +312,8 @@ HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 // Registers the provider classes (SQL Server through ODBC drivers, the data
 // initialisation service, the conversion library). Safe to call more than once.
 void OleDbRegisterProviders();
+// Cancels what every command of the process's sessions is doing on its server; callable from any
+// thread while the commands wait on others. Returns how many statements were asked. With
+// drop_connections, also cuts the sessions' network connections: for a server that does not
+// answer the cancel either (the sessions are of no use afterwards).
+int OleDbCancelPendingCommands(bool drop_connections) noexcept;

@@ -544,3 +544,11 @@ void OleDbRegisterProviders()
         com_register_class_of<data_convert>(CLSID_OLEDB_CONVERSIONLIBRARY);
     });
 }
+
+int OleDbCancelPendingCommands(bool drop_connections) noexcept
+{
+    const int asked = odbc::cancel_statements();
+    if (drop_connections)
+        odbc::drop_server_connections();
+    return asked;
+}

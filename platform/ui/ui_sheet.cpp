@@ -41,6 +41,7 @@ private:
 
 struct ui_property_sheet::chrome {
     QWidget* header = nullptr;
+    QFrame* rule = nullptr;   // under the header, shown with it
     QLabel* title = nullptr;
     QLabel* subtitle = nullptr;
     QStackedWidget* stack = nullptr;
@@ -125,9 +126,9 @@ void ui_property_sheet::create()
     hl->addWidget(m_chrome->title);
     hl->addWidget(m_chrome->subtitle);
     layout->addWidget(m_chrome->header);
-    auto* line = new QFrame(w);
-    line->setFrameShape(QFrame::HLine);
-    layout->addWidget(line);
+    m_chrome->rule = new QFrame(w);
+    m_chrome->rule->setFrameShape(QFrame::HLine);
+    layout->addWidget(m_chrome->rule);
 
     // The pages scroll when the screen is too small for them.
     auto* scroll = new QScrollArea(w);
@@ -257,7 +258,9 @@ void ui_property_sheet::update_chrome()
     (finish ? m_chrome->finish : m_chrome->next)->setDefault(true);
     ui_page* p = active_page();
     m_chrome->help->setVisible(p && (p->flags() & PSP_HASHELP));
-    m_chrome->header->setVisible(p && !(p->flags() & PSP_HIDEHEADER));
+    const bool header = p && !(p->flags() & PSP_HIDEHEADER);
+    m_chrome->header->setVisible(header);
+    m_chrome->rule->setVisible(header);
     if (p) {
         m_chrome->title->setText(QString::fromStdWString(p->header_title()));
         m_chrome->subtitle->setText(QString::fromStdWString(p->header_subtitle()));

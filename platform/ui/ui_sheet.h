@@ -36,6 +36,8 @@ public:
 
     int flags() const { return m_flags; }
     const std::wstring& header_title() const { return m_title; }
+    // A new header title, shown from the page's next activation on.
+    void set_header_title(const std::wstring& title) { m_title = title; }
     const std::wstring& header_subtitle() const { return m_subtitle; }
     ui_property_sheet* sheet() const { return m_sheet; }
 

@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QScreen>
 #include <QStyle>
@@ -274,16 +275,116 @@ ui_window::~ui_window()
     destroy_widgets();
 }
 
+namespace {
+
+// Whether the control is a text field that a label names.
+bool is_field(const ui_control& c)
+{
+    return c.kind == ui_kind::edit || c.kind == ui_kind::password;
+}
+
+// A label standing right before a field that has no text of its own names that field.
+bool names_next_field(const ui_template& t, std::size_t i)
+{
+    return t.controls[i].kind == ui_kind::label && i + 1 < t.controls.size() &&
+           is_field(t.controls[i + 1]) && t.controls[i + 1].text.empty() && !t.controls[i + 1].same_row;
+}
+
+// The page's grid: a form of label, field and trailing button columns; other rows span it.
+class form_grid {
+public:
+    explicit form_grid(QWidget* host)
+        : m_outer(new QVBoxLayout(host)), m_grid(new QGridLayout()), m_dialog(host->isWindow())
+    {
+        m_outer->addLayout(m_grid);
+        m_grid->setColumnStretch(1, 1);
+    }
+    // A form row: the label in the first column, the field in the second.
+    void form_row(QLabel* label, QWidget* field)
+    {
+        close_line();
+        m_row = m_grid->rowCount();
+        m_form = true;
+        m_trailing = nullptr;
+        if (label) {
+            label->setWordWrap(false);
+            m_grid->addWidget(label, m_row, 0);
+        }
+        m_grid->addWidget(field, m_row, 1);
+    }
+    // A control of its own row, or one more to the right of the row's last control.
+    void add(QWidget* w, bool same_row)
+    {
+        if (same_row && m_form) {
+            if (!m_trailing) {
+                m_trailing = new QHBoxLayout();
+                m_grid->addLayout(m_trailing, m_row, 2);
+            }
+            m_trailing->addWidget(w);
+            return;
+        }
+        if (!same_row || !m_line) {
+            close_line();
+            m_row = m_grid->rowCount();
+            m_form = false;
+            m_only_buttons = true;
+            m_line = new QHBoxLayout();
+            m_grid->addLayout(m_line, m_row, 0, 1, 3);
+        }
+        m_line->addWidget(w);
+        m_only_buttons = m_only_buttons && qobject_cast<QPushButton*>(w) != nullptr;
+        // Lists and text boxes take the room left over.
+        if (qobject_cast<QAbstractScrollArea*>(w)) {
+            m_grid->setRowStretch(m_row, 1);
+            m_grows = true;
+        }
+    }
+    // Without a list or text box to take the room left over, the rows stay together at the top.
+    void finish()
+    {
+        close_line();
+        if (!m_grows)
+            m_outer->addStretch(1);
+    }
+
+private:
+    // Push buttons keep their natural width: a row of them sits at the left of a page
+    // and at the right of a dialog.
+    void close_line()
+    {
+        if (m_line && m_only_buttons) {
+            if (m_dialog)
+                m_line->insertStretch(0, 1);
+            else
+                m_line->addStretch(1);
+        }
+        m_line = nullptr;
+    }
+
+    QVBoxLayout* m_outer;
+    QGridLayout* m_grid;
+    bool m_dialog;
+    QHBoxLayout* m_line = nullptr;
+    QHBoxLayout* m_trailing = nullptr;
+    int m_row = 0;
+    bool m_form = false;
+    bool m_only_buttons = false;
+    bool m_grows = false;
+};
+
+} // namespace
+
 void ui_window::create_widgets(QWidget* host)
 {
     destroy_widgets();
     m_widget = host;
     const ui_template* t = ui_find_template(m_template_id);
-    auto* grid = new QVBoxLayout(host);
-    QHBoxLayout* row = nullptr;
     m_radios = new QButtonGroup(host);
-    if (!t)
+    if (!t) {
+        new QVBoxLayout(host);
         return;
+    }
+    form_grid form(host);
     // A label whose text marks a shortcut gives the focus to the next input control of the
     // template (labels in one row pair with the inputs of the next row, in order).
     std::deque<QLabel*> waiting;
@@ -293,7 +394,9 @@ void ui_window::create_widgets(QWidget* host)
         waiting.front()->setBuddy(input);
         waiting.pop_front();
     };
-    for (const ui_control& c : t->controls) {
+    QLabel* field_label = nullptr;
+    for (std::size_t i = 0; i < t->controls.size(); ++i) {
+        const ui_control& c = t->controls[i];
         QWidget* w = nullptr;
         const QString text = qs(c.text);
         switch (c.kind) {
@@ -301,6 +404,13 @@ void ui_window::create_widgets(QWidget* host)
             auto* l = new QLabel(text, host);
             l->setTextFormat(Qt::PlainText);
             l->setWordWrap(true);
+            if (names_next_field(*t, i)) {
+                field_label = l;
+                m_items[c.id] = l;
+                if (c.hidden)
+                    l->hide();
+                continue;
+            }
             if (!mnemonic_of(text).isNull())
                 waiting.push_back(l);
             w = l;
@@ -333,26 +443,24 @@ void ui_window::create_widgets(QWidget* host)
         case ui_kind::edit:
         case ui_kind::password: {
             auto* e = new QLineEdit(host);
+            QLabel* l = field_label;
+            field_label = nullptr;
             if (!c.text.empty()) {
-                auto* l = new QLabel(text, host);
+                l = new QLabel(text, host);
                 l->setTextFormat(Qt::PlainText);
-                l->setBuddy(e);
-                if (!row || !c.same_row) {
-                    row = new QHBoxLayout();
-                    grid->addLayout(row);
-                }
-                row->addWidget(l);
-            } else {
-                take_label(e);
             }
+            if (l)
+                l->setBuddy(e);
+            else
+                take_label(e);
             if (c.kind == ui_kind::password)
                 e->setEchoMode(QLineEdit::Password);
             e->installEventFilter(new event_relay(this, c.id, e));
-            w = e;
-            row->addWidget(w);
-            m_items[c.id] = w;
+            QObject::connect(e, &QLineEdit::textEdited, host, [this, id = c.id]() { dispatch(id, ui_changed); });
+            form.form_row(l, e);
+            m_items[c.id] = e;
             if (c.hidden)
-                w->hide();
+                e->hide();
             continue;
         }
         case ui_kind::memo: {
@@ -389,15 +497,12 @@ void ui_window::create_widgets(QWidget* host)
             break;
         }
         }
-        if (!row || !c.same_row) {
-            row = new QHBoxLayout();
-            grid->addLayout(row);
-        }
-        row->addWidget(w);
+        form.add(w, c.same_row);
         if (c.hidden)
             w->hide();
         m_items[c.id] = w;
     }
+    form.finish();
 }
 
 void ui_window::destroy_widgets()
@@ -502,6 +607,10 @@ bool ui_window::is_visible(int id) const
 void ui_window::focus(int id)
 {
     if (QWidget* w = item(id)) {
+        if (auto* e = qobject_cast<QLineEdit*>(w))
+            e->selectAll();
+        else if (auto* m = qobject_cast<QPlainTextEdit*>(w))
+            m->selectAll();
         w->setFocus();
         // Offscreen and hidden windows do not move the focus; tell the window all the same.
         if (QApplication::focusWidget() != w)
@@ -571,6 +680,20 @@ void ui_window::set_icon(int id, ui_icon icon)
 {
     if (auto* l = qobject_cast<QLabel*>(item(id)))
         l->setPixmap(standard_pixmap(l, icon));
+}
+
+void ui_window::set_default_button(int id)
+{
+    QWidget* target = item(id);
+    for (const auto& [other, w] : m_items)
+        if (auto* b = qobject_cast<QPushButton*>(w))
+            b->setDefault(w == target);
+}
+
+bool ui_window::is_default_button(int id) const
+{
+    auto* b = qobject_cast<QPushButton*>(item(id));
+    return b && b->isDefault();
 }
 
 void ui_window::append_text(int id, const std::wstring& text)
@@ -810,11 +933,42 @@ std::wstring ui_dialog::caption() const
     return m_caption;
 }
 
+namespace {
+
+// A dialog as wide as its longest line of text and its title need, up to two thirds of the
+// screen: lines broken by hand stay as written and the title is not cut.
+void fit_texts(QWidget* dialog)
+{
+    QScreen* screen = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
+    const int area = screen ? screen->availableGeometry().width() : 960;
+    const int cap = std::max(area * 2 / 3, std::min(area - 48, 520));
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+        if (!label->wordWrap() || label->textFormat() != Qt::PlainText)
+            continue;
+        const QFontMetrics text(label->font());
+        int widest = 0;
+        for (const QString& line : label->text().split(QLatin1Char('\n')))
+            widest = std::max(widest, text.horizontalAdvance(line));
+        // Too wide for the screen: the lines of a paragraph flow as one, not broken twice.
+        if (widest > cap)
+            label->setText(label->text().remove(QLatin1Char('\r')).replace(QRegularExpression(QStringLiteral("(?<!\n)\n(?!\n)")), QStringLiteral(" ")));
+        label->setMinimumWidth(std::min(widest + 2, cap));
+    }
+    QFont bold = dialog->font();
+    bold.setBold(true);
+    // The window manager's frame adds its icon and buttons around the title.
+    const int title = QFontMetrics(bold).horizontalAdvance(dialog->windowTitle()) + 160;
+    dialog->setMinimumWidth(std::min(title, cap));
+}
+
+} // namespace
+
 void ui_dialog::center()
 {
     QWidget* w = widget();
     if (!w)
         return;
+    fit_texts(w);
     ui_fit_to_screen(w, 0, 0);
     QWidget* parent = QApplication::activeWindow();
     if (parent && parent != w)

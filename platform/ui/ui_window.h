@@ -43,6 +43,7 @@ enum ui_notify : int {
     ui_clicked = 0,     // button press, check box or radio click
     ui_dblclk = 2,      // double-click in a list
     ui_setfocus = 3,    // an edit control got the focus
+    ui_changed = 4,     // the user changed the text of an edit control
 };
 
 enum class ui_kind {
@@ -131,6 +132,7 @@ public:
     bool is_enabled(int id) const;
     void show(int id, bool on);
     bool is_visible(int id) const;
+    // Gives the control the focus; an edit control's text is selected, so typing replaces it.
     void focus(int id);
     int focused_id() const;        // 0 when none of ours has the focus
     void set_read_only(int id, bool on);
@@ -141,6 +143,9 @@ public:
     void set_link(int id, const std::wstring& label, const std::wstring& target);
     void append_text(int id, const std::wstring& text);   // at the end of an edit control
     void set_icon(int id, ui_icon icon);                   // an image control shows the icon
+    // Makes the button the one that Enter presses (the others no longer are).
+    void set_default_button(int id);
+    bool is_default_button(int id) const;
 
     // List helpers (sorted, case-insensitive; insert keeps the given position).
     int lb_add(int id, const std::wstring& text);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
@@ -16,6 +17,12 @@
 
 #include "platform/win/winerror.h"
 #include "platform/win/winnls.h"
+
+std::string win_temp_folder()
+{
+    const char* t = std::getenv("TMPDIR");
+    return t && *t ? std::string(t) : std::string("/tmp");
+}
 
 bool win_module_path(std::string& path)
 {

@@ -13,6 +13,10 @@ DWORD GetModuleFileNameW(HMODULE module, wchar_t* buffer, DWORD size);
 // The same without a size limit; false (last error set) on failure.
 bool win_module_path(std::string& path);
 
+// ---- temporary files ----
+// The folder for temporary files (where GetTempPath points): TMPDIR when set, else /tmp.
+std::string win_temp_folder();
+
 // ---- local time ----
 struct SYSTEMTIME {
     WORD wYear;

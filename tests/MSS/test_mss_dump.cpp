@@ -518,8 +518,9 @@ TEST_F(MssDump, FileErrorsAreLevelOne)
     }
 }
 
-// The file system full while the script is written: every write from the failed one on is a
-// level-1 error that names the file and the reason, and the cut script is removed.
+// The file system full (here: the file-size limit, which the user is told of as a full disk)
+// while the script is written: every write from the failed one on is a level-1 error that names
+// the file and the reason, and the cut script is removed, as the script's end says.
 TEST_F(MssDump, DiskFullIsAnErrorAndTheCutScriptGoes)
 {
     struct rlimit old_limit;
@@ -530,8 +531,10 @@ TEST_F(MssDump, DiskFullIsAnErrorAndTheCutScriptGoes)
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string first_error;
     int errors = 0;
+    mss_script_end end = mss_script_end::completed;
     {
-        mss_dmp_database db(wpath(), plain);
+        mss_dmp_database db(wpath(), plain, false, &end);
+        EXPECT_EQ(end, mss_script_end::none);
         // The failure shows when the buffered text reaches the file: on a row, or at the end.
         try {
             auto rs = db.create_table(L"t", pair_schema(), {});
@@ -554,8 +557,10 @@ TEST_F(MssDump, DiskFullIsAnErrorAndTheCutScriptGoes)
     std::signal(SIGXFSZ, old_handler);
     EXPECT_EQ(errors, 1);
     EXPECT_NE(first_error.find(path), std::string::npos) << first_error;
-    EXPECT_NE(first_error.find(std::strerror(EFBIG)), std::string::npos) << first_error;
+    EXPECT_NE(first_error.find(std::strerror(ENOSPC)), std::string::npos) << first_error;
     EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(end, mss_script_end::removed);
+    EXPECT_EQ(mss_script_end_text(end, "shop.sql"), "The incomplete script 'shop.sql' was removed.");
 }
 
 // Only a finished script stays; one whose run ended early (an error, a stop) is removed,
@@ -586,22 +591,27 @@ TEST_F(MssDump, ThroughTheUsersLinkACutScriptSaysSo)
     std::ofstream(target) << "an older script";
     fs::create_symlink(target, path);
     const std::string note = "\r\n/* This script is incomplete: the conversion stopped before its end. */\r\n";
-    { completed_dump db(wpath(), plain, true); }
+    mss_script_end end = mss_script_end::none;
+    { completed_dump db(wpath(), plain, true, &end); }
+    EXPECT_EQ(end, mss_script_end::completed);
+    EXPECT_EQ(mss_script_end_text(end, "x"), "");
     EXPECT_TRUE(fs::is_symlink(path));
     EXPECT_EQ(drav_test::read_file(target), kQuoted);
     {
-        mss_dmp_database db(wpath(), plain, true);
+        mss_dmp_database db(wpath(), plain, true, &end);
         db.create_table(L"t", pair_schema(), {});
         db.flush();
     }
     EXPECT_TRUE(fs::is_symlink(path));
     EXPECT_EQ(drav_test::read_file(target), note);
+    EXPECT_EQ(end, mss_script_end::emptied);
 
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     const fs::path pipe_link = dir / "pipe.sql";
     fs::create_symlink("/proc/self/fd/" + std::to_string(fds[1]), pipe_link);
-    { mss_dmp_database db(pipe_link.wstring(), plain, true); }
+    { mss_dmp_database db(pipe_link.wstring(), plain, true, &end); }
+    EXPECT_EQ(end, mss_script_end::marked);
     ::close(fds[1]);
     std::string got;
     char buf[512];
@@ -609,6 +619,33 @@ TEST_F(MssDump, ThroughTheUsersLinkACutScriptSaysSo)
         got.append(buf, static_cast<size_t>(n));
     ::close(fds[0]);
     EXPECT_EQ(got, kQuoted + note);
+}
+
+// Tables the run did not convert whole are named in a closing comment, once each, in words
+// that neither end the comment nor make a line a runner acts on; a whole run adds nothing.
+TEST_F(MssDump, TablesNotConvertedWholeAreNamedAtTheEnd)
+{
+    {
+        completed_dump db(wpath(), plain);
+        db.create_table(L"t", pair_schema(), {});
+    }
+    EXPECT_EQ(read().find("not converted whole"), std::string::npos);
+    {
+        completed_dump db(wpath(), plain);
+        auto rs = db.create_table(L"Orders", pair_schema(), {});
+        rs.reset();
+        db.table_incomplete(L"Orders");
+        db.table_incomplete(L"GO");
+        db.table_incomplete(L"a*/b\nGO");
+        db.table_incomplete(L"Orders");
+    }
+    const std::string script = read();
+    const std::string tail = "\r\n/*\r\nThese tables were not converted whole: their rows, or the whole table, are "
+                             "missing from this script.\r\n\t- Orders\r\n\t- GO\r\n\t- a* /b GO\r\n*/\r\n";
+    ASSERT_GE(script.size(), tail.size());
+    EXPECT_EQ(script.substr(script.size() - tail.size()), tail);
+    EXPECT_EQ(count(script, "- Orders"), 1) << script;
+    EXPECT_TSQL_PARSES(path);
 }
 
 // A link planted at the destination is replaced, never followed; what it pointed to stays.

@@ -129,6 +129,7 @@ TEST(MssEngineLive, ALoginWithBracesAndSeparatorsConnects)
         ~drop_login()
         {
             try {
+                drav_test::wait_until_logged_out(c, name);
                 odbc::statement(c).execute_all(L"DROP LOGIN [" + name + L"]");
             } catch (const odbc::error& e) {
                 ADD_FAILURE() << "DROP LOGIN: " << e.what();

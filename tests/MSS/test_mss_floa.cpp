@@ -517,7 +517,7 @@ TEST(MssDestinationLive, BulkLoadStoresEachKindOfValueAsTheInsertPath)
         std::wstring name;
     };
     const kinds rows[] = {
-        {L"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", L"2021-03-04 05:06:07", L"-1234.5678", -123456, 0.1, 0.1f, true,
+        {L"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", L"2021-03-04 05:06:07.123", L"-1234.5678", -123456, 0.1, 0.1f, true,
          -7, L"it's \u00E9\u20AC" + std::wstring(1, static_cast<wchar_t>(0x1F600))},
         {L"{FFFFFFFF-0000-0001-FFFF-00000000000A}", L"1900-01-01 23:59:59", L"99999999999999.9999",
          -12345678901234LL, -1.0e300, 3.4e38f, false, 32767, L""},
@@ -575,6 +575,7 @@ TEST(MssDestinationLive, BulkLoadStoresEachKindOfValueAsTheInsertPath)
     ASSERT_EQ(inserted.size(), 4u);
     EXPECT_EQ(bulk, inserted);
     EXPECT_EQ(inserted[0][1], L"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");
+    EXPECT_EQ(inserted[0][2], L"2021-03-04 05:06:07.123") << "a date's fraction of a second";
     EXPECT_EQ(inserted[0][3], L"-1234.5678");
     EXPECT_EQ(inserted[1][4], L"-1234567890.1234");
     EXPECT_EQ(inserted[0][9], rows[0].name);
@@ -584,7 +585,9 @@ TEST(MssDestinationLive, BulkLoadStoresEachKindOfValueAsTheInsertPath)
 
 // Through FreeTDS a value longer than its bulk copy carries goes by INSERT, with the other such
 // rows, several to a statement, at the end of the load; the rows around them stay in the load,
-// a refused one is reported on its own and the others of its statement arrive.
+// a refused one is reported on its own and the others of its statement arrive. An empty text and
+// an empty binary value arrive empty, not NULL, by either way (beside a long value: by INSERT),
+// also in the rows sent again one by one after their statement was refused.
 TEST(MssDestinationLive, BulkLoadRowsWithLongValues)
 {
     DRAV_LIVE_SERVER_OR_SKIP(live);
@@ -596,6 +599,8 @@ TEST(MssDestinationLive, BulkLoadRowsWithLongValues)
     udb_schema schema;
     schema.push_back(new t_ftd(4, L"id", VT_I4, true, false));
     schema.push_back(new t_ftd(0, L"memo", VT_BSTR, false, false));
+    schema.push_back(new t_ftd(50, L"note", VT_BSTR, false, false));
+    schema.push_back(new t_ftd(0, L"data", VT_ARRAY | VT_UI1, false, false));
     udb_indexes indexes;
     indexes.push_back(udb_index(L"pk_t", {L"id"}, true, true));
     db->create_table(L"t", schema, udb_indexes()).reset();
@@ -610,6 +615,10 @@ TEST(MssDestinationLive, BulkLoadRowsWithLongValues)
             udb_record r;
             r.push_back(new udb_field(L"id", 0, ole_variant(id)));
             r.push_back(new udb_field(L"memo", 0, ole_variant(std::wstring(is_long ? 3000 : 5, L'a' + id % 26))));
+            r.push_back(new udb_field(L"note", 0, ole_variant(std::wstring())));
+            ole_variant none;
+            none.attach_binary(std::vector<unsigned char>());
+            r.push_back(new udb_field(L"data", 0, none));
             try {
                 t->append_record(r);
             } catch (const tk_exception& e) {
@@ -629,12 +638,16 @@ TEST(MssDestinationLive, BulkLoadRowsWithLongValues)
     // The repeated id is refused (when the load ends), and only it.
     ASSERT_EQ(handler.messages.size(), 1u) << testing::PrintToString(handler.messages);
     auto rs = db->query(L"SELECT COUNT(*), SUM(CAST(id AS BIGINT)), SUM(CAST(LEN(memo) AS BIGINT)), "
-                        L"SUM(CASE WHEN LEN(memo) = 3000 THEN 1 ELSE 0 END) FROM " + mss_get_safe_tname(L"t"));
+                        L"SUM(CASE WHEN LEN(memo) = 3000 THEN 1 ELSE 0 END), "
+                        L"SUM(CASE WHEN note IS NULL OR data IS NULL THEN 1 ELSE 0 END), "
+                        L"SUM(CAST(DATALENGTH(note) + DATALENGTH(data) AS BIGINT)) FROM " + mss_get_safe_tname(L"t"));
     rs->reset();
     udb_record* row = rs->get_item();
     EXPECT_EQ((*row)[0]->to_wstring(), std::to_wstring(ids));
     EXPECT_EQ((*row)[1]->to_wstring(), std::to_wstring(ids * (ids + 1) / 2));
     EXPECT_EQ((*row)[2]->to_wstring(), std::to_wstring(long_chars + (ids - ids / 10) * 5));
     EXPECT_EQ((*row)[3]->to_wstring(), std::to_wstring(ids / 10));
+    EXPECT_EQ((*row)[4]->to_wstring(), L"0") << "an empty value arrived as NULL";
+    EXPECT_EQ((*row)[5]->to_wstring(), L"0") << "an empty value arrived with content";
     rs.reset();
 }

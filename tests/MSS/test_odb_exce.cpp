@@ -12,6 +12,7 @@ struct rec {
     HRESULT hr;
     std::uint32_t native;
     std::wstring text;
+    std::wstring state = L"23000";
 };
 
 // An error object with records of our choosing, as a provider would leave it.
@@ -29,14 +30,15 @@ public:
 
 class sql_info : public com_object<ISQLErrorInfo> {
 public:
-    explicit sql_info(LONG n) : native(n) {}
+    sql_info(LONG n, std::wstring s) : native(n), state_text(std::move(s)) {}
     HRESULT GetSQLInfo(BSTR* state, LONG* n) override
     {
-        *state = SysAllocString(L"23000");
+        *state = SysAllocString(state_text.c_str());
         *n = native;
         return S_OK;
     }
     LONG native;
+    std::wstring state_text;
 };
 
 class records : public com_object<IErrorInfo, IErrorRecords> {
@@ -52,7 +54,7 @@ public:
     }
     HRESULT GetCustomErrorObject(ULONG i, REFIID, IUnknown** out) override
     {
-        *out = recs[i].native ? new sql_info(static_cast<LONG>(recs[i].native)) : nullptr;
+        *out = recs[i].native ? new sql_info(static_cast<LONG>(recs[i].native), recs[i].state) : nullptr;
         return S_OK;
     }
     HRESULT GetErrorInfo(ULONG i, LCID, IErrorInfo** out) override
@@ -117,6 +119,28 @@ TEST(OdbException, RecordsWithoutTextGiveTheGenericMessage)
     odb_exception e(E_FAIL);
     EXPECT_EQ(std::string(e.what()).rfind("Generic error occurred while migrating the data.\n", 0), 0u);
     EXPECT_EQ(e.code(), 0x84005);
+}
+
+// A connection that went away is told by its SQLSTATE class (08) or by the driver's own text; a
+// refused row is not. The run-ending error names the table and the record and what is left.
+TEST(OdbException, ALostConnectionIsToldApartFromARefusedRow)
+{
+    leave_error({{E_FAIL, 20004, L"Read from the server failed", L"08S01"}});
+    const odb_exception by_state(E_FAIL);
+    EXPECT_TRUE(by_state.connection_lost());
+    leave_error({{E_FAIL, 0, L"Communication link failure"}});
+    EXPECT_TRUE(odb_exception(E_FAIL).connection_lost());
+    leave_error({{static_cast<HRESULT>(0x80040E2Fu), 2627, L"Violation of PRIMARY KEY constraint 'pk'."}});
+    EXPECT_FALSE(odb_exception(static_cast<HRESULT>(0x80040E2Fu)).connection_lost());
+    EXPECT_FALSE(odb_exception(std::wstring(L"The specified table already exists")).connection_lost());
+
+    const mss_connection_lost_exception at_row(by_state, L"Big", 33001);
+    EXPECT_EQ(at_row.level(), 1);
+    EXPECT_STREQ(at_row.what(), "The connection to the server was lost at table Big, record #33001 (Read from the "
+                                "server failed). The destination holds only part of the database.");
+    const mss_connection_lost_exception at_table(by_state, L"Big", 0);
+    EXPECT_STREQ(at_table.what(), "The connection to the server was lost at table Big (Read from the server "
+                                  "failed). The destination holds only part of the database.");
 }
 
 TEST(OdbException, OwnTextAndNoPermission)

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <pwd.h>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -224,6 +225,20 @@ TEST(TkConverter, SettingsAndLogFile)
     EXPECT_EQ(conv.logfile, "") << "without a logger nothing happens";
 
     tk_logger log(nullptr, false, 3, false);
+    // A chosen name is checked and kept, and the last log stays whole until open_logfile.
+    const std::string last = dir.str("last.log");
+    { std::ofstream(last) << "last run"; }
+    conv.choose_logfile(last);
+    EXPECT_THROW(conv.choose_logfile(dir.str("missing/x.log")), tk_exception);
+    EXPECT_EQ(conv.logfile, last);
+    EXPECT_FALSE(log.enabled());
+    tk_log_write(3, "before the run");
+    EXPECT_EQ(drav_test::read_file(last), "last run");
+    conv.open_logfile();
+    EXPECT_TRUE(log.enabled());
+    tk_log_write(3, "the run");
+    EXPECT_EQ(drav_test::read_file(last), "the run\r\n");
+
     const std::string file = dir.str("conv.log");
     conv.set_logfile(file);
     EXPECT_EQ(conv.logfile, file);

@@ -315,7 +315,7 @@ TEST_F(Conversion, SettingsInTheRegistry)
         dravlen_convertor conv(false);
         // Load defaults on a first start.
         EXPECT_TRUE(conv.direct);
-        EXPECT_TRUE(conv.secure_login);
+        EXPECT_FALSE(conv.secure_login);
         EXPECT_TRUE(conv.dump_options.unicode);
         EXPECT_TRUE(conv.dump_options.comments);
         EXPECT_FALSE(conv.dump_options.create_database);

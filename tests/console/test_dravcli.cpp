@@ -3,12 +3,15 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/dravcli_child.h"
 #include "tests/support/protected.h"
 #include "tests/support/testdata.h"
 #include "tests/support/scratch.h"
@@ -60,7 +64,7 @@ protected:
     run_result run(const std::vector<std::string>& args, const std::string& shell = "")
     {
         std::string cmd = "cd " + quote(dir.string()) + " && " + shell + " DRAV_REGISTRY_FILE=" +
-                          quote((dir / "registry").string()) + " " +
+                          quote((dir / "registry").string()) + " TMPDIR=" + quote(tmp.string()) + " " +
                           quote(std::string(DRAV_BINARY_DIR) + "/dravcli");
         for (const auto& a : args)
             cmd += " " + quote(a);
@@ -76,6 +80,9 @@ protected:
 
     const drav_test::scratch_dir scratch{"dravcli", drav_test::scratch_dir::plain_folder};
     const fs::path dir = scratch.path();
+    // The runs' folder for temporary files.
+    const drav_test::scratch_dir tmp_scratch{"dravcli-tmp", drav_test::scratch_dir::plain_folder};
+    const fs::path tmp = tmp_scratch.path();
 };
 
 // Files left in the working folder by a run, apart from the ones the test made.
@@ -634,60 +641,192 @@ TEST_F(Dravcli, NonRegularSourceIsRefused)
 }
 
 // The file system fills up while the script is written: an error naming the file, exit
-// code not 0, and no cut script left looking whole.
+// code not 0, and no cut script left looking whole. A file-size limit (ulimit -f) is such a full
+// disk, also when it leaves no room for the temporary workgroup file; temporary files go to
+// TMPDIR, never into the working folder, and none stays.
 TEST_F(Dravcli, DiskFullEndsTheRunAndRemovesTheScript)
 {
     DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
-    // Room for the temporary workgroup file (140 KiB), not for the script of 100,000 rows.
-    run_result r = run({"--src=" + src, "--dest=out.sql", "--script", "--skip_idx"},
-                       "trap '' XFSZ; ulimit -f 1024;");
-    EXPECT_NE(r.code, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("Cannot write to file"), std::string::npos) << r.out << r.err;
-    EXPECT_FALSE(fs::exists(dir / "out.sql"));
-    EXPECT_EQ(leftovers(dir, {"out.txt", "err.txt", "registry", "registry.lock"}), std::vector<std::string>());
+    // Room for the temporary workgroup file (140 KiB), not for the script of 100,000 rows; then
+    // room for neither.
+    for (const rlim_t limit : {rlim_t(1) << 20, rlim_t(16) << 10}) {
+        drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script", "--skip_idx"}, limit);
+        EXPECT_EQ(run.finish(), 255) << limit << run.out();
+        EXPECT_NE(run.out().find("Big: Cannot write to file 'out.sql': " + std::string(std::strerror(ENOSPC))),
+                  std::string::npos)
+            << limit << run.out();
+        EXPECT_FALSE(fs::exists(dir / "out.sql")) << limit;
+        EXPECT_EQ(leftovers(dir, {"err.txt", "registry", "registry.lock"}), std::vector<std::string>()) << limit;
+        EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>()) << limit;
+    }
 }
 
 // SIGINT, SIGTERM or SIGHUP in the middle of a run: the run stops at the next row, the cut
-// script and the temporary workgroup file are removed, and the exit code tells the signal.
+// script and the temporary workgroup file (in TMPDIR while the run lasts) are removed, the exit
+// code tells the signal, and the user is told what became of the script.
 TEST_F(Dravcli, StopSignalEndsTheRunCleanly)
 {
     DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        int out_pipe[2];
-        ASSERT_EQ(::pipe(out_pipe), 0);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::dup2(out_pipe[1], 1);
-            ::close(out_pipe[0]);
-            ::close(out_pipe[1]);
-            if (::chdir(dir.c_str()) != 0)
-                ::_exit(127);
-            ::setenv("DRAV_REGISTRY_FILE", (dir / "registry").c_str(), 1);
-            const std::string prog = std::string(DRAV_BINARY_DIR) + "/dravcli";
-            const std::string src_arg = "--src=" + src;
-            ::execl(prog.c_str(), prog.c_str(), src_arg.c_str(), "--dest=out.sql", "--script",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out_pipe[1]);
+        drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script"});
         // Signalled once the rows of a table are being copied.
-        std::string out;
-        char buf[256];
-        ssize_t n;
-        while (out.find("Converting table") == std::string::npos && (n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
-            out.append(buf, static_cast<size_t>(n));
-        ::kill(pid, sig);
-        while ((n = ::read(out_pipe[0], buf, sizeof buf)) > 0)
-            out.append(buf, static_cast<size_t>(n));
-        ::close(out_pipe[0]);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status) << "\n" << out;
-        EXPECT_EQ(WEXITSTATUS(status), 128 + sig) << out;
+        run.read_until("Converting table");
+        if (sig == SIGINT) {
+            ::kill(run.pid(), SIGSTOP);
+            EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>{"~tmp0000"});
+            EXPECT_EQ(leftovers(dir, {"err.txt", "registry", "registry.lock"}), std::vector<std::string>{"out.sql"});
+            ::kill(run.pid(), SIGCONT);
+        }
+        ::kill(run.pid(), sig);
+        EXPECT_EQ(run.finish(), 128 + sig) << run.out();
+        const std::string err = read_all(dir / "err.txt");
+        EXPECT_NE(err.find("Stopped by signal " + std::to_string(sig) + "\nThe incomplete script 'out.sql' was removed.\n"),
+                  std::string::npos)
+            << err;
         EXPECT_FALSE(fs::exists(dir / "out.sql")) << sig;
-        EXPECT_EQ(leftovers(dir, {"registry", "registry.lock"}), std::vector<std::string>()) << sig;
+        EXPECT_EQ(leftovers(dir, {"err.txt", "registry", "registry.lock"}), std::vector<std::string>()) << sig;
+        EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>()) << sig;
     }
+    // Started with SIGHUP ignored (nohup): the signal stays ignored and the run goes on to its end.
+    drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script"}, RLIM_INFINITY, SIGHUP);
+    run.read_until("Converting table");
+    ::kill(run.pid(), SIGHUP);
+    EXPECT_EQ(run.finish(), 0) << run.out();
+    EXPECT_NE(read_all(dir / "out.sql").find("ALTER TABLE [dbo].[Big] ADD PRIMARY KEY([ID])"), std::string::npos);
+}
+
+// The edges of a run. A signal that comes while the options are still being read (here: while the
+// table-list file, a FIFO, is read) stops the program before any work. A signal that comes after
+// the script is complete changes nothing: the run had finished. The script written to standard
+// output holds nothing but the script; progress lines go to standard error.
+TEST_F(Dravcli, ASignalBeforeTheRunOrAfterItsEnd)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    ASSERT_EQ(::mkfifo((dir / "tables.fifo").c_str(), 0600), 0);
+    {
+        drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script", "--tab_file=tables.fifo"});
+        const int list = ::open((dir / "tables.fifo").c_str(), O_WRONLY);   // the program reads it now
+        ASSERT_GE(list, 0);
+        ::kill(run.pid(), SIGTERM);
+        ASSERT_EQ(::write(list, "Big\n", 4), 4);
+        ::close(list);
+        EXPECT_EQ(run.finish(), 128 + SIGTERM) << run.out();
+        EXPECT_EQ(run.out(), "");
+        EXPECT_EQ(read_all(dir / "err.txt"), "Stopped by signal 15\nNothing was converted.\n");
+        EXPECT_EQ(leftovers(dir, {"err.txt", "registry", "registry.lock", "tables.fifo"}), std::vector<std::string>());
+        EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>());
+    }
+
+    const std::vector<std::string> args{"--src=" + src, "--dest=/dev/stdout", "--script"};
+    std::string whole;
+    {
+        drav_test::child_run run(dir, tmp, args);
+        EXPECT_EQ(run.finish(), 0);
+        whole = run.out();
+        EXPECT_EQ(whole.rfind("/*\r\nFile name: /dev/stdout\r\n", 0), 0u);
+        EXPECT_EQ(whole.find("Converting"), std::string::npos);
+        EXPECT_NE(whole.find("ALTER TABLE [dbo].[Big] ADD PRIMARY KEY([ID])"), std::string::npos);
+        EXPECT_NE(read_all(dir / "err.txt").find("Converting table Big(100000 records)"), std::string::npos);
+    }
+    // Its last bytes are written only once every row and index is: the run is past its end. The
+    // program is stopped there and signalled; a program that ended before it was stopped is run
+    // again.
+    bool signalled = false;
+    for (int attempt = 0; attempt < 5 && !signalled; ++attempt) {
+        drav_test::child_run run(dir, tmp, args);
+        ASSERT_EQ(run.read_bytes(whole.size()).size(), whole.size());
+        ::kill(run.pid(), SIGSTOP);
+        siginfo_t info{};
+        ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(run.pid()), &info, WSTOPPED | WEXITED | WNOWAIT), 0);
+        if (info.si_code == CLD_STOPPED) {
+            signalled = true;
+            ::kill(run.pid(), SIGTERM);
+            ::kill(run.pid(), SIGCONT);
+        }
+        EXPECT_EQ(run.finish(), 0);
+        EXPECT_EQ(run.out(), whole);
+        EXPECT_EQ(read_all(dir / "err.txt").find("Stopped"), std::string::npos) << read_all(dir / "err.txt");
+        EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>());
+    }
+    EXPECT_TRUE(signalled);
+}
+
+// A table that fails part-way (a damaged row in the middle of it) is named on the console, the
+// run ends non-zero, and the script, which keeps the rows before the damage, ends with a comment
+// naming the table, so that whoever finds the file later can tell.
+TEST_F(Dravcli, ATableCutShortIsNamedAtTheEndOfTheScript)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    std::string bytes = read_all(src);
+    // The middle data page of the table with most pages (Jet4: 4 KiB pages, the row count at 12,
+    // row offsets from 14); the first row on it is overwritten.
+    constexpr std::size_t page = 4096;
+    std::map<std::uint32_t, std::vector<std::size_t>> data_pages;
+    for (std::size_t p = 0; p + 1 < bytes.size() / page; ++p)
+        if (bytes[p * page] == 1 && bytes[p * page + 1] == 1) {
+            std::uint32_t tdef = 0;
+            std::memcpy(&tdef, bytes.data() + p * page + 4, 4);
+            data_pages[tdef].push_back(p);
+        }
+    std::vector<std::size_t> pages;
+    for (const auto& [tdef, list] : data_pages)
+        if (list.size() > pages.size())
+            pages = list;
+    ASSERT_GT(pages.size(), 100u);
+    const std::size_t mid = pages[pages.size() / 2] * page;
+    const std::size_t row = mid + ((static_cast<unsigned char>(bytes[mid + 14]) |
+                                    static_cast<unsigned char>(bytes[mid + 15]) << 8) & 0x1FFF);
+    bytes.replace(row, 40, std::string(40, '\xFF'));
+    std::ofstream(dir / "damaged.mdb", std::ios::binary) << bytes;
+
+    run_result r = run({"--src=damaged.mdb", "--dest=out.sql", "--script", "--skip_idx"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Big: The database file 'damaged.mdb' is damaged"), std::string::npos) << r.out;
+    const std::string script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("INSERT INTO [dbo].[Big]"), std::string::npos);
+    const std::string note = "\r\n/*\r\nThese tables were not converted whole: their rows, or the whole table, "
+                             "are missing from this script.\r\n\t- Big\r\n*/\r\n";
+    ASSERT_GT(script.size(), note.size());
+    EXPECT_EQ(script.substr(script.size() - note.size()), note);
+    EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>());
+}
+
+// The password options leave the process's argument memory (what `ps` and /proc/PID/cmdline show
+// every user) once read; a profile that keeps the server password where others can read it is
+// used all the same, with a warning that names it and its mode; one of mode 0600 gets none.
+TEST_F(Dravcli, PasswordsLeaveTheProcessListAndAProfileOthersCanReadIsWarnedOf)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    std::string cmdline;
+    {
+        drav_test::child_run run(dir, tmp, {"--src=" + src, "--dest=out.sql", "--script", "--mssqlp=SecretOne",
+                                            "--srcp=SecretTwo", "--uglp=SecretThree"});
+        run.read_until("Converting table");
+        cmdline = read_all("/proc/" + std::to_string(run.pid()) + "/cmdline");
+        ::kill(run.pid(), SIGTERM);
+        EXPECT_EQ(run.finish(), 128 + SIGTERM);
+    }
+    for (const char* secret : {"SecretOne", "SecretTwo", "SecretThree"})
+        EXPECT_EQ(cmdline.find(secret), std::string::npos) << secret;
+    EXPECT_NE(cmdline.find(std::string("--mssqlp=xxxxxxxxx") + '\0'), std::string::npos);
+    EXPECT_NE(cmdline.find("--dest=out.sql"), std::string::npos);
+
+    DRAV_TESTDATA_OR_SKIP(small, "mdb-reader/data/V2003/test.mdb");
+    std::ofstream(dir / "p.qel") << "[Generic settings]\nsrc=" << small << "\ndest=out.sql\n"
+                                 << "[MS SQL Server settings]\npassword=Secret\ndirect mode=0\n";
+    fs::permissions(dir / "p.qel", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                       fs::perms::others_read);
+    run_result r = run({"--profile=p.qel"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("Warning: the profile p.qel holds the server password and other users can read it "
+                         "(mode 0644)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::exists(dir / "out.sql"));
+    fs::permissions(dir / "p.qel", fs::perms::owner_read | fs::perms::owner_write);
+    r = run({"--profile=p.qel"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
 }
 
 namespace {

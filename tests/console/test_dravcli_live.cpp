@@ -6,12 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tests/support/dravcli_child.h"
 #include "tests/support/live_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
@@ -54,8 +57,14 @@ protected:
         drav_test::server_turn turn;
         if (!db.empty())
             sql("", "DROP DATABASE " + db);
-        if (!login.empty())
-            sql("", "DROP LOGIN [" + login + "]");
+        if (!login.empty()) {
+            // The program's session ends at the server a moment after the program: the login is
+            // dropped when none of its sessions remains.
+            const std::string sessions = "SELECT COUNT(*) FROM sys.dm_exec_sessions WHERE login_name = N'" + login + "'";
+            for (int i = 0; i < 300 && sql("", sessions).find_first_not_of(" 0\n") != std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_NE(sql("", "DROP LOGIN [" + login + "]"), "ERROR");
+        }
     }
 
     // Runs one statement with the FreeTDS batch tool; its output, or "ERROR" when it failed.
@@ -269,6 +278,67 @@ TEST_F(DravcliLive, ALoginWithBracesAndSeparatorsInNameAndPasswordConverts)
     const auto [refused, why] = convert_as(src, 0, login, password + "x");
     EXPECT_NE(refused, 0) << why;
     EXPECT_NE(why.find("Invalid user name or password."), std::string::npos) << why;
+}
+
+// The script written to standard output goes straight into a T-SQL runner: nothing but the
+// script reaches it (the progress lines go to standard error), and every row arrives.
+TEST_F(DravcliLive, TheSampleOnStandardOutputRunsInAScriptRunner)
+{
+    const std::string sample = std::string(DRAV_SOURCE_DIR) + "/examples/sample.mdb";
+    const std::string cmd = "cd " + quote(scratch.str()) + " && (DRAV_REGISTRY_FILE=registry " +
+                            quote(std::string(DRAV_BINARY_DIR) + "/dravcli") + " --src=" + quote(sample) +
+                            " --script --dest=/dev/stdout 2>err.txt; echo $? >code.txt) | bsqldb -S " +
+                            quote(env("TSQL_HOST") + ":" + env("TSQL_PORT")) + " -U " + quote(env("TSQL_USER")) +
+                            " -P " + quote(env("TSQL_PASSWORD")) + " -D " + quote(db) + " >runner.txt 2>&1";
+    const int status = std::system(cmd.c_str());
+    const std::string runner = drav_test::read_file(scratch.path() / "runner.txt");
+    EXPECT_EQ(status, 0) << runner;
+    EXPECT_EQ(drav_test::read_file(scratch.path() / "code.txt"), "0\n");
+    const std::string err = drav_test::read_file(scratch.path() / "err.txt");
+    EXPECT_NE(err.find("Converting table Customers(4 records)\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("Converting table OrderLines(3 records)\n"), std::string::npos) << err;
+    EXPECT_EQ(rows("Customers"), 4) << runner;
+    EXPECT_EQ(rows("Products"), 3) << runner;
+    EXPECT_EQ(rows("Orders"), 3) << runner;
+    EXPECT_EQ(rows("OrderLines"), 3) << runner;
+}
+
+// A stop signal in the middle of a load: the run stops at its next row, says that the database
+// holds only part of the source, and ends with 128 + the signal.
+TEST_F(DravcliLive, AStoppedLoadSaysTheDatabaseHoldsOnlyPartOfIt)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
+    fs::create_directories(scratch.path() / "tmp");
+    drav_test::child_run run(scratch.path(), scratch.path() / "tmp",
+                             {"--src=" + src, "--dest=" + db, "--mode=1", "--mssqlh=" + env("TSQL_HOST") + "," +
+                              env("TSQL_PORT"), "--mssqlu=" + env("TSQL_USER"), "--mssqlp=" + env("TSQL_PASSWORD")});
+    run.read_until("Converting table Big");
+    ::kill(run.pid(), SIGTERM);
+    EXPECT_EQ(run.finish(), 128 + SIGTERM) << run.out();
+    const std::string err = drav_test::read_file(scratch.path() / "err.txt");
+    EXPECT_NE(err.find("Stopped by signal 15\nThe conversion was cancelled: the destination holds only part of "
+                       "the database.\n"),
+              std::string::npos)
+        << run.out() << err;
+    EXPECT_LT(rows("Big"), 100000);
+    EXPECT_TRUE(fs::is_empty(scratch.path() / "tmp"));
+}
+
+// A login that may open the database but not create tables in its schema: the user reads the
+// server's own reason for each table, not a later "does not exist" of opening the table.
+TEST_F(DravcliLive, ATableTheServerRefusesToCreateIsReportedWithTheServersReason)
+{
+    DRAV_TESTDATA_OR_SKIP(src, source);
+    login = "drav_norights_" + std::to_string(::getpid());
+    const std::string password = "No_rights_1433!";
+    ASSERT_NE(sql("", "CREATE LOGIN [" + login + "] WITH PASSWORD = '" + password + "'"), "ERROR");
+    ASSERT_NE(sql(db, "CREATE USER [" + login + "] FOR LOGIN [" + login + "]"), "ERROR");
+    const auto [code, out] = convert_as(src, 1, login, password);
+    EXPECT_NE(code, 0) << out;
+    EXPECT_NE(out.find("Table1: "), std::string::npos) << out;
+    EXPECT_NE(out.find("permission denied"), std::string::npos) << out;
+    EXPECT_EQ(out.find("does not exist"), std::string::npos) << out;
+    EXPECT_EQ(rows("Table1"), -1) << out;
 }
 
 } // namespace

@@ -22,6 +22,27 @@ std::string read_file(const std::string& name)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The scratch folder is the folder for temporary files while this lives.
+class temp_folder_in {
+public:
+    explicit temp_folder_in(const scratch_dir& dir)
+    {
+        if (const char* old = std::getenv("TMPDIR"))
+            old_ = old;
+        ::setenv("TMPDIR", dir.str().c_str(), 1);
+    }
+    ~temp_folder_in()
+    {
+        if (old_.empty())
+            ::unsetenv("TMPDIR");
+        else
+            ::setenv("TMPDIR", old_.c_str(), 1);
+    }
+
+private:
+    std::string old_;
+};
+
 // A file of size bytes with the format byte at offset 20.
 void write_format_file(const std::string& name, int format_byte, std::size_t size = 4096)
 {
@@ -205,19 +226,20 @@ TEST(DaoCheckSysdb, BlankImagesAreWorkgroupsAndDatabasesAreNot)
 TEST(DaoGenerator, TakesTheFirstFreeNameAndCleansUp)
 {
     scratch_dir dir("dao-engine");
+    temp_folder_in temp(dir);
     write_file("~tmp0000", "x");
     write_file("~tmp0001", "x");
     {
         dao_generator gen;
-        EXPECT_EQ(gen.gen_name(), "~tmp0002");
+        EXPECT_EQ(gen.gen_name(), dir.str("~tmp0002"));
         const unsigned char data[] = {1, 2, 3, 4, 5};
         gen.do_generate(sizeof data, data);
-        EXPECT_EQ(gen.get_name(), "~tmp0002");
+        EXPECT_EQ(gen.get_name(), dir.str("~tmp0002"));
         EXPECT_TRUE(gen.is_generated());
         EXPECT_EQ(read_file("~tmp0002"), std::string("\1\2\3\4\5"));
         write_file("~tmp0002.ldb", "lock");
         // The next free name is now the one after it.
-        EXPECT_EQ(gen.gen_name(), "~tmp0003");
+        EXPECT_EQ(gen.gen_name(), dir.str("~tmp0003"));
     }
     EXPECT_FALSE(std::filesystem::exists("~tmp0002"));
     EXPECT_FALSE(std::filesystem::exists("~tmp0002.ldb"));
@@ -228,15 +250,16 @@ TEST(DaoGenerator, TakesTheFirstFreeNameAndCleansUp)
 TEST(DaoGenerator, DirectoriesAndLinksTakeNamesToo)
 {
     scratch_dir dir("dao-engine");
+    temp_folder_in temp(dir);
     std::filesystem::create_directory("~tmp0000");
     std::filesystem::create_symlink("elsewhere/target", "~tmp0001");  // dangling
     write_file("victim", "keep me");
     std::filesystem::create_symlink("victim", "~tmp0002");
     dao_generator gen;
-    EXPECT_EQ(gen.gen_name(), "~tmp0003");
+    EXPECT_EQ(gen.gen_name(), dir.str("~tmp0003"));
     const unsigned char data[] = {9};
     gen.do_generate(1, data);
-    EXPECT_EQ(gen.get_name(), "~tmp0003");
+    EXPECT_EQ(gen.get_name(), dir.str("~tmp0003"));
     EXPECT_EQ(read_file("victim"), "keep me");
     EXPECT_FALSE(std::filesystem::exists("elsewhere/target"));
     EXPECT_THROW(gen.do_generate(1, nullptr), tk_mail_assertion);
@@ -246,11 +269,12 @@ TEST(DaoEngine, AnonymousWorkgroupLivesWithTheEngine)
 {
     DRAV_TESTDATA_OR_SKIP(path, "jackcess/V1997/testV1997.mdb");
     scratch_dir dir("dao-engine");
+    temp_folder_in temp(dir);
     {
         dao_engine engine(1, 0);
         auto db = daotests::open_corpus(engine, path);
         EXPECT_EQ(engine.get_version(), 1);
-        EXPECT_EQ(engine.get_generator().get_name(), "~tmp0000");
+        EXPECT_EQ(engine.get_generator().get_name(), dir.str("~tmp0000"));
         EXPECT_EQ(std::filesystem::file_size("~tmp0000"), 131072u);
         EXPECT_TRUE(dao_check_sysdb(L"~tmp0000"));
         EXPECT_FALSE(db->get_tables().empty());
@@ -309,6 +333,7 @@ TEST(DaoEngine, PasswordsNeverReachTheLog)
 {
     DRAV_TESTDATA_OR_SKIP(path, "mdb-reader/password/data/V2003_with-password.mdb");
     scratch_dir dir("dao-engine");
+    temp_folder_in temp(dir);
     const std::string log_name = dir.str("trace.log");
     {
         tk_logger logger(log_name.c_str(), true, 1, false);

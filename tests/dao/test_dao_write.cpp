@@ -171,28 +171,30 @@ TEST(DaoWrite, ForeignKeysGetTheUniqueIndexTheyNeed)
     const std::string path = dir.str("rel.mdb");
     dao_engine engine(1, 0);
     auto db = create(engine, 0, path);
+    // A parent of the longest name: the unique index made for the key gets a name of 64 characters.
+    const std::wstring parent_name = L"Parent" + std::wstring(58, L'x');
     udb_schema parent;
     parent.push_back(new t_ftd(column(L"Code", VT_BSTR, 10, true)));
-    db->create_table(L"Parent", parent, udb_indexes());
+    db->create_table(parent_name, parent, udb_indexes());
     udb_schema child;
     child.push_back(new t_ftd(column(L"ID", VT_I4, 4)));
     child.push_back(new t_ftd(column(L"ParentCode", VT_BSTR, 10)));
     db->create_table(L"Child", child, udb_indexes());
     udb_relationships rels;
-    rels.push_back(udb_relationship(L"FK_Parent_Child", L"", L"Child", L"Parent", {L"ParentCode"}, {L"Code"}, L""));
+    rels.push_back(udb_relationship(L"FK_Parent_Child", L"", L"Child", parent_name, {L"ParentCode"}, {L"Code"}, L""));
     db->create_relationships(rels);
     db.reset();
 
     auto jdb = jet::database::open(path);
-    auto p = jdb->table(L"Parent");
+    auto p = jdb->table(parent_name);
     bool generated = false;
     for (const auto& x : p->indexes)
-        if (x.name.rfind(L"ui_Parent", 0) == 0 && x.unique()) generated = true;
+        if (x.name.rfind(L"ui_Parent", 0) == 0 && x.name.size() == 64 && x.unique()) generated = true;
     EXPECT_TRUE(generated);
     auto c = jdb->table(L"Child");
     bool fk = false;
     for (const auto& x : c->indexes)
-        if (x.foreign() && x.ref_table == L"Parent") fk = true;
+        if (x.foreign() && x.ref_table == parent_name) fk = true;
     EXPECT_TRUE(fk);
     EXPECT_EQ(jdb->count_rows(L"MSysRelationships"), 1u);
 
@@ -201,5 +203,5 @@ TEST(DaoWrite, ForeignKeysGetTheUniqueIndexTheyNeed)
     auto back = daotests::open_corpus(reader, path);
     ASSERT_EQ(back->relationships.size(), 1u);
     EXPECT_EQ(back->relationships[0].fk_table, L"Child");
-    EXPECT_EQ(back->relationships[0].pk_table, L"Parent");
+    EXPECT_EQ(back->relationships[0].pk_table, parent_name);
 }

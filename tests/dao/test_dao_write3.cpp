@@ -12,6 +12,7 @@
 #include "platform/jet/jet_write3.h"
 #include "tests/dao/dao_test_env.h"
 #include "tests/support/access_check.h"
+#include "tests/support/sample.h"
 
 using drav_test::scratch_dir;
 
@@ -123,10 +124,9 @@ TEST(DaoWrite3, EveryCorpusTableCopiedIntoAccess97ReadsBackEqual)
     long rows = 0, cells = 0, refused = 0;
     std::vector<std::string> written;
     scratch_dir out_dir("dao-write3");
-    for (const auto& e : fs::recursive_directory_iterator(base)) {
-        const std::string ext = e.path().extension().string();
-        const std::string rel = fs::relative(e.path(), base).string();
-        if ((ext != ".mdb" && ext != ".accdb") || rel.rfind("bench", 0) == 0) continue;
+    const auto sources = drav_test::access_files(base, 4, [](const std::string& rel) { return rel.rfind("bench", 0) == 0; });
+    for (const fs::path& file : sources) {
+        const std::string rel = fs::relative(file, base).string();
         SCOPED_TRACE(rel);
         const bool secret = rel.find("with-password") != std::string::npos || rel.find("encryption/") != std::string::npos;
         std::string stem = rel;
@@ -137,7 +137,7 @@ TEST(DaoWrite3, EveryCorpusTableCopiedIntoAccess97ReadsBackEqual)
         {
             scratch_dir dir("dao-write3");
             dao_engine reader(1, 0), engine97(1, 0), engine2000(1, 0);
-            auto src = daotests::open_corpus(reader, e.path().string(), 0x01, secret ? L"password" : L"");
+            auto src = daotests::open_corpus(reader, file.string(), 0x01, secret ? L"password" : L"");
             ASSERT_TRUE(engine97.set_version_if(1));
             engine97.set_anonymous_sys_db();
             ASSERT_TRUE(engine2000.set_version_if(0));
@@ -161,13 +161,14 @@ TEST(DaoWrite3, EveryCorpusTableCopiedIntoAccess97ReadsBackEqual)
         expect_same_tables(p4, p3, r4, r3, cells);
         written.push_back(p3);
     }
-    EXPECT_GE(files, 49);
-    EXPECT_GT(tables, 60);
+    EXPECT_GE(files, drav_test::full_or(49, 12));
+    EXPECT_GT(tables, drav_test::full_or(60, 12));
     std::printf("%d files, %d tables, %ld rows, %ld cells equal, %ld rows refused (text outside code page 1252)\n",
                 files, tables, rows, cells, refused);
 
-    // Independent readers open every Access 97 file written here.
+    // Independent readers open every Access 97 file written here (mdb-reader in one run).
     int tool_files = 0;
+    auto others = drav_test::mdb_reader_read_all(written);
     for (const auto& p : written) {
         SCOPED_TRACE(p);
         auto db = jet::database::open(p);
@@ -177,7 +178,7 @@ TEST(DaoWrite3, EveryCorpusTableCopiedIntoAccess97ReadsBackEqual)
             EXPECT_TRUE(tools.ok) << tools.version << tools.schema;
             EXPECT_NE(tools.version.find("JET3"), std::string::npos);
         }
-        auto other = drav_test::mdb_reader_read(p);
+        auto& other = others[p];
         if (other.available) {
             EXPECT_TRUE(other.ok) << other.error;
             for (const jet::catalog_entry* t : names)

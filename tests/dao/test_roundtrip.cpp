@@ -9,6 +9,7 @@
 #include "tests/dao/dao_test_env.h"
 #include "tests/support/access_check.h"
 #include "tests/support/index_check.h"
+#include "tests/support/sample.h"
 
 using drav_test::scratch_dir;
 using daotests::to_value;
@@ -117,13 +118,12 @@ TEST(RoundTrip, EveryCorpusTableWrittenInBothFormatsReadsBackEqual)
     scratch_dir outputs("roundtrip");
     std::vector<std::string> written;
     std::map<std::string, std::vector<std::pair<std::string, long>>> expected_counts;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
-        const std::string p = e.path().string();
-        const std::string ext = e.path().extension().string();
-        if (ext != ".mdb" && ext != ".accdb") continue;
-        if (p.find("encryption/") != std::string::npos || p.find("with-password") != std::string::npos ||
-            p.find("/bench/") != std::string::npos)
-            continue;
+    const auto sources = drav_test::access_files(root, 4, [](const std::string& rel) {
+        return rel.find("encryption/") != std::string::npos || rel.find("with-password") != std::string::npos ||
+               rel.rfind("bench/", 0) == 0 || rel.find("/bench/") != std::string::npos;
+    });
+    for (const std::filesystem::path& file : sources) {
+        const std::string p = file.string();
         SCOPED_TRACE(p);
         std::vector<table_copy> tables;
         std::string skipped;
@@ -162,6 +162,6 @@ TEST(RoundTrip, EveryCorpusTableWrittenInBothFormatsReadsBackEqual)
         EXPECT_TRUE(other.ok) << other.error;
         for (const auto& [name, rows] : expected_counts[path]) EXPECT_EQ(other.counts[name], rows) << name;
     }
-    EXPECT_GT(files, 30);
-    EXPECT_GT(cells, 1000);
+    EXPECT_GT(files, drav_test::full_or(30, 7));
+    EXPECT_GT(cells, drav_test::full_or(1000, 200));
 }

@@ -1,9 +1,11 @@
 // Reads a live server's tables back over ODBC for the live suites: catalogue queries as text,
 // table rows as typed values in the form the fidelity comparison takes.
 #pragma once
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/oledb/odbc_core.h"
@@ -50,6 +52,19 @@ inline std::vector<std::vector<std::wstring>> live_rows(odbc::connection& c, con
         out.push_back(std::move(row));
     }
     return out;
+}
+
+// Waits, for half a minute at most, until no session of the login remains: the server ends a
+// closed connection's session a moment after its client has gone, and refuses to drop a login
+// while one remains ("... is currently logged in").
+inline void wait_until_logged_out(odbc::connection& c, const std::wstring& login)
+{
+    std::wstring quoted;
+    for (wchar_t ch : login)
+        quoted += ch == L'\'' ? std::wstring(L"''") : std::wstring(1, ch);
+    const std::wstring sessions = L"SELECT COUNT(*) FROM sys.dm_exec_sessions WHERE login_name = N'" + quoted + L"'";
+    for (int i = 0; i < 300 && live_rows(c, sessions) != std::vector<std::vector<std::wstring>>{{L"0"}}; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 // One table's rows read with the value's own C type, so that floating values come back whole.

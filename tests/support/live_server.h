@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -64,9 +65,22 @@ inline std::wstring unique_db_name(const std::wstring& stem)
            std::to_wstring(++counter);
 }
 
+// One lock file a server (runs against other servers do not wait for it): named after the data
+// source or host,port the live suites are given.
 inline int live_server_lock()
 {
-    return ::open("/tmp/drav-live-server.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+    std::string server;
+    for (const char* name : {"DRAV_TEST_MSSQL_DSN", "DRAV_TEST_MSSQL_SERVER"})
+        if (const char* v = std::getenv(name); v && *v && server.empty())
+            server = v;
+    if (server.empty()) {
+        const char *host = std::getenv("TSQL_HOST"), *port = std::getenv("TSQL_PORT");
+        server = std::string(host ? host : "") + "," + (port ? port : "");
+    }
+    std::string path = "/tmp/drav-live-server-";
+    for (char c : server)
+        path += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
+    return ::open((path + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
 }
 
 // Work in the server's databases: side by side with other such work, never while a database is

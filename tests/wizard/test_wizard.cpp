@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <cmath>
@@ -24,6 +25,7 @@
 #include "TK/tk_utils.h"
 #include "platform/ui/ui_misc.h"
 #include "tests/support/keyboard.h"
+#include "tests/support/live_reader.h"
 #include "tests/support/live_server.h"
 #include "tests/support/protected.h"
 #include "tests/support/scratch.h"
@@ -232,7 +234,7 @@ TEST_F(WizardTest, FileSelectionPageChecksSourceAndDestinationAndOpensTheSource)
     w.files.set_text(1004, script.wstring());
     answer = [](ui_dialog& d) { d.press(IDNO); };
     w.shell.press_next();
-    EXPECT_EQ(last_text(), L"Destination file already exists. Overwrite?");
+    EXPECT_EQ(last_text(), L"Destination file already exists. Overwrite?\n\n" + script.wstring());
     EXPECT_EQ(w.active_id(), 106);
     EXPECT_TRUE(fs::exists(script));
 
@@ -385,6 +387,7 @@ TEST_F(WizardTest, FinishPageListsTheRunsErrorsReadOnlyAndDisablesCancelAndHelp)
     w.shell.add_error("first\nline");
     w.shell.add_error("second");
     ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
+    EXPECT_EQ(w.finish.get_text(1313, 0), L"Conversion Ended with Errors");
     EXPECT_EQ(w.finish.get_text(1314, 0), qel_error_text);
     EXPECT_TRUE(w.finish.is_visible(1016));
     EXPECT_EQ(w.finish.get_text(1016, 0), L"first line\n\nsecond\n\n");
@@ -399,6 +402,7 @@ TEST_F(WizardTest, FinishPageListsTheRunsErrorsReadOnlyAndDisablesCancelAndHelp)
     wizard_set ok;
     ok.shell.create();
     ASSERT_TRUE(ok.shell.set_cur_sel_by_id(116));
+    EXPECT_EQ(ok.finish.get_text(1313, 0), L"Conversion is Completed");
     EXPECT_EQ(ok.finish.get_text(1314, 0), qel_success_text);
     EXPECT_FALSE(ok.finish.is_visible(1016));
 }
@@ -489,17 +493,27 @@ TEST_F(WizardTest, QuickLaunchConvertsACorpusFileIntoAScript)
     std::ofstream(script) << "stale";   // an existing script is replaced
     std::vector<int> ids;
     int finish_seen = 0;
+    std::wstring heading, result, note;
     const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
         for (ui_page* p : shell.pages())
             ids.push_back(p->template_id());
         shell.create();
         ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
-        finish_seen = shell.active_page() ? shell.active_page()->template_id() : 0;
+        if (ui_page* p = shell.active_page()) {
+            finish_seen = p->template_id();
+            heading = p->get_text(1313, 0);
+            result = p->get_text(1314, 0);
+            note = p->get_text(1315, 0);
+        }
         shell.press_finish();
         return shell.result();
     });
     EXPECT_EQ(ids, (std::vector<int>{107, 116}));
     EXPECT_EQ(finish_seen, 116);
+    // A script was written, not a server database.
+    EXPECT_EQ(heading, L"Conversion is Completed");
+    EXPECT_EQ(result, qel_script_success_text);
+    EXPECT_EQ(note, L"The T-SQL script is in '" + script.wstring() + L"'.");
     EXPECT_EQ(rc, 0);
     std::ifstream in(script);
     std::stringstream text;
@@ -634,17 +648,21 @@ TEST_F(WizardTest, RunErrorsAreListedOnTheFinishPageAndTheRunGoesOn)
         else if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
             m->press(IDOK);
     };
-    std::wstring result, lines;
+    std::wstring heading, result, lines, note;
     const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
         shell.create();
         ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
         ui_page* finish = shell.active_page();
+        heading = finish->get_text(1313, 0);
         result = finish->get_text(1314, 0);
         lines = finish->get_text(1016, 0);
+        note = finish->get_text(1315, 0);
         shell.press_finish();
         return shell.result();
     });
+    EXPECT_EQ(heading, L"Conversion Ended with Errors");
     EXPECT_EQ(result, qel_error_text);
+    EXPECT_EQ(note, L"The T-SQL script in '" + script.wstring() + L"' is incomplete.");
     EXPECT_EQ(rc, -1);   // a query that was not converted makes the run a failure
     EXPECT_EQ(lines.rfind(L"Broken: ", 0), 0u) << tk_to_string(lines);
     EXPECT_EQ(lines.find(L'\n'), lines.size() - 2);   // one line, then the empty line
@@ -783,8 +801,10 @@ TEST_F(WizardTest, CancelDuringARunStopsTheRunInsteadOfClosingUnderIt)
         c.selected_queries = {{L"Broken", L"SELECT * FROM NoSuchTable"}};
         for (const auto& t : tables)
             c.selected_queries.emplace_back(t, L"");
+        c.logfile = (tmp / "stopped.log").string();
         ASSERT_TRUE(c.store_profile_file(profile.wstring()));
     }
+    std::ofstream(tmp / "stopped.log") << "the last run's log";
     wizard_shell* sheet = nullptr;
     bool cancelled = false;
     answer = [&](ui_dialog& d) {
@@ -804,19 +824,30 @@ TEST_F(WizardTest, CancelDuringARunStopsTheRunInsteadOfClosingUnderIt)
         }
     };
     bool ended_early = true;
-    std::wstring result;
+    std::wstring heading, result, note;
     const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
         sheet = &shell;
         shell.create();
         ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
         ended_early = shell.is_ended();
-        if (shell.active_page())
-            result = shell.active_page()->get_text(1314, 0);
+        if (ui_page* p = shell.active_page()) {
+            heading = p->get_text(1313, 0);
+            result = p->get_text(1314, 0);
+            note = p->get_text(1315, 0);
+        }
         shell.press_finish();
         return shell.result();
     });
     EXPECT_TRUE(cancelled);
-    EXPECT_EQ(result, qel_cancel_text);   // not the success text, and not only "some errors"
+    // Not the success text, and not only "some errors"; no script named that is not there.
+    EXPECT_EQ(heading, L"Conversion was Cancelled");
+    EXPECT_EQ(result, qel_script_cancel_text);
+    EXPECT_FALSE(fs::exists(script));
+    EXPECT_EQ(note, L"No T-SQL script was written.");
+    // The run's log replaced the last one and says the run was cut short.
+    const std::string log = drav_test::read_file(tmp / "stopped.log");
+    EXPECT_EQ(log.find("the last run's log"), std::string::npos);
+    EXPECT_NE(log.find("Conversion cancelled before it was complete"), std::string::npos) << log;
     EXPECT_EQ(rc, -1);
     EXPECT_FALSE(ended_early);   // the sheet stayed until the run had stopped
     bool asked = false;
@@ -871,7 +902,7 @@ TEST_F(WizardTest, ErrorsOfThePagesBeforeTheRunAreNotTheRunsErrors)
     });
     w.welcome.press(1115);   // a profile that is not there: reported on the welcome page
     EXPECT_EQ(w.shell.errors().size(), 1u);
-    EXPECT_EQ(run_through_pages(w, mdb, L"", tmp / "out.sql"), qel_success_text);
+    EXPECT_EQ(run_through_pages(w, mdb, L"", tmp / "out.sql"), qel_script_success_text);
     EXPECT_EQ(w.converter.outcome(), run_outcome::succeeded);
 }
 
@@ -885,7 +916,7 @@ TEST_F(WizardTest, EveryProtectedCorpusFileConvertsThroughThePagesWithItsPasswor
         const fs::path script = tmp / "protected.sql";
         fs::remove(script);
         boxes.clear();
-        EXPECT_EQ(convert_through_pages(src, tk_to_wstring(drav_test::corpus_db_password), script), qel_success_text)
+        EXPECT_EQ(convert_through_pages(src, tk_to_wstring(drav_test::corpus_db_password), script), qel_script_success_text)
             << f.path;
         for (const auto& b : boxes)
             ADD_FAILURE() << f.path << ": " << tk_to_string(b.text);
@@ -896,7 +927,7 @@ TEST_F(WizardTest, EveryProtectedCorpusFileConvertsThroughThePagesWithItsPasswor
             continue;
         const std::string twin = drav_test::testdata(f.twin);
         const fs::path twin_script = tmp / "twin.sql";
-        EXPECT_EQ(convert_through_pages(twin, L"", twin_script), qel_success_text) << f.twin;
+        EXPECT_EQ(convert_through_pages(twin, L"", twin_script), qel_script_success_text) << f.twin;
         EXPECT_EQ(drav_test::script_body(drav_test::read_file(twin_script)), drav_test::script_body(text)) << f.path;
     }
     if (converted == 0)
@@ -920,6 +951,7 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     w.files.set_text(1003, tk_to_wstring(src));
     w.files.set_text(1004, script.wstring());
     w.files.set_text(1006, (tmp / "wizard.log").wstring());
+    std::ofstream(tmp / "wizard.log") << "the last run's log";
     for (const wchar_t* wrong : {L"", L"N0tTheR1ght0ne"}) {
         boxes.clear();
         w.files.set_text(1007, wrong);
@@ -940,10 +972,9 @@ TEST_F(WizardTest, AWrongDatabasePasswordKeepsTheFileSelectionPageAndTheOldScrip
     w.shell.press_next();
     w.shell.press_cancel();
     EXPECT_EQ(drav_test::read_file(script), "old");
-    // The log was on all along and never saw the password.
-    const std::string log = drav_test::read_file(tmp / "wizard.log");
-    EXPECT_NE(log.find("Opening MS Access database"), std::string::npos);
-    EXPECT_EQ(log.find("N0tTheR1ght0ne"), std::string::npos);
+    // The log is the run's: refusals and a cancel before any run leave the last one whole.
+    EXPECT_EQ(drav_test::read_file(tmp / "wizard.log"), "the last run's log");
+    EXPECT_EQ(w.converter.logfile, (tmp / "wizard.log").string());
 }
 
 TEST_F(WizardTest, TestQueryAsksTheDatabaseAndShowsItsError)
@@ -1000,6 +1031,36 @@ TEST_F(WizardTest, QuickLaunchRefusesAFileThatIsNoProfileAndAModeOutsideTheFour)
         EXPECT_EQ(boxes[0].text, text);
     }
     EXPECT_FALSE(fs::exists(tmp / "seven.sql"));
+}
+
+// A profile that keeps the server password where other users can read it: a warning box names
+// it and its mode before the wizard goes on; a profile of mode 0600 gives none.
+TEST_F(WizardTest, AProfileOthersCanReadWithThePasswordIsWarnedOf)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    const fs::path profile = tmp / "shared.qel";
+    std::ofstream(profile) << "[Generic settings]\nsrc=" << mdb << "\ndest=" << (tmp / "out.sql").string()
+                           << "\n[MS SQL Server settings]\npassword=Secret\ndirect mode=0\n";
+    for (const auto mode : {fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                            fs::perms::owner_read | fs::perms::owner_write}) {
+        fs::permissions(profile, mode);
+        boxes.clear();
+        bool sheet_ran = false;
+        dravlen_main(profile.string(), [&](wizard_shell&) {
+            sheet_ran = true;
+            return 0;
+        });
+        EXPECT_TRUE(sheet_ran);
+        if ((mode & fs::perms::group_read) == fs::perms::none) {
+            EXPECT_TRUE(boxes.empty()) << tk_to_string(last_text());
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, L"Warning");
+        EXPECT_EQ(boxes[0].text, L"Warning: the profile " + tk_to_wstring(profile.string()) +
+                                     L" holds the server password and other users can read it (mode 0640); make "
+                                     L"it readable by its owner alone (chmod 600).");
+    }
 }
 
 TEST_F(WizardTest, AScriptIntoAPipeWithoutReaderFailsTheRunInsteadOfEndingTheProgram)
@@ -1088,6 +1149,10 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
     {
         wizard_set w;
         w.converter.direct = true;
+        // Workgroup settings left from the script road (a file that is none) are not this road's.
+        w.converter.use_workgroup = true;
+        w.converter.ugl_file = tk_to_wstring(mdb);
+        w.converter.ugl_user = L"admin";
         w.shell.create();
         w.shell.press_next();
         ASSERT_EQ(w.active_id(), 118);
@@ -1095,9 +1160,12 @@ TEST_F(WizardTest, LiveServerDatabaseIsDroppedByTheRunOnlyNeverByTheFileSelectio
         w.mssql.press(1330);
         w.mssql.set_text(1012, s.user);
         w.mssql.set_text(1013, s.password);
-        w.mssql.set_text(1002, L"");
+        // A database the server does not have yet: the login is checked, the run makes it.
+        const std::wstring fresh = db + L"_new";
+        w.mssql.set_text(1002, fresh);
         w.shell.press_next();
         ASSERT_EQ(w.active_id(), 106) << tk_to_string(last_text());
+        EXPECT_EQ(w.files.get_text(1004), fresh);
 
         // A source that does not open: refused before the database is even asked about.
         w.files.set_text(1003, tk_to_wstring(locked));
@@ -1204,6 +1272,7 @@ TEST_F(WizardTest, ANonAccessFileGetsOneErrorAndTheFinishPageSaysWhereTheScriptI
     EXPECT_EQ(boxes[0].text.rfind(L"Cannot recognize MS Access database format.", 0), 0u) << tk_to_utf8(last_text());
 
     w.converter.destination = (tmp / "notes.sql").wstring();
+    std::ofstream(tmp / "notes.sql") << "GO";
     ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
     EXPECT_TRUE(w.finish.is_visible(1315));
     EXPECT_EQ(w.finish.get_text(1315, 0), L"The T-SQL script is in '" + (tmp / "notes.sql").wstring() + L"'.");
@@ -1333,6 +1402,378 @@ TEST_F(WizardTest, ConnectionCheckTouchesItsTimerOnlyOnTheUserInterfaceThread)
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(keyboard::qt_warnings::containing("Timer").empty());
     EXPECT_TRUE(keyboard::qt_warnings::containing("another thread").empty());
+}
+
+// From the welcome page along the script road (welcome, script settings, security) to page 106.
+void take_script_road_to_files(wizard_set& w)
+{
+    w.welcome.press(1330);
+    for (int i = 0; i < 3; ++i)
+        w.shell.press_next();
+}
+
+TEST_F(WizardTest, EachRoadKeepsItsDestinationAndALoadedProfileTakesItsRoad)
+{
+    const std::wstring script = (tmp / "shop.sql").wstring();
+    const fs::path script_profile = tmp / "script.qel";
+    {
+        wizard_set w;
+        w.converter.direct = true;
+        w.converter.source = (tmp / "shop.mdb").wstring();
+        w.converter.destination = L"ShopDb";
+        w.shell.create();
+        // The script road starts from the source, not from the server's database name.
+        take_script_road_to_files(w);
+        ASSERT_EQ(w.active_id(), 106);
+        EXPECT_EQ(w.files.get_text(1004), script);
+        for (int i = 0; i < 3; ++i)
+            w.shell.press_back();
+        ASSERT_EQ(w.active_id(), 103);
+        // The server road shows its own database, and the script road its path again.
+        w.welcome.press(1329);
+        w.shell.press_next();
+        ASSERT_EQ(w.active_id(), 118);
+        EXPECT_EQ(w.mssql.get_text(1002), L"ShopDb");
+        w.shell.press_back();
+        take_script_road_to_files(w);
+        ASSERT_EQ(w.active_id(), 106);
+        EXPECT_EQ(w.files.get_text(1004), script);
+        w.shell.press_next();   // the source is not there: the page stays, the path is kept
+
+        ASSERT_TRUE(w.shell.set_cur_sel_by_id(116));
+        ui_set_file_hook([&](ui_file_request& r) {
+            r.file = script_profile.wstring();
+            return true;
+        });
+        w.finish.press(1116);
+    }
+    // The profile keeps "dest" for its own road, as older profiles do, and the other road's apart.
+    const std::string text = drav_test::read_file(script_profile);
+    EXPECT_NE(text.find("dest=" + tk_to_utf8(script) + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("direct mode=0\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("other destination=ShopDb\r\n"), std::string::npos) << text;
+
+    // A server-road profile as an older program writes it, loaded while "Export" is chosen.
+    const fs::path server_profile = tmp / "server.qel";
+    std::ofstream(server_profile) << "[Generic settings]\nsrc=/data/shop.mdb\ndest=Orders\n"
+                                     "[MS SQL Server settings]\nserver=db-host\ndirect mode=1\n";
+    wizard_set w;   // the last start's settings: the script road and both destinations
+    EXPECT_FALSE(w.converter.direct);
+    EXPECT_EQ(w.converter.destination, script);
+    EXPECT_EQ(w.converter.other_destination, L"ShopDb");
+    w.shell.create();
+    EXPECT_TRUE(w.welcome.is_checked(1330));
+    fs::path chosen = server_profile;
+    ui_set_file_hook([&](ui_file_request& r) {
+        r.file = chosen.wstring();
+        return true;
+    });
+    w.welcome.press(1115);
+    EXPECT_TRUE(w.welcome.is_checked(1329));
+    EXPECT_FALSE(w.welcome.is_checked(1330));
+    w.shell.press_next();
+    ASSERT_EQ(w.active_id(), 118);
+    EXPECT_EQ(w.mssql.get_text(1002), L"Orders");
+    EXPECT_EQ(w.mssql.get_text(1014), L"db-host");
+    EXPECT_EQ(w.converter.other_destination, script);   // the script road's path is kept
+
+    // The script profile, loaded while "Migrate" is chosen, brings its road back.
+    w.shell.press_back();
+    chosen = script_profile;
+    w.welcome.press(1115);
+    EXPECT_TRUE(w.welcome.is_checked(1330));
+    take_script_road_to_files(w);
+    ASSERT_EQ(w.active_id(), 106);
+    EXPECT_EQ(w.files.get_text(1311), L"&Destination T-SQL script path:");
+    EXPECT_EQ(w.files.get_text(1004), script);
+    EXPECT_EQ(w.converter.other_destination, L"ShopDb");
+}
+
+TEST_F(WizardTest, AServerProfileLoadedAtTheKeyboardWhileExportIsChosenTakesTheServerRoad)
+{
+    const fs::path profile = tmp / "server.qel";
+    std::ofstream(profile) << "[Generic settings]\nsrc=/data/shop.mdb\ndest=Orders\n"
+                              "[MS SQL Server settings]\nserver=db-host\ndirect mode=1\n";
+    ui_set_file_hook([&](ui_file_request& r) {
+        r.file = profile.wstring();
+        return true;
+    });
+    wizard_set w;
+    w.converter.destination = L"ShopDb";
+    ui_set_modal_hook(nullptr);
+    bool export_chosen = false, migrate_shown = false;
+    std::wstring database;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        keyboard::press(sheet, Qt::Key_E, Qt::AltModifier);   // "&Export into local T-SQL script file"
+        export_chosen = w.welcome.is_checked(1330);
+        keyboard::press(sheet, Qt::Key_L, Qt::AltModifier);   // "&Load Settings..."
+        migrate_shown = w.welcome.is_checked(1329) && !w.welcome.is_checked(1330);
+        keyboard::press(sheet, Qt::Key_Return);
+        if (w.active_id() == 118)
+            database = w.mssql.get_text(1002);
+        keyboard::when_modal_shows([&](QWidget* box) { keyboard::press(box, Qt::Key_Y); }, sheet);
+        keyboard::press(sheet, Qt::Key_Escape);
+    });
+    EXPECT_EQ(w.shell.do_modal(), 1);
+    EXPECT_TRUE(export_chosen);
+    EXPECT_TRUE(migrate_shown);
+    EXPECT_EQ(database, L"Orders");   // not a script path made of it
+    EXPECT_TRUE(w.converter.direct);
+}
+
+TEST_F(WizardTest, WorkgroupSettingsApplyOnTheScriptRoadOnly)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    wizard_set w;
+    // Left from an earlier script run: switched on, with a file that is no workgroup file.
+    w.converter.use_workgroup = true;
+    w.converter.ugl_file = tk_to_wstring(mdb);
+    w.converter.ugl_user = L"admin";
+    w.converter.source = tk_to_wstring(mdb);
+    w.shell.create();
+
+    // Script road: the file page refuses, and Back leads to the page that holds the settings.
+    w.welcome.press(1330);
+    w.shell.press_next();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    w.files.set_text(1004, (tmp / "out.sql").wstring());
+    w.shell.press_next();
+    EXPECT_EQ(w.active_id(), 106);
+    const std::wstring refusal = last_text();
+    EXPECT_TRUE(w.converter.applies_workgroup());
+    w.shell.press_back();
+    EXPECT_EQ(w.active_id(), 105);
+    EXPECT_TRUE(w.ugl.is_checked(1202));
+    EXPECT_EQ(w.ugl.get_text(1003), tk_to_wstring(mdb));
+
+    // Server road: the settings it never shows are neither checked nor used.
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(103));
+    w.welcome.press(1329);
+    w.shell.press_next();
+    ASSERT_EQ(w.active_id(), 118);
+    EXPECT_FALSE(w.converter.applies_workgroup());
+    boxes.clear();
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(127));
+    EXPECT_TRUE(boxes.empty()) << tk_to_utf8(last_text());
+    EXPECT_GT(w.tables.lb_count(1317), 0);
+    EXPECT_TRUE(w.converter.use_workgroup);   // kept for the script road
+    EXPECT_EQ(refusal.rfind(L"Invalid workgroup information file. Return to the previous\nwizard page", 0), 0u)
+        << tk_to_utf8(refusal);
+}
+
+} // namespace
+
+namespace {
+
+// Calls step with the next modal box above `below`, passing over the connection's waiting
+// dialog (looked for again until a box other than those two shows).
+void when_box_shows(const std::function<void(QWidget*)>& step, QWidget* below)
+{
+    keyboard::when_modal_shows(
+        [step, below](QWidget* box) {
+            if (box->windowTitle() == QStringLiteral("Please wait"))
+                when_box_shows(step, below);
+            else
+                step(box);
+        },
+        below);
+}
+
+// The window manager gives the sheet back its activation when a box has gone.
+void reactivate(QWidget* sheet)
+{
+    sheet->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(sheet));
+}
+
+// Presses Enter (Next) on the sheet, answers the box that follows with the key and gives the
+// sheet back its activation; returns the box's texts.
+std::wstring next_answering(QWidget* sheet, Qt::Key answer)
+{
+    std::wstring seen;
+    when_box_shows(
+        [&seen, answer](QWidget* box) {
+            seen = label_texts(box);
+            keyboard::press(box, answer);
+        },
+        sheet);
+    keyboard::press(sheet, Qt::Key_Return);
+    reactivate(sheet);
+    return seen;
+}
+
+QString selected_text(const ui_window& page, int id)
+{
+    auto* e = qobject_cast<QLineEdit*>(page.item(id));
+    return e ? e->selectedText() : QString();
+}
+
+TEST_F(WizardTest, TheFieldAtFaultTakesTheKeyboardAndATypedSourceTakesItsDestinationAlong)
+{
+    DRAV_TESTDATA_OR_SKIP(src, drav_test::protected_files[1].path);
+    const fs::path script = tmp / "kept.sql";
+    std::ofstream(script) << "old";
+    wizard_set w;
+    w.converter.direct = false;
+    ui_set_modal_hook(nullptr);
+    std::wstring followed, kept, refusal, question;
+    int after_refusal = 0, after_question = 0;
+    QString selected;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        w.shell.set_cur_sel_by_id(106);
+        w.files.focus(1003);
+        keyboard::type(sheet, QString::fromStdWString((tmp / "shop.mdb").wstring()));
+        followed = w.files.get_text(1004);
+        // A destination of the user's own stays when the source changes.
+        w.files.focus(1004);
+        keyboard::type(sheet, QString::fromStdWString(script.wstring()));
+        w.files.focus(1003);
+        keyboard::type(sheet, QString::fromStdString(src));
+        kept = w.files.get_text(1004);
+        w.files.focus(1007);
+        keyboard::type(sheet, QStringLiteral("wrong"));
+        refusal = next_answering(sheet, Qt::Key_Return);
+        after_refusal = w.files.focused_id();
+        selected = selected_text(w.files, 1007);
+        // Typing now replaces the wrong password, masked, and the file path stays.
+        keyboard::type(sheet, QString::fromStdString(drav_test::corpus_db_password));
+        question = next_answering(sheet, Qt::Key_N);
+        after_question = w.files.focused_id();
+        w.shell.end(0);
+    });
+    w.shell.do_modal();
+    EXPECT_EQ(followed, (tmp / "shop.sql").wstring());
+    EXPECT_EQ(kept, script.wstring());
+    EXPECT_NE(refusal.find(L"Not a valid password."), std::wstring::npos);
+    EXPECT_EQ(after_refusal, 1007);
+    EXPECT_EQ(selected, QStringLiteral("wrong"));
+    EXPECT_EQ(w.converter.db_password, tk_to_wstring(drav_test::corpus_db_password));
+    EXPECT_EQ(w.converter.source, tk_to_wstring(src));
+    // The question names the file it would overwrite; No leaves the keyboard on its name.
+    EXPECT_NE(question.find(L"Destination file already exists. Overwrite?"), std::wstring::npos);
+    EXPECT_NE(question.find(script.wstring()), std::wstring::npos);
+    EXPECT_EQ(after_question, 1004);
+    EXPECT_EQ(drav_test::read_file(script), "old");
+}
+
+TEST_F(WizardTest, ServerRoadStartsOnSqlLoginCountsFourStepsAndSendsTheKeyboardToTheLogin)
+{
+    wizard_set w;
+    EXPECT_FALSE(w.converter.secure_login);   // a first start
+    ui_set_modal_hook(nullptr);
+    std::vector<std::wstring> steps;
+    bool sql_login = false;
+    int after_alt_q = 0, after_failure = 0;
+    std::wstring failure, windows_failure;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        keyboard::press(sheet, Qt::Key_Return);   // the server road
+        steps.push_back(w.shell.active_page()->header_title());
+        sql_login = w.mssql.is_checked(1330) && w.mssql.is_enabled(1012);
+        keyboard::press(sheet, Qt::Key_W, Qt::AltModifier);
+        keyboard::press(sheet, Qt::Key_Q, Qt::AltModifier);
+        after_alt_q = w.mssql.focused_id();
+        keyboard::type(sheet, QStringLiteral("sa"));
+        w.mssql.set_text(1014, L"127.0.0.1,1");   // nothing listens there
+        failure = next_answering(sheet, Qt::Key_Return);
+        after_failure = w.mssql.focused_id();
+        keyboard::press(sheet, Qt::Key_W, Qt::AltModifier);
+        windows_failure = next_answering(sheet, Qt::Key_Return);
+        // The pages after the server page count on the same road (boxes answered by the hook).
+        ui_set_modal_hook([](ui_dialog& d) { d.end_dialog(IDOK); });
+        for (int id : {106, 127})
+            if (w.shell.set_cur_sel_by_id(id))
+                steps.push_back(w.shell.active_page()->header_title());
+        w.shell.end(0);
+    });
+    w.shell.do_modal();
+    EXPECT_TRUE(sql_login);
+    EXPECT_EQ(after_alt_q, 1012);
+    EXPECT_EQ(w.converter.login, L"sa");
+    EXPECT_TRUE(w.converter.password.empty());
+    EXPECT_EQ(after_failure, 1014);
+    EXPECT_EQ(failure.find(L"Kerberos"), std::wstring::npos);
+    EXPECT_NE(windows_failure.find(L"Kerberos ticket"), std::wstring::npos);
+    EXPECT_EQ(steps, (std::vector<std::wstring>{L"Step 1 of 4", L"Step 2 of 4", L"Step 3 of 4"}));
+}
+
+TEST_F(WizardTest, EnterInTheOverwriteDialogNeverDropsOrOverwrites)
+{
+    ui_set_modal_hook(nullptr);
+    // The letters of the choices pick them, Enter presses the default button.
+    auto answer = [](std::vector<Qt::Key> letters, int& mode) {
+        overwrite_dlg2<121> d(L"The destination database already exists.", 1012);
+        keyboard::when_modal_shows([&](QWidget* w) {
+            for (Qt::Key k : letters)
+                keyboard::press(w, k);
+            keyboard::press(w, Qt::Key_Return);
+        });
+        const int result = d.do_modal();
+        mode = d.mode;
+        return result;
+    };
+    int mode = -1;
+    EXPECT_EQ(answer({}, mode), 2);
+    EXPECT_EQ(answer({Qt::Key_T}, mode), 2);
+    EXPECT_EQ(answer({Qt::Key_S}, mode), 1);
+    EXPECT_EQ(mode, 2);
+    EXPECT_EQ(answer({Qt::Key_M}, mode), 1);
+    EXPECT_EQ(mode, 3);
+    EXPECT_EQ(answer({Qt::Key_M, Qt::Key_O}, mode), 2);
+    // Arrow keys move the choice as well.
+    EXPECT_EQ(answer({Qt::Key_Down, Qt::Key_Down}, mode), 1);
+    EXPECT_EQ(mode, 2);
+}
+
+TEST_F(WizardTest, LiveServerRefusalGivesTheKeyboardToTheLoginOrTheDatabase)
+{
+    DRAV_LIVE_SERVER_OR_SKIP(s);
+    if (s.server.rfind(L"DSN=", 0) == 0 || s.user.empty())
+        GTEST_SKIP() << "the wizard's server page takes a host and a SQL login";
+    // A database that is there but that a login of its own may not open: the run cannot make it,
+    // so the page stops on it. (A database not there yet passes: the run makes it.)
+    const std::wstring db = drav_test::unique_db_name(L"drav_refused");
+    const std::wstring login = L"drav_refused_" + std::to_wstring(getpid());
+    const std::wstring password = L"Refused_pw_1!";
+    auto admin = drav_test::live_connect(s, L"master");
+    {
+        drav_test::server_turn turn;
+        odbc::statement(*admin).execute_all(L"CREATE DATABASE [" + db + L"]");
+    }
+    odbc::statement(*admin).execute_all(L"CREATE LOGIN [" + login + L"] WITH PASSWORD = N'" + password + L"'");
+    int after_login = 0, after_database = 0;
+    QString selected_login, selected_db;
+    {
+        wizard_set w;
+        ui_set_modal_hook(nullptr);
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            keyboard::press(sheet, Qt::Key_Return);
+            w.mssql.press(1330);
+            w.mssql.set_text(1014, s.server);
+            w.mssql.set_text(1012, s.user);
+            w.mssql.set_text(1013, s.password + L"-wrong");
+            next_answering(sheet, Qt::Key_Return);
+            after_login = w.mssql.focused_id();
+            selected_login = selected_text(w.mssql, 1012);
+            w.mssql.set_text(1012, login);
+            w.mssql.set_text(1013, password);
+            w.mssql.set_text(1002, db);
+            next_answering(sheet, Qt::Key_Return);
+            after_database = w.mssql.focused_id();
+            selected_db = selected_text(w.mssql, 1002);
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    drav_test::wait_until_logged_out(*admin, login);
+    odbc::statement(*admin).execute_all(L"DROP LOGIN [" + login + L"]");
+    {
+        drav_test::server_turn turn;
+        odbc::statement(*admin).execute_all(L"DROP DATABASE [" + db + L"]");
+    }
+    EXPECT_EQ(after_login, 1012);
+    EXPECT_EQ(selected_login, QString::fromStdWString(s.user));
+    EXPECT_EQ(after_database, 1002);
+    EXPECT_EQ(selected_db, QString::fromStdWString(db));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "platform/jet/jet_database.h"
 #include "tests/platform/dao/dao_test_util.h"
+#include "tests/support/access_check.h"
 #include "tests/support/scratch.h"
 
 using namespace daotest;
@@ -35,7 +36,8 @@ void append_field(_DAOTableDef* t, _DAOField* f)
     ASSERT_EQ(fields->Append(f), S_OK);
 }
 
-void add_index(_DAOTableDef* t, const std::wstring& name, const std::vector<std::wstring>& cols, bool primary, bool unique)
+void add_index(_DAOTableDef* t, const std::wstring& name, const std::vector<std::wstring>& cols, bool primary, bool unique,
+               bool descending = false)
 {
     var n(name);
     ptr<_DAOIndex> x;
@@ -50,6 +52,7 @@ void add_index(_DAOTableDef* t, const std::wstring& name, const std::vector<std:
         var cn(c), missing;
         ptr<_DAOField> f;
         ASSERT_EQ(x->CreateField(cn.v, missing.v, missing.v, f.out()), S_OK);
+        if (descending) f->put_Attributes(dbDescending);
         ASSERT_EQ(xf->Append(f.get()), S_OK);
     }
     x->put_Primary(primary ? VARIANT_TRUE : VARIANT_FALSE);
@@ -239,6 +242,59 @@ TEST_P(DaoWrite, RefusedWritesGiveTheEngineNumbers)
     auto jdb = jet::database::open(path);
     EXPECT_EQ(jdb->count_rows(L"Customers"), 1u);
     EXPECT_EQ(jdb->find(L"Orders"), nullptr);
+}
+
+// What an outside reader finds of an index whose every field is descending, and of a GUID given as text
+// (its first three groups stored little-endian).
+TEST_P(DaoWrite, DescendingIndexesAndGuidTextAsMdbtoolsSeesThem)
+{
+    drav_test::scratch_dir dir("dao-write");
+    const std::string path = (dir.path() / file()).string();
+    auto e = engine(clsid());
+    auto db = create(e.get(), path);
+    ASSERT_TRUE(db);
+    {
+        var name(std::wstring(L"Tagged")), zero(0L), empty{std::wstring()};
+        ptr<_DAOTableDef> t;
+        ASSERT_EQ(db->CreateTableDef(name.v, zero.v, empty.v, empty.v, t.out()), S_OK);
+        append_field(t.get(), field(t.get(), L"Tag", dbGUID).get());
+        append_field(t.get(), field(t.get(), L"Code", dbText, 10).get());
+        append_field(t.get(), field(t.get(), L"N", dbLong).get());
+        add_index(t.get(), L"ByCodeN", {L"Code", L"N"}, false, false, true);
+        ptr<DAOTableDefs> defs;
+        ASSERT_EQ(db->get_TableDefs(defs.out()), S_OK);
+        ASSERT_EQ(defs->Append(t.get()), S_OK);
+    }
+    {
+        bstr table(L"Tagged");
+        var type(static_cast<long>(dbOpenTable)), opts(static_cast<long>(dbAppendOnly)), missing;
+        ptr<DAORecordset> rs;
+        ASSERT_EQ(db->OpenRecordset(table.b, type.v, opts.v, missing.v, rs.out()), S_OK);
+        ASSERT_EQ(rs->AddNew(), S_OK);
+        var tag(std::wstring(L"Tag")), code(std::wstring(L"Code")), n(std::wstring(L"N"));
+        var tv(std::wstring(L"{guid {01234567-89AB-CDEF-0123-456789ABCDEF}}")), cv(std::wstring(L"x")), nv(7L);
+        ASSERT_EQ(rs->put_Collect(tag.v, tv.v), S_OK);
+        ASSERT_EQ(rs->put_Collect(code.v, cv.v), S_OK);
+        ASSERT_EQ(rs->put_Collect(n.v, nv.v), S_OK);
+        ASSERT_EQ(rs->Update(1, VARIANT_FALSE), S_OK);
+    }
+    ASSERT_EQ(db->Close(), S_OK);
+    auto t = jet::database::open(path)->table(L"Tagged");
+    ASSERT_EQ(t->indexes.size(), 1u);
+    ASSERT_EQ(t->indexes[0].columns.size(), 2u);
+    for (const auto& c : t->indexes[0].columns) EXPECT_FALSE(c.ascending) << narrow(c.name);
+    jet::guid want{{0x67, 0x45, 0x23, 0x01, 0xAB, 0x89, 0xEF, 0xCD, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}};
+    auto rows = jet::database::open(path)->rows(t);
+    ASSERT_TRUE(rows.next());
+    EXPECT_EQ(rows[0], jet::value(want));
+
+    auto tools = drav_test::mdbtools_read(path, "Tagged");
+    if (!tools.available) return;
+    EXPECT_TRUE(tools.ok) << tools.csv;
+    // mdbtools writes a GUID without its fourth hyphen.
+    EXPECT_NE(tools.csv.find("{01234567-89AB-CDEF-0123456789ABCDEF}"), std::string::npos) << tools.csv;
+    const std::string schema = drav_test::run_command("mdb-schema --indexes " + drav_test::shell_quote(path) + " mysql");
+    EXPECT_NE(schema.find("(`Code` DESC, `N` DESC)"), std::string::npos) << schema;
 }
 
 TEST(DaoWrite, OpenedFilesStayReadOnly)

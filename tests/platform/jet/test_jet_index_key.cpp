@@ -72,6 +72,10 @@ TEST(IndexKey, TextFollowsTheGeneralOrder)
         expect_ordered(c, {value(), value(std::wstring(L"")), value(std::wstring(L"a")),
                            value(std::wstring(L"ab")), value(std::wstring(L"B")), value(std::wstring(L"\u00e9t\u00e9")),
                            value(std::wstring(L"z"))});
+        // A small kana sorts just before its full-size form (it differs by its compatibility flag only).
+        expect_ordered(c, {value(std::wstring(L"\u3041")), value(std::wstring(L"\u3042"))});
+        expect_ordered(c, {value(std::wstring(L"\u30A1")), value(std::wstring(L"\u30A2"))});
+        expect_ordered(c, {value(std::wstring(L"\u304D\u3083")), value(std::wstring(L"\u304D\u3084"))});
     }
     // Case and trailing spaces: the same primary bytes; trailing spaces leave no trace.
     bytes a, b;

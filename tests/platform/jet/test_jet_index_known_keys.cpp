@@ -58,6 +58,23 @@ TEST(IndexKnownKeys, NumbersDatesAndFlags)
     EXPECT_EQ(key_hex(column_type::boolean, true, value(true)), "7F00");
     EXPECT_EQ(key_hex(column_type::boolean, true, value(false)), "7FFF");
     EXPECT_EQ(key_hex(column_type::boolean, false, value(false)), "8000");
+    // Decimals before Access 2007: the magnitude inverted where the direction asks, then the sign byte set
+    // to 0x00 for a negative, 0xFF otherwise (no file of the test data has such an index; this is the
+    // layout of the keys Access 2000-2003 write).
+    auto legacy_decimal = [](bool ascending, bool negative) {
+        jet::key_column c;
+        c.type = column_type::numeric;
+        c.ascending = ascending;
+        c.scale = 2;
+        c.legacy_numeric = true;
+        std::vector<std::uint8_t> out;
+        jet::append_key_column(c, value(jet::decimal{negative, 2, 18, 0, 125}), out);
+        return hex(out);
+    };
+    EXPECT_EQ(legacy_decimal(true, false), "7FFF" + std::string(30, '0') + "7D");
+    EXPECT_EQ(legacy_decimal(true, true), "7F00" + std::string(30, 'F') + "82");
+    EXPECT_EQ(legacy_decimal(false, false), "80FF" + std::string(30, 'F') + "82");
+    EXPECT_EQ(legacy_decimal(false, true), "8000" + std::string(30, '0') + "7D");
     EXPECT_EQ(key_hex(column_type::long_integer, true, value()), "00");
     EXPECT_EQ(key_hex(column_type::long_integer, false, value()), "FF");
 }

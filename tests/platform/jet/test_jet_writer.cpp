@@ -3,8 +3,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +16,7 @@
 #include "platform/jet/jet_writer.h"
 #include "tests/support/access_check.h"
 #include "tests/support/index_check.h"
+#include "tests/support/sample.h"
 #include "tests/support/scratch.h"
 #include "tests/support/writer_tables.h"
 
@@ -131,20 +135,22 @@ TEST_P(JetWriter, IndexesFollowTheRowsThroughPageSplits)
 {
     drav_test::scratch_dir dir("jet-writer");
     const std::string path = (dir.path() / file_name()).string();
+    const int rows = drav_test::full_or(5000, 1500);
     {
         auto w = jet::database_writer::create(path, GetParam(), 45000);
         auto id = col(L"ID", column_type::long_integer);
         auto code = col(L"Code", column_type::text, 40);
         const jet::index_spec by_code = drav_test::index(L"ByCode", {{L"Code", true}});
         w->create_table(L"Keys", {id, code}, {drav_test::primary_key_on_id(), by_code});
-        // Keys out of order, so that inserts split pages in the middle of each tree.
-        for (int i = 0; i < 5000; ++i) {
-            int n = (i * 7919) % 5000;
+        // Keys out of order, so that inserts split pages in the middle of each tree (fewer under
+        // the sanitizers: still several pages a tree).
+        for (int i = 0; i < rows; ++i) {
+            int n = (i * 7919) % rows;
             std::vector<jet::value> row = {jet::value(static_cast<std::int32_t>(n)),
                                            jet::value(std::wstring(L"k\u00e9y ") + std::to_wstring(n % 997))};
             w->append(L"Keys", row);
             // The first half is built as a whole at the flush; the second goes in entry by entry.
-            if (i == 2500) w->flush();
+            if (i == rows / 2) w->flush();
         }
         std::vector<jet::value> dup = {jet::value(static_cast<std::int32_t>(17)), jet::value(std::wstring(L"x"))};
         try {
@@ -170,7 +176,7 @@ TEST_P(JetWriter, IndexesFollowTheRowsThroughPageSplits)
         w->flush();
     }
     auto db = jet::database::open(path);
-    EXPECT_EQ(db->count_rows(L"Keys"), 5000u);
+    EXPECT_EQ(db->count_rows(L"Keys"), static_cast<std::uint64_t>(rows));
     EXPECT_EQ(db->table(L"Keys")->indexes.size(), 3u);
     drav_test::expect_indexes_match_rows(*db, L"Keys");
 }
@@ -182,38 +188,38 @@ INSTANTIATE_TEST_SUITE_P(Formats, JetWriter, ::testing::Values(jet::file_format:
 
 namespace {
 
-// Whether a file is there and opens as a database.
-bool opens(const std::string& path)
-{
-    try {
-        jet::database::open(path);
-        return true;
-    } catch (const jet::error&) {
-        return false;
-    }
-}
-
-// In a child process whose files may not grow past `limit` bytes: a new database with one table,
-// then rows with long values until the writer fails. Returns the child's exit status: 0 when a
-// write failed with a jet::error, 1 when every write went through, 2 on anything else.
-int write_until_full(const std::string& path, rlim_t limit, bool flush_first)
+// In a child process whose files may not grow past `limit` bytes (0: no limit of its own, the disk's):
+// a new database with the table "First" of 300 keyed rows, flushed; then the table "Second" with rows
+// of long values, flushed after each row (`flush_each`) or only at the end, until a write fails. The
+// number of Second's rows that a flush saved goes to `saved`. Returns the child's exit status: 0 when
+// a write failed with the disk error 3043, 1 when every write went through, 2 on anything else.
+int write_until_full(const std::string& path, rlim_t limit, bool flush_each, const std::string& saved)
 {
     pid_t pid = ::fork();
     if (pid == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit r{limit, limit};
-        ::setrlimit(RLIMIT_FSIZE, &r);
+        if (limit) ::setrlimit(RLIMIT_FSIZE, &r);
+        int flushed = 0;
         try {
-            auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
-            w->create_table(L"Big", {col(L"Blob", column_type::ole)}, {});
-            if (flush_first) w->flush();
-            for (int i = 0; i < 1000; ++i) {
-                std::vector<jet::value> row = {jet::value(jet::bytes(5000, static_cast<std::uint8_t>(i)))};
-                w->append(L"Big", row);
+            auto w = drav_test::new_keyed_table(path, jet::file_format::jet4, L"First",
+                                                {col(L"ID", column_type::long_integer), col(L"Note", column_type::memo)});
+            for (int i = 0; i < 300; ++i) {
+                std::vector<jet::value> row = {jet::value(static_cast<std::int32_t>(i)), jet::value(std::wstring(i, L'n'))};
+                w->append(L"First", row);
             }
             w->flush();
-        } catch (const jet::error&) {
-            ::_exit(0);
+            w->create_table(L"Second", {drav_test::counter_id(), col(L"Blob", column_type::ole)},
+                            {drav_test::primary_key_on_id()});
+            for (int i = 0; i < 1000; ++i) {
+                std::vector<jet::value> row = {jet::value(), jet::value(jet::bytes(5000, static_cast<std::uint8_t>(i)))};
+                w->append(L"Second", row);
+                if (flush_each) w->flush(), flushed = i + 1;
+            }
+            w->flush();
+        } catch (const jet::error& e) {
+            drav_test::write_file(saved, std::to_string(flushed));
+            ::_exit(e.code() == jet::err_io ? 0 : 2);
         } catch (...) {
             ::_exit(2);
         }
@@ -224,21 +230,62 @@ int write_until_full(const std::string& path, rlim_t limit, bool flush_first)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The file holds First whole and Second with exactly the rows a flush saved, by every reader.
+void expect_saved_state(const std::string& path, const std::string& saved_file)
+{
+    const long saved = std::stol("0" + drav_test::read_file(saved_file));
+    std::shared_ptr<jet::database> db;
+    ASSERT_NO_THROW(db = jet::database::open(path)) << path;
+    EXPECT_EQ(db->count_rows(L"First"), 300u);
+    drav_test::expect_indexes_match_rows(*db, L"First");
+    EXPECT_EQ(db->tables().size(), saved ? 2u : 1u);
+    if (saved) {
+        EXPECT_EQ(db->count_rows(L"Second"), static_cast<std::uint64_t>(saved));
+        drav_test::expect_indexes_match_rows(*db, L"Second");
+    }
+    auto tools = drav_test::mdbtools_read(path, "First");
+    if (tools.available) {
+        EXPECT_TRUE(tools.ok) << tools.version << tools.schema << tools.csv;
+    }
+    auto other = drav_test::mdb_reader_read(path);
+    if (!other.available) return;
+    EXPECT_TRUE(other.ok) << other.error;
+    EXPECT_EQ(other.counts["First"], 300);
+    if (saved) {
+        EXPECT_EQ(other.counts["Second"], saved);
+    }
+}
+
 } // namespace
 
-TEST(JetWriterFailures, AFullDiskLeavesNoFileThatOpensAsWhole)
+TEST(JetWriterFailures, AFailedWriteKeepsWhatTheLastFlushSaved)
 {
     drav_test::scratch_dir dir("jet-writer");
+    const std::string saved = dir.str("saved.txt");
     // Too small for even the empty database: nothing is left.
-    const std::string tiny = (dir.path() / "tiny.mdb").string();
-    EXPECT_EQ(write_until_full(tiny, 20000, false), 0);
+    const std::string tiny = dir.str("tiny.mdb");
+    EXPECT_EQ(write_until_full(tiny, 20000, false, saved), 0);
     EXPECT_FALSE(std::filesystem::exists(tiny));
-    // Room for the database but not the rows: the file does not open as a database.
-    for (bool flush_first : {false, true}) {
-        const std::string path = (dir.path() / (flush_first ? "flushed.mdb" : "new.mdb")).string();
-        EXPECT_EQ(write_until_full(path, 400000, flush_first), 0);
-        EXPECT_FALSE(opens(path)) << path;
+    // A file-size limit met while the second table is written, before its first flush or between
+    // flushes (then in the middle of a row or of a flush that rewrites saved pages).
+    for (bool flush_each : {false, true}) {
+        const std::string path = dir.str(flush_each ? "each.mdb" : "end.mdb");
+        EXPECT_EQ(write_until_full(path, 900000, flush_each, saved), 0);
+        EXPECT_TRUE(!flush_each || std::stol(drav_test::read_file(saved)) > 10);
+        expect_saved_state(path, saved);
     }
+    // A full disk: a small memory file system, where this process may mount one.
+    const auto small = dir.path() / "small";
+    std::filesystem::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=900k") != 0) GTEST_SKIP() << "cannot mount a small file system here";
+    for (bool flush_each : {false, true}) {
+        const std::string path = (small / (flush_each ? "each.mdb" : "end.mdb")).string();
+        EXPECT_EQ(write_until_full(path, 0, flush_each, saved), 0);
+        EXPECT_TRUE(!flush_each || std::stol(drav_test::read_file(saved)) > 10);
+        expect_saved_state(path, saved);
+        std::filesystem::remove(path);
+    }
+    ::umount(small.c_str());
 }
 
 TEST(JetWriterFailures, RefusedNamesWriteNothing)
@@ -262,4 +309,168 @@ TEST(JetWriterFailures, RefusedNamesWriteNothing)
     auto db = jet::database::open(path);
     ASSERT_EQ(db->tables().size(), 1u);
     EXPECT_EQ(db->tables()[0]->name, L"Good");
+}
+
+namespace {
+
+// The pages an inline usage map row lists: the global map of free pages is row 0 of page 1.
+std::set<std::uint32_t> free_pages_of(const std::string& file)
+{
+    const std::string b = drav_test::read_file(file);
+    const auto& l = jet::layout_for(jet::file_format::jet4);
+    std::set<std::uint32_t> out;
+    if (b.size() < 2 * l.page_size) return out;
+    const auto* pg = reinterpret_cast<const std::uint8_t*>(b.data()) + l.page_size;
+    const std::size_t at = jet::rd16(pg + l.data_offsets_at) & 0x1FFF;
+    EXPECT_EQ(pg[at], 0) << "the free-page map is not an inline map";
+    const std::uint32_t start = jet::rd32(pg + at + 1);
+    for (std::uint32_t i = 0; i < 64 * 8; ++i)
+        if (pg[at + 5 + i / 8] & (1u << (i % 8))) out.insert(start + i);
+    return out;
+}
+
+// The data pages (type 1) that the table definition at page `tdef` owns.
+std::set<std::uint32_t> data_pages_of(const std::string& file, std::uint32_t tdef)
+{
+    const std::string b = drav_test::read_file(file);
+    const std::size_t ps = jet::layout_for(jet::file_format::jet4).page_size;
+    std::set<std::uint32_t> out;
+    for (std::size_t n = 0; (n + 1) * ps <= b.size(); ++n) {
+        const auto* pg = reinterpret_cast<const std::uint8_t*>(b.data()) + n * ps;
+        if (pg[0] == 0x01 && jet::rd32(pg + 4) == tdef) out.insert(static_cast<std::uint32_t>(n));
+    }
+    return out;
+}
+
+} // namespace
+
+// Fields of the file that no round trip through our own reader compares: relationship flags as the
+// table definitions keep them, names of the longest length, and a deleted table's pages.
+TEST(JetWriterFields, RelationshipFlagsLongestNamesAndDeletedTables)
+{
+    drav_test::scratch_dir dir("jet-writer");
+    const std::string path = dir.str("fields.mdb");
+    const std::wstring parent(64, L'P'), key(64, L'K'), pk_name(64, L'I'), updates(255, L'u');
+    {
+        auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
+        w->create_table(parent, {col(key, column_type::long_integer)}, {drav_test::index(pk_name.c_str(), {{key, true}}, true)});
+        w->create_table(L"Child", {col(L"A", column_type::long_integer), col(L"B", column_type::long_integer),
+                                   col(L"C", column_type::long_integer)}, {});
+        EXPECT_THROW(w->create_table(std::wstring(65, L'x'), {col(L"A", column_type::long_integer)}, {}), jet::error);
+        EXPECT_THROW(w->create_table(L"T65", {col(std::wstring(65, L'c'), column_type::long_integer)}, {}), jet::error);
+        // Enforced with cascading updates; enforced with cascading deletes; not enforced.
+        w->add_relationship({updates, L"Child", parent, {L"A"}, {key}, 0x100});
+        w->add_relationship({L"Deletes", L"Child", parent, {L"B"}, {key}, 0x1000});
+        w->add_relationship({L"Loose", L"Child", parent, {L"C"}, {key}, 0x2});
+        EXPECT_THROW(w->add_relationship({std::wstring(256, L'v'), L"Child", parent, {L"C"}, {key}, 0x2}), jet::error);
+        w->flush();
+    }
+    // A table with rows that is then deleted: its pages go to the free-page map, emptied.
+    const std::string path2 = dir.str("deleted.mdb");
+    {
+        auto w = jet::database_writer::create(path2, jet::file_format::jet4, 45000);
+        w->create_table(L"Scrap", {col(L"Raw", column_type::binary, 32)}, {});
+        for (int i = 0; i < 400; ++i) {
+            std::vector<jet::value> row = {jet::value(jet::bytes{'S', 'C', 'R', 'A', 'P', '-', 'R', 'O', 'W', '-', 'M', 'A', 'R', 'K'})};
+            w->append(L"Scrap", row);
+        }
+        w->flush();
+        EXPECT_NE(drav_test::read_file(path2).find("SCRAP-ROW-MARK"), std::string::npos);
+        const std::uint32_t scrap_tdef = jet::database::open(path2)->table(L"Scrap")->tdef_page;
+        const std::set<std::uint32_t> pages = data_pages_of(path2, scrap_tdef);
+        EXPECT_GE(pages.size(), 2u);
+        w->delete_table(L"Scrap");
+        w->flush();
+        const std::set<std::uint32_t> free = free_pages_of(path2);
+        for (std::uint32_t p : pages) EXPECT_TRUE(free.count(p)) << "data page " << p << " of the deleted table is not free";
+        EXPECT_TRUE(free.count(scrap_tdef)) << "its definition page is not free";
+    }
+    EXPECT_EQ(drav_test::read_file(path2).find("SCRAP-ROW-MARK"), std::string::npos) << "the deleted rows stay in the file";
+    EXPECT_EQ(jet::database::open(path2)->find(L"Scrap"), nullptr);
+
+    auto db = jet::database::open(path);
+    auto child = db->table(L"Child");
+    std::map<std::wstring, const jet::index_def*> fks;
+    for (const auto& x : child->indexes)
+        if (x.foreign()) fks[child->columns[x.columns.at(0).number].name] = &x;
+    ASSERT_EQ(fks.size(), 2u) << "only the enforced relationships have foreign-key indexes";
+    ASSERT_TRUE(fks.count(L"A") && fks.count(L"B"));
+    EXPECT_TRUE(fks[L"A"]->cascade_updates);
+    EXPECT_FALSE(fks[L"A"]->cascade_deletes);
+    EXPECT_FALSE(fks[L"B"]->cascade_updates);
+    EXPECT_TRUE(fks[L"B"]->cascade_deletes);
+    EXPECT_EQ(db->table(parent)->indexes.size(), 3u); // the key and one back-reference per enforced relationship
+    EXPECT_EQ(db->count_rows(L"MSysRelationships"), 3u);
+
+    int status = 0;
+    drav_test::run_command("command -v mdb-schema", &status);
+    if (status != 0) return;
+    const std::string schema = drav_test::run_command("mdb-schema --indexes --relations " + drav_test::shell_quote(path) + " mysql");
+    const std::string p8(parent.begin(), parent.end()), k8(key.begin(), key.end());
+    const std::string ref = " REFERENCES `" + p8 + "`(`" + k8 + "`)";
+    EXPECT_NE(schema.find("ALTER TABLE `" + p8 + "` ADD PRIMARY KEY (`" + k8 + "`);"), std::string::npos) << schema;
+    EXPECT_NE(schema.find("FOREIGN KEY (`A`)" + ref + " ON UPDATE CASCADE;"), std::string::npos) << schema;
+    EXPECT_NE(schema.find("FOREIGN KEY (`B`)" + ref + " ON DELETE CASCADE;"), std::string::npos) << schema;
+    EXPECT_EQ(schema.find("FOREIGN KEY (`C`)"), std::string::npos) << schema;
+}
+
+namespace {
+
+jet::value dec(std::int64_t unscaled, std::uint8_t scale)
+{
+    jet::decimal d;
+    d.negative = unscaled < 0;
+    d.lo = static_cast<std::uint64_t>(unscaled < 0 ? -unscaled : unscaled);
+    d.scale = scale;
+    return jet::value(d);
+}
+
+} // namespace
+
+// Values and keys that other readers and Access judge: decimals rounded to the column's scale (half
+// away from zero), a unique descending index that takes any number of nulls as Access does, and a
+// Long property four bytes wide.
+TEST(JetWriterFields, DecimalRoundingNullKeysAndLongProperties)
+{
+    drav_test::scratch_dir dir("jet-writer");
+    const std::string path = dir.str("values.mdb");
+    {
+        auto w = jet::database_writer::create(path, jet::file_format::jet4, 45000);
+        auto amount = col(L"Amount", column_type::numeric);
+        amount.precision = 18;
+        amount.scale = 2;
+        jet::property wide;
+        wide.name = L"Wide";
+        wide.type = column_type::long_integer;
+        wide.data = jet::value(std::int32_t{-1234567});
+        amount.properties.items.push_back(wide);
+        w->create_table(L"Nums", {col(L"N", column_type::long_integer), amount, col(L"Opt", column_type::long_integer)},
+                        {drav_test::index(L"ByOpt", {{L"Opt", false}}, false, true)});
+        const jet::value amounts[] = {dec(1005, 3), dec(-2345, 3), dec(7994, 3), dec(-125, 3)};
+        for (int i = 0; i < 4; ++i) {
+            std::vector<jet::value> row = {jet::value(std::int32_t{i}), amounts[i], i < 3 ? jet::value() : jet::value(std::int32_t{5})};
+            EXPECT_NO_THROW(w->append(L"Nums", row)) << "row " << i; // nulls in a unique descending index
+        }
+        std::vector<jet::value> dup = {jet::value(std::int32_t{9}), jet::value(), jet::value(std::int32_t{5})};
+        EXPECT_THROW(w->append(L"Nums", dup), jet::error);
+        w->flush();
+    }
+    auto db = jet::database::open(path);
+    EXPECT_EQ(db->count_rows(L"Nums"), 4u);
+    EXPECT_EQ(db->table(L"Nums")->columns[1].properties.get(L"Wide"), jet::value(std::int32_t{-1234567}));
+    drav_test::expect_indexes_match_rows(*db, L"Nums");
+    const std::vector<std::string> want = {"1.01", "-2.35", "7.99", "-0.13"};
+    auto tools = drav_test::mdbtools_read(path, "Nums");
+    if (tools.available) {
+        EXPECT_TRUE(tools.ok) << tools.csv;
+        for (const auto& v : want) EXPECT_NE(tools.csv.find("," + v), std::string::npos) << v << "\n" << tools.csv;
+        const std::string props = drav_test::run_command("mdb-prop " + drav_test::shell_quote(path) + " Nums");
+        EXPECT_NE(props.find("name: Amount\n\tWide: -1234567\n"), std::string::npos) << props;
+    }
+    auto other = drav_test::mdb_reader_read(path);
+    if (!other.available) return;
+    EXPECT_TRUE(other.ok) << other.error;
+    ASSERT_EQ(other.rows["Nums"].size(), 4u);
+    for (std::size_t i = 0; i < want.size(); ++i)
+        EXPECT_NE(other.rows["Nums"][i].find("\"" + want[i] + "\""), std::string::npos) << other.rows["Nums"][i];
 }

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_write3.h"
@@ -190,6 +193,59 @@ TEST(JetWriter3, TextOutsideTheCodePageIsRefusedNamingTableColumnAndRow)
     EXPECT_THROW(jet::code_page_encoder(932), jet::error); // double-byte code pages are not written
 }
 
+// The Access 97 files of the test data that open, by path.
+std::vector<std::pair<std::string, std::shared_ptr<jet::database>>> corpus_access97(const std::string& dir)
+{
+    std::vector<std::pair<std::string, std::shared_ptr<jet::database>>> out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+        if (e.path().extension() != ".mdb") continue;
+        std::shared_ptr<jet::database> db;
+        try {
+            db = drav_test::open_any(e.path().string());
+        } catch (const jet::error&) {
+            continue;
+        }
+        if (db->format() == jet::file_format::jet3) out.emplace_back(e.path().string(), db);
+    }
+    return out;
+}
+
+// Each column of an Access 97 file names the file's code page, as in the files Access wrote; text
+// in a code page other than 1252 reads back through mdbtools.
+TEST(JetWriter3, ColumnsNameTheFileCodePage)
+{
+    drav_test::scratch_dir dir("jet-writer3");
+    const std::string path = (dir.path() / "cyrillic97.mdb").string();
+    const std::wstring word = L"\u041C\u043E\u0441\u043A\u0432\u0430"; // Moscow
+    {
+        auto w = jet::database_writer::create(path, jet::file_format::jet3, 45000.25, 1251);
+        w->create_table(L"Cities", {col(L"ID", column_type::long_integer), col(L"Name", column_type::text, 40),
+                                    col(L"Notes", column_type::memo)}, {});
+        std::vector<value> row = {value(std::int32_t{1}), value(word), value(word + L" " + word)};
+        w->append(L"Cities", row);
+        w->flush();
+    }
+    auto db = jet::database::open(path);
+    EXPECT_EQ(db->header().code_page, 1251);
+    for (const auto& c : db->table(L"Cities")->columns) EXPECT_EQ(c.code_page, 1251) << c.number;
+    auto tools = drav_test::mdbtools_read(path, "Cities");
+    if (tools.available) {
+        EXPECT_TRUE(tools.ok) << tools.csv;
+        EXPECT_NE(tools.csv.find("\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0"), std::string::npos) << tools.csv;
+    }
+
+    const std::string corpus = drav_test::testdata_dir();
+    if (!std::filesystem::exists(corpus)) GTEST_SKIP() << "test data not found: " << corpus;
+    int columns = 0;
+    for (const auto& [where, access] : corpus_access97(corpus))
+        for (const jet::catalog_entry* ce : access->tables(false))
+            for (const auto& c : access->table(ce->name)->columns) {
+                ++columns;
+                EXPECT_EQ(c.code_page, access->header().code_page) << where;
+            }
+    EXPECT_GT(columns, 10);
+}
+
 // A row whose offset table no reader could find (readers count its jump bytes from the row's length) is
 // refused as too large rather than written to be misread; its neighbours are stored.
 TEST(JetWriter3, RowsWhoseJumpTableReadersCannotPlaceAreRefused)
@@ -241,19 +297,11 @@ TEST(JetWriter3, CorpusAccess97IndexesHoldTheKeysWeEncode)
     const std::string dir = drav_test::testdata_dir();
     if (!std::filesystem::exists(dir)) GTEST_SKIP() << "test data not found: " << dir;
     drav_test::index_tally tally;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
-        if (e.path().extension() != ".mdb") continue;
-        std::shared_ptr<jet::database> db;
-        try {
-            db = drav_test::open_any(e.path().string());
-        } catch (const jet::error&) {
-            continue;
-        }
-        if (db->format() != jet::file_format::jet3) continue;
+    for (const auto& [where, db] : corpus_access97(dir)) {
         ++tally.files;
         for (const jet::catalog_entry* ce : db->tables(true)) {
             auto t = db->table(ce->name);
-            if (t && t->tdef_page != 0) drav_test::check_index_keys(*db, *t, e.path().string(), tally);
+            if (t && t->tdef_page != 0) drav_test::check_index_keys(*db, *t, where, tally);
         }
     }
     std::printf("Access 97 files %d, indexes %d (not encodable %d), keys %ld; mismatched indexes %d, keys %ld\n",

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
 #include <QScreen>
 #include <QThread>
 #include <QWidget>
@@ -47,9 +49,22 @@ protected:
             {IDOK, ui_kind::default_button, L"OK", true},
             {IDCANCEL, ui_kind::button, L"Cancel", true},
         }});
+        // A page laid out as a form: labelled fields, a label that names the field after it,
+        // trailing buttons, boxes and a lone button.
+        ui_register_template({9020, L"", {
+            {30, ui_kind::edit, L"&Source:"},
+            {31, ui_kind::button, L"Browse...", true},
+            {32, ui_kind::password, L"A much longer label of a &password:"},
+            {33, ui_kind::label, L"&Destination T-SQL script path:"},
+            {34, ui_kind::edit, L""},
+            {35, ui_kind::check, L"&One"},
+            {36, ui_kind::check, L"&Two"},
+            {37, ui_kind::button, L"&Load Settings..."},
+        }});
     }
     void TearDown() override { ui_set_modal_hook(nullptr); }
 };
+
 
 class sample_dialog : public ui_dialog {
 public:
@@ -346,6 +361,94 @@ TEST_F(UiTest, ShortcutsMoveTheFocusEnterPressesTheDefaultButtonAndEscapeCancels
     keyboard::when_modal_shows([&](QWidget* w) { keyboard::press(w, Qt::Key_G, Qt::AltModifier); });
     d.reset_end();
     EXPECT_EQ(d.do_modal(), 26);
+}
+
+TEST_F(UiTest, FormsAlignTheirFieldsKeepButtonsAtTheirSizeAndBoxesFitTitleAndLines)
+{
+    struct form_page : ui_window {
+        form_page() : ui_window(9020) {}
+        void on_command(int id, int code) override
+        {
+            if (code == ui_changed)
+                changed.push_back(id);
+        }
+        std::vector<int> changed;
+    } page;
+    QWidget host;
+    page.create_widgets(&host);
+    host.resize(640, 480);
+    host.show();
+    host.layout()->activate();
+    QLabel* named = qobject_cast<QLabel*>(page.item(33));
+    ASSERT_NE(named, nullptr);
+    // Fields start in one column, their labels in the column before, each on one line.
+    EXPECT_EQ(page.item(30)->x(), page.item(32)->x());
+    EXPECT_EQ(page.item(30)->x(), page.item(34)->x());
+    EXPECT_LT(named->x() + named->width(), page.item(34)->x() + 1);
+    EXPECT_EQ(named->buddy(), page.item(34));
+    EXPECT_FALSE(named->wordWrap());
+    EXPECT_EQ(named->y(), page.item(34)->y() + (page.item(34)->height() - named->height()) / 2);
+    EXPECT_GT(page.item(31)->x(), page.item(30)->x() + page.item(30)->width() - 1);
+    // Buttons keep their natural width; the boxes stay together at the top.
+    EXPECT_EQ(page.item(37)->width(), page.item(37)->sizeHint().width());
+    EXPECT_LT(page.item(36)->y() - page.item(35)->y(), 2 * page.item(35)->height());
+    EXPECT_LT(page.item(37)->y() + page.item(37)->height(), 400);
+    // A field given the focus has its text selected, so typing replaces it.
+    page.set_text(30, L"/old/path.mdb");
+    page.focus(30);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(page.item(30))->selectedText(), QStringLiteral("/old/path.mdb"));
+    // Edits by the user are told to the window; the program's own are not.
+    page.set_text(34, L"x");
+    QTest::keyClicks(page.item(34), QStringLiteral("ab"));
+    EXPECT_EQ(page.changed, (std::vector<int>{34, 34}));
+    host.close();
+
+    keys_dialog d;
+    bool ok_default = false, cancel_default = false;
+    keyboard::when_modal_shows([&](QWidget* w) {
+        d.set_default_button(IDCANCEL);
+        ok_default = d.is_default_button(IDOK);
+        cancel_default = d.is_default_button(IDCANCEL);
+        keyboard::press(w, Qt::Key_Return);
+    });
+    EXPECT_EQ(d.do_modal(), IDCANCEL);
+    EXPECT_FALSE(ok_default);
+    EXPECT_TRUE(cancel_default);
+
+    // A message box is as wide as its longest line and its title: lines broken by hand stay
+    // as written.
+    const std::wstring text = L"The file does not comply with MS Access workgroup information\r\nfile format. Leave "
+                              L"all the fields empty on this wizard page if your\r\ndatabase is not protected.";
+    const std::wstring title = L"Veltrane 6.3 Error with a long title that the frame must show";
+    int box_width = 0, label_height = 0, line_height = 0, widest = 0, title_width = 0, screen_width = 0;
+    QString shown;
+    ui_set_modal_hook([&](ui_dialog& box) {
+        QLabel* label = nullptr;
+        for (QLabel* l : box.widget()->findChildren<QLabel*>())
+            if (l->text().contains(QStringLiteral("comply")))
+                label = l;
+        ASSERT_NE(label, nullptr);
+        const QFontMetrics fm(label->font());
+        for (const QString& line : label->text().split(QLatin1Char('\n')))
+            widest = std::max(widest, fm.horizontalAdvance(line));
+        line_height = fm.lineSpacing();
+        shown = label->text();
+        screen_width = box.widget()->screen()->availableGeometry().width();
+        box_width = box.widget()->width();
+        label_height = label->heightForWidth(label->minimumWidth());
+        title_width = QFontMetrics(box.widget()->font()).horizontalAdvance(QString::fromStdWString(title));
+        box.end_dialog(IDOK);
+    });
+    ui_message_box(text, title, MB_OK | MB_ICONERROR);
+    if (widest < screen_width / 2) {
+        EXPECT_GT(box_width, widest);
+        EXPECT_GT(box_width, title_width);
+        EXPECT_LE(label_height, 3 * line_height + 2);
+    } else {
+        // A screen too small for the lines: they flow as one paragraph within the screen.
+        EXPECT_LE(box_width, screen_width);
+        EXPECT_FALSE(shown.contains(QLatin1Char('\n')));
+    }
 }
 
 TEST_F(UiTest, YesNoBoxesAnswerToTheirLettersEnterAndEscape)
