@@ -157,9 +157,10 @@ std::unique_ptr<udb_recordset> mss_database::create_table(const std::wstring& na
     tk_log_write(2, "schema.size()=%d", static_cast<int>(schema.size()));
     if (open_mode & 0x01)
         throw tk_mail_assertion("mss_db", 440);
-    bool exists = is_table_exist(name);
+    const bool exists = is_table_exist(name);
+    const bool appending = (open_mode & 0x08) && exists;
     std::unique_ptr<udb_recordset> result;
-    if ((open_mode & 0x08) && exists) {
+    if (appending) {
         result = get_table(name, 8);
         appended_tables.push_back(name);
     } else if (exists) {
@@ -187,7 +188,11 @@ std::unique_ptr<udb_recordset> mss_database::create_table(const std::wstring& na
                        static_cast<int>(i), s[i]->name.c_str());
         tk_log_write(1, "src[%d].type=%d, dest[%d].type=%d", static_cast<int>(i), static_cast<int>(schema[i]->vartype),
                      static_cast<int>(i), static_cast<int>(s[i]->vartype));
-        s[i]->dw_reserved = schema[i]->dw_reserved;
+        // An existing pure date or time column keeps its kind, which the check of the source
+        // against the table needs: a value's time or date would be lost there.
+        const int kind = s[i]->dw_reserved & 3;
+        if (!(appending && s[i]->vartype == VT_DATE && (kind == 2 || kind == 3)))
+            s[i]->dw_reserved = schema[i]->dw_reserved;
     }
     tk_log_write(1, "mss_database::create_table - END");
     return result;

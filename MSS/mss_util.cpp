@@ -11,6 +11,7 @@
 #include "OLE/ole_date.h"
 #include "OLE/ole_guid.h"
 #include "OLE/ole_var.h"
+#include "TK/tk_errh.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
 #include "UDB/udb_db.h"
@@ -342,8 +343,10 @@ std::wstring mss_split_literal_open(bool national)
     return national ? L"(CAST(N'' AS NVARCHAR(MAX)) + N'" : L"(CAST('' AS VARCHAR(MAX)) + '";
 }
 
-ole_variant mssql_get_safe_variant(const ole_variant& v)
+ole_variant mssql_get_safe_variant(const ole_variant& v, bool* changed)
 {
+    bool dummy = false;
+    bool& out = changed ? *changed : dummy;
     tk_log_write(1, "mssql_get_safe_variant");
     tk_log_write(1, "ole_variant::get_type");
     const VARTYPE vt = v.get_type();
@@ -352,6 +355,7 @@ ole_variant mssql_get_safe_variant(const ole_variant& v)
         const std::wstring text = v.to_wstring();
         if (big_year_digits(text)) {
             tk_log_write_w(3, L"Date '%ls' is out of range", text.c_str());
+            out = true;
             return ole_variant(ole_date(std::wstring(L"9999-12-30")));
         }
     } else if (vt == VT_R8 || vt == VT_R4) {
@@ -359,6 +363,7 @@ ole_variant mssql_get_safe_variant(const ole_variant& v)
         if (std::isnan(d) || std::isinf(d)) {
             // The server has no such values; they are stored as NULL.
             tk_log_write(2, "Not a finite number, stored as NULL");
+            out = true;
             return ole_variant();
         }
         if (vt == VT_R8 && d != 0) {
@@ -370,8 +375,10 @@ ole_variant mssql_get_safe_variant(const ole_variant& v)
                 if (d <= -1.79e308) r = -1.79e308;
                 else if (d >= -2.23e-308) r = -2.23e-308;
             }
-            if (r != d)
+            if (r != d) {
+                out = true;
                 return ole_variant(r);
+            }
         }
     }
     tk_log_write(1, "mssql_get_safe_variant - DEFAULT");
@@ -450,7 +457,37 @@ std::wstring to_mssql_str(const std::wstring& text_in, VARTYPE vt, bool guid_col
     return mss_quote_string(text);
 }
 
+namespace {
+
+std::wstring field_literal(const udb_field* fld, const t_ftd* ftd, bool& changed);
+
+// A value as a report names it: its text, or a date beyond the calendar by its day number.
+std::wstring shown_value(const udb_field& fld)
+{
+    std::wstring text = fld.to_wstring();
+    if (text.empty() && fld.ole_variant::get_type() == VT_DATE) {
+        wchar_t days[40];
+        std::swprintf(days, 40, L"%.17g", fld.variant().date);
+        text = std::wstring(days) + L" days after 1899-12-30";
+    }
+    return text;
+}
+
+} // namespace
+
 std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
+{
+    bool changed = false;
+    std::wstring literal = field_literal(fld, ftd, changed);
+    if (changed)
+        error_handler::note_changed_value(L"the value " + shown_value(*fld) + L" of column '" + fld->name +
+                                          L"' does not fit the server and was written as " + literal);
+    return literal;
+}
+
+namespace {
+
+std::wstring field_literal(const udb_field* fld, const t_ftd* ftd, bool& changed)
 {
     tk_log_write(1, "mss_get_fld_append_str");
     if (!fld)
@@ -474,20 +511,25 @@ std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
     const VARTYPE own_vt = fld->ole_variant::get_type();
     std::wstring value_text;
     if (own_vt == VT_R8 || own_vt == VT_R4) {
-        value_text = mssql_get_safe_variant(*fld).to_wstring();
+        value_text = mssql_get_safe_variant(*fld, &changed).to_wstring();
     } else {
         value_text = fld->to_plain_wstring();
         // A date is changed only when its year has more than four digits, which shows in its
         // plain text as well as in the field's own.
         if (own_vt == VT_DATE && big_year_digits(value_text))
-            value_text = mssql_get_safe_variant(*fld).to_wstring();
+            value_text = mssql_get_safe_variant(*fld, &changed).to_wstring();
+        // A date beyond the calendar's range has no text: it is written as NULL.
+        if (own_vt == VT_DATE && value_text.empty())
+            changed = true;
     }
     const bool guid_column = ftd->dw_reserved == 1 && !mss_is_binary_vt(ftd->vartype) && ftd->vartype != VT_DATE;
     std::wstring literal = to_mssql_str(value_text, fvt, guid_column);
     tk_log_write_w(1, L"Got string after mssql_get_safe_variant: %ls", literal.c_str());
 
-    if (udb_custom_conversion::is_acceptable2(*fld))
+    if (udb_custom_conversion::is_acceptable2(*fld)) {
+        changed = false;   // the rule decides what is written
         return udb_custom_conversion::handle2(*fld);
+    }
 
     const bool null_case = fvt == VT_NULL || (fvt != VT_BSTR && literal == L"''");
     if (!null_case)
@@ -501,6 +543,8 @@ std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
     }
     return to_mssql_str(ftd->def_value.to_wstring(), ftd->vartype, ftd->dw_reserved == 1);
 }
+
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Names

@@ -40,13 +40,15 @@ bool mss_is_binary_vt(VARTYPE vt);
 std::wstring mss_get_native_type(const t_ftd& ftd);
 
 // A value brought into the ranges SQL Server accepts; NaN and infinities become NULL.
-ole_variant mssql_get_safe_variant(const ole_variant& v);
+// *changed (when given) is set when the value had to change.
+ole_variant mssql_get_safe_variant(const ole_variant& v, bool* changed = nullptr);
 
 // Literal for a value given by its text form and type. With guid_column set, a text
 // holding a GUID is written as the bare GUID.
 std::wstring to_mssql_str(const std::wstring& text, VARTYPE vt, bool guid_column = false);
 
-// Literal for one field value stored into the given destination column.
+// Literal for one field value stored into the given destination column. A value changed to fit
+// the server is noted with the error handler (error_handler::note_changed_value).
 std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd);
 
 // 'text' with embedded quotes doubled; prefix "N" gives a national literal. A text that

@@ -36,6 +36,27 @@ void error_handler::count_failure()
     }
 }
 
+void error_handler::note_changed_value(const std::wstring& text)
+{
+    if (error_handler* h = get()) {
+        tk_log_write_w(2, L"Value changed: %ls", text.c_str());
+        std::lock_guard<std::mutex> g(h->lock_);
+        h->changed_.push_back(text);
+        h->has_changed_.store(true);
+    }
+}
+
+std::vector<std::wstring> error_handler::take_changed_values()
+{
+    std::vector<std::wstring> out;
+    if (!has_changed_.load())
+        return out;
+    std::lock_guard<std::mutex> g(lock_);
+    out.swap(changed_);
+    has_changed_.store(false);
+    return out;
+}
+
 std::string error_handler::get_context() const
 {
     std::lock_guard<std::mutex> g(lock_);

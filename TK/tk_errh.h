@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "TK/tk_errco.h"
 #include "TK/tk_excep.h"
@@ -37,6 +38,12 @@ public:
     std::uint32_t failures() const { return failures_.load(); }
     void reset_failures() { failures_.store(0); }
 
+    // A value that a destination changed so that the server can hold it (a number clamped, a
+    // NaN written as NULL) is noted where it happens; the run reports the notes with the record
+    // they belong to (take_changed_values). Any thread; without a handler nothing is noted.
+    static void note_changed_value(const std::wstring& text);
+    std::vector<std::wstring> take_changed_values();
+
 protected:
     // The context and ": ", then the mapped text for the code or the exception's own text.
     std::string build_message(const tk_exception& e) const;
@@ -46,4 +53,6 @@ private:
     std::string context_;
     tk_error_converter texts_;
     std::atomic<std::uint32_t> failures_{0};
+    std::atomic<bool> has_changed_{false};
+    std::vector<std::wstring> changed_;
 };

@@ -54,6 +54,18 @@ std::wstring tk_rtrim(const std::wstring& text) { return rtrim_blanks(text); }
 std::string tk_trim(const std::string& text) { return trim_blanks(text); }
 std::wstring tk_trim(const std::wstring& text) { return trim_blanks(text); }
 
+std::wstring tk_enclose(const std::wstring& text, wchar_t open, wchar_t close)
+{
+    std::wstring r(1, open);
+    r.reserve(text.size() + 2);
+    for (wchar_t c : text) {
+        r += c;
+        if (c == close)
+            r += close;
+    }
+    return r + close;
+}
+
 std::wstring& tk_wstring::replace_all(std::wstring& text, const std::wstring& from, const std::wstring& to)
 {
     tk_log_write_w(1, L"tk_wstring::replace_all(%s,%s)", from.c_str(), to.c_str());

@@ -11,6 +11,9 @@ std::wstring tk_rtrim(const std::wstring& text);
 std::string tk_trim(const std::string& text);
 std::wstring tk_trim(const std::wstring& text);
 
+// The text between open and close, each close inside written twice (quoted names, braced values).
+std::wstring tk_enclose(const std::wstring& text, wchar_t open, wchar_t close);
+
 // Operations on wide strings.
 struct tk_wstring {
     // Replaces every occurrence of from by to, left to right, without

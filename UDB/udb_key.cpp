@@ -59,16 +59,7 @@ std::wstring decode(const std::wstring& s)
     return r;
 }
 
-std::wstring quote_name(const std::wstring& name)
-{
-    std::wstring r = L"\"";
-    for (wchar_t c : name) {
-        r += c;
-        if (c == L'"')
-            r += L'"';
-    }
-    return r + L"\"";
-}
+std::wstring quote_name(const std::wstring& name) { return tk_enclose(name, L'"', L'"'); }
 
 std::wstring quote_value(const std::wstring& value)
 {

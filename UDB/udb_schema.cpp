@@ -79,6 +79,14 @@ bool t_ftd::conform_to(const t_ftd& d) const
 {
     tk_log_write(1, "t_ftd::conform_to");
     tk_log_write(1, "that.type=%d", int(d.vartype));
+    // A pure date column takes only pure dates, a pure time column only pure times: anything
+    // else would lose its time or its date there.
+    const int dest_kind = d.dw_reserved & 3;
+    if (vartype == VT_DATE && d.vartype == VT_DATE && (dest_kind == 2 || dest_kind == 3) &&
+        (dw_reserved & 3) != dest_kind) {
+        tk_log_write(1, "Date and time kinds differ");
+        return false;
+    }
     if (*this == d) {
         tk_log_write(1, "Src and dest columns are identical");
         return true;

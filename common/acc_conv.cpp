@@ -112,8 +112,10 @@ void dravlen_convertor::run()
     finished = false;
     outcome_ = run_outcome::failed;   // until the run says otherwise
     script_end_ = mss_script_end::none;
-    if (error_handler* h = error_handler::get())
+    if (error_handler* h = error_handler::get()) {
         h->reset_failures();
+        h->take_changed_values();   // none of them belongs to this run
+    }
     if (!open_run_log()) {
         outcome_ = settle_outcome(run_outcome::failed);
         return;
@@ -257,6 +259,7 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
         try {
             udb_record* record = src.get_item();
             dst.append_record(*record);
+            report_changed_values(name);
         } catch (const odb_exception& e) {
             // A statement cancelled by the stop request is no refused row.
             if (stop_requested())
@@ -264,6 +267,7 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
             if (e.connection_lost())
                 throw mss_connection_lost_exception(e, name, current_record + 1);
             error_handler& h = error_handler::ref();
+            h.take_changed_values();   // the row is not stored: its report says so
             error_handler::count_failure();
             h.set_record_context(name, current_record + 1);
             h.handle(e, false);
@@ -272,6 +276,37 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
         ++current_record;
     }
     dst.flush();
+    check_rows_read(src, name);
+}
+
+// Values the destination changed to fit the server are reported one by one with their record,
+// as errors that let the run go on: the value stored is not the one read.
+void dravlen_convertor::report_changed_values(const std::wstring& name)
+{
+    error_handler& h = error_handler::ref();
+    for (const std::wstring& text : h.take_changed_values()) {
+        error_handler::count_failure();
+        h.set_record_context(name, current_record + 1);
+        h.handle(tk_exception(text, 0), false);
+    }
+}
+
+// A table whose file declares more rows than could be read has lost rows on the way (a damaged
+// page); a declared count below the rows read is only stale.
+void dravlen_convertor::check_rows_read(const udb_recordset& src, const std::wstring& name)
+{
+    const std::uint64_t read = current_record, declared = records_in_table;
+    if (src.is_query() || read >= declared)
+        return;
+    tk_log_write_w(3, L"Table %ls: %llu of %llu records read", name.c_str(), static_cast<unsigned long long>(read),
+                   static_cast<unsigned long long>(declared));
+    error_handler& h = error_handler::ref();
+    error_handler::count_failure();
+    h.set_context(name);
+    h.handle(tk_exception("The source file declares " + std::to_string(declared) + " records; " +
+                              std::to_string(read) + " could be read.",
+                          0),
+             false);
 }
 
 void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,

@@ -156,6 +156,8 @@ private:
     void move_table(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
                     const std::wstring& name, const std::wstring& sql);
     void copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name);
+    void report_changed_values(const std::wstring& name);
+    void check_rows_read(const udb_recordset& src, const std::wstring& name);
 
     bool console_;
     run_frontend* frontend_ = nullptr;

@@ -1,5 +1,6 @@
 #include "dao/dao_db.h"
 
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <cwctype>
@@ -85,6 +86,35 @@ std::wstring column_text(DAOFields* fields, int i)
     ole_variant value = column_value(fields, i);
     return value.is_null() || value.is_empty() ? std::wstring() : variant_text(value.variant());
 }
+
+// For each pure date (pure time) column, whether a row of rs (its columns in that order) holds a
+// time (a date other than day 0) that such a column would drop.
+std::vector<bool> beyond_kind(DAORecordset* rs, const std::vector<t_ftd*>& columns)
+{
+    std::vector<bool> beyond(columns.size(), false);
+    std::size_t left = columns.size();
+    VARIANT_BOOL eof = VARIANT_FALSE;
+    for (dao_call(rs->get_EOF(&eof)); !eof && left; dao_call(rs->get_EOF(&eof))) {
+        ole_com_ptr<DAOFields> fields;
+        dao_call(rs->get_Fields(&fields), fields);
+        for (std::size_t j = 0; j < columns.size(); ++j) {
+            const ole_variant value = column_value(fields.get(), static_cast<int>(j));
+            if (beyond[j] || value.get_type() != VT_DATE)
+                continue;
+            const double day = value.variant().date, whole = std::trunc(day);
+            const bool date_only = (columns[j]->dw_reserved & 3) == 2;
+            if (date_only ? day != whole : whole != 0) {
+                beyond[j] = true;
+                --left;
+            }
+        }
+        dao_call(rs->MoveNext());
+    }
+    return beyond;
+}
+
+// A table name in brackets; a "]" of the name is written twice.
+std::wstring bracketed_name(const std::wstring& name) { return tk_enclose(name, L'[', L']'); }
 
 } // namespace
 
@@ -472,21 +502,47 @@ std::unique_ptr<udb_recordset> dao_database::get_table(const std::wstring& name,
                  rs);
         return std::make_unique<dao_recordset>(this, name, rs.get(), table.get());
     }
-    // Inside the brackets a "]" of the name is written twice.
-    std::wstring bracketed = L"[";
-    for (wchar_t c : name) {
-        bracketed += c;
-        if (c == L']')
-            bracketed += L']';
-    }
-    ole_com_ptr<_DAOQueryDef> query = temp_query(L"SELECT * FROM " + bracketed + L"]");
+    ole_com_ptr<_DAOQueryDef> query = temp_query(L"SELECT * FROM " + bracketed_name(name));
     tk_log_write(1, "Right after src->CreateQueryDef");
     ole_com_ptr<DAORecordset> rs;
     dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset),
                                   dao_var_int((flag & 1) ? dbReadOnly : dbAppendOnly),
                                   dao_var_missing(), &rs),
              rs);
-    return std::make_unique<dao_recordset>(this, name, rs.get(), table.get());
+    auto recordset = std::make_unique<dao_recordset>(this, name, rs.get(), table.get());
+    widen_date_columns(*recordset);
+    return recordset;
+}
+
+// A column formatted as a date becomes a date column (a time-formatted one a time column) only
+// while none of its values has a time (a date) that such a column would drop; otherwise it stays
+// a column of date and time.
+void dao_database::widen_date_columns(udb_recordset& table)
+{
+    udb_schema& schema = table.get_schema();
+    std::vector<t_ftd*> columns;
+    std::wstring list;
+    for (std::size_t i = 0; i < schema.size(); ++i) {
+        t_ftd* c = schema[i];
+        const int kind = c->dw_reserved & 3;
+        if (c->vartype != VT_DATE || (kind != 2 && kind != 3))
+            continue;
+        list += (columns.empty() ? L"" : L", ") + bracketed_name(c->name);
+        columns.push_back(c);
+    }
+    if (columns.empty())
+        return;
+    ole_com_ptr<_DAOQueryDef> query = temp_query(L"SELECT " + list + L" FROM " + bracketed_name(table.get_name()));
+    ole_com_ptr<DAORecordset> rs;
+    dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset), dao_var_int(dbReadOnly), dao_var_missing(), &rs), rs);
+    const std::vector<bool> widen = beyond_kind(rs.get(), columns);
+    rs->Close();
+    for (std::size_t j = 0; j < columns.size(); ++j) {
+        if (!widen[j])
+            continue;
+        tk_log_write_w(2, L"Column '%ls' holds date and time: kept as date and time", columns[j]->name.c_str());
+        columns[j]->dw_reserved = (columns[j]->dw_reserved & ~3) | 1;
+    }
 }
 
 std::unique_ptr<udb_recordset> dao_database::get_query(const std::wstring& name,

@@ -87,6 +87,7 @@ private:
     void init_views();
     void init_fkeys();
     ole_com_ptr<_DAOQueryDef> temp_query(const std::wstring& sql);
+    void widen_date_columns(udb_recordset& table);
 
     ole_com_ptr<DAODatabase> m_db;
     ole_com_ptr<DAOQueryDefs> m_queries;

@@ -41,13 +41,7 @@ std::wstring connect_text_value(const std::wstring& v)
 {
     if (v.find(L';') == std::wstring::npos && (v.empty() || v.front() != L'{'))
         return v;
-    std::wstring r = L"{";
-    for (wchar_t c : v) {
-        r += c;
-        if (c == L'}')
-            r += L'}';
-    }
-    return r + L"}";
+    return tk_enclose(v, L'{', L'}');
 }
 
 } // namespace

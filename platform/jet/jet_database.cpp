@@ -56,13 +56,18 @@ void database::read_catalogue()
     row_cursor cur(file_, def);
     while (cur.next()) {
         catalog_entry e;
+        // A number column that holds anything but a number (or nothing) is a damaged catalogue.
         auto num = [&](int col) -> std::int64_t {
             if (col < 0) return 0;
             const value& v = cur[static_cast<std::size_t>(col)];
             switch (v.type()) {
             case value::byte_k: case value::int16_k: case value::int32_k: case value::int64_k: case value::boolean_k:
                 return v.to_int64();
-            default: return 0;
+            case value::null_k: return 0;
+            default:
+                file_->corrupt("the catalogue (MSysObjects) column '" +
+                               win_utf8_from_wide(def->columns[static_cast<std::size_t>(col)].name) +
+                               "' does not hold integers");
             }
         };
         auto text = [&](int col) { return col < 0 ? std::wstring() : text_or_empty(cur[static_cast<std::size_t>(col)]); };
@@ -93,9 +98,15 @@ void database::read_catalogue()
         }
         catalogue_.push_back(std::move(e));
     }
+    // Rows the catalogue's own definition counts and that cannot be read are objects lost: a
+    // stored count below the rows read is only stale.
+    if (catalogue_.size() < def->header_row_count)
+        file_->corrupt("the catalogue (MSysObjects) declares " + std::to_string(def->header_row_count) +
+                       " objects and " + std::to_string(catalogue_.size()) + " could be read");
     // Tables hang below the "Tables" container, itself a child of the root (0x0F000000).
     for (const auto& e : catalogue_)
         if (e.parent_id == 0x0F000000 && e.name == L"Tables") tables_parent_ = e.id;
+    if (tables_parent_ == -1) file_->corrupt("the catalogue (MSysObjects) has no Tables container");
 }
 
 std::vector<const catalog_entry*> database::tables(bool include_system) const

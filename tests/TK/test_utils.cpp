@@ -29,6 +29,11 @@ TEST(TkWstring, ReplaceAllDoesNotRescan)
     EXPECT_EQ(L"abc", tk_wstring::replace_all(same, L"", L"x"));
     std::wstring gone = L"]]]";
     EXPECT_EQ(L"", tk_wstring::replace_all(gone, L"]", L""));
+
+    // Enclosing doubles only the closing character inside.
+    EXPECT_EQ(L"[a]][b]", tk_enclose(L"a][b", L'[', L']'));
+    EXPECT_EQ(L"\"say \"\"hi\"\"\"", tk_enclose(L"say \"hi\"", L'"', L'"'));
+    EXPECT_EQ(L"{}", tk_enclose(L"", L'{', L'}'));
 }
 
 TEST(TkConvert, RoundTripsThroughAnsiAndUtf8)

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,6 +24,9 @@
 #include "tests/support/protected.h"
 #include "tests/support/testdata.h"
 #include "tests/support/scratch.h"
+#include "tests/support/writer_tables.h"
+#include "platform/jet/jet_database.h"
+#include "platform/jet/jet_file.h"
 
 namespace fs = std::filesystem;
 
@@ -201,6 +205,233 @@ TEST_F(Dravcli, ConvertsTheSampleOfTheReadme)
     EXPECT_NE(script.find("CREATE TABLE [dbo].[Products]"), std::string::npos);
     EXPECT_NE(script.find("N'\xCE\x94\xCE\xB7\xCE\xBC"), std::string::npos); // Greek text kept
     EXPECT_NE(script.find("ALTER TABLE [dbo].[OrderLines] ADD PRIMARY KEY([OrderID], [Line])"), std::string::npos);
+}
+
+namespace {
+
+// A file of our writer as its pages, to damage them the way a failing disk or a bad copy does.
+struct page_image {
+    explicit page_image(const fs::path& p) : bytes(read_all(p)), page(bytes[20] == 0 ? 2048 : 4096) {}
+    std::uint32_t u32(std::size_t at) const
+    {
+        return static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8 |
+               static_cast<std::uint8_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
+    }
+    // The data pages that name `tdef` as their table.
+    std::vector<std::uint32_t> data_pages(std::uint32_t tdef) const
+    {
+        std::vector<std::uint32_t> out;
+        for (std::uint32_t p = 1; p < bytes.size() / page; ++p)
+            if (bytes[p * page] == 1 && u32(p * page + 4) == tdef)
+                out.push_back(p);
+        return out;
+    }
+    char& at(std::uint32_t p, std::size_t offset) { return bytes[p * page + offset]; }
+    void save(const fs::path& p) const { std::ofstream(p, std::ios::binary) << bytes; }
+
+    std::string bytes;
+    std::size_t page;
+};
+
+// A Jet4 file of one keyed table "T" with `rows` rows of text.
+void write_text_table(const fs::path& path, int rows)
+{
+    auto w = drav_test::new_keyed_table(path.string(), jet::file_format::jet4, L"T",
+                                        {drav_test::counter_id(), drav_test::col(L"Name", jet::column_type::text, 50)});
+    for (int i = 0; i < rows; ++i) {
+        std::vector<jet::value> row{jet::value(), jet::value(L"row number " + std::to_wstring(i))};
+        w->append(L"T", row);
+    }
+    w->flush();
+}
+
+jet::column_spec formatted_date(const wchar_t* name, const wchar_t* format)
+{
+    auto c = drav_test::col(name, jet::column_type::datetime);
+    jet::property p;
+    p.name = L"Format";
+    p.type = jet::column_type::text;
+    p.data = jet::value(std::wstring(format));
+    c.properties.items.push_back(p);
+    return c;
+}
+
+} // namespace
+
+// A catalogue that cannot be read whole is an error naming the file, never an empty database.
+TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
+{
+    write_text_table(dir / "whole.mdb", 3);
+    run_result r = run({"--src=whole.mdb", "--dest=out.sql", "--script"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("(1 tables)"), std::string::npos) << r.out;
+
+    const page_image whole(dir / "whole.mdb");
+    const std::vector<std::uint32_t> catalogue = whole.data_pages(2);
+    ASSERT_FALSE(catalogue.empty());
+
+    // Its data page zeroed: the usage map still names it, the rows are gone.
+    page_image zeroed = whole;
+    for (std::size_t i = 0; i < zeroed.page; ++i)
+        zeroed.at(catalogue.front(), i) = 0;
+    zeroed.save(dir / "zeroed.mdb");
+    r = run({"--src=zeroed.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_EQ(r.out.find("(0 tables)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("zeroed.mdb"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the catalogue (MSysObjects) declares "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Internal error"), std::string::npos) << r.out;
+
+    // Without the container that the tables hang below, no table can be told from another object.
+    page_image renamed = whole;
+    const std::string tables("T\0a\0b\0l\0e\0s\0", 12);
+    const std::size_t name_at = renamed.bytes.find(tables, catalogue.front() * renamed.page);
+    ASSERT_LT(name_at, (catalogue.front() + 1) * renamed.page);
+    renamed.bytes[name_at + 10] = 'x';
+    renamed.save(dir / "renamed.mdb");
+    r = run({"--src=renamed.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("the catalogue (MSysObjects) has no Tables container"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("renamed.mdb"), std::string::npos) << r.out;
+
+    // The type byte of its Id column says text: the numbers are unreadable, not 0.
+    auto db = jet::database::open((dir / "whole.mdb").string(), L"");
+    auto def = db->table(L"MSysObjects");
+    const jet::format_layout& L = jet::layout_for(jet::file_format::jet4);
+    const std::size_t cols_at = L.tdef_blocks_at + L.real_idx_count_size * whole.u32(2 * whole.page + L.tdef_real_idx_at);
+    std::size_t id_at = 0;
+    for (const auto& c : def->columns) {
+        const std::size_t d = 2 * whole.page + cols_at + L.column_def_size * c.position;
+        ASSERT_EQ(static_cast<std::uint8_t>(whole.bytes[d]), c.raw_type) << "column layout";
+        if (c.name == L"Id")
+            id_at = d;
+    }
+    ASSERT_NE(id_at, 0u);
+    page_image retyped = whole;
+    retyped.bytes[id_at] = static_cast<char>(jet::column_type::text);
+    retyped.save(dir / "retyped.mdb");
+    r = run({"--src=retyped.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("retyped.mdb"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the catalogue (MSysObjects) column 'Id' does not hold integers"), std::string::npos) << r.out;
+}
+
+// A table whose usage map names a page that is no longer its own loses those rows: the file's own
+// count says how many, the run names the table and ends in failure, the other rows are kept.
+TEST_F(Dravcli, RowsThatCannotBeReadAreCountedAgainstTheTableDefinition)
+{
+    write_text_table(dir / "whole.mdb", 3000);
+    page_image image(dir / "whole.mdb");
+    auto db = jet::database::open((dir / "whole.mdb").string(), L"");
+    const std::vector<std::uint32_t> pages = image.data_pages(db->find(L"T")->tdef_page());
+    ASSERT_GT(pages.size(), 3u);
+    const std::uint32_t lost = pages[pages.size() / 2];
+    const std::uint16_t on_page = static_cast<std::uint8_t>(image.at(lost, 12)) | static_cast<std::uint8_t>(image.at(lost, 13)) << 8;
+    ASSERT_GT(on_page, 0u);
+    for (std::size_t i = 4; i < 8; ++i)
+        image.at(lost, i) = '\x7F';   // now the page of no table
+    image.save(dir / "lost.mdb");
+
+    run_result r = run({"--src=lost.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Converting table T(3000 records)"), std::string::npos) << r.out;
+    const std::string read = std::to_string(3000 - on_page);
+    EXPECT_NE(r.out.find("Error:\nT: The source file declares 3000 records; " + read + " could be read.\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("There were some errors while converting the database."), std::string::npos) << r.err;
+    const std::string script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("N'row number 0'"), std::string::npos);
+    EXPECT_NE(script.find("N'row number 2999'"), std::string::npos);
+    EXPECT_NE(script.find("ADD PRIMARY KEY"), std::string::npos);   // the table is finished
+
+    // The whole file converts without a word.
+    r = run({"--src=whole.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("Error:"), std::string::npos) << r.out;
+}
+
+// A column formatted as a date (or a time) keeps the server's narrower type only while no value
+// has a part that type drops.
+TEST_F(Dravcli, DateFormattedColumnsHoldingTimesStayDateAndTime)
+{
+    const double day = 45352;   // 2024-03-01
+    {
+        auto w = drav_test::new_keyed_table((dir / "times.mdb").string(), jet::file_format::jet4, L"Orders",
+                                            {drav_test::counter_id(), formatted_date(L"Ordered", L"Short Date"),
+                                             formatted_date(L"Shipped", L"Long Date"),
+                                             formatted_date(L"Starts", L"Long Time"),
+                                             formatted_date(L"Stamp", L"Medium Time")});
+        auto date = [](double d) { return jet::value(jet::date_time{d}); };
+        std::vector<jet::value> row{jet::value(), date(day), date(day + 1), date(0.25), date(0.75)};
+        w->append(L"Orders", row);
+        row = {jet::value(), date(day + 0.4375), date(day + 2), date(0.5), date(day + 0.5)};
+        w->append(L"Orders", row);
+        row = {jet::value(), jet::value(), jet::value(), jet::value(), jet::value()};
+        w->append(L"Orders", row);
+        w->flush();
+    }
+    run_result r = run({"--src=times.mdb", "--dest=out.sql", "--script"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const std::string script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("[Ordered] DATETIME2"), std::string::npos) << script;
+    EXPECT_NE(script.find("[Shipped] DATE"), std::string::npos) << script;
+    EXPECT_EQ(script.find("[Shipped] DATETIME2"), std::string::npos) << script;
+    EXPECT_NE(script.find("[Starts] TIME"), std::string::npos) << script;
+    EXPECT_NE(script.find("[Stamp] DATETIME2"), std::string::npos) << script;
+    EXPECT_NE(script.find("'2024-03-01 10:30:00"), std::string::npos) << script;
+}
+
+// NaN, infinities and doubles beyond the server's range are stored as the server can hold them,
+// and each is reported with its table, column and record; the run goes on and ends in failure.
+TEST_F(Dravcli, ValuesChangedToFitTheServerAreReported)
+{
+    {
+        auto w = drav_test::new_keyed_table((dir / "numbers.mdb").string(), jet::file_format::jet4, L"N",
+                                            {drav_test::counter_id(), drav_test::col(L"X", jet::column_type::double_),
+                                             drav_test::col(L"S", jet::column_type::single),
+                                             drav_test::col(L"W", jet::column_type::datetime)});
+        using num = std::numeric_limits<double>;
+        const double values[] = {1.5, num::quiet_NaN(), num::infinity(), -num::infinity(), 1e-310, num::max(), -2.2e-308};
+        const jet::value day(jet::date_time{45352.5});
+        for (double v : values) {
+            std::vector<jet::value> row{jet::value(), jet::value(v), jet::value(2.5f), day};
+            w->append(L"N", row);
+        }
+        std::vector<jet::value> row{jet::value(), jet::value(0.0), jet::value(std::numeric_limits<float>::quiet_NaN()), day};
+        w->append(L"N", row);
+        // A date past 9999-12-31, which no calendar of the server holds.
+        row = {jet::value(), jet::value(0.0), jet::value(2.5f), jet::value(jet::date_time{2958466.5})};
+        w->append(L"N", row);
+        w->flush();
+    }
+    run_result r = run({"--src=numbers.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_EQ(r.out.find("N, record #1:"), std::string::npos) << r.out;
+    for (int record = 2; record <= 9; ++record)
+        EXPECT_NE(r.out.find("Error:\nN, record #" + std::to_string(record) + ": the value "), std::string::npos)
+            << record << "\n" << r.out;
+    EXPECT_NE(r.out.find("of column 'X' does not fit the server and was written as NULL"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("of column 'S' does not fit the server and was written as NULL"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("e-311 of column 'X' does not fit the server and was written as 2.2300000000000001e-308"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the value 1.7976931348623157e+308 of column 'X' does not fit the server and was written as "
+                         "1.7900000000000000e+308"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("was written as -2.2300000000000001e-308"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("N, record #9: the value 2958466.5 days after 1899-12-30 of column 'W' does not fit the "
+                         "server and was written as NULL"),
+              std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("N, record #10"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("There were some errors while converting the database."), std::string::npos) << r.err;
+    // Every row is in the script, with the values the reports name.
+    const std::string script = read_all(dir / "out.sql");
+    std::size_t rows = 0;
+    for (std::size_t at = script.find("INSERT INTO"); at != std::string::npos; at = script.find("INSERT INTO", at + 1))
+        ++rows;
+    EXPECT_GE(rows, 1u);
+    EXPECT_NE(script.find("2.2300000000000001e-308"), std::string::npos);
+    EXPECT_NE(script.find("1.7900000000000000e+308"), std::string::npos);
 }
 
 TEST_F(Dravcli, AScriptNamedThroughALinkIsWrittenThroughItAndTheLinkStays)

@@ -18,6 +18,7 @@
 #include "tests/support/live_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
+#include "tests/support/writer_tables.h"
 
 namespace fs = std::filesystem;
 
@@ -206,6 +207,59 @@ TEST_F(DravcliLive, CheckingRefusesATableWhoseColumnCannotHoldTheSourceValues)
     EXPECT_EQ(out.find("Table1, record #"), std::string::npos) << out;
     EXPECT_EQ(rows("Table1"), 1) << out;
     EXPECT_EQ(rows("Table2"), 0) << out;
+}
+
+// A date-formatted column whose values hold times becomes DATETIME2 on the server too, and keeps
+// them (a time-formatted one holding dates as well); an existing pure date or pure time column
+// refuses such a column in the check mode, and the run says so.
+TEST_F(DravcliLive, DateFormattedColumnsHoldingTimesKeepThemOnTheServer)
+{
+    const std::string src = (scratch.path() / "times.mdb").string();
+    {
+        auto format = [](const wchar_t* name, const wchar_t* text) {
+            auto c = drav_test::col(name, jet::column_type::datetime);
+            jet::property p;
+            p.name = L"Format";
+            p.data = jet::value(std::wstring(text));
+            c.properties.items.push_back(p);
+            return c;
+        };
+        auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Orders",
+                                            {drav_test::counter_id(), format(L"Ordered", L"Short Date"),
+                                             format(L"Shipped", L"Short Date"), format(L"Starts", L"Long Time"),
+                                             format(L"Stamp", L"Medium Time")});
+        auto date = [](double d) { return jet::value(jet::date_time{d}); };
+        std::vector<jet::value> row{jet::value(), date(45352.4375), date(45353), date(0.25), date(45354.5)};
+        w->append(L"Orders", row);
+        w->flush();
+    }
+    const auto [code, out] = convert(src, 0);
+    EXPECT_EQ(code, 0) << out;
+    const std::string types = sql(db, "SELECT CAST(COLUMN_NAME + ':' + DATA_TYPE AS varchar(60)) FROM "
+                                      "INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'Orders'");
+    for (const char* want : {"Ordered:datetime2", "Shipped:date ", "Starts:time", "Stamp:datetime2"})
+        EXPECT_NE(types.find(want), std::string::npos) << want << "\n" << types;
+    const std::string kept =
+        "SELECT CAST(CONVERT(varchar(19), Ordered, 120) + ' ' + CONVERT(varchar(19), Stamp, 120) AS varchar(40)) FROM Orders";
+    EXPECT_NE(sql(db, kept).find("2024-03-01 10:30:00 2024-03-03 12:00:00"), std::string::npos) << sql(db, kept);
+
+    // Mode 3 into a table whose column is a pure date, or a pure time: refused, nothing appended.
+    for (const char* columns : {"Ordered date, Shipped date, Starts time, Stamp datetime2",
+                                "Ordered datetime2, Shipped date, Starts time, Stamp time"}) {
+        sql(db, "DROP TABLE Orders");
+        sql(db, std::string("CREATE TABLE Orders (ID int, ") + columns + ")");
+        const auto [refused, why] = convert(src, 3);
+        EXPECT_NE(refused, 0) << columns << "\n" << why;
+        EXPECT_NE(why.find("Orders: The structure of data source does not conform to the destination table."),
+                  std::string::npos) << columns << "\n" << why;
+        EXPECT_EQ(rows("Orders"), 0) << columns << "\n" << why;
+    }
+    // Into a table of dates and times it conforms and the times arrive.
+    sql(db, "DROP TABLE Orders");
+    sql(db, "CREATE TABLE Orders (ID int, Ordered datetime2, Shipped date, Starts time, Stamp datetime2)");
+    const auto [merged, said] = convert(src, 3);
+    EXPECT_EQ(merged, 0) << said;
+    EXPECT_NE(sql(db, kept).find("2024-03-01 10:30:00 2024-03-03 12:00:00"), std::string::npos) << sql(db, kept);
 }
 
 // Braces, separators and blanks in a login's name and password must reach the server as typed,

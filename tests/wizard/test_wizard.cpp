@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,7 @@
 #include "tests/support/protected.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
+#include "tests/support/writer_tables.h"
 #include "wizard/qel_entry.h"
 #include "wizard/qel_shel.h"
 
@@ -668,6 +670,61 @@ TEST_F(WizardTest, RunErrorsAreListedOnTheFinishPageAndTheRunGoesOn)
     std::stringstream text;
     text << in.rdbuf();
     EXPECT_NE(text.str().find("CREATE TABLE"), std::string::npos);   // the table after the error
+}
+
+} // namespace
+
+namespace {
+
+// A value changed so that the server can hold it is a recoverable error of its record: the dialog
+// names it, the run goes on, the finish page lists it and the run ends in failure.
+TEST_F(WizardTest, ValuesChangedToFitTheServerAreShownAndTheRunGoesOn)
+{
+    const fs::path mdb = tmp / "numbers.mdb";
+    {
+        auto w = drav_test::new_keyed_table(mdb.string(), jet::file_format::jet4, L"N",
+                                            {drav_test::counter_id(), drav_test::col(L"X", jet::column_type::double_)});
+        for (double v : {1.5, std::nan(""), 1e-310}) {
+            std::vector<jet::value> row{jet::value(), jet::value(v)};
+            w->append(L"N", row);
+        }
+        w->flush();
+    }
+    const fs::path script = tmp / "numbers.sql";
+    const fs::path profile = tmp / "numbers.qel";
+    {
+        gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
+        dravlen_convertor c(false);
+        c.direct = false;
+        c.source = mdb.wstring();
+        c.destination = script.wstring();
+        c.selected_queries = {{L"N", L""}};
+        ASSERT_TRUE(c.store_profile_file(profile.wstring()));
+    }
+    std::vector<std::wstring> dialogs;
+    answer = [&](ui_dialog& d) {
+        if (d.template_id() == 115) {
+            dialogs.push_back(static_cast<dlg_error_continue&>(d).message());
+            d.press(2);   // Continue
+        } else if (auto* m = dynamic_cast<ui_message_dialog*>(&d)) {
+            m->press(IDOK);
+        }
+    };
+    std::wstring lines;
+    const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
+        shell.create();
+        ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
+        lines = shell.active_page()->get_text(1016, 0);
+        shell.press_finish();
+        return shell.result();
+    });
+    EXPECT_EQ(rc, -1);
+    ASSERT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(dialogs[0], L"N, record #2: the value nan of column 'X' does not fit the server and was written as NULL");
+    EXPECT_EQ(dialogs[1].rfind(L"N, record #3: the value 9.9999999999999694e-311 of column 'X'", 0), 0u)
+        << tk_to_string(dialogs[1]);
+    EXPECT_NE(lines.find(L"N, record #2: the value nan"), std::wstring::npos) << tk_to_string(lines);
+    EXPECT_NE(drav_test::read_file(script).find("2.2300000000000001e-308"), std::string::npos);   // the row went on
 }
 
 } // namespace
