@@ -12,16 +12,11 @@
 #include "TK/tk_errh.h"
 #include "platform/oledb/oledb.h"
 #include "platform/oledb/oledb_impl.h"
+#include "tests/support/recording_handler.h"
 
 namespace mss_fake {
 
-// Keeps every report instead of showing it.
-class recording_handler : public error_handler {
-public:
-    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
-    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
-    std::vector<std::string> messages;
-};
+using drav_test::recording_handler;
 
 // One scripted result: columns and rows of text, or a failure.
 struct result {

@@ -17,26 +17,14 @@
 #include "UDB/udb_prof.h"
 #include "common/acc_conv.h"
 #include "tests/support/scratch.h"
+#include "tests/support/recording_handler.h"
 #include "tests/support/testdata.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Keeps every report instead of showing or ending anything.
-class recording_handler : public error_handler {
-public:
-    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
-    void handle(const tk_exception& e, bool is_final) override
-    {
-        messages.push_back(build_message(e));
-        levels.push_back(e.level());
-        finals.push_back(is_final);
-    }
-    std::vector<std::string> messages;
-    std::vector<int> levels;
-    std::vector<bool> finals;
-};
+using drav_test::recording_handler;
 
 class recording_frontend : public run_frontend {
 public:

@@ -29,6 +29,7 @@
 #include "common/acc_conv.h"
 #include "tests/common/fidelity_compare.h"
 #include "tests/support/complex_expected.h"
+#include "tests/support/run_observers.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
 
@@ -39,25 +40,8 @@ namespace {
 
 using namespace fidelity;
 
-// Keeps every report instead of showing anything.
-class quiet_handler : public error_handler {
-public:
-    quiet_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
-    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
-    std::vector<std::string> messages;
-};
-
-class quiet_frontend : public run_frontend {
-public:
-    void start_timer() override {}
-    void database_started(const std::wstring&, std::uint32_t) override {}
-    void table_missing(const std::wstring&) override {}
-    void table_started(const std::wstring&, std::uint64_t) override {}
-    void engine_required() override {}
-    void unexpected(const std::exception&) override {}
-    void run_failed() override {}
-};
-
+using drav_test::quiet_frontend;
+using drav_test::recording_handler;
 
 // What a script says about one table: column types and the rows of its INSERT statements.
 struct script_table {
@@ -332,7 +316,7 @@ protected:
     drav_test::scratch_dir scratch{"fid"};
     const fs::path& dir = scratch.path();
     tk_logger logger{nullptr, false, 3, false};
-    quiet_handler handler;
+    recording_handler handler;
     quiet_frontend frontend;
 };
 

@@ -6,17 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "TK/tk_errh.h"
 #include "common/acc_conv.h"
+#include "tests/support/recording_handler.h"
 
 namespace drav_test {
-
-class recording_handler : public error_handler {
-public:
-    recording_handler() : error_handler(tk_sql_error_count, tk_sql_error_table) {}
-    void handle(const tk_exception& e, bool) override { messages.push_back(build_message(e)); }
-    std::vector<std::string> messages;
-};
 
 class quiet_frontend : public run_frontend {
 public:
