@@ -916,6 +916,10 @@ bool mss_table::insert_long_row(const std::wstring& values, const std::vector<od
 
 void mss_table::end_if_lost(const odb_exception& e, std::uint64_t row) const
 {
+    // A cancelled statement (a stop request) goes to the caller as it is: neither its rows nor
+    // those after them are refused, and none is sent again.
+    if (e.cancelled())
+        throw e;
     if (!e.connection_lost())
         return;
     std::wstring table, owner;

@@ -94,7 +94,8 @@ private:
     // Runs a statement; false (and a log line) when the server refuses it. A lost connection
     // ends the table at once, as lost at the given row.
     bool try_run(const std::wstring& sql, const char* what, std::uint64_t first_row);
-    // Raises the run-ending error when the connection is gone (lost at the given row).
+    // Raises the run-ending error when the connection is gone (lost at the given row), and passes
+    // a cancelled statement on as it is.
     void end_if_lost(const odb_exception& e, std::uint64_t row) const;
     void bind_field(udb_record& record, std::size_t i);
     void run(const std::wstring& sql);

@@ -93,6 +93,7 @@ void odb_exception::extract_from_records2(IUnknown* unk, int flag)
             native_error = native;
             std::wstring wstate = take_bstr(state);
             lost = lost || wstate.rfind(L"08", 0) == 0;
+            was_cancelled = was_cancelled || wstate == L"HY008";
             tk_log_write(2, "SQLSTATE:\t%s", tk_to_string(wstate).c_str());
             tk_log_write(2, "Native Error:\t%ld", static_cast<long>(native));
         }

@@ -22,6 +22,8 @@ public:
     // The connection to the server is gone (SQLSTATE class 08, or the driver's communication-link
     // failure): nothing more can reach the server on it.
     bool connection_lost() const noexcept { return lost; }
+    // The statement was cancelled (SQLSTATE HY008): the row it carried was not refused.
+    bool cancelled() const noexcept { return was_cancelled; }
 
     // The descriptions of the thread's current error records, one per line.
     static std::wstring GetErrorString();
@@ -43,6 +45,7 @@ private:
     std::wstring source;
     std::int32_t native_error = 0;
     bool lost = false;
+    bool was_cancelled = false;
 };
 
 // The connection to the server went away during a run: the run ends at once. The message names

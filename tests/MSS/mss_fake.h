@@ -24,6 +24,7 @@ struct result {
     std::vector<std::vector<std::wstring>> rows;   // L"\x1" stands for NULL
     HRESULT error = S_OK;
     std::wstring message;
+    std::string sqlstate;        // of a failure; none: the provider's own error record alone
     std::vector<DBTYPE> types;   // optional, per column (text when absent)
     std::vector<std::uint64_t> sizes;   // optional, per column
 };
@@ -44,10 +45,18 @@ inline result failure(HRESULT hr, const std::wstring& message)
     return r;
 }
 
+// A failure as the provider reports it: with the driver's SQLSTATE when one is given.
+inline HRESULT report_failure(const result& r)
+{
+    if (r.sqlstate.empty())
+        return oledb_impl::report(r.error, r.message, L"fake server");
+    return oledb_impl::report(odbc::error(r.error, {odbc::diag_record{r.sqlstate, 0, r.message}}), L"fake server");
+}
+
 inline HRESULT hand_out(const result& r, REFIID riid, IUnknown** out)
 {
     if (FAILED(r.error))
-        return oledb_impl::report(r.error, r.message, L"fake server");
+        return report_failure(r);
     std::vector<odbc::column_desc> cols;
     for (std::size_t i = 0; i < r.columns.size(); ++i) {
         DBTYPE t = DBTYPE_WSTR;
@@ -169,7 +178,7 @@ inline HRESULT command::Execute(IUnknown*, REFIID riid, DBPARAMS*, DBROWCOUNT*, 
     if (!answered && text_.rfind(L"SELECT COUNT(*)", 0) == 0)
         r = table({L"n"}, {{L"0"}});
     if (FAILED(r.error))
-        return oledb_impl::report(r.error, r.message, L"fake server");
+        return report_failure(r);
     if (!out || IsEqualIID(riid, IID_NULL) || r.columns.empty())
         return S_OK;
     return hand_out(r, riid, out);

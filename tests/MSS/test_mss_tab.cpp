@@ -161,6 +161,44 @@ TEST(MssTable, AFailingRowIsReportedOnItsOwnAndTheOthersAreStored)
     s->Release();
 }
 
+// A statement cancelled by a stop request (SQLSTATE HY008) refuses no row: the table hands the
+// cancel to its caller at once, reports nothing and sends nothing again.
+TEST(MssTable, ACancelledBatchIsPassedOnNeitherReportedNorSentAgain)
+{
+    recording_handler handler;
+    mss_fake::engine_scope scope(18, false, false);
+    auto* s = new mss_fake::session();
+    udb_schema schema;
+    schema.push_back(column(L"id", VT_I4, 4));
+    s->answer = [](const std::wstring& sql, mss_fake::result& r) {
+        if (sql.find(L"INSERT INTO") == std::wstring::npos)
+            return false;
+        r = failure(static_cast<HRESULT>(odbc::hr::canceled), L"Operation canceled");
+        r.sqlstate = "HY008";
+        return true;
+    };
+    {
+        mss_table t(L"[dbo].[people]", s, schema, nullptr);
+        for (int id = 1; id <= 250; ++id) {
+            record r;
+            r.add(L"id", ole_variant(id));
+            t.append_record(r);
+        }
+        try {
+            t.flush();
+            ADD_FAILURE() << "the cancel was not passed on";
+        } catch (const odb_exception& e) {
+            EXPECT_TRUE(e.cancelled());
+            EXPECT_FALSE(e.connection_lost());
+        }
+    }
+    EXPECT_EQ(handler.messages, std::vector<std::string>());
+    EXPECT_EQ(s->with(L"INSERT INTO").size(), 1u);
+    EXPECT_EQ(s->with(L"ROLLBACK").size(), 0u);
+    s->answer = nullptr;
+    s->Release();
+}
+
 TEST(MssTable, AFailingStatementIsSentAgainRowByRowAndTheOtherStatementsStand)
 {
     recording_handler handler;

@@ -128,6 +128,11 @@ TEST(OdbException, ALostConnectionIsToldApartFromARefusedRow)
     leave_error({{E_FAIL, 20004, L"Read from the server failed", L"08S01"}});
     const odb_exception by_state(E_FAIL);
     EXPECT_TRUE(by_state.connection_lost());
+    EXPECT_FALSE(by_state.cancelled());
+    leave_error({{E_FAIL, 1, L"Operation canceled", L"HY008"}});
+    const odb_exception cancelled(E_FAIL);
+    EXPECT_TRUE(cancelled.cancelled());
+    EXPECT_FALSE(cancelled.connection_lost());
     leave_error({{E_FAIL, 0, L"Communication link failure"}});
     EXPECT_TRUE(odb_exception(E_FAIL).connection_lost());
     leave_error({{static_cast<HRESULT>(0x80040E2Fu), 2627, L"Violation of PRIMARY KEY constraint 'pk'."}});
