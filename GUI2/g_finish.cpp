@@ -86,7 +86,7 @@ std::wstring gui_script_note(const std::wstring& path, gui_run_end end)
 {
     // A script cut short is removed by the run; one written through a link may stay.
     std::error_code ec;
-    if (!std::filesystem::exists(std::filesystem::path(path), ec))
+    if (!std::filesystem::exists(std::filesystem::path(tk_to_utf8(path)), ec))
         return L"No T-SQL script was written.";
     if (end != gui_run_end::succeeded)
         return L"The T-SQL script in '" + path + L"' is incomplete.";

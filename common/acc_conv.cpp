@@ -448,15 +448,17 @@ void common_check_dest(const std::wstring& path)
     tk_log_write_w(1, L"common_check_dest(%ls)", path.c_str());
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::path p(path);
+    // Paths go to the file system as UTF-8: a wide path would be converted by the "C" locale,
+    // which refuses every character beyond ASCII.
+    const fs::path p(tk_to_utf8(path));
     if (fs::is_directory(p, ec))
         throw tk_exception("Destination name should specify a file, not folder.", 1);
     if (fs::exists(p, ec) && (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY))
         throw tk_exception("Destination name specifies an existing read-only file.", 1);
-    fs::path dir = fs::absolute(p, ec).parent_path();
-    if (!tk_is_path_exist(dir.wstring()))
+    const std::wstring dir = tk_utf8_to_wstring(fs::absolute(p, ec).parent_path().string());
+    if (!tk_is_path_exist(dir))
         throw tk_exception("Destination path does not exist.\nPlease verify the correct path was given.", 1);
-    if (!tk_check_access(dir.wstring(), GENERIC_WRITE))
+    if (!tk_check_access(dir, GENERIC_WRITE))
         throw tk_exception("Cannot create or write into the destination file.\n"
                            "Run the program as Administrator or change folder.", 1);
 }
@@ -478,9 +480,10 @@ void dravlen_convertor::check_dest()
     // through it, and deleting it would take the link itself away.
     std::error_code ec;
     // Only a link found here is followed when the script is created: one planted later is not.
-    dest_is_link_ = std::filesystem::is_symlink(dest, ec);
-    if (std::filesystem::symlink_status(dest, ec).type() == std::filesystem::file_type::regular) {
-        if (::unlink(tk_to_utf8(dest).c_str()) != 0) {
+    const std::string path = tk_to_utf8(dest);
+    dest_is_link_ = std::filesystem::is_symlink(path, ec);
+    if (std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::regular) {
+        if (::unlink(path.c_str()) != 0) {
             SetLastErrorFromErrno();
             throw tk_exception_ex();
         }

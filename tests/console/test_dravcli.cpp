@@ -205,6 +205,16 @@ TEST_F(Dravcli, ConvertsTheSampleOfTheReadme)
     EXPECT_NE(script.find("CREATE TABLE [dbo].[Products]"), std::string::npos);
     EXPECT_NE(script.find("N'\xCE\x94\xCE\xB7\xCE\xBC"), std::string::npos); // Greek text kept
     EXPECT_NE(script.find("ALTER TABLE [dbo].[OrderLines] ADD PRIMARY KEY([OrderID], [Line])"), std::string::npos);
+
+    // Paths beyond ASCII, source and script alike, whatever the locale.
+    const std::string e_acute = "\xC3\xA9";
+    fs::copy_file(src, dir / (e_acute + "chantillon.mdb"));
+    r = run({"--src=" + e_acute + "chantillon.mdb", "--script", "--dest=" + e_acute + "t" + e_acute + ".sql"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    const std::string again = read_all(dir / (e_acute + "t" + e_acute + ".sql"));
+    EXPECT_NE(again.find("File name: " + e_acute + "t" + e_acute + ".sql"), std::string::npos);
+    EXPECT_NE(again.find("N'\xCE\x94\xCE\xB7\xCE\xBC"), std::string::npos);
+    EXPECT_NE(again.find("ALTER TABLE [dbo].[OrderLines] ADD PRIMARY KEY([OrderID], [Line])"), std::string::npos);
 }
 
 namespace {
