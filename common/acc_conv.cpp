@@ -204,10 +204,16 @@ void dravlen_convertor::run()
         ended = run_outcome::cancelled;
         tk_log_write(3, "Conversion cancelled before it was complete");
     } catch (const tk_exception& e) {
-        ended = run_outcome::failed;
-        error_handler::ref().handle(e, true);
-        if (frontend_)
-            frontend_->run_failed();
+        if (stop_requested()) {
+            // A server call the stop cancelled (dropping or making the database, say).
+            ended = run_outcome::cancelled;
+            tk_log_write(3, "Conversion cancelled before it was complete (%s)", e.what());
+        } else {
+            ended = run_outcome::failed;
+            error_handler::ref().handle(e, true);
+            if (frontend_)
+                frontend_->run_failed();
+        }
     } catch (const std::exception& e) {
         ended = run_outcome::failed;
         tk_log_write(3, "ERROR:\n%s", e.what());
@@ -261,11 +267,7 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
             dst.append_record(*record);
             report_changed_values(name);
         } catch (const odb_exception& e) {
-            // A statement cancelled by the stop request is no refused row.
-            if (stop_requested())
-                throw tk_final_exception();
-            if (e.connection_lost())
-                throw mss_connection_lost_exception(e, name, current_record + 1);
+            end_run_if_over(e, name, current_record + 1);
             error_handler& h = error_handler::ref();
             h.take_changed_values();   // the row is not stored: its report says so
             error_handler::count_failure();
@@ -277,6 +279,19 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
     }
     dst.flush();
     check_rows_read(src, name);
+}
+
+// Called with the error being handled: an error that comes while a stop is requested (a statement
+// the stop cancelled, say) is the stop, and a lost connection ends the run; any other error is the
+// caller's to report.
+void dravlen_convertor::end_run_if_over(const tk_exception& e, const std::wstring& name, long long record) const
+{
+    if (stop_requested())
+        throw tk_final_exception();
+    if (const auto* odb = dynamic_cast<const odb_exception*>(&e); odb && odb->connection_lost())
+        throw mss_connection_lost_exception(*odb, name, record);
+    if (dynamic_cast<const mss_connection_lost_exception*>(&e))
+        throw;
 }
 
 // Values the destination changed to fit the server are reported one by one with their record,
@@ -395,12 +410,7 @@ void dravlen_convertor::move_table(udb_database& src_db, udb_database& dest, mss
     } catch (const tk_exception& e) {
         dst.reset();
         src.reset();
-        if (stop_requested())
-            throw tk_final_exception();
-        if (const auto* odb = dynamic_cast<const odb_exception*>(&e); odb && odb->connection_lost())
-            throw mss_connection_lost_exception(*odb, name, 0);
-        if (dynamic_cast<const mss_connection_lost_exception*>(&e))
-            throw;
+        end_run_if_over(e, name, 0);
         error_handler& h = error_handler::ref();
         error_handler::count_failure();
         h.set_context(name);
