@@ -251,6 +251,29 @@ TEST_F(Conversion, AStopRequestEndsTheRunAsCancelled)
     EXPECT_TRUE(conv.finished);
     EXPECT_EQ(conv.outcome(), run_outcome::cancelled);
     EXPECT_EQ(script.find("CREATE TABLE"), std::string::npos);
+
+    // A stop that comes while a call outside any table waits (making or dropping the server's
+    // database, say), whose error the cancel then raises: the run is cancelled, not failed, and
+    // the error is not reported as one.
+    struct stopped_in_a_call : recording_frontend {
+        dravlen_convertor* conv = nullptr;
+        void database_started(const std::wstring&, std::uint32_t) override
+        {
+            conv->request_stop();
+            throw tk_exception("Operation canceled", 0);
+        }
+    } stopping;
+    dravlen_convertor again(true);
+    stopping.conv = &again;
+    again.set_frontend(&stopping);
+    again.source = tk_utf8_to_wstring(src);
+    again.destination = tk_utf8_to_wstring((dir / "again.sql").string());
+    again.direct = false;
+    again();
+    EXPECT_EQ(again.outcome(), run_outcome::cancelled);
+    EXPECT_FALSE(stopping.failed);
+    EXPECT_EQ(handler.messages, std::vector<std::string>());
+    EXPECT_FALSE(fs::exists(dir / "again.sql"));
 }
 
 TEST_F(Conversion, RunScopeErrorsEndTheRunAndFinishIt)
