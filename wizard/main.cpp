@@ -8,7 +8,6 @@
 int main(int argc, char** argv)
 {
     tk_install_stop_signals();
-    tk_ignore_write_signals();
     // Passwords pass through this process: no core dump may keep them.
     tk_disable_core_dumps();
     std::string tail;

@@ -1,12 +1,11 @@
 #include "wizard/qel_entry.h"
 
-#include <csignal>
-
 #include "GUI2/g_err.h"
 #include "GUI2/g_sys.h"
 #include "GUI2/g_wiz_sh.h"
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
+#include "TK/tk_signal.h"
 #include "TK/tk_utils.h"
 #include "platform/ui/ui_misc.h"
 #include "wizard/qel_shel.h"
@@ -73,9 +72,9 @@ int run_wizard(const std::string& tail, const std::function<int(wizard_shell&)>&
 
 int dravlen_main(const std::string& tail, const std::function<int(wizard_shell&)>& run_sheet)
 {
-    // A script or log written into a pipe whose reader has gone fails as a write (EPIPE) and is
-    // reported, instead of ending the program without a word.
-    std::signal(SIGPIPE, SIG_IGN);
+    // A script or log written into a pipe whose reader has gone (EPIPE) or beyond the file-size
+    // limit (EFBIG) fails as a write and is reported, instead of ending the program without a word.
+    tk_ignore_write_signals();
     ui_module module;
     tk_logger logger(nullptr, false, 3, false);
     gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
