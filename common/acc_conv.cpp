@@ -480,11 +480,10 @@ void dravlen_convertor::check_dest()
     // Nothing is dropped or deleted for a source that has not been opened successfully.
     if (checked_source_.empty() || checked_source_ != source)
         check_acc_base(source, db_password);
-    if (direct) {
-        if (engine.is_db_exist(dest) && mode == 0)
-            engine.delete_db(dest);
+    // Into a server nothing is checked here: overwriting the entire database is the run's, once
+    // it has opened the source and seen no stop request.
+    if (direct)
         return;
-    }
     common_check_dest(dest);
     // Only a plain file is deleted. A link (/dev/stdout, say) stays: the script is written
     // through it, and deleting it would take the link itself away.

@@ -58,6 +58,24 @@ TEST(StopLive, CancelEndsARunWhoseStatementWaitsOnAHungServer)
     EXPECT_TRUE(ended);
     EXPECT_EQ(conv.outcome(), run_outcome::cancelled);
     EXPECT_TRUE(handler.messages.empty()) << handler.messages.front();
+
+    // A run asked to stop before it began overwrites nothing: mode 0 leaves the database whole.
+    const long long kept = server.number("cancelled", "SELECT COUNT(*) FROM Big");
+    EXPECT_GT(kept, 0);
+    dravlen_convertor again(true);
+    again.set_frontend(&frontend);
+    again.source = conv.source;
+    again.destination = conv.destination;
+    again.mode = 0;
+    again.host = conv.host;
+    again.login = conv.login;
+    again.password = conv.password;
+    again.engine.connect(again.host, again.login, again.password, false);
+    again.request_stop();
+    again.check_dest();
+    again();
+    EXPECT_EQ(again.outcome(), run_outcome::cancelled);
+    EXPECT_EQ(server.number("cancelled", "SELECT COUNT(*) FROM Big"), kept);
 }
 
 } // namespace
