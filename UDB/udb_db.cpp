@@ -87,13 +87,7 @@ void udb_database::empty_table(const std::wstring& table)
     if (table.size() >= 2 && table.front() == L'[' && table.back() == L']') {
         quoted = table;  // already bracketed by the caller
     } else {
-        quoted = L"[";
-        for (wchar_t c : table) {
-            quoted += c;
-            if (c == L']')
-                quoted += L']';
-        }
-        quoted += L"]";
+        quoted = tk_enclose(table, L'[', L']');
     }
     query(L"delete from " + quoted);
 }

@@ -45,7 +45,6 @@ std::vector<std::uint8_t>& page_store::page(std::uint32_t n)
 bool page_store::read_at(std::uint32_t n, std::uint8_t* p) noexcept
 {
     const std::size_t size = layout_.page_size;
-    std::fill(p, p + size, std::uint8_t{0});
     std::size_t done = 0;
     while (done < size) {
         ssize_t r = ::pread(fd_, p + done, size - done, static_cast<off_t>(static_cast<std::uint64_t>(n) * size + done));
@@ -54,6 +53,7 @@ bool page_store::read_at(std::uint32_t n, std::uint8_t* p) noexcept
         if (r == 0) break; // a page allocated but never written reads as zeros
         done += static_cast<std::size_t>(r);
     }
+    std::fill(p + done, p + size, std::uint8_t{0});
     return true;
 }
 

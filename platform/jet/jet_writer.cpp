@@ -147,8 +147,7 @@ database_writer::~database_writer()
     try {
         flush();
     } catch (...) {
-        // A destructor cannot report: the file keeps what the last flush made whole.
-        store_.restore_saved();
+        // A destructor cannot report; the failed flush has put the file back as the last one left it.
     }
 }
 

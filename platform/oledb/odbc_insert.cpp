@@ -23,11 +23,6 @@ prepared_statement::prepared_statement(connection& c, const std::wstring& sql) :
     stmt_ = h;
     try {
         track_statement(stmt_);
-    } catch (...) {
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
-        throw;
-    }
-    try {
         std::u16string text = to_utf16(sql);
         check(SQLPrepareW(stmt_, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())),
               "SQLPrepare");
