@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cwctype>
 #include <mutex>
+#include <set>
 
 #include "platform/oledb/odbc_dsn.h"
 #include "platform/win/win_utf.h"
@@ -506,6 +507,10 @@ SQLHDBC new_connection_handle(int login_timeout_s, bool bulk_copy)
     throw error(code, std::move(recs));
 }
 
+// The peers of the process's TCP sockets, and those a connection added to the servers' (below).
+std::set<std::string> tcp_peers() noexcept;
+void note_server_peers(const std::set<std::string>& before) noexcept;
+
 // What the private data source of a FreeTDS login holds: everything but the secrets.
 temporary_data_source::attributes freetds_source_attributes(const std::wstring& driver, const login& l)
 {
@@ -529,9 +534,11 @@ void connection::open(const std::wstring& cs, int login_timeout_s, bool bulk_cop
     wbuf w(cs);
     SQLWCHAR outbuf[1024];
     SQLSMALLINT outlen = 0;
+    const std::set<std::string> before = tcp_peers();
     SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, w.p(), w.len(), outbuf, 1024, &outlen, SQL_DRIVER_NOPROMPT);
     if (!ok(rc))
         connect_failed(dbc);
+    note_server_peers(before);
     dbc_ = dbc;
     open_ = true;
 }
@@ -564,9 +571,11 @@ void connection::connect_apart(const std::wstring& dsn_name, const login& l, int
             connect_failed(dbc);
     }
     wbuf dsn(dsn_name), uid(l.user), pwd(l.password);
+    const std::set<std::string> before = tcp_peers();
     SQLRETURN rc = SQLConnectW(dbc, dsn.p(), SQL_NTS, uid.p(), SQL_NTS, pwd.p(), SQL_NTS);
     if (!ok(rc))
         connect_failed(dbc);
+    note_server_peers(before);
     dbc_ = dbc;
     open_ = true;
 }
@@ -751,12 +760,14 @@ int cancel_statements() noexcept
     return static_cast<int>(tracked_statements().size());
 }
 
-int drop_server_connections() noexcept
+namespace {
+
+// Calls f(fd, peer) for each TCP socket of the process; the peer address as bytes.
+template <class F> void for_each_tcp_socket(F&& f) noexcept
 {
     DIR* dir = ::opendir("/proc/self/fd");
     if (dir == nullptr)
-        return 0;
-    int dropped = 0;
+        return;
     while (const dirent* entry = ::readdir(dir)) {
         const int fd = std::atoi(entry->d_name);
         if (fd <= 2 || fd == ::dirfd(dir))
@@ -769,10 +780,52 @@ int drop_server_connections() noexcept
             ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0 ||
             (peer.ss_family != AF_INET && peer.ss_family != AF_INET6))
             continue;
-        if (::shutdown(fd, SHUT_RDWR) == 0)
-            ++dropped;
+        f(fd, std::string(reinterpret_cast<const char*>(&peer), peer_len));
     }
     ::closedir(dir);
+}
+
+std::set<std::string> tcp_peers() noexcept
+{
+    std::set<std::string> peers;
+    try {
+        for_each_tcp_socket([&](int, std::string peer) { peers.insert(std::move(peer)); });
+    } catch (...) {   // out of memory: fewer peers known
+    }
+    return peers;
+}
+
+// The addresses of the servers the process has connected to: only their sockets are cut, never
+// another TCP connection of the process (a display reached over the network, say).
+std::set<std::string>& server_peers()
+{
+    static std::set<std::string> peers;
+    return peers;
+}
+
+// Notes the peers that a connection made between the two snapshots added.
+void note_server_peers(const std::set<std::string>& before) noexcept
+{
+    const std::set<std::string> after = tcp_peers();
+    std::lock_guard<std::mutex> lock(tracked_mutex());
+    try {
+        for (const std::string& peer : after)
+            if (!before.count(peer))
+                server_peers().insert(peer);
+    } catch (...) {   // out of memory: that server's sockets are not cut on a stop
+    }
+}
+
+} // namespace
+
+int drop_server_connections() noexcept
+{
+    std::lock_guard<std::mutex> lock(tracked_mutex());
+    int dropped = 0;
+    for_each_tcp_socket([&](int fd, const std::string& peer) {
+        if (server_peers().count(peer) && ::shutdown(fd, SHUT_RDWR) == 0)
+            ++dropped;
+    });
     return dropped;
 }
 

@@ -123,8 +123,8 @@ void untrack_statement(void* stmt) noexcept;
 // Asks the driver to cancel what each known statement is doing (SQLCancel); safe from any thread.
 // Returns how many statements were asked.
 int cancel_statements() noexcept;
-// Shuts down the network connection of every server connection of the process (its TCP
-// sockets), so that a wait on a server that no longer answers, even after a cancel, ends with
+// Shuts down the network connection of every server connection of the process (the TCP sockets
+// to the addresses its connections reached; no other socket), so that a wait on a server that no longer answers, even after a cancel, ends with
 // a communication failure. For a stop only: the connections are then useless. Returns how many.
 int drop_server_connections() noexcept;
 

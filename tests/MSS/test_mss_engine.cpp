@@ -15,6 +15,8 @@
 #include <ctime>
 
 #include <unistd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 TEST(MssEngine, SingletonAndDefaults)
 {
@@ -163,4 +165,36 @@ TEST(MssEngineLive, ALoginWithBracesAndSeparatorsConnects)
     odbc::connection wrong;
     EXPECT_THROW(wrong.open(std::wstring(), odbc::login{L"DSN=" + own.name(), name, password + L"x", {}}),
                  odbc::error);
+}
+
+// A stop cuts the process's connections to the servers it reached, and no other TCP connection
+// of the process (a display reached over the network, say).
+TEST(MssEngineLive, AStopCutsTheServersConnectionsAndNoOther)
+{
+    DRAV_LIVE_SERVER_OR_SKIP(live);
+    // Another TCP connection, made before the server's: a listener on the loopback and its client.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof at;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len), 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    const int accepted = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(accepted, 0);
+
+    auto server = drav_test::live_connect(live, L"master");
+    odbc::statement(*server).execute_all(L"SELECT 1");
+    EXPECT_GE(odbc::drop_server_connections(), 1);
+    EXPECT_THROW(odbc::statement(*server).execute_all(L"SELECT 1"), odbc::error);
+
+    char byte = 0;
+    EXPECT_EQ(::send(client, "x", 1, MSG_NOSIGNAL), 1);
+    EXPECT_EQ(::recv(accepted, &byte, 1, 0), 1);
+    EXPECT_EQ(byte, 'x');
+    for (int fd : {client, accepted, listener})
+        ::close(fd);
 }
