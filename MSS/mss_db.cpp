@@ -190,8 +190,7 @@ std::unique_ptr<udb_recordset> mss_database::create_table(const std::wstring& na
                      static_cast<int>(i), static_cast<int>(s[i]->vartype));
         // An existing pure date or time column keeps its kind, which the check of the source
         // against the table needs: a value's time or date would be lost there.
-        const int kind = s[i]->dw_reserved & 3;
-        if (!(appending && s[i]->vartype == VT_DATE && (kind == 2 || kind == 3)))
+        if (!(appending && s[i]->is_pure_date_or_time()))
             s[i]->dw_reserved = schema[i]->dw_reserved;
     }
     tk_log_write(1, "mss_database::create_table - END");

@@ -43,6 +43,11 @@ struct t_ftd {
     t_ftd(const t_ftd&) = default;
     t_ftd& operator=(const t_ftd&) = default;
 
+    // A date column whose format shows the date alone, or the time alone (refinement codes 2, 3).
+    bool is_date_only() const { return vartype == VT_DATE && (dw_reserved & 3) == 2; }
+    bool is_time_only() const { return vartype == VT_DATE && (dw_reserved & 3) == 3; }
+    bool is_pure_date_or_time() const { return is_date_only() || is_time_only(); }
+
     // Same type and, where the type has them, same size, precision and scale.
     bool operator==(const t_ftd& other) const;
     // Can values of this (source) column be stored in the destination column?

@@ -81,9 +81,8 @@ bool t_ftd::conform_to(const t_ftd& d) const
     tk_log_write(1, "that.type=%d", int(d.vartype));
     // A pure date column takes only pure dates, a pure time column only pure times: anything
     // else would lose its time or its date there.
-    const int dest_kind = d.dw_reserved & 3;
-    if (vartype == VT_DATE && d.vartype == VT_DATE && (dest_kind == 2 || dest_kind == 3) &&
-        (dw_reserved & 3) != dest_kind) {
+    if (vartype == VT_DATE && d.is_pure_date_or_time() &&
+        (is_date_only() != d.is_date_only() || is_time_only() != d.is_time_only())) {
         tk_log_write(1, "Date and time kinds differ");
         return false;
     }

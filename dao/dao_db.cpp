@@ -102,7 +102,7 @@ std::vector<bool> beyond_kind(DAORecordset* rs, const std::vector<t_ftd*>& colum
             if (beyond[j] || value.get_type() != VT_DATE)
                 continue;
             const double day = value.variant().date, whole = std::trunc(day);
-            const bool date_only = (columns[j]->dw_reserved & 3) == 2;
+            const bool date_only = columns[j]->is_date_only();
             if (date_only ? day != whole : whole != 0) {
                 beyond[j] = true;
                 --left;
@@ -524,8 +524,7 @@ void dao_database::widen_date_columns(udb_recordset& table)
     std::wstring list;
     for (std::size_t i = 0; i < schema.size(); ++i) {
         t_ftd* c = schema[i];
-        const int kind = c->dw_reserved & 3;
-        if (c->vartype != VT_DATE || (kind != 2 && kind != 3))
+        if (!c->is_pure_date_or_time())
             continue;
         list += (columns.empty() ? L"" : L", ") + bracketed_name(c->name);
         columns.push_back(c);
