@@ -459,8 +459,6 @@ std::wstring to_mssql_str(const std::wstring& text_in, VARTYPE vt, bool guid_col
 
 namespace {
 
-std::wstring field_literal(const udb_field* fld, const t_ftd* ftd, bool& changed);
-
 // A value as a report names it: its text, or a date beyond the calendar by its day number.
 std::wstring shown_value(const udb_field& fld)
 {
@@ -472,20 +470,6 @@ std::wstring shown_value(const udb_field& fld)
     }
     return text;
 }
-
-} // namespace
-
-std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
-{
-    bool changed = false;
-    std::wstring literal = field_literal(fld, ftd, changed);
-    if (changed)
-        error_handler::note_changed_value(L"the value " + shown_value(*fld) + L" of column '" + fld->name +
-                                          L"' does not fit the server and was written as " + literal);
-    return literal;
-}
-
-namespace {
 
 std::wstring field_literal(const udb_field* fld, const t_ftd* ftd, bool& changed)
 {
@@ -545,6 +529,16 @@ std::wstring field_literal(const udb_field* fld, const t_ftd* ftd, bool& changed
 }
 
 } // namespace
+
+std::wstring mss_get_fld_append_str(const udb_field* fld, const t_ftd* ftd)
+{
+    bool changed = false;
+    std::wstring literal = field_literal(fld, ftd, changed);
+    if (changed)
+        error_handler::note_changed_value(L"the value " + shown_value(*fld) + L" of column '" + fld->name +
+                                          L"' does not fit the server and was written as " + literal);
+    return literal;
+}
 
 // ---------------------------------------------------------------------------
 // Names
