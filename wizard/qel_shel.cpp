@@ -123,7 +123,9 @@ void connect_to_database(dravlen_convertor& c, const std::wstring& db)
 {
     try {
         c.engine.connect(c.host, c.login, c.password, db, false);
-    } catch (const odb_exception&) {
+    } catch (const odb_exception& e) {
+        if (e.code() == login_refused)
+            throw;   // the login alone would be refused again
         c.engine.connect(c.host, c.login, c.password, false);
         if (c.engine.is_db_exist(db))
             throw;
