@@ -973,6 +973,11 @@ void database_writer::write_header()
 
 void database_writer::flush()
 {
+    write_whole(true);
+}
+
+void database_writer::write_whole(bool restore_point)
+{
     if (broken_) throw error(err_io, "The database '" + path() + "' could not be written completely and is closed.");
     if (!dirty_) return;
     try {
@@ -1031,7 +1036,7 @@ void database_writer::flush()
         write_map_row(row_pointer{1, 0}, free_pages_, global_map_pages_);
         store_.flush();
         write_header();
-        store_.mark_saved();
+        if (restore_point) store_.mark_saved();
     } catch (...) {
         broken_ = true;
         store_.restore_saved();

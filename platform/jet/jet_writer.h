@@ -92,7 +92,7 @@ public:
     // Records a relationship (its MSysRelationships rows and the foreign-key indexes on both sides).
     void add_relationship(const relationship_def& r);
 
-    // Makes the file a complete database as it stands now.
+    // Makes the file a complete database as it stands now: the state a later failed write returns to.
     void flush();
 
 private:
@@ -117,6 +117,9 @@ private:
     void rewrite_rows(table_state& t, const std::vector<std::vector<value>>& rows);
     void write_tdef(table_state& t);
     void write_header();
+    // Makes the file whole as it stands now. Only the caller's flush is a `restore_point`, the state
+    // a failed write returns to; one the writer makes for itself (to read rows back) is not.
+    void write_whole(bool restore_point);
     void free_page(std::uint32_t page);
     template <class F> void guarded(F&& f);
     // Indexes (jet_writer_index.cpp).

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TK/tk_excep.h"
+#include "TK/tk_signal.h"
 #include "TK/tk_utils.h"
 #include "dao/dao_db.h"
 #include "dao/dao_engi.h"
@@ -143,6 +144,9 @@ void build(udb_database& db)
 
 int main(int argc, char** argv)
 {
+    // A file-size limit fails the write (EFBIG): reported, the file left as the last flush left it,
+    // instead of the process ending in the middle of a flush.
+    tk_ignore_write_signals();
     if (argc != 2) {
         std::fprintf(stderr, "usage: make_sample OUTPUT.mdb\n");
         return 2;

@@ -1,6 +1,7 @@
 // The Access file writer: new Jet4 and ACE databases read back by our reader and by mdbtools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -191,8 +192,9 @@ namespace {
 // In a child process whose files may not grow past `limit` bytes (0: no limit of its own, the disk's):
 // a new database with the table "First" of 300 keyed rows, flushed; then the table "Second" with rows
 // of long values, flushed after each row (`flush_each`) or only at the end, until a write fails. The
-// number of Second's rows that a flush saved goes to `saved`. Returns the child's exit status: 0 when
-// a write failed with the disk error 3043, 1 when every write went through, 2 on anything else.
+// number of Second's rows that a flush saved goes to `saved`, the file's bytes at that flush to
+// `saved`.flushed. Returns the child's exit status: 0 when a write failed with the disk error 3043, 1
+// when every write went through, 2 on anything else.
 int write_until_full(const std::string& path, rlim_t limit, bool flush_each, const std::string& saved)
 {
     pid_t pid = ::fork();
@@ -201,6 +203,7 @@ int write_until_full(const std::string& path, rlim_t limit, bool flush_each, con
         rlimit r{limit, limit};
         if (limit) ::setrlimit(RLIMIT_FSIZE, &r);
         int flushed = 0;
+        std::string image;
         try {
             auto w = drav_test::new_keyed_table(path, jet::file_format::jet4, L"First",
                                                 {col(L"ID", column_type::long_integer), col(L"Note", column_type::memo)});
@@ -209,16 +212,18 @@ int write_until_full(const std::string& path, rlim_t limit, bool flush_each, con
                 w->append(L"First", row);
             }
             w->flush();
+            image = drav_test::read_file(path);
             w->create_table(L"Second", {drav_test::counter_id(), col(L"Blob", column_type::ole)},
                             {drav_test::primary_key_on_id()});
             for (int i = 0; i < 1000; ++i) {
                 std::vector<jet::value> row = {jet::value(), jet::value(jet::bytes(5000, static_cast<std::uint8_t>(i)))};
                 w->append(L"Second", row);
-                if (flush_each) w->flush(), flushed = i + 1;
+                if (flush_each) w->flush(), flushed = i + 1, image = drav_test::read_file(path);
             }
             w->flush();
         } catch (const jet::error& e) {
             drav_test::write_file(saved, std::to_string(flushed));
+            drav_test::write_file(saved + ".flushed", image);
             ::_exit(e.code() == jet::err_io ? 0 : 2);
         } catch (...) {
             ::_exit(2);
@@ -230,10 +235,22 @@ int write_until_full(const std::string& path, rlim_t limit, bool flush_each, con
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The file is, byte for byte and in length, what the last flush left, as the writer kept it in
+// `flushed` (the file's bytes just after that flush).
+void expect_flushed_bytes(const std::string& path, const std::string& flushed)
+{
+    const std::string now = drav_test::read_file(path);
+    EXPECT_EQ(now.size(), flushed.size()) << path << ": the length is not the last flush's";
+    const auto diff = std::mismatch(now.begin(), now.begin() + std::min(now.size(), flushed.size()), flushed.begin());
+    EXPECT_TRUE(diff.first == now.begin() + std::min(now.size(), flushed.size()))
+        << path << ": the bytes differ from the last flush's at offset " << (diff.first - now.begin());
+}
+
 // The file holds First whole and Second with exactly the rows a flush saved, by every reader.
 void expect_saved_state(const std::string& path, const std::string& saved_file)
 {
     const long saved = std::stol("0" + drav_test::read_file(saved_file));
+    expect_flushed_bytes(path, drav_test::read_file(saved_file + ".flushed"));
     std::shared_ptr<jet::database> db;
     ASSERT_NO_THROW(db = jet::database::open(path)) << path;
     EXPECT_EQ(db->count_rows(L"First"), 300u);
@@ -286,6 +303,106 @@ TEST(JetWriterFailures, AFailedWriteKeepsWhatTheLastFlushSaved)
         std::filesystem::remove(path);
     }
     ::umount(small.c_str());
+}
+
+namespace {
+
+// In a child process whose files may not grow past 1 MB: Depts (10 rows) and People (200 rows) flushed;
+// 50 more People rows; on People the indexes ByName and unique ByCode, the unique index OneDept
+// refused (its rows repeat departments), the relationship PeopleDepts; flushed only when
+// `flush_indexes`; then the rows of long values of Filler until a write fails. The file's bytes at the
+// last flush go to `flushed`. Exit status as write_until_full's (3: OneDept was taken).
+int index_then_fail(const std::string& path, jet::file_format f, bool flush_indexes, const std::string& flushed)
+{
+    pid_t pid = ::fork();
+    if (pid != 0) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit r{1000000, 1000000};
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    std::string image;
+    try {
+        auto w = drav_test::new_keyed_table(path, f, L"Depts", {col(L"ID", column_type::long_integer)});
+        w->create_table(L"People", {col(L"ID", column_type::long_integer), col(L"Name", column_type::text, 100),
+                                    col(L"Dept", column_type::long_integer), col(L"Code", column_type::long_integer)},
+                        {drav_test::primary_key_on_id()});
+        auto person = [&](int i) {
+            std::vector<jet::value> row = {jet::value(i), jet::value(L"name " + std::to_wstring(i * 7919 % 1000)),
+                                           jet::value(i % 10), jet::value(100000 - i)};
+            w->append(L"People", row);
+        };
+        for (int i = 0; i < 10; ++i) {
+            std::vector<jet::value> row = {jet::value(i)};
+            w->append(L"Depts", row);
+        }
+        for (int i = 0; i < 200; ++i) person(i);
+        w->flush();
+        image = drav_test::read_file(path);
+        for (int i = 200; i < 250; ++i) person(i);
+        w->add_index(L"People", drav_test::index(L"ByName", {{L"Name", true}}));
+        w->add_index(L"People", drav_test::index(L"ByCode", {{L"Code", false}}, false, true));
+        try {
+            w->add_index(L"People", drav_test::index(L"OneDept", {{L"Dept", true}}, false, true));
+            ::_exit(3);
+        } catch (const jet::error& e) {
+            if (e.code() != jet::err_duplicate_key) throw;
+        }
+        w->add_relationship({L"PeopleDepts", L"People", L"Depts", {L"Dept"}, {L"ID"}, 0});
+        if (flush_indexes) w->flush(), image = drav_test::read_file(path);
+        w->create_table(L"Filler", {drav_test::counter_id(), col(L"Blob", column_type::ole)}, {});
+        for (int i = 0; i < 1000; ++i) {
+            std::vector<jet::value> row = {jet::value(), jet::value(jet::bytes(5000, static_cast<std::uint8_t>(i)))};
+            w->append(L"Filler", row);
+        }
+        w->flush();
+    } catch (const jet::error& e) {
+        drav_test::write_file(flushed, image);
+        ::_exit(e.code() == jet::err_io ? 0 : 2);
+    } catch (...) {
+        ::_exit(2);
+    }
+    ::_exit(1);
+}
+
+} // namespace
+
+// Indexes and relationships that read the rows back from the file make it whole to do so; a later
+// failed write still goes back to the caller's last flush, not to that state, and every index then
+// holds exactly its table's rows.
+TEST(JetWriterFailures, AFailedWriteAfterNewIndexesKeepsTheCallersFlush)
+{
+    drav_test::scratch_dir dir("jet-writer");
+    const std::string flushed = dir.str("flushed.bin");
+    for (auto f : {jet::file_format::jet3, jet::file_format::jet4, jet::file_format::ace})
+        for (bool flush_indexes : {false, true}) {
+            const std::string path = dir.str(std::string(flush_indexes ? "flushed" : "unflushed") +
+                                             (f == jet::file_format::ace ? ".accdb" : f == jet::file_format::jet3 ? "3.mdb" : ".mdb"));
+            SCOPED_TRACE(path);
+            ASSERT_EQ(index_then_fail(path, f, flush_indexes, flushed), 0);
+            expect_flushed_bytes(path, drav_test::read_file(flushed));
+            std::shared_ptr<jet::database> db;
+            ASSERT_NO_THROW(db = jet::database::open(path));
+            ASSERT_EQ(db->tables().size(), 2u);
+            EXPECT_EQ(db->count_rows(L"Depts"), 10u);
+            EXPECT_EQ(db->count_rows(L"People"), flush_indexes ? 250u : 200u);
+            std::set<std::wstring> names;
+            for (const auto& x : db->table(L"People")->indexes) names.insert(x.name);
+            const std::set<std::wstring> all{L"PrimaryKey", L"ByName", L"ByCode", L"PeopleDepts"}, key{L"PrimaryKey"};
+            EXPECT_EQ(names, flush_indexes ? all : key);
+            for (const wchar_t* t : {L"Depts", L"People", L"MSysObjects"}) drav_test::expect_indexes_match_rows(*db, t);
+            auto tools = drav_test::mdbtools_read(path, "People");
+            if (tools.available) {
+                EXPECT_TRUE(tools.ok) << tools.version << tools.schema << tools.csv;
+            }
+            auto other = drav_test::mdb_reader_read(path);
+            if (other.available) {
+                EXPECT_TRUE(other.ok) << other.error;
+                EXPECT_EQ(other.counts["People"], flush_indexes ? 250 : 200);
+            }
+        }
 }
 
 TEST(JetWriterFailures, RefusedNamesWriteNothing)
