@@ -549,6 +549,9 @@ void database_writer::add_index(const std::wstring& table, const index_spec& s)
             ic.ascending = asc;
             x.columns.push_back(ic);
         }
+        // Its entries come from the rows as the reader finds them in the file: the file is made whole
+        // for that before the index is declared, so that no state of it declares an empty index.
+        if (t.rows > 0) write_whole(false);
         const std::size_t reals = t.reals.size();
         add_real_index(t, x);
         t.def.indexes.push_back(x);
@@ -883,6 +886,7 @@ void database_writer::add_relationship(const relationship_def& r)
             pk.cascade_updates = fk.cascade_updates;
             pk.cascade_deletes = fk.cascade_deletes;
             if (&child == &parent) pk.number = fk.number + 1, fk.ref_index = pk.number;
+            if (child.rows > 0) write_whole(false); // made whole for fill_index, as in add_index
             const std::size_t reals = child.reals.size();
             add_real_index(child, fk);
             child.def.indexes.push_back(fk);

@@ -130,6 +130,7 @@ private:
     void apply_pending(table_state& t);
     void build_tree(table_state& t, std::size_t real, std::vector<index_entry> entries);
     void rebuild_indexes(table_state& t, const std::vector<std::vector<value>>& rows, const std::vector<row_pointer>& where);
+    // Fills a new real index from the table's rows in the file (made whole before it was declared).
     void fill_index(table_state& t, std::size_t real);
 
     file_format format_;

@@ -200,9 +200,8 @@ void database_writer::rebuild_indexes(table_state& t, const std::vector<std::vec
 void database_writer::fill_index(table_state& t, std::size_t real)
 {
     if (t.rows == 0 || real >= t.key_layouts.size() || t.key_layouts[real].columns.empty()) return;
-    // The rows already stored, read back through the reader from what is on disk now. A failed write
-    // later still returns to the caller's last flush, not to this one.
-    write_whole(false);
+    // The rows already stored, read back through the reader from the file, which the caller made
+    // whole (but not a state a failed write returns to) before declaring the index.
     auto db = database::open(path());
     auto def = db->table_at(t.def.tdef_page);
     row_cursor cur(db->file_ptr(), def);
