@@ -794,8 +794,8 @@ TEST_F(Dravcli, ATableCutShortIsNamedAtTheEndOfTheScript)
     EXPECT_NE(r.out.find("Big: The database file 'damaged.mdb' is damaged"), std::string::npos) << r.out;
     const std::string script = read_all(dir / "out.sql");
     EXPECT_NE(script.find("INSERT INTO [dbo].[Big]"), std::string::npos);
-    const std::string note = "\r\n/*\r\nThese tables were not converted whole: their rows, or the whole table, "
-                             "are missing from this script.\r\n\t- Big\r\n*/\r\n";
+    const std::string note = "\r\n/*\r\nThese tables were not converted whole: some of their rows or "
+                             "indexes, or the whole table, are missing from this script.\r\n\t- Big\r\n*/\r\n";
     ASSERT_GT(script.size(), note.size());
     EXPECT_EQ(script.substr(script.size() - note.size()), note);
     EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>());
@@ -909,4 +909,40 @@ TEST_F(Dravcli, WrongPasswordNamesTheFile)
     DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/password/data/V2003_with-password.mdb");
     run_result r = run({"--src=" + src, "--dest=out.sql", "--script"});
     EXPECT_NE(r.out.find("Not a valid password. (file '" + src + "')"), std::string::npos) << r.out;
+}
+
+// The indexes that the server cannot hold are left out: each is named with its table and reason
+// where the user reads the run's errors (standard output, or standard error while the script
+// goes to standard output), the script's closing comment names the table, and the run ends
+// non-zero. Indexes left out on purpose (--skip_idx) are no failure.
+TEST_F(Dravcli, IndexesTheServerCannotHoldAreNamedAndTheRunFails)
+{
+    drav_test::write_unindexable_table(dir / "idx.mdb");
+    const std::vector<std::string> said = {
+        "Error:\nFlags: The index 'ByDone' was left out: an index on a Yes/No column ('Done') is not converted.\n",
+        "Error:\nFlags: The unique index 'LongKey' was left out: its key can pass 900 bytes, which is not converted.\n",
+        "Error:\nFlags: The index 'ByBody' was left out: an index on a memo or long binary column ('Body') is not "
+        "converted.\n"};
+    run_result r = run({"--src=idx.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    for (const std::string& line : said)
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    EXPECT_NE(r.err.find("There were some errors while converting the database."), std::string::npos) << r.err;
+    const std::string script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("N'name 2')"), std::string::npos) << script;   // every row
+    EXPECT_NE(script.find("ADD PRIMARY KEY([ID])"), std::string::npos) << script;
+    EXPECT_NE(script.find("CREATE INDEX [ByName] ON [dbo].[Flags]([Name])"), std::string::npos) << script;
+    for (const char* gone : {"[ByDone]", "[LongKey]", "[ByBody]"})
+        EXPECT_EQ(script.find(gone), std::string::npos) << gone;
+    EXPECT_NE(script.find("are missing from this script.\r\n\t- Flags\r\n*/"), std::string::npos) << script;
+
+    r = run({"--src=idx.mdb", "--dest=/dev/stdout", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    for (const std::string& line : said)
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << r.err;
+    EXPECT_EQ(r.out.find("Error:"), std::string::npos);
+
+    r = run({"--src=idx.mdb", "--dest=out.sql", "--script", "--skip_idx"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("Error:"), std::string::npos) << r.out;
 }
