@@ -58,6 +58,18 @@ bool is_text_or_binary(VARTYPE vt)
     return vt == VT_BSTR || vt == VT_BLOB || vt == (VT_ARRAY | VT_UI1);
 }
 
+// Why an index cannot hold column `c`, its key being `total` bytes long up to and with it.
+std::optional<mss_index_gap> index_gap(const t_ftd& c, std::uint64_t total)
+{
+    if (c.vartype == VT_BOOL)
+        return mss_index_gap::yes_no_column;
+    if (is_text_or_binary(c.vartype) && (c.size == 0 || c.size > 8000))
+        return mss_index_gap::long_column;
+    if (total > 900)
+        return mss_index_gap::key_too_long;
+    return std::nullopt;
+}
+
 void replace_all(std::wstring& text, const std::wstring& what, const std::wstring& with)
 {
     if (what.empty())
@@ -290,14 +302,12 @@ void mss_database::create_index(const std::wstring& table, const udb_schema& sch
     const bool filtered = mss_get_engine_flags().version >= 5 && index.unique && !index.primary_key;
     std::wstring filter;
     std::uint64_t total = 0;
-    bool skip = false;
     for (std::size_t i = 0; i < index.fields.size(); ++i) {
         const std::wstring& f = index.fields[i];
         const t_ftd* c = schema.get_field(f);
         if (!c) {
-            tk_log_write_w(2, L"Index field '%ls' is not a column of the table", f.c_str());
-            skip = true;
-            break;
+            mss_report_index_left_out(table, index, mss_index_gap::missing_column, f);
+            return;
         }
         std::uint64_t size = c->size;
         if (c->vartype == VT_BSTR)
@@ -306,19 +316,15 @@ void mss_database::create_index(const std::wstring& table, const udb_schema& sch
                        static_cast<int>(size));
         total += size;
         tk_log_write(1, "Total index size=%d", static_cast<int>(total));
-        if (total > 900 || c->vartype == VT_BOOL || (is_text_or_binary(c->vartype) && (c->size == 0 || c->size > 8000))) {
-            skip = true;
-            break;
+        if (const auto gap = index_gap(*c, total)) {
+            mss_report_index_left_out(table, index, *gap, f);
+            return;
         }
         if (i)
             sql += L", ";
         sql += mss_quote_name(f);
         if (filtered)
             filter += (filter.empty() ? L" WHERE " : L" AND ") + mss_quote_name(f) + L" IS NOT NULL";
-    }
-    if (skip) {
-        tk_log_write_w(3, L"Index '%ls' has been skipped", index.name.c_str());
-        return;
     }
     sql += L")" + filter;
     tk_log_write_w(2, L"Create index query: '%ls'", sql.c_str());

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <ctime>
 #include <cwctype>
+#include <optional>
 
+#include "MSS/mss_report.h"
 #include "MSS/mss_util.h"
 #include "MSS/mss_vali.h"
 #include "MSS/odb_exce.h"
@@ -95,6 +97,19 @@ const t_ftd* find_column(const udb_schema& columns, const std::wstring& name)
         if (c && mss_iequal(c->name, name))
             return c;
     return nullptr;
+}
+
+// Why an index cannot hold a column of type `vt` and `size` (characters of a text), the key being
+// `total` long up to and with it.
+std::optional<mss_index_gap> index_gap(VARTYPE vt, unsigned size, unsigned long long total)
+{
+    if (vt == VT_BOOL)
+        return mss_index_gap::yes_no_column;
+    if ((vt == VT_BSTR || vt == VT_BLOB || vt == (VT_ARRAY | VT_UI1)) && (size == 0 || size > 8000))
+        return mss_index_gap::long_column;
+    if (total > 900)
+        return mss_index_gap::key_too_long;
+    return std::nullopt;
 }
 
 } // namespace
@@ -187,8 +202,8 @@ void mss_dmp_database::finish()
     tk_log_write(2, "mss_dmp_database::finish");
     // Whoever runs or reads the script later learns which tables it does not hold whole.
     if (!incomplete_.empty()) {
-        write_raw("\r\n/*\r\nThese tables were not converted whole: their rows, or the whole table, are "
-                  "missing from this script.\r\n");
+        write_raw("\r\n/*\r\nThese tables were not converted whole: some of their rows or indexes, or the "
+                  "whole table, are missing from this script.\r\n");
         // "- " first: no name begins a line that a runner acts on ("GO", ":r").
         for (const std::wstring& table : incomplete_)
             write_w(L"\t- " + mss_comment_safe(table) + L"\r\n");
@@ -359,21 +374,18 @@ void mss_dmp_database::create_index(const std::wstring& table, const udb_schema&
     for (size_t i = 0; i < index.fields.size(); ++i) {
         const std::wstring& field = index.fields[i];
         const t_ftd* col = find_column(columns, field);
-        const unsigned size = col ? static_cast<unsigned>(col->size) : 0xFFFFFFFFu;
-        const VARTYPE vt = col ? col->vartype : static_cast<VARTYPE>(VT_NULL);
+        if (!col) {
+            mss_report_index_left_out(table, index, mss_index_gap::missing_column, field);
+            return;
+        }
+        const unsigned size = static_cast<unsigned>(col->size);
+        const VARTYPE vt = col->vartype;
         total += size;
         tk_log_write_w(1, L"Index field '%ls' has vt=%08X, size=%d", field.c_str(), (unsigned)vt, (int)size);
         tk_log_write(1, "Total index size=%d", (int)total);
-        if (total > 900 || vt == VT_BOOL) {
-            tk_log_write_w(3, L"Index '%ls' has been skipped", index.name.c_str());
+        if (const auto gap = index_gap(vt, size, total)) {
+            mss_report_index_left_out(table, index, *gap, field);
             return;
-        }
-        if (vt == VT_BSTR || vt == VT_BLOB || vt == (VT_ARRAY | VT_UI1)) {
-            tk_log_write(1, "Column is TEXT or BLOB");
-            if (size == 0 || size > 8000) {
-                tk_log_write_w(3, L"Cannot build index '%ls'", index.name.c_str());
-                return;
-            }
         }
         if (i)
             sql += L", ";

@@ -29,3 +29,32 @@ void mss_report_row_error(const std::wstring& table, std::uint64_t row, const tk
     tk_log_write_w(3, L"%ls, record #%llu", table.c_str(), static_cast<unsigned long long>(row));
     tk_log_write(3, "%s", e.what());
 }
+
+namespace {
+
+std::wstring index_gap_reason(mss_index_gap why, const std::wstring& column)
+{
+    switch (why) {
+    case mss_index_gap::yes_no_column:
+        return L"an index on a Yes/No column ('" + column + L"') is not converted";
+    case mss_index_gap::long_column:
+        return L"an index on a memo or long binary column ('" + column + L"') is not converted";
+    case mss_index_gap::key_too_long:
+        return L"its key can pass 900 bytes, which is not converted";
+    case mss_index_gap::missing_column:
+        break;
+    }
+    return L"'" + column + L"' is not a column of the table";
+}
+
+} // namespace
+
+void mss_report_index_left_out(const std::wstring& table, const udb_index& index, mss_index_gap why,
+                               const std::wstring& column)
+{
+    const wchar_t* const kind = index.primary_key ? L"The primary key '"
+                                : index.unique || index.unique_constraint ? L"The unique index '"
+                                                                          : L"The index '";
+    const std::wstring text = kind + index.name + L"' was left out: " + index_gap_reason(why, column) + L".";
+    mss_report_error(table, tk_exception(text, 0), false);
+}

@@ -162,7 +162,7 @@ public:
     // Completes a destination after the last entry of a run; a failure is an error. A
     // destination that goes without it may treat what it holds as cut short.
     virtual void finish() {}
-    // The run did not convert this table whole (rows or the table itself are missing); a
+    // The run did not convert this table whole (rows, indexes or the table itself are missing); a
     // destination that can say so in what it leaves does.
     virtual void table_incomplete(const std::wstring& /*table*/) {}
     virtual void create_schema(const std::wstring& schema_name);

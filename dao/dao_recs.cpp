@@ -529,6 +529,15 @@ void dao_recordset::reset()
         return;
     if (m_rs.is_empty())
         throw tk_mail_assertion("dao_recs", 181);
+    // No row to go to although the file declares some (a stale count, or rows lost to a damaged
+    // page): the walk is empty, and the run compares what it read with what was declared.
+    VARIANT_BOOL bof = VARIANT_FALSE, eof = VARIANT_FALSE;
+    dao_call(m_rs->get_BOF(&bof));
+    dao_call(m_rs->get_EOF(&eof));
+    if (bof && eof) {
+        m_eof = eof;
+        return;
+    }
     dao_call(m_rs->MoveFirst());
     // A walk that ended at the last row starts again from the first.
     read_eof();

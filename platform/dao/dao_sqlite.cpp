@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <cwctype>
 #include <map>
+#include <new>
 
 #include "platform/dao/dao_accsql.h"
 #include "platform/dao/dao_internal.h"
@@ -81,6 +83,31 @@ struct jet_cursor : sqlite3_vtab_cursor {
     sqlite3_int64 rowid = 0;
 };
 
+// SQLite passes a virtual table's error on as the statement's text. A reader's error (a damaged
+// page) travels in it marked with its number, so that it reaches the user as the reader's own
+// message, not as an error of the statement; other errors travel as their text.
+constexpr char reader_mark[] = "\x1Ejet-error ";
+
+std::string error_for_sqlite(const std::exception& x)
+{
+    if (const auto* j = dynamic_cast<const jet::error*>(&x))
+        return reader_mark + std::to_string(j->code()) + " " + j->what();
+    if (dynamic_cast<const std::bad_alloc*>(&x)) return reader_mark + std::string("7 Out of memory.");
+    return x.what();
+}
+
+// Raises the reader's error that an SQLite error text carries, if it carries one.
+void rethrow_reader_error(const std::string& msg)
+{
+    const std::size_t at = msg.find(reader_mark);
+    if (at == std::string::npos) return;
+    const char* p = msg.c_str() + at + std::strlen(reader_mark);
+    char* end = nullptr;
+    const long code = std::strtol(p, &end, 10);
+    if (end == p || *end != ' ') return;
+    throw jet::error(static_cast<int>(code), end + 1);
+}
+
 int vt_create(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out, char** err)
 {
     auto* conn = static_cast<sql_conn*>(aux);
@@ -98,7 +125,7 @@ int vt_create(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** ou
             }
         cols = table_columns(*conn->pending_db, *conn->pending_def, cx.get());
     } catch (const std::exception& x) {
-        *err = sqlite3_mprintf("%s", x.what());
+        *err = sqlite3_mprintf("%s", error_for_sqlite(x).c_str());
         return SQLITE_ERROR;
     }
     std::string ddl = "CREATE TABLE x(";
@@ -147,10 +174,10 @@ int vt_close(sqlite3_vtab_cursor* c)
     return SQLITE_OK;
 }
 
-int vt_error(sqlite3_vtab_cursor* c, const char* what)
+int vt_error(sqlite3_vtab_cursor* c, const std::exception& x)
 {
     sqlite3_free(c->pVtab->zErrMsg);
-    c->pVtab->zErrMsg = sqlite3_mprintf("%s", what);
+    c->pVtab->zErrMsg = sqlite3_mprintf("%s", error_for_sqlite(x).c_str());
     return SQLITE_ERROR;
 }
 
@@ -161,7 +188,7 @@ int vt_next(sqlite3_vtab_cursor* c)
         k->eof = !k->cur->next();
         ++k->rowid;
     } catch (const std::exception& x) {
-        return vt_error(c, x.what());
+        return vt_error(c, x);
     }
     return SQLITE_OK;
 }
@@ -174,7 +201,7 @@ int vt_filter(sqlite3_vtab_cursor* c, int, const char*, int, sqlite3_value**)
         k->cur = std::make_unique<jet::row_cursor>(v->db->rows(v->def));
         k->rowid = 0;
     } catch (const std::exception& x) {
-        return vt_error(c, x.what());
+        return vt_error(c, x);
     }
     return vt_next(c);
 }
@@ -232,7 +259,7 @@ int vt_column(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i)
     try {
         return vt_column_value(c, ctx, i);
     } catch (const std::exception& x) {
-        return vt_error(c, x.what());
+        return vt_error(c, x);
     }
 }
 
@@ -315,6 +342,7 @@ void exec(sql_conn& c, const std::string& sql)
     if (sqlite3_exec(c.db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
         std::string m = err ? err : "";
         sqlite3_free(err);
+        rethrow_reader_error(m);
         throw sql_error{3141, from_utf8(m.data(), m.size())};
     }
 }
@@ -390,9 +418,11 @@ sql_source resolve(const db_ptr& dbp, sql_conn& c, const std::wstring& name)
     return {sqlname, sqlname.rfind(L"t_", 0) == 0};
 }
 
-// Maps a SQLite error text to the engine's error.
+// Maps a SQLite error text to the engine's error; a reader's error that it carries is raised as
+// that error.
 sql_error from_sqlite(const std::string& msg)
 {
+    rethrow_reader_error(msg);
     std::wstring m = from_utf8(msg.data(), msg.size());
     auto after = [&](const char* prefix) -> std::wstring {
         std::size_t n = std::strlen(prefix);

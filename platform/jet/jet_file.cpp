@@ -58,6 +58,18 @@ private:
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
+// Whether the text of the header's password field can be a password that was set: no control
+// character (a NUL before its end among them) and no code unit that is no character.
+bool could_be_password(const std::wstring& text)
+{
+    for (wchar_t c : text) {
+        const auto u = static_cast<std::uint32_t>(c);
+        if (u < 0x20 || (u >= 0x7F && u < 0xA0) || (u >= 0xD800 && u < 0xE000) || (u >= 0xFFFD && u <= 0xFFFF))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const format_layout& layout_for(file_format f) { return f == file_format::jet3 ? jet3_layout : jet4_layout; }
@@ -187,6 +199,10 @@ void page_file::read_header(const std::wstring& password)
         append_utf16le(pw, pw_len, stored);
     while (!stored.empty() && stored.back() == 0) stored.pop_back();
     header_.has_password = !stored.empty();
+    // Bytes that no password leaves there (the field, or the creation date that masks it, damaged):
+    // the file is damaged, not protected.
+    if (header_.has_password && !could_be_password(stored))
+        corrupt("the database password field of its header holds no password");
     if (header_.has_password && stored != password) throw error(err_bad_password, "Not a valid password.");
 
     if (header_.database_key != 0) {

@@ -794,8 +794,8 @@ TEST_F(Dravcli, ATableCutShortIsNamedAtTheEndOfTheScript)
     EXPECT_NE(r.out.find("Big: The database file 'damaged.mdb' is damaged"), std::string::npos) << r.out;
     const std::string script = read_all(dir / "out.sql");
     EXPECT_NE(script.find("INSERT INTO [dbo].[Big]"), std::string::npos);
-    const std::string note = "\r\n/*\r\nThese tables were not converted whole: their rows, or the whole table, "
-                             "are missing from this script.\r\n\t- Big\r\n*/\r\n";
+    const std::string note = "\r\n/*\r\nThese tables were not converted whole: some of their rows or "
+                             "indexes, or the whole table, are missing from this script.\r\n\t- Big\r\n*/\r\n";
     ASSERT_GT(script.size(), note.size());
     EXPECT_EQ(script.substr(script.size() - note.size()), note);
     EXPECT_EQ(leftovers(tmp, {}), std::vector<std::string>());
@@ -909,4 +909,139 @@ TEST_F(Dravcli, WrongPasswordNamesTheFile)
     DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/password/data/V2003_with-password.mdb");
     run_result r = run({"--src=" + src, "--dest=out.sql", "--script"});
     EXPECT_NE(r.out.find("Not a valid password. (file '" + src + "')"), std::string::npos) << r.out;
+}
+
+// The indexes that the server cannot hold are left out: each is named with its table and reason
+// where the user reads the run's errors (standard output, or standard error while the script
+// goes to standard output), the script's closing comment names the table, and the run ends
+// non-zero. Indexes left out on purpose (--skip_idx) are no failure.
+TEST_F(Dravcli, IndexesTheServerCannotHoldAreNamedAndTheRunFails)
+{
+    drav_test::write_unindexable_table(dir / "idx.mdb");
+    const std::vector<std::string> said = {
+        "Error:\nFlags: The index 'ByDone' was left out: an index on a Yes/No column ('Done') is not converted.\n",
+        "Error:\nFlags: The unique index 'LongKey' was left out: its key can pass 900 bytes, which is not converted.\n",
+        "Error:\nFlags: The index 'ByBody' was left out: an index on a memo or long binary column ('Body') is not "
+        "converted.\n"};
+    run_result r = run({"--src=idx.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    for (const std::string& line : said)
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    EXPECT_NE(r.err.find("There were some errors while converting the database."), std::string::npos) << r.err;
+    const std::string script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("N'name 2')"), std::string::npos) << script;   // every row
+    EXPECT_NE(script.find("ADD PRIMARY KEY([ID])"), std::string::npos) << script;
+    EXPECT_NE(script.find("CREATE INDEX [ByName] ON [dbo].[Flags]([Name])"), std::string::npos) << script;
+    for (const char* gone : {"[ByDone]", "[LongKey]", "[ByBody]"})
+        EXPECT_EQ(script.find(gone), std::string::npos) << gone;
+    EXPECT_NE(script.find("are missing from this script.\r\n\t- Flags\r\n*/"), std::string::npos) << script;
+
+    r = run({"--src=idx.mdb", "--dest=/dev/stdout", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    for (const std::string& line : said)
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << r.err;
+    EXPECT_EQ(r.out.find("Error:"), std::string::npos);
+
+    r = run({"--src=idx.mdb", "--dest=out.sql", "--script", "--skip_idx"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("Error:"), std::string::npos) << r.out;
+}
+
+namespace {
+
+// The long-value pages (memo, OLE) of a Jet4 image that hold `text` (ASCII) as one or two bytes a character.
+std::vector<std::uint32_t> long_value_pages_holding(const page_image& image, const std::string& ascii)
+{
+    std::string wide;
+    for (char c : ascii)
+        wide += std::string{c, '\0'};
+    std::vector<std::uint32_t> found;
+    for (std::uint32_t p = 1; p < image.bytes.size() / image.page; ++p) {
+        const std::string_view page(image.bytes.data() + p * image.page, image.page);
+        if (page[0] == 1 && page.substr(4, 4) == "LVAL" &&
+            (page.find(ascii) != std::string_view::npos || page.find(wide) != std::string_view::npos))
+            found.push_back(p);
+    }
+    return found;
+}
+
+} // namespace
+
+// A damaged file is named as damaged, with the table and what could not be read: not as a fault of
+// a statement's text, an empty read or a wrong password. A real password still gets its message.
+TEST_F(Dravcli, DamagedFilesAreNamedAsDamagedNotAsStatementOrPasswordFaults)
+{
+    using T = jet::column_type;
+    // A long value of a table read through a statement (its date-formatted column is checked first).
+    {
+        auto w = drav_test::new_keyed_table((dir / "staff.mdb").string(), jet::file_format::jet4, L"Employees",
+                                            {drav_test::counter_id(), drav_test::col(L"Notes", T::memo),
+                                             formatted_date(L"Hired", L"Short Date")});
+        for (int i = 0; i < 5; ++i) {
+            std::vector<jet::value> row{jet::value(), jet::value(std::wstring(3000, static_cast<wchar_t>(L'a' + i))),
+                                        jet::value(jet::date_time{45000.0 + i})};
+            w->append(L"Employees", row);
+        }
+        w->flush();
+    }
+    page_image staff(dir / "staff.mdb");
+    const std::vector<std::uint32_t> notes = long_value_pages_holding(staff, std::string(100, 'c'));
+    ASSERT_FALSE(notes.empty());
+    for (std::size_t i = 0; i < staff.page; ++i)
+        staff.at(notes.front(), i) = 0;
+    staff.save(dir / "staff_lv.mdb");
+    run_result r = run({"--src=staff_lv.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Error:\nEmployees: The database file 'staff_lv.mdb' is damaged or not readable: long value page " +
+                         std::to_string(notes.front()) + " is not a data page.\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("SELECT statement"), std::string::npos) << r.out;
+
+    // A table whose every data page is gone: the table is named, not "No current record.".
+    write_text_table(dir / "data.mdb", 80);
+    page_image data(dir / "data.mdb");
+    {
+        auto db = jet::database::open((dir / "data.mdb").string(), L"");
+        for (std::uint32_t p : data.data_pages(db->find(L"T")->tdef_page()))
+            for (std::size_t i = 0; i < data.page; ++i)
+                data.at(p, i) = 0;
+    }
+    data.save(dir / "data_lost.mdb");
+    r = run({"--src=data_lost.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Converting table T(80 records)\nError:\nT: "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("No current record"), std::string::npos) << r.out;
+
+    // Header bytes of a file without a password: the password field, the creation date that masks it.
+    const std::string damaged = "The database file 'header.mdb' is damaged or not readable: the database password "
+                                "field of its header holds no password.";
+    for (const std::size_t at : {0x46u, 0x72u}) {
+        page_image header(dir / "data.mdb");
+        for (std::size_t i = at; i < at + 8; ++i)
+            header.at(0, i) ^= '\x5A';
+        header.save(dir / "header.mdb");
+        for (const char* password : {"--srcp=", "--srcp=Secret"}) {
+            r = run({"--src=header.mdb", "--dest=out.sql", "--script", password});
+            EXPECT_EQ(r.code, 255) << at << r.out << r.err;
+            EXPECT_NE(r.out.find(damaged), std::string::npos) << at << r.out;
+            EXPECT_EQ(r.out.find("Not a valid password"), std::string::npos) << at << r.out;
+        }
+    }
+    // The same file under a password: without it, or with another, "Not a valid password."; with it, whole.
+    {
+        const std::string bytes = read_all(dir / "data.mdb");
+        const std::vector<std::uint8_t> image =
+            drav_test::with_jet4_password(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), u"S\u00e9cret");
+        std::ofstream(dir / "locked.mdb", std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                                  static_cast<std::streamsize>(image.size()));
+    }
+    for (const char* password : {"--srcp=", "--srcp=Secret"}) {
+        r = run({"--src=locked.mdb", "--dest=out.sql", "--script", password});
+        EXPECT_EQ(r.code, 255) << r.out << r.err;
+        EXPECT_NE(r.out.find("Not a valid password. (file 'locked.mdb')"), std::string::npos) << r.out;
+    }
+    r = run({"--src=locked.mdb", "--dest=out.sql", "--script", "--srcp=S\xC3\xA9" "cret"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(read_all(dir / "out.sql").find("N'row number 79'"), std::string::npos);
 }

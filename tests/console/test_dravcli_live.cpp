@@ -262,6 +262,28 @@ TEST_F(DravcliLive, DateFormattedColumnsHoldingTimesKeepThemOnTheServer)
     EXPECT_NE(sql(db, kept).find("2024-03-01 10:30:00 2024-03-03 12:00:00"), std::string::npos) << sql(db, kept);
 }
 
+// Straight into a server, too, the indexes it cannot hold are each named with table and reason, the
+// others are made, and the run ends non-zero.
+TEST_F(DravcliLive, IndexesTheServerCannotHoldAreNamedAndTheRunFails)
+{
+    const fs::path src = scratch.path() / "idx.mdb";
+    drav_test::write_unindexable_table(src);
+    const auto [code, out] = convert(src.string(), 0);
+    EXPECT_EQ(code, 255) << out;
+    for (const char* line :
+         {"Flags: The index 'ByDone' was left out: an index on a Yes/No column ('Done') is not converted.\n",
+          "Flags: The unique index 'LongKey' was left out: its key can pass 900 bytes, which is not converted.\n",
+          "Flags: The index 'ByBody' was left out: an index on a memo or long binary column ('Body') is not converted.\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << out;
+    EXPECT_EQ(rows("Flags"), 3);
+    // The names as the server keeps them (the test server: lower case, with a suffix).
+    const std::string made = sql(db, "SELECT LOWER(CAST(name AS varchar(80))) FROM sys.indexes WHERE object_id = "
+                                     "OBJECT_ID('Flags') AND name IS NOT NULL");
+    EXPECT_NE(made.find("byname"), std::string::npos) << made;
+    for (const char* gone : {"bydone", "longkey", "bybody"})
+        EXPECT_EQ(made.find(gone), std::string::npos) << gone << "\n" << made;
+}
+
 // Braces, separators and blanks in a login's name and password must reach the server as typed,
 // whatever the driver makes of a connection string (FreeTDS 1.3 ends a braced value at "};").
 TEST_F(DravcliLive, ALoginWithBracesAndSeparatorsInNameAndPasswordConverts)

@@ -88,4 +88,29 @@ inline std::unique_ptr<jet::database_writer> new_keyed_table(const std::string& 
     return w;
 }
 
+// A Jet4 file (any old one removed) of one table "Flags" of 3 rows whose indexes the server cannot
+// hold: "ByDone" on the Yes/No column "Done", the unique "LongKey" over four Text(255) columns
+// (a key of up to 2,040 bytes), "ByBody" on the memo "Body"; and "ByName", on Text(50), that it can.
+inline void write_unindexable_table(const std::filesystem::path& path)
+{
+    using T = jet::column_type;
+    auto w = new_keyed_table(path.string(), jet::file_format::jet4, L"Flags",
+                             {counter_id(), col(L"Done", T::boolean), col(L"Body", T::memo), col(L"A", T::text, 510),
+                              col(L"B", T::text, 510), col(L"C", T::text, 510), col(L"D", T::text, 510),
+                              col(L"Name", T::text, 100)});
+    w->add_index(L"Flags", index(L"ByDone", {{L"Done", true}}));
+    w->add_index(L"Flags", index(L"LongKey", {{L"A", true}, {L"B", true}, {L"C", true}, {L"D", true}}, false, true));
+    w->add_index(L"Flags", index(L"ByBody", {{L"Body", true}}));
+    w->add_index(L"Flags", index(L"ByName", {{L"Name", true}}));
+    for (int i = 0; i < 3; ++i) {
+        const std::wstring n = std::to_wstring(i);
+        const std::wstring same(255, L'x');
+        std::vector<jet::value> row{jet::value(), jet::value(i % 2 == 0), jet::value(L"body " + n),
+                                    jet::value(L"a" + n), jet::value(same), jet::value(same), jet::value(same),
+                                    jet::value(L"name " + n)};
+        w->append(L"Flags", row);
+    }
+    w->flush();
+}
+
 } // namespace drav_test

@@ -727,6 +727,50 @@ TEST_F(WizardTest, ValuesChangedToFitTheServerAreShownAndTheRunGoesOn)
     EXPECT_NE(drav_test::read_file(script).find("2.2300000000000001e-308"), std::string::npos);   // the row went on
 }
 
+// Indexes the server cannot hold are each shown with table and reason, listed on the finish page,
+// and the run ends in failure.
+TEST_F(WizardTest, IndexesLeftOutAreShownAndListedOnTheFinishPage)
+{
+    const fs::path mdb = tmp / "idx.mdb";
+    drav_test::write_unindexable_table(mdb);
+    const fs::path script = tmp / "idx.sql";
+    const fs::path profile = tmp / "idx.qel";
+    {
+        gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
+        dravlen_convertor c(false);
+        c.direct = false;
+        c.source = mdb.wstring();
+        c.destination = script.wstring();
+        c.selected_queries = {{L"Flags", L""}};
+        ASSERT_TRUE(c.store_profile_file(profile.wstring()));
+    }
+    std::vector<std::wstring> dialogs;
+    answer = [&](ui_dialog& d) {
+        if (d.template_id() == 115) {
+            dialogs.push_back(static_cast<dlg_error_continue&>(d).message());
+            d.press(2);   // Continue
+        } else if (auto* m = dynamic_cast<ui_message_dialog*>(&d)) {
+            m->press(IDOK);
+        }
+    };
+    std::wstring heading, lines;
+    const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
+        shell.create();
+        ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
+        heading = shell.active_page()->get_text(1313, 0);
+        lines = shell.active_page()->get_text(1016, 0);
+        shell.press_finish();
+        return shell.result();
+    });
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(heading, L"Conversion Ended with Errors");
+    ASSERT_EQ(dialogs.size(), 3u);
+    EXPECT_EQ(dialogs[0], L"Flags: The index 'ByDone' was left out: an index on a Yes/No column ('Done') is not converted.");
+    EXPECT_EQ(dialogs[1].rfind(L"Flags: The unique index 'LongKey' was left out: ", 0), 0u) << tk_to_string(dialogs[1]);
+    for (const wchar_t* name : {L"'ByDone'", L"'LongKey'", L"'ByBody'"})
+        EXPECT_NE(lines.find(name), std::wstring::npos) << tk_to_string(lines);
+}
+
 } // namespace
 
 namespace {
