@@ -68,6 +68,24 @@ bool same_name(const std::wstring& a, const std::wstring& b)
 // How long a cancelled statement may wait for its server before the connection is cut.
 constexpr int stop_grace_seconds = 3;
 
+namespace {
+
+// The stop watcher's action, seconds after the stop request: the statements that wait on a server
+// are cancelled at once; a server that has not ended them after the grace has its connections
+// cut. The log says which of the two ended the waits.
+void end_server_waits(int seconds)
+{
+    const bool cut = seconds >= stop_grace_seconds;
+    const int asked = mss_engine::cancel_statements(cut);
+    if (seconds == 0)
+        tk_log_write(3, "Stop requested: %d statement(s) on the server asked to cancel", asked);
+    if (cut)
+        tk_log_write(3, "The server has not ended the cancelled statements %d s after the stop: its connections are cut",
+                     seconds);
+}
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------------
 // init_conversion
 
@@ -125,8 +143,7 @@ void dravlen_convertor::run()
     // when a server that does not answer holds it still after a few seconds, its connection is cut.
     std::optional<tk_stop_watcher> watcher;
     if (direct)
-        watcher.emplace([this] { return stop_requested(); },
-                        [](int seconds) { mss_engine::cancel_statements(seconds >= stop_grace_seconds); });
+        watcher.emplace([this] { return stop_requested(); }, end_server_waits);
     engine.set_view_owned(true);
     run_outcome ended = run_outcome::succeeded;
 
@@ -286,9 +303,15 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
 // caller's to report.
 void dravlen_convertor::end_run_if_over(const tk_exception& e, const std::wstring& name, long long record) const
 {
-    if (stop_requested())
+    const auto* odb = dynamic_cast<const odb_exception*>(&e);
+    if (stop_requested()) {
+        if (odb && odb->cancelled())
+            tk_log_write(3, "The server cancelled a statement for the stop: %s", e.what());
+        else
+            tk_log_write(3, "An error as the run stops: %s", e.what());
         throw tk_final_exception();
-    if (const auto* odb = dynamic_cast<const odb_exception*>(&e); odb && odb->connection_lost())
+    }
+    if (odb && odb->connection_lost())
         throw mss_connection_lost_exception(*odb, name, record);
     if (dynamic_cast<const mss_connection_lost_exception*>(&e))
         throw;
