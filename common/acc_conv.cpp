@@ -284,7 +284,8 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
             dst.append_record(*record);
             report_changed_values(name);
         } catch (const odb_exception& e) {
-            end_run_if_over(e, name, current_record + 1);
+            // The destination ends the run itself when the row's connection is gone.
+            end_run_if_stopped(e);
             error_handler& h = error_handler::ref();
             h.take_changed_values();   // the row is not stored: its report says so
             error_handler::count_failure();
@@ -299,18 +300,24 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
 }
 
 // Called with the error being handled: an error that comes while a stop is requested (a statement
-// the stop cancelled, say) is the stop, and a lost connection ends the run; any other error is the
-// caller's to report.
+// the stop cancelled, say) is the stop; any other error is the caller's.
+void dravlen_convertor::end_run_if_stopped(const tk_exception& e) const
+{
+    if (!stop_requested())
+        return;
+    const auto* odb = dynamic_cast<const odb_exception*>(&e);
+    if (odb && odb->cancelled())
+        tk_log_write(3, "The server cancelled a statement for the stop: %s", e.what());
+    else
+        tk_log_write(3, "An error as the run stops: %s", e.what());
+    throw tk_final_exception();
+}
+
+// The same, and a lost connection ends the run as well.
 void dravlen_convertor::end_run_if_over(const tk_exception& e, const std::wstring& name, long long record) const
 {
+    end_run_if_stopped(e);
     const auto* odb = dynamic_cast<const odb_exception*>(&e);
-    if (stop_requested()) {
-        if (odb && odb->cancelled())
-            tk_log_write(3, "The server cancelled a statement for the stop: %s", e.what());
-        else
-            tk_log_write(3, "An error as the run stops: %s", e.what());
-        throw tk_final_exception();
-    }
     if (odb && odb->connection_lost())
         throw mss_connection_lost_exception(*odb, name, record);
     if (dynamic_cast<const mss_connection_lost_exception*>(&e))
