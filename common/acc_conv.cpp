@@ -440,6 +440,8 @@ void dravlen_convertor::move_table(udb_database& src_db, udb_database& dest, mss
     } catch (const tk_exception& e) {
         dst.reset();
         src.reset();
+        // Values changed in a row that failed on its way are not reported with a later row.
+        error_handler::ref().take_changed_values();
         end_run_if_over(e, name, 0);
         error_handler& h = error_handler::ref();
         error_handler::count_failure();
