@@ -65,10 +65,10 @@ bool same_name(const std::wstring& a, const std::wstring& b)
 
 } // namespace
 
+namespace {
+
 // How long a cancelled statement may wait for its server before the connection is cut.
 constexpr int stop_grace_seconds = 3;
-
-namespace {
 
 // The stop watcher's action, seconds after the stop request: the statements that wait on a server
 // are cancelled at once; a server that has not ended them after the grace has its connections
