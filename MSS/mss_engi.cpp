@@ -569,9 +569,10 @@ mss_database* mss_engine::open_db(const std::wstring& name, int mode, const std:
     return new mss_database(name, schema, ds.get(), session.get(), mode);
 }
 
-void mss_engine::cancel_statements(bool drop_connections)
+int mss_engine::cancel_statements(bool drop_connections)
 {
     const int asked = OleDbCancelPendingCommands(drop_connections);
     tk_log_write(2, "mss_engine::cancel_statements: %d statement(s) asked to cancel%s", asked,
                  drop_connections ? ", connections cut" : "");
+    return asked;
 }

@@ -69,7 +69,8 @@ public:
 
     // Cancels what every statement of the process is doing on its server; safe from any thread.
     // With drop_connections the connections are cut as well (a server that does not answer).
-    static void cancel_statements(bool drop_connections);
+    // Returns how many statements were asked to cancel.
+    static int cancel_statements(bool drop_connections);
 
     // The version code of an @@VERSION text.
     static unsigned parse_version(const std::wstring& text);

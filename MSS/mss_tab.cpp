@@ -12,6 +12,7 @@
 #include "MSS/odb_mdat.h"
 #include "OLE/ole_date.h"
 #include "OLE/ole_guid.h"
+#include "TK/tk_errh.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "UDB/udb_name.h"
@@ -805,16 +806,22 @@ void mss_table::append_record(udb_record& record)
     }
     ++rows_seen;
     bool handed_over = true;
-    if (!mss_engine::ref().is_fast_load() || fl_failed) {
-        handed_over = slow_record(record);
-    } else {
-        try {
-            fast_append(record);
-        } catch (const mss_fl_failed_exception&) {
-            tk_log_write(1, "Got mss_fl_failed_exception, switch to slow_append");
-            fl_failed = true;
+    try {
+        if (!mss_engine::ref().is_fast_load() || fl_failed) {
             handed_over = slow_record(record);
+        } else {
+            try {
+                fast_append(record);
+            } catch (const mss_fl_failed_exception&) {
+                tk_log_write(1, "Got mss_fl_failed_exception, switch to slow_append");
+                fl_failed = true;
+                handed_over = slow_record(record);
+            }
         }
+    } catch (const odb_exception& e) {
+        // Any statement of the row (the identity switch as well) ends the run when the connection is gone.
+        end_if_lost(e, rows_seen);
+        throw;
     }
     if (handed_over)
         ++record_count;
@@ -868,7 +875,10 @@ bool mss_table::slow_record(udb_record& record)
             insert_head += (i > 0 ? L", " : L"") + mss_quote_name(schema[i]->name);
         insert_head += L") VALUES";
     }
-    std::wstring values = L"( ";
+    pending_row row;
+    row.number = rows_seen;
+    std::wstring& values = row.values;
+    values = L"( ";
     std::vector<odb_long_value> long_values;
     for (std::size_t i = 0; i < schema.size(); ++i) {
         const t_ftd* ftd = schema[i];
@@ -889,29 +899,32 @@ bool mss_table::slow_record(udb_record& record)
     }
     values += L")";
     tk_log_write_w(2, L"Run SQL query: %ls%ls\n", insert_head.c_str(), values.c_str());
+    // The values changed to fit while the literals were written are this row's.
+    if (error_handler* h = error_handler::get())
+        row.changes = h->take_changed_values();
     if (!long_values.empty())
-        return insert_long_row(values, long_values);
+        return insert_long_row(row, long_values);
     pending_chars += values.size();
-    pending_rows.push_back(std::move(values));
-    pending_numbers.push_back(rows_seen);
+    pending_rows.push_back(std::move(row));
     if (pending_rows.size() >= rows_per_trip || pending_chars >= chars_per_trip)
         flush_rows();
     return true;
 }
 
-bool mss_table::insert_long_row(const std::wstring& values, const std::vector<odb_long_value>& long_values)
+bool mss_table::insert_long_row(const pending_row& row, const std::vector<odb_long_value>& long_values)
 {
     flush_rows();   // the rows before it keep their order
     try {
-        command.execute(insert_head + values, long_values);
-        return true;
+        command.execute(insert_head + row.values, long_values);
     } catch (const odb_exception& e) {
-        end_if_lost(e, rows_seen);
+        end_if_lost(e, row.number);
         std::wstring table, owner;
         mss_split_tab_name(name, table, owner);
-        mss_report_row_error(table, rows_seen, e);
+        mss_report_row_error(table, row.number, e);
         return false;
     }
+    report_changes({row}, 0, 1);
+    return true;
 }
 
 void mss_table::end_if_lost(const odb_exception& e, std::uint64_t row) const
@@ -927,16 +940,25 @@ void mss_table::end_if_lost(const odb_exception& e, std::uint64_t row) const
     throw mss_connection_lost_exception(e, table, static_cast<long long>(row));
 }
 
-std::wstring mss_table::insert_statement(const std::vector<std::wstring>& rows, std::size_t from,
+std::wstring mss_table::insert_statement(const std::vector<pending_row>& rows, std::size_t from,
                                          std::size_t to) const
 {
     std::wstring sql = insert_head;
     for (std::size_t i = from; i < to; ++i) {
         if (i > from)
             sql += L",";
-        sql += rows[i];
+        sql += rows[i].values;
     }
     return sql;
+}
+
+void mss_table::report_changes(const std::vector<pending_row>& rows, std::size_t from, std::size_t to) const
+{
+    std::wstring table, owner;
+    mss_split_tab_name(name, table, owner);
+    for (std::size_t i = from; i < to; ++i)
+        for (const std::wstring& text : rows[i].changes)
+            mss_report_row_error(table, rows[i].number, tk_exception(text, 0));
 }
 
 bool mss_table::try_run(const std::wstring& sql, const char* what, std::uint64_t first_row)
@@ -955,13 +977,11 @@ void mss_table::flush_rows()
 {
     if (pending_rows.empty())
         return;
-    std::vector<std::wstring> rows;
-    std::vector<std::uint64_t> numbers;
+    std::vector<pending_row> rows;
     rows.swap(pending_rows);
-    numbers.swap(pending_numbers);
     pending_chars = 0;
     if (rows.size() == 1) {
-        insert_one_by_one(rows, numbers, 0, 1);
+        insert_one_by_one(rows, 0, 1);
         return;
     }
     // Each statement takes a run of rows; the statements go in one transaction that any failure
@@ -970,8 +990,10 @@ void mss_table::flush_rows()
     for (std::size_t from = 0; from < rows.size(); from += rows_per_statement)
         batch += insert_statement(rows, from, std::min(rows.size(), from + rows_per_statement)) + L";\n";
     batch += L"COMMIT TRANSACTION; SET XACT_ABORT OFF;";
-    if (try_run(batch, "A batch of rows", numbers.front()))
+    if (try_run(batch, "A batch of rows", rows.front().number)) {
+        report_changes(rows, 0, rows.size());
         return;
+    }
     try {
         run(L"IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION; SET XACT_ABORT OFF;");
     } catch (const odb_exception& e) {
@@ -982,13 +1004,14 @@ void mss_table::flush_rows()
     const bool one_statement = rows.size() <= rows_per_statement;
     for (std::size_t from = 0; from < rows.size(); from += rows_per_statement) {
         const std::size_t to = std::min(rows.size(), from + rows_per_statement);
-        if (one_statement || !try_run(insert_statement(rows, from, to), "A statement of rows", numbers[from]))
-            insert_one_by_one(rows, numbers, from, to);
+        if (one_statement || !try_run(insert_statement(rows, from, to), "A statement of rows", rows[from].number))
+            insert_one_by_one(rows, from, to);
+        else
+            report_changes(rows, from, to);
     }
 }
 
-void mss_table::insert_one_by_one(const std::vector<std::wstring>& rows, const std::vector<std::uint64_t>& numbers,
-                                  std::size_t from, std::size_t to)
+void mss_table::insert_one_by_one(const std::vector<pending_row>& rows, std::size_t from, std::size_t to)
 {
     // Each failing row is reported with its number, the others are stored.
     std::wstring table, owner;
@@ -997,11 +1020,13 @@ void mss_table::insert_one_by_one(const std::vector<std::wstring>& rows, const s
         try {
             run(insert_statement(rows, i, i + 1));
         } catch (const odb_exception& e) {
-            end_if_lost(e, numbers[i]);
+            end_if_lost(e, rows[i].number);
             if (record_count > 0)
                 --record_count;   // counted when it was handed over
-            mss_report_row_error(table, numbers[i], e);
+            mss_report_row_error(table, rows[i].number, e);
+            continue;
         }
+        report_changes(rows, i, i + 1);
     }
 }
 

@@ -81,16 +81,24 @@ private:
     void fast_append(udb_record& record);
     // Stores a row by INSERT; false when it was refused (and reported) at once.
     bool slow_record(udb_record& record);
+    // A row waiting to be sent: its values "( v1, v2)", its number and the values changed to fit
+    // the server, which are reported once the row is stored (a refused row reports only its refusal).
+    struct pending_row {
+        std::wstring values;
+        std::uint64_t number = 0;
+        std::vector<std::wstring> changes;
+    };
     // Stores a row holding long values as parameters, in its own statement.
-    bool insert_long_row(const std::wstring& values, const std::vector<odb_long_value>& long_values);
+    bool insert_long_row(const pending_row& row, const std::vector<odb_long_value>& long_values);
     // Sends the waiting rows in one round trip, a run of rows to an INSERT statement; when that
     // fails, each statement on its own and the rows of a failing one one by one, so a failing row
     // is reported on its own and the others are stored.
     void flush_rows();
     // The INSERT statement of rows [from, to) of the waiting ones.
-    std::wstring insert_statement(const std::vector<std::wstring>& rows, std::size_t from, std::size_t to) const;
-    void insert_one_by_one(const std::vector<std::wstring>& rows, const std::vector<std::uint64_t>& numbers,
-                           std::size_t from, std::size_t to);
+    std::wstring insert_statement(const std::vector<pending_row>& rows, std::size_t from, std::size_t to) const;
+    void insert_one_by_one(const std::vector<pending_row>& rows, std::size_t from, std::size_t to);
+    // Reports the changed values of rows [from, to), which the server stored.
+    void report_changes(const std::vector<pending_row>& rows, std::size_t from, std::size_t to) const;
     // Runs a statement; false (and a log line) when the server refuses it. A lost connection
     // ends the table at once, as lost at the given row.
     bool try_run(const std::wstring& sql, const char* what, std::uint64_t first_row);
@@ -113,7 +121,6 @@ private:
     std::unique_ptr<mss_literal_writer> literals;   // made at the first row stored by INSERT
     std::uint64_t rows_seen = 0;                  // rows handed to append_record so far
     std::wstring insert_head;                     // "INSERT INTO table(columns) VALUES"
-    std::vector<std::wstring> pending_rows;       // values of rows not sent yet, "( v1, v2)"
-    std::vector<std::uint64_t> pending_numbers;   // their row numbers, for reports
+    std::vector<pending_row> pending_rows;        // rows not sent yet
     std::size_t pending_chars = 0;
 };

@@ -65,8 +65,26 @@ bool same_name(const std::wstring& a, const std::wstring& b)
 
 } // namespace
 
+namespace {
+
 // How long a cancelled statement may wait for its server before the connection is cut.
 constexpr int stop_grace_seconds = 3;
+
+// The stop watcher's action, seconds after the stop request: the statements that wait on a server
+// are cancelled at once; a server that has not ended them after the grace has its connections
+// cut. The log says which of the two ended the waits.
+void end_server_waits(int seconds)
+{
+    const bool cut = seconds >= stop_grace_seconds;
+    const int asked = mss_engine::cancel_statements(cut);
+    if (seconds == 0)
+        tk_log_write(3, "Stop requested: %d statement(s) on the server asked to cancel", asked);
+    if (cut)
+        tk_log_write(3, "The server has not ended the cancelled statements %d s after the stop: its connections are cut",
+                     seconds);
+}
+
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // init_conversion
@@ -125,8 +143,7 @@ void dravlen_convertor::run()
     // when a server that does not answer holds it still after a few seconds, its connection is cut.
     std::optional<tk_stop_watcher> watcher;
     if (direct)
-        watcher.emplace([this] { return stop_requested(); },
-                        [](int seconds) { mss_engine::cancel_statements(seconds >= stop_grace_seconds); });
+        watcher.emplace([this] { return stop_requested(); }, end_server_waits);
     engine.set_view_owned(true);
     run_outcome ended = run_outcome::succeeded;
 
@@ -267,7 +284,8 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
             dst.append_record(*record);
             report_changed_values(name);
         } catch (const odb_exception& e) {
-            end_run_if_over(e, name, current_record + 1);
+            // The destination ends the run itself when the row's connection is gone.
+            end_run_if_stopped(e);
             error_handler& h = error_handler::ref();
             h.take_changed_values();   // the row is not stored: its report says so
             error_handler::count_failure();
@@ -282,13 +300,25 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
 }
 
 // Called with the error being handled: an error that comes while a stop is requested (a statement
-// the stop cancelled, say) is the stop, and a lost connection ends the run; any other error is the
-// caller's to report.
+// the stop cancelled, say) is the stop; any other error is the caller's.
+void dravlen_convertor::end_run_if_stopped(const tk_exception& e) const
+{
+    if (!stop_requested())
+        return;
+    const auto* odb = dynamic_cast<const odb_exception*>(&e);
+    if (odb && odb->cancelled())
+        tk_log_write(3, "The server cancelled a statement for the stop: %s", e.what());
+    else
+        tk_log_write(3, "An error as the run stops: %s", e.what());
+    throw tk_final_exception();
+}
+
+// The same, and a lost connection ends the run as well.
 void dravlen_convertor::end_run_if_over(const tk_exception& e, const std::wstring& name, long long record) const
 {
-    if (stop_requested())
-        throw tk_final_exception();
-    if (const auto* odb = dynamic_cast<const odb_exception*>(&e); odb && odb->connection_lost())
+    end_run_if_stopped(e);
+    const auto* odb = dynamic_cast<const odb_exception*>(&e);
+    if (odb && odb->connection_lost())
         throw mss_connection_lost_exception(*odb, name, record);
     if (dynamic_cast<const mss_connection_lost_exception*>(&e))
         throw;
@@ -410,6 +440,8 @@ void dravlen_convertor::move_table(udb_database& src_db, udb_database& dest, mss
     } catch (const tk_exception& e) {
         dst.reset();
         src.reset();
+        // Values changed in a row that failed on its way are not reported with a later row.
+        error_handler::ref().take_changed_values();
         end_run_if_over(e, name, 0);
         error_handler& h = error_handler::ref();
         error_handler::count_failure();

@@ -156,6 +156,8 @@ private:
     void move_table(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
                     const std::wstring& name, const std::wstring& sql);
     void copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name);
+    // Ends the run when the error being handled comes with a stop request.
+    void end_run_if_stopped(const tk_exception& e) const;
     // Ends the run when the error being handled means it is over: a stop, a lost connection.
     void end_run_if_over(const tk_exception& e, const std::wstring& name, long long record) const;
     void report_changed_values(const std::wstring& name);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -282,6 +283,47 @@ TEST_F(DravcliLive, IndexesTheServerCannotHoldAreNamedAndTheRunFails)
     EXPECT_NE(made.find("byname"), std::string::npos) << made;
     for (const char* gone : {"bydone", "longkey", "bybody"})
         EXPECT_EQ(made.find(gone), std::string::npos) << gone << "\n" << made;
+}
+
+// A value changed to fit the server is reported with its own row once that row is stored; a row
+// the server refuses is reported once, for its refusal alone, and counted once. Rows of a round
+// trip of several rows and rows sent alone (a long text) alike.
+TEST_F(DravcliLive, AChangedValueIsReportedWithItsRowAndARefusedRowOnlyForItsRefusal)
+{
+    const std::string src = (scratch.path() / "changed.mdb").string();
+    {
+        auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"N",
+                                            {drav_test::counter_id(), drav_test::col(L"X", jet::column_type::double_),
+                                             drav_test::col(L"M", jet::column_type::memo)});
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const std::wstring long_text(300000, L'a');
+        const std::pair<double, std::wstring> rows[] = {{1.5, L"a"}, {nan, L"b"}, {nan, L"c"},
+                                                        {nan, long_text}, {nan, long_text}, {2.5, L"f"}};
+        for (const auto& [x, m] : rows) {
+            std::vector<jet::value> row{jet::value(), jet::value(x), jet::value(m)};
+            w->append(L"N", row);
+        }
+        w->flush();
+    }
+    // Rows 2 and 4 are refused by the table the rows are appended to.
+    sql(db, "CREATE TABLE N (ID int, X float, M nvarchar(max), CHECK (ID <> 2 AND ID <> 4))");
+    const auto [code, out] = convert(src, 3);
+    EXPECT_EQ(code, 255) << out;
+    const auto count = [&out = out](const std::string& what) {
+        int n = 0;
+        for (auto at = out.find(what); at != std::string::npos; at = out.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("Error:"), 4) << out;
+    EXPECT_EQ(count("N, record #2: "), 1) << out;
+    EXPECT_EQ(count("N, record #4: "), 1) << out;
+    EXPECT_EQ(count("N, record #3: the value nan of column 'X' does not fit the server and was written as NULL"), 1)
+        << out;
+    EXPECT_EQ(count("N, record #5: the value nan of column 'X' does not fit the server and was written as NULL"), 1)
+        << out;
+    EXPECT_EQ(count("does not fit"), 2) << out;
+    EXPECT_EQ(rows("N"), 4) << out;
 }
 
 // Braces, separators and blanks in a login's name and password must reach the server as typed,

@@ -34,12 +34,12 @@ protected:
     }
 
     // Starts a load of the source into a new database (mode 0); returns its process. The scratch
-    // folder holds its registry file.
+    // folder holds its registry file and its log, named after the database.
     pid_t start_load(const std::string& src, const std::string& db)
     {
         const std::string out = (scratch.path() / "out.txt").string();
         std::vector<std::string> args = {std::string(DRAV_BINARY_DIR) + "/dravcli", "--src=" + src,
-                                         "--dest=" + db, "--mode=0",
+                                         "--dest=" + db, "--mode=0", "--logfile=" + log_path(db),
                                          "--mssqlh=" + server.server.host + "," + server.server.port,
                                          "--mssqlu=" + server.server.user, "--mssqlp=" + server.server.password};
         std::vector<char*> argv;
@@ -84,6 +84,7 @@ protected:
     }
 
     std::string output() { return drav_test::read_file(scratch.path() / "out.txt"); }
+    std::string log_path(const std::string& db) { return (scratch.path() / (db + ".log")).string(); }
 
     static int count(const std::string& text, const std::string& what)
     {
@@ -98,7 +99,9 @@ protected:
 };
 
 // The server stops answering (all its processes stopped) while rows are loaded: a stop signal
-// still ends the run within seconds, as any stopped run ends, and no refused rows are invented.
+// still ends the run within seconds (the waiting statement is cancelled, and its connection cut
+// when the server has not answered after a grace of a few seconds), as any stopped run ends,
+// and no refused rows are invented.
 // Then its sessions die in the middle of the next load: one message names the table and the
 // record, says that the destination holds only part of the database, and the exit code is not 0.
 TEST_F(DravcliServerFaults, AHungServerYieldsToAStopAndALostConnectionEndsTheRunWithOneMessage)
@@ -110,11 +113,20 @@ TEST_F(DravcliServerFaults, AHungServerYieldsToAStopAndALostConnectionEndsTheRun
     ASSERT_TRUE(load_under_way("hangs")) << output();
     server.pause();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));   // the run now waits on the server
+    const auto asked = std::chrono::steady_clock::now();
     ::kill(hung, SIGTERM);
     const int stopped = exit_code(hung);
+    const auto took = std::chrono::steady_clock::now() - asked;
     server.resume();
     std::string out = output();
     EXPECT_EQ(stopped, 128 + SIGTERM) << out;
+    // A grace several times longer than a few seconds fails, whatever the machine's load.
+    EXPECT_LT(took, std::chrono::seconds(12)) << out;
+    const std::string log = drav_test::read_file(log_path("hangs"));
+    const auto cancelled_at = log.find("Stop requested: "), cut_at = log.find("its connections are cut");
+    EXPECT_NE(cancelled_at, std::string::npos) << log;
+    EXPECT_NE(cut_at, std::string::npos) << log;
+    EXPECT_LT(cancelled_at, cut_at) << log;
     EXPECT_EQ(out.find("record #"), std::string::npos) << out;
     EXPECT_EQ(out.find("Communication link failure"), std::string::npos) << out;
 
