@@ -163,6 +163,11 @@ int vt_next(sqlite3_vtab_cursor* c)
     } catch (const std::exception& x) {
         return vt_error(c, x.what());
     }
+    // Rows the file shows lost end the statement with what was lost: a query never passes them over.
+    if (!k->eof && !k->cur->damage().empty()) {
+        const auto* v = static_cast<jet_vtab*>(c->pVtab);
+        return vt_error(c, v->db->file().damaged("table '" + to_utf8(v->def->name) + "': " + k->cur->damage()).c_str());
+    }
     return SQLITE_OK;
 }
 
@@ -172,6 +177,7 @@ int vt_filter(sqlite3_vtab_cursor* c, int, const char*, int, sqlite3_value**)
     auto* v = static_cast<jet_vtab*>(c->pVtab);
     try {
         k->cur = std::make_unique<jet::row_cursor>(v->db->rows(v->def));
+        k->cur->report_losses(true);
         k->rowid = 0;
     } catch (const std::exception& x) {
         return vt_error(c, x.what());
