@@ -204,12 +204,14 @@ void row_cursor::reset()
     ends_checked_ = false;
     damage_.clear();
     seen_.clear();
+    foreign_.clear();
+    foreign_count_ = 0;
     for (auto& v : values_) v.set_null();
 }
 
 std::uint64_t row_cursor::count_rows()
 {
-    // Counts what can be counted: losses are the reading's to report.
+    // Counts what can be counted: pages and rows that cannot be read are the reading's to report.
     struct quiet {
         bool& flag;
         bool was;
@@ -218,13 +220,24 @@ std::uint64_t row_cursor::count_rows()
     report_losses_ = false;
     reset();
     std::uint64_t n = 0;
-    while (next_page()) {
-        for (unsigned r = 0; r < rows_on_page_; ++r) {
-            std::size_t s, e;
-            std::uint16_t flags;
-            row_bounds(cur_page_, r, s, e, flags, page_);
-            // A deleted row or the target of an overflow pointer; the pointer counts the row.
-            if (!(flags & deleted_flag)) ++n;
+    for (;;) {
+        // Each error leaves the map walk past the place of it.
+        try {
+            if (!next_page()) break;
+        } catch (const error& x) {
+            if (x.code() != err_corrupt) throw;
+            continue;
+        }
+        try {
+            for (unsigned r = 0; r < rows_on_page_; ++r) {
+                std::size_t s, e;
+                std::uint16_t flags;
+                row_bounds(cur_page_, r, s, e, flags, page_);
+                // A deleted row or the target of an overflow pointer; the pointer counts the row.
+                if (!(flags & deleted_flag)) ++n;
+            }
+        } catch (const error& x) {
+            if (x.code() != err_corrupt) throw;
         }
     }
     reset();
@@ -252,9 +265,10 @@ bool row_cursor::next_page()
             seen_[p] = true;
         }
         if (pg[0] != 0x01 || rd32(pg + 4) != table_->tdef_page) {
-            if (!report_losses_) continue;
-            file_->corrupt("page " + std::to_string(p) +
-                           ", which the usage map names, is not one of the table's data pages: the rows it held are lost");
+            // Not this table's data page: passed over, and while losses are reported, noted (a run
+            // of such pages makes one report).
+            if (report_losses_ && ++foreign_count_ <= 5) foreign_ += (foreign_.empty() ? "" : ", ") + std::to_string(p);
+            continue;
         }
         unsigned n = rd16(pg + L.data_rows_at);
         if (L.data_offsets_at + 2u * n > L.page_size)
@@ -267,6 +281,21 @@ bool row_cursor::next_page()
     }
     cur_page_ = nullptr;
     return false;
+}
+
+// The pages the usage map names that were not the table's data pages, since the last report.
+bool row_cursor::foreign_pages()
+{
+    if (foreign_count_ == 0) return false;
+    const bool one = foreign_count_ == 1;
+    if (foreign_count_ > 5) foreign_ += " and " + std::to_string(foreign_count_ - 5) + " more";
+    damage_ = (one ? "page " : "pages ") + foreign_ + ", which the usage map names, " +
+              (one ? "is not one of the table's data pages: the rows it held are lost"
+                   : "are not the table's data pages: the rows they held are lost");
+    foreign_.clear();
+    foreign_count_ = 0;
+    for (auto& v : values_) v.set_null();
+    return true;
 }
 
 // After the last page the usage map names: data pages of the table that hold rows and that the
@@ -329,12 +358,16 @@ bool row_cursor::next_reporting()
     damage_.clear();
     for (;;) {
         if (!cur_page_ || row_ >= rows_on_page_) {
+            bool more;
             try {
-                if (!next_page()) return end_of_pages();
+                more = next_page();
             } catch (const error& x) {
                 cur_page_ = nullptr;
-                return lose(x);
+                return lose(x);   // pages passed over before the error are reported next
             }
+            // Pages passed over come before the rows of the page found after them.
+            if (foreign_pages()) return true;
+            if (!more) return end_of_pages();
             continue;
         }
         const unsigned r = row_++;

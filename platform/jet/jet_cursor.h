@@ -58,7 +58,8 @@ public:
     // Back before the first row.
     void reset();
     // The live rows of the table, counted from the row tables of its data pages without reading
-    // the rows themselves; the cursor stands before the first row afterwards.
+    // the rows themselves (pages and rows that cannot be read left out: the reading reports
+    // them); the cursor stands before the first row afterwards.
     std::uint64_t count_rows();
 
     // The values of the current row (valid until the next call of next()).
@@ -92,6 +93,7 @@ public:
 private:
     bool next_page();
     bool take_page(std::uint32_t p);
+    bool foreign_pages();
     bool end_of_pages();
     bool lose(const error& x);
     bool next_reporting();
@@ -126,6 +128,8 @@ private:
     bool ends_checked_ = false;        // the data pages outside the usage map were looked for
     std::string damage_;
     std::vector<bool> seen_;           // pages the usage map named (while losses are reported)
+    std::string foreign_;              // pages it named that are not the table's, not yet reported
+    std::size_t foreign_count_ = 0;
 };
 
 } // namespace jet

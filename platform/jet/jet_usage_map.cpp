@@ -45,6 +45,7 @@ std::uint32_t usage_map_walk::following(std::uint32_t limit) const
 
 bool usage_map_walk::next(std::uint32_t& page)
 {
+    if (ended_) return false;
     for (;;) {
         while (bit_ < bitmap_.size() * 8) {
             std::size_t byte = bit_ / 8;
@@ -56,8 +57,11 @@ bool usage_map_walk::next(std::uint32_t& page)
             std::size_t b = bit_++;
             if (set) {
                 std::uint64_t p = static_cast<std::uint64_t>(base_) + b;
-                if (p >= file_.page_count())
+                if (p >= file_.page_count()) {
+                    // Pages only grow from here on: the walk ends with this one error.
+                    ended_ = true;
                     file_.corrupt("the usage map names page " + std::to_string(p) + " past the end of the file");
+                }
                 page = static_cast<std::uint32_t>(p);
                 return true;
             }

@@ -17,7 +17,8 @@ public:
     // Reads the map row at `where`. Throws jet::error (err_corrupt) when it does not exist.
     usage_map_walk(const page_file& f, row_pointer where);
 
-    // The next page the map names; false at the end.
+    // The next page the map names; false at the end. A page past the end of the file throws
+    // jet::error (err_corrupt) once and ends the walk.
     bool next(std::uint32_t& page);
     // How many pages right after the one next() gave are worth reading with it (at most limit),
     // as far as the current bitmap tells: up to the farthest one in the map, gaps included (other
@@ -27,6 +28,7 @@ public:
 private:
     const page_file& file_;
     std::uint8_t kind_ = 0;
+    bool ended_ = false;
     std::vector<std::uint8_t> map_;   // the list of map pages (kind 1)
     std::uint32_t base_ = 0;          // page number of bit 0 of the current bitmap
     std::size_t bit_ = 0;             // next bit of the current bitmap

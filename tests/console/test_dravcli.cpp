@@ -501,6 +501,26 @@ TEST_F(Dravcli, RowsThatCannotBeReadAreReportedFromTheFilesStructure)
                          "): those rows are not read.\n"),
               std::string::npos) << r.out;
 
+    // A map damaged to name every page: the pages that are not the table's come as a few reports
+    // (one a run of them), the pages past the end of the file as one, and every row is kept.
+    page_image flooded = whole;
+    for (std::size_t i = map_row + 5; i < map_row + 5 + 64; ++i)
+        flooded.bytes[i] = '\xFF';
+    flooded.save(dir / "flooded.mdb");
+    r = run({"--src=flooded.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    std::size_t reports = 0;
+    for (std::size_t at = r.out.find("Error:"); at != std::string::npos; at = r.out.find("Error:", at + 1))
+        ++reports;
+    EXPECT_GE(reports, 2u) << r.out;
+    EXPECT_LE(reports, 12u) << r.out;   // of some 30 pages that are not the table's
+    EXPECT_NE(r.out.find("which the usage map names, are not the table's data pages: the rows they held are lost."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("past the end of the file."), std::string::npos) << r.out;
+    script = read_all(dir / "out.sql");
+    for (int i : {0, 1500, 2999})
+        EXPECT_NE(script.find("N'row number " + std::to_string(i) + "'"), std::string::npos) << i;
+
     // One row alone on the table's last page, the page lost: reported as surely as a full page.
     write_text_table(dir / "one.mdb", 267);
     page_image one(dir / "one.mdb");
