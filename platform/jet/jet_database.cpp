@@ -1,7 +1,5 @@
 #include "platform/jet/jet_database.h"
 
-#include <set>
-
 #include "platform/win/win_utf.h"
 
 namespace jet {
@@ -113,18 +111,17 @@ void database::read_catalogue()
     place_tables();
 }
 
-// A table whose ParentId names no object of the catalogue cannot be placed: it is kept among the
-// tables, so that it is seen, and refuses to open with a message that names it.
+// Every table hangs below the Tables container. One whose ParentId names anything else cannot be
+// placed: it is kept among the tables, so that it is seen, and refuses to open with a message
+// that names it.
 void database::place_tables()
 {
-    std::set<std::int32_t> ids;
-    for (const auto& e : catalogue_) ids.insert(e.id);
     for (auto& e : catalogue_) {
         const object_kind k = e.kind();
         const bool table = k == object_kind::table || k == object_kind::linked_table || k == object_kind::odbc_table;
-        if (!table || e.parent_id == tables_parent_ || ids.count(e.parent_id)) continue;
+        if (!table || e.parent_id == tables_parent_) continue;
         e.placement_error = file_->damaged("the catalogue (MSysObjects) places table '" + win_utf8_from_wide(e.name) +
-                                           "' below ParentId " + std::to_string(e.parent_id) + ", which is no container");
+                                           "' below ParentId " + std::to_string(e.parent_id) + ", not below the Tables container");
         e.parent_id = tables_parent_;
     }
 }

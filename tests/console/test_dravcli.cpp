@@ -370,7 +370,7 @@ TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
     EXPECT_EQ(r.code, 255) << r.out << r.err;
     EXPECT_NE(r.out.find("(1 tables)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("T: The database file 'orphan.mdb' is damaged or not readable: the catalogue (MSysObjects) "
-                         "places table 'T' below ParentId 180150000, which is no container."),
+                         "places table 'T' below ParentId 180150000, not below the Tables container."),
               std::string::npos) << r.out;
 
     // The name of its column of properties damaged: every default, Required and Format would go.
