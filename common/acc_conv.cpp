@@ -253,8 +253,9 @@ run_outcome dravlen_convertor::settle_outcome(run_outcome ended) const
     return ended;
 }
 
-// Copies every row of the table; a row the destination refuses is reported with its number and
-// the copy goes on. Rows are read to the end whatever the stored count says: counts can be stale.
+// Copies every row of the table; a row the source cannot read or the destination refuses is
+// reported with its number and the copy goes on. Rows are read to the end whatever the stored
+// count says: counts can be stale.
 void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name)
 {
     src.reset();
