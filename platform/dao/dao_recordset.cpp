@@ -323,7 +323,8 @@ private:
     void check_damage() const
     {
         if (!cur_.damage().empty())
-            throw jet::error(jet::err_corrupt, db_->file().damaged("table '" + win_utf8_from_wide(t_->name) + "': " + cur_.damage()));
+            throw jet::error(jet::err_corrupt,
+                             db_->file().damaged("table '" + win_utf8_from_wide(t_->name) + "': " + cur_.damage()));
     }
     // The current row's value of column n, the row read again when that value was let go.
     const jet::value& current(std::size_t n)

@@ -166,7 +166,8 @@ int vt_next(sqlite3_vtab_cursor* c)
     // Rows the file shows lost end the statement with what was lost: a query never passes them over.
     if (!k->eof && !k->cur->damage().empty()) {
         const auto* v = static_cast<jet_vtab*>(c->pVtab);
-        return vt_error(c, v->db->file().damaged("table '" + to_utf8(v->def->name) + "': " + k->cur->damage()).c_str());
+        const std::string what = v->db->file().damaged("table '" + to_utf8(v->def->name) + "': " + k->cur->damage());
+        return vt_error(c, what.c_str());
     }
     return SQLITE_OK;
 }

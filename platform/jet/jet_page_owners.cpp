@@ -2,7 +2,6 @@
 
 #include <unordered_set>
 
-
 #include "platform/jet/jet_file.h"
 #include "platform/jet/jet_usage_map.h"
 
@@ -31,7 +30,8 @@ std::vector<std::string_view> live_rows(const format_layout& L, const std::uint8
     if (L.data_offsets_at + 2u * n > L.page_size) return out;
     for (unsigned r = 0; r < n; ++r) {
         const std::uint16_t at = rd16(pg + L.data_offsets_at + 2 * r);
-        const std::size_t s = at & 0x1FFF, e = r == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (r - 1)) & 0x1FFF);
+        const std::size_t s = at & 0x1FFF;
+        const std::size_t e = r == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (r - 1)) & 0x1FFF);
         if ((at & 0xC000) || s >= e || e > L.page_size) continue;
         out.emplace_back(reinterpret_cast<const char*>(pg + s), e - s);
     }
@@ -49,6 +49,7 @@ std::vector<bool> free_pages(const page_file& f)
         std::uint32_t p;
         while (walk.next(p)) free[p] = true;
     } catch (const error&) {
+        // The pages marked so far stand; a page past the end or a damaged map ends the list.
     }
     return free;
 }
