@@ -270,8 +270,9 @@ run_outcome dravlen_convertor::settle_outcome(run_outcome ended) const
     return ended;
 }
 
-// Copies every row of the table; a row the destination refuses is reported with its number and
-// the copy goes on. Rows are read to the end whatever the stored count says: counts can be stale.
+// Copies every row of the table; a row the source cannot read or the destination refuses is
+// reported with its number and the copy goes on. Rows are read to the end whatever the stored
+// count says: counts can be stale.
 void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name)
 {
     src.reset();
@@ -279,10 +280,12 @@ void dravlen_convertor::copy_rows(udb_recordset& src, udb_recordset& dst, const 
         if (stop_requested())
             throw tk_final_exception();
         tk_log_write(1, "Converting %d record", static_cast<int>(current_record.load()));
+        udb_record* record = read_record(src, name);
         try {
-            udb_record* record = src.get_item();
-            dst.append_record(*record);
-            report_changed_values(name);
+            if (record) {
+                dst.append_record(*record);
+                report_changed_values(name);
+            }
         } catch (const odb_exception& e) {
             // The destination ends the run itself when the row's connection is gone.
             end_run_if_stopped(e);
@@ -336,22 +339,30 @@ void dravlen_convertor::report_changed_values(const std::wstring& name)
     }
 }
 
-// A table whose file declares more rows than could be read has lost rows on the way (a damaged
-// page); a declared count below the rows read is only stale.
+// The current source record; null for one that cannot be read (a damaged row, rows the file
+// shows lost), which is reported with its number, and the copy goes on after it.
+udb_record* dravlen_convertor::read_record(udb_recordset& src, const std::wstring& name)
+{
+    try {
+        return src.get_item();
+    } catch (const dao_exception& e) {
+        end_run_if_over(e, name, current_record + 1);
+        error_handler& h = error_handler::ref();
+        error_handler::count_failure();
+        h.set_record_context(name, current_record + 1);
+        h.handle(e, false);
+        return nullptr;
+    }
+}
+
+// The count of records given at the start is the rows the pages hold; records that stand for
+// losses make the rows walked differ from it, which the log notes (the losses are reported).
 void dravlen_convertor::check_rows_read(const udb_recordset& src, const std::wstring& name)
 {
-    const std::uint64_t read = current_record, declared = records_in_table;
-    if (src.is_query() || read >= declared)
-        return;
-    tk_log_write_w(3, L"Table %ls: %llu of %llu records read", name.c_str(), static_cast<unsigned long long>(read),
-                   static_cast<unsigned long long>(declared));
-    error_handler& h = error_handler::ref();
-    error_handler::count_failure();
-    h.set_context(name);
-    h.handle(tk_exception("The source file declares " + std::to_string(declared) + " records; " +
-                              std::to_string(read) + " could be read.",
-                          0),
-             false);
+    const std::uint64_t read = current_record, counted = records_in_table;
+    if (!src.is_query() && read != counted)
+        tk_log_write_w(2, L"Table %ls: %llu records walked, %llu counted", name.c_str(),
+                       static_cast<unsigned long long>(read), static_cast<unsigned long long>(counted));
 }
 
 void dravlen_convertor::convert_entry(udb_database& src_db, udb_database& dest,

@@ -532,10 +532,17 @@ void dao_database::widen_date_columns(udb_recordset& table)
     if (columns.empty())
         return;
     ole_com_ptr<_DAOQueryDef> query = temp_query(L"SELECT " + list + L" FROM " + bracketed_name(table.get_name()));
-    ole_com_ptr<DAORecordset> rs;
-    dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset), dao_var_int(dbReadOnly), dao_var_missing(), &rs), rs);
-    const std::vector<bool> widen = beyond_kind(rs.get(), columns);
-    rs->Close();
+    std::vector<bool> widen(columns.size(), true);
+    try {
+        ole_com_ptr<DAORecordset> rs;
+        dao_call(query->OpenRecordset(dao_var_int(dbOpenDynaset), dao_var_int(dbReadOnly), dao_var_missing(), &rs), rs);
+        widen = beyond_kind(rs.get(), columns);
+        rs->Close();
+    } catch (const dao_exception& e) {
+        // Rows that cannot be read (a damaged table, which its copy reports row by row) leave
+        // the columns as date and time, which drops nothing.
+        tk_log_write(2, "Date columns of a table not looked through: %s", e.what());
+    }
     for (std::size_t j = 0; j < columns.size(); ++j) {
         if (!widen[j])
             continue;

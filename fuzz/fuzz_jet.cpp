@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     }
                 }
                 auto cur = db->rows(def);
+                cur.report_losses(true);   // as a conversion reads: losses come as rows of their own
                 std::vector<std::uint8_t> key;
                 while (budget > 0 && cur.next()) {
                     --budget;

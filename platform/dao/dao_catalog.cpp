@@ -367,12 +367,9 @@ public:
         if (!p) return E_POINTER;
         if (!local()) { *p = -1; return S_OK; }
         try {
-            // The rows the data pages hold, or the count the table definition declares when
-            // that is higher: rows that cannot be read are then seen missing, not hidden. A
-            // declared count below the rows read is only stale.
-            const std::uint64_t counted = db_->db->count_rows(e_.name);
-            const std::uint64_t declared = db_->db->table(e_.name)->header_row_count;
-            *p = static_cast<long>(std::max(counted, declared));
+            // The rows the data pages hold: the count the table definition keeps can be stale
+            // either way, and rows lost are reported where the reading finds them.
+            *p = static_cast<long>(db_->db->count_rows(e_.name));
             return S_OK;
         } catch (const jet::error& x) {
             return db_->ctx->fail(x.code(), wide(x.what()));

@@ -5,6 +5,7 @@
 
 #include "platform/dao/dao_internal.h"
 #include "platform/jet/jet_file.h"
+#include "platform/win/win_utf.h"
 
 namespace daoimpl {
 
@@ -238,6 +239,9 @@ public:
         : ctx_(std::move(ctx)), db_(std::move(db)), t_(std::move(t)), cur_(db_->rows(t_))
     {
         cur_.keep_long_text_stored(true);   // decoded where the value is handed over
+        // What the file shows lost comes as a record whose values cannot be read: the walk goes
+        // on after it.
+        cur_.report_losses(true);
         for (const auto& c : t_->columns)
             if (c.type == jet::column_type::complex) {
                 cx_ = std::make_unique<jet::complex_columns>(db_, t_);
@@ -271,6 +275,7 @@ public:
     }
     void value(std::size_t i, VARIANT* out) override
     {
+        check_damage();
         std::size_t n = map_[i];
         const jet::column_def& c = t_->columns[n];
         const jet::value& v = current(n);
@@ -292,6 +297,7 @@ public:
     }
     void value_into(std::size_t i, VARIANT* inout) override
     {
+        check_damage();
         const std::size_t n = map_[i];
         const jet::column_def& c = t_->columns[n];
         if (c.type == jet::column_type::complex || c.type == jet::column_type::ext_datetime) {
@@ -313,6 +319,13 @@ public:
     }
 
 private:
+    // A record that stands for rows the file lost cannot be read.
+    void check_damage() const
+    {
+        if (!cur_.damage().empty())
+            throw jet::error(jet::err_corrupt,
+                             db_->file().damaged("table '" + win_utf8_from_wide(t_->name) + "': " + cur_.damage()));
+    }
     // The current row's value of column n, the row read again when that value was let go.
     const jet::value& current(std::size_t n)
     {

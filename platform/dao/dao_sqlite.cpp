@@ -190,6 +190,12 @@ int vt_next(sqlite3_vtab_cursor* c)
     } catch (const std::exception& x) {
         return vt_error(c, x);
     }
+    // Rows the file shows lost end the statement with what was lost: a query never passes them over.
+    if (!k->eof && !k->cur->damage().empty()) {
+        const auto* v = static_cast<jet_vtab*>(c->pVtab);
+        const std::string what = v->db->file().damaged("table '" + to_utf8(v->def->name) + "': " + k->cur->damage());
+        return vt_error(c, what.c_str());
+    }
     return SQLITE_OK;
 }
 
@@ -199,6 +205,7 @@ int vt_filter(sqlite3_vtab_cursor* c, int, const char*, int, sqlite3_value**)
     auto* v = static_cast<jet_vtab*>(c->pVtab);
     try {
         k->cur = std::make_unique<jet::row_cursor>(v->db->rows(v->def));
+        k->cur->report_losses(true);
         k->rowid = 0;
     } catch (const std::exception& x) {
         return vt_error(c, x);

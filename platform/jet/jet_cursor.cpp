@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "platform/jet/jet_file.h"
+#include "platform/jet/jet_page_owners.h"
+#include "platform/jet/jet_usage_map.h"
 
 namespace jet {
 
@@ -170,93 +172,6 @@ void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, b
     }
 }
 
-// The pages a table owns, walked lazily from its usage map (one page of map at a time).
-struct row_cursor::usage_walk {
-    const page_file& file;
-    std::uint8_t kind = 0;
-    std::vector<std::uint8_t> map;   // inline bitmap, or the list of map pages
-    std::uint32_t base = 0;          // page number of bit 0 of the current bitmap
-    std::size_t bit = 0;             // next bit of the current bitmap
-    std::size_t ref_next = 0;        // next entry of the map-page list
-    std::vector<std::uint8_t> bitmap;
-    std::vector<std::uint8_t> scratch;
-
-    usage_walk(const page_file& f, row_pointer where) : file(f)
-    {
-        const format_layout& L = f.layout();
-        const std::uint8_t* pg = f.page(where.page, scratch);
-        unsigned nrows = rd16(pg + L.data_rows_at);
-        if (where.row >= nrows || L.data_offsets_at + 2u * nrows > L.page_size)
-            f.corrupt("the usage map at page " + std::to_string(where.page) + " does not exist");
-        std::size_t s = rd16(pg + L.data_offsets_at + 2 * where.row) & offset_mask;
-        std::size_t e = where.row == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (where.row - 1)) & offset_mask);
-        if (s >= e || e > L.page_size) f.corrupt("the usage map at page " + std::to_string(where.page) + " has bad bounds");
-        kind = pg[s];
-        if (kind == 0) {
-            if (e - s < 5) f.corrupt("a usage map is too short");
-            base = rd32(pg + s + 1);
-            bitmap.assign(pg + s + 5, pg + e);
-        } else if (kind == 1) {
-            map.assign(pg + s + 1, pg + e);
-        } else {
-            f.corrupt("unknown usage map type " + std::to_string(kind));
-        }
-    }
-
-    // How many pages right after the one next() gave are worth reading with it (at most limit),
-    // as far as the current bitmap tells: up to the farthest one in the map, gaps included (other
-    // tables' pages, long values), while at least half of the pages read are in the map.
-    std::uint32_t following(std::uint32_t limit) const
-    {
-        std::uint32_t owned = 1, worth = 0;
-        for (std::uint32_t k = 1; k <= limit; ++k) {
-            const std::size_t b = bit + k - 1;
-            if (b >= bitmap.size() * 8)
-                break;
-            if ((bitmap[b / 8] & (1u << (b % 8))) != 0 && 2 * ++owned >= k + 1)
-                worth = k;
-        }
-        return worth;
-    }
-
-    bool next(std::uint32_t& page)
-    {
-        for (;;) {
-            while (bit < bitmap.size() * 8) {
-                std::size_t byte = bit / 8;
-                if (bitmap[byte] == 0) {
-                    bit = (byte + 1) * 8;
-                    continue;
-                }
-                bool set = bitmap[byte] & (1u << (bit % 8));
-                std::size_t b = bit++;
-                if (set) {
-                    std::uint64_t p = static_cast<std::uint64_t>(base) + b;
-                    if (p >= file.page_count())
-                        file.corrupt("the usage map names page " + std::to_string(p) + " past the end of the file");
-                    page = static_cast<std::uint32_t>(p);
-                    return true;
-                }
-            }
-            if (kind == 0) return false;
-            // Next page of a referenced map.
-            const format_layout& L = file.layout();
-            std::uint32_t map_page = 0;
-            std::size_t j;
-            do {
-                j = ref_next++;
-                if ((j + 1) * 4 > map.size()) return false;
-                map_page = rd32(map.data() + 4 * j);
-            } while (map_page == 0);
-            const std::uint8_t* pg = file.page(map_page, scratch);
-            if (pg[0] != 0x05) file.corrupt("page " + std::to_string(map_page) + " is not a usage map page");
-            bitmap.assign(pg + 4, pg + L.page_size);
-            base = static_cast<std::uint32_t>(j * (L.page_size - 4) * 8);
-            bit = 0;
-        }
-    }
-};
-
 row_cursor::row_cursor(std::shared_ptr<const page_file> file, std::shared_ptr<const table_def> table)
     : file_(std::move(file)), table_(std::move(table))
 {
@@ -279,27 +194,50 @@ void row_cursor::select(std::vector<bool> wanted)
 
 void row_cursor::reset()
 {
-    walk_ = std::make_unique<usage_walk>(*file_, table_->owned_pages);
+    walk_ = std::make_unique<usage_map_walk>(*file_, table_->owned_pages);
     run_ = nullptr;
     run_count_ = 0;
     lv_page_.run = nullptr;
     cur_page_ = nullptr;
     rows_on_page_ = 0;
     row_ = 0;
+    ends_checked_ = false;
+    damage_.clear();
+    seen_.clear();
+    foreign_.clear();
+    foreign_count_ = 0;
     for (auto& v : values_) v.set_null();
 }
 
 std::uint64_t row_cursor::count_rows()
 {
+    // Counts what can be counted: pages and rows that cannot be read are the reading's to report.
+    struct quiet {
+        bool& flag;
+        bool was;
+        ~quiet() { flag = was; }
+    } keep{report_losses_, report_losses_};
+    report_losses_ = false;
     reset();
     std::uint64_t n = 0;
-    while (next_page()) {
-        for (unsigned r = 0; r < rows_on_page_; ++r) {
-            std::size_t s, e;
-            std::uint16_t flags;
-            row_bounds(cur_page_, r, s, e, flags, page_);
-            // A deleted row or the target of an overflow pointer; the pointer counts the row.
-            if (!(flags & deleted_flag)) ++n;
+    for (;;) {
+        // Each error leaves the map walk past the place of it.
+        try {
+            if (!next_page()) break;
+        } catch (const error& x) {
+            if (x.code() != err_corrupt) throw;
+            continue;
+        }
+        try {
+            for (unsigned r = 0; r < rows_on_page_; ++r) {
+                std::size_t s, e;
+                std::uint16_t flags;
+                row_bounds(cur_page_, r, s, e, flags, page_);
+                // A deleted row or the target of an overflow pointer; the pointer counts the row.
+                if (!(flags & deleted_flag)) ++n;
+            }
+        } catch (const error& x) {
+            if (x.code() != err_corrupt) throw;
         }
     }
     reset();
@@ -322,7 +260,16 @@ bool row_cursor::next_page()
             lv_page_.run_count = run_count_;
         }
         const std::uint8_t* pg = run_ + static_cast<std::size_t>(p - run_first_) * L.page_size;
-        if (pg[0] != 0x01 || rd32(pg + 4) != table_->tdef_page) continue;
+        if (report_losses_) {
+            if (seen_.empty()) seen_.assign(file_->page_count(), false);
+            seen_[p] = true;
+        }
+        if (pg[0] != 0x01 || rd32(pg + 4) != table_->tdef_page) {
+            // Not this table's data page: passed over, and while losses are reported, noted (a run
+            // of such pages makes one report).
+            if (report_losses_ && ++foreign_count_ <= 5) foreign_ += (foreign_.empty() ? "" : ", ") + std::to_string(p);
+            continue;
+        }
         unsigned n = rd16(pg + L.data_rows_at);
         if (L.data_offsets_at + 2u * n > L.page_size)
             file_->corrupt("data page " + std::to_string(p) + " claims " + std::to_string(n) + " rows");
@@ -334,6 +281,46 @@ bool row_cursor::next_page()
     }
     cur_page_ = nullptr;
     return false;
+}
+
+// The pages the usage map names that were not the table's data pages, since the last report.
+bool row_cursor::foreign_pages()
+{
+    if (foreign_count_ == 0) return false;
+    const bool one = foreign_count_ == 1;
+    if (foreign_count_ > 5) foreign_ += " and " + std::to_string(foreign_count_ - 5) + " more";
+    damage_ = (one ? "page " : "pages ") + foreign_ + ", which the usage map names, " +
+              (one ? "is not one of the table's data pages: the rows it held are lost"
+                   : "are not the table's data pages: the rows they held are lost");
+    foreign_.clear();
+    foreign_count_ = 0;
+    for (auto& v : values_) v.set_null();
+    return true;
+}
+
+// After the last page the usage map names: data pages of the table that hold rows and that the
+// map leaves out are rows lost to the reading (a map or a definition damaged).
+bool row_cursor::end_of_pages()
+{
+    if (!report_losses_ || ends_checked_) return false;
+    ends_checked_ = true;
+    std::string list;
+    std::size_t outside = 0;
+    for (std::uint32_t p : file_->owners().left_out(*file_, table_->tdef_page, seen_))
+        if (++outside <= 5) list += (list.empty() ? "" : ", ") + std::to_string(p);
+    if (outside == 0) return false;
+    if (outside > 5) list += " and " + std::to_string(outside - 5) + " more";
+    damage_ = "data pages of the table hold rows outside its usage map (page " + list + "): those rows are not read";
+    return true;
+}
+
+// A loss stands as a row of its own: its values are null, damage() says what was lost.
+bool row_cursor::lose(const error& x)
+{
+    if (x.code() != err_corrupt) throw;   // called while x is handled: it goes on unchanged
+    damage_ = file_->what_is_wrong(x);
+    for (auto& v : values_) v.set_null();
+    return true;
 }
 
 const std::uint8_t* row_cursor::row_bounds(const std::uint8_t* pg, unsigned row, std::size_t& start, std::size_t& end,
@@ -354,6 +341,7 @@ const std::uint8_t* row_cursor::row_bounds(const std::uint8_t* pg, unsigned row,
 
 bool row_cursor::next()
 {
+    if (report_losses_) return next_reporting();
     for (;;) {
         if (!cur_page_ || row_ >= rows_on_page_) {
             if (!next_page()) return false;
@@ -363,9 +351,46 @@ bool row_cursor::next()
     }
 }
 
+// next() while losses are reported: each error of the reading stands for what it lost, and the
+// cursor has moved past it (the map walk, the page and the row go on after the place of the error).
+bool row_cursor::next_reporting()
+{
+    damage_.clear();
+    for (;;) {
+        if (!cur_page_ || row_ >= rows_on_page_) {
+            bool more;
+            try {
+                more = next_page();
+            } catch (const error& x) {
+                cur_page_ = nullptr;
+                return lose(x);   // pages passed over before the error are reported next
+            }
+            // Pages passed over come before the rows of the page found after them.
+            if (foreign_pages()) return true;
+            if (!more) return end_of_pages();
+            continue;
+        }
+        const unsigned r = row_++;
+        std::size_t s, e;
+        std::uint16_t flags;
+        try {
+            row_bounds(cur_page_, r, s, e, flags, page_);
+        } catch (const error& x) {
+            // The row table itself is damaged: the rest of the page cannot be told apart.
+            row_ = rows_on_page_;
+            return lose(x);
+        }
+        try {
+            if (read_row_at(s, e, flags)) return true;
+        } catch (const error& x) {
+            return lose(x);
+        }
+    }
+}
+
 void row_cursor::reread()
 {
-    if (!cur_page_ || row_ == 0 || !read_row(row_ - 1))
+    if (!cur_page_ || row_ == 0 || !damage_.empty() || !read_row(row_ - 1))
         throw error(err_no_current_row, "No current record.");
 }
 
@@ -379,6 +404,11 @@ bool row_cursor::read_row(unsigned r)
     std::size_t s, e;
     std::uint16_t flags;
     row_bounds(cur_page_, r, s, e, flags, page_);
+    return read_row_at(s, e, flags);
+}
+
+bool row_cursor::read_row_at(std::size_t s, std::size_t e, std::uint16_t flags)
+{
     if (flags & deleted_flag) return false;   // deleted rows, and the targets of overflow pointers
     if (!(flags & overflow_flag)) {
         decode_row(cur_page_ + s, e - s);

@@ -3,14 +3,17 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
+#include "platform/jet/jet_error.h"
 #include "platform/jet/jet_table.h"
 #include "platform/jet/jet_value.h"
 
 namespace jet {
 
 class page_file;
+class usage_map_walk;
 
 // The last page a cursor read long values from, kept for the next value: most lie side by side.
 // Moves keep the buffer (and so the view into it); copies are refused.
@@ -55,7 +58,8 @@ public:
     // Back before the first row.
     void reset();
     // The live rows of the table, counted from the row tables of its data pages without reading
-    // the rows themselves; the cursor stands before the first row afterwards.
+    // the rows themselves (pages and rows that cannot be read left out: the reading reports
+    // them); the cursor stands before the first row afterwards.
     std::uint64_t count_rows();
 
     // The values of the current row (valid until the next call of next()).
@@ -64,6 +68,16 @@ public:
     const table_def& table() const { return *table_; }
     // Where the current row lives (its first stored location, before any overflow hop).
     row_pointer location() const { return {page_, static_cast<std::uint8_t>(row_ - 1)}; }
+
+    // Losses that the file's own structure shows are reported instead of passed over: a page the
+    // usage map names that is not one of the table's data pages, a page whose row table cannot be
+    // read, a row that cannot be decoded, and (after the last page) data pages of the table that
+    // the map leaves out. next() stops on a row that stands for each: damage() says what was lost
+    // (the values are null) and the next call goes on after it. Off (the default), such pages are
+    // passed over and a row that cannot be decoded throws.
+    void report_losses(bool on) { report_losses_ = on; }
+    // What the current row stands for when it is a loss (without the file's name); empty otherwise.
+    const std::string& damage() const { return damage_; }
 
     // Limits decoding to the columns marked true (others stay null); the default decodes all.
     void select(std::vector<bool> wanted);
@@ -78,19 +92,22 @@ public:
 
 private:
     bool next_page();
-    bool load_row(std::uint32_t page, unsigned row, const std::uint8_t* pg);
+    bool take_page(std::uint32_t p);
+    bool foreign_pages();
+    bool end_of_pages();
+    bool lose(const error& x);
+    bool next_reporting();
     // Decodes row r of the current page (following overflow pointers); false for a deleted one.
     bool read_row(unsigned r);
+    bool read_row_at(std::size_t s, std::size_t e, std::uint16_t flags);
     void decode_row(const std::uint8_t* row, std::size_t len);
     void decode_calculated(const column_def& c, const std::uint8_t* p, std::size_t n, value& out);
     const std::uint8_t* row_bounds(const std::uint8_t* pg, unsigned row, std::size_t& start, std::size_t& end,
                                    std::uint16_t& flags, std::uint32_t page) const;
 
-    struct usage_walk;
-
     std::shared_ptr<const page_file> file_;
     std::shared_ptr<const table_def> table_;
-    std::unique_ptr<usage_walk> walk_;
+    std::unique_ptr<usage_map_walk> walk_;
     std::vector<value> values_;
     std::vector<bool> wanted_;
     std::vector<std::uint8_t> page_buf_, hop_buf_;
@@ -107,6 +124,12 @@ private:
     unsigned rows_on_page_ = 0;
     bool has_var_ = false;
     bool long_text_stored_ = false;
+    bool report_losses_ = false;
+    bool ends_checked_ = false;        // the data pages outside the usage map were looked for
+    std::string damage_;
+    std::vector<bool> seen_;           // pages the usage map named (while losses are reported)
+    std::string foreign_;              // pages it named that are not the table's, not yet reported
+    std::size_t foreign_count_ = 0;
 };
 
 } // namespace jet

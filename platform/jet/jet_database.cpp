@@ -53,8 +53,14 @@ void database::read_catalogue()
     if (c_id < 0 || c_name < 0 || c_type < 0 || c_parent < 0)
         file_->corrupt("the catalogue (MSysObjects) lacks its key columns");
 
+    // Without LvProp every column would lose its properties (defaults, Required, Format) unseen.
+    if (c_props < 0) file_->corrupt("the catalogue (MSysObjects) lacks its LvProp column of properties");
+
     row_cursor cur(file_, def);
+    cur.report_losses(true);
     while (cur.next()) {
+        // An object that cannot be read is lost whatever the stored counts say: the file is refused.
+        if (!cur.damage().empty()) file_->corrupt("the catalogue (MSysObjects) cannot be read whole: " + cur.damage());
         catalog_entry e;
         // A number column that holds anything but a number (or nothing) is a damaged catalogue.
         auto num = [&](int col) -> std::int64_t {
@@ -86,27 +92,38 @@ void database::read_catalogue()
         e.connect = text(c_connect);
         e.date_create = date(c_created);
         e.date_update = date(c_updated);
-        if (c_props >= 0) {
-            const value& v = cur[static_cast<std::size_t>(c_props)];
-            if (v.type() == value::binary_k) {
-                try {
-                    e.properties = parse_properties(*file_, v.as_binary());
-                } catch (const error& x) {
-                    e.properties_error = x.what();
-                }
+        const value& props = cur[static_cast<std::size_t>(c_props)];
+        if (props.type() == value::binary_k) {
+            try {
+                e.properties = parse_properties(*file_, props.as_binary());
+            } catch (const error& x) {
+                e.properties_error = x.what();
             }
+        } else if (props.type() != value::null_k) {
+            e.properties_error = file_->damaged("the catalogue (MSysObjects) column 'LvProp' does not hold properties");
         }
         catalogue_.push_back(std::move(e));
     }
-    // Rows the catalogue's own definition counts and that cannot be read are objects lost: a
-    // stored count below the rows read is only stale.
-    if (catalogue_.size() < def->header_row_count)
-        file_->corrupt("the catalogue (MSysObjects) declares " + std::to_string(def->header_row_count) +
-                       " objects and " + std::to_string(catalogue_.size()) + " could be read");
     // Tables hang below the "Tables" container, itself a child of the root (0x0F000000).
     for (const auto& e : catalogue_)
         if (e.parent_id == 0x0F000000 && e.name == L"Tables") tables_parent_ = e.id;
     if (tables_parent_ == -1) file_->corrupt("the catalogue (MSysObjects) has no Tables container");
+    place_tables();
+}
+
+// Every table hangs below the Tables container. One whose ParentId names anything else cannot be
+// placed: it is kept among the tables, so that it is seen, and refuses to open with a message
+// that names it.
+void database::place_tables()
+{
+    for (auto& e : catalogue_) {
+        const object_kind k = e.kind();
+        const bool table = k == object_kind::table || k == object_kind::linked_table || k == object_kind::odbc_table;
+        if (!table || e.parent_id == tables_parent_) continue;
+        e.placement_error = file_->damaged("the catalogue (MSysObjects) places table '" + win_utf8_from_wide(e.name) +
+                                           "' below ParentId " + std::to_string(e.parent_id) + ", not below the Tables container");
+        e.parent_id = tables_parent_;
+    }
 }
 
 std::vector<const catalog_entry*> database::tables(bool include_system) const
@@ -156,6 +173,7 @@ std::shared_ptr<const table_def> database::load(const catalog_entry* entry, std:
         auto it = defs_.find(page);
         if (it != defs_.end()) return it->second;
     }
+    if (entry && !entry->placement_error.empty()) throw error(err_corrupt, entry->placement_error);
     if (entry && !entry->properties_error.empty()) throw error(err_corrupt, entry->properties_error);
     auto def = std::make_shared<table_def>(read_table_def(*file_, page, name));
     if (entry) {

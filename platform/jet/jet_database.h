@@ -37,6 +37,7 @@ struct catalog_entry {
     double date_update = 0;
     property_maps properties;   // decoded LvProp
     std::string properties_error; // why LvProp could not be decoded (the table then refuses to open)
+    std::string placement_error;  // why the object could not be placed in the catalogue (the same)
 
     object_kind kind() const;
     // System object (flag 0x80000000 or 0x00000002), as the engine reports it.
@@ -95,6 +96,7 @@ public:
 private:
     explicit database(std::shared_ptr<page_file> file);
     void read_catalogue();
+    void place_tables();
     std::shared_ptr<const table_def> load(const catalog_entry* entry, std::uint32_t page, const std::wstring& name) const;
 
     std::shared_ptr<page_file> file_;

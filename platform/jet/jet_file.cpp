@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/jet/jet_cipher.h"
+#include "platform/jet/jet_page_owners.h"
 #include "platform/jet/jet_rc4.h"
 #include "platform/jet/jet_text.h"
 
@@ -131,9 +132,29 @@ void page_file::read_raw(std::size_t offset, std::size_t n, std::uint8_t* out) c
     }
 }
 
+const page_owners& page_file::owners() const
+{
+    std::call_once(owners_once_, [this] { owners_ = std::make_unique<page_owners>(*this); });
+    return *owners_;
+}
+
 void page_file::corrupt(const std::string& what) const
 {
-    throw error(err_corrupt, "The database file " + quoted(path_) + " is damaged or not readable: " + what + ".");
+    throw error(err_corrupt, damaged(what));
+}
+
+std::string page_file::damaged(const std::string& what) const
+{
+    return "The database file " + quoted(path_) + " is damaged or not readable: " + what + ".";
+}
+
+std::string page_file::what_is_wrong(const error& x) const
+{
+    const std::string prefix = damaged(""), message = x.what();
+    const std::string head = prefix.substr(0, prefix.size() - 1);
+    if (message.size() > prefix.size() && message.compare(0, head.size(), head) == 0 && message.back() == '.')
+        return message.substr(head.size(), message.size() - prefix.size());
+    return message;
 }
 
 void page_file::read_header(const std::wstring& password)

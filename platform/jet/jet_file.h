@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ namespace jet {
 
 class page_cipher;
 class code_page_text;
+class page_owners;
 
 // Which engine generation wrote the file (the byte at offset 20 of the header).
 enum class file_format { jet3, jet4, ace };
@@ -108,8 +110,15 @@ public:
     std::size_t text_room(const std::uint8_t* p, std::size_t n) const;
     std::size_t decode_text(const std::uint8_t* p, std::size_t n, wchar_t* out) const;
 
+    // Which table each data page names as its own, read from every page on first use.
+    const page_owners& owners() const;
+
     // A jet::error (err_corrupt) naming the file and what is wrong.
     [[noreturn]] void corrupt(const std::string& what) const;
+    // The message of that error.
+    std::string damaged(const std::string& what) const;
+    // What a jet::error of this file says is wrong: its message without the file's name.
+    std::string what_is_wrong(const error& x) const;
 
 private:
     void read_header(const std::wstring& password);
@@ -126,6 +135,8 @@ private:
     std::vector<std::uint8_t> header_page_;
     std::unique_ptr<page_cipher> cipher_;
     std::unique_ptr<code_page_text> jet3_text_;
+    mutable std::once_flag owners_once_;
+    mutable std::unique_ptr<page_owners> owners_;
 };
 
 // Layouts of the two page sizes.

@@ -61,16 +61,38 @@ private:
     std::uint32_t page_;
 };
 
-column_type to_column_type(std::uint8_t t)
+bool known_type(std::uint8_t t)
 {
     switch (t) {
     case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08: case 0x09:
     case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x0F: case 0x10: case 0x11: case 0x12: case 0x13:
     case 0x14:
-        return static_cast<column_type>(t);
+        return true;
     default:
-        return column_type::binary;
+        return false;
     }
+}
+
+std::string narrow(const std::wstring& w)
+{
+    std::string s;
+    for (wchar_t c : w) s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return s;
+}
+
+// A column whose description contradicts the format or its table is a damaged definition: read
+// on, its values would come out as something else (bytes, NULL, a text without limit).
+void check_column(const page_file& f, const table_def& t, const column_def& c)
+{
+    const std::string where = "column '" + narrow(c.name) + "' of table '" + narrow(t.name) + "'";
+    if (!known_type(c.raw_type)) f.corrupt(where + " has the unknown type code " + std::to_string(c.raw_type));
+    if (!c.fixed() && c.var_index >= t.var_columns)
+        f.corrupt(where + " stands at variable slot " + std::to_string(c.var_index) + " of the " +
+                  std::to_string(t.var_columns) + " the table has");
+    const std::uint16_t text_max = f.layout().wide ? 510 : 255;   // 255 characters
+    if (c.type == column_type::text && c.length > text_max)
+        f.corrupt(where + " declares a text of " + std::to_string(c.length) + " bytes, more than the format holds (" +
+                  std::to_string(text_max) + ")");
 }
 
 } // namespace
@@ -120,7 +142,7 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
         const std::uint8_t* d = r.at(c, L.column_def_size);
         column_def& col = t.columns[i];
         col.raw_type = d[0];
-        col.type = to_column_type(d[0]);
+        col.type = static_cast<column_type>(d[0]);
         col.position = i;
         if (L.wide) {
             col.number = rd16(d + 5);
@@ -153,6 +175,7 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
         if (t.columns[i].name.empty())
             file.corrupt("column " + std::to_string(i + 1) + " of table '" + std::string(name.begin(), name.end()) +
                          "' has no name");
+        check_column(file, t, t.columns[i]);
     }
 
     // Real indexes: columns and flags.
