@@ -194,7 +194,7 @@ int vt_next(sqlite3_vtab_cursor* c)
     if (!k->eof && !k->cur->damage().empty()) {
         const auto* v = static_cast<jet_vtab*>(c->pVtab);
         const std::string what = v->db->file().damaged("table '" + to_utf8(v->def->name) + "': " + k->cur->damage());
-        return vt_error(c, what.c_str());
+        return vt_error(c, jet::error(jet::err_corrupt, what));
     }
     return SQLITE_OK;
 }
