@@ -68,26 +68,13 @@ protected:
     }
 
     // Waits until the server holds some thousands of the rows: the load is under way.
-    bool load_under_way(const std::string& db)
-    {
-        for (int i = 0; i < 600; ++i) {
-            if (server.number(db, "SELECT COUNT(*) FROM Big") >= 3000)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
+    bool load_under_way(const std::string& db) { return server.reaches(db, "SELECT COUNT(*) FROM Big", 3000); }
 
     // Waits until a statement of rows waits on a lock at the server.
     bool inserts_wait_on_a_lock(const std::string& db)
     {
-        for (int i = 0; i < 600; ++i) {
-            if (server.number(db, "SELECT COUNT(*) FROM pg_catalog.pg_stat_activity WHERE wait_event_type = "
-                                  "'Lock' AND query LIKE '%INSERT INTO%'") > 0)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
+        return server.reaches(db, "SELECT COUNT(*) FROM pg_catalog.pg_stat_activity WHERE wait_event_type = "
+                                  "'Lock' AND query LIKE '%INSERT INTO%'", 1);
     }
 
     std::string log() const { return drav_test::read_file(scratch.path() / "run.log"); }

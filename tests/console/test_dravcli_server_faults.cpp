@@ -58,15 +58,7 @@ protected:
     }
 
     // Waits until the server holds some thousands of the rows: the load is under way.
-    bool load_under_way(const std::string& db)
-    {
-        for (int i = 0; i < 600; ++i) {
-            if (server.number(db, "SELECT COUNT(*) FROM Big") >= 3000)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
+    bool load_under_way(const std::string& db) { return server.reaches(db, "SELECT COUNT(*) FROM Big", 3000); }
 
     // The exit status of the process; -1000 when it has not ended after a minute (a hang: it is
     // then killed) or ended by a signal.

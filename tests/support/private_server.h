@@ -6,10 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "tests/support/tsql_server.h"
 
@@ -70,6 +72,17 @@ public:
             return -1;
         const auto begin = r.text.find_last_not_of("0123456789", digits);
         return std::atoll(r.text.c_str() + (begin == std::string::npos ? 0 : begin + 1));
+    }
+
+    // Waits (a minute at most) until a query's number in the database reaches `at_least`.
+    bool reaches(const std::string& database, const std::string& query, long long at_least) const
+    {
+        for (int i = 0; i < 600; ++i) {
+            if (number(database, query) >= at_least)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
     }
 
     tsql_server server;
