@@ -3,6 +3,8 @@
 // and a quick launch that converts a corpus file into a script.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,12 +13,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <algorithm>
 #include <unistd.h>
 
 #include "GUI2/g_err.h"
+#include "GUI2/g_url.h"
 #include "MSS/mss_db.h"
 #include "MSS/mss_engi.h"
 #include "TK/tk_errco.h"
@@ -1774,6 +1778,108 @@ TEST_F(WizardTest, LiveServerRefusalGivesTheKeyboardToTheLoginOrTheDatabase)
     EXPECT_EQ(selected_login, QString::fromStdWString(s.user));
     EXPECT_EQ(after_database, 1002);
     EXPECT_EQ(selected_db, QString::fromStdWString(db));
+}
+
+} // namespace
+
+namespace {
+
+// The letters that Alt presses among the controls the window shows (its buttons, and its labels
+// that hand the focus to a field), each with the texts that mark it.
+std::map<QString, QStringList> marked_letters(QWidget* window)
+{
+    std::map<QString, QStringList> out;
+    auto add = [&](const QString& text) {
+        const QString letter = QKeySequence::mnemonic(text).toString();
+        if (!letter.isEmpty())
+            out[letter].push_back(text);
+    };
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+        if (b->isVisibleTo(window))
+            add(b->text());
+    for (QLabel* l : window->findChildren<QLabel*>())
+        if (l->isVisibleTo(window) && l->buddy())
+            add(l->text());
+    return out;
+}
+
+// "where: Alt+X 'a' 'b'" for every letter that more than one control shows; "" when none does.
+std::string letter_clashes(QWidget* window, const std::string& where)
+{
+    std::string out;
+    for (const auto& [letter, texts] : marked_letters(window))
+        if (texts.size() > 1)
+            out += where + ": " + letter.toStdString() + " '" + texts.join("' '").toStdString() + "'\n";
+    return out;
+}
+
+TEST_F(WizardTest, EveryPageAndDialogGivesEachOfItsControlsALetterOfItsOwn)
+{
+    const std::wstring sample = tk_to_wstring(DRAV_SOURCE_DIR "/examples/sample.mdb");
+    std::string clashes;
+    std::vector<int> pages_seen;
+    int after_alt_d = 0, after_alt_o = 0;
+    bool ticked_by_alt_d = true;
+    std::wstring typed;
+    {
+        wizard_set w;
+        w.converter.source = sample;
+        ui_set_modal_hook(nullptr);
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            // Every page of each road with the sheet's own buttons; the progress page has no
+            // control of its own and starts a run, so it is left out.
+            for (const bool direct : {true, false}) {
+                w.converter.take_road(direct);
+                const std::vector<int> road = direct ? std::vector<int>{103, 118, 106, 127, 116}
+                                                     : std::vector<int>{103, 109, 105, 106, 127, 116};
+                for (const int id : road) {
+                    if (!w.shell.set_cur_sel_by_id(id))
+                        continue;
+                    pages_seen.push_back(id);
+                    clashes += letter_clashes(sheet, (direct ? "server road, page " : "script road, page ") +
+                                                         std::to_string(id));
+                }
+            }
+            // Alt+D from the source field lands on the script's path, never on the box that
+            // leaves the rows out; Alt+O reaches that box.
+            w.shell.set_cur_sel_by_id(106);
+            w.files.focus(1003);
+            keyboard::press(sheet, Qt::Key_D, Qt::AltModifier);
+            after_alt_d = w.files.focused_id();
+            ticked_by_alt_d = w.files.is_checked(1228);
+            w.files.set_text(1004, L"");
+            keyboard::type(sheet, QStringLiteral("my script.sql"));
+            typed = w.files.get_text(1004);
+            ticked_by_alt_d = ticked_by_alt_d || w.files.is_checked(1228);
+            keyboard::press(sheet, Qt::Key_O, Qt::AltModifier);
+            after_alt_o = w.files.focused_id();
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    EXPECT_EQ(pages_seen, (std::vector<int>{103, 118, 106, 127, 116, 103, 109, 105, 106, 127, 116}));
+    EXPECT_EQ(after_alt_d, 1004);
+    EXPECT_FALSE(ticked_by_alt_d);
+    EXPECT_EQ(typed, L"my script.sql");
+    EXPECT_EQ(after_alt_o, 1228);
+
+    // Every dialog of the wizard, as it opens.
+    std::vector<int> dialogs_seen;
+    ui_set_modal_hook([&](ui_dialog& d) {
+        dialogs_seen.push_back(d.template_id());
+        clashes += letter_clashes(d.widget(), "dialog " + std::to_string(d.template_id()));
+        d.end_dialog(IDCANCEL);
+    });
+    connect_animation().do_modal();
+    dlg_error_ex(L"An internal error").do_modal();
+    dlg_error_continue(L"An error").do_modal();
+    overwrite_dlg2<121>(L"The destination database already exists.", 1012).do_modal();
+    set_query_dlg(L"", L"").do_modal();
+    url_err_box_dlg(gui_dao_required_text, gui_dao_download_target, gui_dao_download_label).do_modal();
+    ui_message_box(L"Overwrite?", L"Question", MB_YESNO | MB_ICONQUESTION);
+    ui_message_box(L"Done.", L"Message", MB_OK | MB_ICONINFORMATION);
+    EXPECT_EQ(dialogs_seen, (std::vector<int>{101, 114, 115, 121, 128, 136, 0, 0}));
+    EXPECT_EQ(clashes, "");
 }
 
 } // namespace
