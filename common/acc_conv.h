@@ -122,6 +122,9 @@ public:
     bool store_profile_file(const std::wstring& path);
 
     void check_dest();
+    // Notes whether the script's path names a link, a pipe or a device, which the user chose as
+    // it is: the run then writes the script through it instead of replacing it by a file.
+    void note_script_target();
     std::unique_ptr<udb_database> open_dest();
     void get_all_tables(std::vector<std::wstring>& list);
     static std::string get_title();
@@ -164,7 +167,9 @@ private:
     bool console_;
     run_frontend* frontend_ = nullptr;
     std::atomic<run_outcome> outcome_{run_outcome::none};
-    bool dest_is_link_ = false; // check_dest found the script's path to be a link
+    // What note_script_target found: the script goes through what is at that path.
+    bool through_ = false;
+    std::wstring through_path_;
     mss_script_end script_end_ = mss_script_end::none;
 };
 

@@ -98,6 +98,22 @@ std::wstring script_path(const std::wstring& name, const std::wstring& source)
     return gui_default_path(false, file_part(name), gui_has_folder(name) ? name : source, L"sql");
 }
 
+// The file a script at the path would overwrite, as the question names it: the path, and for a
+// link the file it names. Empty when there is none: nothing there, a link that names nothing yet
+// (the script is made through it), a pipe or a device (written into, nothing overwritten).
+std::wstring file_overwritten(const std::wstring& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path p(tk_to_utf8(path));
+    if (!fs::is_regular_file(p, ec))
+        return std::wstring();
+    if (!fs::is_symlink(p, ec))
+        return path;
+    const fs::path target = fs::canonical(p, ec);
+    return path + L"\n(a link to " + (ec ? std::wstring(L"a file") : tk_utf8_to_wstring(target.string())) + L")";
+}
+
 const tk_error_entry dao_texts[] = {
     {68585, "Cannot recognize MS Access database format. See 'Troubleshooting'\narticle of the product "
             "documentation for solution."},
@@ -708,11 +724,13 @@ int sel_file_page::on_next()
     try {
         if (!c.direct) {
             common_check_dest(c.destination);
-            if (tk_is_file_exist2(c.destination, tk_exist_file) &&
-                !shell().question(L"Destination file already exists. Overwrite?\n\n" + c.destination, MB_DEFBUTTON2)) {
+            const std::wstring overwritten = file_overwritten(c.destination);
+            if (!overwritten.empty() &&
+                !shell().question(L"Destination file already exists. Overwrite?\n\n" + overwritten, MB_DEFBUTTON2)) {
                 focus(1004);
                 return -1;
             }
+            c.note_script_target();
         } else if (c.engine.is_db_exist(c.destination)) {
             tk_log_write(1, "MS SQL DB exists...");
             overwrite_dlg2<121> dlg(L"The destination database already exists. Select one of the\noptions below. "

@@ -16,7 +16,10 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <thread>
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "GUI2/g_err.h"
@@ -1880,6 +1883,88 @@ TEST_F(WizardTest, EveryPageAndDialogGivesEachOfItsControlsALetterOfItsOwn)
     ui_message_box(L"Done.", L"Message", MB_OK | MB_ICONINFORMATION);
     EXPECT_EQ(dialogs_seen, (std::vector<int>{101, 114, 115, 121, 128, 136, 0, 0}));
     EXPECT_EQ(clashes, "");
+}
+
+} // namespace
+
+namespace {
+
+// The script road up to the run: the file page filled in and Next pressed, every table chosen
+// and Next pressed once more, so that the run starts (when the file page lets the user on).
+void start_script_run(wizard_set& w, const std::string& source, const fs::path& script)
+{
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    w.files.set_text(1003, tk_to_wstring(source));
+    w.files.set_text(1004, script.wstring());
+    w.shell.press_next();
+    if (w.active_id() != 127)
+        return;
+    w.tables.press(1102);   // Add all
+    w.shell.press_next();
+}
+
+TEST_F(WizardTest, TheScriptGoesThroughALinkAPipeOrADeviceAndAFileALinkNamesIsAskedFor)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    const fs::path target = tmp / "target.sql", link = tmp / "link.sql";
+    std::ofstream(target) << "an older script";
+    fs::create_symlink(target, link);
+    // No keeps the page, the link and its file; Yes writes the script through the link.
+    answer = [](ui_dialog& d) {
+        if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
+            m->press((m->flags() & 0xF) == MB_YESNO ? IDNO : IDOK);
+    };
+    {
+        wizard_set w;
+        w.converter.direct = false;
+        w.shell.create();
+        EXPECT_EQ(run_through_pages(w, mdb, L"", link), L"stayed on page 106");
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"Destination file already exists. Overwrite?\n\n" + link.wstring() + L"\n(a link to " +
+                                 target.wstring() + L")");
+    EXPECT_EQ(drav_test::read_file(target), "an older script");
+    answer = nullptr;
+    EXPECT_EQ(convert_through_pages(mdb, L"", link), qel_script_success_text);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NE(drav_test::read_file(target).find("CREATE TABLE"), std::string::npos);
+
+    // A link that names no file yet: nothing is overwritten, so nothing is asked; the file is made
+    // through the link. Into a device or a named pipe the script is written as into /dev/stdout.
+    const fs::path made = tmp / "made.sql", dangling = tmp / "dangling.sql", pipe = tmp / "pipe.sql";
+    fs::create_symlink(made, dangling);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    boxes.clear();
+    EXPECT_EQ(convert_through_pages(mdb, L"", dangling), qel_script_success_text);
+    EXPECT_TRUE(fs::is_symlink(dangling));
+    EXPECT_NE(drav_test::read_file(made).find("CREATE TABLE"), std::string::npos);
+    EXPECT_EQ(convert_through_pages(mdb, L"", "/dev/null"), qel_script_success_text);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    std::string piped;
+    std::thread reader([&]() { piped = drav_test::read_file(pipe); });
+    EXPECT_EQ(convert_through_pages(mdb, L"", pipe), qel_script_success_text);
+    // A reader still waiting (the run never opened the pipe) is let go: it reads nothing.
+    if (const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0)
+        ::close(fd);
+    reader.join();
+    EXPECT_NE(piped.find("CREATE TABLE"), std::string::npos);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    for (const auto& b : boxes)
+        ADD_FAILURE() << tk_to_string(b.text);
+
+    // A pipe nobody reads: the run waits for a reader, and Cancel stops it.
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    start_script_run(w, mdb, pipe);
+    ASSERT_EQ(w.active_id(), 107);
+    QTest::qWait(300);
+    w.shell.press_cancel();   // the hooked user answers Yes
+    ui_wait_while([&]() { return w.active_id() != 116; });
+    EXPECT_EQ(w.finish.get_text(1314, 0), qel_script_cancel_text);
+    EXPECT_EQ(w.converter.outcome(), run_outcome::cancelled);
+    EXPECT_TRUE(fs::is_fifo(pipe));
 }
 
 } // namespace
