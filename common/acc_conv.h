@@ -144,6 +144,10 @@ public:
     bool direct = true;
     // The destination of the road not taken: the script path while direct, else the database.
     std::wstring other_destination;
+    // Whether the wizard made each destination from the source rather than the user naming it:
+    // such a destination follows the source when that changes, on its own road.
+    bool destination_follows = false;
+    bool other_destination_follows = false;
 
 protected:
     // The wizard offers the workgroup settings on the script road only; the console on both.

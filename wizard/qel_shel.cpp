@@ -327,7 +327,8 @@ bool mssql_settings_page::page_init()
     tk_log_write(1, "mssql_settings_page::page_init");
     dravlen_convertor& c = conv("mss_set", 57);
     set_header_title(step_title(1));
-    db_name = c.destination;
+    // A database named after the source follows the source it has now.
+    db_name = c.destination_follows && !c.source.empty() ? file_part(c.source) : c.destination;
     tk_log_write_w(1, L"mss_db=%ls", db_name.c_str());
     tk_log_write(1, "mssql_settings_page<t_converter>::page_init");
     set_text(1002, db_name);
@@ -383,7 +384,9 @@ int mssql_settings_page::field_at_fault() const
 int mssql_settings_page::on_next()
 {
     store();
-    conv("mss_set", 132).destination = db_name;
+    dravlen_convertor& c = conv("mss_set", 132);
+    c.destination = db_name;
+    c.destination_follows = !c.source.empty() && db_name == file_part(c.source);
     if (check_connection())
         return 106;
     focus(field_at_fault());
@@ -645,7 +648,9 @@ bool sel_file_page::page_init()
     if (!c.source.empty() || !c.destination.empty()) {
         if (!c.source.empty())
             set_text(1003, tk_file_wname(c.source).path());
-        const std::wstring& from = c.destination.empty() ? c.source : c.destination;
+        // A destination made from a source follows the source it has now.
+        const bool follows = c.destination.empty() || (c.destination_follows && !c.source.empty());
+        const std::wstring& from = follows ? c.source : c.destination;
         if (!from.empty())
             set_text(1004, c.direct ? file_part(from) : script_path(from, c.source));
     }
@@ -662,6 +667,7 @@ void sel_file_page::store()
     c.source = get_text(1003);
     c.db_password = get_text(1007);
     c.destination = get_text(1004);
+    c.destination_follows = !c.source.empty() && c.destination == default_destination(c.source);
     // Only checked here: the log is opened when the run starts, so the last run's stays whole.
     c.choose_logfile(narrow(get_text(1006)));
 }

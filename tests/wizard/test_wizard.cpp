@@ -1968,3 +1968,105 @@ TEST_F(WizardTest, TheScriptGoesThroughALinkAPipeOrADeviceAndAFileALinkNamesIsAs
 }
 
 } // namespace
+
+namespace {
+
+// Types the text into the field as a user does: the field's text selected, then replaced.
+void type_into(QWidget* sheet, ui_window& page, int id, const fs::path& text)
+{
+    page.focus(id);
+    keyboard::type(sheet, QString::fromStdWString(text.wstring()));
+}
+
+TEST_F(WizardTest, ADestinationMadeFromTheSourceFollowsItAcrossRestartsAndRoads)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    for (const char* name : {"a.mdb", "b.mdb", "c.mdb"})
+        fs::copy_file(mdb, tmp / name);
+    // a.mdb into a script, a.sql beside it.
+    {
+        wizard_set w;
+        w.converter.direct = false;
+        w.shell.create();
+        ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+        w.files.set_text(1003, (tmp / "a.mdb").wstring());
+        w.files.set_text(1004, L"");
+        w.files.focus(1004);
+        EXPECT_EQ(w.files.get_text(1004), (tmp / "a.sql").wstring());
+        w.shell.press_next();
+        ASSERT_EQ(w.active_id(), 127);
+        w.tables.press(1102);
+        w.shell.press_next();
+        ui_wait_while([&]() { return w.active_id() != 116; });
+        EXPECT_EQ(w.finish.get_text(1314, 0), qel_script_success_text);
+    }
+    ui_set_modal_hook(nullptr);
+    // Then b.mdb on the server road: the database is named after it.
+    std::wstring database;
+    {
+        wizard_set w;
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            keyboard::press(sheet, Qt::Key_M, Qt::AltModifier);   // "&Migrate to MS SQL server directly"
+            keyboard::press(sheet, Qt::Key_Return);
+            w.shell.set_cur_sel_by_id(106);   // the server is not there: the page after it
+            type_into(sheet, w.files, 1003, tmp / "b.mdb");
+            database = w.files.get_text(1004);
+            w.shell.press_back();
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    EXPECT_EQ(database, L"b");
+    // After a restart, Export shows b.sql beside b.mdb, and another source takes it along; the
+    // server road's database follows as well.
+    std::wstring shown, followed, server_database;
+    {
+        wizard_set w;
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            keyboard::press(sheet, Qt::Key_E, Qt::AltModifier);   // "&Export into local T-SQL script file"
+            for (int i = 0; i < 3; ++i)
+                keyboard::press(sheet, Qt::Key_Return);
+            shown = w.files.get_text(1004);
+            type_into(sheet, w.files, 1003, tmp / "c.mdb");
+            followed = w.files.get_text(1004);
+            w.shell.press_back();
+            w.shell.set_cur_sel_by_id(103);
+            keyboard::press(sheet, Qt::Key_M, Qt::AltModifier);
+            keyboard::press(sheet, Qt::Key_Return);
+            server_database = w.mssql.get_text(1002);
+            w.shell.set_cur_sel_by_id(103);
+            // A path of the user's own stays with its source changed, also after a restart.
+            keyboard::press(sheet, Qt::Key_E, Qt::AltModifier);
+            keyboard::press(sheet, Qt::Key_Return);
+            w.shell.set_cur_sel_by_id(106);
+            type_into(sheet, w.files, 1004, tmp / "own.sql");
+            w.shell.press_back();
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    EXPECT_EQ(shown, (tmp / "b.sql").wstring());
+    EXPECT_EQ(followed, (tmp / "c.sql").wstring());
+    EXPECT_EQ(server_database, L"c");
+    std::wstring own, own_kept;
+    {
+        wizard_set w;
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            keyboard::press(sheet, Qt::Key_Return);
+            w.shell.set_cur_sel_by_id(106);
+            own = w.files.get_text(1004);
+            type_into(sheet, w.files, 1003, tmp / "a.mdb");
+            own_kept = w.files.get_text(1004);
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    EXPECT_EQ(own, (tmp / "own.sql").wstring());
+    EXPECT_EQ(own_kept, (tmp / "own.sql").wstring());
+    // The settings keep the values they had, and one more for each road.
+    const std::string registry = drav_test::read_file(std::getenv("DRAV_REGISTRY_FILE"));
+    EXPECT_NE(registry.find("dest_follows"), std::string::npos) << registry;
+    EXPECT_NE(registry.find("dest_other_follows"), std::string::npos) << registry;
+}
+
+} // namespace
