@@ -97,6 +97,8 @@ public:
     void write_w(const std::wstring& text);
     // Hands the written text to the system; a failure is an error of level 1.
     void flush();
+    // Whether a write into the file has failed: nothing more can be written.
+    bool failed() const { return file_.failed(); }
     // Completes the script, ending it with a comment naming the tables that are not whole;
     // until then a script cut short is removed when the object goes.
     void finish() override;

@@ -178,7 +178,7 @@ void mss_script_file::fail(int error)
     // Beyond the file-size limit there is no room for the script: for the user, a full disk.
     if (error_ == EFBIG)
         error_ = ENOSPC;
-    throw tk_exception("Cannot write to file '" + path_ + "': " + std::strerror(error_), 1);
+    throw mss_write_exception("Cannot write to file '" + path_ + "': " + std::strerror(error_), 1);
 }
 
 void mss_script_file::write(const char* bytes, std::size_t length)

@@ -3,6 +3,8 @@
 #include <string>
 #include <sys/types.h>
 
+#include "TK/tk_excep.h"
+
 // What became of a script file when its object went.
 enum class mss_script_end {
     none,       // not created, or still open
@@ -14,6 +16,12 @@ enum class mss_script_end {
     unmarked,   // incomplete, through a link, a pipe or a device: the note could not be written
 };
 
+// A write into the script failed: the file takes nothing more, so the run that writes it is over.
+class mss_write_exception : public tk_exception {
+public:
+    using tk_exception::tk_exception;
+};
+
 // One sentence for the user on what became of the script at path; empty for none and completed.
 std::string mss_script_end_text(mss_script_end end, const std::string& path);
 
@@ -22,7 +30,7 @@ std::string mss_script_end_text(mss_script_end end, const std::string& path);
 // first; anything else is refused). Only when the user named a link, a pipe or a device on
 // purpose is the script written through it (to a file, /dev/stdout, a named pipe, /dev/null...);
 // a named pipe is opened once it has a reader. Every failure is a level-1 tk_exception naming
-// the file; after a failed write every later write fails too. A script not completed when the
+// the file, a failed write an mss_write_exception; after it every later write fails too. A script not completed when the
 // object goes never looks whole: a file of our own is removed; written through a link, a file
 // is emptied, and a pipe or a device gets a closing comment, which says that the script is
 // incomplete. A file-size limit (EFBIG) is reported as the full disk it is to the user.
@@ -40,6 +48,8 @@ public:
     void flush();
     // Flushes, syncs and closes the file: from then on it is kept.
     void complete();
+    // Whether a write has failed (and was reported): every later one fails the same way.
+    bool failed() const { return error_ != 0; }
 
 private:
     [[noreturn]] void fail(int error);

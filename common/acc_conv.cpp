@@ -292,6 +292,11 @@ void dravlen_convertor::end_run_if_over(const tk_exception& e, const std::wstrin
         throw mss_connection_lost_exception(*odb, name, record);
     if (dynamic_cast<const mss_connection_lost_exception*>(&e))
         throw;
+    // The script takes no more (a full disk): the run ends, its error reported once, on the table.
+    if (dynamic_cast<const mss_write_exception*>(&e)) {
+        error_handler::ref().set_context(name);
+        throw;
+    }
 }
 
 // Values the destination changed to fit the server are reported one by one with their record,

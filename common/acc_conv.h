@@ -163,7 +163,8 @@ private:
     void move_table(udb_database& source, udb_database& dest, class mss_tn_validator& validator,
                     const std::wstring& name, const std::wstring& sql);
     void copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name);
-    // Ends the run when the error being handled means it is over: a stop, a lost connection.
+    // Ends the run when the error being handled means it is over: a stop, a lost connection, a
+    // script that takes no more.
     void end_run_if_over(const tk_exception& e, const std::wstring& name, long long record) const;
     void report_changed_values(const std::wstring& name);
     void check_rows_read(const udb_recordset& src, const std::wstring& name);

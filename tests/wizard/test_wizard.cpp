@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <algorithm>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -2067,6 +2069,56 @@ TEST_F(WizardTest, ADestinationMadeFromTheSourceFollowsItAcrossRestartsAndRoads)
     const std::string registry = drav_test::read_file(std::getenv("DRAV_REGISTRY_FILE"));
     EXPECT_NE(registry.find("dest_follows"), std::string::npos) << registry;
     EXPECT_NE(registry.find("dest_other_follows"), std::string::npos) << registry;
+}
+
+} // namespace
+
+namespace {
+
+// The disk fills up (here: the file-size limit, which the user is told of as a full disk) while
+// the script of one large table is written: one box and one line of the log tell of it, the cut
+// script goes, and the finish page says the run failed.
+TEST_F(WizardTest, AFullDiskIsToldOfOnceAndTheCutScriptGoes)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, "bench/bench100k_V2003.mdb");
+    const fs::path script = tmp / "full.sql", log = tmp / "full.log", profile = tmp / "full.qel";
+    std::ofstream(profile) << "[Generic settings]\nsrc=" << mdb << "\ndest=" << script.string()
+                           << "\nlogfile=" << log.string() << "\nskip indexes=1\n[MS SQL Server settings]\ndirect mode=0\n"
+                           << "[Selected Tables]\nBig=\n";
+    struct rlimit old_limit;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 1 << 20;
+    std::wstring result, note;
+    const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        shell.create();
+        ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
+        ::setrlimit(RLIMIT_FSIZE, &old_limit);
+        if (ui_page* p = shell.active_page()) {
+            result = p->get_text(1314, 0);
+            note = p->get_text(1315, 0);
+        }
+        shell.press_finish();
+        return shell.result();
+    });
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(result, qel_error_text);
+    EXPECT_FALSE(fs::exists(script));
+    const std::wstring told = L"Cannot write to file '" + script.wstring() + L"': " + tk_to_wstring(std::strerror(ENOSPC));
+    int shown = 0;
+    for (const auto& b : boxes) {
+        EXPECT_NE(b.text.find(told), std::wstring::npos) << tk_to_string(b.text);
+        ++shown;
+    }
+    EXPECT_EQ(shown, 1);
+    const std::string text = drav_test::read_file(log);
+    int logged = 0;
+    for (std::size_t at = text.find("Cannot write to file"); at != std::string::npos;
+         at = text.find("Cannot write to file", at + 1))
+        ++logged;
+    EXPECT_EQ(logged, 1) << text;
 }
 
 } // namespace
