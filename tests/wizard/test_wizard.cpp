@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -2119,6 +2120,51 @@ TEST_F(WizardTest, AFullDiskIsToldOfOnceAndTheCutScriptGoes)
          at = text.find("Cannot write to file", at + 1))
         ++logged;
     EXPECT_EQ(logged, 1) << text;
+}
+
+} // namespace
+
+namespace {
+
+// Whether the widget lies whole inside what the scroll area around it shows.
+bool in_view(QWidget* w)
+{
+    QAbstractScrollArea* area = nullptr;
+    for (QWidget* p = w->parentWidget(); p && !area; p = p->parentWidget())
+        area = qobject_cast<QAbstractScrollArea*>(p);
+    if (!area || !w->isVisible())
+        return false;
+    const QRect shown = area->viewport()->rect();
+    const QRect rect(w->mapTo(area->viewport(), QPoint(0, 0)), w->size());
+    return shown.contains(rect);
+}
+
+// The tables page on the screen the tests run on (and, run again by the build's tests, on a
+// 1280x800 and a 1024x600 screen at twice the scale): the sheet fits the screen and the page
+// opens with its lists and its buttons in view, not below the edge of its scroll area.
+TEST_F(WizardTest, TheTablesPageOpensWithItsListsAndButtonsInView)
+{
+    const std::wstring sample = tk_to_wstring(DRAV_SOURCE_DIR "/examples/sample.mdb");
+    wizard_set w;
+    w.converter.source = sample;
+    ui_set_modal_hook(nullptr);
+    bool fits = false;
+    std::vector<int> out_of_view;
+    QString screen;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        screen = QStringLiteral("%1x%2").arg(sheet->screen()->availableGeometry().width())
+                     .arg(sheet->screen()->availableGeometry().height());
+        w.shell.set_cur_sel_by_id(127);
+        QTest::qWait(50);
+        fits = sheet->screen()->availableGeometry().contains(sheet->frameGeometry());
+        for (int id : {1317, 1318, 1101, 1102, 1111, 1110, 1114})
+            if (!in_view(w.tables.item(id)))
+                out_of_view.push_back(id);
+        w.shell.end(0);
+    });
+    w.shell.do_modal();
+    EXPECT_TRUE(fits) << screen.toStdString();
+    EXPECT_EQ(out_of_view, std::vector<int>()) << screen.toStdString();
 }
 
 } // namespace
