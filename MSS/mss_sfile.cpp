@@ -42,10 +42,10 @@ bool written_as_found(const struct stat& st)
 }
 
 // Opens a pipe for writing once it has a reader, as a shell's redirection waits for one; a stop
-// asked for meanwhile ends the wait (EINTR).
-int open_pipe(const std::string& path)
+// asked for meanwhile ends the wait (EINTR). follow: the path is the user's link to the pipe.
+int open_pipe(const std::string& path, bool follow)
 {
-    const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    const int flags = O_WRONLY | O_CLOEXEC | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW);
     bool told = false;
     for (;;) {
         const int fd = ::open(path.c_str(), flags);
@@ -70,9 +70,13 @@ int open_pipe(const std::string& path)
 // missing is created); a pipe or a device is opened itself, and only while it still is one.
 int open_as_found(const std::string& path, const struct stat& st)
 {
-    if (S_ISLNK(st.st_mode))
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (::stat(path.c_str(), &target) == 0 && S_ISFIFO(target.st_mode))
+            return open_pipe(path, true);
         return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    const int fd = S_ISFIFO(st.st_mode) ? open_pipe(path) : ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    const int fd = S_ISFIFO(st.st_mode) ? open_pipe(path, false) : ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat now;
     if (fd >= 0 && (::fstat(fd, &now) != 0 || S_ISREG(now.st_mode) || S_ISDIR(now.st_mode))) {
         ::close(fd);

@@ -30,10 +30,10 @@ std::string mss_script_end_text(mss_script_end end, const std::string& path);
 // first; anything else is refused). Only when the user named a link, a pipe or a device on
 // purpose is the script written through it (to a file, /dev/stdout, a named pipe, /dev/null...);
 // a named pipe is opened once it has a reader. Every failure is a level-1 tk_exception naming
-// the file, a failed write an mss_write_exception; after it every later write fails too. A script not completed when the
-// object goes never looks whole: a file of our own is removed; written through a link, a file
-// is emptied, and a pipe or a device gets a closing comment, which says that the script is
-// incomplete. A file-size limit (EFBIG) is reported as the full disk it is to the user.
+// the file, a failed write an mss_write_exception; after it every later write fails too. A
+// script not completed when the object goes never looks whole: a file of our own is removed;
+// written through a link, a file is emptied, and a pipe or a device gets a closing comment,
+// which says that the script is incomplete. A file-size limit (EFBIG) is reported as the full disk it is to the user.
 class mss_script_file {
 public:
     // through_link: the user named what is at the path (a link, a pipe, a device) on purpose.
