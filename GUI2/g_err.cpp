@@ -64,8 +64,9 @@ void gui_error_handler::handle(const tk_exception& e, bool is_final)
         if (!quiet) {
             tk_log_write(1, "Step 1");
             const std::wstring text = to_wide(message);
+            // Logged above: the box adds no second line of it to the log.
             if (wizard_shell::exists())
-                wizard_shell::ref().error(text);
+                wizard_shell::ref().error_box(text);
             else
                 ui_message_box(text, L"Error", MB_OK | MB_ICONERROR);
             tk_log_write(1, "Step 2");

@@ -43,7 +43,7 @@ void load()
         c(1104, k::button, L"Browse...", true),
         c(1006, k::edit, L"&Logfile (leave blank to disable logging):"),
         c(1105, k::button, L"Browse...", true),
-        c(1228, k::check, L"&Do not migrate the data"),
+        c(1228, k::check, L"D&o not migrate the data"),
         c(1226, k::check, L"S&kip converting indexes"),
     }});
     ui_register_template({107, L"", {
@@ -104,7 +104,7 @@ void load()
         c(1102, k::button, L"Add a&ll >", true),
         c(1111, k::button, L"< &Remove", true),
         c(1110, k::button, L"< Re&move all", true),
-        c(1114, k::button, L"&Add Query", true, true),
+        c(1114, k::button, L"Add &Query", true, true),
         c(1117, k::button, L"^", true, true),
         c(1118, k::button, L"v", true, true),
     }});

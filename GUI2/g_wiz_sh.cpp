@@ -61,8 +61,13 @@ std::wstring wizard_shell::caption(const wchar_t* kind) const
 
 void wizard_shell::error(const std::wstring& text)
 {
-    ui_message_box(text, caption(L"Error"), MB_OK | MB_ICONERROR);
+    error_box(text);
     tk_log_write_w(3, L"%ls", text.c_str());
+}
+
+void wizard_shell::error_box(const std::wstring& text)
+{
+    ui_message_box(text, caption(L"Error"), MB_OK | MB_ICONERROR);
 }
 
 void wizard_shell::error_narrow(const std::string& text)

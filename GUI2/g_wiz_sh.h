@@ -29,6 +29,8 @@ public:
 
     // Modal boxes (any thread).
     void error(const std::wstring& text);
+    // The error box alone, for a text that its sender has logged already.
+    void error_box(const std::wstring& text);
     void error_narrow(const std::string& text);
     void message(const std::wstring& text);
     bool question(const std::wstring& text, unsigned extra_flags = 0);

@@ -590,6 +590,9 @@ mss_dmp_recordset::mss_dmp_recordset(mss_dmp_database* db, const std::wstring& n
 mss_dmp_recordset::~mss_dmp_recordset()
 {
     tk_log_write(2, "mss_dmp_recordset::dtor");
+    // A file that failed takes nothing more; its failure was reported where it came.
+    if (db_->failed())
+        return;
     try {
         close_statement();
         if (identity_on_) {

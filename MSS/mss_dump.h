@@ -70,7 +70,7 @@ class mss_dmp_database : public udb_database {
 public:
     // Creates or truncates the file and writes the header; a file that cannot be
     // created is an error of level 1.
-    // through_link: the user named a link, and the script is written through it.
+    // through_link: the user named a link, a pipe or a device, and the script is written through it.
     // end, when given, learns what became of the file (mss_script_file).
     mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link = false,
                      mss_script_end* end = nullptr);
@@ -97,6 +97,8 @@ public:
     void write_w(const std::wstring& text);
     // Hands the written text to the system; a failure is an error of level 1.
     void flush();
+    // Whether a write into the file has failed: nothing more can be written.
+    bool failed() const { return file_.failed(); }
     // Completes the script, ending it with a comment naming the tables that are not whole;
     // until then a script cut short is removed when the object goes.
     void finish() override;

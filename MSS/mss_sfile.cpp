@@ -10,6 +10,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_file.h"
 #include "TK/tk_log.h"
+#include "TK/tk_threa.h"
 
 namespace {
 
@@ -31,6 +32,58 @@ int create_exclusive(const std::string& path)
     if (::unlink(path.c_str()) != 0)
         return -1;
     return ::open(path.c_str(), flags, 0666);
+}
+
+// Whether the user's destination is written into as it is found rather than replaced by a file
+// of our own: a link, a pipe or a device.
+bool written_as_found(const struct stat& st)
+{
+    return S_ISLNK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+}
+
+// Opens a pipe for writing once it has a reader, as a shell's redirection waits for one; a stop
+// asked for meanwhile ends the wait (EINTR). follow: the path is the user's link to the pipe.
+int open_pipe(const std::string& path, bool follow)
+{
+    const int flags = O_WRONLY | O_CLOEXEC | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW);
+    bool told = false;
+    for (;;) {
+        const int fd = ::open(path.c_str(), flags);
+        if (fd >= 0) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        if (errno != ENXIO)
+            return -1;
+        if (!told)
+            tk_log_write(3, "Waiting for a reader of the pipe '%s'", path.c_str());
+        told = true;
+        if (tk_stop_requested_here()) {
+            errno = EINTR;
+            return -1;
+        }
+        ::usleep(50 * 1000);
+    }
+}
+
+// Opens the user's link, pipe or device. A link is followed (a file it names is emptied, one
+// missing is created); a pipe or a device is opened itself, and only while it still is one.
+int open_as_found(const std::string& path, const struct stat& st)
+{
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (::stat(path.c_str(), &target) == 0 && S_ISFIFO(target.st_mode))
+            return open_pipe(path, true);
+        return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
+    const int fd = S_ISFIFO(st.st_mode) ? open_pipe(path, false) : ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat now;
+    if (fd >= 0 && (::fstat(fd, &now) != 0 || S_ISREG(now.st_mode) || S_ISDIR(now.st_mode))) {
+        ::close(fd);
+        errno = EEXIST;   // replaced by a file meanwhile: never written into
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -59,8 +112,8 @@ mss_script_file::mss_script_file(const std::string& path, bool through_link, mss
 {
     set_end(mss_script_end::none);
     struct stat st;
-    linked_ = through_link && ::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-    fd_ = linked_ ? ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666) : create_exclusive(path_);
+    linked_ = through_link && ::lstat(path_.c_str(), &st) == 0 && written_as_found(st);
+    fd_ = linked_ ? open_as_found(path_, st) : create_exclusive(path_);
     if (fd_ < 0) {
         const int error = errno;
         tk_log_write(2, "Failed to open file");
@@ -129,7 +182,7 @@ void mss_script_file::fail(int error)
     // Beyond the file-size limit there is no room for the script: for the user, a full disk.
     if (error_ == EFBIG)
         error_ = ENOSPC;
-    throw tk_exception("Cannot write to file '" + path_ + "': " + std::strerror(error_), 1);
+    throw mss_write_exception("Cannot write to file '" + path_ + "': " + std::strerror(error_), 1);
 }
 
 void mss_script_file::write(const char* bytes, std::size_t length)

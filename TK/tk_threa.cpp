@@ -6,6 +6,18 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
 
+namespace {
+
+// The work that the calling thread runs, when it is a tk_thread's worker.
+thread_local const tk_thread_functor* t_current_work = nullptr;
+
+} // namespace
+
+bool tk_stop_requested_here()
+{
+    return t_current_work ? t_current_work->stop_requested() : tk_stop_signal() != 0;
+}
+
 // ---------------------------------------------------------------------------
 // tk_thread_functor
 
@@ -99,6 +111,7 @@ void tk_thread::thread_proc(tk_thread_functor* functor, std::atomic<bool>* runni
     try {
         if (functor == nullptr)
             TK_MAIL_ASSERT();
+        t_current_work = functor;
         (*functor)();
     } catch (const std::exception& e) {
         // The work reports its own errors; this one got past it.
@@ -106,6 +119,7 @@ void tk_thread::thread_proc(tk_thread_functor* functor, std::atomic<bool>* runni
     } catch (...) {
         tk_log_write(3, "ERROR:\n%s", "Unknown exception");
     }
+    t_current_work = nullptr;
     running->store(false);
 }
 

@@ -43,6 +43,11 @@ private:
     std::condition_variable m_stop_cv;
 };
 
+// Whether the work that runs on the calling thread was asked to stop: on a tk_thread, its
+// functor's request; elsewhere a stop signal of the program. For waits deep below the work
+// (a pipe that has no reader yet) that cannot be handed the work itself.
+bool tk_stop_requested_here();
+
 // The functor interface of a converter: the settings every converter has.
 class tk_converter : public tk_thread_functor {
 public:

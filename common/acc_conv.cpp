@@ -325,6 +325,11 @@ void dravlen_convertor::end_run_if_over(const tk_exception& e, const std::wstrin
         throw mss_connection_lost_exception(*odb, name, record);
     if (dynamic_cast<const mss_connection_lost_exception*>(&e))
         throw;
+    // The script takes no more (a full disk): the run ends, its error reported once, on the table.
+    if (dynamic_cast<const mss_write_exception*>(&e)) {
+        error_handler::ref().set_context(name);
+        throw;
+    }
 }
 
 // Values the destination changed to fit the server are reported one by one with their record,
@@ -496,6 +501,28 @@ void acc_converter_impl::check_acc_base(const std::wstring& source, const std::w
     checked_source_ = source;
 }
 
+namespace {
+
+// What the script is written into when the path names it: a pipe, a device, or a link to
+// something that is there (the link's file, /dev/stdout) is written into as it is.
+bool written_into_as_found(const std::filesystem::path& p)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    switch (fs::symlink_status(p, ec).type()) {
+    case fs::file_type::symlink:
+        return fs::exists(p, ec);
+    case fs::file_type::fifo:
+    case fs::file_type::character:
+    case fs::file_type::block:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 void common_check_dest(const std::wstring& path)
 {
     tk_log_write_w(1, L"common_check_dest(%ls)", path.c_str());
@@ -508,6 +535,13 @@ void common_check_dest(const std::wstring& path)
         throw tk_exception("Destination name should specify a file, not folder.", 1);
     if (fs::exists(p, ec) && (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY))
         throw tk_exception("Destination name specifies an existing read-only file.", 1);
+    // What is written into as it is found must take the writing; its folder is not written.
+    if (written_into_as_found(p)) {
+        if (!tk_check_access(path, GENERIC_WRITE))
+            throw tk_exception("Cannot create or write into the destination file.\n"
+                               "Run the program as Administrator or change folder.", 1);
+        return;
+    }
     const std::wstring dir = tk_utf8_to_wstring(fs::absolute(p, ec).parent_path().string());
     if (!tk_is_path_exist(dir))
         throw tk_exception("Destination path does not exist.\nPlease verify the correct path was given.", 1);
@@ -528,18 +562,28 @@ void dravlen_convertor::check_dest()
     if (direct)
         return;
     common_check_dest(dest);
-    // Only a plain file is deleted. A link (/dev/stdout, say) stays: the script is written
-    // through it, and deleting it would take the link itself away.
+    note_script_target();
+    // Only a plain file is deleted. A link (/dev/stdout, say), a pipe or a device stays: the
+    // script is written through it, and deleting it would take it away.
     std::error_code ec;
-    // Only a link found here is followed when the script is created: one planted later is not.
     const std::string path = tk_to_utf8(dest);
-    dest_is_link_ = std::filesystem::is_symlink(path, ec);
     if (std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::regular) {
         if (::unlink(path.c_str()) != 0) {
             SetLastErrorFromErrno();
             throw tk_exception_ex();
         }
     }
+}
+
+void dravlen_convertor::note_script_target()
+{
+    // Only what is found here is written through when the script is created: a link planted
+    // later is not followed.
+    std::error_code ec;
+    const auto kind = std::filesystem::symlink_status(tk_to_utf8(destination), ec).type();
+    using kinds = std::filesystem::file_type;
+    through_ = kind == kinds::symlink || kind == kinds::fifo || kind == kinds::character || kind == kinds::block;
+    through_path_ = destination;
 }
 
 std::unique_ptr<udb_database> dravlen_convertor::open_dest()
@@ -550,7 +594,8 @@ std::unique_ptr<udb_database> dravlen_convertor::open_dest()
         return std::unique_ptr<udb_database>(engine.create_db(destination));
     }
     dump_options.banner = get_title();
-    return std::make_unique<mss_dmp_database>(destination, dump_options, dest_is_link_, &script_end_);
+    const bool through = through_ && through_path_ == destination;
+    return std::make_unique<mss_dmp_database>(destination, dump_options, through, &script_end_);
 }
 
 void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)

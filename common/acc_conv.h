@@ -122,6 +122,9 @@ public:
     bool store_profile_file(const std::wstring& path);
 
     void check_dest();
+    // Notes whether the script's path names a link, a pipe or a device, which the user chose as
+    // it is: the run then writes the script through it instead of replacing it by a file.
+    void note_script_target();
     std::unique_ptr<udb_database> open_dest();
     void get_all_tables(std::vector<std::wstring>& list);
     static std::string get_title();
@@ -141,6 +144,10 @@ public:
     bool direct = true;
     // The destination of the road not taken: the script path while direct, else the database.
     std::wstring other_destination;
+    // Whether the wizard made each destination from the source rather than the user naming it:
+    // such a destination follows the source when that changes, on its own road.
+    bool destination_follows = false;
+    bool other_destination_follows = false;
 
 protected:
     // The wizard offers the workgroup settings on the script road only; the console on both.
@@ -158,7 +165,8 @@ private:
     void copy_rows(udb_recordset& src, udb_recordset& dst, const std::wstring& name);
     // Ends the run when the error being handled comes with a stop request.
     void end_run_if_stopped(const tk_exception& e) const;
-    // Ends the run when the error being handled means it is over: a stop, a lost connection.
+    // Ends the run when the error being handled means it is over: a stop, a lost connection, a
+    // script that takes no more.
     void end_run_if_over(const tk_exception& e, const std::wstring& name, long long record) const;
     void report_changed_values(const std::wstring& name);
     udb_record* read_record(udb_recordset& src, const std::wstring& name);
@@ -167,7 +175,9 @@ private:
     bool console_;
     run_frontend* frontend_ = nullptr;
     std::atomic<run_outcome> outcome_{run_outcome::none};
-    bool dest_is_link_ = false; // check_dest found the script's path to be a link
+    // What note_script_target found: the script goes through what is at that path.
+    bool through_ = false;
+    std::wstring through_path_;
     mss_script_end script_end_ = mss_script_end::none;
 };
 

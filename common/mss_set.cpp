@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cwchar>
+#include <utility>
 
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
@@ -105,11 +106,15 @@ bool dravlen_convertor::serialize(bool store)
         skip_indexes = false;
         only_definitions = false;
         use_workgroup = false;
+        destination_follows = false;   // a destination of an older start stays as it was named
+        other_destination_follows = false;
     }
     ok &= key.exchange("as_dbo", as_dbo, store);
     engine.set_as_dbo(as_dbo);
     ok &= key.exchange("dest", destination, store);
     ok &= key.exchange("dest_other", other_destination, store);
+    ok &= key.exchange("dest_follows", destination_follows, store);
+    ok &= key.exchange("dest_other_follows", other_destination_follows, store);
     ok &= key.exchange("direct", direct, store);
     ok &= key.exchange("dmp_ins_com", dump_options.comments, store);
     ok &= key.exchange("dmp_ins_db", dump_options.create_database, store);
@@ -176,8 +181,10 @@ bool mssql_converter_impl::store_profile(udb_profile& profile) const
 void dravlen_convertor::take_road(bool into_server)
 {
     // The console's one destination is the one its command line names, on either road.
-    if (into_server != direct && !console_)
+    if (into_server != direct && !console_) {
         destination.swap(other_destination);
+        std::swap(destination_follows, other_destination_follows);
+    }
     direct = into_server;
 }
 
@@ -189,8 +196,13 @@ bool dravlen_convertor::load_profile(const udb_profile& profile)
     if (!d.empty())
         take_road(d == L"1");
     udb_converter::load_profile(profile);
+    // A destination the profile names is the one it was saved with, whatever its source.
+    if (!profile.get_value(udb_profile::generic_settings, L"dest").empty())
+        destination_follows = false;
     if (!mssql_converter_impl::load_profile(profile))
         return false;
+    if (!profile.get_value(mss_section, L"other destination").empty())
+        other_destination_follows = false;
     text_rule(profile, L"other destination", other_destination);
     return true;
 }

@@ -98,6 +98,22 @@ std::wstring script_path(const std::wstring& name, const std::wstring& source)
     return gui_default_path(false, file_part(name), gui_has_folder(name) ? name : source, L"sql");
 }
 
+// The file a script at the path would overwrite, as the question names it: the path, and for a
+// link the file it names. Empty when there is none: nothing there, a link that names nothing yet
+// (the script is made through it), a pipe or a device (written into, nothing overwritten).
+std::wstring file_overwritten(const std::wstring& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path p(tk_to_utf8(path));
+    if (!fs::is_regular_file(p, ec))
+        return std::wstring();
+    if (!fs::is_symlink(p, ec))
+        return path;
+    const fs::path target = fs::canonical(p, ec);
+    return path + L"\n(a link to " + (ec ? std::wstring(L"a file") : tk_utf8_to_wstring(target.string())) + L")";
+}
+
 const tk_error_entry dao_texts[] = {
     {68585, "Cannot recognize MS Access database format. See 'Troubleshooting'\narticle of the product "
             "documentation for solution."},
@@ -311,7 +327,8 @@ bool mssql_settings_page::page_init()
     tk_log_write(1, "mssql_settings_page::page_init");
     dravlen_convertor& c = conv("mss_set", 57);
     set_header_title(step_title(1));
-    db_name = c.destination;
+    // A database named after the source follows the source it has now.
+    db_name = c.destination_follows && !c.source.empty() ? file_part(c.source) : c.destination;
     tk_log_write_w(1, L"mss_db=%ls", db_name.c_str());
     tk_log_write(1, "mssql_settings_page<t_converter>::page_init");
     set_text(1002, db_name);
@@ -367,7 +384,9 @@ int mssql_settings_page::field_at_fault() const
 int mssql_settings_page::on_next()
 {
     store();
-    conv("mss_set", 132).destination = db_name;
+    dravlen_convertor& c = conv("mss_set", 132);
+    c.destination = db_name;
+    c.destination_follows = !c.source.empty() && db_name == file_part(c.source);
     if (check_connection())
         return 106;
     focus(field_at_fault());
@@ -629,7 +648,9 @@ bool sel_file_page::page_init()
     if (!c.source.empty() || !c.destination.empty()) {
         if (!c.source.empty())
             set_text(1003, tk_file_wname(c.source).path());
-        const std::wstring& from = c.destination.empty() ? c.source : c.destination;
+        // A destination made from a source follows the source it has now.
+        const bool follows = c.destination.empty() || (c.destination_follows && !c.source.empty());
+        const std::wstring& from = follows ? c.source : c.destination;
         if (!from.empty())
             set_text(1004, c.direct ? file_part(from) : script_path(from, c.source));
     }
@@ -646,6 +667,7 @@ void sel_file_page::store()
     c.source = get_text(1003);
     c.db_password = get_text(1007);
     c.destination = get_text(1004);
+    c.destination_follows = !c.source.empty() && c.destination == default_destination(c.source);
     // Only checked here: the log is opened when the run starts, so the last run's stays whole.
     c.choose_logfile(narrow(get_text(1006)));
 }
@@ -708,11 +730,13 @@ int sel_file_page::on_next()
     try {
         if (!c.direct) {
             common_check_dest(c.destination);
-            if (tk_is_file_exist2(c.destination, tk_exist_file) &&
-                !shell().question(L"Destination file already exists. Overwrite?\n\n" + c.destination, MB_DEFBUTTON2)) {
+            const std::wstring overwritten = file_overwritten(c.destination);
+            if (!overwritten.empty() &&
+                !shell().question(L"Destination file already exists. Overwrite?\n\n" + overwritten, MB_DEFBUTTON2)) {
                 focus(1004);
                 return -1;
             }
+            c.note_script_target();
         } else if (c.engine.is_db_exist(c.destination)) {
             tk_log_write(1, "MS SQL DB exists...");
             overwrite_dlg2<121> dlg(L"The destination database already exists. Select one of the\noptions below. "

@@ -37,6 +37,29 @@ private:
     ui_property_sheet* m_owner;
 };
 
+// A page scrolls when the screen is too small for it. Each page has a scroll area of its own:
+// one around all of them would take the size of the largest page, and a short screen would
+// then hide the bottom of a page that fits it.
+QWidget* new_page_host(QStackedWidget* stack)
+{
+    auto* scroll = new QScrollArea(stack);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* host = new QWidget(scroll);
+    scroll->setWidget(host);
+    stack->addWidget(scroll);
+    return host;
+}
+
+// The scroll area that holds a page's widgets.
+QWidget* page_frame(QWidget* host)
+{
+    for (QWidget* w = host; w; w = w->parentWidget())
+        if (auto* scroll = qobject_cast<QScrollArea*>(w))
+            return scroll;
+    return host;
+}
+
 } // namespace
 
 struct ui_property_sheet::chrome {
@@ -50,7 +73,7 @@ struct ui_property_sheet::chrome {
     QPushButton* next = nullptr;
     QPushButton* finish = nullptr;
     QPushButton* cancel = nullptr;
-    std::map<ui_page*, QWidget*> hosts;
+    std::map<ui_page*, QWidget*> hosts;   // each page's widgets, in a scroll area of its own
 };
 
 ui_page::ui_page(int template_id, int flags, const std::wstring& header_title, const std::wstring& header_subtitle)
@@ -83,7 +106,7 @@ void ui_property_sheet::remove_page(ui_page* page)
         if (m_chrome) {
             auto it = m_chrome->hosts.find(page);
             if (it != m_chrome->hosts.end()) {
-                delete it->second;
+                delete page_frame(it->second);
                 m_chrome->hosts.erase(it);
             }
         }
@@ -130,13 +153,8 @@ void ui_property_sheet::create()
     m_chrome->rule->setFrameShape(QFrame::HLine);
     layout->addWidget(m_chrome->rule);
 
-    // The pages scroll when the screen is too small for them.
-    auto* scroll = new QScrollArea(w);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    m_chrome->stack = new QStackedWidget(scroll);
-    scroll->setWidget(m_chrome->stack);
-    layout->addWidget(scroll, 1);
+    m_chrome->stack = new QStackedWidget(w);
+    layout->addWidget(m_chrome->stack, 1);
 
     auto* buttons = new QHBoxLayout();
     auto make = [&](const char* text, void (ui_property_sheet::*handler)()) {
@@ -322,15 +340,14 @@ void ui_property_sheet::activate(int index, int direction)
         ui_page* p = m_pages[index];
         QWidget*& host = m_chrome->hosts[p];
         if (!host) {
-            host = new QWidget(m_chrome->stack);
-            m_chrome->stack->addWidget(host);
+            host = new_page_host(m_chrome->stack);
             p->create_widgets(host);
         }
         const int previous = m_active;
         m_active = index;   // the page asks the sheet for itself while it activates
         int r = p->on_set_active();
         if (r == 0) {
-            m_chrome->stack->setCurrentWidget(host);
+            m_chrome->stack->setCurrentWidget(page_frame(host));
             update_chrome();
             focus_page(host);
             return;

@@ -77,6 +77,18 @@ protected:
     void nextCheckState() override {}
 };
 
+// A list that asks for the height of two rows only: it grows into the room a page has left, and
+// on a short screen (a small laptop at twice the scale) leaves room for the buttons under it.
+class short_list : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+    QSize sizeHint() const override { return QSize(QListWidget::sizeHint().width(), rows_height()); }
+    QSize minimumSizeHint() const override { return QSize(QListWidget::minimumSizeHint().width(), rows_height()); }
+
+private:
+    int rows_height() const { return fontMetrics().lineSpacing() * 2 + 2 * frameWidth(); }
+};
+
 // Turns widget signals of one control into commands of its window.
 class event_relay : public QObject {
 public:
@@ -472,7 +484,7 @@ void ui_window::create_widgets(QWidget* host)
             break;
         }
         case ui_kind::list: {
-            auto* l = new QListWidget(host);
+            auto* l = new short_list(host);
             l->setSelectionMode(QAbstractItemView::ExtendedSelection);
             take_label(l);
             QObject::connect(l, &QListWidget::itemDoubleClicked, host,

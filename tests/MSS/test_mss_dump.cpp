@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <gtest/gtest.h>
 
 #include "MSS/mss_dump.h"
 #include "MSS/mss_util.h"
 #include "TK/tk_excep.h"
+#include "TK/tk_threa.h"
 #include "mss_test_env.h"
 #include "tests/support/scratch.h"
 #include "tsql_check.h"
@@ -619,6 +621,66 @@ TEST_F(MssDump, ThroughTheUsersLinkACutScriptSaysSo)
         got.append(buf, static_cast<size_t>(n));
     ::close(fds[0]);
     EXPECT_EQ(got, kQuoted + note);
+}
+
+// A named pipe or a device the user chose is written into as it is, never replaced: a pipe is
+// opened once a reader comes, and gets the note after what it has when the script is cut short;
+// a stop asked of the work that waits for the reader ends the wait with an error naming the pipe.
+TEST_F(MssDump, APipeOrADeviceNamedOnPurposeIsWrittenInto)
+{
+    const std::string note = "\r\n/* This script is incomplete: the conversion stopped before its end. */\r\n";
+    const fs::path pipe = dir / "pipe.sql";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::string got;
+    std::thread reader([&]() {
+        std::ifstream in(pipe, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        got = ss.str();
+    });
+    mss_script_end end = mss_script_end::none;
+    {
+        mss_dmp_database db(pipe.wstring(), plain, true, &end);
+        db.create_table(L"t", pair_schema(), {});
+        db.flush();
+    }
+    reader.join();
+    EXPECT_EQ(end, mss_script_end::marked);
+    EXPECT_EQ(got.rfind(kQuoted, 0), 0u);
+    EXPECT_NE(got.find("CREATE TABLE"), std::string::npos);
+    EXPECT_EQ(got.substr(got.size() - note.size()), note);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+
+    { completed_dump db(L"/dev/null", plain, true, &end); }
+    EXPECT_EQ(end, mss_script_end::completed);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+    struct waiting_work : tk_thread_functor {
+        void operator()() override
+        {
+            try {
+                mss_dmp_database db(path, options, true);
+            } catch (const tk_exception& e) {
+                error = e.what();
+            }
+        }
+        std::wstring path;
+        mss_dump_options options;
+        std::string error;
+    } work;
+    work.path = pipe.wstring();
+    struct runner : tk_thread {
+        explicit runner(tk_thread_functor* f) : f_(f) {}
+        tk_thread_functor* get_functor() override { return f_; }
+        tk_thread_functor* f_;
+    } thread(&work);
+    thread.start();
+    ::usleep(200 * 1000);
+    EXPECT_TRUE(thread.is_running());   // no reader yet: waiting
+    thread.request_stop();
+    thread.join();
+    EXPECT_EQ(work.error, "Cannot create file '" + pipe.string() + "': " + std::strerror(EINTR));
+    EXPECT_TRUE(fs::is_fifo(pipe));
 }
 
 // Tables the run did not convert whole are named in a closing comment, once each, in words

@@ -18,6 +18,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/dravcli_child.h"
@@ -751,6 +752,70 @@ TEST_F(Dravcli, AScriptNamedThroughALinkIsWrittenThroughItAndTheLinkStays)
     const std::string script = read_all(dir / "target.sql");
     EXPECT_EQ(script.find("an older script"), std::string::npos);
     EXPECT_NE(script.find("CREATE TABLE"), std::string::npos);
+}
+
+// What the user names at --dest= is written into as it is, as /dev/stdout is: a device, a named
+// pipe (once a reader opens it), a link whose file is not there yet (the file is made through
+// it). A device that is full fails the run with the reason, and stays. A run waiting for a
+// pipe's reader stops on a signal. A user who may not write into /dev writes into /dev/null.
+TEST_F(Dravcli, DevicesPipesAndLinksAtTheDestinationAreWrittenIntoAsTheyAre)
+{
+    DRAV_TESTDATA_OR_SKIP(src, "mdb-reader/data/V2003/test.mdb");
+    run_result r = run({"--src=" + src, "--dest=/dev/null", "--script"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+    ASSERT_EQ(::mkfifo((dir / "pipe.sql").c_str(), 0600), 0);
+    std::string piped;
+    std::thread reader([&]() { piped = read_all(dir / "pipe.sql"); });
+    r = run({"--src=" + src, "--dest=pipe.sql", "--script"});
+    // A reader still waiting (the program never opened the pipe) is let go: it reads nothing.
+    if (const int fd = ::open((dir / "pipe.sql").c_str(), O_WRONLY | O_NONBLOCK); fd >= 0)
+        ::close(fd);
+    reader.join();
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(piped.rfind("/*\r\nFile name: pipe.sql\r\n", 0), 0u) << piped.substr(0, 200);
+    EXPECT_NE(piped.find("CREATE TABLE"), std::string::npos);
+    EXPECT_EQ(piped.find("incomplete"), std::string::npos);
+    EXPECT_TRUE(fs::is_fifo(dir / "pipe.sql"));
+
+    fs::create_symlink(dir / "made.sql", dir / "dangling.sql");
+    r = run({"--src=" + src, "--dest=dangling.sql", "--script"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.sql"));
+    EXPECT_NE(read_all(dir / "made.sql").find("CREATE TABLE"), std::string::npos);
+
+    if (fs::exists("/dev/full")) {
+        fs::create_symlink("/dev/full", dir / "full.sql");
+        r = run({"--src=" + src, "--dest=full.sql", "--script"});
+        EXPECT_EQ(r.code, 255) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find("Cannot write to file 'full.sql': " + std::string(std::strerror(ENOSPC))),
+                  std::string::npos)
+            << r.out << r.err;
+        EXPECT_TRUE(fs::is_symlink(dir / "full.sql"));
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    }
+
+    {
+        drav_test::child_run waiting(dir, tmp, {"--src=" + src, "--dest=pipe.sql", "--script"});
+        ::usleep(500 * 1000);
+        ::kill(waiting.pid(), SIGTERM);
+        EXPECT_EQ(waiting.finish(), 128 + SIGTERM) << waiting.out();
+        EXPECT_NE(read_all(dir / "err.txt").find("Stopped by signal 15"), std::string::npos) << read_all(dir / "err.txt");
+        EXPECT_TRUE(fs::is_fifo(dir / "pipe.sql"));
+    }
+
+    // Someone who may not write into /dev (the tests may run as root): the device itself is checked.
+    if (::geteuid() == 0 && std::system("command -v runuser >/dev/null 2>&1") == 0) {
+        fs::copy_file(src, dir / "own.mdb");
+        fs::permissions(dir, fs::perms::all);
+        fs::permissions(tmp, fs::perms::all);
+        fs::permissions(dir / "own.mdb", fs::perms::all);
+        for (const char* f : {"registry", "registry.lock", "out.txt", "err.txt"})
+            fs::remove(dir / f);
+        r = run({"--src=own.mdb", "--dest=/dev/null", "--script"}, "runuser -u nobody -- env");
+        EXPECT_EQ(r.code, 0) << r.out << r.err;
+    }
 }
 
 TEST_F(Dravcli, TableListFile)

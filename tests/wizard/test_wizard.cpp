@@ -3,20 +3,30 @@
 // and a quick launch that converts a corpus file into a script.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
+#include <thread>
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "GUI2/g_err.h"
+#include "GUI2/g_url.h"
 #include "MSS/mss_db.h"
 #include "MSS/mss_engi.h"
 #include "TK/tk_errco.h"
@@ -1818,6 +1828,387 @@ TEST_F(WizardTest, LiveServerRefusalGivesTheKeyboardToTheLoginOrTheDatabase)
     EXPECT_EQ(selected_login, QString::fromStdWString(s.user));
     EXPECT_EQ(after_database, 1002);
     EXPECT_EQ(selected_db, QString::fromStdWString(db));
+}
+
+} // namespace
+
+namespace {
+
+// The letters that Alt presses among the controls the window shows (its buttons, and its labels
+// that hand the focus to a field), each with the texts that mark it.
+std::map<QString, QStringList> marked_letters(QWidget* window)
+{
+    std::map<QString, QStringList> out;
+    auto add = [&](const QString& text) {
+        const QString letter = QKeySequence::mnemonic(text).toString();
+        if (!letter.isEmpty())
+            out[letter].push_back(text);
+    };
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+        if (b->isVisibleTo(window))
+            add(b->text());
+    for (QLabel* l : window->findChildren<QLabel*>())
+        if (l->isVisibleTo(window) && l->buddy())
+            add(l->text());
+    return out;
+}
+
+// "where: Alt+X 'a' 'b'" for every letter that more than one control shows; "" when none does.
+std::string letter_clashes(QWidget* window, const std::string& where)
+{
+    std::string out;
+    for (const auto& [letter, texts] : marked_letters(window))
+        if (texts.size() > 1)
+            out += where + ": " + letter.toStdString() + " '" + texts.join("' '").toStdString() + "'\n";
+    return out;
+}
+
+TEST_F(WizardTest, EveryPageAndDialogGivesEachOfItsControlsALetterOfItsOwn)
+{
+    const std::wstring sample = tk_to_wstring(DRAV_SOURCE_DIR "/examples/sample.mdb");
+    std::string clashes;
+    std::vector<int> pages_seen;
+    int after_alt_d = 0, after_alt_o = 0;
+    bool ticked_by_alt_d = true;
+    std::wstring typed;
+    {
+        wizard_set w;
+        w.converter.source = sample;
+        ui_set_modal_hook(nullptr);
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            // Every page of each road with the sheet's own buttons; the progress page has no
+            // control of its own and starts a run, so it is left out.
+            for (const bool direct : {true, false}) {
+                w.converter.take_road(direct);
+                const std::vector<int> road = direct ? std::vector<int>{103, 118, 106, 127, 116}
+                                                     : std::vector<int>{103, 109, 105, 106, 127, 116};
+                for (const int id : road) {
+                    if (!w.shell.set_cur_sel_by_id(id))
+                        continue;
+                    pages_seen.push_back(id);
+                    clashes += letter_clashes(sheet, (direct ? "server road, page " : "script road, page ") +
+                                                         std::to_string(id));
+                }
+            }
+            // Alt+D from the source field lands on the script's path, never on the box that
+            // leaves the rows out; Alt+O reaches that box.
+            w.shell.set_cur_sel_by_id(106);
+            w.files.focus(1003);
+            keyboard::press(sheet, Qt::Key_D, Qt::AltModifier);
+            after_alt_d = w.files.focused_id();
+            ticked_by_alt_d = w.files.is_checked(1228);
+            w.files.set_text(1004, L"");
+            keyboard::type(sheet, QStringLiteral("my script.sql"));
+            typed = w.files.get_text(1004);
+            ticked_by_alt_d = ticked_by_alt_d || w.files.is_checked(1228);
+            keyboard::press(sheet, Qt::Key_O, Qt::AltModifier);
+            after_alt_o = w.files.focused_id();
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    EXPECT_EQ(pages_seen, (std::vector<int>{103, 118, 106, 127, 116, 103, 109, 105, 106, 127, 116}));
+    EXPECT_EQ(after_alt_d, 1004);
+    EXPECT_FALSE(ticked_by_alt_d);
+    EXPECT_EQ(typed, L"my script.sql");
+    EXPECT_EQ(after_alt_o, 1228);
+
+    // Every dialog of the wizard, as it opens.
+    std::vector<int> dialogs_seen;
+    ui_set_modal_hook([&](ui_dialog& d) {
+        dialogs_seen.push_back(d.template_id());
+        clashes += letter_clashes(d.widget(), "dialog " + std::to_string(d.template_id()));
+        d.end_dialog(IDCANCEL);
+    });
+    connect_animation().do_modal();
+    dlg_error_ex(L"An internal error").do_modal();
+    dlg_error_continue(L"An error").do_modal();
+    overwrite_dlg2<121>(L"The destination database already exists.", 1012).do_modal();
+    set_query_dlg(L"", L"").do_modal();
+    url_err_box_dlg(gui_dao_required_text, gui_dao_download_target, gui_dao_download_label).do_modal();
+    ui_message_box(L"Overwrite?", L"Question", MB_YESNO | MB_ICONQUESTION);
+    ui_message_box(L"Done.", L"Message", MB_OK | MB_ICONINFORMATION);
+    EXPECT_EQ(dialogs_seen, (std::vector<int>{101, 114, 115, 121, 128, 136, 0, 0}));
+    EXPECT_EQ(clashes, "");
+}
+
+} // namespace
+
+namespace {
+
+// The script road up to the run: the file page filled in and Next pressed, every table chosen
+// and Next pressed once more, so that the run starts (when the file page lets the user on).
+void start_script_run(wizard_set& w, const std::string& source, const fs::path& script)
+{
+    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+    w.files.set_text(1003, tk_to_wstring(source));
+    w.files.set_text(1004, script.wstring());
+    w.shell.press_next();
+    if (w.active_id() != 127)
+        return;
+    w.tables.press(1102);   // Add all
+    w.shell.press_next();
+}
+
+TEST_F(WizardTest, TheScriptGoesThroughALinkAPipeOrADeviceAndAFileALinkNamesIsAskedFor)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    const fs::path target = tmp / "target.sql", link = tmp / "link.sql";
+    std::ofstream(target) << "an older script";
+    fs::create_symlink(target, link);
+    // No keeps the page, the link and its file; Yes writes the script through the link.
+    answer = [](ui_dialog& d) {
+        if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
+            m->press((m->flags() & 0xF) == MB_YESNO ? IDNO : IDOK);
+    };
+    {
+        wizard_set w;
+        w.converter.direct = false;
+        w.shell.create();
+        EXPECT_EQ(run_through_pages(w, mdb, L"", link), L"stayed on page 106");
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"Destination file already exists. Overwrite?\n\n" + link.wstring() + L"\n(a link to " +
+                                 target.wstring() + L")");
+    EXPECT_EQ(drav_test::read_file(target), "an older script");
+    answer = nullptr;
+    EXPECT_EQ(convert_through_pages(mdb, L"", link), qel_script_success_text);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NE(drav_test::read_file(target).find("CREATE TABLE"), std::string::npos);
+
+    // A link that names no file yet: nothing is overwritten, so nothing is asked; the file is made
+    // through the link. Into a device or a named pipe the script is written as into /dev/stdout.
+    const fs::path made = tmp / "made.sql", dangling = tmp / "dangling.sql", pipe = tmp / "pipe.sql";
+    fs::create_symlink(made, dangling);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    boxes.clear();
+    EXPECT_EQ(convert_through_pages(mdb, L"", dangling), qel_script_success_text);
+    EXPECT_TRUE(fs::is_symlink(dangling));
+    EXPECT_NE(drav_test::read_file(made).find("CREATE TABLE"), std::string::npos);
+    EXPECT_EQ(convert_through_pages(mdb, L"", "/dev/null"), qel_script_success_text);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    std::string piped;
+    std::thread reader([&]() { piped = drav_test::read_file(pipe); });
+    EXPECT_EQ(convert_through_pages(mdb, L"", pipe), qel_script_success_text);
+    // A reader still waiting (the run never opened the pipe) is let go: it reads nothing.
+    if (const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0)
+        ::close(fd);
+    reader.join();
+    EXPECT_NE(piped.find("CREATE TABLE"), std::string::npos);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    for (const auto& b : boxes)
+        ADD_FAILURE() << tk_to_string(b.text);
+
+    // A pipe nobody reads: the run waits for a reader, and Cancel stops it.
+    wizard_set w;
+    w.converter.direct = false;
+    w.shell.create();
+    start_script_run(w, mdb, pipe);
+    ASSERT_EQ(w.active_id(), 107);
+    QTest::qWait(300);
+    w.shell.press_cancel();   // the hooked user answers Yes
+    ui_wait_while([&]() { return w.active_id() != 116; });
+    EXPECT_EQ(w.finish.get_text(1314, 0), qel_script_cancel_text);
+    EXPECT_EQ(w.converter.outcome(), run_outcome::cancelled);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+}
+
+} // namespace
+
+namespace {
+
+// Types the text into the field as a user does: the field's text selected, then replaced.
+void type_into(QWidget* sheet, ui_window& page, int id, const fs::path& text)
+{
+    page.focus(id);
+    keyboard::type(sheet, QString::fromStdWString(text.wstring()));
+}
+
+TEST_F(WizardTest, ADestinationMadeFromTheSourceFollowsItAcrossRestartsAndRoads)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
+    for (const char* name : {"a.mdb", "b.mdb", "c.mdb"})
+        fs::copy_file(mdb, tmp / name);
+    // a.mdb into a script, a.sql beside it.
+    {
+        wizard_set w;
+        w.converter.direct = false;
+        w.shell.create();
+        ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
+        w.files.set_text(1003, (tmp / "a.mdb").wstring());
+        w.files.set_text(1004, L"");
+        w.files.focus(1004);
+        EXPECT_EQ(w.files.get_text(1004), (tmp / "a.sql").wstring());
+        w.shell.press_next();
+        ASSERT_EQ(w.active_id(), 127);
+        w.tables.press(1102);
+        w.shell.press_next();
+        ui_wait_while([&]() { return w.active_id() != 116; });
+        EXPECT_EQ(w.finish.get_text(1314, 0), qel_script_success_text);
+    }
+    ui_set_modal_hook(nullptr);
+    // Then b.mdb on the server road: the database is named after it.
+    std::wstring database;
+    {
+        wizard_set w;
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            keyboard::press(sheet, Qt::Key_M, Qt::AltModifier);   // "&Migrate to MS SQL server directly"
+            keyboard::press(sheet, Qt::Key_Return);
+            w.shell.set_cur_sel_by_id(106);   // the server is not there: the page after it
+            type_into(sheet, w.files, 1003, tmp / "b.mdb");
+            database = w.files.get_text(1004);
+            w.shell.press_back();
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    EXPECT_EQ(database, L"b");
+    // After a restart, Export shows b.sql beside b.mdb, and another source takes it along; the
+    // server road's database follows as well.
+    std::wstring shown, followed, server_database;
+    {
+        wizard_set w;
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            keyboard::press(sheet, Qt::Key_E, Qt::AltModifier);   // "&Export into local T-SQL script file"
+            for (int i = 0; i < 3; ++i)
+                keyboard::press(sheet, Qt::Key_Return);
+            shown = w.files.get_text(1004);
+            type_into(sheet, w.files, 1003, tmp / "c.mdb");
+            followed = w.files.get_text(1004);
+            w.shell.press_back();
+            w.shell.set_cur_sel_by_id(103);
+            keyboard::press(sheet, Qt::Key_M, Qt::AltModifier);
+            keyboard::press(sheet, Qt::Key_Return);
+            server_database = w.mssql.get_text(1002);
+            w.shell.set_cur_sel_by_id(103);
+            // A path of the user's own stays with its source changed, also after a restart.
+            keyboard::press(sheet, Qt::Key_E, Qt::AltModifier);
+            keyboard::press(sheet, Qt::Key_Return);
+            w.shell.set_cur_sel_by_id(106);
+            type_into(sheet, w.files, 1004, tmp / "own.sql");
+            w.shell.press_back();
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    EXPECT_EQ(shown, (tmp / "b.sql").wstring());
+    EXPECT_EQ(followed, (tmp / "c.sql").wstring());
+    EXPECT_EQ(server_database, L"c");
+    std::wstring own, own_kept;
+    {
+        wizard_set w;
+        keyboard::when_modal_shows([&](QWidget* sheet) {
+            keyboard::press(sheet, Qt::Key_Return);
+            w.shell.set_cur_sel_by_id(106);
+            own = w.files.get_text(1004);
+            type_into(sheet, w.files, 1003, tmp / "a.mdb");
+            own_kept = w.files.get_text(1004);
+            w.shell.end(0);
+        });
+        w.shell.do_modal();
+    }
+    EXPECT_EQ(own, (tmp / "own.sql").wstring());
+    EXPECT_EQ(own_kept, (tmp / "own.sql").wstring());
+    // The settings keep the values they had, and one more for each road.
+    const std::string registry = drav_test::read_file(std::getenv("DRAV_REGISTRY_FILE"));
+    EXPECT_NE(registry.find("dest_follows"), std::string::npos) << registry;
+    EXPECT_NE(registry.find("dest_other_follows"), std::string::npos) << registry;
+}
+
+} // namespace
+
+namespace {
+
+// The disk fills up (here: the file-size limit, which the user is told of as a full disk) while
+// the script of one large table is written: one box and one line of the log tell of it, the cut
+// script goes, and the finish page says the run failed.
+TEST_F(WizardTest, AFullDiskIsToldOfOnceAndTheCutScriptGoes)
+{
+    DRAV_TESTDATA_OR_SKIP(mdb, "bench/bench100k_V2003.mdb");
+    const fs::path script = tmp / "full.sql", log = tmp / "full.log", profile = tmp / "full.qel";
+    std::ofstream(profile) << "[Generic settings]\nsrc=" << mdb << "\ndest=" << script.string()
+                           << "\nlogfile=" << log.string() << "\nskip indexes=1\n[MS SQL Server settings]\ndirect mode=0\n"
+                           << "[Selected Tables]\nBig=\n";
+    struct rlimit old_limit;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 1 << 20;
+    std::wstring result, note;
+    const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        shell.create();
+        ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
+        ::setrlimit(RLIMIT_FSIZE, &old_limit);
+        if (ui_page* p = shell.active_page()) {
+            result = p->get_text(1314, 0);
+            note = p->get_text(1315, 0);
+        }
+        shell.press_finish();
+        return shell.result();
+    });
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(result, qel_error_text);
+    EXPECT_FALSE(fs::exists(script));
+    const std::wstring told = L"Cannot write to file '" + script.wstring() + L"': " + tk_to_wstring(std::strerror(ENOSPC));
+    int shown = 0;
+    for (const auto& b : boxes) {
+        EXPECT_NE(b.text.find(told), std::wstring::npos) << tk_to_string(b.text);
+        ++shown;
+    }
+    EXPECT_EQ(shown, 1);
+    const std::string text = drav_test::read_file(log);
+    int logged = 0;
+    for (std::size_t at = text.find("Cannot write to file"); at != std::string::npos;
+         at = text.find("Cannot write to file", at + 1))
+        ++logged;
+    EXPECT_EQ(logged, 1) << text;
+}
+
+} // namespace
+
+namespace {
+
+// Whether the widget lies whole inside what the scroll area around it shows.
+bool in_view(QWidget* w)
+{
+    QAbstractScrollArea* area = nullptr;
+    for (QWidget* p = w->parentWidget(); p && !area; p = p->parentWidget())
+        area = qobject_cast<QAbstractScrollArea*>(p);
+    if (!area || !w->isVisible())
+        return false;
+    const QRect shown = area->viewport()->rect();
+    const QRect rect(w->mapTo(area->viewport(), QPoint(0, 0)), w->size());
+    return shown.contains(rect);
+}
+
+// The tables page on the screen the tests run on (and, run again by the build's tests, on a
+// 1280x800 and a 1024x600 screen at twice the scale): the sheet fits the screen and the page
+// opens with its lists and its buttons in view, not below the edge of its scroll area.
+TEST_F(WizardTest, TheTablesPageOpensWithItsListsAndButtonsInView)
+{
+    const std::wstring sample = tk_to_wstring(DRAV_SOURCE_DIR "/examples/sample.mdb");
+    wizard_set w;
+    w.converter.source = sample;
+    ui_set_modal_hook(nullptr);
+    bool fits = false;
+    std::vector<int> out_of_view;
+    QString screen;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        screen = QStringLiteral("%1x%2").arg(sheet->screen()->availableGeometry().width())
+                     .arg(sheet->screen()->availableGeometry().height());
+        w.shell.set_cur_sel_by_id(127);
+        QTest::qWait(50);
+        fits = sheet->screen()->availableGeometry().contains(sheet->frameGeometry());
+        for (int id : {1317, 1318, 1101, 1102, 1111, 1110, 1114})
+            if (!in_view(w.tables.item(id)))
+                out_of_view.push_back(id);
+        w.shell.end(0);
+    });
+    w.shell.do_modal();
+    EXPECT_TRUE(fits) << screen.toStdString();
+    EXPECT_EQ(out_of_view, std::vector<int>()) << screen.toStdString();
 }
 
 } // namespace
