@@ -89,6 +89,48 @@ protected:
 
     std::wstring last_text() const { return boxes.empty() ? std::wstring() : boxes.back().text; }
 
+    // What a run of a saved profile showed: its result, the error dialogs it raised (each answered
+    // with Continue), and the finish page's heading and list of errors.
+    struct profile_run {
+        int rc = 0;
+        std::vector<std::wstring> dialogs;
+        std::wstring heading, lines;
+    };
+
+    // Saves a profile of the script road for one table of `mdb` and runs it as `dravlen profile` does.
+    profile_run run_script_profile(const fs::path& mdb, const std::wstring& table, const fs::path& script)
+    {
+        const fs::path profile = fs::path(script).replace_extension(".qel");
+        {
+            gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
+            dravlen_convertor c(false);
+            c.direct = false;
+            c.source = mdb.wstring();
+            c.destination = script.wstring();
+            c.selected_queries = {{table, L""}};
+            EXPECT_TRUE(c.store_profile_file(profile.wstring()));
+        }
+        profile_run run;
+        answer = [&run](ui_dialog& d) {
+            if (d.template_id() == 115) {
+                run.dialogs.push_back(static_cast<dlg_error_continue&>(d).message());
+                d.press(2);   // Continue
+            } else if (auto* m = dynamic_cast<ui_message_dialog*>(&d)) {
+                m->press(IDOK);
+            }
+        };
+        run.rc = dravlen_main(profile.string(), [&run](wizard_shell& shell) {
+            shell.create();
+            ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
+            run.heading = shell.active_page()->get_text(1313, 0);
+            run.lines = shell.active_page()->get_text(1016, 0);
+            shell.press_finish();
+            return shell.result();
+        });
+        answer = nullptr;
+        return run;
+    }
+
     std::optional<drav_test::scratch_dir> scratch;
     fs::path tmp;
     std::vector<seen_box> boxes;
@@ -701,33 +743,7 @@ TEST_F(WizardTest, ValuesChangedToFitTheServerAreShownAndTheRunGoesOn)
         w->flush();
     }
     const fs::path script = tmp / "numbers.sql";
-    const fs::path profile = tmp / "numbers.qel";
-    {
-        gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
-        dravlen_convertor c(false);
-        c.direct = false;
-        c.source = mdb.wstring();
-        c.destination = script.wstring();
-        c.selected_queries = {{L"N", L""}};
-        ASSERT_TRUE(c.store_profile_file(profile.wstring()));
-    }
-    std::vector<std::wstring> dialogs;
-    answer = [&](ui_dialog& d) {
-        if (d.template_id() == 115) {
-            dialogs.push_back(static_cast<dlg_error_continue&>(d).message());
-            d.press(2);   // Continue
-        } else if (auto* m = dynamic_cast<ui_message_dialog*>(&d)) {
-            m->press(IDOK);
-        }
-    };
-    std::wstring lines;
-    const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
-        shell.create();
-        ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
-        lines = shell.active_page()->get_text(1016, 0);
-        shell.press_finish();
-        return shell.result();
-    });
+    const auto [rc, dialogs, heading, lines] = run_script_profile(mdb, L"N", script);
     EXPECT_EQ(rc, -1);
     ASSERT_EQ(dialogs.size(), 2u);
     EXPECT_EQ(dialogs[0], L"N, record #2: the value nan of column 'X' does not fit the server and was written as NULL");
@@ -743,35 +759,7 @@ TEST_F(WizardTest, IndexesLeftOutAreShownAndListedOnTheFinishPage)
 {
     const fs::path mdb = tmp / "idx.mdb";
     drav_test::write_unindexable_table(mdb);
-    const fs::path script = tmp / "idx.sql";
-    const fs::path profile = tmp / "idx.qel";
-    {
-        gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
-        dravlen_convertor c(false);
-        c.direct = false;
-        c.source = mdb.wstring();
-        c.destination = script.wstring();
-        c.selected_queries = {{L"Flags", L""}};
-        ASSERT_TRUE(c.store_profile_file(profile.wstring()));
-    }
-    std::vector<std::wstring> dialogs;
-    answer = [&](ui_dialog& d) {
-        if (d.template_id() == 115) {
-            dialogs.push_back(static_cast<dlg_error_continue&>(d).message());
-            d.press(2);   // Continue
-        } else if (auto* m = dynamic_cast<ui_message_dialog*>(&d)) {
-            m->press(IDOK);
-        }
-    };
-    std::wstring heading, lines;
-    const int rc = dravlen_main(profile.string(), [&](wizard_shell& shell) {
-        shell.create();
-        ui_wait_while([&]() { return shell.active_page() && shell.active_page()->template_id() != 116; });
-        heading = shell.active_page()->get_text(1313, 0);
-        lines = shell.active_page()->get_text(1016, 0);
-        shell.press_finish();
-        return shell.result();
-    });
+    const auto [rc, dialogs, heading, lines] = run_script_profile(mdb, L"Flags", tmp / "idx.sql");
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(heading, L"Conversion Ended with Errors");
     ASSERT_EQ(dialogs.size(), 3u);
