@@ -906,10 +906,11 @@ TEST_F(WizardTest, CancelDuringARunStopsTheRunInsteadOfClosingUnderIt)
 
 namespace {
 
-// Converts a source into a script through the pages, as a user does: file selection (with the
-// database password), every table, the run, the finish page. Returns the finish page's text.
-std::wstring run_through_pages(wizard_set& w, const std::string& source, const std::wstring& password,
-                               const fs::path& script)
+// The script road up to the run, as a user goes: the file page filled in (with the database
+// password) and Next pressed, every table chosen and Next pressed once more. False when the file
+// page keeps the user.
+bool start_script_run(wizard_set& w, const std::string& source, const std::wstring& password,
+                      const fs::path& script)
 {
     EXPECT_TRUE(w.shell.set_cur_sel_by_id(106));
     w.files.set_text(1003, tk_to_wstring(source));
@@ -917,9 +918,19 @@ std::wstring run_through_pages(wizard_set& w, const std::string& source, const s
     w.files.set_text(1004, script.wstring());
     w.shell.press_next();
     if (w.active_id() != 127)
-        return L"stayed on page " + std::to_wstring(w.active_id());
+        return false;
     w.tables.press(1102);   // Add all
     w.shell.press_next();
+    return true;
+}
+
+// Converts a source into a script through the pages, as a user does: file selection (with the
+// database password), every table, the run, the finish page. Returns the finish page's text.
+std::wstring run_through_pages(wizard_set& w, const std::string& source, const std::wstring& password,
+                               const fs::path& script)
+{
+    if (!start_script_run(w, source, password, script))
+        return L"stayed on page " + std::to_wstring(w.active_id());
     ui_wait_while([&]() { return w.active_id() != 116; });
     return w.finish.get_text(1314, 0);
 }
@@ -1924,20 +1935,6 @@ TEST_F(WizardTest, EveryPageAndDialogGivesEachOfItsControlsALetterOfItsOwn)
 
 namespace {
 
-// The script road up to the run: the file page filled in and Next pressed, every table chosen
-// and Next pressed once more, so that the run starts (when the file page lets the user on).
-void start_script_run(wizard_set& w, const std::string& source, const fs::path& script)
-{
-    ASSERT_TRUE(w.shell.set_cur_sel_by_id(106));
-    w.files.set_text(1003, tk_to_wstring(source));
-    w.files.set_text(1004, script.wstring());
-    w.shell.press_next();
-    if (w.active_id() != 127)
-        return;
-    w.tables.press(1102);   // Add all
-    w.shell.press_next();
-}
-
 TEST_F(WizardTest, TheScriptGoesThroughALinkAPipeOrADeviceAndAFileALinkNamesIsAskedFor)
 {
     DRAV_TESTDATA_OR_SKIP(mdb, corpus_mdb);
@@ -1992,7 +1989,7 @@ TEST_F(WizardTest, TheScriptGoesThroughALinkAPipeOrADeviceAndAFileALinkNamesIsAs
     wizard_set w;
     w.converter.direct = false;
     w.shell.create();
-    start_script_run(w, mdb, pipe);
+    ASSERT_TRUE(start_script_run(w, mdb, L"", pipe));
     ASSERT_EQ(w.active_id(), 107);
     QTest::qWait(300);
     w.shell.press_cancel();   // the hooked user answers Yes
