@@ -1946,12 +1946,7 @@ TEST_F(WizardTest, TheScriptGoesThroughALinkAPipeOrADeviceAndAFileALinkNamesIsAs
         if (auto* m = dynamic_cast<ui_message_dialog*>(&d))
             m->press((m->flags() & 0xF) == MB_YESNO ? IDNO : IDOK);
     };
-    {
-        wizard_set w;
-        w.converter.direct = false;
-        w.shell.create();
-        EXPECT_EQ(run_through_pages(w, mdb, L"", link), L"stayed on page 106");
-    }
+    EXPECT_EQ(convert_through_pages(mdb, L"", link), L"stayed on page 106");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, L"Destination file already exists. Overwrite?\n\n" + link.wstring() + L"\n(a link to " +
                                  target.wstring() + L")");
