@@ -1661,6 +1661,13 @@ QString selected_text(const ui_window& page, int id)
     return e ? e->selectedText() : QString();
 }
 
+// Types the text into the field as a user does: the field's text selected, then replaced.
+void type_into(QWidget* sheet, ui_window& page, int id, const fs::path& text)
+{
+    page.focus(id);
+    keyboard::type(sheet, QString::fromStdWString(text.wstring()));
+}
+
 TEST_F(WizardTest, TheFieldAtFaultTakesTheKeyboardAndATypedSourceTakesItsDestinationAlong)
 {
     DRAV_TESTDATA_OR_SKIP(src, drav_test::protected_files[1].path);
@@ -1674,14 +1681,11 @@ TEST_F(WizardTest, TheFieldAtFaultTakesTheKeyboardAndATypedSourceTakesItsDestina
     QString selected;
     keyboard::when_modal_shows([&](QWidget* sheet) {
         w.shell.set_cur_sel_by_id(106);
-        w.files.focus(1003);
-        keyboard::type(sheet, QString::fromStdWString((tmp / "shop.mdb").wstring()));
+        type_into(sheet, w.files, 1003, tmp / "shop.mdb");
         followed = w.files.get_text(1004);
         // A destination of the user's own stays when the source changes.
-        w.files.focus(1004);
-        keyboard::type(sheet, QString::fromStdWString(script.wstring()));
-        w.files.focus(1003);
-        keyboard::type(sheet, QString::fromStdString(src));
+        type_into(sheet, w.files, 1004, script);
+        type_into(sheet, w.files, 1003, src);
         kept = w.files.get_text(1004);
         w.files.focus(1007);
         keyboard::type(sheet, QStringLiteral("wrong"));
@@ -1997,13 +2001,6 @@ TEST_F(WizardTest, TheScriptGoesThroughALinkAPipeOrADeviceAndAFileALinkNamesIsAs
 } // namespace
 
 namespace {
-
-// Types the text into the field as a user does: the field's text selected, then replaced.
-void type_into(QWidget* sheet, ui_window& page, int id, const fs::path& text)
-{
-    page.focus(id);
-    keyboard::type(sheet, QString::fromStdWString(text.wstring()));
-}
 
 TEST_F(WizardTest, ADestinationMadeFromTheSourceFollowsItAcrossRestartsAndRoads)
 {
