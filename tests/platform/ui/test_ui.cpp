@@ -65,7 +65,6 @@ protected:
     void TearDown() override { ui_set_modal_hook(nullptr); }
 };
 
-
 class sample_dialog : public ui_dialog {
 public:
     sample_dialog() : ui_dialog(9001) {}
