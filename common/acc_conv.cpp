@@ -6,6 +6,7 @@
 
 #include "MSS/mss_db.h"
 #include "MSS/mss_engi.h"
+#include "MSS/mss_sfile.h"
 #include "MSS/mss_vali.h"
 #include "MSS/odb_exce.h"
 #include "TK/tk_errco.h"
@@ -508,18 +509,8 @@ namespace {
 // something that is there (the link's file, /dev/stdout) is written into as it is.
 bool written_into_as_found(const std::filesystem::path& p)
 {
-    namespace fs = std::filesystem;
     std::error_code ec;
-    switch (fs::symlink_status(p, ec).type()) {
-    case fs::file_type::symlink:
-        return fs::exists(p, ec);
-    case fs::file_type::fifo:
-    case fs::file_type::character:
-    case fs::file_type::block:
-        return true;
-    default:
-        return false;
-    }
+    return mss_written_through(p.string()) && (!std::filesystem::is_symlink(p, ec) || std::filesystem::exists(p, ec));
 }
 
 } // namespace
@@ -580,10 +571,7 @@ void dravlen_convertor::note_script_target()
 {
     // Only what is found here is written through when the script is created: a link planted
     // later is not followed.
-    std::error_code ec;
-    const auto kind = std::filesystem::symlink_status(tk_to_utf8(destination), ec).type();
-    using kinds = std::filesystem::file_type;
-    through_ = kind == kinds::symlink || kind == kinds::fifo || kind == kinds::character || kind == kinds::block;
+    through_ = mss_written_through(tk_to_utf8(destination));
     through_path_ = destination;
 }
 
