@@ -58,18 +58,6 @@ bool is_text_or_binary(VARTYPE vt)
     return vt == VT_BSTR || vt == VT_BLOB || vt == (VT_ARRAY | VT_UI1);
 }
 
-// Why an index cannot hold column `c`, its key being `total` bytes long up to and with it.
-std::optional<mss_index_gap> index_gap(const t_ftd& c, std::uint64_t total)
-{
-    if (c.vartype == VT_BOOL)
-        return mss_index_gap::yes_no_column;
-    if (is_text_or_binary(c.vartype) && (c.size == 0 || c.size > 8000))
-        return mss_index_gap::long_column;
-    if (total > 900)
-        return mss_index_gap::key_too_long;
-    return std::nullopt;
-}
-
 void replace_all(std::wstring& text, const std::wstring& what, const std::wstring& with)
 {
     if (what.empty())
@@ -316,7 +304,7 @@ void mss_database::create_index(const std::wstring& table, const udb_schema& sch
                        static_cast<int>(size));
         total += size;
         tk_log_write(1, "Total index size=%d", static_cast<int>(total));
-        if (const auto gap = index_gap(*c, total)) {
+        if (const auto gap = mss_index_gap_of(*c, total)) {
             mss_report_index_left_out(table, index, *gap, f);
             return;
         }

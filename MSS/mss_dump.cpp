@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <ctime>
 #include <cwctype>
-#include <optional>
 
 #include "MSS/mss_report.h"
 #include "MSS/mss_util.h"
@@ -97,19 +96,6 @@ const t_ftd* find_column(const udb_schema& columns, const std::wstring& name)
         if (c && mss_iequal(c->name, name))
             return c;
     return nullptr;
-}
-
-// Why an index cannot hold a column of type `vt` and `size` (characters of a text), the key being
-// `total` long up to and with it.
-std::optional<mss_index_gap> index_gap(VARTYPE vt, unsigned size, unsigned long long total)
-{
-    if (vt == VT_BOOL)
-        return mss_index_gap::yes_no_column;
-    if ((vt == VT_BSTR || vt == VT_BLOB || vt == (VT_ARRAY | VT_UI1)) && (size == 0 || size > 8000))
-        return mss_index_gap::long_column;
-    if (total > 900)
-        return mss_index_gap::key_too_long;
-    return std::nullopt;
 }
 
 } // namespace
@@ -383,7 +369,7 @@ void mss_dmp_database::create_index(const std::wstring& table, const udb_schema&
         total += size;
         tk_log_write_w(1, L"Index field '%ls' has vt=%08X, size=%d", field.c_str(), (unsigned)vt, (int)size);
         tk_log_write(1, "Total index size=%d", (int)total);
-        if (const auto gap = index_gap(vt, size, total)) {
+        if (const auto gap = mss_index_gap_of(*col, total)) {
             mss_report_index_left_out(table, index, *gap, field);
             return;
         }

@@ -36,13 +36,7 @@ std::wstring init_value(const std::wstring& v)
                  v.back() != L' ';
     if (plain || v.empty())
         return v;
-    std::wstring r = L"\"";
-    for (wchar_t c : v) {
-        r.push_back(c);
-        if (c == L'"')
-            r.push_back(L'"');
-    }
-    return r + L"\"";
+    return tk_enclose(v, L'"', L'"');
 }
 
 // The initialisation string with the password hidden, for the log.

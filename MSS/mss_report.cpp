@@ -2,6 +2,7 @@
 
 #include "TK/tk_errh.h"
 #include "TK/tk_log.h"
+#include "UDB/udb_db.h"
 
 void mss_report_error(const std::wstring& context, const tk_exception& e, bool is_final)
 {
@@ -48,6 +49,19 @@ std::wstring index_gap_reason(mss_index_gap why, const std::wstring& column)
 }
 
 } // namespace
+
+std::optional<mss_index_gap> mss_index_gap_of(const t_ftd& column, std::uint64_t key_bytes)
+{
+    const VARTYPE vt = column.vartype;
+    if (vt == VT_BOOL)
+        return mss_index_gap::yes_no_column;
+    const bool text_or_binary = vt == VT_BSTR || vt == VT_BLOB || vt == (VT_ARRAY | VT_UI1);
+    if (text_or_binary && (column.size == 0 || column.size > 8000))
+        return mss_index_gap::long_column;
+    if (key_bytes > 900)
+        return mss_index_gap::key_too_long;
+    return std::nullopt;
+}
 
 void mss_report_index_left_out(const std::wstring& table, const udb_index& index, mss_index_gap why,
                                const std::wstring& column)

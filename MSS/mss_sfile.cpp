@@ -88,6 +88,12 @@ int open_as_found(const std::string& path, const struct stat& st)
 
 } // namespace
 
+bool mss_written_through(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && written_as_found(st);
+}
+
 std::string mss_script_end_text(mss_script_end end, const std::string& path)
 {
     const std::string quoted = "'" + path + "'";

@@ -22,6 +22,10 @@ public:
     using tk_exception::tk_exception;
 };
 
+// Whether the path names a link, a pipe or a device: one the user names on purpose is written
+// through as it is found (mss_script_file's through_link), never replaced by a file.
+bool mss_written_through(const std::string& path);
+
 // One sentence for the user on what became of the script at path; empty for none and completed.
 std::string mss_script_end_text(mss_script_end end, const std::string& path);
 

@@ -6,6 +6,7 @@
 
 #include "MSS/mss_db.h"
 #include "MSS/mss_engi.h"
+#include "MSS/mss_sfile.h"
 #include "MSS/mss_vali.h"
 #include "MSS/odb_exce.h"
 #include "TK/tk_errco.h"
@@ -316,13 +317,14 @@ void dravlen_convertor::end_run_if_stopped(const tk_exception& e) const
     throw tk_final_exception();
 }
 
-// The same, and a lost connection ends the run as well.
-void dravlen_convertor::end_run_if_over(const tk_exception& e, const std::wstring& name, long long record) const
+// The same, and a lost connection ends the run as well: one found outside the rows is named by
+// its table alone (the destination names the record of a row whose connection went).
+void dravlen_convertor::end_run_if_over(const tk_exception& e, const std::wstring& name) const
 {
     end_run_if_stopped(e);
     const auto* odb = dynamic_cast<const odb_exception*>(&e);
     if (odb && odb->connection_lost())
-        throw mss_connection_lost_exception(*odb, name, record);
+        throw mss_connection_lost_exception(*odb, name, 0);
     if (dynamic_cast<const mss_connection_lost_exception*>(&e))
         throw;
     // The script takes no more (a full disk): the run ends, its error reported once, on the table.
@@ -351,7 +353,7 @@ udb_record* dravlen_convertor::read_record(udb_recordset& src, const std::wstrin
     try {
         return src.get_item();
     } catch (const dao_exception& e) {
-        end_run_if_over(e, name, current_record + 1);
+        end_run_if_stopped(e);
         error_handler& h = error_handler::ref();
         error_handler::count_failure();
         h.set_record_context(name, current_record + 1);
@@ -458,7 +460,7 @@ void dravlen_convertor::move_table(udb_database& src_db, udb_database& dest, mss
         src.reset();
         // Values changed in a row that failed on its way are not reported with a later row.
         error_handler::ref().take_changed_values();
-        end_run_if_over(e, name, 0);
+        end_run_if_over(e, name);
         error_handler& h = error_handler::ref();
         error_handler::count_failure();
         h.set_context(name);
@@ -507,18 +509,8 @@ namespace {
 // something that is there (the link's file, /dev/stdout) is written into as it is.
 bool written_into_as_found(const std::filesystem::path& p)
 {
-    namespace fs = std::filesystem;
     std::error_code ec;
-    switch (fs::symlink_status(p, ec).type()) {
-    case fs::file_type::symlink:
-        return fs::exists(p, ec);
-    case fs::file_type::fifo:
-    case fs::file_type::character:
-    case fs::file_type::block:
-        return true;
-    default:
-        return false;
-    }
+    return mss_written_through(p.string()) && (!std::filesystem::is_symlink(p, ec) || std::filesystem::exists(p, ec));
 }
 
 } // namespace
@@ -579,10 +571,7 @@ void dravlen_convertor::note_script_target()
 {
     // Only what is found here is written through when the script is created: a link planted
     // later is not followed.
-    std::error_code ec;
-    const auto kind = std::filesystem::symlink_status(tk_to_utf8(destination), ec).type();
-    using kinds = std::filesystem::file_type;
-    through_ = kind == kinds::symlink || kind == kinds::fifo || kind == kinds::character || kind == kinds::block;
+    through_ = mss_written_through(tk_to_utf8(destination));
     through_path_ = destination;
 }
 

@@ -167,7 +167,7 @@ private:
     void end_run_if_stopped(const tk_exception& e) const;
     // Ends the run when the error being handled means it is over: a stop, a lost connection, a
     // script that takes no more.
-    void end_run_if_over(const tk_exception& e, const std::wstring& name, long long record) const;
+    void end_run_if_over(const tk_exception& e, const std::wstring& name) const;
     void report_changed_values(const std::wstring& name);
     udb_record* read_record(udb_recordset& src, const std::wstring& name);
     void check_rows_read(const udb_recordset& src, const std::wstring& name);

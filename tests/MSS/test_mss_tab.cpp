@@ -54,6 +54,16 @@ void refuse_row(mss_fake::session* s, int id)
         return true;
     };
 }
+
+// Hands the table one row for each id from first to last, in a single column "id".
+void append_ids(mss_table& t, int first, int last)
+{
+    for (int id = first; id <= last; ++id) {
+        record r;
+        r.add(L"id", ole_variant(id));
+        t.append_record(r);
+    }
+}
 } // namespace
 
 TEST(MssTable, InsertStatementsTravelInBatches)
@@ -139,11 +149,7 @@ TEST(MssTable, AFailingRowIsReportedOnItsOwnAndTheOthersAreStored)
     refuse_row(s, 7);
     {
         mss_table t(L"[dbo].[people]", s, schema, nullptr);
-        for (int id : {6, 7, 8}) {
-            record r;
-            r.add(L"id", ole_variant(id));
-            t.append_record(r);
-        }
+        append_ids(t, 6, 8);
     }
     ASSERT_EQ(handler.messages.size(), 1u);
     EXPECT_NE(handler.messages[0].find("people, record #2: "), std::string::npos) << handler.messages[0];
@@ -179,11 +185,7 @@ TEST(MssTable, ACancelledBatchIsPassedOnNeitherReportedNorSentAgain)
     };
     {
         mss_table t(L"[dbo].[people]", s, schema, nullptr);
-        for (int id = 1; id <= 250; ++id) {
-            record r;
-            r.add(L"id", ole_variant(id));
-            t.append_record(r);
-        }
+        append_ids(t, 1, 250);
         try {
             t.flush();
             ADD_FAILURE() << "the cancel was not passed on";
@@ -210,11 +212,7 @@ TEST(MssTable, AFailingStatementIsSentAgainRowByRowAndTheOtherStatementsStand)
     refuse_row(s, 150);
     {
         mss_table t(L"[dbo].[people]", s, schema, nullptr);
-        for (int id = 1; id <= 250; ++id) {
-            record r;
-            r.add(L"id", ole_variant(id));
-            t.append_record(r);
-        }
+        append_ids(t, 1, 250);
         EXPECT_EQ(t.get_record_count(), 250u);
     }
     ASSERT_EQ(handler.messages.size(), 1u);
