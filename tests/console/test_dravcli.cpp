@@ -262,6 +262,8 @@ struct page_image {
     }
     // The page whose owner field is made to name no table.
     void disown(std::uint32_t p) { put32(p * page + 4, 0x7F7F7F7F); }
+    // The page lost whole: every byte of it zero.
+    void zero(std::uint32_t p) { bytes.replace(p * page, page, page, '\0'); }
 
     std::string bytes;
     std::size_t page;
@@ -307,8 +309,7 @@ TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
 
     // Its data page zeroed: the usage map still names it, the rows are gone.
     page_image zeroed = whole;
-    for (std::size_t i = 0; i < zeroed.page; ++i)
-        zeroed.at(catalogue.front(), i) = 0;
+    zeroed.zero(catalogue.front());
     zeroed.save(dir / "zeroed.mdb");
     r = run({"--src=zeroed.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;
@@ -1128,27 +1129,12 @@ TEST_F(Dravcli, ASignalBeforeTheRunOrAfterItsEnd)
 TEST_F(Dravcli, ATableCutShortIsNamedAtTheEndOfTheScript)
 {
     DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
-    std::string bytes = read_all(src);
-    // The middle data page of the table with most pages (Jet4: 4 KiB pages, the row count at 12,
-    // row offsets from 14); the first row on it is overwritten.
-    constexpr std::size_t page = 4096;
-    std::map<std::uint32_t, std::vector<std::size_t>> data_pages;
-    for (std::size_t p = 0; p + 1 < bytes.size() / page; ++p)
-        if (bytes[p * page] == 1 && bytes[p * page + 1] == 1) {
-            std::uint32_t tdef = 0;
-            std::memcpy(&tdef, bytes.data() + p * page + 4, 4);
-            data_pages[tdef].push_back(p);
-        }
-    std::vector<std::size_t> pages;
-    for (const auto& [tdef, list] : data_pages)
-        if (list.size() > pages.size())
-            pages = list;
+    // The middle data page of its table of 100,000 rows; the first row on it is overwritten.
+    page_image image(src);
+    const std::vector<std::uint32_t> pages = image.data_pages(jet::database::open(src)->find(L"Big")->tdef_page());
     ASSERT_GT(pages.size(), 100u);
-    const std::size_t mid = pages[pages.size() / 2] * page;
-    const std::size_t row = mid + ((static_cast<unsigned char>(bytes[mid + 14]) |
-                                    static_cast<unsigned char>(bytes[mid + 15]) << 8) & 0x1FFF);
-    bytes.replace(row, 40, std::string(40, '\xFF'));
-    std::ofstream(dir / "damaged.mdb", std::ios::binary) << bytes;
+    image.bytes.replace(image.row_at(pages[pages.size() / 2], 0), 40, std::string(40, '\xFF'));
+    image.save(dir / "damaged.mdb");
 
     run_result r = run({"--src=damaged.mdb", "--dest=out.sql", "--script", "--skip_idx"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;
@@ -1349,8 +1335,7 @@ TEST_F(Dravcli, DamagedFilesAreNamedAsDamagedNotAsStatementOrPasswordFaults)
     page_image staff(dir / "staff.mdb");
     const std::vector<std::uint32_t> notes = long_value_pages_holding(staff, std::string(100, 'c'));
     ASSERT_FALSE(notes.empty());
-    for (std::size_t i = 0; i < staff.page; ++i)
-        staff.at(notes.front(), i) = 0;
+    staff.zero(notes.front());
     staff.save(dir / "staff_lv.mdb");
     run_result r = run({"--src=staff_lv.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;
@@ -1366,8 +1351,7 @@ TEST_F(Dravcli, DamagedFilesAreNamedAsDamagedNotAsStatementOrPasswordFaults)
     {
         auto db = jet::database::open((dir / "data.mdb").string(), L"");
         for (std::uint32_t p : data.data_pages(db->find(L"T")->tdef_page()))
-            for (std::size_t i = 0; i < data.page; ++i)
-                data.at(p, i) = 0;
+            data.zero(p);
     }
     data.save(dir / "data_lost.mdb");
     r = run({"--src=data_lost.mdb", "--dest=out.sql", "--script"});
