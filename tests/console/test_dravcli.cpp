@@ -281,17 +281,6 @@ void write_text_table(const fs::path& path, int rows)
     w->flush();
 }
 
-jet::column_spec formatted_date(const wchar_t* name, const wchar_t* format)
-{
-    auto c = drav_test::col(name, jet::column_type::datetime);
-    jet::property p;
-    p.name = L"Format";
-    p.type = jet::column_type::text;
-    p.data = jet::value(std::wstring(format));
-    c.properties.items.push_back(p);
-    return c;
-}
-
 } // namespace
 
 // A catalogue that cannot be read whole is an error naming the file, never an empty database;
@@ -580,7 +569,7 @@ TEST_F(Dravcli, ADamagedRowIsReportedAndTheRowsAfterItAreKept)
     {
         auto w = drav_test::new_keyed_table((dir / "whole.mdb").string(), jet::file_format::jet4, L"T",
                                             {drav_test::counter_id(), drav_test::col(L"Name", jet::column_type::text, 50),
-                                             formatted_date(L"Day", L"Short Date")});
+                                             drav_test::formatted_date(L"Day", L"Short Date")});
         for (int i = 0; i < 80; ++i) {
             std::vector<jet::value> row{jet::value(), jet::value(L"row number " + std::to_wstring(i)),
                                         jet::value(jet::date_time{45352.0 + i})};
@@ -666,10 +655,10 @@ TEST_F(Dravcli, DateFormattedColumnsHoldingTimesStayDateAndTime)
     const double day = 45352;   // 2024-03-01
     {
         auto w = drav_test::new_keyed_table((dir / "times.mdb").string(), jet::file_format::jet4, L"Orders",
-                                            {drav_test::counter_id(), formatted_date(L"Ordered", L"Short Date"),
-                                             formatted_date(L"Shipped", L"Long Date"),
-                                             formatted_date(L"Starts", L"Long Time"),
-                                             formatted_date(L"Stamp", L"Medium Time")});
+                                            {drav_test::counter_id(), drav_test::formatted_date(L"Ordered", L"Short Date"),
+                                             drav_test::formatted_date(L"Shipped", L"Long Date"),
+                                             drav_test::formatted_date(L"Starts", L"Long Time"),
+                                             drav_test::formatted_date(L"Stamp", L"Medium Time")});
         auto date = [](double d) { return jet::value(jet::date_time{d}); };
         std::vector<jet::value> row{jet::value(), date(day), date(day + 1), date(0.25), date(0.75)};
         w->append(L"Orders", row);
@@ -1324,7 +1313,7 @@ TEST_F(Dravcli, DamagedFilesAreNamedAsDamagedNotAsStatementOrPasswordFaults)
     {
         auto w = drav_test::new_keyed_table((dir / "staff.mdb").string(), jet::file_format::jet4, L"Employees",
                                             {drav_test::counter_id(), drav_test::col(L"Notes", T::memo),
-                                             formatted_date(L"Hired", L"Short Date")});
+                                             drav_test::formatted_date(L"Hired", L"Short Date")});
         for (int i = 0; i < 5; ++i) {
             std::vector<jet::value> row{jet::value(), jet::value(std::wstring(3000, static_cast<wchar_t>(L'a' + i))),
                                         jet::value(jet::date_time{45000.0 + i})};

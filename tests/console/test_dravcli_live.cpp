@@ -217,18 +217,11 @@ TEST_F(DravcliLive, DateFormattedColumnsHoldingTimesKeepThemOnTheServer)
 {
     const std::string src = (scratch.path() / "times.mdb").string();
     {
-        auto format = [](const wchar_t* name, const wchar_t* text) {
-            auto c = drav_test::col(name, jet::column_type::datetime);
-            jet::property p;
-            p.name = L"Format";
-            p.data = jet::value(std::wstring(text));
-            c.properties.items.push_back(p);
-            return c;
-        };
         auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Orders",
-                                            {drav_test::counter_id(), format(L"Ordered", L"Short Date"),
-                                             format(L"Shipped", L"Short Date"), format(L"Starts", L"Long Time"),
-                                             format(L"Stamp", L"Medium Time")});
+                                            {drav_test::counter_id(), drav_test::formatted_date(L"Ordered", L"Short Date"),
+                                             drav_test::formatted_date(L"Shipped", L"Short Date"),
+                                             drav_test::formatted_date(L"Starts", L"Long Time"),
+                                             drav_test::formatted_date(L"Stamp", L"Medium Time")});
         auto date = [](double d) { return jet::value(jet::date_time{d}); };
         std::vector<jet::value> row{jet::value(), date(45352.4375), date(45353), date(0.25), date(45354.5)};
         w->append(L"Orders", row);
