@@ -148,9 +148,7 @@ TEST_F(StopLive, ACancelTheServerAnswersEndsTheRunWithoutCuttingTheConnection)
     ASSERT_TRUE(load_under_way("locked"));
     // Building an index in an open transaction holds a lock that lets readers through and keeps
     // every insert waiting; the lock goes when the session does.
-    const std::string holder = "bsqldb -q -S " + drav_test::shell_quote(server.server.host + ":" + server.server.port) +
-                               " -U " + drav_test::shell_quote(server.server.user) + " -P " +
-                               drav_test::shell_quote(server.server.password) + " -D locked >/dev/null 2>&1";
+    const std::string holder = server.bsqldb("locked") + " >/dev/null 2>&1";
     FILE* lock = ::popen(holder.c_str(), "w");
     ASSERT_NE(lock, nullptr);
     std::fputs("BEGIN TRANSACTION\nCREATE INDEX held ON Big (ID)\ngo\n", lock);
