@@ -302,12 +302,7 @@ TEST_F(DravcliLive, AChangedValueIsReportedWithItsRowAndARefusedRowOnlyForItsRef
     sql(db, "CREATE TABLE N (ID int, X float, M nvarchar(max), CHECK (ID <> 2 AND ID <> 4))");
     const auto [code, out] = convert(src, 3);
     EXPECT_EQ(code, 255) << out;
-    const auto count = [&out = out](const std::string& what) {
-        int n = 0;
-        for (auto at = out.find(what); at != std::string::npos; at = out.find(what, at + 1))
-            ++n;
-        return n;
-    };
+    const auto count = [&out = out](const std::string& what) { return drav_test::occurrences(out, what); };
     EXPECT_EQ(count("Error:"), 4) << out;
     EXPECT_EQ(count("N, record #2: "), 1) << out;
     EXPECT_EQ(count("N, record #4: "), 1) << out;
