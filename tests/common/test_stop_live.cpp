@@ -77,11 +77,16 @@ protected:
                                   "'Lock' AND query LIKE '%INSERT INTO%'", 1);
     }
 
-    std::string log() const { return drav_test::read_file(scratch.path() / "run.log"); }
+    std::string log() const { return drav_test::read_file(log_path); }
 
     std::string src;
     drav_test::private_tsql_server server;
     drav_test::scratch_dir scratch{"stop-live"};
+    // What a run leaves in place of the user: its log, the errors it reports, a front end.
+    const std::string log_path = (scratch.path() / "run.log").string();
+    tk_logger logger{log_path.c_str(), true, 3, false};
+    drav_test::recording_handler handler;
+    drav_test::quiet_frontend frontend;
 };
 
 // Cancel while the server hangs in the middle of a load: the cancel goes unanswered, the
@@ -89,10 +94,6 @@ protected:
 // refused rows reported for the statements the stop cut short.
 TEST_F(StopLive, CancelEndsARunWhoseStatementWaitsOnAHungServer)
 {
-    const std::string log_path = (scratch.path() / "run.log").string();
-    tk_logger logger(log_path.c_str(), true, 3, false);
-    drav_test::recording_handler handler;
-    drav_test::quiet_frontend frontend;
     dravlen_convertor conv(true);
     prepare(conv, L"cancelled", frontend);
 
@@ -137,10 +138,6 @@ TEST_F(StopLive, CancelEndsARunWhoseStatementWaitsOnAHungServer)
 // ends as a cancelled run and its connection is not cut.
 TEST_F(StopLive, ACancelTheServerAnswersEndsTheRunWithoutCuttingTheConnection)
 {
-    const std::string log_path = (scratch.path() / "run.log").string();
-    tk_logger logger(log_path.c_str(), true, 3, false);
-    drav_test::recording_handler handler;
-    drav_test::quiet_frontend frontend;
     dravlen_convertor conv(true);
     prepare(conv, L"locked", frontend);
 
@@ -148,9 +145,7 @@ TEST_F(StopLive, ACancelTheServerAnswersEndsTheRunWithoutCuttingTheConnection)
     ASSERT_TRUE(load_under_way("locked"));
     // Building an index in an open transaction holds a lock that lets readers through and keeps
     // every insert waiting; the lock goes when the session does.
-    const std::string holder = "bsqldb -q -S " + drav_test::shell_quote(server.server.host + ":" + server.server.port) +
-                               " -U " + drav_test::shell_quote(server.server.user) + " -P " +
-                               drav_test::shell_quote(server.server.password) + " -D locked >/dev/null 2>&1";
+    const std::string holder = server.bsqldb("locked") + " >/dev/null 2>&1";
     FILE* lock = ::popen(holder.c_str(), "w");
     ASSERT_NE(lock, nullptr);
     std::fputs("BEGIN TRANSACTION\nCREATE INDEX held ON Big (ID)\ngo\n", lock);

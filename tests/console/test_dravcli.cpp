@@ -262,6 +262,8 @@ struct page_image {
     }
     // The page whose owner field is made to name no table.
     void disown(std::uint32_t p) { put32(p * page + 4, 0x7F7F7F7F); }
+    // The page lost whole: every byte of it zero.
+    void zero(std::uint32_t p) { bytes.replace(p * page, page, page, '\0'); }
 
     std::string bytes;
     std::size_t page;
@@ -277,17 +279,6 @@ void write_text_table(const fs::path& path, int rows)
         w->append(L"T", row);
     }
     w->flush();
-}
-
-jet::column_spec formatted_date(const wchar_t* name, const wchar_t* format)
-{
-    auto c = drav_test::col(name, jet::column_type::datetime);
-    jet::property p;
-    p.name = L"Format";
-    p.type = jet::column_type::text;
-    p.data = jet::value(std::wstring(format));
-    c.properties.items.push_back(p);
-    return c;
 }
 
 } // namespace
@@ -307,8 +298,7 @@ TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
 
     // Its data page zeroed: the usage map still names it, the rows are gone.
     page_image zeroed = whole;
-    for (std::size_t i = 0; i < zeroed.page; ++i)
-        zeroed.at(catalogue.front(), i) = 0;
+    zeroed.zero(catalogue.front());
     zeroed.save(dir / "zeroed.mdb");
     r = run({"--src=zeroed.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;
@@ -510,11 +500,9 @@ TEST_F(Dravcli, RowsThatCannotBeReadAreReportedFromTheFilesStructure)
     flooded.save(dir / "flooded.mdb");
     r = run({"--src=flooded.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;
-    std::size_t reports = 0;
-    for (std::size_t at = r.out.find("Error:"); at != std::string::npos; at = r.out.find("Error:", at + 1))
-        ++reports;
-    EXPECT_GE(reports, 2u) << r.out;
-    EXPECT_LE(reports, 12u) << r.out;   // of some 30 pages that are not the table's
+    const int reports = drav_test::occurrences(r.out, "Error:");
+    EXPECT_GE(reports, 2) << r.out;
+    EXPECT_LE(reports, 12) << r.out;   // of some 30 pages that are not the table's
     EXPECT_NE(r.out.find("which the usage map names, are not the table's data pages: the rows they held are lost."),
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("past the end of the file."), std::string::npos) << r.out;
@@ -579,7 +567,7 @@ TEST_F(Dravcli, ADamagedRowIsReportedAndTheRowsAfterItAreKept)
     {
         auto w = drav_test::new_keyed_table((dir / "whole.mdb").string(), jet::file_format::jet4, L"T",
                                             {drav_test::counter_id(), drav_test::col(L"Name", jet::column_type::text, 50),
-                                             formatted_date(L"Day", L"Short Date")});
+                                             drav_test::formatted_date(L"Day", L"Short Date")});
         for (int i = 0; i < 80; ++i) {
             std::vector<jet::value> row{jet::value(), jet::value(L"row number " + std::to_wstring(i)),
                                         jet::value(jet::date_time{45352.0 + i})};
@@ -665,10 +653,10 @@ TEST_F(Dravcli, DateFormattedColumnsHoldingTimesStayDateAndTime)
     const double day = 45352;   // 2024-03-01
     {
         auto w = drav_test::new_keyed_table((dir / "times.mdb").string(), jet::file_format::jet4, L"Orders",
-                                            {drav_test::counter_id(), formatted_date(L"Ordered", L"Short Date"),
-                                             formatted_date(L"Shipped", L"Long Date"),
-                                             formatted_date(L"Starts", L"Long Time"),
-                                             formatted_date(L"Stamp", L"Medium Time")});
+                                            {drav_test::counter_id(), drav_test::formatted_date(L"Ordered", L"Short Date"),
+                                             drav_test::formatted_date(L"Shipped", L"Long Date"),
+                                             drav_test::formatted_date(L"Starts", L"Long Time"),
+                                             drav_test::formatted_date(L"Stamp", L"Medium Time")});
         auto date = [](double d) { return jet::value(jet::date_time{d}); };
         std::vector<jet::value> row{jet::value(), date(day), date(day + 1), date(0.25), date(0.75)};
         w->append(L"Orders", row);
@@ -733,10 +721,7 @@ TEST_F(Dravcli, ValuesChangedToFitTheServerAreReported)
     EXPECT_NE(r.err.find("There were some errors while converting the database."), std::string::npos) << r.err;
     // Every row is in the script, with the values the reports name.
     const std::string script = read_all(dir / "out.sql");
-    std::size_t rows = 0;
-    for (std::size_t at = script.find("INSERT INTO"); at != std::string::npos; at = script.find("INSERT INTO", at + 1))
-        ++rows;
-    EXPECT_GE(rows, 1u);
+    EXPECT_GE(drav_test::occurrences(script, "INSERT INTO"), 1);
     EXPECT_NE(script.find("2.2300000000000001e-308"), std::string::npos);
     EXPECT_NE(script.find("1.7900000000000000e+308"), std::string::npos);
 }
@@ -1128,27 +1113,12 @@ TEST_F(Dravcli, ASignalBeforeTheRunOrAfterItsEnd)
 TEST_F(Dravcli, ATableCutShortIsNamedAtTheEndOfTheScript)
 {
     DRAV_TESTDATA_OR_SKIP(src, "bench/bench100k_V2003.mdb");
-    std::string bytes = read_all(src);
-    // The middle data page of the table with most pages (Jet4: 4 KiB pages, the row count at 12,
-    // row offsets from 14); the first row on it is overwritten.
-    constexpr std::size_t page = 4096;
-    std::map<std::uint32_t, std::vector<std::size_t>> data_pages;
-    for (std::size_t p = 0; p + 1 < bytes.size() / page; ++p)
-        if (bytes[p * page] == 1 && bytes[p * page + 1] == 1) {
-            std::uint32_t tdef = 0;
-            std::memcpy(&tdef, bytes.data() + p * page + 4, 4);
-            data_pages[tdef].push_back(p);
-        }
-    std::vector<std::size_t> pages;
-    for (const auto& [tdef, list] : data_pages)
-        if (list.size() > pages.size())
-            pages = list;
+    // The middle data page of its table of 100,000 rows; the first row on it is overwritten.
+    page_image image(src);
+    const std::vector<std::uint32_t> pages = image.data_pages(jet::database::open(src)->find(L"Big")->tdef_page());
     ASSERT_GT(pages.size(), 100u);
-    const std::size_t mid = pages[pages.size() / 2] * page;
-    const std::size_t row = mid + ((static_cast<unsigned char>(bytes[mid + 14]) |
-                                    static_cast<unsigned char>(bytes[mid + 15]) << 8) & 0x1FFF);
-    bytes.replace(row, 40, std::string(40, '\xFF'));
-    std::ofstream(dir / "damaged.mdb", std::ios::binary) << bytes;
+    image.bytes.replace(image.row_at(pages[pages.size() / 2], 0), 40, std::string(40, '\xFF'));
+    image.save(dir / "damaged.mdb");
 
     run_result r = run({"--src=damaged.mdb", "--dest=out.sql", "--script", "--skip_idx"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;
@@ -1338,7 +1308,7 @@ TEST_F(Dravcli, DamagedFilesAreNamedAsDamagedNotAsStatementOrPasswordFaults)
     {
         auto w = drav_test::new_keyed_table((dir / "staff.mdb").string(), jet::file_format::jet4, L"Employees",
                                             {drav_test::counter_id(), drav_test::col(L"Notes", T::memo),
-                                             formatted_date(L"Hired", L"Short Date")});
+                                             drav_test::formatted_date(L"Hired", L"Short Date")});
         for (int i = 0; i < 5; ++i) {
             std::vector<jet::value> row{jet::value(), jet::value(std::wstring(3000, static_cast<wchar_t>(L'a' + i))),
                                         jet::value(jet::date_time{45000.0 + i})};
@@ -1349,8 +1319,7 @@ TEST_F(Dravcli, DamagedFilesAreNamedAsDamagedNotAsStatementOrPasswordFaults)
     page_image staff(dir / "staff.mdb");
     const std::vector<std::uint32_t> notes = long_value_pages_holding(staff, std::string(100, 'c'));
     ASSERT_FALSE(notes.empty());
-    for (std::size_t i = 0; i < staff.page; ++i)
-        staff.at(notes.front(), i) = 0;
+    staff.zero(notes.front());
     staff.save(dir / "staff_lv.mdb");
     run_result r = run({"--src=staff_lv.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;
@@ -1366,8 +1335,7 @@ TEST_F(Dravcli, DamagedFilesAreNamedAsDamagedNotAsStatementOrPasswordFaults)
     {
         auto db = jet::database::open((dir / "data.mdb").string(), L"");
         for (std::uint32_t p : data.data_pages(db->find(L"T")->tdef_page()))
-            for (std::size_t i = 0; i < data.page; ++i)
-                data.at(p, i) = 0;
+            data.zero(p);
     }
     data.save(dir / "data_lost.mdb");
     r = run({"--src=data_lost.mdb", "--dest=out.sql", "--script"});

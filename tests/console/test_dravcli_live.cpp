@@ -217,18 +217,11 @@ TEST_F(DravcliLive, DateFormattedColumnsHoldingTimesKeepThemOnTheServer)
 {
     const std::string src = (scratch.path() / "times.mdb").string();
     {
-        auto format = [](const wchar_t* name, const wchar_t* text) {
-            auto c = drav_test::col(name, jet::column_type::datetime);
-            jet::property p;
-            p.name = L"Format";
-            p.data = jet::value(std::wstring(text));
-            c.properties.items.push_back(p);
-            return c;
-        };
         auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Orders",
-                                            {drav_test::counter_id(), format(L"Ordered", L"Short Date"),
-                                             format(L"Shipped", L"Short Date"), format(L"Starts", L"Long Time"),
-                                             format(L"Stamp", L"Medium Time")});
+                                            {drav_test::counter_id(), drav_test::formatted_date(L"Ordered", L"Short Date"),
+                                             drav_test::formatted_date(L"Shipped", L"Short Date"),
+                                             drav_test::formatted_date(L"Starts", L"Long Time"),
+                                             drav_test::formatted_date(L"Stamp", L"Medium Time")});
         auto date = [](double d) { return jet::value(jet::date_time{d}); };
         std::vector<jet::value> row{jet::value(), date(45352.4375), date(45353), date(0.25), date(45354.5)};
         w->append(L"Orders", row);
@@ -309,12 +302,7 @@ TEST_F(DravcliLive, AChangedValueIsReportedWithItsRowAndARefusedRowOnlyForItsRef
     sql(db, "CREATE TABLE N (ID int, X float, M nvarchar(max), CHECK (ID <> 2 AND ID <> 4))");
     const auto [code, out] = convert(src, 3);
     EXPECT_EQ(code, 255) << out;
-    const auto count = [&out = out](const std::string& what) {
-        int n = 0;
-        for (auto at = out.find(what); at != std::string::npos; at = out.find(what, at + 1))
-            ++n;
-        return n;
-    };
+    const auto count = [&out = out](const std::string& what) { return drav_test::occurrences(out, what); };
     EXPECT_EQ(count("Error:"), 4) << out;
     EXPECT_EQ(count("N, record #2: "), 1) << out;
     EXPECT_EQ(count("N, record #4: "), 1) << out;

@@ -78,14 +78,6 @@ protected:
     std::string output() { return drav_test::read_file(scratch.path() / "out.txt"); }
     std::string log_path(const std::string& db) { return (scratch.path() / (db + ".log")).string(); }
 
-    static int count(const std::string& text, const std::string& what)
-    {
-        int n = 0;
-        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++n;
-        return n;
-    }
-
     drav_test::private_tsql_server server;
     drav_test::scratch_dir scratch{"dravcli-faults"};
 };
@@ -129,8 +121,8 @@ TEST_F(DravcliServerFaults, AHungServerYieldsToAStopAndALostConnectionEndsTheRun
     const int lost = exit_code(cut);
     out = output();
     EXPECT_EQ(lost, 255) << out;
-    EXPECT_EQ(count(out, "Error:"), 1) << out;
-    EXPECT_EQ(count(out, "record #"), 1) << out;
+    EXPECT_EQ(drav_test::occurrences(out, "Error:"), 1) << out;
+    EXPECT_EQ(drav_test::occurrences(out, "record #"), 1) << out;
     EXPECT_NE(out.find("The connection to the server was lost at table Big, record #"), std::string::npos) << out;
     EXPECT_NE(out.find("The destination holds only part of the database."), std::string::npos) << out;
 }

@@ -59,13 +59,18 @@ public:
     // client finds its connection gone; the server recovers by itself for new ones.
     void cut_sessions() { signal_all("KILL", true); }
 
+    // The command line of FreeTDS's batch tool, quiet, logged in to the database; it reads its
+    // statements from standard input.
+    std::string bsqldb(const std::string& database) const
+    {
+        return "bsqldb -q -S " + shell_quote(server.host + ":" + server.port) + " -U " + shell_quote(server.user) +
+               " -P " + shell_quote(server.password) + " -D " + shell_quote(database);
+    }
+
     // The number a one-value query gives in the database; -1 when it fails.
     long long number(const std::string& database, const std::string& query) const
     {
-        const run_output r = run_command("printf '%s\\n' " + shell_quote(query) + " | bsqldb -q -S " +
-                                         shell_quote(server.host + ":" + server.port) + " -U " +
-                                         shell_quote(server.user) + " -P " + shell_quote(server.password) +
-                                         " -D " + shell_quote(database));
+        const run_output r = run_command("printf '%s\\n' " + shell_quote(query) + " | " + bsqldb(database));
         // The tool's notices ("Changed database context ...") come first.
         const auto digits = r.text.find_last_of("0123456789");
         if (r.status != 0 || digits == std::string::npos)

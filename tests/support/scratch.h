@@ -29,6 +29,15 @@ inline void write_file(const std::filesystem::path& p, const std::string& conten
     std::ofstream(p, std::ios::binary) << content;
 }
 
+// How often `what` occurs in the text (a run's reports, a script's statements).
+inline int occurrences(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
 // Permission checks do not hold for root.
 inline bool running_as_root()
 {

@@ -63,6 +63,18 @@ inline jet::property bool_property(const wchar_t* name, bool on)
     return p;
 }
 
+// A date/time column with the Format property that the user gave it ("Short Date", "Long Time" ...).
+inline jet::column_spec formatted_date(const wchar_t* name, const wchar_t* format)
+{
+    auto c = col(name, jet::column_type::datetime);
+    jet::property p;
+    p.name = L"Format";
+    p.type = jet::column_type::text;
+    p.data = jet::value(std::wstring(format));
+    c.properties.items.push_back(p);
+    return c;
+}
+
 inline jet::index_spec index(const wchar_t* name, std::vector<std::pair<std::wstring, bool>> columns,
                              bool primary = false, bool unique = false)
 {
