@@ -92,7 +92,6 @@ public:
 
 private:
     bool next_page();
-    bool take_page(std::uint32_t p);
     bool foreign_pages();
     bool end_of_pages();
     bool lose(const error& x);
