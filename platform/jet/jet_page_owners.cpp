@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "platform/jet/jet_data_page.h"
 #include "platform/jet/jet_file.h"
 #include "platform/jet/jet_usage_map.h"
 
@@ -9,16 +10,15 @@ namespace jet {
 
 namespace {
 
-constexpr std::uint16_t deleted_flag = 0x8000;
 constexpr std::uint32_t run_pages = 64;
 
 // A data page with a row that is neither deleted nor the target of another row's overflow pointer.
 bool holds_live_row(const format_layout& L, const std::uint8_t* pg)
 {
-    const unsigned n = rd16(pg + L.data_rows_at);
-    if (L.data_offsets_at + 2u * n > L.page_size) return false;
+    unsigned n;
+    if (!listed_rows(L, pg, n)) return false;
     for (unsigned r = 0; r < n; ++r)
-        if (!(rd16(pg + L.data_offsets_at + 2 * r) & deleted_flag)) return true;
+        if (!(row_slot_at(L, pg, r).flags & row_deleted)) return true;
     return false;
 }
 
@@ -26,14 +26,12 @@ bool holds_live_row(const format_layout& L, const std::uint8_t* pg)
 std::vector<std::string_view> live_rows(const format_layout& L, const std::uint8_t* pg)
 {
     std::vector<std::string_view> out;
-    const unsigned n = rd16(pg + L.data_rows_at);
-    if (L.data_offsets_at + 2u * n > L.page_size) return out;
+    unsigned n;
+    if (!listed_rows(L, pg, n)) return out;
     for (unsigned r = 0; r < n; ++r) {
-        const std::uint16_t at = rd16(pg + L.data_offsets_at + 2 * r);
-        const std::size_t s = at & 0x1FFF;
-        const std::size_t e = r == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (r - 1)) & 0x1FFF);
-        if ((at & 0xC000) || s >= e || e > L.page_size) continue;
-        out.emplace_back(reinterpret_cast<const char*>(pg + s), e - s);
+        const row_slot row = row_slot_at(L, pg, r);
+        if (row.flags || row.start >= row.end || row.end > L.page_size) continue;
+        out.emplace_back(reinterpret_cast<const char*>(pg + row.start), row.end - row.start);
     }
     return out;
 }
