@@ -54,7 +54,7 @@ std::vector<bool> free_pages(const page_file& f)
 
 } // namespace
 
-page_owners::page_owners(const page_file& f) : owner_(f.page_count(), 0)
+page_owners::page_owners(const page_file& f)
 {
     const format_layout& L = f.layout();
     const std::vector<bool> free = free_pages(f);
@@ -64,7 +64,7 @@ page_owners::page_owners(const page_file& f) : owner_(f.page_count(), 0)
         const std::uint8_t* run = f.pages(first, count, scratch);
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint8_t* pg = run + static_cast<std::size_t>(i) * L.page_size;
-            if (pg[0] == 0x01 && !free[first + i] && holds_live_row(L, pg)) owner_[first + i] = rd32(pg + 4);
+            if (pg[0] == 0x01 && !free[first + i] && holds_live_row(L, pg)) pages_[rd32(pg + 4)].push_back(first + i);
         }
         first += count;
     }
@@ -95,12 +95,11 @@ std::vector<std::uint32_t> page_owners::left_out(const page_file& f, std::uint32
     return out;
 }
 
-std::vector<std::uint32_t> page_owners::pages_of(std::uint32_t tdef_page) const
+const std::vector<std::uint32_t>& page_owners::pages_of(std::uint32_t tdef_page) const
 {
-    std::vector<std::uint32_t> out;
-    for (std::uint32_t p = 0; p < owner_.size(); ++p)
-        if (owner_[p] == tdef_page) out.push_back(p);
-    return out;
+    static const std::vector<std::uint32_t> none;
+    const auto it = pages_.find(tdef_page);
+    return it == pages_.end() ? none : it->second;
 }
 
 } // namespace jet
