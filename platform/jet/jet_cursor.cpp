@@ -7,6 +7,7 @@
 #include "platform/jet/jet_file.h"
 #include "platform/jet/jet_page_owners.h"
 #include "platform/jet/jet_usage_map.h"
+#include "platform/win/win_utf.h"
 
 namespace jet {
 
@@ -319,6 +320,11 @@ bool row_cursor::lose(const error& x)
     damage_ = file_->what_is_wrong(x);
     for (auto& v : values_) v.set_null();
     return true;
+}
+
+error row_cursor::loss() const
+{
+    return error(err_corrupt, file_->damaged("table '" + win_utf8_from_wide(table_->name) + "': " + damage_));
 }
 
 const std::uint8_t* row_cursor::row_bounds(const std::uint8_t* pg, unsigned row, std::size_t& start, std::size_t& end,
