@@ -5,7 +5,6 @@
 
 #include "platform/dao/dao_internal.h"
 #include "platform/jet/jet_file.h"
-#include "platform/win/win_utf.h"
 
 namespace daoimpl {
 
@@ -322,9 +321,7 @@ private:
     // A record that stands for rows the file lost cannot be read.
     void check_damage() const
     {
-        if (!cur_.damage().empty())
-            throw jet::error(jet::err_corrupt,
-                             db_->file().damaged("table '" + win_utf8_from_wide(t_->name) + "': " + cur_.damage()));
+        if (!cur_.damage().empty()) throw cur_.loss();
     }
     // The current row's value of column n, the row read again when that value was let go.
     const jet::value& current(std::size_t n)

@@ -191,11 +191,7 @@ int vt_next(sqlite3_vtab_cursor* c)
         return vt_error(c, x);
     }
     // Rows the file shows lost end the statement with what was lost: a query never passes them over.
-    if (!k->eof && !k->cur->damage().empty()) {
-        const auto* v = static_cast<jet_vtab*>(c->pVtab);
-        const std::string what = v->db->file().damaged("table '" + to_utf8(v->def->name) + "': " + k->cur->damage());
-        return vt_error(c, jet::error(jet::err_corrupt, what));
-    }
+    if (!k->eof && !k->cur->damage().empty()) return vt_error(c, k->cur->loss());
     return SQLITE_OK;
 }
 

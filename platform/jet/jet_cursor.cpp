@@ -3,17 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/jet/jet_data_page.h"
 #include "platform/jet/jet_file.h"
 #include "platform/jet/jet_page_owners.h"
 #include "platform/jet/jet_usage_map.h"
+#include "platform/win/win_utf.h"
 
 namespace jet {
 
 namespace {
-
-constexpr std::uint16_t offset_mask = 0x1FFF;
-constexpr std::uint16_t deleted_flag = 0x8000;
-constexpr std::uint16_t overflow_flag = 0x4000;
 
 std::string narrow(const std::wstring& w)
 {
@@ -139,11 +137,12 @@ void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, b
             pg = cache.bytes;
         }
         if (pg[0] != 0x01) file.corrupt("long value page " + std::to_string(pg_no) + " is not a data page");
-        unsigned nrows = rd16(pg + L.data_rows_at);
-        if (r >= nrows || L.data_offsets_at + 2u * nrows > L.page_size)
+        unsigned nrows;
+        if (!listed_rows(L, pg, nrows) || r >= nrows)
             file.corrupt("long value row " + std::to_string(r) + " on page " + std::to_string(pg_no) + " does not exist");
-        s = rd16(pg + L.data_offsets_at + 2 * r) & offset_mask;
-        e = r == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (r - 1)) & offset_mask);
+        const row_slot slot = row_slot_at(L, pg, r);
+        s = slot.start;
+        e = slot.end;
         if (s > e || e > L.page_size) file.corrupt("long value row on page " + std::to_string(pg_no) + " has bad bounds");
         return pg;
     };
@@ -234,7 +233,7 @@ std::uint64_t row_cursor::count_rows()
                 std::uint16_t flags;
                 row_bounds(cur_page_, r, s, e, flags, page_);
                 // A deleted row or the target of an overflow pointer; the pointer counts the row.
-                if (!(flags & deleted_flag)) ++n;
+                if (!(flags & row_deleted)) ++n;
             }
         } catch (const error& x) {
             if (x.code() != err_corrupt) throw;
@@ -270,8 +269,8 @@ bool row_cursor::next_page()
             if (report_losses_ && ++foreign_count_ <= 5) foreign_ += (foreign_.empty() ? "" : ", ") + std::to_string(p);
             continue;
         }
-        unsigned n = rd16(pg + L.data_rows_at);
-        if (L.data_offsets_at + 2u * n > L.page_size)
+        unsigned n;
+        if (!listed_rows(L, pg, n))
             file_->corrupt("data page " + std::to_string(p) + " claims " + std::to_string(n) + " rows");
         cur_page_ = pg;
         page_ = p;
@@ -323,17 +322,22 @@ bool row_cursor::lose(const error& x)
     return true;
 }
 
+error row_cursor::loss() const
+{
+    return error(err_corrupt, file_->damaged("table '" + win_utf8_from_wide(table_->name) + "': " + damage_));
+}
+
 const std::uint8_t* row_cursor::row_bounds(const std::uint8_t* pg, unsigned row, std::size_t& start, std::size_t& end,
                                            std::uint16_t& flags, std::uint32_t page) const
 {
     const format_layout& L = file_->layout();
-    unsigned n = rd16(pg + L.data_rows_at);
-    if (row >= n || L.data_offsets_at + 2u * n > L.page_size)
+    unsigned n;
+    if (!listed_rows(L, pg, n) || row >= n)
         file_->corrupt("row " + std::to_string(row) + " of page " + std::to_string(page) + " does not exist");
-    std::uint16_t off = rd16(pg + L.data_offsets_at + 2 * row);
-    flags = off & (deleted_flag | overflow_flag);
-    start = off & offset_mask;
-    end = row == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (row - 1)) & offset_mask);
+    const row_slot slot = row_slot_at(L, pg, row);
+    flags = slot.flags;
+    start = slot.start;
+    end = slot.end;
     if (start > end || end > L.page_size || start < L.data_offsets_at + 2u * n)
         file_->corrupt("row " + std::to_string(row) + " of page " + std::to_string(page) + " has bad bounds");
     return pg;
@@ -409,8 +413,8 @@ bool row_cursor::read_row(unsigned r)
 
 bool row_cursor::read_row_at(std::size_t s, std::size_t e, std::uint16_t flags)
 {
-    if (flags & deleted_flag) return false;   // deleted rows, and the targets of overflow pointers
-    if (!(flags & overflow_flag)) {
+    if (flags & row_deleted) return false;   // deleted rows, and the targets of overflow pointers
+    if (!(flags & row_overflow)) {
         decode_row(cur_page_ + s, e - s);
         return true;
     }
@@ -418,7 +422,7 @@ bool row_cursor::read_row_at(std::size_t s, std::size_t e, std::uint16_t flags)
     const std::uint8_t* pg = cur_page_;
     std::uint32_t hops = 0;
     std::uint32_t at_page = page_;
-    while (flags & overflow_flag) {
+    while (flags & row_overflow) {
         if (e - s < 4) file_->corrupt("an overflow row pointer on page " + std::to_string(at_page) + " is too short");
         unsigned next_row = pg[s];
         std::uint32_t next_page_no = rd24(pg + s + 1);

@@ -78,6 +78,8 @@ public:
     void report_losses(bool on) { report_losses_ = on; }
     // What the current row stands for when it is a loss (without the file's name); empty otherwise.
     const std::string& damage() const { return damage_; }
+    // That loss as the error a reader of the table raises: the file and the table named.
+    error loss() const;
 
     // Limits decoding to the columns marked true (others stay null); the default decodes all.
     void select(std::vector<bool> wanted);
@@ -92,7 +94,6 @@ public:
 
 private:
     bool next_page();
-    bool take_page(std::uint32_t p);
     bool foreign_pages();
     bool end_of_pages();
     bool lose(const error& x);

@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "platform/jet/jet_data_page.h"
 #include "platform/jet/jet_file.h"
 #include "platform/jet/jet_usage_map.h"
 
@@ -9,16 +10,15 @@ namespace jet {
 
 namespace {
 
-constexpr std::uint16_t deleted_flag = 0x8000;
 constexpr std::uint32_t run_pages = 64;
 
 // A data page with a row that is neither deleted nor the target of another row's overflow pointer.
 bool holds_live_row(const format_layout& L, const std::uint8_t* pg)
 {
-    const unsigned n = rd16(pg + L.data_rows_at);
-    if (L.data_offsets_at + 2u * n > L.page_size) return false;
+    unsigned n;
+    if (!listed_rows(L, pg, n)) return false;
     for (unsigned r = 0; r < n; ++r)
-        if (!(rd16(pg + L.data_offsets_at + 2 * r) & deleted_flag)) return true;
+        if (!(row_slot_at(L, pg, r).flags & row_deleted)) return true;
     return false;
 }
 
@@ -26,14 +26,12 @@ bool holds_live_row(const format_layout& L, const std::uint8_t* pg)
 std::vector<std::string_view> live_rows(const format_layout& L, const std::uint8_t* pg)
 {
     std::vector<std::string_view> out;
-    const unsigned n = rd16(pg + L.data_rows_at);
-    if (L.data_offsets_at + 2u * n > L.page_size) return out;
+    unsigned n;
+    if (!listed_rows(L, pg, n)) return out;
     for (unsigned r = 0; r < n; ++r) {
-        const std::uint16_t at = rd16(pg + L.data_offsets_at + 2 * r);
-        const std::size_t s = at & 0x1FFF;
-        const std::size_t e = r == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (r - 1)) & 0x1FFF);
-        if ((at & 0xC000) || s >= e || e > L.page_size) continue;
-        out.emplace_back(reinterpret_cast<const char*>(pg + s), e - s);
+        const row_slot row = row_slot_at(L, pg, r);
+        if (row.flags || row.start >= row.end || row.end > L.page_size) continue;
+        out.emplace_back(reinterpret_cast<const char*>(pg + row.start), row.end - row.start);
     }
     return out;
 }
@@ -56,7 +54,7 @@ std::vector<bool> free_pages(const page_file& f)
 
 } // namespace
 
-page_owners::page_owners(const page_file& f) : owner_(f.page_count(), 0)
+page_owners::page_owners(const page_file& f)
 {
     const format_layout& L = f.layout();
     const std::vector<bool> free = free_pages(f);
@@ -66,7 +64,7 @@ page_owners::page_owners(const page_file& f) : owner_(f.page_count(), 0)
         const std::uint8_t* run = f.pages(first, count, scratch);
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint8_t* pg = run + static_cast<std::size_t>(i) * L.page_size;
-            if (pg[0] == 0x01 && !free[first + i] && holds_live_row(L, pg)) owner_[first + i] = rd32(pg + 4);
+            if (pg[0] == 0x01 && !free[first + i] && holds_live_row(L, pg)) pages_[rd32(pg + 4)].push_back(first + i);
         }
         first += count;
     }
@@ -97,12 +95,11 @@ std::vector<std::uint32_t> page_owners::left_out(const page_file& f, std::uint32
     return out;
 }
 
-std::vector<std::uint32_t> page_owners::pages_of(std::uint32_t tdef_page) const
+const std::vector<std::uint32_t>& page_owners::pages_of(std::uint32_t tdef_page) const
 {
-    std::vector<std::uint32_t> out;
-    for (std::uint32_t p = 0; p < owner_.size(); ++p)
-        if (owner_[p] == tdef_page) out.push_back(p);
-    return out;
+    static const std::vector<std::uint32_t> none;
+    const auto it = pages_.find(tdef_page);
+    return it == pages_.end() ? none : it->second;
 }
 
 } // namespace jet

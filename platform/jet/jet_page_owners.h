@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace jet {
@@ -16,14 +17,15 @@ public:
     explicit page_owners(const page_file& f);
 
     // The data pages that name the table definition at `tdef_page` as theirs, in page order.
-    std::vector<std::uint32_t> pages_of(std::uint32_t tdef_page) const;
+    const std::vector<std::uint32_t>& pages_of(std::uint32_t tdef_page) const;
     // Those of them that `mapped` (by page number: the pages the table's usage map names) leaves
     // out, less the stale copies: a page more than half of whose live rows stand byte for byte on
     // the mapped pages is what the engine left behind when it rewrote the table's rows elsewhere.
     std::vector<std::uint32_t> left_out(const page_file& f, std::uint32_t tdef_page, const std::vector<bool>& mapped) const;
 
 private:
-    std::vector<std::uint32_t> owner_;   // per page: the definition page a live data page names, else 0
+    // Per definition page: the live data pages that name it, in page order.
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> pages_;
 };
 
 } // namespace jet

@@ -4,6 +4,7 @@
 
 #include "platform/jet/jet_file.h"
 #include "platform/jet/jet_text.h"
+#include "platform/win/win_utf.h"
 
 namespace jet {
 
@@ -73,18 +74,11 @@ bool known_type(std::uint8_t t)
     }
 }
 
-std::string narrow(const std::wstring& w)
-{
-    std::string s;
-    for (wchar_t c : w) s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return s;
-}
-
 // A column whose description contradicts the format or its table is a damaged definition: read
 // on, its values would come out as something else (bytes, NULL, a text without limit).
 void check_column(const page_file& f, const table_def& t, const column_def& c)
 {
-    const std::string where = "column '" + narrow(c.name) + "' of table '" + narrow(t.name) + "'";
+    const std::string where = "column '" + win_utf8_from_wide(c.name) + "' of table '" + win_utf8_from_wide(t.name) + "'";
     if (!known_type(c.raw_type)) f.corrupt(where + " has the unknown type code " + std::to_string(c.raw_type));
     if (!c.fixed() && c.var_index >= t.var_columns)
         f.corrupt(where + " stands at variable slot " + std::to_string(c.var_index) + " of the " +

@@ -1,22 +1,19 @@
 #include "platform/jet/jet_usage_map.h"
 
+#include "platform/jet/jet_data_page.h"
 #include "platform/jet/jet_file.h"
 
 namespace jet {
-
-namespace {
-constexpr std::uint16_t offset_mask = 0x1FFF;
-}
 
 usage_map_walk::usage_map_walk(const page_file& f, row_pointer where) : file_(f)
 {
     const format_layout& L = f.layout();
     const std::uint8_t* pg = f.page(where.page, scratch_);
-    unsigned nrows = rd16(pg + L.data_rows_at);
-    if (where.row >= nrows || L.data_offsets_at + 2u * nrows > L.page_size)
+    unsigned nrows;
+    if (!listed_rows(L, pg, nrows) || where.row >= nrows)
         f.corrupt("the usage map at page " + std::to_string(where.page) + " does not exist");
-    std::size_t s = rd16(pg + L.data_offsets_at + 2 * where.row) & offset_mask;
-    std::size_t e = where.row == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (where.row - 1)) & offset_mask);
+    const row_slot slot = row_slot_at(L, pg, where.row);
+    const std::size_t s = slot.start, e = slot.end;
     if (s >= e || e > L.page_size) f.corrupt("the usage map at page " + std::to_string(where.page) + " has bad bounds");
     kind_ = pg[s];
     if (kind_ == 0) {

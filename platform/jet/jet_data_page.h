@@ -1,0 +1,38 @@
+// The row table of a data page: how many rows the page lists and where each of them lies.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/jet/jet_file.h"
+
+namespace jet {
+
+// The flags of a row's entry in the row table.
+constexpr std::uint16_t row_deleted = 0x8000;    // deleted, or the target of another row's overflow pointer
+constexpr std::uint16_t row_overflow = 0x4000;   // holds the place the row moved to, not the row
+
+// One entry of the row table, as stored (nothing checked): the row's bytes are [start, end) of the
+// page. The first row ends at the end of the page, each other one where the row before it starts.
+struct row_slot {
+    std::size_t start;
+    std::size_t end;
+    std::uint16_t flags;
+};
+
+// The number of rows a data page lists, in `n`; false when its row table would run past the page.
+inline bool listed_rows(const format_layout& L, const std::uint8_t* pg, unsigned& n)
+{
+    n = rd16(pg + L.data_rows_at);
+    return L.data_offsets_at + 2u * n <= L.page_size;
+}
+
+// Entry r of the row table; r is below the count listed_rows() accepted.
+inline row_slot row_slot_at(const format_layout& L, const std::uint8_t* pg, unsigned r)
+{
+    constexpr std::uint16_t offset_mask = 0x1FFF;
+    const std::uint16_t at = rd16(pg + L.data_offsets_at + 2 * r);
+    const std::size_t end = r == 0 ? L.page_size : (rd16(pg + L.data_offsets_at + 2 * (r - 1)) & offset_mask);
+    return {static_cast<std::size_t>(at & offset_mask), end, static_cast<std::uint16_t>(at & (row_deleted | row_overflow))};
+}
+
+} // namespace jet
