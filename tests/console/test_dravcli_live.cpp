@@ -393,4 +393,128 @@ TEST_F(DravcliLive, ATableTheServerRefusesToCreateIsReportedWithTheServersReason
     EXPECT_EQ(rows("Table1"), -1) << out;
 }
 
+// A value changed to fit the server is reported with its row when the row is stored as part of a
+// batch, as when it goes alone: a batch of 250 rows stored whole; then, into a table that refuses
+// one row, the batch refused, a statement of it stored whole and the rows of the refused one sent
+// one by one. Every changed value is told once, with its record, and the run ends non-zero.
+TEST_F(DravcliLive, ChangedValuesInRowsStoredInABatchAreReported)
+{
+    const std::string src = (scratch.path() / "batch.mdb").string();
+    {
+        auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"B",
+                                            {drav_test::counter_id(), drav_test::col(L"X", jet::column_type::double_),
+                                             drav_test::col(L"W", jet::column_type::datetime)});
+        for (int i = 1; i <= 250; ++i) {
+            double x = i;
+            double when = 45352.5 + i;
+            if (i == 50)
+                x = std::numeric_limits<double>::quiet_NaN();
+            if (i == 150)
+                x = std::numeric_limits<double>::max();
+            if (i == 220)
+                when = 2958466.5;   // past 9999-12-31
+            std::vector<jet::value> row{jet::value(), jet::value(x), jet::value(jet::date_time{when})};
+            w->append(L"B", row);
+        }
+        w->flush();
+    }
+    const char* const changed[] = {
+        "B, record #50: the value nan of column 'X' does not fit the server and was written as NULL\n",
+        "B, record #150: the value 1.7976931348623157e+308 of column 'X' does not fit the server and was written as "
+        "1.7900000000000000e+308\n",
+        "B, record #220: the value 2958466.5 days after 1899-12-30 of column 'W' does not fit the server and was "
+        "written as NULL\n"};
+    const auto stored = [&](const std::string& where) { return rows("B WHERE " + where); };
+
+    const auto [code, out] = convert(src, 1);
+    EXPECT_EQ(code, 255) << out;
+    EXPECT_EQ(drav_test::occurrences(out, "Error:"), 3) << out;
+    for (const char* line : changed)
+        EXPECT_EQ(drav_test::occurrences(out, line), 1) << line << out;
+    EXPECT_EQ(rows("B"), 250) << out;
+    EXPECT_EQ(stored("X IS NULL"), 1);
+    EXPECT_EQ(stored("X > 1.78e308"), 1);
+    EXPECT_EQ(stored("W IS NULL"), 1);
+
+    // Statements of 100 rows: the first (rows 1-100) refused for row 30, its rows then one by one.
+    sql(db, "DROP TABLE B");
+    sql(db, "CREATE TABLE B (ID int, X float, W datetime2, CHECK (ID <> 30))");
+    const auto [refused, said] = convert(src, 3);
+    EXPECT_EQ(refused, 255) << said;
+    EXPECT_EQ(drav_test::occurrences(said, "Error:"), 4) << said;
+    EXPECT_EQ(drav_test::occurrences(said, "B, record #30: "), 1) << said;
+    for (const char* line : changed)
+        EXPECT_EQ(drav_test::occurrences(said, line), 1) << line << said;
+    EXPECT_EQ(rows("B"), 249) << said;
+    EXPECT_EQ(stored("X IS NULL"), 1);
+    EXPECT_EQ(stored("X > 1.78e308"), 1);
+    EXPECT_EQ(stored("W IS NULL"), 1);
+}
+
+// Date-times keep their fraction of a second, and a date-formatted column holding a time before
+// 1753 (years DATETIME cannot hold) becomes DATETIME2 and keeps it, straight into the server and
+// through the script run by a T-SQL runner alike. A fraction finer than a millisecond is cut to
+// the millisecond (59.9996 s stays in its minute); a time-formatted column keeps its fraction.
+// Compared as seconds and microseconds: the test server prints fractions its own way.
+TEST_F(DravcliLive, FractionsOfASecondAndEarlyDatesArriveAlikeOnBothRoads)
+{
+    const std::string src = (scratch.path() / "fractions.mdb").string();
+    {
+        auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Times",
+                                            {drav_test::counter_id(), drav_test::col(L"Stamp", jet::column_type::datetime),
+                                             drav_test::formatted_date(L"Ordered", L"Short Date"),
+                                             drav_test::formatted_date(L"Starts", L"Long Time")});
+        const double day = 45352, early = -72881;   // 2024-03-01, 1700-06-15
+        auto at = [](double d, double seconds) {
+            // Before 1899-12-30 the day counts down and the time of day still counts up.
+            return jet::value(jet::date_time{d < 0 ? d - seconds / 86400 : d + seconds / 86400});
+        };
+        const double ten_thirty = 10 * 3600 + 30 * 60;
+        const double rows[][3] = {{ten_thirty + 0.001, ten_thirty, 6 * 3600 + 0.001},
+                                  {ten_thirty + 0.010, ten_thirty + 59.010, 6 * 3600 + 0.010},
+                                  {ten_thirty + 0.999, 23 * 3600 + 59 * 60 + 59.999, 6 * 3600 + 0.999},
+                                  {ten_thirty + 7.1234567, 1.25, 6 * 3600 + 7.1234567},
+                                  {ten_thirty + 59.9996, 0.5, 6 * 3600 + 59.9996}};
+        for (const auto& r : rows) {
+            std::vector<jet::value> row{jet::value(), at(day, r[0]), at(early, r[1]), at(0, r[2])};
+            w->append(L"Times", row);
+        }
+        w->flush();
+    }
+    const std::string read_back =
+        "SELECT CONCAT(ID, ' ', CONVERT(varchar(19), Stamp, 120), ' ', DATEPART(microsecond, Stamp), ' | ', "
+        "CONVERT(varchar(19), Ordered, 120), ' ', DATEPART(microsecond, Ordered), ' | ', CONVERT(varchar(8), Starts, 108), "
+        "' ', DATEPART(microsecond, Starts), ';') FROM Times ORDER BY ID";
+    const std::string types = "SELECT CONCAT(COLUMN_NAME, ':', DATA_TYPE, ';') FROM INFORMATION_SCHEMA.COLUMNS WHERE "
+                              "TABLE_NAME = 'Times' ORDER BY ORDINAL_POSITION";
+    const char* const want[] = {
+        "1 2024-03-01 10:30:00 1000 | 1700-06-15 10:30:00 0 | 06:00:00 1000;",
+        "2 2024-03-01 10:30:00 10000 | 1700-06-15 10:30:59 10000 | 06:00:00 10000;",
+        "3 2024-03-01 10:30:00 999000 | 1700-06-15 23:59:59 999000 | 06:00:00 999000;",
+        "4 2024-03-01 10:30:07 123000 | 1700-06-15 00:00:01 250000 | 06:00:07 123000;",
+        "5 2024-03-01 10:30:59 999000 | 1700-06-15 00:00:00 500000 | 06:00:59 999000;"};
+
+    const auto [code, out] = convert(src, 1);
+    EXPECT_EQ(code, 0) << out;
+    const std::string direct = sql(db, read_back), direct_types = sql(db, types);
+    for (const char* row : want)
+        EXPECT_NE(direct.find(row), std::string::npos) << row << "\n" << direct << out;
+    for (const char* type : {"Stamp:datetime2;", "Ordered:datetime2;", "Starts:time;"})
+        EXPECT_NE(direct_types.find(type), std::string::npos) << type << "\n" << direct_types;
+
+    // The script of the same file, run by FreeTDS's runner into the same database (it drops and
+    // makes the table again), leaves the same behind.
+    const std::string cmd = "cd " + quote(scratch.str()) + " && DRAV_REGISTRY_FILE=registry " +
+                            quote(std::string(DRAV_BINARY_DIR) + "/dravcli") + " --src=" + quote(src) +
+                            " --script --dest=fractions.sql >script.txt 2>&1 && bsqldb -S " +
+                            quote(env("TSQL_HOST") + ":" + env("TSQL_PORT")) + " -U " + quote(env("TSQL_USER")) +
+                            " -P " + quote(env("TSQL_PASSWORD")) + " -D " + quote(db) +
+                            " -i fractions.sql >runner.txt 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << drav_test::read_file(scratch.path() / "script.txt")
+                                           << drav_test::read_file(scratch.path() / "runner.txt");
+    EXPECT_EQ(sql(db, read_back), direct);
+    EXPECT_EQ(sql(db, types), direct_types);
+    EXPECT_EQ(rows("Times"), 5);
+}
+
 } // namespace
