@@ -86,6 +86,7 @@ void prepared_statement::execute(const std::vector<param_value*>& values)
         case param_kind::time_text: c_type = SQL_C_CHAR; sql_type = SQL_VARCHAR; size = 16; break;
         case param_kind::timestamp: c_type = SQL_C_TYPE_TIMESTAMP; sql_type = SQL_TYPE_TIMESTAMP;
             size = v.digits > 0 ? 20 + static_cast<SQLULEN>(v.digits) : 19; break;
+        case param_kind::early_date: c_type = SQL_C_CHAR; sql_type = SQL_VARCHAR; break;
         case param_kind::guid: c_type = SQL_C_GUID; sql_type = SQL_GUID; size = 36; break;
         case param_kind::text: c_type = SQL_C_CHAR; sql_type = n > 8000 ? SQL_LONGVARCHAR : SQL_VARCHAR; break;
         case param_kind::wtext:

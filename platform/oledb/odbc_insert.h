@@ -14,6 +14,7 @@ enum class param_kind {
     date,           // year (int16), month, day (uint16): the ODBC date structure
     time_text,      // "hh:mm:ss.fffffff"
     timestamp,      // the ODBC timestamp structure; digits = fraction digits
+    early_date,     // a date before 1753 as text, "yyyy-mm-dd[ hh:mm:ss.fffffff]", for the server to read
     guid,           // 16 bytes in memory layout
     text,           // narrow (ANSI) text
     wtext,          // UTF-16 code units

@@ -92,6 +92,25 @@ char* put_date(char* out, int year, unsigned month, unsigned day)
     return put_padded(out, day, 2);
 }
 
+// "yyyy-mm-dd hh:mm:ss.fffffff" of a timestamp.
+char* put_timestamp(char* out, const DBTIMESTAMP& t)
+{
+    out = put_date(out, t.year, t.month, t.day);
+    *out++ = ' ';
+    out = put_padded(out, t.hour, 2);
+    *out++ = ':';
+    out = put_padded(out, t.minute, 2);
+    *out++ = ':';
+    out = put_padded(out, t.second, 2);
+    *out++ = '.';
+    return put_padded(out, t.fraction / 100, 7);
+}
+
+// Dates before this year leave the driver changed: FreeTDS reads the bulk copy's text of one as a
+// date of 1900, and counts the days of some (0100-06-15, 1582-06-15) one off in a date parameter.
+// Such a value goes as text that the server reads, in an INSERT statement.
+constexpr int first_sure_year = 1753;
+
 // "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" of a GUID.
 char* put_guid(char* out, const GUID& g)
 {
@@ -149,25 +168,14 @@ void bulk_form(const odbc::param_value& p, odbc::bulk_value& v)
         end = put_date(text, d.year, d.month, d.day);
         break;
     }
-    case param_kind::timestamp: {
-        const auto t = read(DBTIMESTAMP{});
-        end = put_date(text, t.year, t.month, t.day);
-        *end++ = ' ';
-        end = put_padded(end, t.hour, 2);
-        *end++ = ':';
-        end = put_padded(end, t.minute, 2);
-        *end++ = ':';
-        end = put_padded(end, t.second, 2);
-        *end++ = '.';
-        end = put_padded(end, t.fraction / 100, 7);
-        break;
-    }
+    case param_kind::timestamp: end = put_timestamp(text, read(DBTIMESTAMP{})); break;
     case param_kind::guid: end = put_guid(text, read(GUID{})); break;
     case param_kind::wtext:
         win_utf8_from_utf16(std::u16string_view(reinterpret_cast<const char16_t*>(b), p.bytes.size() / 2), v.bytes);
         return;
     case param_kind::binary:
     case param_kind::decimal_text:
+    case param_kind::early_date:
     case param_kind::time_text:
     case param_kind::text:
         v.bytes.assign(p.bytes.begin(), p.bytes.end());
@@ -389,7 +397,16 @@ private:
             set_text(param_kind::decimal_text, numeric_text(n), 38, n.scale);
             break;
         }
-        case DBTYPE_DBDATE: set(param_kind::date, v, sizeof(DBDATE)); break;
+        case DBTYPE_DBDATE: {
+            DBDATE d;
+            std::memcpy(&d, v, sizeof d);
+            char text[16];
+            if (d.year < first_sure_year)
+                set_text(param_kind::early_date, std::string(text, put_date(text, d.year, d.month, d.day)), 0, 0);
+            else
+                set(param_kind::date, v, sizeof d);
+            break;
+        }
         case DBTYPE_DBTIME2: {
             DBTIME2 t;
             std::memcpy(&t, v, sizeof t);
@@ -403,8 +420,11 @@ private:
         case DBTYPE_DBTIMESTAMP: {
             DBTIMESTAMP t;
             std::memcpy(&t, v, sizeof t);
-            // Whole milliseconds fit every date-time column; finer parts need the longer form.
-            set(param_kind::timestamp, &t, sizeof t, 0, t.fraction % 1000000u == 0 ? 3 : 7);
+            char text[40];
+            if (t.year < first_sure_year)
+                set_text(param_kind::early_date, std::string(text, put_timestamp(text, t)), 0, 0);
+            else   // whole milliseconds fit every date-time column; finer parts need the longer form
+                set(param_kind::timestamp, &t, sizeof t, 0, t.fraction % 1000000u == 0 ? 3 : 7);
             break;
         }
         case DBTYPE_GUID: set(param_kind::guid, v, 16); break;
@@ -454,11 +474,12 @@ private:
         return api_ && bindings.size() == cols_.size();
     }
 
-    // True when no value of the row is longer than the driver's bulk copy carries.
+    // True when the driver's bulk copy carries every value of the row as it is: none is longer
+    // than it carries, and none is a date before the years it reads.
     bool carried(const std::vector<odbc::param_value>& params) const
     {
         for (const odbc::param_value& p : params)
-            if (!p.null && p.bytes.size() > api_->value_limit())
+            if (!p.null && (p.bytes.size() > api_->value_limit() || p.kind == odbc::param_kind::early_date))
                 return false;
         return true;
     }

@@ -651,3 +651,98 @@ TEST(MssDestinationLive, BulkLoadRowsWithLongValues)
     EXPECT_EQ((*row)[5]->to_wstring(), L"0") << "an empty value arrived with content";
     rs.reset();
 }
+
+// Fractions of a second and years before 1753 (which DATETIME cannot hold) through the bulk load:
+// 1, 10 and 999 milliseconds (dates made of their parts) and microseconds (dates read from text),
+// in a date-and-time column and in a time column, the date in a date column too; in rows of the
+// bulk copy and in rows that a long value sends by INSERT at the end of the load. The bulk load
+// keeps microseconds; INSERT statements carry dates printed to the millisecond. Read back as
+// seconds and microseconds (the test server keeps microseconds and prints fractions its own way).
+TEST(MssDestinationLive, BulkLoadKeepsFractionsOfASecondAndEarlyYears)
+{
+    DRAV_LIVE_SERVER_OR_SKIP(live);
+    live_database target(live, L"drav_fractions");
+    auto& db = target.db;
+    ASSERT_TRUE(db);
+    udb_schema schema;
+    schema.push_back(new t_ftd(4, L"id", VT_I4, true, false));
+    schema.push_back(new t_ftd(0, L"made", VT_DATE, false, false));
+    schema.push_back(new t_ftd(0, L"starts", VT_DATE, false, false, ole_variant(), 3));
+    schema.push_back(new t_ftd(0, L"day", VT_DATE, false, false, ole_variant(), 2));
+    schema.push_back(new t_ftd(0, L"memo", VT_BSTR, false, false));
+    struct fraction {
+        int milli;                // of a date made of its parts; -1: read from the text
+        const wchar_t* text;
+        int micro;                // what the bulk load keeps
+        int inserted;             // what an INSERT statement keeps
+    };
+    const fraction fractions[] = {{1, L"", 1000, 1000}, {10, L"", 10000, 10000}, {999, L"", 999000, 999000},
+                                  {-1, L".123456", 123456, 123000}, {-1, L".000001", 1, 0}};
+    const int early[] = {1700, 100, 1752}, modern[] = {1753, 2021};
+    struct expected_row {
+        int year;
+        int micro, inserted;
+        bool long_row;
+    };
+    std::vector<expected_row> want;
+    int k = 0;
+    for (bool long_row : {false, true})
+        for (bool old : {true, false})
+            for (const fraction& f : fractions) {
+                const int year = old ? early[k % 3] : modern[k % 2];
+                ++k;
+                want.push_back({year, f.micro, f.inserted, long_row});
+            }
+    auto date_of = [&](const expected_row& w, const fraction& f) {
+        if (f.milli < 0) {
+            wchar_t text[40];
+            std::swprintf(text, 40, L"%04d-06-15 10:30:07%ls", w.year, f.text);
+            return ole_date(std::wstring(text));
+        }
+        SYSTEMTIME st{};
+        st.wYear = static_cast<WORD>(w.year);
+        st.wMonth = 6;
+        st.wDay = 15;
+        st.wHour = 10;
+        st.wMinute = 30;
+        st.wSecond = 7;
+        st.wMilliseconds = static_cast<WORD>(f.milli);
+        return ole_date(st);
+    };
+    for (bool fast : {false, true}) {
+        db->enable_fast_load(fast);
+        const std::wstring tname = fast ? L"bulk" : L"rows";
+        {
+            auto t = db->create_table(tname, schema, udb_indexes());
+            for (std::size_t i = 0; i < want.size(); ++i) {
+                const fraction& f = fractions[i % 5];
+                wchar_t day[16], time[32];
+                std::swprintf(day, 16, L"%04d-06-15", want[i].year);
+                std::swprintf(time, 32, L"06:00:59.%06d", f.micro);
+                udb_record r;
+                r.push_back(new udb_field(L"id", 0, ole_variant(static_cast<int>(i + 1))));
+                r.push_back(new udb_field(L"made", 0, ole_variant(date_of(want[i], f))));
+                r.push_back(new udb_field(L"starts", 0, ole_variant(ole_date(std::wstring(time)))));
+                r.push_back(new udb_field(L"day", 0, ole_variant(ole_date(std::wstring(day)))));
+                r.push_back(new udb_field(L"memo", 0, ole_variant(std::wstring(want[i].long_row ? 9000 : 5, L'm'))));
+                t->append_record(r);
+            }
+        }
+        auto rs = db->query(L"SELECT CONCAT(id, ' ', CONVERT(VARCHAR(19), made, 120), ' ', DATEPART(microsecond, made), "
+                            L"' ', CONVERT(VARCHAR(8), starts, 108), ' ', DATEPART(microsecond, starts), ' ', "
+                            L"CONVERT(VARCHAR(10), day, 120), ' ', LEN(memo)) FROM " + mss_get_safe_tname(tname) +
+                            L" ORDER BY id");
+        std::vector<std::string> got;
+        for (rs->reset(); !rs->is_eof(); rs->next())
+            got.push_back(odbc::to_utf8((*rs->get_item())[0]->to_wstring()));
+        ASSERT_EQ(got.size(), want.size()) << (fast ? "bulk load" : "INSERT");
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            char date[16];
+            std::snprintf(date, sizeof date, "%04d-06-15", want[i].year);
+            const std::string us = std::to_string(fast ? want[i].micro : want[i].inserted);
+            EXPECT_EQ(got[i], std::to_string(i + 1) + " " + date + " 10:30:07 " + us + " 06:00:59 " + us + " " + date +
+                                  " " + (want[i].long_row ? "9000" : "5"))
+                << (fast ? "bulk load" : "INSERT");
+        }
+    }
+}
