@@ -176,6 +176,7 @@ bulk_copy::~bulk_copy()
 void bulk_copy::fail(const char* what)
 {
     auto recs = read_diagnostics(SQL_HANDLE_DBC, conn_.handle());
+    note_lost_connection(conn_.handle(), recs);
     if (recs.empty())
         throw error(hr::fail, from_utf8(std::string(what) + " failed"));
     const std::int32_t code = hresult_for(recs);

@@ -157,6 +157,22 @@ std::int32_t hresult_for(const std::vector<diag_record>& recs)
     return hr::fail;
 }
 
+void note_lost_connection(void* dbc, std::vector<diag_record>& recs)
+{
+    // FreeTDS reports a connection that dies while a statement's data is sent as "Unexpected EOF
+    // from the server" (state 01000) or an unknown error: only the connection itself tells.
+    for (const auto& d : recs)
+        if (d.sqlstate.rfind("08", 0) == 0)
+            return;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (!dbc || !ok(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) || dead != SQL_CD_TRUE)
+        return;
+    diag_record lost;
+    lost.sqlstate = "08S01";
+    lost.message = L"Communication link failure";
+    recs.insert(recs.begin(), std::move(lost));
+}
+
 namespace {
 std::string summary(const std::vector<diag_record>& recs)
 {
@@ -867,6 +883,7 @@ void statement::check(short rc, const char* what)
         d.message = from_utf8(std::string(what) + " failed");
         recs.push_back(std::move(d));
     }
+    note_lost_connection(conn_.handle(), recs);
     close_cursor();
     std::int32_t code = hresult_for(recs);
     throw error(code, std::move(recs));

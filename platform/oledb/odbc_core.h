@@ -75,6 +75,9 @@ bool driver_missing(const error& e);
 
 // Reads all diagnostic records of a handle (handle_type is SQL_HANDLE_*).
 std::vector<diag_record> read_diagnostics(short handle_type, void* handle);
+// Puts "08S01 Communication link failure" first in the records of a failed call when the driver
+// finds the connection (an ODBC connection handle) gone and none of them says so already.
+void note_lost_connection(void* dbc, std::vector<diag_record>& recs);
 
 // The ODBC environment of the process, with connection pooling off.
 void* environment();

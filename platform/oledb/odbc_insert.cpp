@@ -48,6 +48,7 @@ void prepared_statement::check(short rc, const char* what)
         return;
     auto recs = read_diagnostics(SQL_HANDLE_STMT, stmt_);
     SQLFreeStmt(stmt_, SQL_CLOSE);
+    note_lost_connection(conn_.handle(), recs);
     if (recs.empty())
         throw error(hr::fail, from_utf8(std::string(what) + " failed"));
     std::int32_t code = hresult_for(recs);

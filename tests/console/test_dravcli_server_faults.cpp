@@ -17,6 +17,7 @@
 #include "tests/support/private_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
+#include "tests/support/writer_tables.h"
 
 extern char** environ;
 
@@ -124,6 +125,45 @@ TEST_F(DravcliServerFaults, AHungServerYieldsToAStopAndALostConnectionEndsTheRun
     EXPECT_EQ(drav_test::occurrences(out, "Error:"), 1) << out;
     EXPECT_EQ(drav_test::occurrences(out, "record #"), 1) << out;
     EXPECT_NE(out.find("The connection to the server was lost at table Big, record #"), std::string::npos) << out;
+    EXPECT_NE(out.find("The destination holds only part of the database."), std::string::npos) << out;
+}
+
+// Rows that each hold a long value go in statements of their own: the connection lost in one of
+// them ends the run at that row, with one message that names the table and the record, and the
+// exit code is not 0. The server is paused once it holds some of the rows, so that the load is
+// still under way when its sessions die.
+TEST_F(DravcliServerFaults, AConnectionLostInARowsOwnStatementEndsTheRunAtThatRow)
+{
+    const std::string src = (scratch.path() / "long.mdb").string();
+    const int rows = 150;
+    {
+        auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Long",
+                                            {drav_test::counter_id(), drav_test::col(L"Picture", jet::column_type::ole)});
+        const jet::bytes picture = drav_test::noise_bytes(270000);   // past the size sent as a parameter
+        for (int i = 0; i < rows; ++i) {
+            std::vector<jet::value> row{jet::value(), jet::value(picture)};
+            w->append(L"Long", row);
+        }
+        w->flush();
+    }
+    const pid_t load = start_load(src, "longrows");
+    ASSERT_GT(load, 0);
+    const long long seen = 10;
+    ASSERT_TRUE(server.reaches("longrows", "SELECT COUNT(*) FROM Long", seen)) << output();
+    server.pause();
+    server.cut_sessions();
+    server.resume();
+    const int code = exit_code(load);
+    const std::string out = output();
+    EXPECT_EQ(code, 255) << out;
+    EXPECT_EQ(drav_test::occurrences(out, "Error:"), 1) << out;
+    EXPECT_EQ(drav_test::occurrences(out, "record #"), 1) << out;
+    const std::string lost = "The connection to the server was lost at table Long, record #";
+    const auto at = out.find(lost);
+    ASSERT_NE(at, std::string::npos) << out;
+    const long long record = std::atoll(out.c_str() + at + lost.size());
+    EXPECT_GT(record, seen) << out;
+    EXPECT_LE(record, rows) << out;
     EXPECT_NE(out.find("The destination holds only part of the database."), std::string::npos) << out;
 }
 
