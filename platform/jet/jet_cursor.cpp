@@ -529,7 +529,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
         } else {
             // The null mask says the row holds this value: its count of them must reach it.
             if (c.var_index >= nvar)
-                f.corrupt("a row on page " + std::to_string(page_) + " holds " + std::to_string(nvar) +
+                f.corrupt("a row on page " + std::to_string(page_) + " counts " + std::to_string(nvar) +
                           " variable-length values, but its null mask gives one to column '" +
                           win_utf8_from_wide(c.name) + "' (slot " + std::to_string(c.var_index) + ")");
             std::size_t s = var_offsets_[c.var_index], e = var_offsets_[c.var_index + 1];

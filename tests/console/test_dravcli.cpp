@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/access_check.h"
 #include "tests/support/dravcli_child.h"
 #include "tests/support/protected.h"
 #include "tests/support/testdata.h"
@@ -1497,7 +1498,7 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
                          " starts inside the row's fixed-length values."),
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("T, record #4" + damaged + "a row on page " + page +
-                         " holds 1 variable-length values, but its null mask gives one to column 'Code' (slot 1)."),
+                         " counts 1 variable-length values, but its null mask gives one to column 'Code' (slot 1)."),
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("T, record #5" + damaged), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(", which a live row names, is deleted."), std::string::npos) << r.out;
@@ -1525,6 +1526,15 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
     EXPECT_NE(script.find("N'n8', N'code 8'"), std::string::npos);
     EXPECT_EQ(script.find(", 1008)"), std::string::npos);   // Added: NULL for the row written before it
     EXPECT_NE(script.find(", 1009)"), std::string::npos);
+    // mdbtools reads that row the same way: its last value, Added, is empty; the next one's is not.
+    const auto outside = drav_test::mdbtools_read((dir / "older.mdb").string(), "T");
+    if (outside.available) {
+        ASSERT_TRUE(outside.ok) << outside.csv;
+        const std::size_t row8 = outside.csv.find("\"n8\",\"code 8\",");
+        ASSERT_NE(row8, std::string::npos) << outside.csv;
+        EXPECT_EQ(outside.csv.substr(outside.csv.find('\n', row8) - 1, 2), ",\n") << outside.csv.substr(row8, 400);
+        EXPECT_NE(outside.csv.find(",1009\n"), std::string::npos);
+    }
 }
 
 // A column or an index whose description contradicts its table or the format is reported and
