@@ -1558,6 +1558,13 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
             std::vector<jet::value> row{jet::value(), jet::value(std::int32_t{7}), jet::value(std::wstring(L"in ") + name)};
             w->append(name, row);
         }
+        // Its key over a column that will say its result is a memo.
+        auto key = drav_test::col(L"Key", T::long_integer);
+        key.properties.items.push_back(jet::property{L"ResultType", T::byte, false, jet::value(std::uint8_t{12})});
+        w->create_table(L"MemoKey", {key, drav_test::col(L"Name", T::text, 50)},
+                        {drav_test::index(L"PrimaryKey", {{L"Key", true}}, true)});
+        std::vector<jet::value> row{jet::value(std::int32_t{1}), jet::value(std::wstring(L"in MemoKey"))};
+        w->append(L"MemoKey", row);
         w->flush();
     }
     for (const char* file : {"whole.mdb", "whole.accdb"}) {
@@ -1574,6 +1581,8 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
         image.bytes[column(L"Numbered", L"Name") + 5] = '\x0F';   // number 16,399 of 3 columns
         image.bytes[column(L"Numbered", L"Name") + 6] = '\x40';
         image.bytes[column(L"Calc", L"Code") + 16] |= '\xC0';       // calculated
+        image.bytes[column(L"MemoKey", L"Key") + 15] |= '\x04';    // a numbered key, calculated
+        image.bytes[column(L"MemoKey", L"Key") + 16] |= '\xC0';
         // The map of the key over Code names Code twice; the one over ID names none.
         for (const wchar_t* table : {L"Twice", L"Empty"}) {
             auto def = db->table(table);
@@ -1623,4 +1632,9 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Twice: The index 'ByCode' was left out"), std::string::npos) << r.out;
     EXPECT_NE(read_all(dir / "out.sql").find("N'in Sound'"), std::string::npos);
+    // A key over a column the reader takes for a multi-valued one (a numbered memo) is no key of
+    // the engine's own: it is left out as any key on a memo, with its report.
+    EXPECT_NE(r.out.find("MemoKey: The primary key 'PrimaryKey' was left out: an index on a memo or long binary "
+                         "column ('Key') is not converted."),
+              std::string::npos) << r.out;
 }
