@@ -1541,8 +1541,9 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
 // never converted as something else: a column number past the table's count of columns, a
 // calculated column in a format that has none or with no type for its result (each table is not
 // converted, with the file, the table and the column named); an index that names a column twice,
-// or none, is left out with the report of an index left out, on the server's road and the
-// script's. The sound tables of the files convert.
+// or none, and a primary key that the reader would once have dropped as the engine's own key of
+// a multi-valued column, are left out with the report of an index left out. The sound tables of
+// the files convert.
 TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
 {
     using T = jet::column_type;
