@@ -264,10 +264,8 @@ std::optional<odb_exception> mss_database::do_create_table(const std::wstring& n
 void mss_database::create_index(const std::wstring& table, const udb_schema& schema, const udb_index& index)
 {
     tk_log_write(2, "mss_database::create_index");
-    if (index.fields.empty()) {
-        tk_log_write_w(3, L"Index '%ls': no fields, cannot build index", mss_quote_name(index.name).c_str());
+    if (mss_leave_out_malformed_index(table, index))
         return;
-    }
     std::wstring sql;
     if (index.primary_key) {
         sql = L"ALTER TABLE " + mss_get_safe_tname(table);

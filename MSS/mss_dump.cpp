@@ -338,10 +338,8 @@ bool mss_dmp_database::delete_tab(const std::wstring& name)
 void mss_dmp_database::create_index(const std::wstring& table, const udb_schema& columns, const udb_index& index)
 {
     tk_log_write(2, "mss_dmp_database::create_index");
-    if (index.fields.empty()) {
-        tk_log_write_w(3, L"Index '%ls': no fields, cannot build index", index.name.c_str());
+    if (mss_leave_out_malformed_index(table, index))
         return;
-    }
     const std::wstring t = mss_get_safe_tname(table);
     std::wstring sql;
     if (index.primary_key) {

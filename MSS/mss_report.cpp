@@ -2,6 +2,7 @@
 
 #include "TK/tk_errh.h"
 #include "TK/tk_log.h"
+#include "TK/tk_utils.h"
 #include "UDB/udb_db.h"
 
 void mss_report_error(const std::wstring& context, const tk_exception& e, bool is_final)
@@ -42,6 +43,10 @@ std::wstring index_gap_reason(mss_index_gap why, const std::wstring& column)
         return L"an index on a memo or long binary column ('" + column + L"') is not converted";
     case mss_index_gap::key_too_long:
         return L"its key can pass 900 bytes, which is not converted";
+    case mss_index_gap::no_columns:
+        return L"it has no columns";
+    case mss_index_gap::repeated_column:
+        return L"it names the column '" + column + L"' twice, which no server takes";
     case mss_index_gap::missing_column:
         break;
     }
@@ -61,6 +66,21 @@ std::optional<mss_index_gap> mss_index_gap_of(const t_ftd& column, std::uint64_t
     if (key_bytes > 900)
         return mss_index_gap::key_too_long;
     return std::nullopt;
+}
+
+bool mss_leave_out_malformed_index(const std::wstring& table, const udb_index& index)
+{
+    if (index.fields.empty()) {
+        mss_report_index_left_out(table, index, mss_index_gap::no_columns, L"");
+        return true;
+    }
+    for (auto at = index.fields.begin(); at != index.fields.end(); ++at)
+        for (auto before = index.fields.begin(); before != at; ++before)
+            if (tk_iequal(*before, *at)) {
+                mss_report_index_left_out(table, index, mss_index_gap::repeated_column, *at);
+                return true;
+            }
+    return false;
 }
 
 void mss_report_index_left_out(const std::wstring& table, const udb_index& index, mss_index_gap why,

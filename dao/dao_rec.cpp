@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <new>
 
+#include "TK/tk_errh.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "dao/dao_engi.h"
@@ -165,6 +166,7 @@ void dao_field::read_in_place()
         throw_unreadable();
     }
     trace_plain(v);
+    note_text_flaws(v);
     if (traces_values())
         tk_log_write(1, "Got DAO field: %s", ole_variant::to_string().c_str());
 }
@@ -186,6 +188,33 @@ void dao_field::trace_plain(const VARIANT& v) const
         if (!VariantTimeToSystemTime(v.date, &st))
             tk_log_write(2, "Failed to convert VARIANT->SYSTEMTIME");
     }
+}
+
+// A text that holds less than the file does is kept and noted as a value changed: one stored
+// with an odd number of bytes lost its last byte, and half of a surrogate pair without its other
+// half is no character (it is written as U+FFFD, here already, whatever the destination).
+void dao_field::note_text_flaws(const VARIANT& v) const
+{
+    if (v.vt != VT_BSTR || !v.bstrVal)
+        return;
+    VARIANT_BOOL cut = VARIANT_FALSE;
+    dao_call(m_field->get_TextCutShort(&cut));
+    if (cut == VARIANT_TRUE)
+        error_handler::note_changed_value(L"the text of column '" + name +
+                                          L"' is stored with an odd number of bytes: its last byte was dropped");
+    std::wstring lone;
+    for (wchar_t* c = v.bstrVal; c != v.bstrVal + SysStringLen(v.bstrVal); ++c)
+        if (*c >= 0xD800 && *c <= 0xDFFF) {
+            if (lone.empty()) {
+                wchar_t code[8];
+                std::swprintf(code, 8, L"U+%04X", static_cast<unsigned>(*c));
+                lone = code;
+            }
+            *c = L'\uFFFD';
+        }
+    if (!lone.empty())
+        error_handler::note_changed_value(L"the text of column '" + name + L"' holds half a surrogate pair (" + lone +
+                                          L") alone, which is no character: it was written as U+FFFD");
 }
 
 void dao_field::read_value()
@@ -225,6 +254,8 @@ void dao_field::read_value()
         }
         if (m_dao_type == dbGUID)
             unwrap_guid(value());
+        else
+            note_text_flaws(variant());
     }
     VariantClear(&v);
     if (traces_values())

@@ -41,6 +41,7 @@ private:
     void read_in_place();
     [[noreturn]] void throw_unreadable() const;
     void trace_plain(const VARIANT& v) const;
+    void note_text_flaws(const VARIANT& v) const;
     void read_attachment(const VARIANT& value);
     void read_multi_value(const VARIANT& value);
 

@@ -412,13 +412,14 @@ void dao_recordset::init_indexes(_DAOTableDef* table)
             tk_log_write_w(1, L"got index field: %s", column_name.to_wstring().c_str());
             columns.push_back(column_name.to_wstring());
         }
-        // The engine's own key over an attachment, multi-valued or version-history column
-        // says nothing about the values converted from it.
+        // The engine's own key over an attachment, multi-valued or version-history column (a
+        // unique index, never the primary key) says nothing about the values converted from it.
+        // A primary key over such a column goes on: the destination leaves it out and says so.
         bool on_complex = false;
         for (const auto& c : columns)
             for (const auto& x : m_complex_columns)
                 on_complex = on_complex || tk_iequal(c, x);
-        if (on_complex) {
+        if (on_complex && !is_primary) {
             tk_log_write_w(2, L"Index '%s' is on a multi-valued column, skip it", index_name.c_str());
             continue;
         }

@@ -187,6 +187,9 @@ public:
         VariantClear(inout);
         value(i, inout);
     }
+    // Whether the text of column i handed over last lost a byte the file holds (stored as UTF-16
+    // of odd length).
+    virtual bool text_cut_short(std::size_t) const { return false; }
 };
 
 // Rows held in memory.

@@ -5,6 +5,7 @@
 
 #include "platform/dao/dao_internal.h"
 #include "platform/jet/jet_file.h"
+#include "platform/jet/jet_text.h"
 
 namespace daoimpl {
 
@@ -54,6 +55,12 @@ public:
             VariantClear(p);
             return fail_from_exception(*rs_->ctx);
         }
+        return S_OK;
+    }
+    HRESULT get_TextCutShort(VARIANT_BOOL* pb) override
+    {
+        if (!pb) return E_POINTER;
+        *pb = rs_->src->text_cut_short(i_) ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
     }
     HRESULT get_Properties(DAOProperties** pp) override
@@ -278,6 +285,7 @@ public:
         std::size_t n = map_[i];
         const jet::column_def& c = t_->columns[n];
         const jet::value& v = current(n);
+        note_cut_short(i, n, v);
         if (c.type == jet::column_type::complex && cx_ && !v.is_null()) {
             complex_value(n, v, out);
             return;
@@ -304,6 +312,7 @@ public:
             return;
         }
         const jet::value& v = current(n);
+        note_cut_short(i, n, v);
         if (stored_text(c, v)) {
             stored_text_into(v.as_binary(), inout);
         } else {
@@ -317,7 +326,17 @@ public:
         }
     }
 
+    bool text_cut_short(std::size_t i) const override { return i < cut_short_.size() && cut_short_[i]; }
+
 private:
+    // Whether the text of column n handed over as column i lost its last stored byte.
+    void note_cut_short(std::size_t i, std::size_t n, const jet::value& v)
+    {
+        cut_short_.resize(t_->columns.size());
+        cut_short_[i] = cur_.text_cut_short(n) ||
+                        (stored_text(t_->columns[n], v) && db_->file().layout().wide &&
+                         jet::unicode_text_cut_short(v.as_binary().data(), v.as_binary().size()));
+    }
     // A record that stands for rows the file lost cannot be read.
     void check_damage() const
     {
@@ -425,6 +444,7 @@ private:
     long at_ = -1;
     bool more_ = true;
     std::vector<bool> dropped_;   // long values of the current row let go after they were handed over
+    std::vector<bool> cut_short_;   // per column: the text handed over last lost a byte
     long total_ = -1;
 };
 

@@ -347,6 +347,14 @@ struct _DAOField : IDispatch {
         VariantClear(pvar);
         return get_Value(pvar);
     }
+    // Not in DAO: whether the text last read (Value or ReadValue) lost a byte that the file holds:
+    // stored as UTF-16 of odd length, its last byte is no character and was dropped.
+    virtual HRESULT get_TextCutShort(VARIANT_BOOL* pb)
+    {
+        if (!pb) return E_POINTER;
+        *pb = VARIANT_FALSE;
+        return S_OK;
+    }
 };
 
 struct DAOIndexes : IDispatch {

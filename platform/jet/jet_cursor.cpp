@@ -6,6 +6,7 @@
 #include "platform/jet/jet_data_page.h"
 #include "platform/jet/jet_file.h"
 #include "platform/jet/jet_page_owners.h"
+#include "platform/jet/jet_text.h"
 #include "platform/jet/jet_usage_map.h"
 #include "platform/win/win_utf.h"
 
@@ -38,6 +39,13 @@ std::size_t fixed_size(column_type t)
     case column_type::big_int: return 8;
     default: return 0;
     }
+}
+
+// Bytes a fixed-length column takes in a row.
+std::size_t stored_fixed_size(const column_def& c)
+{
+    const std::size_t n = c.calculated() ? 0 : fixed_size(c.type);
+    return n ? n : c.length;
 }
 
 } // namespace
@@ -144,6 +152,11 @@ void read_long_value(const page_file& file, std::span<const std::uint8_t> ref, b
         s = slot.start;
         e = slot.end;
         if (s > e || e > L.page_size) file.corrupt("long value row on page " + std::to_string(pg_no) + " has bad bounds");
+        // A live row's value is never one that was deleted, nor does it start in the page's header
+        // or row table.
+        const std::string where = "long value row " + std::to_string(r) + " on page " + std::to_string(pg_no);
+        if (slot.flags & row_deleted) file.corrupt(where + ", which a live row names, is deleted");
+        if (s < L.data_offsets_at + 2u * nrows) file.corrupt(where + " starts inside the page's header");
         return pg;
     };
     if (kind == 0x40) {
@@ -319,6 +332,7 @@ bool row_cursor::lose(const error& x)
     if (x.code() != err_corrupt) throw;   // called while x is handled: it goes on unchanged
     damage_ = file_->what_is_wrong(x);
     for (auto& v : values_) v.set_null();
+    cut_short_.clear();
     return true;
 }
 
@@ -445,6 +459,11 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
     std::size_t ncols = W == 1 ? row[0] : rd16(row);
     std::size_t mask_size = (ncols + 7) / 8;
     if (len < W + mask_size) f.corrupt("a row on page " + std::to_string(page_) + " is shorter than its null mask");
+    // Every row is written with the columns its table had then, never none: a row of no columns
+    // that holds bytes has lost its count.
+    if (ncols == 0 && len > W && !table_->columns.empty())
+        f.corrupt("a row on page " + std::to_string(page_) + " counts no columns but holds " + std::to_string(len - W) +
+                  " bytes");
     const std::uint8_t* mask = row + len - mask_size;
     auto present = [&](std::uint16_t number) {
         return number < ncols && (mask[number / 8] & (1u << (number % 8)));
@@ -478,6 +497,13 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
     }
 
     const auto& cols = table_->columns;
+    cut_short_.assign(cols.size(), false);
+    // Variable-length values lie after the fixed-length values the row holds.
+    std::size_t fixed_end = W;
+    if (has_var_)
+        for (const column_def& c : cols)
+            if (c.fixed() && present(c.number) && (c.type != column_type::boolean || c.calculated()))
+                fixed_end = std::max(fixed_end, W + c.fixed_offset + stored_fixed_size(c));
     for (std::size_t i = 0; i < cols.size(); ++i) {
         value& out = values_[i];
         if (!wanted_[i]) {
@@ -496,19 +522,22 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
         const std::uint8_t* p;
         std::size_t n;
         if (c.fixed()) {
-            n = c.calculated() ? 0 : fixed_size(c.type);
-            if (n == 0) n = c.length;
+            n = stored_fixed_size(c);
             std::size_t at = W + c.fixed_offset;
             if (at + n > len - mask_size) f.corrupt("a fixed value of column '" + narrow(c.name) + "' lies outside its row");
             p = row + at;
         } else {
-            if (c.var_index >= nvar) {
-                out.set_null();
-                continue;
-            }
+            // The null mask says the row holds this value: its count of them must reach it.
+            if (c.var_index >= nvar)
+                f.corrupt("a row on page " + std::to_string(page_) + " counts " + std::to_string(nvar) +
+                          " variable-length values, but its null mask gives one to column '" +
+                          win_utf8_from_wide(c.name) + "' (slot " + std::to_string(c.var_index) + ")");
             std::size_t s = var_offsets_[c.var_index], e = var_offsets_[c.var_index + 1];
             if (s > e || e > len - mask_size || s < W)
                 f.corrupt("a value of column '" + narrow(c.name) + "' lies outside its row");
+            if (e > s && s < fixed_end)
+                f.corrupt("the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " +
+                          std::to_string(page_) + " starts inside the row's fixed-length values");
             p = row + s;
             n = e - s;
         }
@@ -524,6 +553,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             }
             read_long_value(f, std::span<const std::uint8_t>(p, n), lv_bytes_, lv_page_);
             if (c.type == column_type::memo && !long_text_stored_) {
+                cut_short_[i] = L.wide && unicode_text_cut_short(lv_bytes_.data(), lv_bytes_.size());
                 std::wstring& s = out.set_text();
                 f.decode_text(lv_bytes_.data(), lv_bytes_.size(), s);
             } else {
@@ -534,6 +564,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             if (lv_bytes_.capacity() > kept_long_bytes) bytes().swap(lv_bytes_);
             continue;
         }
+        if (c.type == column_type::text) cut_short_[i] = L.wide && unicode_text_cut_short(p, n);
         decode_value(f, c.type, p, n, out, c.precision, c.scale);
     }
 }

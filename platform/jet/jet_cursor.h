@@ -91,6 +91,9 @@ public:
     void drop(std::size_t column);
     // Decodes the current row again.
     void reread();
+    // Whether the current row's text in `column` was stored as UTF-16 of odd length, so that its
+    // last byte was dropped (a memo left as its stored bytes is the caller's to look at).
+    bool text_cut_short(std::size_t column) const { return column < cut_short_.size() && cut_short_[column]; }
 
 private:
     bool next_page();
@@ -111,6 +114,7 @@ private:
     std::unique_ptr<usage_map_walk> walk_;
     std::vector<value> values_;
     std::vector<bool> wanted_;
+    std::vector<bool> cut_short_;
     std::vector<std::uint8_t> page_buf_, hop_buf_;
     long_value_page lv_page_;
     bytes lv_bytes_;

@@ -10,6 +10,20 @@ constexpr std::uint32_t catalogue_page = 2;
 
 std::wstring text_or_empty(const value& v) { return v.type() == value::text_k ? v.as_text() : std::wstring(); }
 
+// Only the ACE format has calculated columns, and each names the type of its result: without
+// one, its values cannot be told from bytes.
+void check_calculated(const page_file& f, const table_def& t, const column_def& c)
+{
+    const std::string where = "column '" + win_utf8_from_wide(c.name) + "' of table '" + win_utf8_from_wide(t.name) + "'";
+    if (f.format() != file_format::ace)
+        f.corrupt(where + " is marked as calculated, which this file's format does not have");
+    const value& rt = c.properties.get(L"ResultType");
+    std::int64_t code = 0;
+    if (rt.type() == value::byte_k || rt.type() == value::int16_k || rt.type() == value::int32_k) code = rt.to_int64();
+    if (code <= 0 || code > 0xFF || !known_column_type(static_cast<std::uint8_t>(code)))
+        f.corrupt(where + " is calculated but names no type for its result");
+}
+
 } // namespace
 
 object_kind catalog_entry::kind() const
@@ -183,6 +197,7 @@ std::shared_ptr<const table_def> database::load(const catalog_entry* entry, std:
             c.properties = entry->properties.column(c.name);
             // A calculated column stores its result in the type its ResultType property names.
             if (c.calculated()) {
+                check_calculated(*file_, *def, c);
                 const value& rt = c.properties.get(L"ResultType");
                 if (rt.type() == value::byte_k && rt.as_byte() != 0) c.type = static_cast<column_type>(rt.as_byte());
                 // Its decimals carry their own scale; the column allows the widest precision.

@@ -62,7 +62,9 @@ private:
     std::uint32_t page_;
 };
 
-bool known_type(std::uint8_t t)
+} // namespace
+
+bool known_column_type(std::uint8_t t)
 {
     switch (t) {
     case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08: case 0x09:
@@ -74,12 +76,20 @@ bool known_type(std::uint8_t t)
     }
 }
 
+namespace {
+
 // A column whose description contradicts the format or its table is a damaged definition: read
 // on, its values would come out as something else (bytes, NULL, a text without limit).
 void check_column(const page_file& f, const table_def& t, const column_def& c)
 {
     const std::string where = "column '" + win_utf8_from_wide(c.name) + "' of table '" + win_utf8_from_wide(t.name) + "'";
-    if (!known_type(c.raw_type)) f.corrupt(where + " has the unknown type code " + std::to_string(c.raw_type));
+    if (!known_column_type(c.raw_type)) f.corrupt(where + " has the unknown type code " + std::to_string(c.raw_type));
+    // Column numbers are given below the table's count of the columns it ever had (a deleted
+    // column's number is not given again); the number is the column's bit in each row.
+    const std::size_t numbers = std::max<std::size_t>(t.max_columns, t.columns.size());
+    if (c.number >= numbers)
+        f.corrupt(where + " has the number " + std::to_string(c.number) + ", past the " + std::to_string(numbers) +
+                  " columns the table counts");
     if (!c.fixed() && c.var_index >= t.var_columns)
         f.corrupt(where + " stands at variable slot " + std::to_string(c.var_index) + " of the " +
                   std::to_string(t.var_columns) + " the table has");

@@ -102,6 +102,9 @@ struct table_def {
     int find_column(std::wstring_view column_name) const;
 };
 
+// Whether this reader knows the column type of a stored type code.
+bool known_column_type(std::uint8_t code);
+
 // Reads the definition at `page`. Throws jet::error (err_corrupt) for a damaged definition.
 table_def read_table_def(const page_file& file, std::uint32_t page, const std::wstring& name);
 

@@ -132,6 +132,11 @@ static bool compressed_text(const std::uint8_t* p, std::size_t n)
     return n >= 2 && p[0] == 0xFF && p[1] == 0xFE;
 }
 
+bool unicode_text_cut_short(const std::uint8_t* p, std::size_t n)
+{
+    return n % 2 == 1 && !compressed_text(p, n);
+}
+
 std::size_t unicode_text_room(const std::uint8_t* p, std::size_t n)
 {
     return compressed_text(p, n) ? n : n / 2;

@@ -13,6 +13,9 @@ void append_utf16le(const std::uint8_t* p, std::size_t n, std::wstring& out);
 
 // Decodes a Jet4/ACE text value: compressed when it starts with FF FE, else UTF-16LE.
 void decode_unicode_text(const std::uint8_t* p, std::size_t n, std::wstring& out);
+// Whether n stored bytes of a Jet4/ACE text are plain UTF-16LE of odd length (a compression mark
+// lost, say): their last byte is no character and decoding drops it.
+bool unicode_text_cut_short(const std::uint8_t* p, std::size_t n);
 // The characters decoding n stored bytes of a Jet4/ACE text may give at most.
 std::size_t unicode_text_room(const std::uint8_t* p, std::size_t n);
 // The same into a buffer with room for unicode_text_room(p, n) characters; the characters written.

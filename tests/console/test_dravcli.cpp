@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/access_check.h"
 #include "tests/support/dravcli_child.h"
 #include "tests/support/protected.h"
 #include "tests/support/testdata.h"
@@ -1505,4 +1506,264 @@ TEST_F(Dravcli, ADamagedRowTableIsReportedOnceForTheRestOfItsPage)
         EXPECT_NE(script.find("N'row number " + std::to_string(row) + "'"), std::string::npos) << row;
     for (unsigned row : {first + from, first + on_page - 1})
         EXPECT_EQ(script.find("N'row number " + std::to_string(row) + "'"), std::string::npos) << row;
+}
+
+namespace {
+
+// Where row `slot` of data page `p` ends: the page's end for the first row, else where the row
+// before it starts (Jet4).
+std::size_t row_end(const page_image& image, std::uint32_t p, unsigned slot)
+{
+    return slot == 0 ? (p + 1) * image.page : p * image.page + (image.u16(image.row_entry(p, slot - 1)) & 0x1FFF);
+}
+
+// The byte where the offset of variable-length value `var_index` lies in a Jet4 row of `columns`
+// columns (the offsets stand before the count of them and the null mask, the first one last).
+std::size_t var_offset_at(const page_image& image, std::uint32_t p, unsigned slot, unsigned columns, unsigned var_index)
+{
+    return row_end(image, p, slot) - (columns + 7) / 8 - 4 - 2 * var_index;
+}
+
+// The page and row of the long value that a 12-byte reference at `ref` names.
+std::pair<std::uint32_t, unsigned> long_value_row(const page_image& image, std::size_t ref)
+{
+    return {image.u32(ref + 4) >> 8, static_cast<std::uint8_t>(image.bytes[ref + 4])};
+}
+
+// The byte where the column map of real index `real` of the table defined at `tdef` begins
+// (Jet4: after the column descriptions and names; ten entries of a column number and an order).
+std::size_t index_columns_at(const page_image& image, std::uint32_t tdef, const jet::table_def& def, unsigned real)
+{
+    std::size_t at = image.column_at(tdef, def.columns.front()) -
+                     jet::layout_for(jet::file_format::jet4).column_def_size * def.columns.front().position +
+                     jet::layout_for(jet::file_format::jet4).column_def_size * def.columns.size();
+    for (std::size_t i = 0; i < def.columns.size(); ++i)
+        at += 2 + image.u16(at);
+    return at + jet::layout_for(jet::file_format::jet4).real_idx_def_size * real + 4;
+}
+
+} // namespace
+
+// Rows whose bytes contradict their own counts or their table are reported with their record
+// and what is wrong, and the rows after them are kept: a row that counts no columns yet holds
+// bytes, a value that starts among the row's fixed-length values, a row whose count of
+// variable-length values is short of what its null mask gives, a memo whose long-value row was
+// deleted or starts in its page's header. A text that lost what the file holds (a compression
+// mark damaged, so read as UTF-16 of odd length; half a surrogate pair alone) is kept and
+// reported as a value changed. A row that counts fewer columns than its table, the missing one
+// the one added last, is what Access leaves from before the column was added: no word of it.
+TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
+{
+    using T = jet::column_type;
+    {
+        auto w = drav_test::new_keyed_table((dir / "whole.mdb").string(), jet::file_format::jet4, L"T",
+                                            {drav_test::counter_id(), drav_test::col(L"Name", T::text, 10),
+                                             drav_test::col(L"Code", T::text, 100), drav_test::col(L"Body", T::memo),
+                                             drav_test::col(L"Added", T::long_integer)});
+        for (int i = 0; i < 12; ++i) {
+            const std::wstring n = std::to_wstring(i);
+            std::vector<jet::value> row{jet::value(), jet::value(L"n" + n),
+                                        jet::value(i == 7 ? L"\u4E2D code " + n : i == 6 ? L"code 6 is odd" : L"code " + n),
+                                        jet::value(L"body of row " + n + L" " + std::wstring(300, L'b')),
+                                        jet::value(static_cast<std::int32_t>(1000 + i))};
+            w->append(L"T", row);
+        }
+        w->flush();
+    }
+    const auto def = jet::database::open((dir / "whole.mdb").string())->table(L"T");
+    page_image image(dir / "whole.mdb");
+    const std::vector<std::uint32_t> pages = image.data_pages(def->tdef_page);
+    ASSERT_EQ(pages.size(), 1u);
+    const std::uint32_t p = pages.front();
+    ASSERT_EQ(image.rows_on(p), 12u);
+    // Row 9 counts 4 columns: the last one, Added, was added after it was written.
+    page_image older = image;
+    older.bytes[older.row_at(p, 8)] = 4;
+    older.save(dir / "older.mdb");
+    const unsigned ncols = 5;
+    auto ref_of_body = [&](unsigned slot) { return image.row_at(p, slot) + image.u16(var_offset_at(image, p, slot, ncols, 2)); };
+
+    run_result r = run({"--src=whole.mdb", "--dest=out.sql", "--script"});
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+
+    // Row 2 counts no columns.
+    image.bytes[image.row_at(p, 1)] = image.bytes[image.row_at(p, 1) + 1] = 0;
+    // Row 3: the value of Name starts at the row's first fixed-length value.
+    image.bytes[var_offset_at(image, p, 2, ncols, 0)] = 2;
+    image.bytes[var_offset_at(image, p, 2, ncols, 0) + 1] = 0;
+    // Row 4 holds one variable-length value by its count, three by its null mask.
+    image.bytes[row_end(image, p, 3) - 1 - 2] = 1;
+    // Row 5's memo names a deleted long-value row, row 6's one that starts in its page's header.
+    {
+        const auto [lv_page, lv_row] = long_value_row(image, ref_of_body(4));
+        image.bytes[image.row_entry(lv_page, lv_row) + 1] |= '\x80';
+        const auto [lv_page6, lv_row6] = long_value_row(image, ref_of_body(5));
+        image.bytes[image.row_entry(lv_page6, lv_row6)] = 10;
+        image.bytes[image.row_entry(lv_page6, lv_row6) + 1] = 0;
+    }
+    // Row 7: the compression mark of Code's "code 6 is odd" (15 bytes) no longer says so.
+    {
+        const std::size_t at = image.row_at(p, 6) + image.u16(var_offset_at(image, p, 6, ncols, 1));
+        ASSERT_EQ(image.bytes.substr(at, 2), "\xFF\xFE");
+        image.bytes[at + 1] = '\xFD';
+    }
+    // Row 8: the first half of a surrogate pair where Code's first character stood.
+    {
+        const std::size_t at = image.bytes.find("\x2D\x4E", image.row_at(p, 7));
+        ASSERT_LT(at, row_end(image, p, 7));
+        image.bytes[at] = 0;
+        image.bytes[at + 1] = '\xD8';
+    }
+    image.save(dir / "rows.mdb");
+
+    r = run({"--src=rows.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    const std::string damaged = ": The database file 'rows.mdb' is damaged or not readable: table 'T': ";
+    const std::string page = std::to_string(p);
+    EXPECT_NE(r.out.find("T, record #2" + damaged + "a row on page " + page + " counts no columns but holds "),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T, record #3" + damaged + "the value of column 'Name' in a row on page " + page +
+                         " starts inside the row's fixed-length values."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T, record #4" + damaged + "a row on page " + page +
+                         " counts 1 variable-length values, but its null mask gives one to column 'Code' (slot 1)."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T, record #5" + damaged), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(", which a live row names, is deleted."), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T, record #6" + damaged), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" starts inside the page's header."), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T, record #7: the text of column 'Code' is stored with an odd number of bytes: its last "
+                         "byte was dropped\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T, record #8: the text of column 'Code' holds half a surrogate pair (U+D800) alone, which "
+                         "is no character: it was written as U+FFFD\n"),
+              std::string::npos) << r.out;
+    for (const char* quiet : {"record #1:", "record #9", "record #10", "record #12"})
+        EXPECT_EQ(r.out.find(quiet), std::string::npos) << quiet << r.out;
+    std::string script = read_all(dir / "out.sql");
+    for (int lost : {1, 2, 3, 4, 5})
+        EXPECT_EQ(script.find("N'n" + std::to_string(lost) + "'"), std::string::npos) << lost;
+    for (int kept : {0, 6, 7, 8, 9, 10, 11})
+        EXPECT_NE(script.find("N'n" + std::to_string(kept) + "'"), std::string::npos) << kept;
+    EXPECT_NE(script.find("N'\xEF\xBF\xBD code 7'"), std::string::npos);   // U+FFFD in UTF-8
+    EXPECT_NE(script.find("These tables were not converted whole"), std::string::npos);
+
+    r = run({"--src=older.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("N'n8', N'code 8'"), std::string::npos);
+    EXPECT_EQ(script.find(", 1008)"), std::string::npos);   // Added: NULL for the row written before it
+    EXPECT_NE(script.find(", 1009)"), std::string::npos);
+    // mdbtools reads that row the same way: its last value, Added, is empty; the next one's is not.
+    const auto outside = drav_test::mdbtools_read((dir / "older.mdb").string(), "T");
+    if (outside.available) {
+        ASSERT_TRUE(outside.ok) << outside.csv;
+        const std::size_t row8 = outside.csv.find("\"n8\",\"code 8\",");
+        ASSERT_NE(row8, std::string::npos) << outside.csv;
+        EXPECT_EQ(outside.csv.substr(outside.csv.find('\n', row8) - 1, 2), ",\n") << outside.csv.substr(row8, 400);
+        EXPECT_NE(outside.csv.find(",1009\n"), std::string::npos);
+    }
+}
+
+// A column or an index whose description contradicts its table or the format is reported and
+// never converted as something else: a column number past the table's count of columns, a
+// calculated column in a format that has none or with no type for its result (each table is not
+// converted, with the file, the table and the column named); an index that names a column twice,
+// or none, and a primary key that the reader would once have dropped as the engine's own key of
+// a multi-valued column, are left out with the report of an index left out. The sound tables of
+// the files convert.
+TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
+{
+    using T = jet::column_type;
+    const wchar_t* const names[] = {L"Numbered", L"Calc", L"Twice", L"Empty", L"Sound"};
+    for (const auto format : {jet::file_format::jet4, jet::file_format::ace}) {
+        const fs::path path = dir / (format == jet::file_format::ace ? "whole.accdb" : "whole.mdb");
+        std::filesystem::remove(path);
+        auto w = jet::database_writer::create(path.string(), format, 45000);
+        for (const wchar_t* name : names) {
+            w->create_table(name, {drav_test::counter_id(), drav_test::col(L"Code", T::long_integer),
+                                   drav_test::col(L"Name", T::text, 50)},
+                            {drav_test::primary_key_on_id(), drav_test::index(L"ByCode", {{L"Code", true}})});
+            std::vector<jet::value> row{jet::value(), jet::value(std::int32_t{7}), jet::value(std::wstring(L"in ") + name)};
+            w->append(name, row);
+        }
+        // Its key over a column that will say its result is a memo.
+        auto key = drav_test::col(L"Key", T::long_integer);
+        key.properties.items.push_back(jet::property{L"ResultType", T::byte, false, jet::value(std::uint8_t{12})});
+        w->create_table(L"MemoKey", {key, drav_test::col(L"Name", T::text, 50)},
+                        {drav_test::index(L"PrimaryKey", {{L"Key", true}}, true)});
+        std::vector<jet::value> row{jet::value(std::int32_t{1}), jet::value(std::wstring(L"in MemoKey"))};
+        w->append(L"MemoKey", row);
+        w->flush();
+    }
+    for (const char* file : {"whole.mdb", "whole.accdb"}) {
+        run_result r = run({std::string("--src=") + file, "--dest=out.sql", "--script"});
+        ASSERT_EQ(r.code, 0) << r.out << r.err;
+    }
+    auto damage = [&](const fs::path& from, const fs::path& to) {
+        auto db = jet::database::open(from.string(), L"");
+        page_image image(from);
+        auto column = [&](const wchar_t* table, const wchar_t* name) {
+            auto def = db->table(table);
+            return image.column_at(def->tdef_page, def->columns[static_cast<std::size_t>(def->find_column(name))]);
+        };
+        image.bytes[column(L"Numbered", L"Name") + 5] = '\x0F';   // number 16,399 of 3 columns
+        image.bytes[column(L"Numbered", L"Name") + 6] = '\x40';
+        image.bytes[column(L"Calc", L"Code") + 16] |= '\xC0';       // calculated
+        image.bytes[column(L"MemoKey", L"Key") + 15] |= '\x04';    // a numbered key, calculated
+        image.bytes[column(L"MemoKey", L"Key") + 16] |= '\xC0';
+        // The map of the key over Code names Code twice; the one over ID names none.
+        for (const wchar_t* table : {L"Twice", L"Empty"}) {
+            auto def = db->table(table);
+            for (unsigned real = 0; real < def->indexes.size(); ++real) {
+                const std::size_t at = index_columns_at(image, def->tdef_page, *def, real);
+                const bool on_code = image.u16(at) == def->columns[1].number;
+                if (table == std::wstring(L"Twice") && on_code) {
+                    image.bytes[at + 3] = image.bytes[at];
+                    image.bytes[at + 4] = image.bytes[at + 1];
+                    image.bytes[at + 5] = image.bytes[at + 2];
+                } else if (table == std::wstring(L"Empty") && !on_code) {
+                    image.bytes[at] = image.bytes[at + 1] = '\xFF';
+                }
+            }
+        }
+        image.save(to);
+    };
+    damage(dir / "whole.mdb", dir / "columns.mdb");
+    damage(dir / "whole.accdb", dir / "columns.accdb");
+
+    run_result r = run({"--src=columns.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    const std::string damaged = ": The database file 'columns.mdb' is damaged or not readable: column '";
+    EXPECT_NE(r.out.find("Numbered" + damaged + "Name' of table 'Numbered' has the number 16399, past the 3 columns the "
+                         "table counts."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Calc" + damaged + "Code' of table 'Calc' is marked as calculated, which this file's format "
+                         "does not have."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Twice: The index 'ByCode' was left out: it names the column 'Code' twice, which no server "
+                         "takes."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Empty: The primary key 'PrimaryKey' was left out: it has no columns."), std::string::npos)
+        << r.out;
+    std::string script = read_all(dir / "out.sql");
+    for (const char* lost : {"N'in Numbered'", "N'in Calc'", "[Code], [Code]"})
+        EXPECT_EQ(script.find(lost), std::string::npos) << lost;
+    for (const char* kept : {"N'in Twice'", "N'in Empty'", "N'in Sound'", "[ByCode] ON [dbo].[Empty]([Code])"})
+        EXPECT_NE(script.find(kept), std::string::npos) << kept;
+    EXPECT_NE(script.find("These tables were not converted whole"), std::string::npos);
+
+    // In the format that has calculated columns, one that names no type for its result.
+    r = run({"--src=columns.accdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Calc: The database file 'columns.accdb' is damaged or not readable: column 'Code' of table "
+                         "'Calc' is calculated but names no type for its result."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Twice: The index 'ByCode' was left out"), std::string::npos) << r.out;
+    EXPECT_NE(read_all(dir / "out.sql").find("N'in Sound'"), std::string::npos);
+    // A key over a column the reader takes for a multi-valued one (a numbered memo) is no key of
+    // the engine's own: it is left out as any key on a memo, with its report.
+    EXPECT_NE(r.out.find("MemoKey: The primary key 'PrimaryKey' was left out: an index on a memo or long binary "
+                         "column ('Key') is not converted."),
+              std::string::npos) << r.out;
 }

@@ -518,3 +518,34 @@ TEST_F(DravcliLive, FractionsOfASecondAndEarlyDatesArriveAlikeOnBothRoads)
 }
 
 } // namespace
+
+// Straight into a server as into a script: an index that names a column twice is left out with
+// the report of an index left out (the server would refuse it and the key be lost), and a text
+// holding half a surrogate pair alone arrives with U+FFFD in its place, reported with its row.
+TEST_F(DravcliLive, AnIndexNamingAColumnTwiceAndATextWithHalfAPairAreReported)
+{
+    const std::string src = (scratch.path() / "twice.mdb").string();
+    {
+        auto w = drav_test::new_keyed_table(src, jet::file_format::jet4, L"Twice",
+                                            {drav_test::counter_id(), drav_test::col(L"Code", jet::column_type::text, 40)});
+        w->add_index(L"Twice", drav_test::index(L"ByCode", {{L"Code", true}, {L"Code", false}}));
+        for (const wchar_t* text : {L"first", L"half \xD800 pair", L"third"}) {
+            std::vector<jet::value> row{jet::value(), jet::value(std::wstring(text))};
+            w->append(L"Twice", row);
+        }
+        w->flush();
+    }
+    const auto [code, out] = convert(src, 0);
+    EXPECT_EQ(code, 255) << out;
+    EXPECT_NE(out.find("Twice: The index 'ByCode' was left out: it names the column 'Code' twice, which no server "
+                       "takes.\n"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("Twice, record #2: the text of column 'Code' holds half a surrogate pair (U+D800) alone, which "
+                       "is no character: it was written as U+FFFD\n"),
+              std::string::npos) << out;
+    EXPECT_EQ(rows("Twice"), 3);
+    EXPECT_NE(sql(db, "SELECT COUNT(*) FROM Twice WHERE Code = N'half \xEF\xBF\xBD pair'").find('1'), std::string::npos);
+    const std::string made = sql(db, "SELECT LOWER(CAST(name AS varchar(80))) FROM sys.indexes WHERE object_id = "
+                                     "OBJECT_ID('Twice') AND name IS NOT NULL");
+    EXPECT_EQ(made.find("bycode"), std::string::npos) << made;
+}
