@@ -13,13 +13,6 @@ namespace jet {
 
 namespace {
 
-std::string narrow(const std::wstring& w)
-{
-    std::string s;
-    for (wchar_t c : w) s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return s;
-}
-
 // Stored size of a fixed-length value of a type (0: the column's own length decides).
 std::size_t fixed_size(column_type t)
 {
@@ -499,7 +492,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             n = c.calculated() ? 0 : fixed_size(c.type);
             if (n == 0) n = c.length;
             std::size_t at = W + c.fixed_offset;
-            if (at + n > len - mask_size) f.corrupt("a fixed value of column '" + narrow(c.name) + "' lies outside its row");
+            if (at + n > len - mask_size) f.corrupt("a fixed value of column '" + win_utf8_from_wide(c.name) + "' lies outside its row");
             p = row + at;
         } else {
             if (c.var_index >= nvar) {
@@ -508,7 +501,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             }
             std::size_t s = var_offsets_[c.var_index], e = var_offsets_[c.var_index + 1];
             if (s > e || e > len - mask_size || s < W)
-                f.corrupt("a value of column '" + narrow(c.name) + "' lies outside its row");
+                f.corrupt("a value of column '" + win_utf8_from_wide(c.name) + "' lies outside its row");
             p = row + s;
             n = e - s;
         }
