@@ -25,10 +25,10 @@
 #include "tests/support/protected.h"
 #include "tests/support/testdata.h"
 #include "tests/support/scratch.h"
+#include "tests/support/world_names.h"
 #include "tests/support/writer_tables.h"
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_file.h"
-#include "platform/win/win_utf.h"
 
 namespace fs = std::filesystem;
 
@@ -1380,44 +1380,12 @@ TEST_F(Dravcli, DamagedFilesAreNamedAsDamagedNotAsStatementOrPasswordFaults)
     EXPECT_NE(read_all(dir / "out.sql").find("N'row number 79'"), std::string::npos);
 }
 
-namespace {
-
-// Names in the letters users write them in: accented Latin, Greek, Cyrillic, CJK and an emoji.
-const std::string kWorldFolder = "\xC3\x9Cmlaut dir \xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1 "
-                                 "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0 \xE6\x9D\xB1\xE4\xBA\xAC \xF0\x9F\x98\x80";
-const std::string kWorldFile = "besch\xC3\xA4" "digt \xCE\x94 \xD0\x96 \xE8\xA1\xA8 \xF0\x9F\x93\x81.mdb";
-const std::wstring kWorldTable = L"Ums\u00e4tze \u03a9\u03bc\u03ad\u03b3\u03b1 \u0416\u0451\u043b\u0442\u044b\u0439 "
-                                 L"\u8868\u683c \U0001F600";
-const std::wstring kWorldColumn = L"K\u00e4se \u03a8 \u0429 \u540d \U0001F9C0";
-const std::wstring kWorldMemo = L"Notiz \u0391 \u0411 \u6ce8 \U0001F4DD";
-const std::wstring kWorldIndex = L"\u00cdndice \u0396 \u0416 \u7d22\u5f15 \U0001F511";
-
-std::string utf8(const std::wstring& w) { return win_utf8_from_wide(w); }
-
-// A Jet4 file of one table so named, keyed on "ID", with a text and a memo column and an index on
-// the memo (which the server cannot hold), of `rows` rows.
-void write_world_table(const fs::path& path, int rows)
-{
-    using T = jet::column_type;
-    auto w = drav_test::new_keyed_table(path.string(), jet::file_format::jet4, kWorldTable.c_str(),
-                                        {drav_test::counter_id(), drav_test::col(kWorldColumn, T::text, 100),
-                                         drav_test::col(kWorldMemo, T::memo)});
-    w->add_index(kWorldTable, drav_test::index(kWorldIndex.c_str(), {{kWorldMemo, true}}));
-    for (int i = 0; i < rows; ++i) {
-        std::vector<jet::value> row{jet::value(), jet::value(L"\u00e9t\u00e9 " + std::to_wstring(i)),
-                                    jet::value(L"memo " + std::to_wstring(i))};
-        w->append(kWorldTable, row);
-    }
-    w->flush();
-}
-
-} // namespace
-
 // Folder, file, table, column and index named in the user's own letters: every message names them
 // as they are written and says the whole of what is wrong, on a sound file whose index is left
 // out, on damaged rows, a damaged column and a damaged table definition, and on a wrong password.
 TEST_F(Dravcli, MessagesKeepNamesInTheUsersOwnLettersWhole)
 {
+    using namespace drav_test;
     fs::create_directory(dir / kWorldFolder);
     const std::string src = kWorldFolder + "/" + kWorldFile;
     const std::string table = utf8(kWorldTable), damaged = "The database file '" + src + "' is damaged or not readable: ";
@@ -1425,13 +1393,11 @@ TEST_F(Dravcli, MessagesKeepNamesInTheUsersOwnLettersWhole)
     const page_image whole(dir / src);
     std::uint32_t tdef = 0;
     std::size_t column = 0;
-    std::vector<std::uint32_t> data_pages;
     {
         auto db = jet::database::open((dir / src).string(), L"");
         auto def = db->table(kWorldTable);
         tdef = def->tdef_page;
         column = whole.column_at(tdef, def->columns[static_cast<std::size_t>(def->find_column(kWorldColumn))]);
-        data_pages = whole.data_pages(tdef);
     }
 
     // The sound file: read whole; its index on the memo is named with its column, and the run fails.
@@ -1446,10 +1412,7 @@ TEST_F(Dravcli, MessagesKeepNamesInTheUsersOwnLettersWhole)
     EXPECT_NE(script.find("[" + utf8(kWorldColumn) + "]"), std::string::npos) << script;
 
     // Its rows lost: the row, the file and the table are named, and what was wrong is said.
-    page_image rows = whole;
-    for (std::uint32_t p : data_pages)
-        rows.zero(p);
-    rows.save(dir / src);
+    lose_world_rows(dir / src);
     r = run({"--src=" + src, "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;
     EXPECT_NE(r.out.find("Error:\n" + table + ", record #1: " + damaged + "table '" + table + "': page "),
