@@ -1445,6 +1445,14 @@ TEST_F(Dravcli, MessagesKeepNamesInTheUsersOwnLettersWhole)
     r = run({"--src=" + src, "--dest=out.sql", "--script", "--srcp=\xC3\x89t\xC3\xA9"});
     EXPECT_EQ(r.code, 255) << r.out << r.err;   // the index is left out as before
     EXPECT_NE(read_all(dir / "out.sql").find("N'\xC3\xA9t\xC3\xA9 39'"), std::string::npos);
+
+    // A table name holding half of a surrogate pair: shown with a replacement character, the rest whole.
+    write_world_table(dir / src, 3, L"Half" + std::wstring(1, static_cast<wchar_t>(0xD83D)) + L"Pair");
+    r = run({"--src=" + src, "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Converting table Half\xEF\xBF\xBDPair(3 records)\nError:\nHalf\xEF\xBF\xBDPair: The index '" +
+                         utf8(kWorldIndex) + "' was left out"),
+              std::string::npos) << r.out;
 }
 
 // A file whose header is whole and names the format but whose pages end before the third is
