@@ -1,8 +1,8 @@
 #include "platform/win/winnls.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -100,14 +100,14 @@ bool iconv_all(const char* to, const char* from, const char* data, size_t bytes,
 }
 
 // Converts as iconv_all does, but a unit of `unit` bytes that the conversion cannot take is
-// written as `replacement` and passed over.
-std::string iconv_replacing(const char* to, const char* from, const char* data, size_t bytes, size_t unit,
-                            std::string_view replacement)
+// written as `replacement` and passed over; false only when iconv has no such conversion.
+bool iconv_replacing(const char* to, const char* from, const char* data, size_t bytes, size_t unit,
+                     std::string_view replacement, std::string& out)
 {
-    std::string out;
+    out.clear();
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
-        return out;
+        return false;
     char buffer[256];
     char* in = const_cast<char*>(data);
     size_t in_left = bytes;
@@ -129,7 +129,7 @@ std::string iconv_replacing(const char* to, const char* from, const char* data, 
     iconv(cd, nullptr, nullptr, &o, &o_left);
     out.append(buffer, sizeof buffer - o_left);
     iconv_close(cd);
-    return out;
+    return true;
 }
 
 bool is_ansi(UINT cp)
@@ -226,12 +226,12 @@ std::wstring win_to_wide_replacing(UINT code_page, std::string_view text)
     std::wstring out;
     if (win_to_wide(code_page, text, out))
         return out;
-    if (!is_ansi(code_page) || ansi_utf8())
-        return win_wide_from_utf8(text);
     const wchar_t replacement = static_cast<wchar_t>(win_replacement_char);
-    const std::string bytes = iconv_replacing("WCHAR_T", ansi_codeset().c_str(), text.data(), text.size(), 1,
-                                              std::string_view(reinterpret_cast<const char*>(&replacement),
-                                                               sizeof replacement));
+    std::string bytes;
+    if (!is_ansi(code_page) || ansi_utf8() ||
+        !iconv_replacing("WCHAR_T", ansi_codeset().c_str(), text.data(), text.size(), 1,
+                         std::string_view(reinterpret_cast<const char*>(&replacement), sizeof replacement), bytes))
+        return win_wide_from_utf8(text);
     out.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     return out;
 }
@@ -247,8 +247,10 @@ std::string win_from_wide_replacing(UINT code_page, std::wstring_view text)
     for (wchar_t& c : scalars)
         if (!win_is_scalar(static_cast<char32_t>(c)))
             c = L'?';
-    return iconv_replacing(ansi_codeset().c_str(), "WCHAR_T", reinterpret_cast<const char*>(scalars.data()),
-                           scalars.size() * sizeof(wchar_t), sizeof(wchar_t), "?");
+    if (!iconv_replacing(ansi_codeset().c_str(), "WCHAR_T", reinterpret_cast<const char*>(scalars.data()),
+                         scalars.size() * sizeof(wchar_t), sizeof(wchar_t), "?", out))
+        return win_utf8_from_wide(text);
+    return out;
 }
 
 int MultiByteToWideChar(UINT code_page, DWORD, const char* text, int bytes, wchar_t* out, int out_chars)
