@@ -72,7 +72,10 @@ std::wstring step_title(int script_step)
 
 std::string narrow(const std::wstring& text)
 {
-    return tk_to_ansi_text(text);
+    std::string out;
+    if (!tk_unicode_to_ansi3(text.c_str(), out))
+        out.clear();
+    return out;
 }
 
 // A file-dialog filter list written as one literal: its characters up to the literal's end,
