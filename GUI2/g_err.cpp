@@ -12,12 +12,7 @@ namespace {
 
 std::wstring to_wide(const std::string& text)
 {
-    wchar_t* out = nullptr;
-    if (!tk_ansi_to_unicode(text.c_str(), &out) || !out)
-        return std::wstring();
-    std::wstring w(out);
-    delete[] out;
-    return w;
+    return tk_ansi_text_to_wstring(text);
 }
 
 } // namespace
@@ -111,9 +106,7 @@ void dlg_error_ex::on_command(int id, int /*code*/)
         end_dialog(1108);
         break;
     case 1112: {
-        std::string body;
-        if (!tk_unicode_to_ansi3(m_message.c_str(), body))
-            body.clear();
+        const std::string body = tk_to_ansi_text(m_message);
         std::string title;
         if (wizard_shell::is_initialized())
             title = tk_to_string(wizard_shell::ref().title());

@@ -46,13 +46,7 @@ void gui_finish_page::show_errors(const std::vector<std::string>& errors)
         for (char& c : line)
             if (c == '\n')
                 c = ' ';
-        wchar_t* wide = nullptr;
-        std::wstring text;
-        if (tk_ansi_to_unicode(line.c_str(), &wide) && wide) {
-            text = wide;
-            delete[] wide;
-        }
-        append_text(1016, text + L"\r\n\r\n");
+        append_text(1016, tk_ansi_text_to_wstring(line) + L"\r\n\r\n");
     }
     set_read_only(1016, true);
 }

@@ -72,7 +72,7 @@ void wizard_shell::error_box(const std::wstring& text)
 
 void wizard_shell::error_narrow(const std::string& text)
 {
-    error(tk_to_wstring(text));
+    error(tk_ansi_text_to_wstring(text));
 }
 
 void wizard_shell::message(const std::wstring& text)

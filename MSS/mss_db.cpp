@@ -321,7 +321,7 @@ void mss_database::create_index(const std::wstring& table, const udb_schema& sch
         // the user hears of it as of a table that failed.
         tk_log_write(2, "Error: %s", e.what());
         mss_report_error(table, tk_exception(L"Can't create index " + mss_quote_name(index.name) + L": " +
-                                                 tk_utf8_to_wstring(e.what()),
+                                                 tk_ansi_text_to_wstring(e.what()),
                                              0),
                          false);
     }

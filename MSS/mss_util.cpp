@@ -17,6 +17,7 @@
 #include "UDB/udb_db.h"
 #include "UDB/udb_name.h"
 #include "UDB/udb_rule.h"
+#include "platform/win/win_utf.h"
 
 // ---------------------------------------------------------------------------
 // Engine settings
@@ -402,10 +403,8 @@ std::wstring to_mssql_str(const std::wstring& text_in, VARTYPE vt, bool guid_col
         }
         ole_date date(date_text);
         std::wstring printed;
-        if (date.is_valid()) {
-            std::string narrow = date.to_string(3);
-            printed.assign(narrow.begin(), narrow.end());
-        }
+        if (date.is_valid())
+            printed = win_wide_from_utf8(date.to_string(3));
         if (size_t n = big_year_digits(printed)) {
             tk_log_write_w(3, L"Date '%ls' is too much, truncating it", date.to_wstring(6).c_str());
             printed.replace(0, n, L"9999");

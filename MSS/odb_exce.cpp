@@ -64,7 +64,7 @@ odb_exception::odb_exception(HRESULT hr, int flag) : tk_exception(0)
     released<IErrorRecords> records;
     if (FAILED(info.p->QueryInterface(IID_IErrorRecords, reinterpret_cast<void**>(&records.p))) || !records.p) {
         error_info_dispatcher d(info.p);
-        set_message(tk_to_string(d.description));
+        set_message(tk_to_ansi_text(d.description));
         source = d.source;
         return;
     }
@@ -94,16 +94,16 @@ void odb_exception::extract_from_records2(IUnknown* unk, int flag)
             std::wstring wstate = take_bstr(state);
             lost = lost || wstate.rfind(L"08", 0) == 0;
             was_cancelled = was_cancelled || wstate == L"HY008";
-            tk_log_write(2, "SQLSTATE:\t%s", tk_to_string(wstate).c_str());
+            tk_log_write(2, "SQLSTATE:\t%s", tk_to_ansi_text(wstate).c_str());
             tk_log_write(2, "Native Error:\t%ld", static_cast<long>(native));
         }
         released<IErrorInfo> rec;
         if (records->GetErrorInfo(i, LOCALE_USER_DEFAULT, &rec.p) == S_OK && rec.p) {
             error_info_dispatcher d(rec.p);
-            message = tk_to_string(d.description);
+            message = tk_to_ansi_text(d.description);
             source = d.source;
             tk_log_write(1, "Process %d record: msg=%s, source=%s", static_cast<int>(i), message.c_str(),
-                         tk_to_string(source).c_str());
+                         tk_to_ansi_text(source).c_str());
             if (!message.empty())
                 break;
         }
@@ -123,7 +123,7 @@ mss_connection_lost_exception::mss_connection_lost_exception(const odb_exception
     std::wstring where = L"table " + table;
     if (record > 0)
         where += L", record #" + std::to_wstring(record);
-    set_message(tk_to_string(L"The connection to the server was lost at " + where + L" (") + cause.what() +
+    set_message(tk_to_ansi_text(L"The connection to the server was lost at " + where + L" (") + cause.what() +
                 "). The destination holds only part of the database.");
 }
 
@@ -176,5 +176,5 @@ mss_no_perm_exception::mss_no_perm_exception(const std::wstring& user, const std
     std::wstring text = L"User '" + user + L"' does not have permission to access database '" + database + L"'";
     if (text.size() > 255)
         text.resize(255);
-    set_message(tk_to_string(text));
+    set_message(tk_to_ansi_text(text));
 }

@@ -6,6 +6,7 @@
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
+#include "platform/win/win_utf.h"
 
 namespace {
 
@@ -494,8 +495,7 @@ std::string ole_date::to_string(int fraction_digits) const
 
 std::wstring ole_date::to_wstring(int fraction_digits) const
 {
-    std::string s = format(fraction_digits, false);
-    return std::wstring(s.begin(), s.end());
+    return win_wide_from_utf8(format(fraction_digits, false));
 }
 
 bool ole_date::to_variant_time(DATE& out) const

@@ -9,6 +9,7 @@
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "platform/win/winnls.h"
+#include "platform/win/win_utf.h"
 
 namespace {
 
@@ -739,8 +740,7 @@ std::wstring ole_variant::to_text(bool plain) const
     if (is_binary()) {
         if (SafeArrayGetDim(m_var.parray) != 1)
             return std::wstring();
-        std::string s = binary_hex();
-        return std::wstring(s.begin(), s.end());
+        return win_wide_from_utf8(binary_hex());
     }
     std::string s = plain ? ole_variant::to_string() : to_string();
     try {

@@ -16,9 +16,7 @@ error_handler::~error_handler()
 
 void error_handler::set_context(const std::wstring& text)
 {
-    std::string narrow;
-    if (!tk_unicode_to_ansi3(text.c_str(), narrow))
-        narrow.clear();
+    std::string narrow = tk_to_ansi_text(text);
     std::lock_guard<std::mutex> g(lock_);
     context_ = std::move(narrow);
 }

@@ -19,13 +19,8 @@ tk_exception::tk_exception(const char* text, int level)
 }
 
 tk_exception::tk_exception(const std::wstring& text, int level)
-    : m_level(level)
+    : m_message(tk_to_ansi_text(text)), m_level(level)
 {
-    char* narrow = nullptr;
-    if (tk_unicode_to_ansi2(text.c_str(), &narrow)) {
-        m_message = narrow;
-        delete[] narrow;
-    }
 }
 
 tk_exception::tk_exception(int level)

@@ -11,7 +11,7 @@ public:
     // An empty text stands for "Unknown exception".
     tk_exception(const std::string& text, int level);
     tk_exception(const char* text, int level);
-    // The text in the ANSI code page; a text that cannot be converted leaves the message empty.
+    // The text in the ANSI code page; a character the page cannot hold is replaced, never dropped.
     tk_exception(const std::wstring& text, int level);
     // "Unknown exception".
     explicit tk_exception(int level);

@@ -4,16 +4,14 @@
 
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
+#include "platform/win/win_utf.h"
 
 namespace {
 
-// Value names are plain ASCII words ("src", "direct"); the wide calls get them widened.
+// Value names are plain words ("src", "direct"); the wide calls get them widened.
 std::wstring wide_name(const char* name)
 {
-    std::wstring w;
-    for (const char* p = name; *p; ++p)
-        w += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return w;
+    return win_wide_from_utf8(name);
 }
 
 } // namespace

@@ -145,8 +145,8 @@ void tk_copy_to_clipboard2(const std::wstring& text)
 
 std::string tk_bug_mailto(const std::string& subject_suffix, const std::string& body)
 {
-    const std::string subject = tk_to_utf8(tk_to_wstring("Bug report on " + subject_suffix));
-    const std::string text = tk_to_utf8(tk_to_wstring(crlf_lines(body)));
+    const std::string subject = tk_to_utf8(tk_ansi_text_to_wstring("Bug report on " + subject_suffix));
+    const std::string text = tk_to_utf8(tk_ansi_text_to_wstring(crlf_lines(body)));
     return std::string("mailto:") + tk_message(tk_msg_contact_mail) + "?subject=" + percent_encode(subject) +
            "&body=" + percent_encode(text);
 }

@@ -115,6 +115,16 @@ std::string tk_to_utf8(const std::wstring& text)
     return out;
 }
 
+std::string tk_to_ansi_text(const std::wstring& text)
+{
+    return win_from_wide_replacing(CP_ACP, text);
+}
+
+std::wstring tk_ansi_text_to_wstring(const std::string& text)
+{
+    return win_to_wide_replacing(CP_ACP, text);
+}
+
 bool tk_ansi_to_unicode(const char* ansi, wchar_t** out)
 {
     if (ansi == nullptr || out == nullptr)

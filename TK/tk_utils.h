@@ -31,6 +31,12 @@ std::wstring tk_utf8_to_wstring(const std::string& utf8);
 std::string tk_to_string(const std::wstring& text, int code_page = -1);
 std::string tk_to_utf8(const std::wstring& text);
 
+// Conversions of text that is shown or logged (messages, names, paths): never failing, they
+// keep every character the ANSI code page holds and put a replacement in place of the others
+// (U+FFFD for an invalid byte or character; '?' for one a page other than UTF-8 cannot hold).
+std::string tk_to_ansi_text(const std::wstring& text);
+std::wstring tk_ansi_text_to_wstring(const std::string& text);
+
 // Conversions of NUL-terminated texts that answer false instead of throwing
 // (a null text is false too).
 // *out receives a new[]-allocated wide text; the caller delete[]s it.

@@ -64,10 +64,7 @@ std::string console_text(const std::wstring& text)
     for (wchar_t& c : shown)
         if (mss_is_control_char(c))
             c = L'?';
-    std::string out;
-    if (!tk_unicode_to_ansi3(shown.c_str(), out))
-        out.clear();
-    return out;
+    return tk_to_ansi_text(shown);
 }
 
 bool console_output_written()

@@ -117,8 +117,7 @@ dao_exception::dao_exception() : tk_exception(0)
         tk_log_write(1, "Failed on step #4");
         throw tk_exception(1);
     }
-    std::string text;
-    tk_unicode_to_ansi3(description.to_wstring().c_str(), text);
+    const std::string text = tk_to_ansi_text(description.to_wstring());
     set_message(text);
     tk_log_write(2, "Got error: %s", text.c_str());
     set_code(static_cast<std::int32_t>((static_cast<uint32_t>(number) & 0xFFFFu) | 0x10000u));
@@ -188,8 +187,7 @@ acc_dao_version::acc_dao_version(const std::wstring& path) : m_path(path)
 int acc_dao_version::get_version()
 {
     tk_log_write(2, "acc_dao_version::get_version");
-    std::string path;
-    tk_unicode_to_ansi3(m_path.c_str(), path);
+    const std::string path = tk_to_ansi_text(m_path);
     const char* const not_access = "File '%s' does not comply with MS Access format.";
 
     // A pipe or a device would hang the read or never end: only a plain file is a database.
@@ -431,8 +429,7 @@ std::unique_ptr<udb_database> dao_engine::open_db(const std::wstring& path, int 
 
 void dao_exception::name_file(const std::wstring& path)
 {
-    std::string name;
-    tk_unicode_to_ansi3(path.c_str(), name);
+    const std::string name = tk_to_ansi_text(path);
     if (message().find(name) == std::string::npos)
         set_message(message() + " (file '" + name + "')");
 }
@@ -442,8 +439,7 @@ void dao_exception::name_file(const std::wstring& path)
 
 bool dao_check_sysdb(const std::wstring& path)
 {
-    std::string name;
-    tk_unicode_to_ansi3(path.c_str(), name);
+    const std::string name = tk_to_ansi_text(path);
     tk_log_write(2, "dao_check_sysdb(%s)", name.c_str());
     tk_stdio_file file(name, 0);
     const std::uint64_t length = file.get_length();

@@ -93,7 +93,7 @@ int dravlen_main(const std::string& tail, const std::function<int(wizard_shell&)
         if (wizard_shell::exists())
             wizard_shell::ref().error_narrow(e.what());
         else
-            ui_message_box(tk_to_wstring(e.what()), L"Error", MB_OK | MB_ICONERROR);
+            ui_message_box(tk_ansi_text_to_wstring(e.what()), L"Error", MB_OK | MB_ICONERROR);
     }
     return result;
 }

@@ -289,7 +289,7 @@ void connect_animation::operator()()
         connected = true;
     } catch (const tk_exception& e) {
         if (e.level() == 2) {
-            dlg_error_ex dlg(tk_to_wstring(e.what()));
+            dlg_error_ex dlg(tk_ansi_text_to_wstring(e.what()));
             dlg.do_modal();
             std::_Exit(-1);
         }
@@ -933,7 +933,7 @@ void set_query_dlg::on_command(int id, int code)
             dravlen_convertor::ref().test_query(sql);
         } catch (const tk_exception& e) {
             // The engine's own words on what is wrong with the text.
-            error(tk_to_wstring(e.what()).c_str());
+            error(tk_ansi_text_to_wstring(e.what()).c_str());
             return;
         }
         message(L"The query is correct.");

@@ -1,6 +1,7 @@
 // OLE Automation substitute: VariantChangeType and the Var*From* conversions.
 #include "platform/com/oleauto.h"
 #include "platform/com/oleauto_text.h"
+#include "platform/win/win_utf.h"
 
 #include <charconv>
 #include <cmath>
@@ -219,7 +220,7 @@ std::string exact_text(const exact& e)
 
 std::wstring widen(const std::string& s)
 {
-    return std::wstring(s.begin(), s.end());
+    return win_wide_from_utf8(s);
 }
 
 // Correctly rounded double of an exact value.

@@ -372,7 +372,7 @@ public:
             *p = static_cast<long>(db_->db->count_rows(e_.name));
             return S_OK;
         } catch (const jet::error& x) {
-            return db_->ctx->fail(x.code(), wide(x.what()));
+            return db_->ctx->fail(x.code(), win_wide_from_utf8(x.what()));
         }
     }
     HRESULT get_Updatable(VARIANT_BOOL* p) override { return put_bool(p, false); }
@@ -462,7 +462,6 @@ public:
     }
 
 private:
-    static std::wstring wide(const char* s) { std::string n(s); return std::wstring(n.begin(), n.end()); }
     bool local() const { return e_.kind() == jet::object_kind::table; }
     HRESULT def(std::shared_ptr<const jet::table_def>& t)
     {
@@ -470,7 +469,7 @@ private:
             t = db_->db->table(e_.name);
             return S_OK;
         } catch (const jet::error& x) {
-            return db_->ctx->fail(x.code(), wide(x.what()));
+            return db_->ctx->fail(x.code(), win_wide_from_utf8(x.what()));
         }
     }
     HRESULT columns(std::vector<column_info>& cols)
@@ -494,7 +493,7 @@ private:
             cols = table_columns(*db_->db, *t, cx.get());
             return S_OK;
         } catch (const jet::error& x) {
-            return db_->ctx->fail(x.code(), wide(x.what()));
+            return db_->ctx->fail(x.code(), win_wide_from_utf8(x.what()));
         }
     }
 
@@ -671,8 +670,7 @@ public:
             if (HRESULT hr = sync(); FAILED(hr)) return hr;
             return put_itf(pp, new relations_obj(db_->ctx, read_relations(*db_->db), db_->writer ? db_ : nullptr));
         } catch (const jet::error& x) {
-            std::string n(x.what());
-            return db_->ctx->fail(x.code(), std::wstring(n.begin(), n.end()));
+            return db_->ctx->fail(x.code(), win_wide_from_utf8(x.what()));
         }
     }
     HRESULT get_Properties(DAOProperties** pp) override

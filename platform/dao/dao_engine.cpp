@@ -13,23 +13,6 @@ namespace daoimpl {
 
 namespace {
 
-std::wstring widen(const std::string& s)
-{
-    std::wstring out;
-    for (std::size_t i = 0; i < s.size();) {
-        auto c = static_cast<unsigned char>(s[i]);
-        uint32_t u = c;
-        int n = 0;
-        if (c >= 0xF0) { u = c & 0x07; n = 3; }
-        else if (c >= 0xE0) { u = c & 0x0F; n = 2; }
-        else if (c >= 0xC0) { u = c & 0x1F; n = 1; }
-        ++i;
-        for (int k = 0; k < n && i < s.size(); ++k, ++i) u = (u << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-        out += static_cast<wchar_t>(u);
-    }
-    return out;
-}
-
 bool is_file(const std::string& p)
 {
     struct stat st {};
@@ -296,7 +279,7 @@ DAODatabase* open_database(const ctx_ptr& ctx, const std::wstring& path, const s
         std::wstring text;
         if (n == daoErrFileNotFound || n == daoErrUnrecognizedFormat) text = error_text(*ctx, n, path);
         else if (n == daoErrBadPassword) text = error_text(*ctx, n);
-        else text = widen(x.what());
+        else text = win_wide_from_utf8(x.what());
         hr = ctx->fail(n, text);
         return nullptr;
     }

@@ -12,6 +12,7 @@
 #include "platform/jet/jet_props.h"
 #include "platform/jet/jet_query.h"
 #include "platform/jet/jet_writer.h"
+#include "platform/win/win_utf.h"
 
 namespace daoimpl {
 

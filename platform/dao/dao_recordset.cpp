@@ -492,13 +492,11 @@ HRESULT fail_from_exception(engine_ctx& ctx)
     } catch (const dao_failure& x) {
         return ctx.fail(x.number, error_text(ctx, x.number, x.arg.empty() && x.number == 3061 ? L"1" : x.arg));
     } catch (const jet::error& x) {
-        std::string m(x.what());
-        return ctx.fail(x.code(), std::wstring(m.begin(), m.end()));
+        return ctx.fail(x.code(), win_wide_from_utf8(x.what()));
     } catch (const std::bad_alloc&) {
         return ctx.fail(7, L"Out of memory.");
     } catch (const std::exception& x) {
-        std::string m(x.what());
-        return ctx.fail(3000, error_text(ctx, 3000, std::wstring(m.begin(), m.end())));
+        return ctx.fail(3000, error_text(ctx, 3000, win_wide_from_utf8(x.what())));
     }
 }
 

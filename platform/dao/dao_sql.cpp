@@ -83,8 +83,7 @@ std::unique_ptr<row_source> run_select(const db_ptr& db, const std::wstring& tex
             try {
                 return make_table_source(db->ctx, db->db, db->db->table(e->name));
             } catch (const jet::error& x) {
-                std::string n(x.what());
-                hr = db->ctx->fail(x.code(), std::wstring(n.begin(), n.end()));
+                hr = db->ctx->fail(x.code(), win_wide_from_utf8(x.what()));
                 return nullptr;
             }
         }
@@ -93,7 +92,7 @@ std::unique_ptr<row_source> run_select(const db_ptr& db, const std::wstring& tex
                 if (jet::same_name(q.name, name)) {
                     if (q.sql.empty()) {
                         // The query's definition could not be read back from the file.
-                        hr = db->ctx->fail(daoErrCorrupt, std::wstring(q.error.begin(), q.error.end()));
+                        hr = db->ctx->fail(daoErrCorrupt, win_wide_from_utf8(q.error));
                         return nullptr;
                     }
                     return run_select(db, q.sql, hr);
@@ -129,8 +128,7 @@ bool describe_select(const db_ptr& db, const std::wstring& text, std::vector<col
                 cols = table_columns(*db->db, *t, cx.get());
                 return true;
             } catch (const jet::error& x) {
-                std::string n(x.what());
-                hr = db->ctx->fail(x.code(), std::wstring(n.begin(), n.end()));
+                hr = db->ctx->fail(x.code(), win_wide_from_utf8(x.what()));
                 return false;
             }
         }
@@ -138,7 +136,7 @@ bool describe_select(const db_ptr& db, const std::wstring& text, std::vector<col
             for (const auto& q : db->saved_queries())
                 if (jet::same_name(q.name, name)) {
                     if (q.sql.empty()) {
-                        hr = db->ctx->fail(daoErrCorrupt, std::wstring(q.error.begin(), q.error.end()));
+                        hr = db->ctx->fail(daoErrCorrupt, win_wide_from_utf8(q.error));
                         return false;
                     }
                     return describe_select(db, q.sql, cols, hr);

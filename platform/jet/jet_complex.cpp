@@ -5,6 +5,7 @@
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_error.h"
 #include "platform/jet/jet_file.h"
+#include "platform/win/win_utf.h"
 
 #include <zlib.h>
 
@@ -99,13 +100,6 @@ std::int64_t whole(const value& v)
     default:
         damaged("a key of a complex column is not a number");
     }
-}
-
-std::string narrow(const std::wstring& w)
-{
-    std::string s;
-    for (wchar_t c : w) s += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-    return s;
 }
 
 } // namespace
@@ -256,7 +250,7 @@ complex_columns::complex_columns(std::shared_ptr<const database> db, std::shared
         info->complex_id = static_cast<std::int32_t>(col.complex_id);
         auto it = links.find(info->complex_id);
         if (it == links.end())
-            damaged("the complex column '" + narrow(col.name) + "' has no entry in MSysComplexColumns");
+            damaged("the complex column '" + win_utf8_from_wide(col.name) + "' has no entry in MSysComplexColumns");
         auto type_table = db_->table_at(static_cast<std::uint32_t>(it->second.type_table) & 0x00FFFFFFu);
         info->flat = db_->table_at(static_cast<std::uint32_t>(it->second.flat_table) & 0x00FFFFFFu);
         info->kind = kind_of_type_table(*type_table);
@@ -305,7 +299,7 @@ complex_columns::complex_columns(std::shared_ptr<const database> db, std::shared
              (info->kind != complex_kind::version_history || (info->value_col >= 0 && info->date_col >= 0)) &&
              (info->kind != complex_kind::attachment || info->data_col >= 0));
         if (!complete)
-            damaged("the hidden table of the complex column '" + narrow(col.name) + "' lacks some of its columns");
+            damaged("the hidden table of the complex column '" + win_utf8_from_wide(col.name) + "' lacks some of its columns");
         columns_[i] = std::move(info);
     }
 }

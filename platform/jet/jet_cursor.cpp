@@ -14,13 +14,6 @@ namespace jet {
 
 namespace {
 
-std::string narrow(const std::wstring& w)
-{
-    std::string s;
-    for (wchar_t c : w) s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return s;
-}
-
 // Stored size of a fixed-length value of a type (0: the column's own length decides).
 std::size_t fixed_size(column_type t)
 {
@@ -524,7 +517,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
         if (c.fixed()) {
             n = stored_fixed_size(c);
             std::size_t at = W + c.fixed_offset;
-            if (at + n > len - mask_size) f.corrupt("a fixed value of column '" + narrow(c.name) + "' lies outside its row");
+            if (at + n > len - mask_size) f.corrupt("a fixed value of column '" + win_utf8_from_wide(c.name) + "' lies outside its row");
             p = row + at;
         } else {
             // The null mask says the row holds this value: its count of them must reach it.
@@ -534,7 +527,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
                           win_utf8_from_wide(c.name) + "' (slot " + std::to_string(c.var_index) + ")");
             std::size_t s = var_offsets_[c.var_index], e = var_offsets_[c.var_index + 1];
             if (s > e || e > len - mask_size || s < W)
-                f.corrupt("a value of column '" + narrow(c.name) + "' lies outside its row");
+                f.corrupt("a value of column '" + win_utf8_from_wide(c.name) + "' lies outside its row");
             if (e > s && s < fixed_end)
                 f.corrupt("the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " +
                           std::to_string(page_) + " starts inside the row's fixed-length values");

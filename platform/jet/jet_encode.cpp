@@ -13,8 +13,8 @@ namespace {
 
 [[noreturn]] void mismatch(const column_def& c, const value& v)
 {
-    throw error(err_type_conversion, "Data type conversion error: column '" + ascii_text(c.name) + "' (" +
-                                         type_name(c.type) + ") cannot take the value " + ascii_text(v.to_wstring()) + ".");
+    throw error(err_type_conversion, "Data type conversion error: column '" + message_text(c.name) + "' (" +
+                                         type_name(c.type) + ") cannot take the value " + message_text(v.to_wstring()) + ".");
 }
 
 using u128 = unsigned __int128;
@@ -144,7 +144,7 @@ void encode_fixed(const column_def& c, const value& v, std::uint8_t* out)
         want(value::decimal_k);
         u128 m;
         if (!rescale(v.as_decimal(), c.scale, c.precision, m))
-            throw error(err_field_too_small, "The field '" + ascii_text(c.name) + "' is too small to accept the value " +
+            throw error(err_field_too_small, "The field '" + message_text(c.name) + "' is too small to accept the value " +
                                                  v.as_decimal().to_string() + ".");
         out[0] = v.as_decimal().negative && m != 0 ? 0x80 : 0x00;
         std::uint64_t hi = static_cast<std::uint64_t>(m >> 64), lo = static_cast<std::uint64_t>(m);
@@ -167,7 +167,7 @@ void variable_bytes(const column_def& c, const value& v, bytes& out)
     case column_type::text: {
         if (v.type() != value::text_k) mismatch(c, v);
         if (utf16_length(v.as_text()) * 2 > c.length)
-            throw error(err_field_too_small, "The field '" + ascii_text(c.name) +
+            throw error(err_field_too_small, "The field '" + message_text(c.name) +
                                                  "' is too small to accept the amount of data you attempted to add.");
         encode_text(v.as_text(), c.compressed_unicode(), out);
         return;
@@ -180,7 +180,7 @@ void variable_bytes(const column_def& c, const value& v, bytes& out)
     case column_type::ole:
         if (v.type() != value::binary_k) mismatch(c, v);
         if (c.type == column_type::binary && v.as_binary().size() > c.length)
-            throw error(err_field_too_small, "The field '" + ascii_text(c.name) +
+            throw error(err_field_too_small, "The field '" + message_text(c.name) +
                                                  "' is too small to accept the amount of data you attempted to add.");
         out.insert(out.end(), v.as_binary().begin(), v.as_binary().end());
         return;
@@ -190,12 +190,7 @@ void variable_bytes(const column_def& c, const value& v, bytes& out)
 
 } // namespace
 
-std::string ascii_text(std::wstring_view s)
-{
-    std::string out;
-    for (wchar_t c : s) out.push_back(c > 0 && c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
+std::string message_text(std::wstring_view s) { return win_utf8_from_wide(s); }
 
 namespace row_parts {
 
@@ -289,7 +284,7 @@ void encode_row(const table_def& t, const std::vector<value>& row, std::size_t i
         mask[c->number / 8] |= static_cast<std::uint8_t>(1u << (c->number % 8));
         data.clear();
         variable_bytes(*c, v, data);
-        row_parts::append_variable(*c, data, inline_limit, sink, out, ascii_text);
+        row_parts::append_variable(*c, data, inline_limit, sink, out, message_text);
     }
     starts[vars.size()] = static_cast<std::uint16_t>(out.size());
 

@@ -26,8 +26,8 @@ enum write_error_code : int {
     err_invalid_name = 3125,       // "'|' is not a valid name."
 };
 
-// A name or value as the writer's messages show it: ASCII as it is, any other character as '?'.
-std::string ascii_text(std::wstring_view s);
+// A name or text as messages show it (UTF-8).
+std::string message_text(std::wstring_view s);
 
 // Appends `s` as a Jet4/ACE text value: the compressed form (FF FE, then one byte a character) when
 // `compress` is set and every character fits one byte, else UTF-16LE (characters beyond the BMP as pairs).

@@ -81,7 +81,6 @@ void append_offsets(const std::vector<std::size_t>& offsets, bytes& out, std::si
 
 } // namespace
 
-std::string message_text(std::wstring_view w) { return win_utf8_from_wide(w); }
 
 code_page_encoder::code_page_encoder(int code_page) : code_page_(code_page)
 {

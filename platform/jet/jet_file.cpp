@@ -169,7 +169,7 @@ void page_file::read_header(const std::wstring& password)
                    : header_.version_byte == 1 ? file_format::jet4
                                                : file_format::ace;
     layout_ = layout_for(header_.format);
-    if (size_ < layout_.page_size * 3u)
+    if (size_ < layout_.page_size)
         throw error(err_unrecognized_format, unrecognized + " The file is too short");
     // The engine name: "Standard Jet DB", "Standard ACE DB" or a workgroup file's "Jet System DB".
     for (int i = 4; i < 19 && first[i]; ++i) header_.engine_name.push_back(static_cast<char>(first[i]));
@@ -177,6 +177,14 @@ void page_file::read_header(const std::wstring& password)
     if (header_.engine_name != "Standard Jet DB" && header_.engine_name != "Standard ACE DB" &&
         header_.engine_name != "Jet System DB")
         throw error(err_unrecognized_format, unrecognized);
+    // A whole header that names the format, without the pages every database has after it: the
+    // file is one of ours, cut short.
+    if (size_ < layout_.page_size * 3u) {
+        const std::size_t whole = size_ / layout_.page_size;
+        corrupt("it is cut short: it holds " + std::to_string(size_) + " bytes (" + std::to_string(whole) +
+                (whole == 1 ? " whole page" : " whole pages") + " of " + std::to_string(layout_.page_size) +
+                " bytes), fewer than the 3 pages of the smallest database");
+    }
     page_count_ = static_cast<std::uint32_t>(std::min<std::size_t>(size_ / layout_.page_size, 0xFFFFFFu + 1));
 
     header_page_.assign(first.begin(), first.begin() + layout_.page_size);

@@ -5,6 +5,7 @@
 
 #include "platform/jet/jet_error.h"
 #include "platform/jet/jet_text_key.h"
+#include "platform/win/win_utf.h"
 
 namespace jet {
 
@@ -28,13 +29,14 @@ void put_be(byte_vec& out, std::uint64_t v, int n)
 
 [[noreturn]] void wrong_value(const key_column& c, const value& v)
 {
-    // The value in the message is cut short and kept to ASCII: it may be long or hostile.
-    std::wstring w = v.to_wstring();
-    std::string shown;
-    for (std::size_t i = 0; i < w.size() && i < 40; ++i) shown += w[i] >= 0x20 && w[i] < 0x7F ? static_cast<char>(w[i]) : '?';
-    if (w.size() > 40) shown += "...";
+    // The value in the message is cut short and its control characters shown as '?': it may be long or hostile.
+    std::wstring shown = v.to_wstring();
+    const bool cut = shown.size() > 40;
+    shown.resize(std::min<std::size_t>(shown.size(), 40));
+    for (wchar_t& ch : shown)
+        if (ch < 0x20 || ch == 0x7F) ch = L'?';
     throw error(err_corrupt, std::string("an index key of a ") + type_name(c.type) + " column cannot hold the value '" +
-                                 shown + "'");
+                                 win_utf8_from_wide(shown) + (cut ? "..." : "") + "'");
 }
 
 // Signed integers: big-endian with the sign bit flipped, so that negatives sort first.

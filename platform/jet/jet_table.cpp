@@ -112,7 +112,7 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
         const std::uint8_t* pg = file.page(p, scratch);
         if (pg[0] != 0x02)
             file.corrupt("page " + std::to_string(p) + " is not a table definition (table '" +
-                         std::string(name.begin(), name.end()) + "')");
+                         win_utf8_from_wide(name) + "')");
         if (data.empty())
             data.assign(pg, pg + L.page_size);
         else
@@ -133,7 +133,7 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
     std::uint16_t ncols = r.u16(L.tdef_cols_at);
     std::uint32_t nlogical = r.u32(L.tdef_logical_idx_at);
     std::uint32_t nreal = r.u32(L.tdef_real_idx_at);
-    if (nlogical > 1000 || nreal > 1000) file.corrupt("table '" + std::string(name.begin(), name.end()) + "' has an impossible index count");
+    if (nlogical > 1000 || nreal > 1000) file.corrupt("table '" + win_utf8_from_wide(name) + "' has an impossible index count");
     const std::uint8_t* up = r.at(L.tdef_usage_at, 8);
     t.owned_pages = {rd24(up + 1), up[0]};
     t.free_pages = {rd24(up + 5), up[4]};
@@ -177,7 +177,7 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
     for (std::uint16_t i = 0; i < ncols; ++i) {
         t.columns[i].name = r.name(pos);
         if (t.columns[i].name.empty())
-            file.corrupt("column " + std::to_string(i + 1) + " of table '" + std::string(name.begin(), name.end()) +
+            file.corrupt("column " + std::to_string(i + 1) + " of table '" + win_utf8_from_wide(name) +
                          "' has no name");
         check_column(file, t, t.columns[i]);
     }
@@ -200,7 +200,7 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
             ic.ascending = (c[3 * k + 2] & 0x01) != 0;
             auto it = std::find_if(t.columns.begin(), t.columns.end(), [&](const column_def& cd) { return cd.number == num; });
             if (it == t.columns.end())
-                file.corrupt("an index of table '" + std::string(name.begin(), name.end()) + "' names a missing column");
+                file.corrupt("an index of table '" + win_utf8_from_wide(name) + "' names a missing column");
             ic.name = it->name;
             reals[i].columns.push_back(std::move(ic));
         }
@@ -231,7 +231,7 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
             x.ref_table_page = 0;
         }
         if (x.real_index < 0 || static_cast<std::uint32_t>(x.real_index) >= nreal)
-            file.corrupt("an index of table '" + std::string(name.begin(), name.end()) + "' has no index data");
+            file.corrupt("an index of table '" + win_utf8_from_wide(name) + "' has no index data");
         const real_index& ri = reals[static_cast<std::size_t>(x.real_index)];
         x.columns = ri.columns;
         x.real_flags = ri.flags;

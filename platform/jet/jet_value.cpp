@@ -1,4 +1,5 @@
 #include "platform/jet/jet_value.h"
+#include "platform/win/win_utf.h"
 
 #include <cmath>
 #include <cstdio>
@@ -167,8 +168,7 @@ std::wstring value::to_wstring() const
     }
     case guid_k: return as_guid().to_wstring();
     case decimal_k: {
-        std::string s = as_decimal().to_string();
-        return std::wstring(s.begin(), s.end());
+        return win_wide_from_utf8(as_decimal().to_string());
     }
     case text_k: return as_text();
     case binary_k: {

@@ -14,9 +14,6 @@ namespace jet {
 
 struct tdef_image;
 
-// A name or text as messages show it (UTF-8).
-std::string message_text(std::wstring_view s);
-
 // Text into one single-byte Windows code page (Jet3 keeps text as one byte a character).
 class code_page_encoder {
 public:

@@ -33,7 +33,7 @@ void check_name(const std::wstring& name, const char* what)
     bool ok = !name.empty() && name.size() <= longest && name.front() != L' ';
     for (wchar_t c : name)
         if (c < 0x20 || c == L'.' || c == L'!' || c == L'`' || c == L'[' || c == L']') ok = false;
-    if (!ok) throw error(err_invalid_name, std::string("'") + ascii_text(name) + "' is not a valid " + what + " name.");
+    if (!ok) throw error(err_invalid_name, std::string("'") + message_text(name) + "' is not a valid " + what + " name.");
 }
 
 column_spec col(const wchar_t* name, column_type t, std::uint16_t length = 0)
@@ -280,7 +280,7 @@ const database_writer::table_state* database_writer::find_or_null(std::wstring_v
 database_writer::table_state& database_writer::find(std::wstring_view name)
 {
     const table_state* t = find_or_null(name);
-    if (!t) throw error(err_object_not_found, "Cannot find the table '" + ascii_text(name) + "' in " + path() + ".");
+    if (!t) throw error(err_object_not_found, "Cannot find the table '" + message_text(name) + "' in " + path() + ".");
     return const_cast<table_state&>(*t);
 }
 
@@ -392,14 +392,14 @@ database_writer::table_state& database_writer::add_table(const std::wstring& nam
     check_name(name, "table");
     for (const auto& c : columns) check_name(c.name, "field");
     for (const auto& x : indexes) check_name(x.name, "index");
-    if (find_or_null(name)) throw error(err_table_exists, "Table '" + ascii_text(name) + "' already exists.");
+    if (find_or_null(name)) throw error(err_table_exists, "Table '" + message_text(name) + "' already exists.");
     check_narrow(narrow_text_.get(), name);
     for (const auto& c : columns) check_narrow(narrow_text_.get(), c.name);
     for (const auto& x : indexes) check_narrow(narrow_text_.get(), x.name);
     if (indexes.size() > max_indexes)
-        throw error(err_too_many_indexes, "Too many indexes on table '" + ascii_text(name) + "'.");
+        throw error(err_too_many_indexes, "Too many indexes on table '" + message_text(name) + "'.");
     if (columns.empty() || columns.size() > 255)
-        throw error(err_field_too_small, "A table needs 1 to 255 columns ('" + ascii_text(name) + "').");
+        throw error(err_field_too_small, "A table needs 1 to 255 columns ('" + message_text(name) + "').");
 
     auto t = std::make_unique<table_state>();
     t->def.name = name;
@@ -412,7 +412,7 @@ database_writer::table_state& database_writer::add_table(const std::wstring& nam
         const column_spec& s = columns[i];
         for (std::size_t k = 0; k < i; ++k)
             if (same_name(columns[k].name, s.name))
-                throw error(err_table_exists, "Field '" + ascii_text(s.name) + "' already exists in table '" + ascii_text(name) + "'.");
+                throw error(err_table_exists, "Field '" + message_text(s.name) + "' already exists in table '" + message_text(name) + "'.");
         column_def c;
         c.name = s.name;
         c.type = s.type;
@@ -462,13 +462,13 @@ database_writer::table_state& database_writer::add_table(const std::wstring& nam
         x.real_flags = static_cast<std::uint8_t>(((s.unique || s.primary) ? 0x01 : 0) | (s.ignore_nulls ? 0x02 : 0) |
                                                  ((s.required || s.primary) ? 0x08 : 0));
         if (s.columns.empty() || s.columns.size() > 10)
-            throw error(err_field_too_small, "Index '" + ascii_text(s.name) + "' needs 1 to 10 columns.");
+            throw error(err_field_too_small, "Index '" + message_text(s.name) + "' needs 1 to 10 columns.");
         for (const auto& [cn, asc] : s.columns) {
             int c = t->def.find_column(cn);
             if (c < 0)
-                throw error(err_object_not_found, "Index '" + ascii_text(s.name) + "' names the missing column '" + ascii_text(cn) + "'.");
+                throw error(err_object_not_found, "Index '" + message_text(s.name) + "' names the missing column '" + message_text(cn) + "'.");
             if (is_long(t->def.columns[c].type))
-                throw error(err_type_conversion, "Column '" + ascii_text(cn) + "' cannot be part of an index.");
+                throw error(err_type_conversion, "Column '" + message_text(cn) + "' cannot be part of an index.");
             index_column ic;
             ic.name = t->def.columns[c].name;
             ic.number = t->def.columns[c].number;
@@ -477,7 +477,7 @@ database_writer::table_state& database_writer::add_table(const std::wstring& nam
         }
         for (const auto& other : logical)
             if (same_name(other.name, x.name))
-                throw error(err_table_exists, "Index '" + ascii_text(x.name) + "' already exists.");
+                throw error(err_table_exists, "Index '" + message_text(x.name) + "' already exists.");
         logical.push_back(std::move(x));
     }
 
@@ -531,9 +531,9 @@ void database_writer::add_index(const std::wstring& table, const index_spec& s)
         check_name(s.name, "index");
         check_narrow(narrow_text_.get(), s.name);
         if (t.def.indexes.size() >= max_indexes)
-            throw error(err_too_many_indexes, "Too many indexes on table '" + ascii_text(table) + "'.");
+            throw error(err_too_many_indexes, "Too many indexes on table '" + message_text(table) + "'.");
         for (const auto& x : t.def.indexes)
-            if (same_name(x.name, s.name)) throw error(err_table_exists, "Index '" + ascii_text(s.name) + "' already exists.");
+            if (same_name(x.name, s.name)) throw error(err_table_exists, "Index '" + message_text(s.name) + "' already exists.");
         index_def x;
         x.name = s.name;
         x.number = static_cast<std::int32_t>(t.def.indexes.size());
@@ -542,7 +542,7 @@ void database_writer::add_index(const std::wstring& table, const index_spec& s)
                                                  ((s.required || s.primary) ? 0x08 : 0));
         for (const auto& [cn, asc] : s.columns) {
             int c = t.def.find_column(cn);
-            if (c < 0) throw error(err_object_not_found, "Index '" + ascii_text(s.name) + "' names the missing column '" + ascii_text(cn) + "'.");
+            if (c < 0) throw error(err_object_not_found, "Index '" + message_text(s.name) + "' names the missing column '" + message_text(cn) + "'.");
             index_column ic;
             ic.name = t.def.columns[c].name;
             ic.number = t.def.columns[c].number;
@@ -662,7 +662,7 @@ std::vector<bool> database_writer::check_row(table_state& t, std::vector<value>&
 {
     std::vector<bool> generated(row.size(), false);
     if (row.size() != t.def.columns.size())
-        throw error(err_type_conversion, "A row of table '" + ascii_text(t.def.name) + "' needs " +
+        throw error(err_type_conversion, "A row of table '" + message_text(t.def.name) + "' needs " +
                                              std::to_string(t.def.columns.size()) + " values.");
     for (std::size_t i = 0; i < row.size(); ++i) {
         const column_def& c = t.def.columns[i];
@@ -683,12 +683,12 @@ std::vector<bool> database_writer::check_row(table_state& t, std::vector<value>&
         const value& req = c.properties.get(L"Required");
         bool required = req.type() == value::boolean_k && req.as_bool();
         if (required && v.is_null())
-            throw error(err_required_null, "You must enter a value in the '" + ascii_text(t.def.name) + "." + ascii_text(c.name) + "' field.");
+            throw error(err_required_null, "You must enter a value in the '" + message_text(t.def.name) + "." + message_text(c.name) + "' field.");
         if ((c.type == column_type::text || c.type == column_type::memo) && v.type() == value::text_k &&
             v.as_text().empty()) {
             const value& azl = c.properties.get(L"AllowZeroLength");
             if (azl.type() == value::boolean_k && !azl.as_bool())
-                throw error(3315, "Field '" + ascii_text(t.def.name) + "." + ascii_text(c.name) + "' cannot be a zero-length string.");
+                throw error(3315, "Field '" + message_text(t.def.name) + "." + message_text(c.name) + "' cannot be a zero-length string.");
         }
     }
     for (const auto& x : t.def.indexes)
@@ -779,7 +779,7 @@ void database_writer::delete_table(const std::wstring& name)
 {
     guarded([&] {
         table_state& t = find(name);
-        if (t.system) throw error(err_object_not_found, "The system table '" + ascii_text(name) + "' cannot be deleted.");
+        if (t.system) throw error(err_object_not_found, "The system table '" + message_text(name) + "' cannot be deleted.");
         for (std::uint32_t p : t.data_pages) free_page(p);
         for (std::uint32_t p : t.tdef_pages) free_page(p);
         for (const auto& v : t.real_pages)
@@ -831,16 +831,16 @@ void database_writer::add_relationship(const relationship_def& r)
         table_state& parent = find(r.ref_table);
         check_narrow(narrow_text_.get(), r.name);
         if (r.columns.empty() || r.columns.size() != r.ref_columns.size() || r.columns.size() > 10)
-            throw error(err_type_conversion, "Relationship '" + ascii_text(r.name) + "' needs matching columns.");
+            throw error(err_type_conversion, "Relationship '" + message_text(r.name) + "' needs matching columns.");
         check_name(r.name, "relationship");
         for (const auto& x : relationships_)
-            if (same_name(x.name, r.name)) throw error(err_table_exists, "Relationship '" + ascii_text(r.name) + "' already exists.");
+            if (same_name(x.name, r.name)) throw error(err_table_exists, "Relationship '" + message_text(r.name) + "' already exists.");
         auto columns_of = [](table_state& t, const std::vector<std::wstring>& names) {
             std::vector<index_column> out;
             for (const auto& n : names) {
                 int c = t.def.find_column(n);
                 if (c < 0)
-                    throw error(err_object_not_found, "Relationship column '" + ascii_text(n) + "' is not in table '" + ascii_text(t.def.name) + "'.");
+                    throw error(err_object_not_found, "Relationship column '" + message_text(n) + "' is not in table '" + message_text(t.def.name) + "'.");
                 index_column ic;
                 ic.name = t.def.columns[c].name;
                 ic.number = t.def.columns[c].number;
@@ -858,11 +858,11 @@ void database_writer::add_relationship(const relationship_def& r)
             if (same) unique = &x;
         }
         if (!unique)
-            throw error(3368, "No unique index found for the referenced field of the primary table '" + ascii_text(parent.def.name) + "'.");
+            throw error(3368, "No unique index found for the referenced field of the primary table '" + message_text(parent.def.name) + "'.");
         bool enforced = (r.grbit & 0x2) == 0;
         if (enforced) {
             if (child.def.indexes.size() >= max_indexes || parent.def.indexes.size() >= max_indexes)
-                throw error(err_too_many_indexes, "Too many indexes for relationship '" + ascii_text(r.name) + "'.");
+                throw error(err_too_many_indexes, "Too many indexes for relationship '" + message_text(r.name) + "'.");
             index_def fk;
             fk.name = r.name;
             fk.number = static_cast<std::int32_t>(child.def.indexes.size());

@@ -88,7 +88,7 @@ void database_writer::check_unique(table_state& t, const std::vector<value>& row
             const value& v = row[k.positions[0]];
             if (v.type() == value::int32_k && t.counter_taken(v.as_int32()))
                 throw error(err_duplicate_key,
-                            "The changes you requested to the table '" + ascii_text(t.def.name) +
+                            "The changes you requested to the table '" + message_text(t.def.name) +
                                 "' were not successful because they would create duplicate values in the index, "
                                 "primary key, or relationship.");
         }
@@ -98,7 +98,7 @@ void database_writer::check_unique(table_state& t, const std::vector<value>& row
         const std::string probe(key.begin(), key.end());
         if (t.pending_keys[i].count(probe) || (t.tree_entries[i] > 0 && key_exists(t, i, key)))
             throw error(err_duplicate_key,
-                        "The changes you requested to the table '" + ascii_text(t.def.name) +
+                        "The changes you requested to the table '" + message_text(t.def.name) +
                             "' were not successful because they would create duplicate values in the index, "
                             "primary key, or relationship.");
     }
@@ -219,7 +219,7 @@ void database_writer::fill_index(table_state& t, std::size_t real)
     }
     std::sort(entries.begin(), entries.end());
     if (unique && has_duplicate_key(k, entries))
-        throw error(err_duplicate_key, "The unique index cannot be made on table '" + ascii_text(t.def.name) +
+        throw error(err_duplicate_key, "The unique index cannot be made on table '" + message_text(t.def.name) +
                                            "': its rows hold duplicate values.");
     t.tree_entries[real] = entries.size();
     build_tree(t, real, std::move(entries));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -98,6 +99,39 @@ bool iconv_all(const char* to, const char* from, const char* data, size_t bytes,
     return true;
 }
 
+// Converts as iconv_all does, but a unit of `unit` bytes that the conversion cannot take is
+// written as `replacement` and passed over; false only when iconv has no such conversion.
+bool iconv_replacing(const char* to, const char* from, const char* data, size_t bytes, size_t unit,
+                     std::string_view replacement, std::string& out)
+{
+    out.clear();
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    char buffer[256];
+    char* in = const_cast<char*>(data);
+    size_t in_left = bytes;
+    while (in_left > 0) {
+        char* o = buffer;
+        size_t o_left = sizeof buffer;
+        const size_t r = iconv(cd, &in, &in_left, &o, &o_left);
+        out.append(buffer, sizeof buffer - o_left);
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            const size_t skip = std::min(unit, in_left);
+            in += skip;
+            in_left -= skip;
+            out.append(replacement);
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    char* o = buffer;
+    size_t o_left = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &o, &o_left);
+    out.append(buffer, sizeof buffer - o_left);
+    iconv_close(cd);
+    return true;
+}
+
 bool is_ansi(UINT cp)
 {
     return cp == CP_ACP || cp == CP_THREAD_ACP || cp == CP_OEMCP;
@@ -185,6 +219,38 @@ bool win_from_wide(UINT code_page, std::wstring_view text, std::string& out)
     if (!ok)
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return ok;
+}
+
+std::wstring win_to_wide_replacing(UINT code_page, std::string_view text)
+{
+    std::wstring out;
+    if (win_to_wide(code_page, text, out))
+        return out;
+    const wchar_t replacement = static_cast<wchar_t>(win_replacement_char);
+    std::string bytes;
+    if (!is_ansi(code_page) || ansi_utf8() ||
+        !iconv_replacing("WCHAR_T", ansi_codeset().c_str(), text.data(), text.size(), 1,
+                         std::string_view(reinterpret_cast<const char*>(&replacement), sizeof replacement), bytes))
+        return win_wide_from_utf8(text);
+    out.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    return out;
+}
+
+std::string win_from_wide_replacing(UINT code_page, std::wstring_view text)
+{
+    std::string out;
+    if (win_from_wide(code_page, text, out))
+        return out;
+    if (!is_ansi(code_page) || ansi_utf8())
+        return win_utf8_from_wide(text);
+    std::wstring scalars(text);
+    for (wchar_t& c : scalars)
+        if (!win_is_scalar(static_cast<char32_t>(c)))
+            c = L'?';
+    if (!iconv_replacing(ansi_codeset().c_str(), "WCHAR_T", reinterpret_cast<const char*>(scalars.data()),
+                         scalars.size() * sizeof(wchar_t), sizeof(wchar_t), "?", out))
+        return win_utf8_from_wide(text);
+    return out;
 }
 
 int MultiByteToWideChar(UINT code_page, DWORD, const char* text, int bytes, wchar_t* out, int out_chars)

@@ -30,6 +30,10 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const wchar_t* text, int ch
 // The same conversions into strings; false (last error set, out untouched) on failure.
 bool win_to_wide(UINT code_page, std::string_view text, std::wstring& out);
 bool win_from_wide(UINT code_page, std::wstring_view text, std::string& out);
+// The same for text that is shown or logged, never failing: an invalid byte reads as U+FFFD; a
+// character the page cannot hold is written as U+FFFD in UTF-8 and as '?' in another page.
+std::wstring win_to_wide_replacing(UINT code_page, std::string_view text);
+std::string win_from_wide_replacing(UINT code_page, std::wstring_view text);
 
 // True when the ANSI code page is UTF-8.
 bool win_ansi_is_utf8();

@@ -29,9 +29,9 @@ TEST(TkException, TextFormatAndWideForms)
     EXPECT_EQ(long_name.size() + 2, std::string(tk_exception("<%s>", long_name.c_str(), 1).what()).size());
 
     EXPECT_STREQ("Stra\xc3\x9f" "e", tk_exception(std::wstring(L"Stra\u00dfe"), 1).what());
-    // A wide text that cannot be converted leaves the message empty; level stays.
-    tk_exception bad(std::wstring(1, static_cast<wchar_t>(0xD800)), 2);
-    EXPECT_STREQ("", bad.what());
+    // A character that cannot be converted is replaced; the rest of the text and the level stay.
+    tk_exception bad(L"T" + std::wstring(1, static_cast<wchar_t>(0xD800)) + L"1: damaged", 2);
+    EXPECT_STREQ("T\xef\xbf\xbd" "1: damaged", bad.what());
     EXPECT_EQ(2, bad.level());
 }
 

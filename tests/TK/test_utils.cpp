@@ -137,3 +137,25 @@ TEST(TkEndsWith, CaseRules)
     EXPECT_FALSE(tk_iequal(L"ecole", L"ECOLES"));
     EXPECT_TRUE(tk_iequal(L"", L""));
 }
+
+// Text that is shown or logged keeps every character the ANSI page holds and a replacement for each
+// other one: a message is never emptied or cut, whatever the page and whatever the names in it.
+TEST(TkShownText, KeepsWhatThePageHoldsAndReplacesTheRest)
+{
+    const std::wstring lone(1, static_cast<wchar_t>(0xD800));
+    const std::wstring names = L"Ums\u00e4tze \u03a9 \u0416 \u8868 \U0001F600 " + lone + L" end";
+    ASSERT_TRUE(win_set_ansi_codeset("UTF-8"));
+    EXPECT_EQ("Ums\xC3\xA4tze \xCE\xA9 \xD0\x96 \xE8\xA1\xA8 \xF0\x9F\x98\x80 \xEF\xBF\xBD end", tk_to_ansi_text(names));
+    EXPECT_EQ(L"Ums\u00e4tze \ufffd\ufffd \u8868 end", tk_ansi_text_to_wstring("Ums\xC3\xA4tze \xC3\xFF \xE8\xA1\xA8 end"));
+    EXPECT_EQ(L"cut \ufffd\ufffd", tk_ansi_text_to_wstring("cut \xE8\xA1"));   // each byte of a cut sequence
+
+    ASSERT_TRUE(win_set_ansi_codeset("ISO-8859-1"));
+    EXPECT_EQ("Ums\xE4tze ? ? ? ? ? end", tk_to_ansi_text(names));
+    EXPECT_EQ(L"M\u00fcller", tk_ansi_text_to_wstring("M\xFCller"));
+    EXPECT_STREQ("Table ?, record #1: damaged", tk_exception(L"Table \u8868, record #1: damaged", 0).what());
+
+    ASSERT_TRUE(win_set_ansi_codeset("EUC-JP"));
+    EXPECT_EQ("\xC9\xBD ?", tk_to_ansi_text(L"\u8868 \U0001F600"));
+    EXPECT_EQ(L"\u8868 \ufffd end \ufffd", tk_ansi_text_to_wstring("\xC9\xBD \xFF end \xC9"));
+    ASSERT_TRUE(win_set_ansi_codeset(""));
+}

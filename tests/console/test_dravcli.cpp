@@ -26,6 +26,7 @@
 #include "tests/support/protected.h"
 #include "tests/support/testdata.h"
 #include "tests/support/scratch.h"
+#include "tests/support/world_names.h"
 #include "tests/support/writer_tables.h"
 #include "platform/jet/jet_database.h"
 #include "platform/jet/jet_file.h"
@@ -1766,4 +1767,104 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
     EXPECT_NE(r.out.find("MemoKey: The primary key 'PrimaryKey' was left out: an index on a memo or long binary "
                          "column ('Key') is not converted."),
               std::string::npos) << r.out;
+}
+
+// Folder, file, table, column and index named in the user's own letters: every message names them
+// as they are written and says the whole of what is wrong, on a sound file whose index is left
+// out, on damaged rows, a damaged column and a damaged table definition, and on a wrong password.
+TEST_F(Dravcli, MessagesKeepNamesInTheUsersOwnLettersWhole)
+{
+    using namespace drav_test;
+    fs::create_directory(dir / kWorldFolder);
+    const std::string src = kWorldFolder + "/" + kWorldFile;
+    const std::string table = utf8(kWorldTable), damaged = "The database file '" + src + "' is damaged or not readable: ";
+    write_world_table(dir / src, 40);
+    const page_image whole(dir / src);
+    std::uint32_t tdef = 0;
+    std::size_t column = 0;
+    {
+        auto db = jet::database::open((dir / src).string(), L"");
+        auto def = db->table(kWorldTable);
+        tdef = def->tdef_page;
+        column = whole.column_at(tdef, def->columns[static_cast<std::size_t>(def->find_column(kWorldColumn))]);
+    }
+
+    // The sound file: read whole; its index on the memo is named with its column, and the run fails.
+    run_result r = run({"--src=" + src, "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Converting table " + table + "(40 records)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Error:\n" + table + ": The index '" + utf8(kWorldIndex) + "' was left out: an index on a "
+                         "memo or long binary column ('" + utf8(kWorldMemo) + "') is not converted.\n"),
+              std::string::npos) << r.out;
+    const std::string script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("N'\xC3\xA9t\xC3\xA9 39'"), std::string::npos);
+    EXPECT_NE(script.find("[" + utf8(kWorldColumn) + "]"), std::string::npos) << script;
+
+    // Its rows lost: the row, the file and the table are named, and what was wrong is said.
+    lose_world_rows(dir / src);
+    r = run({"--src=" + src, "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Error:\n" + table + ", record #1: " + damaged + "table '" + table + "': page "),
+              std::string::npos) << r.out;
+
+    // A column whose type is no type; a table definition whose index count is impossible.
+    page_image typed = whole;
+    typed.bytes[column] = 0;
+    typed.save(dir / src);
+    r = run({"--src=" + src, "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Error:\n" + table + ": " + damaged + "column '" + utf8(kWorldColumn) + "' of table '" + table +
+                         "' has the unknown type code 0.\n"),
+              std::string::npos) << r.out;
+    page_image counted = whole;
+    counted.put32(tdef * counted.page + jet::layout_for(jet::file_format::jet4).tdef_real_idx_at, 5000);
+    counted.save(dir / src);
+    r = run({"--src=" + src, "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find(damaged + "table '" + table + "' has an impossible index count.\n"), std::string::npos) << r.out;
+
+    // The file under a password, opened with another.
+    const std::vector<std::uint8_t> locked =
+        drav_test::with_jet4_password(std::vector<std::uint8_t>(whole.bytes.begin(), whole.bytes.end()), u"\u00c9t\u00e9");
+    std::ofstream(dir / src, std::ios::binary).write(reinterpret_cast<const char*>(locked.data()),
+                                                     static_cast<std::streamsize>(locked.size()));
+    r = run({"--src=" + src, "--dest=out.sql", "--script", "--srcp=\xCE\xB1\xCE\xB2"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Not a valid password. (file '" + src + "')"), std::string::npos) << r.out;
+    r = run({"--src=" + src, "--dest=out.sql", "--script", "--srcp=\xC3\x89t\xC3\xA9"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;   // the index is left out as before
+    EXPECT_NE(read_all(dir / "out.sql").find("N'\xC3\xA9t\xC3\xA9 39'"), std::string::npos);
+
+    // A table name holding half of a surrogate pair: shown with a replacement character, the rest whole.
+    write_world_table(dir / src, 3, L"Half" + std::wstring(1, static_cast<wchar_t>(0xD83D)) + L"Pair");
+    r = run({"--src=" + src, "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Converting table Half\xEF\xBF\xBDPair(3 records)\nError:\nHalf\xEF\xBF\xBDPair: The index '" +
+                         utf8(kWorldIndex) + "' was left out"),
+              std::string::npos) << r.out;
+}
+
+// A file whose header is whole and names the format but whose pages end before the third is
+// damaged, cut short, and says how much of it there is; one cut inside its header is no database.
+TEST_F(Dravcli, AFileCutShortAfterItsHeaderIsNamedAsDamaged)
+{
+    write_text_table(dir / "whole.mdb", 3);
+    const std::string bytes = read_all(dir / "whole.mdb");
+    ASSERT_GT(bytes.size(), 3u * 4096);
+    const std::pair<std::size_t, std::string> cuts[] = {
+        {8192, "8192 bytes (2 whole pages of 4096 bytes)"}, {8008, "8008 bytes (1 whole page of 4096 bytes)"},
+        {4096, "4096 bytes (1 whole page of 4096 bytes)"}};
+    for (const auto& [size, held] : cuts) {
+        std::ofstream(dir / "cut.mdb", std::ios::binary) << bytes.substr(0, size);
+        run_result r = run({"--src=cut.mdb", "--dest=out.sql", "--script"});
+        EXPECT_EQ(r.code, 255) << size << r.out << r.err;
+        EXPECT_NE(r.out.find("The database file 'cut.mdb' is damaged or not readable: it is cut short: it holds " + held +
+                             ", fewer than the 3 pages of the smallest database."),
+                  std::string::npos) << size << r.out;
+        EXPECT_EQ(r.out.find("Unrecognized database format"), std::string::npos) << size << r.out;
+    }
+    std::ofstream(dir / "cut.mdb", std::ios::binary) << bytes.substr(0, 2000);
+    const run_result r = run({"--src=cut.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("Unrecognized database format"), std::string::npos) << r.out;
 }

@@ -19,6 +19,7 @@
 #include "tests/support/live_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
+#include "tests/support/world_names.h"
 #include "tests/support/writer_tables.h"
 
 namespace fs = std::filesystem;
@@ -515,6 +516,43 @@ TEST_F(DravcliLive, FractionsOfASecondAndEarlyDatesArriveAlikeOnBothRoads)
     EXPECT_EQ(sql(db, read_back), direct);
     EXPECT_EQ(sql(db, types), direct_types);
     EXPECT_EQ(rows("Times"), 5);
+}
+
+// A file in a folder, with a table, columns and an index named in the user's own letters, on the
+// direct road: the index the server cannot hold is named as written; a table the server refuses to
+// create (an object of its name stands there already) is named as written, with the server's reason.
+TEST_F(DravcliLive, NamesInTheUsersOwnLettersArriveWholeInTheServersMessages)
+{
+    using namespace drav_test;
+    fs::create_directory(scratch.path() / kWorldFolder);
+    // Without blanks: the test server keeps explicit values of an identity column only in such tables.
+    const std::wstring wide_table = L"Ums\u00e4tze_\u03a9\u03bc\u03ad\u03b3\u03b1_\u0416\u0451\u043b\u0442\u044b\u0439_\u8868\u683c_\U0001F600";
+    const std::string src = kWorldFolder + "/" + kWorldFile, table = utf8(wide_table);
+    write_world_table(scratch.path() / src, 3, wide_table);
+    auto [code, out] = convert(src, 1);
+    EXPECT_EQ(code, 255) << out;
+    EXPECT_NE(out.find("Error:\n" + table + ": The index '" + utf8(kWorldIndex) + "' was left out: an index on a "
+                       "memo or long binary column ('" + utf8(kWorldMemo) + "') is not converted.\n"),
+              std::string::npos) << out;
+    EXPECT_EQ(rows("[" + table + "]"), 3) << out;
+
+    // Where the table should be, a view of its name: the server refuses each row, in its own words.
+    ASSERT_NE(sql(db, "DROP TABLE [" + table + "]"), "ERROR");
+    ASSERT_NE(sql(db, "CREATE VIEW [" + table + "] AS SELECT 1 AS x"), "ERROR");
+    std::tie(code, out) = convert(src, 1);
+    EXPECT_EQ(code, 255) << out;
+    const std::size_t refused = out.find("Error:\n" + table + ", record #1: ");
+    ASSERT_NE(refused, std::string::npos) << out;
+    EXPECT_NE(out.find(table.substr(1), refused + table.size()), std::string::npos) << out;
+
+    // Its rows lost: the damaged file is named as written.
+    ASSERT_NE(sql(db, "DROP VIEW [" + table + "]"), "ERROR");
+    lose_world_rows(scratch.path() / src, wide_table);
+    std::tie(code, out) = convert(src, 1);
+    EXPECT_EQ(code, 255) << out;
+    EXPECT_NE(out.find("Error:\n" + table + ", record #1: The database file '" + src + "' is damaged or not readable: "
+                       "table '" + table + "': page "),
+              std::string::npos) << out;
 }
 
 } // namespace

@@ -40,6 +40,7 @@
 #include "tests/support/protected.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
+#include "tests/support/world_names.h"
 #include "tests/support/writer_tables.h"
 #include "wizard/qel_entry.h"
 #include "wizard/qel_shel.h"
@@ -97,18 +98,22 @@ protected:
         std::wstring heading, lines;
     };
 
-    // Saves a profile of the script road for one table of `mdb` and runs it as `dravlen profile` does.
-    profile_run run_script_profile(const fs::path& mdb, const std::wstring& table, const fs::path& script)
+    // Saves a profile of the script road for one table of `mdb` (logging into `log`, when one is
+    // given) and runs it as `dravlen profile` does.
+    profile_run run_script_profile(const fs::path& mdb, const std::wstring& table, const fs::path& script,
+                                   const fs::path& log = {})
     {
         const fs::path profile = fs::path(script).replace_extension(".qel");
         {
             gui_error_handler handler(tk_sql_error_count, tk_sql_error_table);
             dravlen_convertor c(false);
             c.direct = false;
-            c.source = mdb.wstring();
-            c.destination = script.wstring();
+            c.source = win_wide_from_utf8(mdb.string());
+            c.destination = win_wide_from_utf8(script.string());
             c.selected_queries = {{table, L""}};
-            EXPECT_TRUE(c.store_profile_file(profile.wstring()));
+            if (!log.empty())
+                c.logfile = log.string();
+            EXPECT_TRUE(c.store_profile_file(win_wide_from_utf8(profile.string())));
         }
         profile_run run;
         answer = [&run](ui_dialog& d) {
@@ -2186,6 +2191,36 @@ TEST_F(WizardTest, TheTablesPageOpensWithItsListsAndButtonsInView)
     w.shell.do_modal();
     EXPECT_TRUE(fits) << screen.toStdString();
     EXPECT_EQ(out_of_view, std::vector<int>()) << screen.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// A file whose folder, name, table, columns and index are written in the user's own letters, its
+// rows lost: the error dialogs, the finish page and the log name them as written, each message whole.
+TEST_F(WizardTest, DialogsTheFinishPageAndTheLogKeepNamesInTheUsersOwnLetters)
+{
+    using namespace drav_test;
+    const fs::path folder = tmp / kWorldFolder;
+    fs::create_directory(folder);
+    const fs::path mdb = folder / kWorldFile, log = folder / "run.log";
+    write_world_table(mdb, 5);
+    lose_world_rows(mdb);
+    const auto [rc, dialogs, heading, lines] = run_script_profile(mdb, kWorldTable, folder / "world.sql", log);
+    EXPECT_EQ(rc, -1);
+    const std::wstring rows = kWorldTable + L", record #1: The database file '" + win_wide_from_utf8(mdb.string()) +
+                              L"' is damaged or not readable: table '" + kWorldTable + L"': page ";
+    const std::wstring index = kWorldTable + L": The index '" + kWorldIndex + L"' was left out: an index on a memo "
+                               L"or long binary column ('" + kWorldMemo + L"') is not converted.";
+    ASSERT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(dialogs[0].rfind(rows, 0), 0u) << utf8(dialogs[0]);
+    EXPECT_EQ(dialogs[1], index) << utf8(dialogs[1]);
+    EXPECT_NE(lines.find(rows), std::wstring::npos) << utf8(lines);
+    EXPECT_NE(lines.find(index), std::wstring::npos) << utf8(lines);
+    const std::string logged = drav_test::read_file(log);
+    EXPECT_NE(logged.find(utf8(rows)), std::string::npos) << logged;
+    EXPECT_NE(logged.find(utf8(index)), std::string::npos) << logged;
 }
 
 } // namespace
