@@ -5,6 +5,7 @@
 #include <QStyle>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "GUI2/g_err.h"
 #include "GUI2/g_f_dlg.h"
@@ -714,6 +715,14 @@ int sel_file_page::on_next()
     if (!tk_is_file_exist2(c.source, tk_exist_file)) {
         shell().error(L"Source file does not exist.\r\nPlease verify the correct path was given.");
         focus(1003);
+        return -1;
+    }
+    // A script or a log over a file the run reads (or over each other) is refused before any
+    // question about overwriting: the user is never asked to overwrite the source.
+    if (const std::optional<path_clash> clash = find_path_clash(c.run_paths())) {
+        shell().error(path_clash_text(*clash));
+        const bool log = clash->first.role == path_role::log || clash->second.role == path_role::log;
+        focus(log ? 1006 : 1004);
         return -1;
     }
     // Only the answers are taken here: an existing script is replaced and a database dropped
