@@ -612,7 +612,25 @@ std::unique_ptr<udb_database> dravlen_convertor::open_dest()
     }
     dump_options.banner = get_title();
     const bool through = through_ && through_path_ == destination;
-    return std::make_unique<mss_dmp_database>(destination, dump_options, through, &script_end_);
+    const auto on_wait = [this]() {
+        waits_for_reader = true;
+        if (frontend_ && !silent)
+            frontend_->waiting_for_reader(pipe_wait_text(destination));
+    };
+    try {
+        auto script = std::make_unique<mss_dmp_database>(destination, dump_options, through, &script_end_, on_wait);
+        waits_for_reader = false;
+        return script;
+    } catch (...) {
+        waits_for_reader = false;
+        throw;
+    }
+}
+
+std::wstring pipe_wait_text(const std::wstring& path)
+{
+    return L"Waiting for a program to read the named pipe '" + path +
+           L"': the script is written into it once one does.";
 }
 
 void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)

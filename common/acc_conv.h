@@ -44,7 +44,12 @@ public:
     virtual void run_failed() {}
     // Something the user should know that stops nothing (a profile others can read, say).
     virtual void warning(const std::wstring&) {}
+    // The script's named pipe has no reader yet: the run waits for one (the text says so).
+    virtual void waiting_for_reader(const std::wstring& /*text*/) {}
 };
+
+// What a run says while the named pipe it writes the script into has no reader.
+std::wstring pipe_wait_text(const std::wstring& path);
 
 // The Access side of the settings.
 class acc_converter_impl {
@@ -138,6 +143,9 @@ public:
     std::unique_ptr<udb_database> open_dest();
     void get_all_tables(std::vector<std::wstring>& list);
     static std::string get_title();
+
+    // Set while the run waits for a reader of the script's named pipe (a progress field).
+    std::atomic<bool> waits_for_reader{false};
 
     // Set before the run's finished flag; both programs read it to end in failure or success.
     run_outcome outcome() const { return outcome_.load(); }

@@ -291,30 +291,36 @@ bool parse_cmd_line(int argc, char** argv)
 
     if (!cmd.free_params().empty())
         return false;
-    // Nothing is written before every file of the run is known: the log is opened only when it
-    // is none of the files the run reads, nor the script.
-    conv.check_paths();
-    conv.open_logfile();
-    if (conv.source.empty())
-        fatal_message("You should enter source MS Access database name");
-    if (conv.destination.empty())
-        fatal_message("You should enter destination MS SQL database name");
 
+    bool bad_sysdb = false;
     if (!profile_loaded) {
-        if (!sysdb.empty() && !dao_check_sysdb(sysdb))
-            fatal_message("Not a valid MS Access workgroup information file");
+        bad_sysdb = !sysdb.empty() && !dao_check_sysdb(sysdb);
         conv.secure_login = user.empty() && pass.empty();
         conv.host = host;
         conv.login = user;
         conv.password = pass;
         // A workgroup file and a user given on the command line apply to the whole run.
-        if (!sysdb.empty() && !ugl_user.empty()) {
+        if (!bad_sysdb && !sysdb.empty() && !ugl_user.empty()) {
             conv.ugl_file = sysdb;
             conv.ugl_user = ugl_user;
             conv.ugl_password = ugl_pass;
             conv.use_workgroup = true;
         }
     }
+    // Read above, whether the run uses it or not.
+    if (!sysdb.empty())
+        conv.note_file_read(path_role::workgroup, sysdb);
+    // Nothing is written before every file of the run is known: the log is opened only when it
+    // is none of the files the run reads, nor the script.
+    conv.check_paths();
+    conv.open_logfile();
+
+    if (conv.source.empty())
+        fatal_message("You should enter source MS Access database name");
+    if (conv.destination.empty())
+        fatal_message("You should enter destination MS SQL database name");
+    if (bad_sysdb)
+        fatal_message("Not a valid MS Access workgroup information file");
     return true;
 }
 

@@ -1201,7 +1201,10 @@ void progress_page::on_timer(int /*timer_id*/)
                                                    c.records_in_table.load(), c.current_record.load())));
     const bool done = !is_running() && is_started();
     const std::wstring table = c.get_current_table();
-    set_text(1323, table.empty() ? std::wstring() : L"Processing table '" + table.substr(0, 230) + L"'");
+    if (c.waits_for_reader.load())
+        set_text(1323, pipe_wait_text(c.destination));
+    else
+        set_text(1323, table.empty() ? std::wstring() : L"Processing table '" + table.substr(0, 230) + L"'");
     if (done || c.finished.load()) {
         shell().kill_timer();
         ui_wait_while([this]() { return is_running(); });
