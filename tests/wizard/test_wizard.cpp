@@ -1984,16 +1984,20 @@ TEST_F(WizardTest, TheScriptGoesThroughALinkAPipeOrADeviceAndAFileALinkNamesIsAs
     for (const auto& b : boxes)
         ADD_FAILURE() << tk_to_string(b.text);
 
-    // A pipe nobody reads: the run waits for a reader, and Cancel stops it.
+    // A pipe nobody reads: the progress page says that the run waits for a reader, Cancel stops
+    // it, and the finish page says that no script was written.
     wizard_set w;
     w.converter.direct = false;
     w.shell.create();
     ASSERT_TRUE(start_script_run(w, mdb, L"", pipe));
     ASSERT_EQ(w.active_id(), 107);
-    QTest::qWait(300);
+    const std::wstring waiting = L"Waiting for a program to read the named pipe '" + pipe.wstring() + L"'";
+    EXPECT_TRUE(QTest::qWaitFor([&]() { return w.progress.get_text(1323, 0).rfind(waiting, 0) == 0; }, 60000))
+        << tk_to_string(w.progress.get_text(1323, 0));
     w.shell.press_cancel();   // the hooked user answers Yes
     ui_wait_while([&]() { return w.active_id() != 116; });
     EXPECT_EQ(w.finish.get_text(1314, 0), qel_script_cancel_text);
+    EXPECT_EQ(w.finish.get_text(1315, 0), L"No T-SQL script was written.");
     EXPECT_EQ(w.converter.outcome(), run_outcome::cancelled);
     EXPECT_TRUE(fs::is_fifo(pipe));
 }
@@ -2176,7 +2180,8 @@ TEST_F(WizardTest, TheTablesPageOpensWithItsListsAndButtonsInView)
         screen = QStringLiteral("%1x%2").arg(sheet->screen()->availableGeometry().width())
                      .arg(sheet->screen()->availableGeometry().height());
         w.shell.set_cur_sel_by_id(127);
-        QTest::qWait(50);
+        // Laid out once its buttons show, however long that takes.
+        EXPECT_TRUE(QTest::qWaitFor([&]() { return in_view(w.tables.item(1114)); }, 10000));
         fits = sheet->screen()->availableGeometry().contains(sheet->frameGeometry());
         for (int id : {1317, 1318, 1101, 1102, 1111, 1110, 1114})
             if (!in_view(w.tables.item(id)))
