@@ -784,7 +784,7 @@ TEST_F(Dravcli, DevicesPipesAndLinksAtTheDestinationAreWrittenIntoAsTheyAre)
     {
         drav_test::child_run waiting(dir, tmp, {"--src=" + src, "--dest=pipe.sql", "--script"});
         // Signalled once it says that it waits for the pipe's reader, however long that takes.
-        EXPECT_NE(waiting.read_until("Waiting for a program to read the named pipe 'pipe.sql'").find("Waiting"),
+        EXPECT_NE(waiting.read_until("Waiting for a program to read the named pipe 'pipe.sql'", 120).find("Waiting"),
                   std::string::npos)
             << waiting.out();
         ::kill(waiting.pid(), SIGTERM);
