@@ -76,11 +76,13 @@ void gui_finish_page::show_result(gui_run_end end, bool with_errors)
     }
 }
 
-std::wstring gui_script_note(const std::wstring& path, gui_run_end end)
+std::wstring gui_script_note(const std::wstring& path, gui_run_end end, bool opened)
 {
-    // A script cut short is removed by the run; one written through a link may stay.
+    // A script cut short is removed by the run; one written through a link may stay. A run that
+    // ended before it opened the script (still waiting for a pipe's reader, say) wrote nothing,
+    // whatever is at the path.
     std::error_code ec;
-    if (!std::filesystem::exists(std::filesystem::path(tk_to_utf8(path)), ec))
+    if ((end != gui_run_end::succeeded && !opened) || !std::filesystem::exists(std::filesystem::path(tk_to_utf8(path)), ec))
         return L"No T-SQL script was written.";
     if (end != gui_run_end::succeeded)
         return L"The T-SQL script in '" + path + L"' is incomplete.";

@@ -5,6 +5,7 @@
 #include "GUI2/g_f_dlg.h"
 #include "GUI2/g_wiz_pg.h"
 #include "GUI2/g_wiz_sh.h"
+#include "MSS/mss_sfile.h"
 #include "TK/tk_errh.h"
 #include "TK/tk_excep.h"
 #include "TK/tk_log.h"
@@ -87,7 +88,8 @@ private:
 };
 
 // What became of a script: where it is, that it is incomplete, or that there is none.
-std::wstring gui_script_note(const std::wstring& path, gui_run_end end);
+// opened: the run opened the script (a run that never did wrote nothing into it).
+std::wstring gui_script_note(const std::wstring& path, gui_run_end end, bool opened = true);
 
 template <class T_CONV, int ID>
 class gui_finish_page_t : public gui_finish_page {
@@ -102,7 +104,7 @@ public:
         const T_CONV& c = T_CONV::ref();
         if (c.direct || c.destination.empty())
             return std::wstring();
-        return gui_script_note(c.destination, run_end());
+        return gui_script_note(c.destination, run_end(), c.script_end() != mss_script_end::none);
     }
 
     void on_command(int id, int code) override

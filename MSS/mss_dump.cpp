@@ -114,8 +114,8 @@ mss_dump_options::mss_dump_options()
 // mss_dmp_database
 
 mss_dmp_database::mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link,
-                                   mss_script_end* end)
-    : udb_database(path, 1, 0), file_(mss_to_utf8(path), through_link, end), path_(path), options_(options)
+                                   mss_script_end* end, const std::function<void()>& on_wait)
+    : udb_database(path, 1, 0), file_(mss_to_utf8(path), through_link, end, on_wait), path_(path), options_(options)
 {
     const std::string apath = mss_to_utf8(path);
     tk_log_write(2, "mss_dmp_database::ctor(%s)", apath.c_str());

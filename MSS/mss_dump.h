@@ -72,8 +72,9 @@ public:
     // created is an error of level 1.
     // through_link: the user named a link, a pipe or a device, and the script is written through it.
     // end, when given, learns what became of the file (mss_script_file).
+    // on_wait: called when a named pipe at the path waits for its reader (mss_script_file).
     mss_dmp_database(const std::wstring& path, const mss_dump_options& options, bool through_link = false,
-                     mss_script_end* end = nullptr);
+                     mss_script_end* end = nullptr, const std::function<void()>& on_wait = {});
     ~mss_dmp_database() override;
 
     void create_schema(const std::wstring& name) override;

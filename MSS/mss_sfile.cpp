@@ -43,7 +43,7 @@ bool written_as_found(const struct stat& st)
 
 // Opens a pipe for writing once it has a reader, as a shell's redirection waits for one; a stop
 // asked for meanwhile ends the wait (EINTR). follow: the path is the user's link to the pipe.
-int open_pipe(const std::string& path, bool follow)
+int open_pipe(const std::string& path, bool follow, const std::function<void()>& on_wait)
 {
     const int flags = O_WRONLY | O_CLOEXEC | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW);
     bool told = false;
@@ -55,8 +55,11 @@ int open_pipe(const std::string& path, bool follow)
         }
         if (errno != ENXIO)
             return -1;
-        if (!told)
+        if (!told) {
             tk_log_write(3, "Waiting for a reader of the pipe '%s'", path.c_str());
+            if (on_wait)
+                on_wait();
+        }
         told = true;
         if (tk_stop_requested_here()) {
             errno = EINTR;
@@ -68,15 +71,15 @@ int open_pipe(const std::string& path, bool follow)
 
 // Opens the user's link, pipe or device. A link is followed (a file it names is emptied, one
 // missing is created); a pipe or a device is opened itself, and only while it still is one.
-int open_as_found(const std::string& path, const struct stat& st)
+int open_as_found(const std::string& path, const struct stat& st, const std::function<void()>& on_wait)
 {
     if (S_ISLNK(st.st_mode)) {
         struct stat target;
         if (::stat(path.c_str(), &target) == 0 && S_ISFIFO(target.st_mode))
-            return open_pipe(path, true);
+            return open_pipe(path, true, on_wait);
         return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     }
-    const int fd = S_ISFIFO(st.st_mode) ? open_pipe(path, false) : ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = S_ISFIFO(st.st_mode) ? open_pipe(path, false, on_wait) : ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat now;
     if (fd >= 0 && (::fstat(fd, &now) != 0 || S_ISREG(now.st_mode) || S_ISDIR(now.st_mode))) {
         ::close(fd);
@@ -113,13 +116,14 @@ std::string mss_script_end_text(mss_script_end end, const std::string& path)
     }
 }
 
-mss_script_file::mss_script_file(const std::string& path, bool through_link, mss_script_end* end)
+mss_script_file::mss_script_file(const std::string& path, bool through_link, mss_script_end* end,
+                                 const std::function<void()>& on_wait)
     : path_(path), end_(end)
 {
     set_end(mss_script_end::none);
     struct stat st;
     linked_ = through_link && ::lstat(path_.c_str(), &st) == 0 && written_as_found(st);
-    fd_ = linked_ ? open_as_found(path_, st) : create_exclusive(path_);
+    fd_ = linked_ ? open_as_found(path_, st, on_wait) : create_exclusive(path_);
     if (fd_ < 0) {
         const int error = errno;
         tk_log_write(2, "Failed to open file");

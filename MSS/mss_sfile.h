@@ -1,5 +1,6 @@
 // The script file: created anew, written through a buffer, and either completed or removed.
 #pragma once
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -41,8 +42,10 @@ std::string mss_script_end_text(mss_script_end end, const std::string& path);
 class mss_script_file {
 public:
     // through_link: the user named what is at the path (a link, a pipe, a device) on purpose.
-    // end, when given, learns what became of the file.
-    explicit mss_script_file(const std::string& path, bool through_link = false, mss_script_end* end = nullptr);
+    // end, when given, learns what became of the file. on_wait, when given, is called once when
+    // a named pipe has no reader yet and the opening waits for one.
+    explicit mss_script_file(const std::string& path, bool through_link = false, mss_script_end* end = nullptr,
+                             const std::function<void()>& on_wait = {});
     ~mss_script_file();
     mss_script_file(const mss_script_file&) = delete;
     mss_script_file& operator=(const mss_script_file&) = delete;

@@ -135,6 +135,8 @@ void dravlen_convertor::run()
         h->reset_failures();
         h->take_changed_values();   // none of them belongs to this run
     }
+    // The log is opened and the script made only for files that are neither read by the run nor
+    // each other (the pages and the console checked already; settings may come from elsewhere).
     if (!open_run_log()) {
         outcome_ = settle_outcome(run_outcome::failed);
         return;
@@ -248,6 +250,7 @@ void dravlen_convertor::run()
 bool dravlen_convertor::open_run_log()
 {
     try {
+        check_paths();
         open_logfile();
         return true;
     } catch (const tk_exception& e) {
@@ -542,10 +545,35 @@ void common_check_dest(const std::wstring& path)
                            "Run the program as Administrator or change folder.", 1);
 }
 
+std::vector<role_path> dravlen_convertor::run_paths() const
+{
+    std::vector<role_path> paths{{path_role::source, source}};
+    if (applies_workgroup())
+        paths.push_back({path_role::workgroup, ugl_file});
+    paths.insert(paths.end(), files_read_.begin(), files_read_.end());
+    if (!direct)
+        paths.push_back({path_role::script, destination});
+    if (!logfile.empty())
+        paths.push_back({path_role::log, tk_utf8_to_wstring(logfile)});
+    return paths;
+}
+
+void dravlen_convertor::check_paths() const
+{
+    check_path_roles(run_paths());
+}
+
+void dravlen_convertor::note_file_read(path_role role, const std::wstring& path)
+{
+    files_read_.push_back({role, path});
+}
+
 void dravlen_convertor::check_dest()
 {
     const std::wstring dest = destination;
     tk_log_write_w(1, L"dravlen_convertor::check_dest(%ls)", dest.c_str());
+    // Before anything is deleted: no file the run reads may be its script or its log.
+    check_paths();
     // Nothing is dropped or deleted for a source that has not been opened successfully.
     if (checked_source_.empty() || checked_source_ != source)
         check_acc_base(source, db_password);
@@ -584,7 +612,25 @@ std::unique_ptr<udb_database> dravlen_convertor::open_dest()
     }
     dump_options.banner = get_title();
     const bool through = through_ && through_path_ == destination;
-    return std::make_unique<mss_dmp_database>(destination, dump_options, through, &script_end_);
+    const auto on_wait = [this]() {
+        waits_for_reader = true;
+        if (frontend_ && !silent)
+            frontend_->waiting_for_reader(pipe_wait_text(destination));
+    };
+    try {
+        auto script = std::make_unique<mss_dmp_database>(destination, dump_options, through, &script_end_, on_wait);
+        waits_for_reader = false;
+        return script;
+    } catch (...) {
+        waits_for_reader = false;
+        throw;
+    }
+}
+
+std::wstring pipe_wait_text(const std::wstring& path)
+{
+    return L"Waiting for a program to read the named pipe '" + path +
+           L"': the script is written into it once one does.";
 }
 
 void dravlen_convertor::get_all_tables(std::vector<std::wstring>& list)

@@ -10,6 +10,7 @@
 #include "TK/tk_regk.h"
 #include "TK/tk_singl.h"
 #include "UDB/udb_conv.h"
+#include "common/acc_paths.h"
 
 class dao_engine;
 class udb_database;
@@ -43,7 +44,12 @@ public:
     virtual void run_failed() {}
     // Something the user should know that stops nothing (a profile others can read, say).
     virtual void warning(const std::wstring&) {}
+    // The script's named pipe has no reader yet: the run waits for one (the text says so).
+    virtual void waiting_for_reader(const std::wstring& /*text*/) {}
 };
+
+// What a run says while the named pipe it writes the script into has no reader.
+std::wstring pipe_wait_text(const std::wstring& path);
 
 // The Access side of the settings.
 class acc_converter_impl {
@@ -121,6 +127,15 @@ public:
     bool load_profile_file(const std::wstring& path);
     bool store_profile_file(const std::wstring& path);
 
+    // Refuses (a level-1 tk_exception naming both roles and the file) settings under which a
+    // run would write its script or its log over a file it reads, or both into one file.
+    void check_paths() const;
+    // The files a run with these settings reads and writes, each under its role.
+    std::vector<role_path> run_paths() const;
+    // Notes a file the settings came from (a profile, a table-list file): no run of this process
+    // may write over it.
+    void note_file_read(path_role role, const std::wstring& path);
+
     void check_dest();
     // Notes whether the script's path names a link, a pipe or a device, which the user chose as
     // it is: the run then writes the script through it instead of replacing it by a file.
@@ -128,6 +143,9 @@ public:
     std::unique_ptr<udb_database> open_dest();
     void get_all_tables(std::vector<std::wstring>& list);
     static std::string get_title();
+
+    // Set while the run waits for a reader of the script's named pipe (a progress field).
+    std::atomic<bool> waits_for_reader{false};
 
     // Set before the run's finished flag; both programs read it to end in failure or success.
     run_outcome outcome() const { return outcome_.load(); }
@@ -179,6 +197,7 @@ private:
     bool through_ = false;
     std::wstring through_path_;
     mss_script_end script_end_ = mss_script_end::none;
+    std::vector<role_path> files_read_;
 };
 
 // Checks that a script destination can be written; raises level-1 errors otherwise.

@@ -251,6 +251,7 @@ bool dravlen_convertor::load_profile_file(const std::wstring& path)
 {
     udb_profile profile;
     profile.load(path);
+    note_file_read(path_role::profile, path);
     if (const std::wstring warning = exposed_password_warning(profile, path); !warning.empty()) {
         tk_log_write_w(3, L"%ls", warning.c_str());
         if (frontend_ && !silent)

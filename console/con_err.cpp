@@ -159,6 +159,11 @@ void console_frontend::warning(const std::wstring& text)
     std::cerr << console_text(text) << std::endl;
 }
 
+void console_frontend::waiting_for_reader(const std::wstring& text)
+{
+    console_out() << console_text(text) << std::endl;
+}
+
 bool console_frontend::run_succeeded(run_outcome outcome) const
 {
     if (outcome == run_outcome::succeeded)

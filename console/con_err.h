@@ -23,6 +23,7 @@ public:
     void engine_required() override;
     void unexpected(const std::exception& e) override;
     void warning(const std::wstring& text) override;
+    void waiting_for_reader(const std::wstring& text) override;
 
     // Says how a run that did not succeed ended (unless silent); true when it succeeded.
     bool run_succeeded(run_outcome outcome) const;

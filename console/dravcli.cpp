@@ -111,6 +111,41 @@ std::string narrow_for_log(const std::wstring& text)
     return console_text(text);
 }
 
+const char* const missing_tab_file_text = "Table names file does not exist.\nPlease verify the correct path/name was given.";
+
+// Opens the log chosen so far for the report of an option error, unless it is one of the files
+// that the command line names as read or written, the ones after the faulty option included.
+void open_log_for_option_error(ansi_cmd_line& cmd)
+{
+    dravlen_convertor& conv = dravlen_convertor::ref();
+    std::vector<role_path> paths = conv.run_paths();
+    paths.push_back({path_role::script, conv.destination});
+    for (cmd.next(); cmd.check(); cmd.next()) {
+        const path_role roles[] = {path_role::source, path_role::script, path_role::profile, path_role::table_list,
+                                   path_role::workgroup};
+        const int ids[] = {opt_src, opt_dest, opt_profile, opt_tab_file, opt_sysdb};
+        std::wstring wide;
+        for (std::size_t i = 0; i < std::size(ids); ++i)
+            if (cmd.id() == ids[i] && to_wide(cmd.value(), wide))
+                paths.push_back({roles[i], wide});
+    }
+    if (find_path_clash(paths))
+        return;
+    try {
+        conv.open_logfile();
+    } catch (const tk_exception& e) {
+        // The option error is reported all the same, on the console.
+        tk_log_write(1, "No log for the option error: %s", e.what());
+    }
+}
+
+// An option error ends the program; its report reaches the log when that is safe to open.
+[[noreturn]] void option_error(ansi_cmd_line& cmd, const char* text)
+{
+    open_log_for_option_error(cmd);
+    fatal_message(text);
+}
+
 } // namespace
 
 // Replaces the converter's selected tables with the names of a table-list file.
@@ -118,10 +153,10 @@ void process_tab_file(const char* path)
 {
     tk_log_write(1, "process_tab_file(%s)", path);
     if (!tk_is_file_exist1(path, tk_exist_file))
-        fatal_message("Table names file does not exist.\nPlease verify the correct path/name was given.");
+        fatal_message(missing_tab_file_text);
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        fatal_message("Table names file does not exist.\nPlease verify the correct path/name was given.");
+        fatal_message(missing_tab_file_text);
 
     std::vector<std::wstring> names;
     bool utf8 = false;
@@ -175,15 +210,16 @@ bool parse_cmd_line(int argc, char** argv)
         case opt_help:
             usage();
         case opt_logfile:
+            // Checked now, opened once every file the run reads and writes is known.
             tk_log_write(1, "parse_cmd_line - got logfile %s", value);
-            conv.set_logfile(value);
+            conv.choose_logfile(value);
             break;
         case opt_mode: {
             char* end = nullptr;
             const unsigned long mode = std::strtoul(value, &end, 10);
             tk_log_write(2, "\tgot mode %d", static_cast<int>(mode));
             if (*value == '\0' || std::to_string(mode) != value || mode > 3)
-                fatal_message("Invalid merge/overwrite mode");
+                option_error(cmd, "Invalid merge/overwrite mode");
             tk_log_write(1, "udb_converter::set_mode(%d)", static_cast<int>(mode));
             conv.mode = static_cast<int>(mode);
             break;
@@ -235,7 +271,11 @@ bool parse_cmd_line(int argc, char** argv)
             break;
         case opt_tab_file:
             tk_log_write(2, "\tparse_cmd_line - got tab_file %s", value);
+            if (!tk_is_file_exist1(value, tk_exist_file))
+                option_error(cmd, missing_tab_file_text);
             process_tab_file(value);
+            if (to_wide(value, wide))
+                conv.note_file_read(path_role::table_list, wide);
             break;
         case opt_uglu:
             to_wide(value, ugl_user);
@@ -251,26 +291,36 @@ bool parse_cmd_line(int argc, char** argv)
 
     if (!cmd.free_params().empty())
         return false;
-    if (conv.source.empty())
-        fatal_message("You should enter source MS Access database name");
-    if (conv.destination.empty())
-        fatal_message("You should enter destination MS SQL database name");
 
+    bool bad_sysdb = false;
     if (!profile_loaded) {
-        if (!sysdb.empty() && !dao_check_sysdb(sysdb))
-            fatal_message("Not a valid MS Access workgroup information file");
+        bad_sysdb = !sysdb.empty() && !dao_check_sysdb(sysdb);
         conv.secure_login = user.empty() && pass.empty();
         conv.host = host;
         conv.login = user;
         conv.password = pass;
         // A workgroup file and a user given on the command line apply to the whole run.
-        if (!sysdb.empty() && !ugl_user.empty()) {
+        if (!bad_sysdb && !sysdb.empty() && !ugl_user.empty()) {
             conv.ugl_file = sysdb;
             conv.ugl_user = ugl_user;
             conv.ugl_password = ugl_pass;
             conv.use_workgroup = true;
         }
     }
+    // Read above, whether the run uses it or not.
+    if (!sysdb.empty())
+        conv.note_file_read(path_role::workgroup, sysdb);
+    // Nothing is written before every file of the run is known: the log is opened only when it
+    // is none of the files the run reads, nor the script.
+    conv.check_paths();
+    conv.open_logfile();
+
+    if (conv.source.empty())
+        fatal_message("You should enter source MS Access database name");
+    if (conv.destination.empty())
+        fatal_message("You should enter destination MS SQL database name");
+    if (bad_sysdb)
+        fatal_message("Not a valid MS Access workgroup information file");
     return true;
 }
 

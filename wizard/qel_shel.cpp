@@ -5,6 +5,7 @@
 #include <QStyle>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "GUI2/g_err.h"
 #include "GUI2/g_f_dlg.h"
@@ -716,6 +717,14 @@ int sel_file_page::on_next()
         focus(1003);
         return -1;
     }
+    // A script or a log over a file the run reads (or over each other) is refused before any
+    // question about overwriting: the user is never asked to overwrite the source.
+    if (const std::optional<path_clash> clash = find_path_clash(c.run_paths())) {
+        shell().error(path_clash_text(*clash));
+        const bool log = clash->first.role == path_role::log || clash->second.role == path_role::log;
+        focus(log ? 1006 : 1004);
+        return -1;
+    }
     // Only the answers are taken here: an existing script is replaced and a database dropped
     // (mode 0) by the run, once it has opened the source, never on this page.
     try {
@@ -1192,7 +1201,10 @@ void progress_page::on_timer(int /*timer_id*/)
                                                    c.records_in_table.load(), c.current_record.load())));
     const bool done = !is_running() && is_started();
     const std::wstring table = c.get_current_table();
-    set_text(1323, table.empty() ? std::wstring() : L"Processing table '" + table.substr(0, 230) + L"'");
+    if (c.waits_for_reader.load())
+        set_text(1323, pipe_wait_text(c.destination));
+    else
+        set_text(1323, table.empty() ? std::wstring() : L"Processing table '" + table.substr(0, 230) + L"'");
     if (done || c.finished.load()) {
         shell().kill_timer();
         ui_wait_while([this]() { return is_running(); });

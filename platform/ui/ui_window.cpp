@@ -559,6 +559,11 @@ void ui_window::set_text(int id, const std::wstring& text)
         l->setText(qs(text));
 }
 
+QString ui_label_text(const QLabel* label)
+{
+    return label->text().remove(QChar(0x200B));
+}
+
 std::wstring ui_window::get_text(int id, std::size_t max_chars) const
 {
     QWidget* w = item(id);
@@ -570,7 +575,7 @@ std::wstring ui_window::get_text(int id, std::size_t max_chars) const
     else if (auto* b = qobject_cast<QAbstractButton*>(w))
         text = b->text();
     else if (auto* l = qobject_cast<QLabel*>(w))
-        text = l->text();
+        text = ui_label_text(l);
     std::wstring result = ws(text);
     if (max_chars > 0 && result.size() > max_chars - 1)
         result.resize(max_chars - 1);
@@ -947,16 +952,77 @@ std::wstring ui_dialog::caption() const
 
 namespace {
 
+// A break the display alone adds to a long word (a zero-width space, where lines may break);
+// the text read back from a label drops it.
+const QChar ui_break_here(0x200B);
+
+// The text with every word wider than `width` (a long path, say) given breaks where lines may
+// end so that each fits it: after a separator of a path or a name where one comes late enough,
+// else where the width ends. Other words and every blank stay as they are.
+QString break_long_words(const QString& text, const QFontMetrics& metrics, int width)
+{
+    static const QString separators = QStringLiteral("/\\_-.");
+    QString out, word;
+    auto put_word = [&]() {
+        while (word.size() > 1 && metrics.horizontalAdvance(word) > width) {
+            int cut = 1, after_separator = 0;
+            while (cut < word.size() && metrics.horizontalAdvance(word.left(cut + 1)) <= width) {
+                ++cut;
+                if (separators.contains(word[cut - 1]))
+                    after_separator = cut;
+            }
+            if (after_separator > cut / 2)
+                cut = after_separator;
+            out += word.left(cut) + ui_break_here;
+            word.remove(0, cut);
+        }
+        out += word;
+        word.clear();
+    };
+    for (const QChar c : text) {
+        if (c.isSpace()) {
+            put_word();
+            out += c;
+        } else {
+            word += c;
+        }
+    }
+    put_word();
+    return out;
+}
+
+// The label's text (as it was before any word of it was broken) breaks within the width, and
+// the label may be as narrow as that.
+void fit_label(QLabel* label, const QString& text, int width)
+{
+    const QString broken = break_long_words(text, QFontMetrics(label->font()), width);
+    if (broken != label->text())
+        label->setText(broken);
+    label->setMinimumWidth(std::min(label->minimumWidth(), width));
+}
+
+// The wrapped, plain-text labels of a dialog (its messages).
+QList<QLabel*> message_labels(QWidget* dialog)
+{
+    QList<QLabel*> found;
+    for (QLabel* label : dialog->findChildren<QLabel*>())
+        if (label->wordWrap() && label->textFormat() == Qt::PlainText)
+            found.push_back(label);
+    return found;
+}
+
 // A dialog as wide as its longest line of text and its title need, up to two thirds of the
-// screen: lines broken by hand stay as written and the title is not cut.
+// screen: lines broken by hand stay as written and the title is not cut. A word wider than that
+// (a long path) is broken, and when the icon and the margins beside a message leave it less
+// room on a narrow screen, the message takes less width: every line of it can be read.
 void fit_texts(QWidget* dialog)
 {
     QScreen* screen = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
     const int area = screen ? screen->availableGeometry().width() : 960;
     const int cap = std::max(area * 2 / 3, std::min(area - 48, 520));
-    for (QLabel* label : dialog->findChildren<QLabel*>()) {
-        if (!label->wordWrap() || label->textFormat() != Qt::PlainText)
-            continue;
+    const QList<QLabel*> labels = message_labels(dialog);
+    QStringList texts;
+    for (QLabel* label : labels) {
         const QFontMetrics text(label->font());
         int widest = 0;
         for (const QString& line : label->text().split(QLatin1Char('\n')))
@@ -965,12 +1031,25 @@ void fit_texts(QWidget* dialog)
         if (widest > cap)
             label->setText(label->text().remove(QLatin1Char('\r')).replace(QRegularExpression(QStringLiteral("(?<!\n)\n(?!\n)")), QStringLiteral(" ")));
         label->setMinimumWidth(std::min(widest + 2, cap));
+        texts.push_back(label->text());
+        fit_label(label, texts.back(), cap);
     }
     QFont bold = dialog->font();
     bold.setBold(true);
     // The window manager's frame adds its icon and buttons around the title.
     const int title = QFontMetrics(bold).horizontalAdvance(dialog->windowTitle()) + 160;
     dialog->setMinimumWidth(std::min(title, cap));
+    // As much room as ui_fit_to_screen leaves beside the frame.
+    const int room = area - 16;
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        for (QLayout* layout : dialog->findChildren<QLayout*>())
+            layout->invalidate();
+        const int excess = dialog->minimumSizeHint().width() - room;
+        if (excess <= 0)
+            break;
+        QLabel* label = labels[i];
+        fit_label(label, texts[i], std::max(label->minimumWidth() - excess, QFontMetrics(label->font()).averageCharWidth() * 12));
+    }
 }
 
 } // namespace
@@ -1109,6 +1188,9 @@ void ui_fit_to_screen(QWidget* window, int preferred_width, int preferred_height
     const QSize room = area.size() - QSize(16, 40);
     QSize size = QSize(preferred_width, preferred_height).expandedTo(window->sizeHint());
     size = size.boundedTo(room).expandedTo(QSize(1, 1));
+    // Wrapped text made narrower needs more lines: the height follows the width taken.
+    if (QLayout* layout = window->layout(); layout && layout->hasHeightForWidth())
+        size.setHeight(std::min(std::max(size.height(), layout->totalHeightForWidth(size.width())), room.height()));
     window->resize(size);
     QPoint at = window->pos();
     at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - size.width())));

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+class QLabel;
+class QString;
 class QWidget;
 class QDialog;
 class QButtonGroup;
@@ -251,6 +253,10 @@ private:
 };
 constexpr int ui_message_text_id = 65535;
 constexpr int ui_message_template_id = 0;
+
+// A label's text as the program set it, without the breaks a dialog added to fit a long word
+// (a path) on the screen.
+QString ui_label_text(const QLabel* label);
 
 // Shows a message box; returns IDOK, IDYES or IDNO (IDCANCEL when closed otherwise).
 int ui_message_box(const std::wstring& text, const std::wstring& caption, unsigned flags);

@@ -1,6 +1,7 @@
 // The T-SQL script destination: exact statements, batching, hostile names and values,
 // and an independent T-SQL parser over every script written.
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
@@ -659,7 +660,7 @@ TEST_F(MssDump, APipeOrADeviceNamedOnPurposeIsWrittenInto)
         void operator()() override
         {
             try {
-                mss_dmp_database db(path, options, true);
+                mss_dmp_database db(path, options, true, nullptr, [this]() { waits = true; });
             } catch (const tk_exception& e) {
                 error = e.what();
             }
@@ -667,6 +668,7 @@ TEST_F(MssDump, APipeOrADeviceNamedOnPurposeIsWrittenInto)
         std::wstring path;
         mss_dump_options options;
         std::string error;
+        std::atomic<bool> waits{false};
     } work;
     work.path = pipe.wstring();
     struct runner : tk_thread {
@@ -675,8 +677,11 @@ TEST_F(MssDump, APipeOrADeviceNamedOnPurposeIsWrittenInto)
         tk_thread_functor* f_;
     } thread(&work);
     thread.start();
-    ::usleep(200 * 1000);
-    EXPECT_TRUE(thread.is_running());   // no reader yet: waiting
+    // No reader yet: the opening says that it waits (however long the thread takes to get there).
+    for (int i = 0; i < 60000 && !work.waits; ++i)
+        ::usleep(1000);
+    EXPECT_TRUE(work.waits.load());
+    EXPECT_TRUE(thread.is_running());
     thread.request_stop();
     thread.join();
     EXPECT_EQ(work.error, "Cannot create file '" + pipe.string() + "': " + std::strerror(EINTR));

@@ -13,6 +13,7 @@
 #include "TK/tk_log.h"
 #include "TK/tk_utils.h"
 #include "common/acc_conv.h"
+#include "support/input_wait.h"
 #include "support/private_server.h"
 #include "support/run_observers.h"
 #include "support/scratch.h"
@@ -78,6 +79,13 @@ protected:
     }
 
     std::string log() const { return drav_test::read_file(log_path); }
+    // Waits (a minute at most) until the log holds the text.
+    bool log_says(const std::string& text) const
+    {
+        for (int i = 0; i < 600 && log().find(text) == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return log().find(text) != std::string::npos;
+    }
 
     std::string src;
     drav_test::private_tsql_server server;
@@ -100,7 +108,7 @@ TEST_F(StopLive, CancelEndsARunWhoseStatementWaitsOnAHungServer)
     auto run = std::async(std::launch::async, [&conv] { conv(); });
     const bool under_way = load_under_way("cancelled");
     server.pause();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // the run now waits on the server
+    const bool waits = drav_test::until_waits_for_input();   // the run now waits on the server
     const auto asked = clock_type::now();
     conv.request_stop();
     const bool ended = run.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
@@ -108,6 +116,7 @@ TEST_F(StopLive, CancelEndsARunWhoseStatementWaitsOnAHungServer)
     server.resume();
     run.wait();
     EXPECT_TRUE(under_way);
+    EXPECT_TRUE(waits);
     EXPECT_TRUE(ended);
     EXPECT_LT(took, stop_bound);
     EXPECT_EQ(conv.outcome(), run_outcome::cancelled);
@@ -153,14 +162,15 @@ TEST_F(StopLive, ACancelTheServerAnswersEndsTheRunWithoutCuttingTheConnection)
     const bool waits = inserts_wait_on_a_lock("locked");
     const auto asked = clock_type::now();
     conv.request_stop();
-    // The server ends the statement, and answers the cancel, once the lock goes: a moment after
-    // the stop, well within the grace before a connection is cut.
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // The server ends the statement, and answers the cancel, once the lock goes: once the run has
+    // asked to cancel, well within the grace before a connection is cut.
+    const bool cancel_asked = log_says(cancel_line);
     ::pclose(lock);
     const bool ended = run.wait_for(stop_bound) == std::future_status::ready;
     const auto took = clock_type::now() - asked;
     run.wait();
     EXPECT_TRUE(waits);
+    EXPECT_TRUE(cancel_asked);
     EXPECT_TRUE(ended);
     EXPECT_LT(took, stop_bound);
     EXPECT_EQ(conv.outcome(), run_outcome::cancelled);

@@ -785,10 +785,14 @@ TEST_F(Dravcli, DevicesPipesAndLinksAtTheDestinationAreWrittenIntoAsTheyAre)
 
     {
         drav_test::child_run waiting(dir, tmp, {"--src=" + src, "--dest=pipe.sql", "--script"});
-        ::usleep(500 * 1000);
+        // Signalled once it says that it waits for the pipe's reader, however long that takes.
+        EXPECT_NE(waiting.read_until("Waiting for a program to read the named pipe 'pipe.sql'", 120).find("Waiting"),
+                  std::string::npos)
+            << waiting.out();
         ::kill(waiting.pid(), SIGTERM);
         EXPECT_EQ(waiting.finish(), 128 + SIGTERM) << waiting.out();
-        EXPECT_NE(read_all(dir / "err.txt").find("Stopped by signal 15"), std::string::npos) << read_all(dir / "err.txt");
+        EXPECT_NE(read_all(dir / "err.txt").find("Stopped by signal 15\nNo script was written.\n"), std::string::npos)
+            << read_all(dir / "err.txt");
         EXPECT_TRUE(fs::is_fifo(dir / "pipe.sql"));
     }
 

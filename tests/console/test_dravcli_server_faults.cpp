@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/input_wait.h"
 #include "tests/support/private_server.h"
 #include "tests/support/scratch.h"
 #include "tests/support/testdata.h"
@@ -97,7 +98,7 @@ TEST_F(DravcliServerFaults, AHungServerYieldsToAStopAndALostConnectionEndsTheRun
     ASSERT_GT(hung, 0);
     ASSERT_TRUE(load_under_way("hangs")) << output();
     server.pause();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // the run now waits on the server
+    EXPECT_TRUE(drav_test::until_waits_for_input(hung)) << output();   // the run now waits on the server
     const auto asked = std::chrono::steady_clock::now();
     ::kill(hung, SIGTERM);
     const int stopped = exit_code(hung);

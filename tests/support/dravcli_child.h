@@ -2,11 +2,13 @@
 // output as it comes, signal it, limit the size of the files it writes.
 #pragma once
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -74,6 +76,18 @@ public:
     {
         while (out_text_.find(text) == std::string::npos && read_some())
             ;
+        return out_text_;
+    }
+    // The same, giving up after `bound` seconds without the text (a program that never says it).
+    const std::string& read_until(const std::string& text, int bound)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(bound);
+        while (out_text_.find(text) == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            struct pollfd p{out_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0 || !read_some())
+                break;
+        }
         return out_text_;
     }
     // Reads standard output until it holds at least n bytes or ends.

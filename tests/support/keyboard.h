@@ -1,11 +1,13 @@
 // Drives real windows with key events, as a user at the keyboard would: waits for a modal
 // window to show and become active, then types into whatever has the focus.
 #pragma once
+#include <QAbstractButton>
 #include <QApplication>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <QtTest/QTest>
+#include <gtest/gtest.h>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -34,14 +36,24 @@ inline void when_modal_shows(std::function<void(QWidget*)> step, QWidget* below 
     poll->start();
 }
 
+// Whether a button shows itself pressed: one its shortcut pressed, whose click is still to come.
+inline bool button_held()
+{
+    for (QWidget* w : QApplication::allWidgets())
+        if (auto* b = qobject_cast<QAbstractButton*>(w); b && b->isDown())
+            return true;
+    return false;
+}
+
 // One key (with modifiers) to the widget that has the focus, else to the window. A button's
-// shortcut presses it visibly, a moment later: the key returns once that moment is over.
+// shortcut presses it visibly and clicks it a moment later: the key returns once it has clicked.
 inline void press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QWidget* target = QApplication::focusWidget();
     QTest::keyClick(target ? target : window, key, modifiers);
-    if (modifiers & Qt::AltModifier)
-        QTest::qWait(200);
+    if (modifiers & Qt::AltModifier) {
+        EXPECT_TRUE(QTest::qWaitFor([]() { return !button_held(); }, 30000)) << "a button shortcut never clicked";
+    }
 }
 
 // Text typed into the widget that has the focus.

@@ -1266,7 +1266,7 @@ std::wstring label_texts(QWidget* w)
 {
     std::wstring out;
     for (QLabel* l : w->findChildren<QLabel*>())
-        out += l->text().toStdWString() + L"|";
+        out += ui_label_text(l).toStdWString() + L"|";
     return out;
 }
 
@@ -1989,16 +1989,20 @@ TEST_F(WizardTest, TheScriptGoesThroughALinkAPipeOrADeviceAndAFileALinkNamesIsAs
     for (const auto& b : boxes)
         ADD_FAILURE() << tk_to_string(b.text);
 
-    // A pipe nobody reads: the run waits for a reader, and Cancel stops it.
+    // A pipe nobody reads: the progress page says that the run waits for a reader, Cancel stops
+    // it, and the finish page says that no script was written.
     wizard_set w;
     w.converter.direct = false;
     w.shell.create();
     ASSERT_TRUE(start_script_run(w, mdb, L"", pipe));
     ASSERT_EQ(w.active_id(), 107);
-    QTest::qWait(300);
+    const std::wstring waiting = L"Waiting for a program to read the named pipe '" + pipe.wstring() + L"'";
+    EXPECT_TRUE(QTest::qWaitFor([&]() { return w.progress.get_text(1323, 0).rfind(waiting, 0) == 0; }, 60000))
+        << tk_to_string(w.progress.get_text(1323, 0));
     w.shell.press_cancel();   // the hooked user answers Yes
     ui_wait_while([&]() { return w.active_id() != 116; });
     EXPECT_EQ(w.finish.get_text(1314, 0), qel_script_cancel_text);
+    EXPECT_EQ(w.finish.get_text(1315, 0), L"No T-SQL script was written.");
     EXPECT_EQ(w.converter.outcome(), run_outcome::cancelled);
     EXPECT_TRUE(fs::is_fifo(pipe));
 }
@@ -2181,7 +2185,8 @@ TEST_F(WizardTest, TheTablesPageOpensWithItsListsAndButtonsInView)
         screen = QStringLiteral("%1x%2").arg(sheet->screen()->availableGeometry().width())
                      .arg(sheet->screen()->availableGeometry().height());
         w.shell.set_cur_sel_by_id(127);
-        QTest::qWait(50);
+        // Laid out once its buttons show, however long that takes.
+        EXPECT_TRUE(QTest::qWaitFor([&]() { return in_view(w.tables.item(1114)); }, 10000));
         fits = sheet->screen()->availableGeometry().contains(sheet->frameGeometry());
         for (int id : {1317, 1318, 1101, 1102, 1111, 1110, 1114})
             if (!in_view(w.tables.item(id)))
@@ -2221,6 +2226,156 @@ TEST_F(WizardTest, DialogsTheFinishPageAndTheLogKeepNamesInTheUsersOwnLetters)
     const std::string logged = drav_test::read_file(log);
     EXPECT_NE(logged.find(utf8(rows)), std::string::npos) << logged;
     EXPECT_NE(logged.find(utf8(index)), std::string::npos) << logged;
+}
+
+// Types the text into the field as a user does; an empty text clears the field.
+void retype(QWidget* sheet, ui_window& page, int id, const fs::path& text)
+{
+    page.focus(id);
+    if (text.empty())
+        keyboard::press(sheet, Qt::Key_Delete);
+    else
+        keyboard::type(sheet, QString::fromStdWString(text.wstring()));
+}
+
+// A script or a log typed as the Access file (as it is, through "..", a symbolic or a hard link),
+// and a log typed as the script: the file page refuses each with one error naming both roles and
+// the file, before any question about overwriting, and the keyboard goes to the field to mend.
+// The Access file, the older script and the links stay as they were; nothing is created.
+TEST_F(WizardTest, AScriptOrLogThatIsTheSourceOrTheOtherIsRefusedOnTheFilePageBeforeAnyQuestion)
+{
+    const fs::path db = tmp / "db.mdb";
+    fs::copy_file(DRAV_SOURCE_DIR "/examples/sample.mdb", db);
+    fs::create_symlink(db, tmp / "link.mdb");
+    fs::create_hard_link(db, tmp / "hard.mdb");
+    fs::create_directory(tmp / "sub");
+    drav_test::write_file(tmp / "old.sql", "an older script");
+    const std::string original = drav_test::read_file(db);
+    struct attempt {
+        fs::path script, log;
+        std::wstring written, other;
+        int field;
+    };
+    const std::wstring script_role = L"T-SQL script file", source_role = L"MS Access database";
+    const std::vector<attempt> attempts = {
+        {"db.mdb", "", script_role, source_role, 1004},
+        {tmp / "sub" / ".." / "db.mdb", "", script_role, source_role, 1004},
+        {tmp / "link.mdb", "", script_role, source_role, 1004},
+        {"hard.mdb", "", script_role, source_role, 1004},
+        {"new.sql", "./db.mdb", L"log file", source_role, 1006},
+        {"old.sql", tmp / "sub" / ".." / "old.sql", L"log file", script_role, 1006},
+    };
+    wizard_set w;
+    w.converter.direct = false;
+    ui_set_modal_hook(nullptr);
+    std::vector<std::wstring> boxes_seen;
+    std::vector<int> focused;
+    keyboard::when_modal_shows([&](QWidget* sheet) {
+        w.shell.set_cur_sel_by_id(106);
+        for (const attempt& a : attempts) {
+            retype(sheet, w.files, 1003, db);
+            retype(sheet, w.files, 1004, a.script);
+            retype(sheet, w.files, 1006, a.log);
+            boxes_seen.push_back(next_answering(sheet, Qt::Key_Return));
+            focused.push_back(w.files.focused_id());
+        }
+        w.shell.end(0);
+    });
+    w.shell.do_modal();
+    ASSERT_EQ(boxes_seen.size(), attempts.size());
+    for (std::size_t i = 0; i < attempts.size(); ++i) {
+        const attempt& a = attempts[i];
+        const std::wstring& box = boxes_seen[i];
+        const std::string shown = a.script.string() + " / " + a.log.string() + ": " + tk_to_string(box);
+        EXPECT_EQ(box.find(L"Overwrite?"), std::wstring::npos) << shown;
+        EXPECT_NE(box.find(L"The " + a.written), std::wstring::npos) << shown;
+        EXPECT_NE(box.find(L"and the " + a.other), std::wstring::npos) << shown;
+        EXPECT_NE(box.find(L"are one file"), std::wstring::npos) << shown;
+        EXPECT_NE(box.find((a.log.empty() ? a.script : a.log).wstring()), std::wstring::npos) << shown;
+        EXPECT_EQ(focused[i], a.field) << shown;
+    }
+    EXPECT_EQ(w.converter.outcome(), run_outcome::none);
+    EXPECT_EQ(drav_test::read_file(db), original);
+    EXPECT_EQ(drav_test::read_file(tmp / "hard.mdb"), original);
+    EXPECT_TRUE(fs::is_symlink(tmp / "link.mdb"));
+    EXPECT_EQ(drav_test::read_file(tmp / "old.sql"), "an older script");
+    EXPECT_FALSE(fs::exists(tmp / "new.sql"));
+}
+
+// A profile run whose script is its source, or whose log is the profile itself, is refused the
+// same way before the wizard shows, and every file stays as it was.
+TEST_F(WizardTest, AProfileRunWithAFileInTwoRolesIsRefusedAndTheFilesStay)
+{
+    const fs::path db = tmp / "db.mdb", profile = tmp / "run.qel";
+    fs::copy_file(DRAV_SOURCE_DIR "/examples/sample.mdb", db);
+    const std::string original = drav_test::read_file(db);
+    const std::vector<std::pair<std::string, std::wstring>> cases = {
+        {"dest=" + (tmp / "." / "db.mdb").string() + "\n", L"The T-SQL script file '" + (tmp / "." / "db.mdb").wstring() +
+                                                              L"' and the MS Access database"},
+        {"dest=" + (tmp / "run.sql").string() + "\nlogfile=" + profile.string() + "\n",
+         L"The log file and the profile are one file: '" + profile.wstring() + L"'."},
+    };
+    for (const auto& [keys, told] : cases) {
+        const std::string text = "[Generic settings]\nsrc=" + db.string() + "\n" + keys +
+                                 "[MS SQL Server settings]\ndirect mode=0\n";
+        drav_test::write_file(profile, text);
+        boxes.clear();
+        bool shown = false;
+        const int rc = dravlen_main(profile.string(), [&](wizard_shell&) {
+            shown = true;   // the run would start: not shown, so that nothing runs
+            return -1;
+        });
+        EXPECT_EQ(rc, -1);
+        EXPECT_FALSE(shown);
+        ASSERT_EQ(boxes.size(), 1u) << keys;
+        EXPECT_EQ(boxes[0].text.find(told), 0u) << tk_to_string(boxes[0].text);
+        EXPECT_EQ(drav_test::read_file(db), original);
+        EXPECT_EQ(drav_test::read_file(profile), text);
+        EXPECT_FALSE(fs::exists(tmp / "run.sql"));
+    }
+}
+
+// Whether every line of the label's text can be read: it lies within the label, as the label's
+// width breaks the text, and the label lies within its window.
+bool text_fits(const QLabel* label)
+{
+    const QRect room = label->contentsRect();
+    const QRect needed = label->fontMetrics().boundingRect(QRect(0, 0, room.width(), 100000),
+                                                           Qt::TextWordWrap | Qt::AlignLeft, label->text());
+    const QWidget* window = label->window();
+    const QRect placed(label->mapTo(window, QPoint(0, 0)), label->size());
+    return needed.width() <= room.width() && needed.height() <= room.height() && window->rect().contains(placed);
+}
+
+// The error dialogs (the box, Continue/Abort, the internal error) on the screen the tests run on
+// (and, run again by the build's tests, a 1024x600 screen at twice the scale): a long message
+// with long paths fits the screen and all of it can be read.
+TEST_F(WizardTest, AnErrorDialogFitsItsLongMessageOnTheScreen)
+{
+    const std::wstring path = L"/home/maria/Documents/access_databases/customers_and_orders_2019_2024/"
+                              L"northwind_sales_archive_final_copy.mdb";
+    const std::wstring message = L"The log file '" + path + L"' and the MS Access database '" + path +
+                                 L"' are one file.\nGive the log file another name: writing it would destroy the "
+                                 L"MS Access database.";
+    ui_set_modal_hook(nullptr);
+    std::vector<std::string> cut;
+    auto check = [&](const char* which) {
+        keyboard::when_modal_shows([&cut, which](QWidget* box) {
+            if (!box->screen()->availableGeometry().contains(box->frameGeometry()))
+                cut.push_back(std::string(which) + ": the dialog leaves the screen");
+            for (QLabel* l : box->findChildren<QLabel*>())
+                if (!l->text().isEmpty() && !text_fits(l))
+                    cut.push_back(std::string(which) + ": " + l->text().toStdString());
+            keyboard::press(box, Qt::Key_Escape);
+        });
+    };
+    check("box");
+    ui_message_box(message, L"Veltrane 6.3 Error", MB_OK | MB_ICONERROR);
+    check("continue");
+    dlg_error_continue(message).do_modal();
+    check("internal");
+    dlg_error_ex(message).do_modal();
+    EXPECT_EQ(cut, std::vector<std::string>());
 }
 
 } // namespace
