@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <langinfo.h>
 #include <string>
 #include <sys/stat.h>
 
@@ -16,6 +17,7 @@
 #include "common/acc_conv.h"
 #include "console/con_err.h"
 #include "dao/dao_engi.h"
+#include "platform/win/winnls.h"
 
 namespace {
 
@@ -146,6 +148,22 @@ void open_log_for_option_error(ansi_cmd_line& cmd)
     fatal_message(text);
 }
 
+// The value of the option being read. A value that is no text in the locale's encoding (a file
+// name written in another one) is an option error naming the option, never a value left unset.
+std::wstring option_text(ansi_cmd_line& cmd)
+{
+    std::wstring wide;
+    if (to_wide(cmd.value(), wide))
+        return wide;
+    std::string name = "this option";
+    for (const tk_cmd_option* o = options; o->prefix[0] != '\0'; ++o)
+        if (o->id == cmd.id())
+            name = o->prefix;
+    const std::string text = "The value of " + name + " is not text in this system's encoding (" +
+                             (win_ansi_is_utf8() ? "UTF-8" : nl_langinfo(CODESET)) + ").\nGive it in that encoding, or rename the file.";
+    option_error(cmd, text.c_str());
+}
+
 } // namespace
 
 // Replaces the converter's selected tables with the names of a table-list file.
@@ -196,12 +214,10 @@ bool parse_cmd_line(int argc, char** argv)
     ansi_cmd_line cmd(argc, argv, options);
     for (; cmd.check(); cmd.next()) {
         const char* value = cmd.value();
-        std::wstring wide;
         switch (cmd.id()) {
         case opt_dest:
             tk_log_write(1, "parse_cmd_line - got dest %s", value);
-            if (to_wide(value, wide))
-                conv.destination = wide;
+            conv.destination = option_text(cmd);
             break;
         case opt_dump:
             tk_log_write(2, "\tconvert into dump files");
@@ -225,18 +241,18 @@ bool parse_cmd_line(int argc, char** argv)
             break;
         }
         case opt_mssqlh:
-            to_wide(value, host);
+            host = option_text(cmd);
             break;
         case opt_mssqlu:
-            to_wide(value, user);
+            user = option_text(cmd);
             break;
         case opt_mssqlp:
-            to_wide(value, pass);
+            pass = option_text(cmd);
             hide_argument_value(value);
             break;
         case opt_profile:
             tk_log_write(1, "parse_cmd_line - got profile %s", value);
-            profile_loaded = to_wide(value, wide) && conv.load_profile_file(wide);
+            profile_loaded = conv.load_profile_file(option_text(cmd));
             break;
         case opt_script:
             tk_log_write(2, "\tconvert into T-SQL script file");
@@ -253,17 +269,16 @@ bool parse_cmd_line(int argc, char** argv)
             break;
         case opt_src:
             tk_log_write(1, "parse_cmd_line - got src %s", value);
-            if (to_wide(value, wide))
-                conv.source = wide;
+            conv.source = option_text(cmd);
             break;
         case opt_srcp:
             // Kept out of the log, the registry and profiles.
             tk_log_write(1, "parse_cmd_line - got srcp *****");
-            to_wide(value, conv.db_password);
+            conv.db_password = option_text(cmd);
             hide_argument_value(value);
             break;
         case opt_sysdb:
-            to_wide(value, sysdb);
+            sysdb = option_text(cmd);
             break;
         case opt_tab_def:
             tk_log_write(2, "\tconvert table definitions only");
@@ -273,15 +288,14 @@ bool parse_cmd_line(int argc, char** argv)
             tk_log_write(2, "\tparse_cmd_line - got tab_file %s", value);
             if (!tk_is_file_exist1(value, tk_exist_file))
                 option_error(cmd, missing_tab_file_text);
+            conv.note_file_read(path_role::table_list, option_text(cmd));
             process_tab_file(value);
-            if (to_wide(value, wide))
-                conv.note_file_read(path_role::table_list, wide);
             break;
         case opt_uglu:
-            to_wide(value, ugl_user);
+            ugl_user = option_text(cmd);
             break;
         case opt_uglp:
-            to_wide(value, ugl_pass);
+            ugl_pass = option_text(cmd);
             hide_argument_value(value);
             break;
         default:

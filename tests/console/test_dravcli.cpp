@@ -129,6 +129,20 @@ TEST_F(Dravcli, UsageAndOptionErrors)
     r = run({"--dest=x"});
     EXPECT_EQ(r.err, "You should enter source MS Access database name\n");
 
+    // A value that is no UTF-8 (a file name in Latin-1) is named as such, whichever option gives
+    // it, never taken for a value left out; the file of that name stays unread and unwritten.
+    const std::string latin1 = "caf\xE9.mdb";
+    std::ofstream(dir / latin1) << "not read";
+    for (const std::string& bad : {"--src=" + latin1, "--dest=" + latin1, std::string("--srcp=p\xE9"),
+                                   "--tab_file=" + latin1, "--sysdb=" + latin1, "--profile=" + latin1}) {
+        const std::string option = bad.substr(0, bad.find('=') + 1);
+        r = run({"--src=a.mdb", "--script", "--dest=b.sql", bad});
+        EXPECT_EQ(r.code, 255) << option;
+        EXPECT_EQ(r.err, "The value of " + option + " is not text in this system's encoding (UTF-8).\n"
+                         "Give it in that encoding, or rename the file.\n") << option;
+    }
+    EXPECT_EQ(drav_test::read_file(dir / latin1), "not read");
+
     // A free argument, and more than twenty of them, end in the usage text, not an internal error.
     r = run({"--src=a.mdb", "--dest=b", "bare"});
     EXPECT_EQ(r.code, 255);
