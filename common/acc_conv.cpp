@@ -553,8 +553,9 @@ std::vector<role_path> dravlen_convertor::run_paths() const
     paths.insert(paths.end(), files_read_.begin(), files_read_.end());
     if (!direct)
         paths.push_back({path_role::script, destination});
+    // The log's name is kept in the locale's encoding and opened at those very bytes.
     if (!logfile.empty())
-        paths.push_back({path_role::log, tk_utf8_to_wstring(logfile)});
+        paths.push_back({path_role::log, tk_ansi_text_to_wstring(logfile), logfile});
     return paths;
 }
 
@@ -563,9 +564,9 @@ void dravlen_convertor::check_paths() const
     check_path_roles(run_paths());
 }
 
-void dravlen_convertor::note_file_read(path_role role, const std::wstring& path)
+void dravlen_convertor::note_file_read(path_role role, const std::wstring& path, const std::string& opened_as)
 {
-    files_read_.push_back({role, path});
+    files_read_.push_back({role, path, opened_as});
 }
 
 void dravlen_convertor::check_dest()

@@ -133,8 +133,8 @@ public:
     // The files a run with these settings reads and writes, each under its role.
     std::vector<role_path> run_paths() const;
     // Notes a file the settings came from (a profile, a table-list file): no run of this process
-    // may write over it.
-    void note_file_read(path_role role, const std::wstring& path);
+    // may write over it. opened_as: the bytes it was read at, when not the UTF-8 of its path.
+    void note_file_read(path_role role, const std::wstring& path, const std::string& opened_as = {});
 
     void check_dest();
     // Notes whether the script's path names a link, a pipe or a device, which the user chose as

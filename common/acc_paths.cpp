@@ -56,11 +56,11 @@ fs::path end_of_links(fs::path p)
     return p;
 }
 
-file_key key_of(const std::wstring& path)
+file_key key_of(const role_path& file)
 {
     file_key key;
-    // Paths go to the file system as UTF-8, whatever the locale.
-    const std::string name = tk_to_utf8(path);
+    // Paths go to the file system as UTF-8, whatever the locale, unless the file says otherwise.
+    const std::string name = file.opened_as.empty() ? tk_to_utf8(file.path) : file.opened_as;
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0) {
         key.found = true;
@@ -92,7 +92,7 @@ std::optional<path_clash> find_path_clash(const std::vector<role_path>& paths)
     std::vector<file_key> keys;
     keys.reserve(paths.size());
     for (const role_path& p : paths)
-        keys.push_back(key_of(p.path));
+        keys.push_back(key_of(p));
     for (std::size_t j = 0; j < paths.size(); ++j) {
         for (std::size_t i = 0; i < j; ++i) {
             if (paths[i].path.empty() || paths[j].path.empty())

@@ -251,7 +251,8 @@ bool dravlen_convertor::load_profile_file(const std::wstring& path)
 {
     udb_profile profile;
     profile.load(path);
-    note_file_read(path_role::profile, path);
+    // Read at its name in the locale's encoding.
+    note_file_read(path_role::profile, path, tk_to_string(path, -1));
     if (const std::wstring warning = exposed_password_warning(profile, path); !warning.empty()) {
         tk_log_write_w(3, L"%ls", warning.c_str());
         if (frontend_ && !silent)

@@ -89,6 +89,13 @@ bool to_wide(const char* value, std::wstring& out)
     return true;
 }
 
+// Is the file of this option read at the option's own bytes (the locale's encoding), not at the
+// UTF-8 of its text?
+bool read_at_own_bytes(int id)
+{
+    return id == opt_tab_file || id == opt_profile;
+}
+
 // The argument as the log may show it: the values of the password options masked.
 std::string loggable_argument(const std::string& arg)
 {
@@ -129,7 +136,7 @@ void open_log_for_option_error(ansi_cmd_line& cmd)
         std::wstring wide;
         for (std::size_t i = 0; i < std::size(ids); ++i)
             if (cmd.id() == ids[i] && to_wide(cmd.value(), wide))
-                paths.push_back({roles[i], wide});
+                paths.push_back({roles[i], wide, read_at_own_bytes(cmd.id()) ? cmd.value() : std::string()});
     }
     if (find_path_clash(paths))
         return;
@@ -228,6 +235,7 @@ bool parse_cmd_line(int argc, char** argv)
         case opt_logfile:
             // Checked now, opened once every file the run reads and writes is known.
             tk_log_write(1, "parse_cmd_line - got logfile %s", value);
+            option_text(cmd);
             conv.choose_logfile(value);
             break;
         case opt_mode: {
@@ -288,7 +296,7 @@ bool parse_cmd_line(int argc, char** argv)
             tk_log_write(2, "\tparse_cmd_line - got tab_file %s", value);
             if (!tk_is_file_exist1(value, tk_exist_file))
                 option_error(cmd, missing_tab_file_text);
-            conv.note_file_read(path_role::table_list, option_text(cmd));
+            conv.note_file_read(path_role::table_list, option_text(cmd), value);
             process_tab_file(value);
             break;
         case opt_uglu:

@@ -134,7 +134,8 @@ TEST_F(Dravcli, UsageAndOptionErrors)
     const std::string latin1 = "caf\xE9.mdb";
     std::ofstream(dir / latin1) << "not read";
     for (const std::string& bad : {"--src=" + latin1, "--dest=" + latin1, std::string("--srcp=p\xE9"),
-                                   "--tab_file=" + latin1, "--sysdb=" + latin1, "--profile=" + latin1}) {
+                                   "--tab_file=" + latin1, "--sysdb=" + latin1, "--profile=" + latin1,
+                                   "--logfile=" + latin1}) {
         const std::string option = bad.substr(0, bad.find('=') + 1);
         r = run({"--src=a.mdb", "--script", "--dest=b.sql", bad});
         EXPECT_EQ(r.code, 255) << option;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -143,4 +144,44 @@ TEST_F(DravcliPaths, AScriptOrLogThatIsAFileTheRunReadsOrTheOtherIsRefusedAndNot
     EXPECT_NE(drav_test::read_file(dir / "new.sql").find("CREATE TABLE"), std::string::npos);
     EXPECT_NE(drav_test::read_file(dir / "new.log").find("Conversion ended on "), std::string::npos);
     EXPECT_EQ(files().at("db.mdb"), before.at("db.mdb"));
+
+    // In a locale of another encoding (Latin-1), the log, a table names file and a profile are
+    // opened at the very bytes the user typed: "\xC3\xA9" is two letters there, and the file of
+    // those bytes is the one each would open. Skipped where no such locale can be made.
+    const fs::path locales = tmp / "locales";
+    fs::create_directory(locales);
+    const std::string make = "localedef -i fr_FR -f ISO-8859-1 '" + (locales / "fr_FR.ISO-8859-1").string() +
+                             "' >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0)
+        GTEST_SKIP() << "no Latin-1 locale can be made here";
+    const std::string typed = "\xC3\xA9.txt";
+    drav_test::write_file(dir / typed, "Customers\n");
+    drav_test::write_file(dir / "p.qel", "[Generic settings]\nsrc=db.mdb\ndest=p.sql\n"
+                                        "[MS SQL Server settings]\ndirect mode=0\n");
+    fs::copy_file(dir / "p.qel", dir / ("p" + typed));
+    const auto latin1_before = files();
+    ::setenv("LOCPATH", locales.c_str(), 1);
+    ::setenv("LC_ALL", "fr_FR.ISO-8859-1", 1);
+    const std::vector<std::vector<std::string>> latin1_refusals = {
+        {"--src=db.mdb", "--script", "--dest=new.sql", "--tab_file=" + typed, "--logfile=" + typed},
+        {"--profile=p" + typed, "--logfile=p" + typed},
+    };
+    std::vector<outcome> latin1_runs;
+    for (const auto& args : latin1_refusals)
+        latin1_runs.push_back(run(args));
+    const auto latin1_after = files();
+    latin1_runs.push_back(run({"--src=db.mdb", "--script", "--dest=new.sql", "--tab_file=" + typed,
+                               "--logfile=caf\xE9.log"}));
+    ::unsetenv("LC_ALL");
+    ::unsetenv("LOCPATH");
+    for (std::size_t i = 0; i < latin1_refusals.size(); ++i) {
+        EXPECT_EQ(latin1_runs[i].code, 255) << latin1_runs[i].out << latin1_runs[i].err;
+        EXPECT_NE(latin1_runs[i].out.find("are one file: '" + std::string(i == 0 ? "" : "p") + "\xC3\xA9.txt'."),
+                  std::string::npos)
+            << latin1_runs[i].out;
+    }
+    EXPECT_EQ(latin1_after, latin1_before);
+    // A log whose name is Latin-1 text is the file of that name, no error of conversion.
+    EXPECT_EQ(latin1_runs.back().code, 0) << latin1_runs.back().out << latin1_runs.back().err;
+    EXPECT_NE(drav_test::read_file(dir / "caf\xE9.log").find("Conversion ended on "), std::string::npos);
 }
