@@ -79,6 +79,17 @@ std::string narrow(const std::wstring& text)
     return out;
 }
 
+// The refusal of a log name that the locale's encoding cannot write (the log is opened at its
+// name in that encoding); empty when it can.
+std::wstring unwritable_log_text(const std::wstring& log)
+{
+    std::string bytes;
+    if (log.empty() || tk_unicode_to_ansi3(log.c_str(), bytes))
+        return std::wstring();
+    return L"The log file name '" + log + L"' cannot be written in this system's encoding.\nGive the log file "
+           L"another name.";
+}
+
 // A file-dialog filter list written as one literal: its characters up to the literal's end,
 // the zero characters between the parts included.
 template <std::size_t N>
@@ -695,6 +706,12 @@ void sel_file_page::report(const std::exception_ptr& error)
 int sel_file_page::on_next()
 {
     dravlen_convertor& c = conv("qel_shel", 437);
+    // A log the run could not open under the name typed is no log left out in silence.
+    if (const std::wstring refusal = unwritable_log_text(get_text(1006)); !refusal.empty()) {
+        shell().error(refusal);
+        focus(1006);
+        return -1;
+    }
     try {
         store();
     } catch (const tk_exception&) {

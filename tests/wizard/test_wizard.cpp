@@ -2270,6 +2270,8 @@ TEST_F(WizardTest, AScriptOrLogThatIsTheSourceOrTheOtherIsRefusedOnTheFilePageBe
     ui_set_modal_hook(nullptr);
     std::vector<std::wstring> boxes_seen;
     std::vector<int> focused;
+    std::wstring unwritable_log;
+    int unwritable_log_focus = 0;
     keyboard::when_modal_shows([&](QWidget* sheet) {
         w.shell.set_cur_sel_by_id(106);
         for (const attempt& a : attempts) {
@@ -2279,6 +2281,14 @@ TEST_F(WizardTest, AScriptOrLogThatIsTheSourceOrTheOtherIsRefusedOnTheFilePageBe
             boxes_seen.push_back(next_answering(sheet, Qt::Key_Return));
             focused.push_back(w.files.focused_id());
         }
+        // Under a Latin-1 locale a log named in Greek could not be opened under that name: the
+        // page says so, rather than running without the log.
+        win_set_ansi_codeset("ISO-8859-1");
+        retype(sheet, w.files, 1004, "new.sql");
+        w.files.set_text(1006, L"journal \u03a9.log");   // as pasted: the keys type ASCII alone
+        unwritable_log = next_answering(sheet, Qt::Key_Return);
+        unwritable_log_focus = w.files.focused_id();
+        win_set_ansi_codeset("");
         w.shell.end(0);
     });
     w.shell.do_modal();
@@ -2294,6 +2304,11 @@ TEST_F(WizardTest, AScriptOrLogThatIsTheSourceOrTheOtherIsRefusedOnTheFilePageBe
         EXPECT_NE(box.find((a.log.empty() ? a.script : a.log).wstring()), std::wstring::npos) << shown;
         EXPECT_EQ(focused[i], a.field) << shown;
     }
+    EXPECT_NE(unwritable_log.find(L"The log file name 'journal \u03a9.log' cannot be written in this system's "
+                                  L"encoding.\nGive the log file another name."),
+              std::wstring::npos)
+        << tk_to_string(unwritable_log);
+    EXPECT_EQ(unwritable_log_focus, 1006);
     EXPECT_EQ(w.converter.outcome(), run_outcome::none);
     EXPECT_EQ(drav_test::read_file(db), original);
     EXPECT_EQ(drav_test::read_file(tmp / "hard.mdb"), original);
