@@ -1,7 +1,11 @@
 #include "TK/tk_log.h"
 
+#include <cerrno>
 #include <cwchar>
+#include <fcntl.h>
 #include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "TK/tk_errco.h"
@@ -92,6 +96,32 @@ locale_t narrow_args_locale()
     return loc;
 }
 
+// Opens the log to append a line, or empties it, without waiting for anything: a named pipe
+// that no program reads gives no file (the line is lost) instead of holding the run up for ever.
+std::FILE* open_log(const std::string& path, bool empty)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (empty ? O_TRUNC : O_APPEND), 0666);
+    if (fd < 0)
+        return nullptr;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, empty ? "wb" : "ab");
+    if (file == nullptr)
+        ::close(fd);
+    return file;
+}
+
+// Is the path a named pipe that no program has open for reading?
+bool is_pipe_without_reader(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode))
+        return false;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0)
+        ::close(fd);
+    return fd < 0 && errno == ENXIO;
+}
+
 } // namespace
 
 tk_logger::tk_logger(const char* file_name, bool enabled, int threshold, bool time_stamps)
@@ -100,7 +130,7 @@ tk_logger::tk_logger(const char* file_name, bool enabled, int threshold, bool ti
       m_file_name(file_name ? file_name : default_file_name())
 {
     if (enabled) {
-        if (std::FILE* f = std::fopen(m_file_name.c_str(), "wb"))
+        if (std::FILE* f = open_log(m_file_name, true))
             std::fclose(f);
         m_truncated = true;
     }
@@ -147,6 +177,10 @@ void tk_logger::check_file(const std::string& path)
         if (attributes & FILE_ATTRIBUTE_READONLY)
             throw tk_exception(tk_message(tk_msg_log_read_only), 1);
     }
+    // The log is opened afresh for each line: a pipe nobody reads would hold every line up.
+    if (is_pipe_without_reader(path))
+        throw tk_exception("The log file '%s' is a named pipe that no program reads.\nStart its reader first, or give "
+                           "another log file.", path.c_str(), 1);
     const tk_file_name parts(path);
     const std::string folder = tk_fname_join(parts);
     if (!tk_is_path_exist(folder))
@@ -173,13 +207,13 @@ std::FILE* tk_logger::begin_line(int level)
     if (!m_enabled)
         return nullptr;
     if (!m_truncated) {
-        if (std::FILE* f = std::fopen(m_file_name.c_str(), "wb"))
+        if (std::FILE* f = open_log(m_file_name, true))
             std::fclose(f);
         m_truncated = true;
     }
     if (level < m_threshold)
         return nullptr;
-    std::FILE* file = std::fopen(m_file_name.c_str(), "ab");
+    std::FILE* file = open_log(m_file_name, false);
     if (file == nullptr)
         return nullptr;
     if (m_time_stamps) {

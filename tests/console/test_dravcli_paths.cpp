@@ -145,6 +145,21 @@ TEST_F(DravcliPaths, AScriptOrLogThatIsAFileTheRunReadsOrTheOtherIsRefusedAndNot
     EXPECT_NE(drav_test::read_file(dir / "new.log").find("Conversion ended on "), std::string::npos);
     EXPECT_EQ(files().at("db.mdb"), before.at("db.mdb"));
 
+    // A named pipe that no program reads cannot take the log, which is opened afresh for each
+    // line: the run is refused at once instead of waiting unheard, and nothing is written.
+    ASSERT_EQ(::mkfifo((dir / "nobody.log").c_str(), 0600), 0);
+    {
+        drav_test::child_run piped(dir, tmp, {"--src=db.mdb", "--script", "--dest=piped.sql", "--logfile=nobody.log"});
+        const std::string said = piped.read_until("no program reads.", 120);
+        EXPECT_NE(said.find("The log file 'nobody.log' is a named pipe that no program reads."), std::string::npos)
+            << said;
+        if (said.find("no program reads.") != std::string::npos) {
+            EXPECT_EQ(piped.finish(), 255);
+        }
+        EXPECT_FALSE(fs::exists(dir / "piped.sql"));
+    }
+    fs::remove(dir / "nobody.log");
+
     // In a locale of another encoding (Latin-1), the log, a table names file and a profile are
     // opened at the very bytes the user typed: "\xC3\xA9" is two letters there, and the file of
     // those bytes is the one each would open. Skipped where no such locale can be made.
