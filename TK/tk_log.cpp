@@ -1,6 +1,7 @@
 #include "TK/tk_log.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cwchar>
 #include <fcntl.h>
 #include <locale.h>
@@ -94,6 +95,21 @@ locale_t narrow_args_locale()
         return l != nullptr ? l : newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
     }();
     return loc;
+}
+
+// A narrow line formatted whole.
+std::string narrow_line(const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format ? format : "", copy);
+    va_end(copy);
+    if (n <= 0)
+        return std::string();
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format ? format : "", args);
+    text.resize(static_cast<std::size_t>(n));
+    return text;
 }
 
 // Opens the log to append a line, or empties it, without waiting for anything: a named pipe
@@ -239,7 +255,14 @@ void tk_logger::write(int level, const char* format, va_list args)
     std::FILE* file = begin_line(level);
     if (file == nullptr)
         return;
-    std::vfprintf(file, format ? format : "", args);
+    if (win_ansi_is_utf8()) {
+        std::vfprintf(file, format ? format : "", args);
+    } else {
+        // The log is UTF-8 throughout: a narrow line in another ANSI page is converted, so
+        // that its names read as those of the wide lines beside it.
+        const std::string text = win_utf8_from_wide(tk_ansi_text_to_wstring(narrow_line(format, args)));
+        std::fwrite(text.data(), 1, text.size(), file);
+    }
     end_line(file);
 }
 

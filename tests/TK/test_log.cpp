@@ -7,6 +7,7 @@
 
 #include "TK/tk_errco.h"
 #include "TK/tk_log.h"
+#include "platform/win/winnls.h"
 #include "tests/support/scratch.h"
 
 namespace fs = std::filesystem;
@@ -103,6 +104,15 @@ TEST(TkLogger, WideLinesAreUtf8AndTimeStampsPrefix)
     EXPECT_EQ(':', last[5]);
     EXPECT_EQ(' ', last[8]);
     EXPECT_EQ("stamped\r\n", last.substr(9));
+
+    // Under another ANSI page the narrow lines are UTF-8 as well: one file, one encoding.
+    log.set_time_stamps(false);
+    ASSERT_TRUE(win_set_ansi_codeset("ISO-8859-1"));
+    tk_log_write(3, "Table '%s': %d", "Ums\xe4tze", 3);
+    tk_log_write_w(3, L"Table '%ls'", L"Ums\u00e4tze");
+    ASSERT_TRUE(win_set_ansi_codeset(""));
+    const std::string latin1 = drav_test::read_file(file);
+    EXPECT_EQ(latin1.substr(latin1.rfind("stamped\r\n") + 9), "Table 'Ums\xc3\xa4tze': 3\r\nTable 'Ums\xc3\xa4tze'\r\n");
 }
 
 TEST(TkLogger, LongWideLineNeverOverruns)
