@@ -425,7 +425,7 @@ void mss_database::create_relationships(const udb_relationships& list)
         std::wstring plain = mapped;
         replace_all(plain, L"dbo].[", L"");
         replace_all(plain, L"dbo.", L"");
-        tk_log_write(2, "%s=%s", label, tk_to_utf8(plain).c_str());
+        tk_log_write_w(2, L"%S=%ls", label, plain.c_str());
         if (!is_table_exist(plain) && !is_table_exist(mapped) && !is_table_exist(mss_get_safe_tname(mapped)))
             throw tk_exception(L"Table '" + plain + L"' not exists", 0);
         return mapped;
