@@ -2270,7 +2270,7 @@ TEST_F(WizardTest, AScriptOrLogThatIsTheSourceOrTheOtherIsRefusedOnTheFilePageBe
     ui_set_modal_hook(nullptr);
     std::vector<std::wstring> boxes_seen;
     std::vector<int> focused;
-    std::wstring unwritable_log;
+    std::wstring unwritable_log, retyped_source;
     int unwritable_log_focus = 0;
     keyboard::when_modal_shows([&](QWidget* sheet) {
         w.shell.set_cur_sel_by_id(106);
@@ -2281,6 +2281,13 @@ TEST_F(WizardTest, AScriptOrLogThatIsTheSourceOrTheOtherIsRefusedOnTheFilePageBe
             boxes_seen.push_back(next_answering(sheet, Qt::Key_Return));
             focused.push_back(w.files.focused_id());
         }
+        // The source typed again after the script that names it: the script the user named stays
+        // and is refused the same way.
+        retype(sheet, w.files, 1006, "");
+        retype(sheet, w.files, 1004, "hard.mdb");
+        retype(sheet, w.files, 1003, "");
+        retype(sheet, w.files, 1003, db);
+        retyped_source = next_answering(sheet, Qt::Key_Return);
         // Under a Latin-1 locale a log named in Greek could not be opened under that name: the
         // page says so, rather than running without the log.
         win_set_ansi_codeset("ISO-8859-1");
@@ -2304,6 +2311,8 @@ TEST_F(WizardTest, AScriptOrLogThatIsTheSourceOrTheOtherIsRefusedOnTheFilePageBe
         EXPECT_NE(box.find((a.log.empty() ? a.script : a.log).wstring()), std::wstring::npos) << shown;
         EXPECT_EQ(focused[i], a.field) << shown;
     }
+    EXPECT_NE(retyped_source.find(L"The T-SQL script file 'hard.mdb' and the MS Access database"), std::wstring::npos)
+        << tk_to_string(retyped_source);
     EXPECT_NE(unwritable_log.find(L"The log file name 'journal \u03a9.log' cannot be written in this system's "
                                   L"encoding.\nGive the log file another name."),
               std::wstring::npos)
