@@ -8,8 +8,8 @@
 enum class path_role { source, workgroup, profile, table_list, script, log };
 
 // A file of the run under the name the user gave it. Most files are opened at the UTF-8 of that
-// name; one kept in the locale's encoding (the log, a table names file) carries the bytes it is
-// opened at, so that it is compared as the file it really is.
+// name; one kept in the locale's encoding (the log, a profile, a table names file) carries the bytes
+// it is opened at, so that it is compared as the file it really is.
 struct role_path {
     path_role role;
     std::wstring path;
