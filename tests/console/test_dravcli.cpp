@@ -1567,7 +1567,9 @@ std::size_t index_columns_at(const page_image& image, std::uint32_t tdef, const 
 // and what is wrong, and the rows after them are kept: a row that counts no columns yet holds
 // bytes, a value that starts among the row's fixed-length values, a row whose count of
 // variable-length values is short of what its null mask gives, a memo whose long-value row was
-// deleted or starts in its page's header. A text that lost what the file holds (a compression
+// deleted or starts in its page's header, a value that runs into the row's table of offsets, a
+// page whose count of rows was cut (its count of free bytes says more are in use than the rows it
+// lists hold: the rows past the count are reported lost). A text that lost what the file holds (a compression
 // mark damaged, so read as UTF-16 of odd length; half a surrogate pair alone) is kept and
 // reported as a value changed. A row that counts fewer columns than its table, the missing one
 // the one added last, is what Access leaves from before the column was added: no word of it.
@@ -1604,6 +1606,10 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
 
     run_result r = run({"--src=whole.mdb", "--dest=out.sql", "--script"});
     ASSERT_EQ(r.code, 0) << r.out << r.err;
+    // The page lists 9 of its 12 rows.
+    page_image cut = image;
+    cut.bytes[p * cut.page + 12] = 9;
+    cut.save(dir / "cut.mdb");
 
     // Row 2 counts no columns.
     image.bytes[image.row_at(p, 1)] = image.bytes[image.row_at(p, 1) + 1] = 0;
@@ -1633,6 +1639,8 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
         image.bytes[at] = 0;
         image.bytes[at + 1] = '\xD8';
     }
+    // Row 11: its last value (Body's reference) ends two bytes into the row's table of offsets.
+    image.bytes[var_offset_at(image, p, 10, ncols, 3)] += 2;
     image.save(dir / "rows.mdb");
 
     r = run({"--src=rows.mdb", "--dest=out.sql", "--script"});
@@ -1657,15 +1665,28 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
     EXPECT_NE(r.out.find("T, record #8: the text of column 'Code' holds half a surrogate pair (U+D800) alone, which "
                          "is no character: it was written as U+FFFD\n"),
               std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T, record #11" + damaged + "the value of column 'Body' in a row on page " + page +
+                         " runs into the row's table of value offsets."),
+              std::string::npos) << r.out;
     for (const char* quiet : {"record #1:", "record #9", "record #10", "record #12"})
         EXPECT_EQ(r.out.find(quiet), std::string::npos) << quiet << r.out;
     std::string script = read_all(dir / "out.sql");
-    for (int lost : {1, 2, 3, 4, 5})
+    for (int lost : {1, 2, 3, 4, 5, 10})
         EXPECT_EQ(script.find("N'n" + std::to_string(lost) + "'"), std::string::npos) << lost;
-    for (int kept : {0, 6, 7, 8, 9, 10, 11})
+    for (int kept : {0, 6, 7, 8, 9, 11})
         EXPECT_NE(script.find("N'n" + std::to_string(kept) + "'"), std::string::npos) << kept;
     EXPECT_NE(script.find("N'\xEF\xBF\xBD code 7'"), std::string::npos);   // U+FFFD in UTF-8
     EXPECT_NE(script.find("These tables were not converted whole"), std::string::npos);
+
+    r = run({"--src=cut.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("T, record #10: The database file 'cut.mdb' is damaged or not readable: table 'T': data page " +
+                         page + " lists 9 rows, but its count of free bytes says "),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" more bytes are in use than they hold: the rows past its count are lost."), std::string::npos);
+    script = read_all(dir / "out.sql");
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(script.find("N'n" + std::to_string(i) + "'") != std::string::npos, i < 9) << i;
 
     r = run({"--src=older.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
