@@ -41,6 +41,18 @@ std::size_t stored_fixed_size(const column_def& c)
     return n ? n : c.length;
 }
 
+// Whether a stored decimal (sign, then four 32-bit words, most significant first) has no more
+// digits than `precision` (at most 28; 0: not known, anything fits).
+bool decimal_fits(const std::uint8_t* p, std::uint8_t precision)
+{
+    if (precision == 0 || precision > 28) return true;
+    unsigned __int128 magnitude = 0;
+    for (int w = 0; w < 4; ++w) magnitude = (magnitude << 32) | rd32(p + 1 + 4 * w);
+    unsigned __int128 bound = 1;
+    for (int i = 0; i < precision; ++i) bound *= 10;
+    return magnitude < bound;
+}
+
 } // namespace
 
 void decode_value(const page_file& file, column_type type, const std::uint8_t* p, std::size_t n, value& out,
@@ -582,6 +594,11 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             continue;
         }
         if (c.type == column_type::text) cut_short_[i] = L.wide && unicode_text_cut_short(p, n);
+        // Access keeps a decimal within its column's precision: more digits are damaged bytes.
+        if (c.type == column_type::numeric && n >= stored_fixed_size(c) && !decimal_fits(p, c.precision))
+            f.corrupt("the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " +
+                      std::to_string(page_) + " has more digits than its precision (" + std::to_string(c.precision) +
+                      ") allows");
         decode_value(f, c.type, p, n, out, c.precision, c.scale);
     }
 }

@@ -299,7 +299,8 @@ void write_text_table(const fs::path& path, int rows)
 
 } // namespace
 
-// A catalogue that cannot be read whole is an error naming the file, never an empty database;
+// A catalogue that cannot be read whole (or that lacks a column it needs, or gives a table
+// another object's Id) is an error naming the file, never an empty database;
 // one whose stored counts are stale is read whole all the same.
 TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
 {
@@ -391,6 +392,33 @@ TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
     EXPECT_EQ(r.code, 255) << r.out << r.err;
     EXPECT_NE(r.out.find("The database file 'unnamed.mdb' is damaged or not readable: the catalogue (MSysObjects) "
                          "lacks its LvProp column of properties."),
+              std::string::npos) << r.out;
+    // So, too, without Flags: the system's tables would pass for the user's.
+    page_image flagless = whole;
+    const std::string flags("F\0l\0a\0g\0s\0", 10);
+    const std::size_t flags_at = flagless.bytes.find(flags, 2 * flagless.page);
+    ASSERT_LT(flags_at, 3 * flagless.page);
+    flagless.bytes[flags_at + 2] = 'x';
+    flagless.save(dir / "flagless.mdb");
+    r = run({"--src=flagless.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("The database file 'flagless.mdb' is damaged or not readable: the catalogue (MSysObjects) "
+                         "lacks its Flags column."),
+              std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("MSysObjects("), std::string::npos) << r.out;
+
+    // A table whose Id is another table's would be read from that one's definition.
+    page_image shared = whole;
+    const std::uint32_t catalogue_id = static_cast<std::uint32_t>(db->find(L"MSysObjects")->id);
+    for (unsigned slot = 0; slot < shared.rows_on(catalogue.front()); ++slot) {
+        const std::size_t row = shared.row_at(catalogue.front(), slot);
+        if (shared.u32(row + 2 + id_offset) == table_id) shared.put32(row + 2 + id_offset, catalogue_id);
+    }
+    shared.save(dir / "shared.mdb");
+    r = run({"--src=shared.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("The database file 'shared.mdb' is damaged or not readable: the catalogue (MSysObjects) "
+                         "gives the objects 'MSysObjects' and 'T' the same Id " + std::to_string(catalogue_id) + "."),
               std::string::npos) << r.out;
 
     // One object alone on the catalogue's last page, the page lost: refused as surely as a whole page.
@@ -1569,7 +1597,8 @@ std::size_t index_columns_at(const page_image& image, std::uint32_t tdef, const 
 // variable-length values is short of what its null mask gives, a memo whose long-value row was
 // deleted or starts in its page's header, a value that runs into the row's table of offsets, a
 // page whose count of rows was cut (its count of free bytes says more are in use than the rows it
-// lists hold: the rows past the count are reported lost). A text that lost what the file holds (a compression
+// lists hold: the rows past the count are reported lost), a decimal of more digits than its
+// column's precision. A text that lost what the file holds (a compression
 // mark damaged, so read as UTF-16 of odd length; half a surrogate pair alone) is kept and
 // reported as a value changed. A row that counts fewer columns than its table, the missing one
 // the one added last, is what Access leaves from before the column was added: no word of it.
@@ -1687,6 +1716,36 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
     script = read_all(dir / "out.sql");
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(script.find("N'n" + std::to_string(i) + "'") != std::string::npos, i < 9) << i;
+
+    // A decimal with more digits than its column's precision allows.
+    {
+        auto w = drav_test::new_keyed_table((dir / "decimal.mdb").string(), jet::file_format::jet4, L"D",
+                                            {drav_test::counter_id(), drav_test::decimal_18_4(L"Amount")});
+        for (int i = 1; i <= 3; ++i) {
+            jet::decimal d;
+            d.precision = 18;
+            d.scale = 4;
+            d.lo = 10000u * static_cast<unsigned>(i);
+            std::vector<jet::value> row{jet::value(), jet::value(d)};
+            w->append(L"D", row);
+        }
+        w->flush();
+    }
+    const auto ddef = jet::database::open((dir / "decimal.mdb").string())->table(L"D");
+    page_image decimals(dir / "decimal.mdb");
+    const std::uint32_t dp = decimals.data_pages(ddef->tdef_page).front();
+    const std::size_t amount_at =
+        decimals.row_at(dp, 1) + 2 + ddef->columns[static_cast<std::size_t>(ddef->find_column(L"Amount"))].fixed_offset;
+    decimals.bytes[amount_at + 1] = '\x01';   // the lowest byte of its highest word: 2^96 and more, 29 digits
+    decimals.save(dir / "decimal.mdb");
+    r = run({"--src=decimal.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("D, record #2: The database file 'decimal.mdb' is damaged or not readable: table 'D': the "
+                         "value of column 'Amount' in a row on page " + std::to_string(dp) +
+                         " has more digits than its precision (18) allows."),
+              std::string::npos) << r.out;
+    script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("[Amount]) VALUES (1, 1), (3, 3)"), std::string::npos) << script;
 
     r = run({"--src=older.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
