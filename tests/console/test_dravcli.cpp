@@ -1769,12 +1769,13 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
 // calculated column in a format that has none or with no type for its result (each table is not
 // converted, with the file, the table and the column named); an index that names a column twice,
 // or none, and a primary key that the reader would once have dropped as the engine's own key of
-// a multi-valued column, are left out with the report of an index left out. The sound tables of
-// the files convert.
+// a multi-valued column, are left out with the report of an index left out; a column whose name
+// is longer than Access allows (its length damaged) is not converted. The sound tables of the
+// files convert.
 TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
 {
     using T = jet::column_type;
-    const wchar_t* const names[] = {L"Numbered", L"Calc", L"Twice", L"Empty", L"Sound"};
+    const wchar_t* const names[] = {L"Numbered", L"Calc", L"Twice", L"Empty", L"Named", L"Sound"};
     for (const auto format : {jet::file_format::jet4, jet::file_format::ace}) {
         const fs::path path = dir / (format == jet::file_format::ace ? "whole.accdb" : "whole.mdb");
         std::filesystem::remove(path);
@@ -1811,6 +1812,16 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
         image.bytes[column(L"Calc", L"Code") + 16] |= '\xC0';       // calculated
         image.bytes[column(L"MemoKey", L"Key") + 15] |= '\x04';    // a numbered key, calculated
         image.bytes[column(L"MemoKey", L"Key") + 16] |= '\xC0';
+        // The name of Named's first column said to be 132 bytes long: 66 characters.
+        {
+            auto def = db->table(L"Named");
+            const auto first = std::find_if(def->columns.begin(), def->columns.end(),
+                                            [](const jet::column_def& c) { return c.position == 0; });
+            const std::size_t names_at = image.column_at(def->tdef_page, *first) +
+                                         def->columns.size() * jet::layout_for(jet::file_format::jet4).column_def_size;
+            ASSERT_EQ(image.u16(names_at), 4u);   // "ID"
+            image.bytes[names_at] = static_cast<char>(132);
+        }
         // The map of the key over Code names Code twice; the one over ID names none.
         for (const wchar_t* table : {L"Twice", L"Empty"}) {
             auto def = db->table(table);
@@ -1845,8 +1856,11 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Empty: The primary key 'PrimaryKey' was left out: it has no columns."), std::string::npos)
         << r.out;
+    EXPECT_NE(r.out.find("Named: The database file 'columns.mdb' is damaged or not readable: column 1 of table 'Named' "
+                         "has a name of 66 characters, more than the 64 a column's name can have."),
+              std::string::npos) << r.out;
     std::string script = read_all(dir / "out.sql");
-    for (const char* lost : {"N'in Numbered'", "N'in Calc'", "[Code], [Code]"})
+    for (const char* lost : {"N'in Numbered'", "N'in Calc'", "N'in Named'", "[Code], [Code]"})
         EXPECT_EQ(script.find(lost), std::string::npos) << lost;
     for (const char* kept : {"N'in Twice'", "N'in Empty'", "N'in Sound'", "[ByCode] ON [dbo].[Empty]([Code])"})
         EXPECT_NE(script.find(kept), std::string::npos) << kept;
