@@ -487,6 +487,12 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
     if (ncols == 0 && len > W && !table_->columns.empty())
         f.corrupt("a row on page " + std::to_string(page_) + " counts no columns but holds " + std::to_string(len - W) +
                   " bytes");
+    // A row counts the columns its table had when it was written; the table's definition keeps the
+    // most it ever had (when it is no less than the columns it has now).
+    const std::size_t most = table_->max_columns;
+    if (most >= table_->columns.size() && ncols > most)
+        f.corrupt("a row on page " + std::to_string(page_) + " counts " + std::to_string(ncols) +
+                  " columns, more than the " + std::to_string(most) + " its table has ever had");
     const std::uint8_t* mask = row + len - mask_size;
     auto present = [&](std::uint16_t number) {
         return number < ncols && (mask[number / 8] & (1u << (number % 8)));
