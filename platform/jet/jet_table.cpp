@@ -64,6 +64,18 @@ private:
     std::uint32_t page_;
 };
 
+// Each column has a number of its own (its bit in a row's null mask): two columns that share one
+// read each other's presence.
+void check_distinct(const page_file& f, const table_def& t, std::size_t i)
+{
+    const column_def& c = t.columns[i];
+    for (std::size_t k = 0; k < i; ++k)
+        if (t.columns[k].number == c.number)
+            f.corrupt("column '" + win_utf8_from_wide(c.name) + "' of table '" + win_utf8_from_wide(t.name) +
+                      "' has the number " + std::to_string(c.number) + ", which column '" +
+                      win_utf8_from_wide(t.columns[k].name) + "' has too");
+}
+
 } // namespace
 
 bool known_column_type(std::uint8_t t)
@@ -187,6 +199,7 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
                          std::to_string(t.columns[i].name.size()) + " characters, more than the " +
                          std::to_string(longest_column_name) + " a column's name can have");
         check_column(file, t, t.columns[i]);
+        check_distinct(file, t, i);
     }
 
     // Real indexes: columns and flags.

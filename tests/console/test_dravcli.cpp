@@ -1775,12 +1775,13 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
 // converted, with the file, the table and the column named); an index that names a column twice,
 // or none, and a primary key that the reader would once have dropped as the engine's own key of
 // a multi-valued column, are left out with the report of an index left out; a column whose name
-// is longer than Access allows (its length damaged) is not converted. The sound tables of the
+// is longer than Access allows (its length damaged) or whose number another column has is not
+// converted. The sound tables of the
 // files convert.
 TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
 {
     using T = jet::column_type;
-    const wchar_t* const names[] = {L"Numbered", L"Calc", L"Twice", L"Empty", L"Named", L"Sound"};
+    const wchar_t* const names[] = {L"Numbered", L"Calc", L"Twice", L"Empty", L"Named", L"Shared", L"Sound"};
     for (const auto format : {jet::file_format::jet4, jet::file_format::ace}) {
         const fs::path path = dir / (format == jet::file_format::ace ? "whole.accdb" : "whole.mdb");
         std::filesystem::remove(path);
@@ -1814,6 +1815,8 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
         };
         image.bytes[column(L"Numbered", L"Name") + 5] = '\x0F';   // number 16,399 of 3 columns
         image.bytes[column(L"Numbered", L"Name") + 6] = '\x40';
+        image.bytes[column(L"Shared", L"Name") + 5] = image.bytes[column(L"Shared", L"Code") + 5];   // Code's number
+        image.bytes[column(L"Shared", L"Name") + 6] = image.bytes[column(L"Shared", L"Code") + 6];
         image.bytes[column(L"Calc", L"Code") + 16] |= '\xC0';       // calculated
         image.bytes[column(L"MemoKey", L"Key") + 15] |= '\x04';    // a numbered key, calculated
         image.bytes[column(L"MemoKey", L"Key") + 16] |= '\xC0';
@@ -1864,8 +1867,10 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
     EXPECT_NE(r.out.find("Named: The database file 'columns.mdb' is damaged or not readable: column 1 of table 'Named' "
                          "has a name of 66 characters, more than the 64 a column's name can have."),
               std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Shared" + damaged + "Name' of table 'Shared' has the number 1, which column 'Code' has too."),
+              std::string::npos) << r.out;
     std::string script = read_all(dir / "out.sql");
-    for (const char* lost : {"N'in Numbered'", "N'in Calc'", "N'in Named'", "[Code], [Code]"})
+    for (const char* lost : {"N'in Numbered'", "N'in Calc'", "N'in Named'", "N'in Shared'", "[Code], [Code]"})
         EXPECT_EQ(script.find(lost), std::string::npos) << lost;
     for (const char* kept : {"N'in Twice'", "N'in Empty'", "N'in Sound'", "[ByCode] ON [dbo].[Empty]([Code])"})
         EXPECT_NE(script.find(kept), std::string::npos) << kept;
