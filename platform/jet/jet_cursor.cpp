@@ -488,9 +488,11 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
         f.corrupt("a row on page " + std::to_string(page_) + " counts no columns but holds " + std::to_string(len - W) +
                   " bytes");
     // A row counts the columns its table had when it was written; the table's definition keeps the
-    // most it ever had (when it is no less than the columns it has now).
+    // most it ever had (when it is no less than the columns it has now). A count past it that
+    // moves the null mask reads every value from the wrong bytes (one that leaves the mask where
+    // it is changes nothing read).
     const std::size_t most = table_->max_columns;
-    if (most >= table_->columns.size() && ncols > most)
+    if (most >= table_->columns.size() && ncols > most && mask_size != (most + 7) / 8)
         f.corrupt("a row on page " + std::to_string(page_) + " counts " + std::to_string(ncols) +
                   " columns, more than the " + std::to_string(most) + " its table has ever had");
     const std::uint8_t* mask = row + len - mask_size;

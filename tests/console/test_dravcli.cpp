@@ -1598,7 +1598,8 @@ std::size_t index_columns_at(const page_image& image, std::uint32_t tdef, const 
 // deleted or starts in its page's header, a value that runs into the row's table of offsets, a
 // page whose count of rows was cut (its count of free bytes says more are in use than the rows it
 // lists hold: the rows past the count are reported lost), a decimal of more digits than its
-// column's precision, a row that counts more columns than its table ever had. A text that lost what the file holds (a compression
+// column's precision, a row that counts more columns than its table ever had (when that moves
+// its null mask). A text that lost what the file holds (a compression
 // mark damaged, so read as UTF-16 of odd length; half a surrogate pair alone) is kept and
 // reported as a value changed. A row that counts fewer columns than its table, the missing one
 // the one added last, is what Access leaves from before the column was added: no word of it.
@@ -1629,6 +1630,9 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
     // Row 9 counts 4 columns: the last one, Added, was added after it was written.
     page_image older = image;
     older.bytes[older.row_at(p, 8)] = 4;
+    // Row 10 counts 6: more than its table ever had, but its null mask stays where it was, and
+    // nothing read changes.
+    older.bytes[older.row_at(p, 9)] = 6;
     older.save(dir / "older.mdb");
     const unsigned ncols = 5;
     auto ref_of_body = [&](unsigned slot) { return image.row_at(p, slot) + image.u16(var_offset_at(image, p, slot, ncols, 2)); };
@@ -1668,8 +1672,8 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
         image.bytes[at] = 0;
         image.bytes[at + 1] = '\xD8';
     }
-    // Row 10 counts 6 columns, one more than its table ever had.
-    image.bytes[image.row_at(p, 9)] = 6;
+    // Row 10 counts 9 columns, more than its table ever had: its null mask would take two bytes.
+    image.bytes[image.row_at(p, 9)] = 9;
     // Row 11: its last value (Body's reference) ends two bytes into the row's table of offsets.
     image.bytes[var_offset_at(image, p, 10, ncols, 3)] += 2;
     image.save(dir / "rows.mdb");
@@ -1700,7 +1704,7 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
                          " runs into the row's table of value offsets."),
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("T, record #10" + damaged + "a row on page " + page +
-                         " counts 6 columns, more than the 5 its table has ever had."),
+                         " counts 9 columns, more than the 5 its table has ever had."),
               std::string::npos) << r.out;
     for (const char* quiet : {"record #1:", "record #9", "record #12"})
         EXPECT_EQ(r.out.find(quiet), std::string::npos) << quiet << r.out;
@@ -1758,6 +1762,7 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
     EXPECT_NE(script.find("N'n8', N'code 8'"), std::string::npos);
     EXPECT_EQ(script.find(", 1008)"), std::string::npos);   // Added: NULL for the row written before it
     EXPECT_NE(script.find(", 1009)"), std::string::npos);
+    EXPECT_NE(script.find("N'n9', N'code 9'"), std::string::npos);
     // mdbtools reads that row the same way: its last value, Added, is empty; the next one's is not.
     const auto outside = drav_test::mdbtools_read((dir / "older.mdb").string(), "T");
     if (outside.available) {
