@@ -38,8 +38,9 @@ inline row_slot row_slot_at(const format_layout& L, const std::uint8_t* pg, unsi
 
 // The bytes of a data page in use that none of its first n listed rows holds. Every writer keeps the
 // page's count of free bytes (bytes 2-3) equal to the room between the row table and the lowest
-// row, so a count smaller than that room means bytes below the rows are in use: rows past the
-// count, whose count was cut. 0 when the page agrees (or its row table is for row_bounds to judge).
+// row, so a count smaller than that room, with bytes written where it says, means rows past the
+// count: the count of rows was cut. 0 when the page agrees, when those bytes are all zero (only
+// the count of free bytes is wrong), or when its row table is for row_bounds to judge.
 inline std::size_t bytes_past_listed_rows(const format_layout& L, const std::uint8_t* pg, unsigned n)
 {
     constexpr std::uint16_t offset_mask = 0x1FFF;
@@ -48,7 +49,9 @@ inline std::size_t bytes_past_listed_rows(const format_layout& L, const std::uin
         lowest = std::min<std::size_t>(lowest, rd16(pg + L.data_offsets_at + 2 * r) & offset_mask);
     const std::size_t table_end = L.data_offsets_at + 2u * n;
     const std::size_t free = rd16(pg + 2);
-    return lowest > table_end && free < lowest - table_end ? lowest - table_end - free : 0;
+    if (lowest <= table_end || free >= lowest - table_end) return 0;
+    const std::uint8_t* used = pg + table_end + free;
+    return std::any_of(used, pg + lowest, [](std::uint8_t b) { return b != 0; }) ? lowest - table_end - free : 0;
 }
 
 } // namespace jet
