@@ -41,6 +41,18 @@ std::size_t stored_fixed_size(const column_def& c)
     return n ? n : c.length;
 }
 
+// Whether a stored decimal (sign, then four 32-bit words, most significant first) has no more
+// digits than `precision` (at most 28; 0: not known, anything fits).
+bool decimal_fits(const std::uint8_t* p, std::uint8_t precision)
+{
+    if (precision == 0 || precision > 28) return true;
+    unsigned __int128 magnitude = 0;
+    for (int w = 0; w < 4; ++w) magnitude = (magnitude << 32) | rd32(p + 1 + 4 * w);
+    unsigned __int128 bound = 1;
+    for (int i = 0; i < precision; ++i) bound *= 10;
+    return magnitude < bound;
+}
+
 } // namespace
 
 void decode_value(const page_file& file, column_type type, const std::uint8_t* p, std::size_t n, value& out,
@@ -211,6 +223,7 @@ void row_cursor::reset()
     seen_.clear();
     foreign_.clear();
     foreign_count_ = 0;
+    unlisted_bytes_ = 0;
     for (auto& v : values_) v.set_null();
 }
 
@@ -282,6 +295,7 @@ bool row_cursor::next_page()
         page_ = p;
         rows_on_page_ = n;
         row_ = 0;
+        unlisted_bytes_ = report_losses_ ? bytes_past_listed_rows(L, pg, n) : 0;
         return true;
     }
     cur_page_ = nullptr;
@@ -316,6 +330,20 @@ bool row_cursor::end_of_pages()
     if (outside == 0) return false;
     if (outside > 5) list += " and " + std::to_string(outside - 5) + " more";
     damage_ = "data pages of the table hold rows outside its usage map (page " + list + "): those rows are not read";
+    return true;
+}
+
+// After the rows a data page lists: bytes of the page in use that none of them holds are rows past
+// its count of rows (the count was cut), lost where they stood.
+bool row_cursor::unlisted_rows()
+{
+    if (!cur_page_ || unlisted_bytes_ == 0) return false;
+    damage_ = "data page " + std::to_string(page_) + " lists " + std::to_string(rows_on_page_) +
+              " rows, but its count of free bytes says " + std::to_string(unlisted_bytes_) +
+              " more bytes are in use than they hold: the rows past its count are lost";
+    unlisted_bytes_ = 0;
+    for (auto& v : values_) v.set_null();
+    cut_short_.clear();
     return true;
 }
 
@@ -369,6 +397,7 @@ bool row_cursor::next_reporting()
     damage_.clear();
     for (;;) {
         if (!cur_page_ || row_ >= rows_on_page_) {
+            if (unlisted_rows()) return true;
             bool more;
             try {
                 more = next_page();
@@ -389,6 +418,7 @@ bool row_cursor::next_reporting()
         } catch (const error& x) {
             // The row table itself is damaged: the rest of the page cannot be told apart.
             row_ = rows_on_page_;
+            unlisted_bytes_ = 0;
             return lose(x);
         }
         try {
@@ -457,6 +487,14 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
     if (ncols == 0 && len > W && !table_->columns.empty())
         f.corrupt("a row on page " + std::to_string(page_) + " counts no columns but holds " + std::to_string(len - W) +
                   " bytes");
+    // A row counts the columns its table had when it was written; the table's definition keeps the
+    // most it ever had (when it is no less than the columns it has now). A count past it that
+    // moves the null mask reads every value from the wrong bytes (one that leaves the mask where
+    // it is changes nothing read).
+    const std::size_t most = table_->max_columns;
+    if (most >= table_->columns.size() && ncols > most && mask_size != (most + 7) / 8)
+        f.corrupt("a row on page " + std::to_string(page_) + " counts " + std::to_string(ncols) +
+                  " columns, more than the " + std::to_string(most) + " its table has ever had");
     const std::uint8_t* mask = row + len - mask_size;
     auto present = [&](std::uint16_t number) {
         return number < ncols && (mask[number / 8] & (1u << (number % 8)));
@@ -464,6 +502,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
 
     // Offsets of the variable-length values: entry i starts value i, entry nvar ends the last one.
     std::size_t nvar = 0;
+    std::size_t var_end = len - mask_size;   // where the offset table starts: values end before it
     if (has_var_) {
         var_offsets_.clear();
         std::size_t tail = len - mask_size;   // bytes before the null mask
@@ -472,6 +511,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             nvar = rd16(row + tail - 2);
             if (tail < 2 + 2 * (nvar + 1) + W) f.corrupt("a row's offset table runs past its start");
             for (std::size_t i = 0; i <= nvar; ++i) var_offsets_.push_back(rd16(row + tail - 4 - 2 * i));
+            var_end = tail - 2 - 2 * (nvar + 1);
         } else {
             if (tail < W + 1) f.corrupt("a row has no room for its offset table");
             nvar = row[tail - 1];
@@ -486,6 +526,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
                 if (col_off < i) f.corrupt("a row's offset table runs past its start");
                 var_offsets_.push_back(static_cast<std::uint32_t>(row[col_off - i] + used * 256));
             }
+            var_end = col_off - nvar;
         }
     }
 
@@ -528,6 +569,9 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             std::size_t s = var_offsets_[c.var_index], e = var_offsets_[c.var_index + 1];
             if (s > e || e > len - mask_size || s < W)
                 f.corrupt("a value of column '" + win_utf8_from_wide(c.name) + "' lies outside its row");
+            if (e > var_end)
+                f.corrupt("the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " +
+                          std::to_string(page_) + " runs into the row's table of value offsets");
             if (e > s && s < fixed_end)
                 f.corrupt("the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " +
                           std::to_string(page_) + " starts inside the row's fixed-length values");
@@ -558,6 +602,11 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             continue;
         }
         if (c.type == column_type::text) cut_short_[i] = L.wide && unicode_text_cut_short(p, n);
+        // Access keeps a decimal within its column's precision: more digits are damaged bytes.
+        if (c.type == column_type::numeric && n >= stored_fixed_size(c) && !decimal_fits(p, c.precision))
+            f.corrupt("the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " +
+                      std::to_string(page_) + " has more digits than its precision (" + std::to_string(c.precision) +
+                      ") allows");
         decode_value(f, c.type, p, n, out, c.precision, c.scale);
     }
 }

@@ -99,6 +99,7 @@ private:
     bool next_page();
     bool foreign_pages();
     bool end_of_pages();
+    bool unlisted_rows();
     bool lose(const error& x);
     bool next_reporting();
     // Decodes row r of the current page (following overflow pointers); false for a deleted one.
@@ -135,6 +136,7 @@ private:
     std::vector<bool> seen_;           // pages the usage map named (while losses are reported)
     std::string foreign_;              // pages it named that are not the table's, not yet reported
     std::size_t foreign_count_ = 0;
+    std::size_t unlisted_bytes_ = 0;   // bytes of the current page in use past its listed rows, not yet reported
 };
 
 } // namespace jet

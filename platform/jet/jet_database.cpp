@@ -1,5 +1,7 @@
 #include "platform/jet/jet_database.h"
 
+#include <unordered_map>
+
 #include "platform/win/win_utf.h"
 
 namespace jet {
@@ -22,6 +24,13 @@ void check_calculated(const page_file& f, const table_def& t, const column_def& 
     if (rt.type() == value::byte_k || rt.type() == value::int16_k || rt.type() == value::int32_k) code = rt.to_int64();
     if (code <= 0 || code > 0xFF || !known_column_type(static_cast<std::uint8_t>(code)))
         f.corrupt(where + " is calculated but names no type for its result");
+}
+
+// A table of any kind: local, linked or reached through ODBC.
+bool a_table(const catalog_entry& e)
+{
+    const object_kind k = e.kind();
+    return k == object_kind::table || k == object_kind::linked_table || k == object_kind::odbc_table;
 }
 
 } // namespace
@@ -69,6 +78,8 @@ void database::read_catalogue()
 
     // Without LvProp every column would lose its properties (defaults, Required, Format) unseen.
     if (c_props < 0) file_->corrupt("the catalogue (MSysObjects) lacks its LvProp column of properties");
+    // Without Flags the system's own tables would pass for the user's.
+    if (c_flags < 0) file_->corrupt("the catalogue (MSysObjects) lacks its Flags column");
 
     row_cursor cur(file_, def);
     cur.report_losses(true);
@@ -118,11 +129,25 @@ void database::read_catalogue()
         }
         catalogue_.push_back(std::move(e));
     }
+    refuse_shared_ids();
     // Tables hang below the "Tables" container, itself a child of the root (0x0F000000).
     for (const auto& e : catalogue_)
         if (e.parent_id == 0x0F000000 && e.name == L"Tables") tables_parent_ = e.id;
     if (tables_parent_ == -1) file_->corrupt("the catalogue (MSysObjects) has no Tables container");
     place_tables();
+}
+
+// Id is the catalogue's key, and a table's Id names its definition: a table that shares its Id
+// with another object is read from another's definition, or its own Id was lost.
+void database::refuse_shared_ids() const
+{
+    std::unordered_map<std::int32_t, const catalog_entry*> by_id;
+    for (const auto& e : catalogue_) {
+        const auto [at, fresh] = by_id.emplace(e.id, &e);
+        if (!fresh && (a_table(e) || a_table(*at->second)))
+            file_->corrupt("the catalogue (MSysObjects) gives the objects '" + win_utf8_from_wide(at->second->name) +
+                           "' and '" + win_utf8_from_wide(e.name) + "' the same Id " + std::to_string(e.id));
+    }
 }
 
 // Every table hangs below the Tables container. One whose ParentId names anything else cannot be
@@ -131,9 +156,7 @@ void database::read_catalogue()
 void database::place_tables()
 {
     for (auto& e : catalogue_) {
-        const object_kind k = e.kind();
-        const bool table = k == object_kind::table || k == object_kind::linked_table || k == object_kind::odbc_table;
-        if (!table || e.parent_id == tables_parent_) continue;
+        if (!a_table(e) || e.parent_id == tables_parent_) continue;
         e.placement_error = file_->damaged("the catalogue (MSysObjects) places table '" + win_utf8_from_wide(e.name) +
                                            "' below ParentId " + std::to_string(e.parent_id) + ", not below the Tables container");
         e.parent_id = tables_parent_;
@@ -144,8 +167,7 @@ std::vector<const catalog_entry*> database::tables(bool include_system) const
 {
     std::vector<const catalog_entry*> out;
     for (const auto& e : catalogue_) {
-        object_kind k = e.kind();
-        if (k != object_kind::table && k != object_kind::linked_table && k != object_kind::odbc_table) continue;
+        if (!a_table(e)) continue;
         if (tables_parent_ != -1 && e.parent_id != tables_parent_) continue;
         if (!include_system && e.system()) continue;
         out.push_back(&e);

@@ -97,6 +97,7 @@ private:
     explicit database(std::shared_ptr<page_file> file);
     void read_catalogue();
     void place_tables();
+    void refuse_shared_ids() const;
     std::shared_ptr<const table_def> load(const catalog_entry* entry, std::uint32_t page, const std::wstring& name) const;
 
     std::shared_ptr<page_file> file_;

@@ -24,6 +24,8 @@ int table_def::find_column(std::wstring_view column_name) const
 
 namespace {
 
+constexpr std::size_t longest_column_name = 64;
+
 // Bounds-checked reading of a table definition assembled from its page chain.
 class tdef_reader {
 public:
@@ -61,6 +63,18 @@ private:
     std::vector<std::uint8_t> d_;
     std::uint32_t page_;
 };
+
+// Each column has a number of its own (its bit in a row's null mask): two columns that share one
+// read each other's presence.
+void check_distinct(const page_file& f, const table_def& t, std::size_t i)
+{
+    const column_def& c = t.columns[i];
+    for (std::size_t k = 0; k < i; ++k)
+        if (t.columns[k].number == c.number)
+            f.corrupt("column '" + win_utf8_from_wide(c.name) + "' of table '" + win_utf8_from_wide(t.name) +
+                      "' has the number " + std::to_string(c.number) + ", which column '" +
+                      win_utf8_from_wide(t.columns[k].name) + "' has too");
+}
 
 } // namespace
 
@@ -179,7 +193,13 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
         if (t.columns[i].name.empty())
             file.corrupt("column " + std::to_string(i + 1) + " of table '" + win_utf8_from_wide(name) +
                          "' has no name");
+        // Access names a column with 64 characters at most: a longer name is read from damaged bytes.
+        if (t.columns[i].name.size() > longest_column_name)
+            file.corrupt("column " + std::to_string(i + 1) + " of table '" + win_utf8_from_wide(name) + "' has a name of " +
+                         std::to_string(t.columns[i].name.size()) + " characters, more than the " +
+                         std::to_string(longest_column_name) + " a column's name can have");
         check_column(file, t, t.columns[i]);
+        check_distinct(file, t, i);
     }
 
     // Real indexes: columns and flags.

@@ -300,7 +300,8 @@ void write_text_table(const fs::path& path, int rows)
 
 } // namespace
 
-// A catalogue that cannot be read whole is an error naming the file, never an empty database;
+// A catalogue that cannot be read whole (or that lacks a column it needs, or gives a table
+// another object's Id) is an error naming the file, never an empty database;
 // one whose stored counts are stale is read whole all the same.
 TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
 {
@@ -392,6 +393,33 @@ TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
     EXPECT_EQ(r.code, 255) << r.out << r.err;
     EXPECT_NE(r.out.find("The database file 'unnamed.mdb' is damaged or not readable: the catalogue (MSysObjects) "
                          "lacks its LvProp column of properties."),
+              std::string::npos) << r.out;
+    // So, too, without Flags: the system's tables would pass for the user's.
+    page_image flagless = whole;
+    const std::string flags("F\0l\0a\0g\0s\0", 10);
+    const std::size_t flags_at = flagless.bytes.find(flags, 2 * flagless.page);
+    ASSERT_LT(flags_at, 3 * flagless.page);
+    flagless.bytes[flags_at + 2] = 'x';
+    flagless.save(dir / "flagless.mdb");
+    r = run({"--src=flagless.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("The database file 'flagless.mdb' is damaged or not readable: the catalogue (MSysObjects) "
+                         "lacks its Flags column."),
+              std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("MSysObjects("), std::string::npos) << r.out;
+
+    // A table whose Id is another table's would be read from that one's definition.
+    page_image shared = whole;
+    const std::uint32_t catalogue_id = static_cast<std::uint32_t>(db->find(L"MSysObjects")->id);
+    for (unsigned slot = 0; slot < shared.rows_on(catalogue.front()); ++slot) {
+        const std::size_t row = shared.row_at(catalogue.front(), slot);
+        if (shared.u32(row + 2 + id_offset) == table_id) shared.put32(row + 2 + id_offset, catalogue_id);
+    }
+    shared.save(dir / "shared.mdb");
+    r = run({"--src=shared.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("The database file 'shared.mdb' is damaged or not readable: the catalogue (MSysObjects) "
+                         "gives the objects 'MSysObjects' and 'T' the same Id " + std::to_string(catalogue_id) + "."),
               std::string::npos) << r.out;
 
     // One object alone on the catalogue's last page, the page lost: refused as surely as a whole page.
@@ -1568,7 +1596,11 @@ std::size_t index_columns_at(const page_image& image, std::uint32_t tdef, const 
 // and what is wrong, and the rows after them are kept: a row that counts no columns yet holds
 // bytes, a value that starts among the row's fixed-length values, a row whose count of
 // variable-length values is short of what its null mask gives, a memo whose long-value row was
-// deleted or starts in its page's header. A text that lost what the file holds (a compression
+// deleted or starts in its page's header, a value that runs into the row's table of offsets, a
+// page whose count of rows was cut (its count of free bytes says more are in use than the rows it
+// lists hold: the rows past the count are reported lost), a decimal of more digits than its
+// column's precision, a row that counts more columns than its table ever had (when that moves
+// its null mask). A text that lost what the file holds (a compression
 // mark damaged, so read as UTF-16 of odd length; half a surrogate pair alone) is kept and
 // reported as a value changed. A row that counts fewer columns than its table, the missing one
 // the one added last, is what Access leaves from before the column was added: no word of it.
@@ -1599,12 +1631,21 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
     // Row 9 counts 4 columns: the last one, Added, was added after it was written.
     page_image older = image;
     older.bytes[older.row_at(p, 8)] = 4;
+    // Row 10 counts 6: more than its table ever had, but its null mask stays where it was, and
+    // nothing read changes.
+    older.bytes[older.row_at(p, 9)] = 6;
+    // Its count of free bytes says none, but the bytes past its rows are unwritten: no row lost.
+    older.bytes[p * older.page + 2] = older.bytes[p * older.page + 3] = 0;
     older.save(dir / "older.mdb");
     const unsigned ncols = 5;
     auto ref_of_body = [&](unsigned slot) { return image.row_at(p, slot) + image.u16(var_offset_at(image, p, slot, ncols, 2)); };
 
     run_result r = run({"--src=whole.mdb", "--dest=out.sql", "--script"});
     ASSERT_EQ(r.code, 0) << r.out << r.err;
+    // The page lists 9 of its 12 rows.
+    page_image cut = image;
+    cut.bytes[p * cut.page + 12] = 9;
+    cut.save(dir / "cut.mdb");
 
     // Row 2 counts no columns.
     image.bytes[image.row_at(p, 1)] = image.bytes[image.row_at(p, 1) + 1] = 0;
@@ -1634,6 +1675,10 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
         image.bytes[at] = 0;
         image.bytes[at + 1] = '\xD8';
     }
+    // Row 10 counts 9 columns, more than its table ever had: its null mask would take two bytes.
+    image.bytes[image.row_at(p, 9)] = 9;
+    // Row 11: its last value (Body's reference) ends two bytes into the row's table of offsets.
+    image.bytes[var_offset_at(image, p, 10, ncols, 3)] += 2;
     image.save(dir / "rows.mdb");
 
     r = run({"--src=rows.mdb", "--dest=out.sql", "--script"});
@@ -1658,15 +1703,61 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
     EXPECT_NE(r.out.find("T, record #8: the text of column 'Code' holds half a surrogate pair (U+D800) alone, which "
                          "is no character: it was written as U+FFFD\n"),
               std::string::npos) << r.out;
-    for (const char* quiet : {"record #1:", "record #9", "record #10", "record #12"})
+    EXPECT_NE(r.out.find("T, record #11" + damaged + "the value of column 'Body' in a row on page " + page +
+                         " runs into the row's table of value offsets."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T, record #10" + damaged + "a row on page " + page +
+                         " counts 9 columns, more than the 5 its table has ever had."),
+              std::string::npos) << r.out;
+    for (const char* quiet : {"record #1:", "record #9", "record #12"})
         EXPECT_EQ(r.out.find(quiet), std::string::npos) << quiet << r.out;
     std::string script = read_all(dir / "out.sql");
-    for (int lost : {1, 2, 3, 4, 5})
+    for (int lost : {1, 2, 3, 4, 5, 9, 10})
         EXPECT_EQ(script.find("N'n" + std::to_string(lost) + "'"), std::string::npos) << lost;
-    for (int kept : {0, 6, 7, 8, 9, 10, 11})
+    for (int kept : {0, 6, 7, 8, 11})
         EXPECT_NE(script.find("N'n" + std::to_string(kept) + "'"), std::string::npos) << kept;
     EXPECT_NE(script.find("N'\xEF\xBF\xBD code 7'"), std::string::npos);   // U+FFFD in UTF-8
     EXPECT_NE(script.find("These tables were not converted whole"), std::string::npos);
+
+    r = run({"--src=cut.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("T, record #10: The database file 'cut.mdb' is damaged or not readable: table 'T': data page " +
+                         page + " lists 9 rows, but its count of free bytes says "),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" more bytes are in use than they hold: the rows past its count are lost."), std::string::npos);
+    script = read_all(dir / "out.sql");
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(script.find("N'n" + std::to_string(i) + "'") != std::string::npos, i < 9) << i;
+
+    // A decimal with more digits than its column's precision allows.
+    {
+        auto w = drav_test::new_keyed_table((dir / "decimal.mdb").string(), jet::file_format::jet4, L"D",
+                                            {drav_test::counter_id(), drav_test::decimal_18_4(L"Amount")});
+        for (int i = 1; i <= 3; ++i) {
+            jet::decimal d;
+            d.precision = 18;
+            d.scale = 4;
+            d.lo = 10000u * static_cast<unsigned>(i);
+            std::vector<jet::value> row{jet::value(), jet::value(d)};
+            w->append(L"D", row);
+        }
+        w->flush();
+    }
+    const auto ddef = jet::database::open((dir / "decimal.mdb").string())->table(L"D");
+    page_image decimals(dir / "decimal.mdb");
+    const std::uint32_t dp = decimals.data_pages(ddef->tdef_page).front();
+    const std::size_t amount_at =
+        decimals.row_at(dp, 1) + 2 + ddef->columns[static_cast<std::size_t>(ddef->find_column(L"Amount"))].fixed_offset;
+    decimals.bytes[amount_at + 1] = '\x01';   // the lowest byte of its highest word: 2^96 and more, 29 digits
+    decimals.save(dir / "decimal.mdb");
+    r = run({"--src=decimal.mdb", "--dest=out.sql", "--script"});
+    EXPECT_EQ(r.code, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("D, record #2: The database file 'decimal.mdb' is damaged or not readable: table 'D': the "
+                         "value of column 'Amount' in a row on page " + std::to_string(dp) +
+                         " has more digits than its precision (18) allows."),
+              std::string::npos) << r.out;
+    script = read_all(dir / "out.sql");
+    EXPECT_NE(script.find("[Amount]) VALUES (1, 1), (3, 3)"), std::string::npos) << script;
 
     r = run({"--src=older.mdb", "--dest=out.sql", "--script"});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
@@ -1674,6 +1765,7 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
     EXPECT_NE(script.find("N'n8', N'code 8'"), std::string::npos);
     EXPECT_EQ(script.find(", 1008)"), std::string::npos);   // Added: NULL for the row written before it
     EXPECT_NE(script.find(", 1009)"), std::string::npos);
+    EXPECT_NE(script.find("N'n9', N'code 9'"), std::string::npos);
     // mdbtools reads that row the same way: its last value, Added, is empty; the next one's is not.
     const auto outside = drav_test::mdbtools_read((dir / "older.mdb").string(), "T");
     if (outside.available) {
@@ -1690,12 +1782,14 @@ TEST_F(Dravcli, RowsThatContradictTheirTableAreReportedAndTheRowsAfterThemKept)
 // calculated column in a format that has none or with no type for its result (each table is not
 // converted, with the file, the table and the column named); an index that names a column twice,
 // or none, and a primary key that the reader would once have dropped as the engine's own key of
-// a multi-valued column, are left out with the report of an index left out. The sound tables of
-// the files convert.
+// a multi-valued column, are left out with the report of an index left out; a column whose name
+// is longer than Access allows (its length damaged) or whose number another column has is not
+// converted. The sound tables of the
+// files convert.
 TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
 {
     using T = jet::column_type;
-    const wchar_t* const names[] = {L"Numbered", L"Calc", L"Twice", L"Empty", L"Sound"};
+    const wchar_t* const names[] = {L"Numbered", L"Calc", L"Twice", L"Empty", L"Named", L"Shared", L"Sound"};
     for (const auto format : {jet::file_format::jet4, jet::file_format::ace}) {
         const fs::path path = dir / (format == jet::file_format::ace ? "whole.accdb" : "whole.mdb");
         std::filesystem::remove(path);
@@ -1729,9 +1823,21 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
         };
         image.bytes[column(L"Numbered", L"Name") + 5] = '\x0F';   // number 16,399 of 3 columns
         image.bytes[column(L"Numbered", L"Name") + 6] = '\x40';
+        image.bytes[column(L"Shared", L"Name") + 5] = image.bytes[column(L"Shared", L"Code") + 5];   // Code's number
+        image.bytes[column(L"Shared", L"Name") + 6] = image.bytes[column(L"Shared", L"Code") + 6];
         image.bytes[column(L"Calc", L"Code") + 16] |= '\xC0';       // calculated
         image.bytes[column(L"MemoKey", L"Key") + 15] |= '\x04';    // a numbered key, calculated
         image.bytes[column(L"MemoKey", L"Key") + 16] |= '\xC0';
+        // The name of Named's first column said to be 132 bytes long: 66 characters.
+        {
+            auto def = db->table(L"Named");
+            const auto first = std::find_if(def->columns.begin(), def->columns.end(),
+                                            [](const jet::column_def& c) { return c.position == 0; });
+            const std::size_t names_at = image.column_at(def->tdef_page, *first) +
+                                         def->columns.size() * jet::layout_for(jet::file_format::jet4).column_def_size;
+            ASSERT_EQ(image.u16(names_at), 4u);   // "ID"
+            image.bytes[names_at] = static_cast<char>(132);
+        }
         // The map of the key over Code names Code twice; the one over ID names none.
         for (const wchar_t* table : {L"Twice", L"Empty"}) {
             auto def = db->table(table);
@@ -1766,8 +1872,13 @@ TEST_F(Dravcli, ColumnsAndIndexesThatContradictTheirTableAreReported)
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Empty: The primary key 'PrimaryKey' was left out: it has no columns."), std::string::npos)
         << r.out;
+    EXPECT_NE(r.out.find("Named: The database file 'columns.mdb' is damaged or not readable: column 1 of table 'Named' "
+                         "has a name of 66 characters, more than the 64 a column's name can have."),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Shared" + damaged + "Name' of table 'Shared' has the number 1, which column 'Code' has too."),
+              std::string::npos) << r.out;
     std::string script = read_all(dir / "out.sql");
-    for (const char* lost : {"N'in Numbered'", "N'in Calc'", "[Code], [Code]"})
+    for (const char* lost : {"N'in Numbered'", "N'in Calc'", "N'in Named'", "N'in Shared'", "[Code], [Code]"})
         EXPECT_EQ(script.find(lost), std::string::npos) << lost;
     for (const char* kept : {"N'in Twice'", "N'in Empty'", "N'in Sound'", "[ByCode] ON [dbo].[Empty]([Code])"})
         EXPECT_NE(script.find(kept), std::string::npos) << kept;
