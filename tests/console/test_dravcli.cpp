@@ -382,31 +382,30 @@ TEST_F(Dravcli, ADamagedCatalogueIsAnErrorNotAnEmptyDatabase)
                          "places table 'T' below ParentId 180150000, not below the Tables container."),
               std::string::npos) << r.out;
 
-    // The name of its column of properties damaged: every default, Required and Format would go.
-    page_image unnamed = whole;
-    const std::string lvprop("L\0v\0P\0r\0o\0p\0", 12);
-    const std::size_t lvprop_at = unnamed.bytes.find(lvprop, 2 * unnamed.page);
-    ASSERT_LT(lvprop_at, 3 * unnamed.page);
-    unnamed.bytes[lvprop_at + 2] = 'x';
-    unnamed.save(dir / "unnamed.mdb");
-    r = run({"--src=unnamed.mdb", "--dest=out.sql", "--script"});
-    EXPECT_EQ(r.code, 255) << r.out << r.err;
-    EXPECT_NE(r.out.find("The database file 'unnamed.mdb' is damaged or not readable: the catalogue (MSysObjects) "
-                         "lacks its LvProp column of properties."),
-              std::string::npos) << r.out;
-    // So, too, without Flags: the system's tables would pass for the user's.
-    page_image flagless = whole;
-    const std::string flags("F\0l\0a\0g\0s\0", 10);
-    const std::size_t flags_at = flagless.bytes.find(flags, 2 * flagless.page);
-    ASSERT_LT(flags_at, 3 * flagless.page);
-    flagless.bytes[flags_at + 2] = 'x';
-    flagless.save(dir / "flagless.mdb");
-    r = run({"--src=flagless.mdb", "--dest=out.sql", "--script"});
-    EXPECT_EQ(r.code, 255) << r.out << r.err;
-    EXPECT_NE(r.out.find("The database file 'flagless.mdb' is damaged or not readable: the catalogue (MSysObjects) "
-                         "lacks its Flags column."),
-              std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("MSysObjects("), std::string::npos) << r.out;
+    // The name of its column of properties damaged: every default, Required and Format would go;
+    // so, too, of its Flags: the system's tables would pass for the user's.
+    const struct {
+        const char* column;
+        const char* file;
+        const char* lacks;
+    } misnamed[] = {{"LvProp", "unnamed.mdb", "its LvProp column of properties"},
+                    {"Flags", "flagless.mdb", "its Flags column"}};
+    for (const auto& c : misnamed) {
+        page_image image = whole;
+        std::string utf16;
+        for (const char* ch = c.column; *ch != '\0'; ++ch)
+            utf16 += std::string{*ch, '\0'};
+        const std::size_t at = image.bytes.find(utf16, 2 * image.page);
+        ASSERT_LT(at, 3 * image.page) << c.column;
+        image.bytes[at + 2] = 'x';
+        image.save(dir / c.file);
+        r = run({std::string("--src=") + c.file, "--dest=out.sql", "--script"});
+        EXPECT_EQ(r.code, 255) << r.out << r.err;
+        EXPECT_NE(r.out.find(std::string("The database file '") + c.file + "' is damaged or not readable: the "
+                             "catalogue (MSysObjects) lacks " + c.lacks + "."),
+                  std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("MSysObjects("), std::string::npos) << r.out;
+    }
 
     // A table whose Id is another table's would be read from that one's definition.
     page_image shared = whole;
