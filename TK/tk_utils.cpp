@@ -1,6 +1,5 @@
 #include "TK/tk_utils.h"
 
-#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -89,10 +88,6 @@ std::wstring tk_to_wstring(const std::string& ansi)
 
 std::wstring tk_utf8_to_wstring(const std::string& utf8)
 {
-    // Plain ASCII (numbers, dates, most names) reads as it stands.
-    if (!utf8.empty() &&
-        std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return std::wstring(utf8.begin(), utf8.end());
     std::wstring out;
     if (!win_to_wide(CP_UTF8, utf8, out))
         throw tk_exception_ex("Cannot convert to UNICODE string: ", 0);
