@@ -63,72 +63,55 @@ std::string ansi_codeset()
     return g_ansi_codeset;
 }
 
-bool iconv_all(const char* to, const char* from, const char* data, size_t bytes, std::string& out)
+// How a conversion goes on past input it cannot take: `unit` bytes of it are passed over and
+// `text` written in their place.
+struct iconv_substitute {
+    size_t unit;
+    std::string_view text;
+};
+
+// Converts the whole of `data` from `from` to `to` into `out`. Without a substitute, false when
+// any of it cannot be converted exactly; with one, false only when iconv has no such conversion.
+// `out` is left as it was on failure.
+bool iconv_all(const char* to, const char* from, const char* data, size_t bytes, std::string& out,
+               const iconv_substitute* substitute = nullptr)
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
-    std::string result(bytes * 2 + 16, '\0');
+    std::string result;
+    char buffer[256];
     char* in = const_cast<char*>(data);
     size_t in_left = bytes;
-    size_t used = 0;
     bool ok = true;
-    while (in_left > 0) {
-        char* o = result.data() + used;
-        size_t o_left = result.size() - used;
+    while (ok && in_left > 0) {
+        char* o = buffer;
+        size_t o_left = sizeof buffer;
         const size_t r = iconv(cd, &in, &in_left, &o, &o_left);
-        used = result.size() - o_left;
-        if (r == static_cast<size_t>(-1)) {
-            if (errno == E2BIG) {
-                result.resize(result.size() * 2);
-                continue;
-            }
-            ok = false;
-            break;
+        result.append(buffer, sizeof buffer - o_left);
+        if (r == static_cast<size_t>(-1) && errno == E2BIG)
+            continue;
+        if (r == static_cast<size_t>(-1) && substitute) {
+            const size_t skip = std::min(substitute->unit, in_left);
+            in += skip;
+            in_left -= skip;
+            result.append(substitute->text);
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            continue;
         }
-        if (r != 0) {           // irreversible (substituted) characters
-            ok = false;
-            break;
-        }
+        // Failed, or irreversible (substituted by iconv itself) characters.
+        ok = substitute || r == 0;
+    }
+    if (ok) {
+        char* o = buffer;
+        size_t o_left = sizeof buffer;
+        iconv(cd, nullptr, nullptr, &o, &o_left);
+        result.append(buffer, sizeof buffer - o_left);
     }
     iconv_close(cd);
     if (!ok)
         return false;
-    result.resize(used);
     out = std::move(result);
-    return true;
-}
-
-// Converts as iconv_all does, but a unit of `unit` bytes that the conversion cannot take is
-// written as `replacement` and passed over; false only when iconv has no such conversion.
-bool iconv_replacing(const char* to, const char* from, const char* data, size_t bytes, size_t unit,
-                     std::string_view replacement, std::string& out)
-{
-    out.clear();
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    char buffer[256];
-    char* in = const_cast<char*>(data);
-    size_t in_left = bytes;
-    while (in_left > 0) {
-        char* o = buffer;
-        size_t o_left = sizeof buffer;
-        const size_t r = iconv(cd, &in, &in_left, &o, &o_left);
-        out.append(buffer, sizeof buffer - o_left);
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            const size_t skip = std::min(unit, in_left);
-            in += skip;
-            in_left -= skip;
-            out.append(replacement);
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    char* o = buffer;
-    size_t o_left = sizeof buffer;
-    iconv(cd, nullptr, nullptr, &o, &o_left);
-    out.append(buffer, sizeof buffer - o_left);
-    iconv_close(cd);
     return true;
 }
 
@@ -227,10 +210,11 @@ std::wstring win_to_wide_replacing(UINT code_page, std::string_view text)
     if (win_to_wide(code_page, text, out))
         return out;
     const wchar_t replacement = static_cast<wchar_t>(win_replacement_char);
+    const iconv_substitute substitute{
+        1, std::string_view(reinterpret_cast<const char*>(&replacement), sizeof replacement)};
     std::string bytes;
     if (!is_ansi(code_page) || ansi_utf8() ||
-        !iconv_replacing("WCHAR_T", ansi_codeset().c_str(), text.data(), text.size(), 1,
-                         std::string_view(reinterpret_cast<const char*>(&replacement), sizeof replacement), bytes))
+        !iconv_all("WCHAR_T", ansi_codeset().c_str(), text.data(), text.size(), bytes, &substitute))
         return win_wide_from_utf8(text);
     out.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     return out;
@@ -247,8 +231,9 @@ std::string win_from_wide_replacing(UINT code_page, std::wstring_view text)
     for (wchar_t& c : scalars)
         if (!win_is_scalar(static_cast<char32_t>(c)))
             c = L'?';
-    if (!iconv_replacing(ansi_codeset().c_str(), "WCHAR_T", reinterpret_cast<const char*>(scalars.data()),
-                         scalars.size() * sizeof(wchar_t), sizeof(wchar_t), "?", out))
+    const iconv_substitute substitute{sizeof(wchar_t), "?"};
+    if (!iconv_all(ansi_codeset().c_str(), "WCHAR_T", reinterpret_cast<const char*>(scalars.data()),
+                   scalars.size() * sizeof(wchar_t), out, &substitute))
         return win_utf8_from_wide(text);
     return out;
 }
