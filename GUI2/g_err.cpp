@@ -8,15 +8,6 @@
 #include "TK/tk_report.h"
 #include "TK/tk_utils.h"
 
-namespace {
-
-std::wstring to_wide(const std::string& text)
-{
-    return tk_ansi_text_to_wstring(text);
-}
-
-} // namespace
-
 std::wstring gui_error_caption()
 {
     if (wizard_shell::is_initialized())
@@ -37,7 +28,7 @@ void gui_error_handler::handle(const tk_exception& e, bool is_final)
     tk_log_write(2, "error_handler::handle");
     if (e.level() == 2) {
         tk_log_write(3, "Internal error:\n%s", e.what());
-        dlg_error_ex dlg(to_wide(e.what()));
+        dlg_error_ex dlg(tk_ansi_text_to_wstring(e.what()));
         dlg.do_modal();
         std::_Exit(-1);
     }
@@ -58,7 +49,7 @@ void gui_error_handler::handle(const tk_exception& e, bool is_final)
         tk_log_write(1, "Got 1-level error");
         if (!quiet) {
             tk_log_write(1, "Step 1");
-            const std::wstring text = to_wide(message);
+            const std::wstring text = tk_ansi_text_to_wstring(message);
             // Logged above: the box adds no second line of it to the log.
             if (wizard_shell::exists())
                 wizard_shell::ref().error_box(text);
@@ -72,7 +63,7 @@ void gui_error_handler::handle(const tk_exception& e, bool is_final)
     tk_log_write(1, "Got 0-level error");
     if (quiet)
         return;
-    dlg_error_continue dlg(to_wide(message));
+    dlg_error_continue dlg(tk_ansi_text_to_wstring(message));
     const int result = dlg.do_modal();
     if (result == 1 && !is_final)
         throw tk_final_exception();
