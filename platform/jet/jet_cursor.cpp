@@ -532,6 +532,10 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
 
     const auto& cols = table_->columns;
     cut_short_.assign(cols.size(), false);
+    // A value of this row, as messages name it.
+    const auto value_of = [&](const column_def& c) {
+        return "the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " + std::to_string(page_);
+    };
     // Variable-length values lie after the fixed-length values the row holds.
     std::size_t fixed_end = W;
     if (has_var_)
@@ -569,12 +573,8 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
             std::size_t s = var_offsets_[c.var_index], e = var_offsets_[c.var_index + 1];
             if (s > e || e > len - mask_size || s < W)
                 f.corrupt("a value of column '" + win_utf8_from_wide(c.name) + "' lies outside its row");
-            if (e > var_end)
-                f.corrupt("the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " +
-                          std::to_string(page_) + " runs into the row's table of value offsets");
-            if (e > s && s < fixed_end)
-                f.corrupt("the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " +
-                          std::to_string(page_) + " starts inside the row's fixed-length values");
+            if (e > var_end) f.corrupt(value_of(c) + " runs into the row's table of value offsets");
+            if (e > s && s < fixed_end) f.corrupt(value_of(c) + " starts inside the row's fixed-length values");
             p = row + s;
             n = e - s;
         }
@@ -604,9 +604,7 @@ void row_cursor::decode_row(const std::uint8_t* row, std::size_t len)
         if (c.type == column_type::text) cut_short_[i] = L.wide && unicode_text_cut_short(p, n);
         // Access keeps a decimal within its column's precision: more digits are damaged bytes.
         if (c.type == column_type::numeric && n >= stored_fixed_size(c) && !decimal_fits(p, c.precision))
-            f.corrupt("the value of column '" + win_utf8_from_wide(c.name) + "' in a row on page " +
-                      std::to_string(page_) + " has more digits than its precision (" + std::to_string(c.precision) +
-                      ") allows");
+            f.corrupt(value_of(c) + " has more digits than its precision (" + std::to_string(c.precision) + ") allows");
         decode_value(f, c.type, p, n, out, c.precision, c.scale);
     }
 }

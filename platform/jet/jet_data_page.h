@@ -43,10 +43,9 @@ inline row_slot row_slot_at(const format_layout& L, const std::uint8_t* pg, unsi
 // the count of free bytes is wrong), or when its row table is for row_bounds to judge.
 inline std::size_t bytes_past_listed_rows(const format_layout& L, const std::uint8_t* pg, unsigned n)
 {
-    constexpr std::uint16_t offset_mask = 0x1FFF;
     std::size_t lowest = L.page_size;
     for (unsigned r = 0; r < n; ++r)
-        lowest = std::min<std::size_t>(lowest, rd16(pg + L.data_offsets_at + 2 * r) & offset_mask);
+        lowest = std::min(lowest, row_slot_at(L, pg, r).start);
     const std::size_t table_end = L.data_offsets_at + 2u * n;
     const std::size_t free = rd16(pg + 2);
     if (lowest <= table_end || free >= lowest - table_end) return 0;
