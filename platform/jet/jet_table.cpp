@@ -24,8 +24,6 @@ int table_def::find_column(std::wstring_view column_name) const
 
 namespace {
 
-constexpr std::size_t longest_column_name = 64;
-
 // Bounds-checked reading of a table definition assembled from its page chain.
 class tdef_reader {
 public:
@@ -194,10 +192,10 @@ table_def read_table_def(const page_file& file, std::uint32_t page, const std::w
             file.corrupt("column " + std::to_string(i + 1) + " of table '" + win_utf8_from_wide(name) +
                          "' has no name");
         // Access names a column with 64 characters at most: a longer name is read from damaged bytes.
-        if (t.columns[i].name.size() > longest_column_name)
+        if (t.columns[i].name.size() > longest_object_name)
             file.corrupt("column " + std::to_string(i + 1) + " of table '" + win_utf8_from_wide(name) + "' has a name of " +
                          std::to_string(t.columns[i].name.size()) + " characters, more than the " +
-                         std::to_string(longest_column_name) + " a column's name can have");
+                         std::to_string(longest_object_name) + " a column's name can have");
         check_column(file, t, t.columns[i]);
         check_distinct(file, t, i);
     }

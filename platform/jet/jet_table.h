@@ -102,6 +102,9 @@ struct table_def {
     int find_column(std::wstring_view column_name) const;
 };
 
+// The most characters Access gives the name of a table, a column or an index.
+constexpr std::size_t longest_object_name = 64;
+
 // Whether this reader knows the column type of a stored type code.
 bool known_column_type(std::uint8_t code);
 

@@ -29,7 +29,7 @@ constexpr std::size_t cache_pages = 2048;          // changed pages kept in memo
 // control character and none of . ! ` [ ] (relationship names may be longer).
 void check_name(const std::wstring& name, const char* what)
 {
-    const std::size_t longest = std::string_view(what) == "relationship" ? 255 : 64;
+    const std::size_t longest = std::string_view(what) == "relationship" ? 255 : longest_object_name;
     bool ok = !name.empty() && name.size() <= longest && name.front() != L' ';
     for (wchar_t c : name)
         if (c < 0x20 || c == L'.' || c == L'!' || c == L'`' || c == L'[' || c == L']') ok = false;
